@@ -1,0 +1,94 @@
+#include "platform/AppPaths.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <system_error>
+
+namespace pellora {
+
+namespace {
+
+std::filesystem::path homeDir() {
+    const char* home = std::getenv("HOME");
+    if (home && *home) {
+        return home;
+    }
+    return "/tmp";
+}
+
+std::filesystem::path xdgDir(const char* variable, const char* fallback) {
+    const char* value = std::getenv(variable);
+    // The XDG rules ignore relative paths.
+    if (value && *value == '/') {
+        return value;
+    }
+    return homeDir() / fallback;
+}
+
+std::string sanitized(const std::string& raw) {
+    std::string out;
+    for (char c : raw) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+            c == '-' || c == '_') {
+            out += c;
+        }
+    }
+    return out.substr(0, 64);
+}
+
+}  // namespace
+
+AppPaths AppPaths::fromEnvironment() {
+    AppPaths paths;
+    paths.dataDir = xdgDir("XDG_DATA_HOME", ".local/share") / "Pellora";
+    paths.configDir = xdgDir("XDG_CONFIG_HOME", ".config") / "Pellora";
+    paths.syncDir = paths.configDir / "sync";
+    return paths;
+}
+
+AppPaths AppPaths::underRoot(const std::filesystem::path& root) {
+    AppPaths paths;
+    paths.dataDir = root / "data" / "Pellora";
+    paths.configDir = root / "config" / "Pellora";
+    paths.syncDir = root / "config" / "Pellora" / "sync";
+    return paths;
+}
+
+bool ensureDirectory(const std::filesystem::path& dir) {
+    std::error_code error;
+    if (std::filesystem::is_directory(dir, error)) {
+        return true;
+    }
+    std::filesystem::create_directories(dir, error);
+    if (error) {
+        return false;
+    }
+    std::filesystem::permissions(dir, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace, error);
+    return std::filesystem::is_directory(dir, error);
+}
+
+std::string machineName() {
+    for (const char* path : {"/etc/machine-id", "/var/lib/dbus/machine-id"}) {
+        std::ifstream in(path);
+        std::string id;
+        if (in >> id) {
+            std::string clean = sanitized(id);
+            if (!clean.empty()) {
+                return clean;
+            }
+        }
+    }
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) == 0) {
+        std::string clean = sanitized(host);
+        if (!clean.empty()) {
+            return clean;
+        }
+    }
+    return "this-machine";
+}
+
+}  // namespace pellora

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace pellora {
+
+// Where Pellora keeps its files. `dataDir` holds the samples logs and the debug files,
+// `configDir` the local settings, `syncDir` the copy of the settings that the user's own
+// sync tool (Syncthing, Nextcloud, ...) carries between machines.
+struct AppPaths {
+    std::filesystem::path dataDir;
+    std::filesystem::path configDir;
+    std::filesystem::path syncDir;
+
+    // $XDG_DATA_HOME/Pellora and $XDG_CONFIG_HOME/Pellora, with the XDG fallbacks under $HOME.
+    static AppPaths fromEnvironment();
+    // Everything under one folder (for --data-dir and tests).
+    static AppPaths underRoot(const std::filesystem::path& root);
+};
+
+// Creates `dir` and its missing parents, private to the user. False when it cannot be made.
+bool ensureDirectory(const std::filesystem::path& dir);
+
+// A stable name for this machine, used to keep each machine's share of the synced settings
+// in a file of its own: /etc/machine-id, else the host name.
+std::string machineName();
+
+}  // namespace pellora

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+#include "platform/Queue.h"
+#include "platform/SystemClock.h"
+
+namespace pellora {
+
+// The main queue: work runs on the Qt event loop of the thread that created this object
+// (the main thread). Posting is safe from any thread.
+class QtMainQueue final : public Queue {
+public:
+    explicit QtMainQueue(const SystemClock& clock);
+    ~QtMainQueue() override;
+
+    const std::string& label() const override { return label_; }
+    void post(Task task) override;
+    WorkItemPtr postAfter(double seconds, Task task) override;
+    void sync(Task task) override;
+    bool isCurrent() const override;
+
+private:
+    const std::string label_ = "main";
+    const SystemClock& clock_;
+    QObject* context_;
+};
+
+}  // namespace pellora

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "platform/Queue.h"
+
+namespace pellora {
+
+// Runs a task on a queue every `interval` seconds until the timer is destroyed or stopped.
+class RepeatingTimer {
+public:
+    RepeatingTimer(Queue& queue, double interval, std::function<void()> task);
+    ~RepeatingTimer();
+
+    RepeatingTimer(const RepeatingTimer&) = delete;
+    RepeatingTimer& operator=(const RepeatingTimer&) = delete;
+
+    void stop();
+    double interval() const { return interval_; }
+
+private:
+    struct State;
+    static void schedule(const std::shared_ptr<State>& state);
+
+    double interval_;
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace pellora

@@ -1,0 +1,198 @@
+#include "store/DebugLog.h"
+
+#include <QStringDecoder>
+#include <cmath>
+#include <ctime>
+#include <mutex>
+
+#include "platform/AppPaths.h"
+#include "platform/SerialQueue.h"
+#include "platform/SystemClock.h"
+#include "platform/linux/SyslogSystemLog.h"
+#include "store/AtomicFile.h"
+
+namespace pellora {
+
+namespace {
+
+// A damaged debug.log bigger than this is not worth reading back: the window is ~4000 lines.
+constexpr std::size_t kMaxReloadBytes = 32u << 20;
+
+std::shared_ptr<DebugLog>& sharedSlot() {
+    static std::shared_ptr<DebugLog> slot;
+    return slot;
+}
+
+std::mutex& sharedMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+}  // namespace
+
+struct DebugLog::State {
+    std::deque<std::string> buffer;
+    bool flushPosted = false;
+    std::filesystem::path dir;
+    std::filesystem::path file;
+};
+
+DebugLog::DebugLog(const Clock& clock, Queue& queue, std::filesystem::path appSupportDir,
+                   SystemLog& systemLog)
+    : clock_(clock),
+      queue_(queue),
+      systemLog_(systemLog),
+      dir_(std::move(appSupportDir)),
+      fileURL_(dir_ / "debug.log"),
+      state_(std::make_shared<State>()) {
+    state_->dir = dir_;
+    state_->file = fileURL_;
+    ensureDirectory(dir_);
+
+    FileRead read = readWholeFile(fileURL_, kMaxReloadBytes);
+    if (read.status != FileRead::Status::ok) {
+        return;
+    }
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    (void)utf8.decode(QByteArrayView(read.bytes.data(), qsizetype(read.bytes.size())));
+    if (utf8.hasError()) {
+        return;
+    }
+    // Every piece between line feeds is a line, empty ones included: the final line feed
+    // therefore leaves one blank line between the previous run and this one.
+    std::deque<std::string>& buffer = state_->buffer;
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t end = read.bytes.find('\n', start);
+        if (end == std::string::npos) {
+            buffer.emplace_back(read.bytes, start);
+            break;
+        }
+        buffer.emplace_back(read.bytes, start, end - start);
+        start = end + 1;
+        if (buffer.size() > maxLines) {
+            buffer.pop_front();
+        }
+    }
+    while (buffer.size() > maxLines) {
+        buffer.pop_front();
+    }
+}
+
+DebugLog::~DebugLog() = default;
+
+DebugLog& DebugLog::shared() {
+    std::lock_guard lock(sharedMutex());
+    auto& slot = sharedSlot();
+    if (!slot) {
+        static SystemClock clock;
+        static SerialQueue queue("pellora.debug-log", clock);
+        static SyslogSystemLog systemLog;
+        slot = std::make_shared<DebugLog>(clock, queue, AppPaths::fromEnvironment().dataDir,
+                                          systemLog);
+    }
+    return *slot;
+}
+
+void DebugLog::installShared(std::shared_ptr<DebugLog> log) {
+    std::lock_guard lock(sharedMutex());
+    sharedSlot() = std::move(log);
+}
+
+std::string DebugLog::isoTimestamp(double wallTime) {
+    double totalMs = std::floor(wallTime * 1000.0);
+    if (!std::isfinite(totalMs)) {
+        totalMs = 0;
+    }
+    auto ms = static_cast<long long>(totalMs);
+    long long seconds = ms / 1000;
+    long long millis = ms % 1000;
+    if (millis < 0) {
+        millis += 1000;
+        seconds -= 1;
+    }
+    std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char out[64];
+    std::snprintf(out, sizeof out, "%04d-%02d-%02dT%02d:%02d:%02d.%03lldZ", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, millis);
+    return out;
+}
+
+std::string DebugLog::composeLine(double wallTime, std::string_view tag,
+                                  std::string_view message) {
+    std::string line;
+    line.reserve(32 + tag.size() + message.size());
+    line += '[';
+    line += isoTimestamp(wallTime);
+    line += "] [";
+    line += tag;
+    line += "] ";
+    line += message;
+    return line;
+}
+
+void DebugLog::log(std::string_view message, std::string_view tag) {
+    std::string line = composeLine(clock_.now(), tag, message);
+    systemLog_.write(line);
+
+    std::weak_ptr<State> weak = state_;
+    Queue& queue = queue_;
+    queue_.post([weak, &queue, line = std::move(line)]() mutable {
+        auto state = weak.lock();
+        if (!state) {
+            return;
+        }
+        state->buffer.push_back(std::move(line));
+        while (state->buffer.size() > maxLines) {
+            state->buffer.pop_front();
+        }
+        // One file write for every line that arrived before it runs: a burst costs a few
+        // rewrites, not one per line, and the file holds the window once the queue drains.
+        if (state->flushPosted) {
+            return;
+        }
+        state->flushPosted = true;
+        queue.post([weak] {
+            auto state = weak.lock();
+            if (!state) {
+                return;
+            }
+            state->flushPosted = false;
+            std::string text;
+            std::size_t size = 0;
+            for (const auto& l : state->buffer) {
+                size += l.size() + 1;
+            }
+            text.reserve(size);
+            for (const auto& l : state->buffer) {
+                text += l;
+                text += '\n';
+            }
+            // The folder may have been removed or made read-only; try again at every write.
+            ensureDirectory(state->dir);
+            (void)writeFileAtomically(state->file, text, 0600, /*durable=*/false);
+        });
+    });
+}
+
+std::vector<std::string> DebugLog::recent(int n) {
+    std::vector<std::string> out;
+    if (n <= 0) {
+        return out;
+    }
+    std::weak_ptr<State> weak = state_;
+    queue_.sync([&] {
+        auto state = weak.lock();
+        if (!state) {
+            return;
+        }
+        std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(n),
+                                                  state->buffer.size());
+        out.assign(state->buffer.end() - static_cast<std::ptrdiff_t>(count), state->buffer.end());
+    });
+    return out;
+}
+
+}  // namespace pellora

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Queue.h"
+#include "platform/SystemLog.h"
+
+namespace pellora {
+
+// The application's one diagnostic log: every line is stamped, copied to the system log at
+// once, and kept in a rolling window of the last 4000 lines mirrored to "debug.log".
+class DebugLog {
+public:
+    static constexpr std::size_t maxLines = 4000;
+
+    // `queue` is the log's own serial queue ("pellora.debug-log"); `appSupportDir` the
+    // folder that gets "debug.log" (created when missing).
+    DebugLog(const Clock& clock, Queue& queue, std::filesystem::path appSupportDir,
+             SystemLog& systemLog);
+    ~DebugLog();
+
+    DebugLog(const DebugLog&) = delete;
+    DebugLog& operator=(const DebugLog&) = delete;
+
+    // The process-wide instance: the one installed at start-up, else a default one made on
+    // first use.
+    static DebugLog& shared();
+    static void installShared(std::shared_ptr<DebugLog> log);
+
+    // Callable from any thread; returns at once.
+    void log(std::string_view message, std::string_view tag);
+    // The last `n` lines, oldest first. Waits for the log's queue, so it must not be called
+    // from a task on that queue.
+    std::vector<std::string> recent(int n);
+
+    const std::filesystem::path& fileURL() const { return fileURL_; }
+
+    // "[2024-06-21T09:24:41.123Z] [tag] message"
+    static std::string composeLine(double wallTime, std::string_view tag,
+                                   std::string_view message);
+    // Internet date-time in UTC with milliseconds, e.g. 2024-06-21T09:24:41.123Z.
+    static std::string isoTimestamp(double wallTime);
+
+private:
+    struct State;
+
+    const Clock& clock_;
+    Queue& queue_;
+    SystemLog& systemLog_;
+    std::filesystem::path dir_;
+    std::filesystem::path fileURL_;
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace pellora

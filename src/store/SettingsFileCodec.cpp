@@ -1,0 +1,130 @@
+#include "store/SettingsFileCodec.h"
+
+#include <QByteArray>
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+namespace pellora {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kFormat = "pellora-settings";
+
+std::optional<SettingValue> decodeValue(const std::string& type, const json& value) {
+    if (type == "bytes" && value.is_string()) {
+        QByteArray decoded;
+        auto raw = QByteArray::fromStdString(value.get<std::string>());
+        auto result = QByteArray::fromBase64Encoding(raw, QByteArray::AbortOnBase64DecodingErrors);
+        if (!result) {
+            return std::nullopt;
+        }
+        return Bytes{result.decoded.toStdString()};
+    }
+    if (type == "string" && value.is_string()) {
+        return value.get<std::string>();
+    }
+    if (type == "int" && (value.is_number_integer())) {
+        if (value.is_number_unsigned() &&
+            value.get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX)) {
+            return std::nullopt;
+        }
+        return value.get<std::int64_t>();
+    }
+    if (type == "double" && value.is_number()) {
+        double d = value.get<double>();
+        if (!std::isfinite(d)) {
+            return std::nullopt;
+        }
+        return d;
+    }
+    if (type == "bool" && value.is_boolean()) {
+        return value.get<bool>();
+    }
+    return std::nullopt;
+}
+
+json encodeValue(const SettingValue& value) {
+    struct Visitor {
+        json operator()(const Bytes& b) const {
+            QByteArray base64 = QByteArray::fromStdString(b.data).toBase64();
+            return {{"type", "bytes"}, {"value", base64.toStdString()}};
+        }
+        json operator()(const std::string& s) const { return {{"type", "string"}, {"value", s}}; }
+        json operator()(std::int64_t i) const { return {{"type", "int"}, {"value", i}}; }
+        json operator()(double d) const { return {{"type", "double"}, {"value", d}}; }
+        json operator()(bool b) const { return {{"type", "bool"}, {"value", b}}; }
+    };
+    return std::visit(Visitor{}, value);
+}
+
+}  // namespace
+
+std::optional<SettingsFileCodec::Decoded> SettingsFileCodec::decode(const std::string& bytes) {
+    json root = json::parse(bytes, nullptr, /*allow_exceptions=*/false);
+    if (!root.is_object()) {
+        return std::nullopt;
+    }
+    auto format = root.find("format");
+    auto values = root.find("values");
+    if (format == root.end() || *format != kFormat || values == root.end() ||
+        !values->is_object()) {
+        return std::nullopt;
+    }
+    Decoded decoded;
+    for (auto it = values->begin(); it != values->end(); ++it) {
+        const json& entry = it.value();
+        SettingsEntry out;
+        bool ok = entry.is_object();
+        if (ok) {
+            auto modified = entry.find("modified");
+            if (modified != entry.end()) {
+                ok = modified->is_number() && std::isfinite(modified->get<double>());
+                out.modified = ok ? modified->get<double>() : 0;
+            }
+        }
+        if (ok && entry.value("removed", false) == true) {
+            decoded.entries[it.key()] = out;
+            continue;
+        }
+        if (ok) {
+            auto type = entry.find("type");
+            auto value = entry.find("value");
+            ok = type != entry.end() && type->is_string() && value != entry.end();
+            if (ok) {
+                out.value = decodeValue(type->get<std::string>(), *value);
+                ok = out.value.has_value();
+            }
+        }
+        if (ok) {
+            decoded.entries[it.key()] = std::move(out);
+        } else {
+            decoded.skipped.push_back(it.key());
+        }
+    }
+    return decoded;
+}
+
+std::string SettingsFileCodec::encode(const SettingsEntries& entries, bool withHistory) {
+    json values = json::object();
+    for (const auto& [key, entry] : entries) {
+        json item;
+        if (entry.value) {
+            item = encodeValue(*entry.value);
+        } else if (withHistory) {
+            item = {{"removed", true}};
+        } else {
+            continue;
+        }
+        if (withHistory) {
+            item["modified"] = entry.modified;
+        }
+        values[key] = std::move(item);
+    }
+    json root = {{"format", kFormat}, {"version", 1}, {"values", std::move(values)}};
+    // Keys from other machines may hold any bytes; never let a bad one stop the write.
+    return root.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace pellora
