@@ -5,7 +5,7 @@ namespace pellora {
 // Every read of the time and every wait goes through one of these, so tests can run
 // days of schedule on virtual time.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
 
     // Wall time: seconds since 1970-01-01 00:00 UTC.

@@ -17,7 +17,9 @@ DirectoryWatcher::DirectoryWatcher(std::filesystem::path dir, std::function<void
     rewatch();
 }
 
-bool DirectoryWatcher::isWatching() const { return !watcher_.directories().isEmpty(); }
+bool DirectoryWatcher::isWatching() const {
+    return !watcher_.directories().isEmpty();
+}
 
 void DirectoryWatcher::rewatch() {
     QString dir = QString::fromStdString(dir_.string());

@@ -10,7 +10,7 @@ namespace pellora {
 // Calls back (on the thread that made it) whenever a file in a folder is added, removed,
 // replaced or rewritten in place.
 class DirectoryWatcher final {
-public:
+  public:
     DirectoryWatcher(std::filesystem::path dir, std::function<void()> onChange);
 
     DirectoryWatcher(const DirectoryWatcher&) = delete;
@@ -19,7 +19,7 @@ public:
     // False when the folder could not be watched (missing, or no inotify watches left).
     bool isWatching() const;
 
-private:
+  private:
     void rewatch();
 
     std::filesystem::path dir_;

@@ -9,7 +9,9 @@ namespace pellora {
 
 QtMainQueue::QtMainQueue(const SystemClock& clock) : clock_(clock), context_(new QObject) {}
 
-QtMainQueue::~QtMainQueue() { delete context_; }
+QtMainQueue::~QtMainQueue() {
+    delete context_;
+}
 
 void QtMainQueue::post(Task task) {
     QMetaObject::invokeMethod(context_, std::move(task), Qt::QueuedConnection);
@@ -43,6 +45,8 @@ void QtMainQueue::sync(Task task) {
     QMetaObject::invokeMethod(context_, std::move(task), Qt::BlockingQueuedConnection);
 }
 
-bool QtMainQueue::isCurrent() const { return QThread::currentThread() == context_->thread(); }
+bool QtMainQueue::isCurrent() const {
+    return QThread::currentThread() == context_->thread();
+}
 
 }  // namespace pellora

@@ -11,7 +11,7 @@ namespace pellora {
 // The main queue: work runs on the Qt event loop of the thread that created this object
 // (the main thread). Posting is safe from any thread.
 class QtMainQueue final : public Queue {
-public:
+  public:
     explicit QtMainQueue(const SystemClock& clock);
     ~QtMainQueue() override;
 
@@ -21,7 +21,7 @@ public:
     void sync(Task task) override;
     bool isCurrent() const override;
 
-private:
+  private:
     const std::string label_ = "main";
     const SystemClock& clock_;
     QObject* context_;

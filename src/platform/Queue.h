@@ -10,7 +10,7 @@ namespace pellora {
 // A serial queue: work runs one item at a time, in the order it was posted
 // (delayed work in the order it falls due).
 class Queue {
-public:
+  public:
     using Task = std::function<void()>;
 
     virtual ~Queue() = default;
@@ -32,13 +32,13 @@ public:
 #ifndef NDEBUG
 #include <cstdio>
 #include <cstdlib>
-#define PELLORA_ASSERT_ON(queue)                                                      \
-    do {                                                                              \
-        if (!(queue).isCurrent()) {                                                   \
+#define PELLORA_ASSERT_ON(queue)                                                     \
+    do {                                                                             \
+        if (!(queue).isCurrent()) {                                                  \
             std::fprintf(stderr, "%s:%d: not on queue \"%s\"\n", __FILE__, __LINE__, \
-                         (queue).label().c_str());                                    \
-            std::abort();                                                             \
-        }                                                                             \
+                         (queue).label().c_str());                                   \
+            std::abort();                                                            \
+        }                                                                            \
     } while (0)
 #else
 #define PELLORA_ASSERT_ON(queue) ((void)0)

@@ -5,7 +5,8 @@
 namespace pellora {
 
 struct RepeatingTimer::State {
-    State(Queue& q, double i, std::function<void()> t) : queue(q), interval(i), task(std::move(t)) {}
+    State(Queue& q, double i, std::function<void()> t)
+        : queue(q), interval(i), task(std::move(t)) {}
     Queue& queue;
     double interval;
     std::function<void()> task;
@@ -15,12 +16,13 @@ struct RepeatingTimer::State {
 };
 
 RepeatingTimer::RepeatingTimer(Queue& queue, double interval, std::function<void()> task)
-    : interval_(interval),
-      state_(std::make_shared<State>(queue, interval, std::move(task))) {
+    : interval_(interval), state_(std::make_shared<State>(queue, interval, std::move(task))) {
     schedule(state_);
 }
 
-RepeatingTimer::~RepeatingTimer() { stop(); }
+RepeatingTimer::~RepeatingTimer() {
+    stop();
+}
 
 void RepeatingTimer::stop() {
     std::lock_guard lock(state_->mutex);

@@ -9,7 +9,7 @@ namespace pellora {
 
 // Runs a task on a queue every `interval` seconds until the timer is destroyed or stopped.
 class RepeatingTimer {
-public:
+  public:
     RepeatingTimer(Queue& queue, double interval, std::function<void()> task);
     ~RepeatingTimer();
 
@@ -19,7 +19,7 @@ public:
     void stop();
     double interval() const { return interval_; }
 
-private:
+  private:
     struct State;
     static void schedule(const std::shared_ptr<State>& state);
 

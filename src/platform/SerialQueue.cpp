@@ -1,7 +1,7 @@
 #include "platform/SerialQueue.h"
 
-#include <future>
 #include <pthread.h>
+#include <future>
 
 namespace pellora {
 
@@ -53,7 +53,9 @@ void SerialQueue::sync(Task task) {
     future.wait();
 }
 
-bool SerialQueue::isCurrent() const { return std::this_thread::get_id() == thread_.get_id(); }
+bool SerialQueue::isCurrent() const {
+    return std::this_thread::get_id() == thread_.get_id();
+}
 
 void SerialQueue::run() {
     std::unique_lock lock(mutex_);

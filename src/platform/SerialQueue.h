@@ -15,7 +15,7 @@ namespace pellora {
 // A serial queue backed by its own worker thread. Destroying it runs what is already
 // due, drops delayed work that is not, and joins the thread.
 class SerialQueue final : public Queue {
-public:
+  public:
     SerialQueue(std::string label, const SystemClock& clock);
     ~SerialQueue() override;
 
@@ -25,7 +25,7 @@ public:
     void sync(Task task) override;
     bool isCurrent() const override;
 
-private:
+  private:
     struct Delayed {
         WorkItemPtr item;
         Task task;

@@ -7,8 +7,7 @@ namespace pellora {
 
 SystemClock::SystemClock(double timeScale)
     : scale_(timeScale > 0 ? timeScale : 1.0),
-      wallOrigin_(std::chrono::duration<double>(
-                      std::chrono::system_clock::now().time_since_epoch())
+      wallOrigin_(std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
                       .count()),
       steadyOrigin_(std::chrono::steady_clock::now()) {}
 

@@ -9,7 +9,7 @@ namespace pellora {
 // The real clock. A time scale above 1 makes clock time run faster than real time
 // (for demos): one real second then counts as `timeScale` clock seconds.
 class SystemClock final : public Clock {
-public:
+  public:
     explicit SystemClock(double timeScale = 1.0);
 
     double now() const override;
@@ -20,7 +20,7 @@ public:
     // The real duration that `seconds` of clock time takes.
     std::chrono::nanoseconds realDuration(double seconds) const;
 
-private:
+  private:
     double scale_;
     double wallOrigin_;
     std::chrono::steady_clock::time_point steadyOrigin_;

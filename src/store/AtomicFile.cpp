@@ -12,7 +12,9 @@ namespace pellora {
 
 namespace {
 
-std::string errnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string errnoText(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
 
 bool writeAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
@@ -93,9 +95,8 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& path
     if (dir.empty()) {
         dir = ".";
     }
-    std::filesystem::path temp =
-        dir / ("." + path.filename().string() + "." + std::to_string(random() % 1000000000) +
-               ".tmp");
+    std::filesystem::path temp = dir / ("." + path.filename().string() + "." +
+                                        std::to_string(random() % 1000000000) + ".tmp");
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) {
         return errnoText("create temporary file");

@@ -16,7 +16,7 @@ namespace pellora {
 // ("<machine>.json") and reads everyone's, so two machines writing at once never lose each
 // other's keys; per key, the newest write (then the larger machine name) wins.
 class CloudSettingsFolder {
-public:
+  public:
     using Logger = std::function<void(const std::string&)>;
 
     static constexpr std::size_t maxFileBytes = 10u << 20;
@@ -38,7 +38,7 @@ public:
     const std::filesystem::path& dir() const { return dir_; }
     std::filesystem::path ownFile() const { return dir_ / (machine_ + ".json"); }
 
-private:
+  private:
     struct Peer {
         std::string signature;
         std::string failedSignature;  // a version that could not be read, not retried

@@ -120,8 +120,7 @@ std::string DebugLog::isoTimestamp(double wallTime) {
     return out;
 }
 
-std::string DebugLog::composeLine(double wallTime, std::string_view tag,
-                                  std::string_view message) {
+std::string DebugLog::composeLine(double wallTime, std::string_view tag, std::string_view message) {
     std::string line;
     line.reserve(32 + tag.size() + message.size());
     line += '[';
@@ -188,8 +187,8 @@ std::vector<std::string> DebugLog::recent(int n) {
         if (!state) {
             return;
         }
-        std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(n),
-                                                  state->buffer.size());
+        std::size_t count =
+            std::min<std::size_t>(static_cast<std::size_t>(n), state->buffer.size());
         out.assign(state->buffer.end() - static_cast<std::ptrdiff_t>(count), state->buffer.end());
     });
     return out;

@@ -16,7 +16,7 @@ namespace pellora {
 // The application's one diagnostic log: every line is stamped, copied to the system log at
 // once, and kept in a rolling window of the last 4000 lines mirrored to "debug.log".
 class DebugLog {
-public:
+  public:
     static constexpr std::size_t maxLines = 4000;
 
     // `queue` is the log's own serial queue ("pellora.debug-log"); `appSupportDir` the
@@ -42,12 +42,11 @@ public:
     const std::filesystem::path& fileURL() const { return fileURL_; }
 
     // "[2024-06-21T09:24:41.123Z] [tag] message"
-    static std::string composeLine(double wallTime, std::string_view tag,
-                                   std::string_view message);
+    static std::string composeLine(double wallTime, std::string_view tag, std::string_view message);
     // Internet date-time in UTC with milliseconds, e.g. 2024-06-21T09:24:41.123Z.
     static std::string isoTimestamp(double wallTime);
 
-private:
+  private:
     struct State;
 
     const Clock& clock_;

@@ -12,7 +12,7 @@ namespace pellora {
 // The machine's own copy of the settings: a typed JSON file, read once at start and
 // rewritten atomically on every change.
 class LocalSettings {
-public:
+  public:
     using Logger = std::function<void(const std::string&)>;
 
     // Settings files larger than this are taken as damage, not data.
@@ -26,7 +26,7 @@ public:
 
     const std::filesystem::path& file() const { return file_; }
 
-private:
+  private:
     void write();
 
     std::filesystem::path file_;

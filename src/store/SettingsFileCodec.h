@@ -22,7 +22,7 @@ using SettingsEntries = std::map<std::string, SettingsEntry>;
 // The typed JSON form shared by the local settings file and the synced copies:
 // {"format":"pellora-settings","version":1,"values":{"key":{"type":"int","value":3,...}}}
 class SettingsFileCodec {
-public:
+  public:
     struct Decoded {
         SettingsEntries entries;
         std::vector<std::string> skipped;  // keys whose entry was damaged, for the debug log

@@ -199,10 +199,18 @@ void SettingsStore::write(const std::string& key, SettingValue value) {
     }
 }
 
-void SettingsStore::set(const std::string& key, const Bytes& value) { write(key, value); }
-void SettingsStore::set(const std::string& key, const std::string& value) { write(key, value); }
-void SettingsStore::set(const std::string& key, std::int64_t value) { write(key, value); }
-void SettingsStore::set(const std::string& key, bool value) { write(key, value); }
+void SettingsStore::set(const std::string& key, const Bytes& value) {
+    write(key, value);
+}
+void SettingsStore::set(const std::string& key, const std::string& value) {
+    write(key, value);
+}
+void SettingsStore::set(const std::string& key, std::int64_t value) {
+    write(key, value);
+}
+void SettingsStore::set(const std::string& key, bool value) {
+    write(key, value);
+}
 
 void SettingsStore::set(const std::string& key, double value) {
     // JSON has no NaN or infinity; writing one would damage the file for every reader.

@@ -23,7 +23,7 @@ class DebugLog;
 // own settings file (`local`) and in the synced folder (`cloud`). Reads prefer the cloud
 // copy; writes go local, then cloud, then ask the cloud copy to synchronise.
 class SettingsStore {
-public:
+  public:
     static constexpr const char* remoteChangeNotification = "Pellora.settingsDidChangeRemotely";
     // Held by a subscriber; dropping it ends the subscription.
     using Subscription = std::shared_ptr<void>;
@@ -57,8 +57,8 @@ public:
     void set(const std::string& key, double value);
     void set(const std::string& key, bool value);
     template <std::integral T>
-        requires(!std::same_as<T, bool> && !std::same_as<T, std::int64_t>)
-    void set(const std::string& key, T value) {
+    requires(!std::same_as<T, bool> &&
+             !std::same_as<T, std::int64_t>) void set(const std::string& key, T value) {
         set(key, static_cast<std::int64_t>(value));
     }
     void remove(const std::string& key);
@@ -76,7 +76,7 @@ public:
     const LocalSettings& local() const { return *local_; }
     const CloudSettingsFolder& cloud() const { return *cloud_; }
 
-private:
+  private:
     void write(const std::string& key, SettingValue value);
     void checkCloud();
     void postRemoteChange();

@@ -1,10 +1,10 @@
 #include "TempDir.h"
 
+#include <unistd.h>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
-#include <unistd.h>
 
 namespace pellora::test {
 

@@ -118,7 +118,9 @@ void VirtualClock::runQueueNow(ManualQueue* queue) {
 ManualQueue::ManualQueue(VirtualClock& clock, std::string label, bool isMain)
     : clock_(clock), label_(std::move(label)), isMain_(isMain) {}
 
-ManualQueue::~ManualQueue() { clock_.forget(this); }
+ManualQueue::~ManualQueue() {
+    clock_.forget(this);
+}
 
 void ManualQueue::post(Task task) {
     clock_.schedule(this, 0, std::make_shared<WorkItem>(), std::move(task));

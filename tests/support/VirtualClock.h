@@ -17,7 +17,7 @@ class ManualQueue;
 // `advance` (or `runPending`), which runs due work across all of them in time order,
 // on the test's thread.
 class VirtualClock final : public Clock {
-public:
+  public:
     // Starts at 2024-06-21 09:00:00 UTC unless told otherwise.
     explicit VirtualClock(double startWall = 1718960400.0);
 
@@ -41,7 +41,7 @@ public:
     void clearSleeps() { sleeps_.clear(); }
     std::size_t pendingCount() const;
 
-private:
+  private:
     friend class ManualQueue;
     struct Entry {
         ManualQueue* queue;
@@ -64,7 +64,7 @@ private:
 
 // A serial queue whose work runs only when its VirtualClock is advanced.
 class ManualQueue final : public Queue {
-public:
+  public:
     ManualQueue(VirtualClock& clock, std::string label, bool isMain);
     ~ManualQueue() override;
 
@@ -75,7 +75,7 @@ public:
     void sync(Task task) override;
     bool isCurrent() const override;
 
-private:
+  private:
     friend class VirtualClock;
     VirtualClock& clock_;
     std::string label_;

@@ -11,7 +11,9 @@ SyslogSystemLog::SyslogSystemLog() : toTerminal_(isatty(STDERR_FILENO) == 1) {
     openlog("pellora", LOG_PID, LOG_USER);
 }
 
-SyslogSystemLog::~SyslogSystemLog() { closelog(); }
+SyslogSystemLog::~SyslogSystemLog() {
+    closelog();
+}
 
 void SyslogSystemLog::write(const std::string& line) {
     // The line goes in as an argument of a constant format, never as the format itself.

@@ -6,12 +6,12 @@ namespace pellora {
 
 // syslog(3), which journald collects; also standard error when that is a terminal.
 class SyslogSystemLog final : public SystemLog {
-public:
+  public:
     SyslogSystemLog();
     ~SyslogSystemLog() override;
     void write(const std::string& line) override;
 
-private:
+  private:
     bool toTerminal_;
 };
 
