@@ -95,8 +95,10 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& path
     if (dir.empty()) {
         dir = ".";
     }
-    std::filesystem::path temp = dir / ("." + path.filename().string() + "." +
-                                        std::to_string(random() % 1000000000) + ".tmp");
+    // The process id keeps forked or concurrent writers off each other's temporary files.
+    std::filesystem::path temp =
+        dir / ("." + path.filename().string() + "." + std::to_string(::getpid()) + "." +
+               std::to_string(random() % 1000000000) + ".tmp");
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) {
         return errnoText("create temporary file");

@@ -70,6 +70,11 @@ const SettingValue* CloudSettingsFolder::value(const std::string& key) const {
     return entry && entry->value ? &*entry->value : nullptr;
 }
 
+bool CloudSettingsFolder::isRemoved(const std::string& key) const {
+    const SettingsEntry* entry = winner(key);
+    return entry && !entry->value;
+}
+
 void CloudSettingsFolder::stamp(const std::string& key, std::optional<SettingValue> value) {
     // A write made here after seeing another machine's value must win over it, even when
     // this machine's clock runs a little behind.

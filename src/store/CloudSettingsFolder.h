@@ -26,6 +26,8 @@ class CloudSettingsFolder {
 
     // The winning value of `key` across machines; nothing when absent or removed.
     const SettingValue* value(const std::string& key) const;
+    // True when the newest word on `key` is that some machine removed it.
+    bool isRemoved(const std::string& key) const;
     void set(const std::string& key, SettingValue value);
     void remove(const std::string& key);
 

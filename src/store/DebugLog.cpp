@@ -33,6 +33,7 @@ std::mutex& sharedMutex() {
 struct DebugLog::State {
     std::deque<std::string> buffer;
     bool flushPosted = false;
+    std::size_t fileWrites = 0;
     std::filesystem::path dir;
     std::filesystem::path file;
 };
@@ -54,7 +55,8 @@ DebugLog::DebugLog(const Clock& clock, Queue& queue, std::filesystem::path appSu
         return;
     }
     QStringDecoder utf8(QStringDecoder::Utf8);
-    (void)utf8.decode(QByteArrayView(read.bytes.data(), qsizetype(read.bytes.size())));
+    // The decoder works lazily: the text must be taken for the error flag to be set.
+    QString text = utf8.decode(QByteArrayView(read.bytes.data(), qsizetype(read.bytes.size())));
     if (utf8.hasError()) {
         return;
     }
@@ -171,7 +173,9 @@ void DebugLog::log(std::string_view message, std::string_view tag) {
             }
             // The folder may have been removed or made read-only; try again at every write.
             ensureDirectory(state->dir);
-            (void)writeFileAtomically(state->file, text, 0600, /*durable=*/false);
+            if (!writeFileAtomically(state->file, text, 0600, /*durable=*/false)) {
+                ++state->fileWrites;
+            }
         });
     });
 }
@@ -192,6 +196,17 @@ std::vector<std::string> DebugLog::recent(int n) {
         out.assign(state->buffer.end() - static_cast<std::ptrdiff_t>(count), state->buffer.end());
     });
     return out;
+}
+
+std::size_t DebugLog::fileWrites() {
+    std::size_t count = 0;
+    std::weak_ptr<State> weak = state_;
+    queue_.sync([&] {
+        if (auto state = weak.lock()) {
+            count = state->fileWrites;
+        }
+    });
+    return count;
 }
 
 }  // namespace pellora

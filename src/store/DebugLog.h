@@ -40,6 +40,8 @@ class DebugLog {
     std::vector<std::string> recent(int n);
 
     const std::filesystem::path& fileURL() const { return fileURL_; }
+    // How many times the file has been rewritten (waits for the queue, like `recent`).
+    std::size_t fileWrites();
 
     // "[2024-06-21T09:24:41.123Z] [tag] message"
     static std::string composeLine(double wallTime, std::string_view tag, std::string_view message);

@@ -125,12 +125,18 @@ void SettingsStore::installShared(std::shared_ptr<SettingsStore> store) {
     sharedSlot() = std::move(store);
 }
 
+const SettingValue* SettingsStore::localValue(const std::string& key) const {
+    // A removal made on another machine is news, not a gap: the local copy, which only
+    // catches up at this machine's next write, must not bring the old value back.
+    return cloud_->isRemoved(key) ? nullptr : local_->value(key);
+}
+
 std::optional<std::string> SettingsStore::data(const std::string& key) const {
     PELLORA_ASSERT_ON(main_);
     if (auto v = cloud_->value(key); v && std::holds_alternative<Bytes>(*v)) {
         return std::get<Bytes>(*v).data;
     }
-    if (auto v = local_->value(key); v && std::holds_alternative<Bytes>(*v)) {
+    if (auto v = localValue(key); v && std::holds_alternative<Bytes>(*v)) {
         return std::get<Bytes>(*v).data;
     }
     return std::nullopt;
@@ -141,7 +147,7 @@ std::optional<std::string> SettingsStore::string(const std::string& key) const {
     if (auto v = cloud_->value(key); v && std::holds_alternative<std::string>(*v)) {
         return std::get<std::string>(*v);
     }
-    if (auto v = local_->value(key); v && std::holds_alternative<std::string>(*v)) {
+    if (auto v = localValue(key); v && std::holds_alternative<std::string>(*v)) {
         return std::get<std::string>(*v);
     }
     return std::nullopt;
@@ -152,7 +158,7 @@ bool SettingsStore::boolean(const std::string& key) const {
     if (auto v = cloud_->value(key)) {
         return asBool(*v);
     }
-    if (auto v = local_->value(key)) {
+    if (auto v = localValue(key)) {
         return asBool(*v);
     }
     return false;
@@ -163,7 +169,7 @@ std::optional<double> SettingsStore::doubleValue(const std::string& key) const {
     if (auto v = cloud_->value(key)) {
         return asNumber(*v).value_or(0.0);
     }
-    if (auto v = local_->value(key)) {
+    if (auto v = localValue(key)) {
         return asNumber(*v);
     }
     return std::nullopt;
@@ -177,7 +183,7 @@ std::optional<std::int64_t> SettingsStore::integer(const std::string& key) const
         }
         return truncated(asNumber(*v).value_or(0.0));
     }
-    if (auto v = local_->value(key)) {
+    if (auto v = localValue(key)) {
         if (auto i = std::get_if<std::int64_t>(v)) {
             return *i;
         }

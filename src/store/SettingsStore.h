@@ -78,6 +78,7 @@ class SettingsStore {
 
   private:
     void write(const std::string& key, SettingValue value);
+    const SettingValue* localValue(const std::string& key) const;
     void checkCloud();
     void postRemoteChange();
 
