@@ -66,6 +66,10 @@ struct TypedCase {
     bool asBool;
 };
 
+void PrintTo(const TypedCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class SettingsStoreTypedReads : public ::testing::TestWithParam<TypedCase> {};
 
 TEST_P(SettingsStoreTypedReads, FollowTheCopysRules) {
@@ -290,6 +294,10 @@ struct DamagedCase {
     const char* name;
     std::string bytes;
 };
+
+void PrintTo(const DamagedCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class SettingsStoreDamagedLocalFile : public ::testing::TestWithParam<DamagedCase> {};
 
