@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QSocketNotifier>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "platform/DisplayList.h"
+
+struct udev;
+struct udev_monitor;
+
+namespace pellora {
+
+// The displays the kernel's DRM drivers drive, read from sysfs: a connector counts as
+// active when its "status" is "connected" and its "enabled" is "enabled"; eDP, LVDS and DSI
+// panels are built in. Vendor, model and serial come from the connector's EDID.
+class DrmDisplayList final : public DisplayList {
+  public:
+    explicit DrmDisplayList(std::filesystem::path drmClassDir = "/sys/class/drm");
+    ~DrmDisplayList() override;
+
+    std::optional<std::vector<DisplayInfo>> activeDisplays() override;
+    // Watches udev's "drm" events (needs a Qt event loop; the handler runs on its thread).
+    void setReconfigurationHandler(std::function<void(std::uint32_t)> handler) override;
+
+    // The sysfs folder of a display from activeDisplays().
+    std::filesystem::path connectorDir(const DisplayInfo& display) const;
+    const std::filesystem::path& drmClassDir() const { return root_; }
+
+    static bool isBuiltInConnector(const std::string& connectorName);
+
+  private:
+    void onUdevEvent();
+
+    std::filesystem::path root_;
+    std::function<void(std::uint32_t)> handler_;
+    struct udev* udev_ = nullptr;
+    struct udev_monitor* monitor_ = nullptr;
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+}  // namespace pellora
