@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+
 #include <QElapsedTimer>
 #include <QTimer>
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+#include "QtTestApp.h"
 
 #include "platform/QtMainQueue.h"
 #include "platform/RepeatingTimer.h"
@@ -138,10 +140,7 @@ TEST(SerialQueue, RepeatingTimerTicksAndStopsWhenDestroyed) {
 }
 
 TEST(QtMainQueue, RunsPostedAndDelayedWorkOnTheEventLoopThread) {
-    int argc = 1;
-    char name[] = "platform_tests";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
+    QCoreApplication& app = test::qtApp();
     SystemClock clock;
     QtMainQueue main(clock);
     SerialQueue worker("pellora.test", clock);

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 
 #include <QCoreApplication>
+
 #include <QTimer>
+#include "QtTestApp.h"
 
 #include "TestEnvironment.h"
 #include "platform/QtMainQueue.h"
@@ -399,10 +401,7 @@ TEST(SettingsStoreDamage, UnwritableFolderDropsWritesAndRetriesWithTheNextOne) {
 }
 
 TEST(SettingsStoreWatcher, ChangeByAnotherProcessIsAnnouncedOnTheEventLoop) {
-    int argc = 1;
-    char name[] = "store_tests";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
+    QCoreApplication& app = test::qtApp();
     TempDir dir;
     SystemClock clock;
     QtMainQueue main(clock);

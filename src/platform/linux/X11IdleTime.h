@@ -1,0 +1,26 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace pellora {
+
+// Input idle time from the X server's screen-saver extension. Kept apart so that Xlib's
+// macros stay out of Qt code.
+class X11IdleTime {
+  public:
+    explicit X11IdleTime(std::string displayName);
+    ~X11IdleTime();
+    X11IdleTime(const X11IdleTime&) = delete;
+    X11IdleTime& operator=(const X11IdleTime&) = delete;
+
+    // Nothing without a display or without the extension.
+    std::optional<double> idleSeconds();
+
+  private:
+    std::string displayName_;
+    void* display_ = nullptr;
+    bool tried_ = false;
+};
+
+}  // namespace pellora
