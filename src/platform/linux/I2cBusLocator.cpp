@@ -1,0 +1,77 @@
+#include "platform/linux/I2cBusLocator.h"
+
+#include <algorithm>
+#include <charconv>
+#include <fstream>
+#include <iterator>
+
+namespace pellora {
+
+namespace {
+
+std::vector<std::uint8_t> readEdidFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::uint8_t> bytes;
+    char c;
+    while (bytes.size() < 128 && in.get(c)) {
+        bytes.push_back(std::uint8_t(c));
+    }
+    return bytes;
+}
+
+}  // namespace
+
+I2cBusLocator::I2cBusLocator(std::filesystem::path i2cClassDir, EdidReader readEdid)
+    : i2cClassDir_(std::move(i2cClassDir)), readEdid_(std::move(readEdid)) {}
+
+std::optional<int> I2cBusLocator::busNumber(const std::string& name) {
+    if (name.rfind("i2c-", 0) != 0 || name.size() == 4) {
+        return std::nullopt;
+    }
+    int n = -1;
+    auto [end, error] = std::from_chars(name.data() + 4, name.data() + name.size(), n);
+    if (error != std::errc() || end != name.data() + name.size() || n < 0) {
+        return std::nullopt;
+    }
+    return n;
+}
+
+std::optional<I2cBusLocator::Found> I2cBusLocator::busFor(
+    const std::filesystem::path& connectorDir) const {
+    std::error_code error;
+    auto ddc = std::filesystem::read_symlink(connectorDir / "ddc", error);
+    if (!error) {
+        if (auto n = busNumber(ddc.filename().string())) {
+            return Found{*n, "ddc link"};
+        }
+    }
+    for (std::filesystem::directory_iterator it(connectorDir, error), end; !error && it != end;
+         it.increment(error)) {
+        if (auto n = busNumber(it->path().filename().string())) {
+            return Found{*n, "DP-AUX adapter"};
+        }
+    }
+
+    std::vector<std::uint8_t> wanted = readEdidFile(connectorDir / "edid");
+    if (wanted.size() < 128 || !readEdid_) {
+        return std::nullopt;
+    }
+    std::vector<int> buses;
+    for (std::filesystem::directory_iterator it(i2cClassDir_, error), end; !error && it != end;
+         it.increment(error)) {
+        if (auto n = busNumber(it->path().filename().string())) {
+            buses.push_back(*n);
+        }
+    }
+    std::sort(buses.begin(), buses.end());
+    for (int bus : buses) {
+        auto edid = readEdid_(bus);
+        if (edid && edid->size() >= 128 &&
+            std::equal(wanted.begin(), wanted.end(), edid->begin())) {
+            return Found{bus, "EDID match"};
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace pellora
