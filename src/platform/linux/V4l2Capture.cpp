@@ -1,0 +1,325 @@
+#include "platform/linux/V4l2Capture.h"
+
+#include <fcntl.h>
+#include <linux/videodev2.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "platform/linux/I2cBusLocator.h"
+
+namespace pellora {
+
+namespace {
+
+int xioctl(int fd, unsigned long request, void* arg) {
+    int r;
+    do {
+        r = ::ioctl(fd, request, arg);
+    } while (r == -1 && errno == EINTR);
+    return r;
+}
+
+std::string text(const __u8* bytes, std::size_t size) {
+    std::size_t n = strnlen(reinterpret_cast<const char*>(bytes), size);
+    return std::string(reinterpret_cast<const char*>(bytes), n);
+}
+
+V4l2Capture::OpenError fromErrno(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return V4l2Capture::OpenError::noDevice;
+        case EACCES:
+        case EPERM:
+            return V4l2Capture::OpenError::permissionDenied;
+        case EBUSY:
+            return V4l2Capture::OpenError::busy;
+        default:
+            return V4l2Capture::OpenError::other;
+    }
+}
+
+std::uint32_t captureCaps(const v4l2_capability& cap) {
+    return (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+}
+
+bool canCapture(const v4l2_capability& cap) {
+    std::uint32_t caps = captureCaps(cap);
+    return (caps & V4L2_CAP_VIDEO_CAPTURE) && (caps & V4L2_CAP_STREAMING);
+}
+
+}  // namespace
+
+std::optional<int> V4l2Capture::formatRank(std::uint32_t fourcc) {
+    switch (fourcc) {
+        case V4L2_PIX_FMT_GREY:
+            return 0;
+        case V4L2_PIX_FMT_NV12:
+            return 1;
+        case V4L2_PIX_FMT_YUV420:
+            return 2;
+        case V4L2_PIX_FMT_YUYV:
+            return 3;
+        case V4L2_PIX_FMT_UYVY:
+            return 4;
+        case V4L2_PIX_FMT_MJPEG:
+        case V4L2_PIX_FMT_JPEG:
+            return 9;
+        default:
+            return std::nullopt;
+    }
+}
+
+std::vector<V4l2DeviceInfo> V4l2Capture::listDevices(const std::filesystem::path& devDir) {
+    std::vector<std::pair<int, std::filesystem::path>> nodes;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(devDir, error), end; !error && it != end;
+         it.increment(error)) {
+        std::string name = it->path().filename().string();
+        if (name.rfind("video", 0) != 0) {
+            continue;
+        }
+        // Reuse the strict "prefix-N" parsing of bus names.
+        if (auto n = I2cBusLocator::busNumber("i2c-" + name.substr(5))) {
+            nodes.emplace_back(*n, it->path());
+        }
+    }
+    std::sort(nodes.begin(), nodes.end());
+    std::vector<V4l2DeviceInfo> devices;
+    for (const auto& [n, node] : nodes) {
+        int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            continue;
+        }
+        v4l2_capability cap{};
+        if (xioctl(fd, VIDIOC_QUERYCAP, &cap) == 0 && canCapture(cap)) {
+            devices.push_back(V4l2DeviceInfo{node, text(cap.card, sizeof cap.card),
+                                             text(cap.bus_info, sizeof cap.bus_info),
+                                             text(cap.driver, sizeof cap.driver)});
+        }
+        ::close(fd);
+    }
+    return devices;
+}
+
+V4l2Capture::OpenError V4l2Capture::probe(const std::filesystem::path& node) {
+    int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return fromErrno(errno);
+    }
+    v4l2_capability cap{};
+    OpenError result = OpenError::none;
+    if (xioctl(fd, VIDIOC_QUERYCAP, &cap) != 0 || !canCapture(cap)) {
+        result = OpenError::notCapture;
+    }
+    ::close(fd);
+    return result;
+}
+
+V4l2Capture::~V4l2Capture() {
+    close();
+}
+
+V4l2Capture::OpenError V4l2Capture::open(const std::filesystem::path& node) {
+    close();
+    fd_ = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) {
+        int error = errno;
+        lastError_ = "open " + node.string() + ": " + std::strerror(error);
+        return fromErrno(error);
+    }
+    v4l2_capability cap{};
+    if (xioctl(fd_, VIDIOC_QUERYCAP, &cap) != 0 || !canCapture(cap)) {
+        lastError_ = node.string() + " is not a streaming capture device";
+        close();
+        return OpenError::notCapture;
+    }
+    if (!chooseFormat() || !startStreaming()) {
+        int error = errno;
+        close();
+        return error == EBUSY ? OpenError::busy : OpenError::other;
+    }
+    return OpenError::none;
+}
+
+bool V4l2Capture::chooseFormat() {
+    std::optional<std::pair<int, std::uint32_t>> best;
+    for (std::uint32_t i = 0;; ++i) {
+        v4l2_fmtdesc desc{};
+        desc.index = i;
+        desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        if (xioctl(fd_, VIDIOC_ENUM_FMT, &desc) != 0) {
+            break;
+        }
+        if (auto rank = formatRank(desc.pixelformat)) {
+            if (!best || *rank < best->first) {
+                best = std::make_pair(*rank, desc.pixelformat);
+            }
+        }
+    }
+    if (!best) {
+        lastError_ = "no usable pixel format (GREY, NV12, YUV420, YUYV, UYVY or MJPEG)";
+        return false;
+    }
+    std::uint32_t fourcc = best->second;
+
+    std::uint32_t width = 0, height = 0;
+    std::uint64_t smallest = std::numeric_limits<std::uint64_t>::max();
+    for (std::uint32_t i = 0;; ++i) {
+        v4l2_frmsizeenum size{};
+        size.index = i;
+        size.pixel_format = fourcc;
+        if (xioctl(fd_, VIDIOC_ENUM_FRAMESIZES, &size) != 0) {
+            break;
+        }
+        std::uint32_t w, h;
+        if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
+            w = size.discrete.width;
+            h = size.discrete.height;
+        } else {
+            w = size.stepwise.min_width;
+            h = size.stepwise.min_height;
+        }
+        if (std::uint64_t(w) * h < smallest && w > 0 && h > 0) {
+            smallest = std::uint64_t(w) * h;
+            width = w;
+            height = h;
+        }
+        if (size.type != V4L2_FRMSIZE_TYPE_DISCRETE) {
+            break;
+        }
+    }
+
+    v4l2_format format{};
+    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (xioctl(fd_, VIDIOC_G_FMT, &format) != 0) {
+        lastError_ = std::string("VIDIOC_G_FMT: ") + std::strerror(errno);
+        return false;
+    }
+    format.fmt.pix.pixelformat = fourcc;
+    if (width && height) {
+        format.fmt.pix.width = width;
+        format.fmt.pix.height = height;
+    }
+    format.fmt.pix.field = V4L2_FIELD_ANY;
+    if (xioctl(fd_, VIDIOC_S_FMT, &format) != 0) {
+        lastError_ = std::string("VIDIOC_S_FMT: ") + std::strerror(errno);
+        return false;
+    }
+    // The driver may have adjusted what was asked for.
+    fourcc_ = format.fmt.pix.pixelformat;
+    width_ = format.fmt.pix.width;
+    height_ = format.fmt.pix.height;
+    bytesPerLine_ = format.fmt.pix.bytesperline;
+    if (!formatRank(fourcc_)) {
+        lastError_ = "driver substituted an unusable pixel format";
+        return false;
+    }
+    // YUV defaults to limited range unless the driver says otherwise; GREY and JPEG are full.
+    if (format.fmt.pix.quantization == V4L2_QUANTIZATION_FULL_RANGE ||
+        fourcc_ == V4L2_PIX_FMT_GREY || fourcc_ == V4L2_PIX_FMT_MJPEG ||
+        fourcc_ == V4L2_PIX_FMT_JPEG) {
+        limitedRange_ = false;
+    } else {
+        limitedRange_ = true;
+    }
+    return true;
+}
+
+bool V4l2Capture::startStreaming() {
+    v4l2_requestbuffers request{};
+    request.count = 3;
+    request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    request.memory = V4L2_MEMORY_MMAP;
+    if (xioctl(fd_, VIDIOC_REQBUFS, &request) != 0 || request.count == 0) {
+        lastError_ = std::string("VIDIOC_REQBUFS: ") + std::strerror(errno);
+        return false;
+    }
+    for (std::uint32_t i = 0; i < request.count; ++i) {
+        v4l2_buffer buffer{};
+        buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        buffer.memory = V4L2_MEMORY_MMAP;
+        buffer.index = i;
+        if (xioctl(fd_, VIDIOC_QUERYBUF, &buffer) != 0) {
+            lastError_ = std::string("VIDIOC_QUERYBUF: ") + std::strerror(errno);
+            return false;
+        }
+        void* start = ::mmap(nullptr, buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_,
+                             buffer.m.offset);
+        if (start == MAP_FAILED) {
+            lastError_ = std::string("mmap: ") + std::strerror(errno);
+            return false;
+        }
+        buffers_.push_back(Buffer{start, buffer.length});
+        if (xioctl(fd_, VIDIOC_QBUF, &buffer) != 0) {
+            lastError_ = std::string("VIDIOC_QBUF: ") + std::strerror(errno);
+            return false;
+        }
+    }
+    v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (xioctl(fd_, VIDIOC_STREAMON, &type) != 0) {
+        lastError_ = std::string("VIDIOC_STREAMON: ") + std::strerror(errno);
+        return false;
+    }
+    streaming_ = true;
+    return true;
+}
+
+std::optional<V4l2Frame> V4l2Capture::readFrame(int timeoutMs) {
+    if (fd_ < 0 || !streaming_) {
+        return std::nullopt;
+    }
+    pollfd pfd{fd_, POLLIN, 0};
+    int ready;
+    do {
+        ready = ::poll(&pfd, 1, timeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    if (ready <= 0 || !(pfd.revents & POLLIN)) {
+        lastError_ = ready == 0 ? "no frame in time" : "device gone";
+        return std::nullopt;
+    }
+    v4l2_buffer buffer{};
+    buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    buffer.memory = V4L2_MEMORY_MMAP;
+    if (xioctl(fd_, VIDIOC_DQBUF, &buffer) != 0) {
+        lastError_ = std::string("VIDIOC_DQBUF: ") + std::strerror(errno);
+        return std::nullopt;
+    }
+    std::optional<V4l2Frame> frame;
+    if (buffer.index < buffers_.size() && !(buffer.flags & V4L2_BUF_FLAG_ERROR)) {
+        const Buffer& mapped = buffers_[buffer.index];
+        std::size_t used = std::min<std::size_t>(buffer.bytesused, mapped.length);
+        frame = V4l2Frame{fourcc_, width_, height_, bytesPerLine_, limitedRange_, {}};
+        const auto* data = static_cast<const std::uint8_t*>(mapped.start);
+        frame->bytes.assign(data, data + used);
+    }
+    xioctl(fd_, VIDIOC_QBUF, &buffer);
+    return frame;
+}
+
+void V4l2Capture::close() {
+    if (fd_ < 0) {
+        return;
+    }
+    if (streaming_) {
+        v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        xioctl(fd_, VIDIOC_STREAMOFF, &type);
+        streaming_ = false;
+    }
+    for (const auto& b : buffers_) {
+        ::munmap(b.start, b.length);
+    }
+    buffers_.clear();
+    ::close(fd_);
+    fd_ = -1;
+}
+
+}  // namespace pellora
