@@ -1,0 +1,427 @@
+#include "store/SampleLogger.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <nlohmann/json.hpp>
+
+#include "platform/AppPaths.h"
+#include "store/DebugLog.h"
+
+namespace pellora {
+
+namespace {
+
+using nlohmann::json;
+
+void note(DebugLog* log, const std::string& message) {
+    if (log) {
+        log->log(message, "sample");
+    }
+}
+
+std::string errnoText() {
+    return std::strerror(errno);
+}
+
+// Collects the five members of one line's object as the parser reports them, refusing
+// anything else as early as it can: a wrong type, a repeated member, a top level that is
+// not an object, or nesting deeper than any sample needs.
+class SampleReader final : public nlohmann::json_sax<json> {
+  public:
+    static constexpr int maxDepth = 16;
+
+    bool complete() const { return depth_ == 0 && seen_ == allMembers; }
+    const Sample& sample() const { return sample_; }
+
+    bool null() override { return other(); }
+    bool string(string_t&) override { return other(); }
+    bool binary(binary_t&) override { return other(); }
+
+    bool boolean(bool value) override {
+        if (depth_ != 1) {
+            return depth_ > 1;
+        }
+        if (member_ == Member::userSet) {
+            sample_.userSet = value;
+            return take();
+        }
+        return member_ == Member::other;
+    }
+
+    bool number_integer(number_integer_t value) override {
+        return number(static_cast<double>(value), value >= INT_MIN && value <= INT_MAX,
+                      static_cast<int>(value));
+    }
+
+    bool number_unsigned(number_unsigned_t value) override {
+        return number(static_cast<double>(value), value <= INT_MAX, static_cast<int>(value));
+    }
+
+    bool number_float(number_float_t value, const string_t&) override {
+        const bool whole = std::isfinite(value) && value == std::trunc(value) && value >= INT_MIN &&
+                           value <= INT_MAX;
+        return number(value, whole, whole ? static_cast<int>(value) : 0);
+    }
+
+    bool start_object(std::size_t) override {
+        if (depth_ == 0) {
+            depth_ = 1;
+            return true;
+        }
+        return enterNested();
+    }
+
+    bool end_object() override {
+        --depth_;
+        return true;
+    }
+
+    bool start_array(std::size_t) override { return depth_ > 0 && enterNested(); }
+
+    bool end_array() override {
+        --depth_;
+        return true;
+    }
+
+    bool key(string_t& name) override {
+        if (depth_ == 1) {
+            member_ = memberNamed(name);
+        }
+        return true;
+    }
+
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        return false;
+    }
+
+  private:
+    enum class Member { t, luma, brightness, hour, userSet, other };
+    static constexpr unsigned allMembers = 0x1f;
+
+    static Member memberNamed(const std::string& name) {
+        if (name == "t") {
+            return Member::t;
+        }
+        if (name == "luma") {
+            return Member::luma;
+        }
+        if (name == "brightness") {
+            return Member::brightness;
+        }
+        if (name == "hour") {
+            return Member::hour;
+        }
+        if (name == "userSet") {
+            return Member::userSet;
+        }
+        return Member::other;
+    }
+
+    // A value that no known member may have: fine inside an unknown member.
+    bool other() const { return depth_ > 1 || (depth_ == 1 && member_ == Member::other); }
+
+    bool enterNested() {
+        if ((depth_ == 1 && member_ != Member::other) || depth_ >= maxDepth) {
+            return false;
+        }
+        ++depth_;
+        return true;
+    }
+
+    bool number(double value, bool isInt, int intValue) {
+        if (depth_ != 1) {
+            return depth_ > 1;
+        }
+        switch (member_) {
+            case Member::t:
+                sample_.t = value;
+                return std::isfinite(value) && take();
+            case Member::luma:
+                sample_.luma = value;
+                return std::isfinite(value) && take();
+            case Member::brightness:
+                sample_.brightness = intValue;
+                return isInt && take();
+            case Member::hour:
+                sample_.hour = intValue;
+                return isInt && take();
+            case Member::userSet:
+                return false;
+            case Member::other:
+                return true;
+        }
+        return false;
+    }
+
+    // Marks the current member as read; a second value for it spoils the line.
+    bool take() {
+        const unsigned bit = 1u << static_cast<unsigned>(member_);
+        if (seen_ & bit) {
+            return false;
+        }
+        seen_ |= bit;
+        return true;
+    }
+
+    Sample sample_;
+    int depth_ = 0;
+    Member member_ = Member::other;
+    unsigned seen_ = 0;
+};
+
+// Bytes [offset, offset + length) of an open file; fewer when the file is shorter.
+std::optional<std::string> readRange(int fd, std::size_t offset, std::size_t length) {
+    std::string bytes(length, '\0');
+    std::size_t got = 0;
+    while (got < length) {
+        ssize_t n = ::pread(fd, bytes.data() + got, length - got, off_t(offset + got));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return std::nullopt;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    bytes.resize(got);
+    return bytes;
+}
+
+// Decodes the whole lines of `bytes` onto `samples`; returns how many bytes they took up.
+std::size_t decodeWholeLines(std::string_view bytes, std::vector<Sample>& samples) {
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = bytes.find('\n', start);
+        if (end == std::string_view::npos) {
+            return start;
+        }
+        if (end > start) {
+            if (auto sample = SampleLogger::decodeLine(bytes.substr(start, end - start))) {
+                samples.push_back(*sample);
+            }
+        }
+        start = end + 1;
+    }
+}
+
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// One write() for the whole line, so concurrent appenders cannot interleave.
+void appendLine(const std::filesystem::path& path, std::string line, DebugLog* log) {
+    // No O_CREAT: a log deleted while running stays deleted until its logger is made again.
+    // Read access is only for looking at the last byte; without it the append still goes.
+    const int flags = O_APPEND | O_CLOEXEC | O_NONBLOCK;
+    int raw = ::open(path.c_str(), O_RDWR | flags);
+    if (raw < 0 && errno == EACCES) {
+        raw = ::open(path.c_str(), O_WRONLY | flags);
+    }
+    FileDescriptor fd(raw);
+    if (fd.get() < 0) {
+        note(log, "Sample dropped: cannot open " + path.string() + ": " + errnoText());
+        return;
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        note(log, "Sample dropped: " + path.string() + " is not a regular file");
+        return;
+    }
+    // A final line cut short (a crash or a full disk mid-append) would swallow this one:
+    // start on a fresh line, leaving the fragment to be skipped on its own. The lock keeps
+    // another appender's line, half-way into the file, from looking like such a fragment;
+    // where locks are not supported the append goes ahead without one.
+    while (::flock(fd.get(), LOCK_EX) != 0 && errno == EINTR) {
+    }
+    if (::fstat(fd.get(), &info) == 0 && info.st_size > 0) {
+        char last = '\n';
+        if (::pread(fd.get(), &last, 1, info.st_size - 1) == 1 && last != '\n') {
+            line.insert(line.begin(), '\n');
+        }
+    }
+    ssize_t n;
+    do {
+        n = ::write(fd.get(), line.data(), line.size());
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        note(log, "Sample dropped: cannot write " + path.string() + ": " + errnoText());
+    } else if (static_cast<std::size_t>(n) != line.size()) {
+        // Writing the rest separately could interleave with another appender; the next
+        // append starts on a fresh line instead.
+        note(log, "Sample cut short: " + std::to_string(n) + " of " + std::to_string(line.size()) +
+                      " bytes written to " + path.string());
+    }
+}
+
+}  // namespace
+
+// What earlier reads decoded, so a read of a file that only grew decodes just the new
+// lines. Guarded by a mutex: the window's refresh and retraining read from different threads.
+struct SampleLogger::Cache {
+    // Enough to span a whole line.
+    static constexpr std::size_t guardBytes = 128;
+    struct State {
+        bool valid = false;
+        dev_t device = 0;
+        ino_t inode = 0;
+        std::size_t end = 0;          // just past the last whole line decoded
+        std::string guard;            // the bytes just before `end`
+        std::vector<Sample> samples;  // the samples of the file up to `end`
+    };
+    std::mutex mutex;
+    State state;
+};
+
+SampleLogger::SampleLogger(const std::string& monitorID, const std::filesystem::path& appSupportDir,
+                           Queue& queue, DebugLog* log, std::size_t maxReadBytes)
+    : queue_(queue), log_(log), maxReadBytes_(maxReadBytes), cache_(std::make_unique<Cache>()) {
+    const std::filesystem::path dir = appSupportDir / "monitors" / monitorID;
+    fileURL_ = dir / fileName;
+    if (!ensureDirectory(dir)) {
+        note(log_, "Cannot create samples folder " + dir.string());
+    }
+    int fd = ::open(fileURL_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+    } else if (errno != EEXIST) {
+        note(log_, "Cannot create " + fileURL_.string() + ": " + errnoText());
+    }
+}
+
+SampleLogger::~SampleLogger() = default;
+
+void SampleLogger::log(const Sample& sample) {
+    // The task carries everything it needs, so appends queued before the logger goes away
+    // still happen.
+    queue_.post([sample, path = fileURL_, log = log_] {
+        std::optional<std::string> line = encodeLine(sample);
+        if (!line) {
+            note(log, "Sample dropped: non-finite time or luma");
+            return;
+        }
+        appendLine(path, std::move(*line), log);
+    });
+}
+
+std::vector<Sample> SampleLogger::loadAll() const {
+    // O_NONBLOCK: a FIFO left in the file's place would otherwise block the caller.
+    FileDescriptor fd(::open(fileURL_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat info {};
+    const bool regular = fd.get() >= 0 && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode);
+    std::lock_guard lock(cache_->mutex);
+    Cache::State& cache = cache_->state;
+    if (!regular) {
+        cache = {};
+        return {};
+    }
+    // Only what is there now: lines appended while reading belong to the next read.
+    const auto size = static_cast<std::size_t>(info.st_size);
+    if (size > maxReadBytes_) {
+        cache = {};
+        // One byte before the window tells whether the window starts on a fresh line.
+        const std::size_t start = size - maxReadBytes_ - 1;
+        std::optional<std::string> bytes = readRange(fd.get(), start, size - start);
+        if (!bytes) {
+            return {};
+        }
+        const std::size_t firstBreak = bytes->find('\n');
+        std::vector<Sample> samples;
+        if (firstBreak != std::string::npos) {
+            decodeWholeLines(std::string_view(*bytes).substr(firstBreak + 1), samples);
+        }
+        return samples;
+    }
+
+    // The file only grows, so what was decoded before still stands if the file is the same
+    // one and the bytes before the end of the last read are unchanged; else start afresh.
+    bool extend = cache.valid && cache.device == info.st_dev && cache.inode == info.st_ino &&
+                  size >= cache.end;
+    if (extend && !cache.guard.empty()) {
+        const std::size_t at = cache.end - cache.guard.size();
+        extend = readRange(fd.get(), at, cache.guard.size()) == cache.guard;
+    }
+    if (!extend) {
+        cache = {};
+        cache.device = info.st_dev;
+        cache.inode = info.st_ino;
+        cache.samples.reserve(size / 80);
+    }
+    std::optional<std::string> bytes = readRange(fd.get(), cache.end, size - cache.end);
+    if (!bytes) {
+        cache = {};
+        return {};
+    }
+    const std::size_t used = decodeWholeLines(*bytes, cache.samples);
+    cache.end += used;
+    const std::string_view taken = std::string_view(*bytes).substr(0, used);
+    if (taken.size() >= Cache::guardBytes) {
+        cache.guard = taken.substr(taken.size() - Cache::guardBytes);
+    } else {
+        cache.guard += taken;
+        if (cache.guard.size() > Cache::guardBytes) {
+            cache.guard.erase(0, cache.guard.size() - Cache::guardBytes);
+        }
+    }
+    cache.valid = true;
+    return cache.samples;
+}
+
+std::optional<std::string> SampleLogger::encodeLine(const Sample& sample) {
+    if (!std::isfinite(sample.t) || !std::isfinite(sample.luma)) {
+        return std::nullopt;
+    }
+    nlohmann::ordered_json object;
+    object["t"] = sample.t;
+    object["luma"] = sample.luma;
+    object["brightness"] = sample.brightness;
+    object["hour"] = sample.hour;
+    object["userSet"] = sample.userSet;
+    std::string line = object.dump();
+    line += '\n';
+    return line;
+}
+
+std::optional<Sample> SampleLogger::decodeLine(std::string_view line) {
+    SampleReader reader;
+    try {
+        if (!json::sax_parse(line.begin(), line.end(), &reader) || !reader.complete()) {
+            return std::nullopt;
+        }
+    } catch (...) {
+        return std::nullopt;
+    }
+    return reader.sample();
+}
+
+std::vector<Sample> SampleLogger::decodeLines(std::string_view bytes) {
+    std::vector<Sample> samples;
+    // Lines run about 80 bytes.
+    samples.reserve(bytes.size() / 80);
+    decodeWholeLines(bytes, samples);
+    return samples;
+}
+
+}  // namespace pellora

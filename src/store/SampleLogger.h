@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Queue.h"
+#include "store/Sample.h"
+
+namespace pellora {
+
+class DebugLog;
+
+// The samples log of one monitor: "monitors/<identifier>/samples.jsonl" under the
+// application's data folder, one compact JSON object per line, only ever appended to.
+//
+// Each append opens the file with O_APPEND, writes its line with one write() and closes it
+// again, so lines from this logger, from a second logger on the same file or from another
+// process never interleave, and a reader never sees a line feed before the line it ends.
+class SampleLogger {
+  public:
+    static constexpr const char* fileName = "samples.jsonl";
+    // Years of samples come to a few megabytes. A file larger than this (damage, or another
+    // program writing to it) is read only for its newest bytes, so a read stays bounded.
+    static constexpr std::size_t defaultMaxReadBytes = 64u << 20;
+
+    // `queue` runs the appends ("pellora.logger") and must outlive the work posted to it, as
+    // must `log` (may be null). Creates the monitor's folder and an empty file when missing.
+    SampleLogger(const std::string& monitorID, const std::filesystem::path& appSupportDir,
+                 Queue& queue, DebugLog* log = nullptr,
+                 std::size_t maxReadBytes = defaultMaxReadBytes);
+
+    ~SampleLogger();
+
+    SampleLogger(const SampleLogger&) = delete;
+    SampleLogger& operator=(const SampleLogger&) = delete;
+
+    const std::filesystem::path& fileURL() const { return fileURL_; }
+
+    // Queues one sample for appending; returns at once. Callable from any thread. A sample
+    // with a non-finite time or luma is dropped; so is one whose file has gone missing.
+    void log(const Sample& sample);
+
+    // Every readable sample of the file, in file order, read on the caller's thread (any
+    // thread). An unreadable file gives nothing; undecodable lines and a final line without
+    // its line feed (an append still in progress) are skipped. Lines decoded by an earlier
+    // call are not decoded again while the file is the same one and has only grown.
+    std::vector<Sample> loadAll() const;
+
+    // One line of the file, line feed included; nothing for a non-finite time or luma.
+    static std::optional<std::string> encodeLine(const Sample& sample);
+    // One line without its line feed: an object with all five members, "brightness" and
+    // "hour" whole numbers within int, "userSet" a boolean; other members are ignored.
+    static std::optional<Sample> decodeLine(std::string_view line);
+    // The samples of a whole buffer of lines, as `loadAll` reads a file.
+    static std::vector<Sample> decodeLines(std::string_view bytes);
+
+  private:
+    struct Cache;
+
+    std::filesystem::path fileURL_;
+    Queue& queue_;
+    DebugLog* log_;
+    std::size_t maxReadBytes_;
+    std::unique_ptr<Cache> cache_;
+};
+
+}  // namespace pellora
