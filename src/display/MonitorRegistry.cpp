@@ -1,0 +1,126 @@
+#include "display/MonitorRegistry.h"
+
+#include "store/SettingsStore.h"
+
+namespace pellora {
+
+namespace {
+
+constexpr std::size_t kMaxDisplays = 16;
+
+bool sameIdentity(const DisplayInfo& display, const Monitor& monitor) {
+    return display.vendor == monitor.vendor && display.model == monitor.model &&
+           display.serial == monitor.serial;
+}
+
+std::string trimmed(const std::string& text) {
+    auto isSpace = [](char c) {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+    };
+    std::size_t begin = 0, end = text.size();
+    while (begin < end && isSpace(text[begin])) {
+        ++begin;
+    }
+    while (end > begin && isSpace(text[end - 1])) {
+        --end;
+    }
+    return text.substr(begin, end - begin);
+}
+
+}  // namespace
+
+MonitorRegistry::MonitorRegistry(DisplayList& displays, SettingsStore& settings, Queue& mainQueue)
+    : displays_(displays), settings_(settings), main_(mainQueue) {
+    refresh();
+    std::weak_ptr<bool> alive = alive_;
+    displays_.setReconfigurationHandler([this, alive](std::uint32_t flags) {
+        if (!alive.expired()) {
+            displaysReconfigured(flags);
+        }
+    });
+}
+
+MonitorRegistry::~MonitorRegistry() {
+    *alive_ = false;
+    displays_.setReconfigurationHandler(nullptr);
+}
+
+std::vector<Monitor> MonitorRegistry::allExternal() {
+    std::vector<Monitor> monitors;
+    auto displays = displays_.activeDisplays();
+    if (!displays) {
+        return monitors;
+    }
+    std::size_t seen = 0;
+    for (const auto& display : *displays) {
+        if (++seen > kMaxDisplays) {
+            break;
+        }
+        if (!display.builtIn) {
+            monitors.push_back(Monitor{display.vendor, display.model, display.serial});
+        }
+    }
+    return monitors;
+}
+
+void MonitorRegistry::refresh() {
+    PELLORA_ASSERT_ON(main_);
+    auto monitors = allExternal();
+    std::optional<Monitor> next;
+    if (!monitors.empty()) {
+        next = monitors.front();
+    }
+    if (next == current_) {
+        return;
+    }
+    current_ = next;
+    if (onChange_) {
+        onChange_(current_);
+    }
+}
+
+void MonitorRegistry::displaysReconfigured(std::uint32_t flags) {
+    if (!(flags & relevantFlags)) {
+        return;
+    }
+    std::weak_ptr<bool> alive = alive_;
+    main_.post([this, alive] {
+        if (!alive.expired()) {
+            refresh();
+        }
+    });
+}
+
+std::optional<std::string> MonitorRegistry::localizedName(const Monitor& monitor) {
+    auto displays = displays_.activeDisplays();
+    if (!displays) {
+        return std::nullopt;
+    }
+    for (const auto& display : *displays) {
+        if (sameIdentity(display, monitor) && display.name && !display.name->empty()) {
+            return display.name;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string MonitorRegistry::friendlyName(const Monitor& monitor) {
+    if (auto stored = settings_.string(monitor.keyPrefix() + "name"); stored && !stored->empty()) {
+        return *stored;
+    }
+    if (auto name = localizedName(monitor)) {
+        return *name;
+    }
+    return "Monitor " + monitor.identifier().substr(0, 8);
+}
+
+void MonitorRegistry::setFriendlyName(const std::string& name, const Monitor& monitor) {
+    std::string clean = trimmed(name);
+    if (clean.empty()) {
+        settings_.remove(monitor.keyPrefix() + "name");
+    } else {
+        settings_.set(monitor.keyPrefix() + "name", clean);
+    }
+}
+
+}  // namespace pellora

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "display/Monitor.h"
+#include "platform/DisplayList.h"
+#include "platform/Queue.h"
+
+namespace pellora {
+
+class SettingsStore;
+
+// The external monitors and the one being managed: the first external display in the
+// platform's order.
+class MonitorRegistry {
+  public:
+    // Reconfigurations carrying none of these flags leave the monitors as they were.
+    static constexpr std::uint32_t relevantFlags =
+        DisplayList::mainDisplayChanged | DisplayList::displayAdded | DisplayList::displayRemoved |
+        DisplayList::desktopShapeChanged;
+
+    MonitorRegistry(DisplayList& displays, SettingsStore& settings, Queue& mainQueue);
+    ~MonitorRegistry();
+
+    MonitorRegistry(const MonitorRegistry&) = delete;
+    MonitorRegistry& operator=(const MonitorRegistry&) = delete;
+
+    const std::optional<Monitor>& current() const { return current_; }
+    // Runs on the main thread after `current` changed, with the new value.
+    void setOnChange(std::function<void(const std::optional<Monitor>&)> callback) {
+        onChange_ = std::move(callback);
+    }
+
+    // Reads the displays again and updates `current`.
+    void refresh();
+    std::vector<Monitor> allExternal();
+
+    // The display's own name (its EDID name) for the screen showing `monitor`.
+    std::optional<std::string> localizedName(const Monitor& monitor);
+    // The user's name, else the display's own, else "Monitor " + the vendor's 8 hex digits.
+    std::string friendlyName(const Monitor& monitor);
+    // Stores the name trimmed of white space; an empty name removes the stored one.
+    void setFriendlyName(const std::string& name, const Monitor& monitor);
+
+    // The platform's reconfiguration callback (any thread).
+    void displaysReconfigured(std::uint32_t flags);
+
+  private:
+    DisplayList& displays_;
+    SettingsStore& settings_;
+    Queue& main_;
+    std::optional<Monitor> current_;
+    std::function<void(const std::optional<Monitor>&)> onChange_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace pellora
