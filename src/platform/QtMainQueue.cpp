@@ -3,7 +3,9 @@
 #include <QMetaObject>
 #include <QThread>
 #include <QTimer>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
 
 namespace pellora {
 
@@ -42,7 +44,19 @@ void QtMainQueue::sync(Task task) {
         task();
         return;
     }
-    QMetaObject::invokeMethod(context_, std::move(task), Qt::BlockingQueuedConnection);
+    // Qt's blocking connection hands over through a futex the thread sanitizer cannot see;
+    // a plain mutex and condition variable make the hand-over visible and equally correct.
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    post([&] {
+        task();
+        std::lock_guard lock(mutex);
+        finished = true;
+        done.notify_one();
+    });
+    std::unique_lock lock(mutex);
+    done.wait(lock, [&] { return finished; });
 }
 
 bool QtMainQueue::isCurrent() const {
