@@ -1,0 +1,194 @@
+#include "model/AnchorStore.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+#include "store/DebugLog.h"
+
+namespace pellora {
+
+namespace {
+
+bool allFinite(const Anchor& a) {
+    return std::isfinite(a.luma) && std::isfinite(a.brightness) && std::isfinite(a.hour) &&
+           std::isfinite(a.t) && std::isfinite(a.weight);
+}
+
+}  // namespace
+
+std::shared_ptr<AnchorStore> AnchorStore::create(const std::string& monitorID,
+                                                 SettingsStore& settings, const Clock& clock,
+                                                 DebugLog* log) {
+    auto store = std::make_shared<AnchorStore>(Token{}, monitorID, settings, clock, log);
+    store->subscribe();
+    return store;
+}
+
+AnchorStore::AnchorStore(Token, const std::string& monitorID, SettingsStore& settings,
+                         const Clock& clock, DebugLog* log)
+    : key_("monitor." + monitorID + ".anchorsV1"), settings_(settings), clock_(clock), log_(log) {
+    load(/*notify=*/false);
+}
+
+void AnchorStore::subscribe() {
+    std::weak_ptr<AnchorStore> weak = weak_from_this();
+    subscription_ = settings_.onRemoteChange([weak] {
+        if (auto self = weak.lock()) {
+            self->load(/*notify=*/true);
+        }
+    });
+}
+
+void AnchorStore::load(bool notify) {
+    anchors_.clear();
+    if (auto bytes = settings_.data(key_)) {
+        if (auto decoded = decode(*bytes)) {
+            anchors_ = std::move(*decoded);
+        } else {
+            note("stored anchors under " + key_ + " do not decode; starting empty");
+        }
+    }
+    dropFaded(clock_.now());
+    if (notify) {
+        changed();
+    }
+}
+
+void AnchorStore::dropFaded(double now) {
+    std::erase_if(anchors_, [&](const Anchor& a) { return a.decayedWeight(now) < minWeight; });
+}
+
+void AnchorStore::observe(double luma, double brightness, double hour, double weight) {
+    if (!std::isfinite(luma) || !std::isfinite(brightness) || !std::isfinite(hour) ||
+        !std::isfinite(weight)) {
+        // Kept out of the list: one such anchor would stop every later write of it.
+        note("ignored an observation with a non-finite value");
+        return;
+    }
+    dropFaded(clock_.now());
+    const double stamp = clock_.now();
+    const DayPeriod period = dayPeriodOf(hour);
+
+    std::optional<std::size_t> nearest;
+    double nearestDistance = 0;
+    for (std::size_t i = 0; i < anchors_.size(); ++i) {
+        if (anchors_[i].period() != period) {
+            continue;
+        }
+        const double distance = std::fabs(luma - anchors_[i].luma);
+        if (distance <= mergeLumaDist && (!nearest || distance < nearestDistance)) {
+            nearest = i;
+            nearestDistance = distance;
+        }
+    }
+
+    if (!nearest) {
+        anchors_.push_back({luma, brightness, hour, stamp, weight});
+    } else {
+        Anchor& a = anchors_[*nearest];
+        const double decayed = a.decayedWeight(stamp, halfLifeDays);
+        a.luma = mergeAlpha * luma + (1 - mergeAlpha) * a.luma;
+        a.brightness = mergeAlpha * brightness + (1 - mergeAlpha) * a.brightness;
+        a.hour = hour;
+        a.t = stamp;
+        a.weight = std::min(weight + decayed, maxMergedWeight);
+    }
+    prune();
+    persist();
+}
+
+void AnchorStore::prune() {
+    if (anchors_.size() <= static_cast<std::size_t>(maxAnchors)) {
+        return;
+    }
+    // One clock reading for the whole sort keeps the ordering consistent.
+    const double now = clock_.now();
+    std::vector<std::pair<double, Anchor>> ranked;
+    ranked.reserve(anchors_.size());
+    for (const auto& a : anchors_) {
+        const double w = a.decayedWeight(now, halfLifeDays);
+        ranked.emplace_back(std::isnan(w) ? -std::numeric_limits<double>::infinity() : w, a);
+    }
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const auto& x, const auto& y) { return x.first > y.first; });
+    ranked.resize(maxAnchors);
+    anchors_.clear();
+    for (auto& [w, a] : ranked) {
+        anchors_.push_back(a);
+    }
+}
+
+void AnchorStore::persist() {
+    if (auto bytes = encode(anchors_)) {
+        settings_.set(key_, Bytes{std::move(*bytes)});
+    } else {
+        note("anchors under " + key_ + " hold a non-finite number; not written");
+    }
+    changed();
+}
+
+void AnchorStore::changed() {
+    // A copy, so the callback may replace itself.
+    if (auto callback = onChange_) {
+        callback();
+    }
+}
+
+void AnchorStore::note(const std::string& message) const {
+    if (log_ != nullptr) {
+        log_->log(message, "anchor");
+    }
+}
+
+std::optional<std::string> AnchorStore::encode(const std::vector<Anchor>& anchors) {
+    auto list = nlohmann::ordered_json::array();
+    for (const auto& a : anchors) {
+        if (!allFinite(a)) {
+            return std::nullopt;
+        }
+        nlohmann::ordered_json item;
+        item["l"] = a.luma;
+        item["b"] = a.brightness;
+        item["h"] = a.hour;
+        item["t"] = a.t;
+        item["w"] = a.weight;
+        list.push_back(std::move(item));
+    }
+    return list.dump();
+}
+
+std::optional<std::vector<Anchor>> AnchorStore::decode(std::string_view bytes) {
+    const auto value = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr,
+                                             /*allow_exceptions=*/false);
+    if (value.is_discarded() || !value.is_array()) {
+        return std::nullopt;
+    }
+    std::vector<Anchor> anchors;
+    anchors.reserve(value.size());
+    for (const auto& item : value) {
+        if (!item.is_object()) {
+            return std::nullopt;
+        }
+        auto field = [&](const char* name) -> std::optional<double> {
+            const auto it = item.find(name);
+            if (it == item.end() || !it->is_number()) {
+                return std::nullopt;
+            }
+            // A number too large for a double (1e400) parses as infinity.
+            const double number = it->get<double>();
+            return std::isfinite(number) ? std::optional(number) : std::nullopt;
+        };
+        const auto l = field("l"), b = field("b"), h = field("h"), t = field("t"), w = field("w");
+        if (!l || !b || !h || !t || !w) {
+            return std::nullopt;
+        }
+        anchors.push_back({*l, *b, *h, *t, *w});
+    }
+    return anchors;
+}
+
+}  // namespace pellora

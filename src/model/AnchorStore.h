@@ -1,0 +1,131 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/Anchor.h"
+#include "model/CurvePoint.h"
+#include "platform/Clock.h"
+#include "store/Sample.h"
+#include "store/SettingsStore.h"
+
+namespace pellora {
+
+class DebugLog;
+
+// The learnt anchors of one monitor: merged, aged and pruned as observations arrive, kept
+// in the settings store (and so synced to the user's other machines), and turned into a
+// day curve and a night curve that predict a brightness for a room light.
+//
+// Main thread only. Made with `create`, so the remote-change subscription can hold the
+// store weakly.
+class AnchorStore : public std::enable_shared_from_this<AnchorStore> {
+    struct Token {};
+
+  public:
+    static constexpr int maxAnchors = 10;
+    static constexpr double mergeLumaDist = 20.0;
+    static constexpr double mergeAlpha = 0.5;
+    static constexpr double halfLifeDays = 30.0;
+    static constexpr double minWeight = 0.15;
+    static constexpr double confidenceFull = 5.0;
+    static constexpr double nightStart = 22.0;
+    static constexpr double nightEnd = 7.0;
+    static constexpr double rampHours = 2.0;
+    // A merged anchor's evidence never grows past this.
+    static constexpr double maxMergedWeight = 6.0;
+    // Finer steps than this would make `curveSamples` produce more points than any view
+    // can use; such calls give nothing.
+    static constexpr int maxCurveSamples = 4096;
+
+    // One period's curve: knots ascending in luma with a never-falling brightness.
+    struct PeriodCurve {
+        struct Knot {
+            double luma = 0;
+            double bri = 0;
+        };
+        std::vector<Knot> knots;
+        double weightSum = 0;
+        double confidenceFull = AnchorStore::confidenceFull;
+
+        // The curve at luma `x`, drawn towards the default line while evidence is thin.
+        double brightness(double x) const;
+    };
+
+    // Loads the list stored for `monitorID` ("%08X-%08X-%08X") and follows remote changes.
+    // `log` may be null.
+    static std::shared_ptr<AnchorStore> create(const std::string& monitorID,
+                                               SettingsStore& settings, const Clock& clock,
+                                               DebugLog* log = nullptr);
+    // Use `create`.
+    AnchorStore(Token, const std::string& monitorID, SettingsStore& settings, const Clock& clock,
+                DebugLog* log);
+
+    AnchorStore(const AnchorStore&) = delete;
+    AnchorStore& operator=(const AnchorStore&) = delete;
+
+    const std::string& key() const { return key_; }
+    const std::vector<Anchor>& anchors() const { return anchors_; }
+    // Called after every change of the list, including a reload after a remote change.
+    void setOnChange(std::function<void()> callback) { onChange_ = std::move(callback); }
+
+    // Merges the observation into the nearest same-period anchor within `mergeLumaDist`,
+    // or adds it. An observation with a non-finite number is ignored.
+    void observe(double luma, double brightness, double hour, double weight);
+
+    // The predicted brightness 0..100, or nothing without anchors.
+    std::optional<int> predict(double luma, double hour) const;
+    // How much the night curve counts at `hour`, 0..1.
+    static double nightWeight(double hour);
+    // The curve at `hour` from luma 0 up to 255 in steps of `step` (empty for a step that is
+    // not positive or too fine).
+    std::vector<CurvePoint> curveSamples(double hour, double step) const;
+    // The default line: 20 up to luma 20, 100 from luma 180, linear between.
+    static double baseBrightness(double luma);
+
+    // Copies of the anchors of `hour`'s period, ordered by luma (ties in storage order).
+    std::vector<Anchor> editable(double hour) const;
+    // Moves the anchor at that position of `editable(hour)`; a stale position does nothing.
+    void moveEditable(int position, double luma, double brightness, double hour);
+    void removeEditable(int position, double hour);
+    // Forgets every anchor and removes the stored value.
+    void clear();
+    // Replaces the list with up to `maxAnchors` anchors averaged from the user's own
+    // adjustments in `samples`; without any, nothing changes.
+    void seedFromSamples(const std::vector<Sample>& samples);
+
+    // The stored form: a compact JSON array of {"l","b","h","t","w"}. Encoding fails on a
+    // non-finite number; decoding fails on anything but such an array of finite numbers.
+    static std::optional<std::string> encode(const std::vector<Anchor>& anchors);
+    static std::optional<std::vector<Anchor>> decode(std::string_view bytes);
+
+  private:
+    void subscribe();
+    void load(bool notify);
+    void dropFaded(double now);
+    void prune();
+    void persist();
+    void changed();
+    void note(const std::string& message) const;
+
+    std::optional<PeriodCurve> derive(DayPeriod period, double now) const;
+    static std::optional<int> predictFrom(const std::optional<PeriodCurve>& day,
+                                          const std::optional<PeriodCurve>& night, double luma,
+                                          double hour);
+    std::vector<std::size_t> editableIndices(double hour) const;
+    std::optional<std::size_t> globalIndex(int position, double hour) const;
+
+    std::string key_;
+    std::vector<Anchor> anchors_;
+    std::function<void()> onChange_;
+    SettingsStore& settings_;
+    const Clock& clock_;
+    DebugLog* log_;
+    SettingsStore::Subscription subscription_;
+};
+
+}  // namespace pellora

@@ -1,0 +1,144 @@
+// The day and night curves and the brightness predicted from them.
+
+#include <algorithm>
+#include <cmath>
+
+#include "model/AnchorStore.h"
+
+namespace pellora {
+
+double AnchorStore::baseBrightness(double luma) {
+    return 20.0 + 80.0 * std::clamp((luma - 20.0) / 160.0, 0.0, 1.0);
+}
+
+double AnchorStore::PeriodCurve::brightness(double x) const {
+    const double base = baseBrightness(x);
+    if (knots.empty()) {
+        return base;
+    }
+    double c = 0;
+    if (x <= knots.front().luma) {
+        c = knots.front().bri;
+    } else if (x >= knots.back().luma) {
+        c = knots.back().bri;
+    } else {
+        for (std::size_t i = 0; i + 1 < knots.size(); ++i) {
+            const Knot& p = knots[i];
+            const Knot& q = knots[i + 1];
+            if (p.luma <= x && x <= q.luma) {
+                c = p.bri + (x - p.luma) / std::max(q.luma - p.luma, 0.0001) * (q.bri - p.bri);
+                break;
+            }
+        }
+    }
+    const double k = std::min(weightSum / confidenceFull, 1.0);
+    return (1 - k) * base + k * c;
+}
+
+std::optional<AnchorStore::PeriodCurve> AnchorStore::derive(DayPeriod period, double now) const {
+    std::vector<const Anchor*> chosen;
+    for (const auto& a : anchors_) {
+        if (a.period() == period) {
+            chosen.push_back(&a);
+        }
+    }
+    if (chosen.empty()) {
+        return std::nullopt;
+    }
+    std::stable_sort(chosen.begin(), chosen.end(),
+                     [](const Anchor* x, const Anchor* y) { return x->luma < y->luma; });
+
+    struct Entry {
+        double luma;
+        double bri;
+        double w;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(chosen.size());
+    for (const Anchor* a : chosen) {
+        const double w = a->decayedWeight(now, halfLifeDays);
+        if (!entries.empty() && std::fabs(a->luma - entries.back().luma) < 1.0) {
+            // Anchors less than one luma apart act as one knot.
+            Entry& last = entries.back();
+            last.luma = (a->luma * w + last.luma * last.w) / (w + last.w);
+            last.bri = (a->brightness * w + last.bri * last.w) / (w + last.w);
+            last.w = w + last.w;
+        } else {
+            entries.push_back({a->luma, a->brightness, w});
+        }
+    }
+
+    PeriodCurve curve;
+    curve.confidenceFull = confidenceFull;
+    curve.knots.reserve(entries.size());
+    double running = -1.0;
+    for (const auto& e : entries) {
+        running = std::max(running, e.bri);
+        curve.knots.push_back({e.luma, running});
+        curve.weightSum += e.w;
+    }
+    return curve;
+}
+
+double AnchorStore::nightWeight(double hour) {
+    auto smoothstep = [](double s) {
+        s = std::clamp(s, 0.0, 1.0);
+        return s * s * (3 - 2 * s);
+    };
+    if (!(hour > nightEnd && hour < nightStart)) {
+        return 1.0;
+    }
+    if (hour < nightEnd + rampHours) {
+        return 1.0 - smoothstep((hour - nightEnd) / rampHours);
+    }
+    if (hour <= nightStart - rampHours) {
+        return 0.0;
+    }
+    return smoothstep((hour - (nightStart - rampHours)) / rampHours);
+}
+
+std::optional<int> AnchorStore::predictFrom(const std::optional<PeriodCurve>& day,
+                                            const std::optional<PeriodCurve>& night, double luma,
+                                            double hour) {
+    if (!day && !night) {
+        return std::nullopt;
+    }
+    double v = 0;
+    if (day && night) {
+        const double n = nightWeight(hour);
+        v = night->brightness(luma) * n + day->brightness(luma) * (1 - n);
+    } else {
+        v = (day ? *day : *night).brightness(luma);
+    }
+    if (std::isnan(v)) {
+        // Only damaged numbers get here; the caller's default map is the better answer.
+        return std::nullopt;
+    }
+    if (!(v < 100.0)) {
+        return 100;
+    }
+    return static_cast<int>(std::round(std::max(v, 0.0)));
+}
+
+std::optional<int> AnchorStore::predict(double luma, double hour) const {
+    const double now = clock_.now();
+    return predictFrom(derive(DayPeriod::day, now), derive(DayPeriod::night, now), luma, hour);
+}
+
+std::vector<CurvePoint> AnchorStore::curveSamples(double hour, double step) const {
+    std::vector<CurvePoint> points;
+    if (!(step > 0.0) || !std::isfinite(step) || 255.0 / step > maxCurveSamples) {
+        return points;
+    }
+    // The curves do not change within one call, so they are derived once.
+    const double now = clock_.now();
+    const auto day = derive(DayPeriod::day, now);
+    const auto night = derive(DayPeriod::night, now);
+    for (double x = 0.0; x <= 255.0; x += step) {
+        const auto predicted = predictFrom(day, night, x, hour);
+        points.push_back(CurvePoint{x, predicted ? double(*predicted) : baseBrightness(x)});
+    }
+    return points;
+}
+
+}  // namespace pellora
