@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -175,6 +176,117 @@ class SampleReader final : public nlohmann::json_sax<json> {
     int depth_ = 0;
     Member member_ = Member::other;
     unsigned seen_ = 0;
+};
+
+// The form encodeLine writes, read without a general parser: a year of samples is decoded
+// on the main thread, and nlohmann's SAX walk alone costs more than the time that allows.
+// Anything else (other spacing or order, other number forms) goes to the full reader.
+class CanonicalLine {
+  public:
+    explicit CanonicalLine(std::string_view line) : rest_(line) {}
+
+    std::optional<Sample> read() {
+        Sample sample;
+        if (!literal("{\"t\":") || !real(sample.t) || !literal(",\"luma\":") ||
+            !real(sample.luma) || !literal(",\"brightness\":") || !integer(sample.brightness) ||
+            !literal(",\"hour\":") || !integer(sample.hour) || !literal(",\"userSet\":")) {
+            return std::nullopt;
+        }
+        if (literal("true")) {
+            sample.userSet = true;
+        } else if (!literal("false")) {
+            return std::nullopt;
+        }
+        if (!literal("}") || !rest_.empty()) {
+            return std::nullopt;
+        }
+        return sample;
+    }
+
+  private:
+    bool literal(std::string_view text) {
+        if (rest_.substr(0, text.size()) != text) {
+            return false;
+        }
+        rest_.remove_prefix(text.size());
+        return true;
+    }
+
+    // The length of a JSON number at the front, with `whole` telling whether it has neither
+    // fraction nor exponent; 0 when there is none.
+    std::size_t numberLength(bool& whole) const {
+        std::size_t i = 0;
+        auto digit = [&](std::size_t at) {
+            return at < rest_.size() && rest_[at] >= '0' && rest_[at] <= '9';
+        };
+        if (i < rest_.size() && rest_[i] == '-') {
+            ++i;
+        }
+        if (!digit(i)) {
+            return 0;
+        }
+        if (rest_[i] == '0') {
+            ++i;
+        } else {
+            while (digit(i)) {
+                ++i;
+            }
+        }
+        whole = true;
+        if (i < rest_.size() && rest_[i] == '.') {
+            whole = false;
+            if (!digit(++i)) {
+                return 0;
+            }
+            while (digit(i)) {
+                ++i;
+            }
+        }
+        if (i < rest_.size() && (rest_[i] == 'e' || rest_[i] == 'E')) {
+            whole = false;
+            ++i;
+            if (i < rest_.size() && (rest_[i] == '+' || rest_[i] == '-')) {
+                ++i;
+            }
+            if (!digit(i)) {
+                return 0;
+            }
+            while (digit(i)) {
+                ++i;
+            }
+        }
+        return i;
+    }
+
+    bool real(double& value) {
+        bool whole = false;
+        const std::size_t length = numberLength(whole);
+        if (length == 0) {
+            return false;
+        }
+        const auto [end, error] = std::from_chars(rest_.data(), rest_.data() + length, value);
+        if (error != std::errc() || end != rest_.data() + length || !std::isfinite(value)) {
+            return false;
+        }
+        rest_.remove_prefix(length);
+        return true;
+    }
+
+    bool integer(int& value) {
+        bool whole = false;
+        const std::size_t length = numberLength(whole);
+        if (length == 0 || !whole) {
+            return false;
+        }
+        const auto [end, error] = std::from_chars(rest_.data(), rest_.data() + length, value);
+        if (error != std::errc() || end != rest_.data() + length) {
+            return false;
+        }
+        rest_.remove_prefix(length);
+        return true;
+    }
+
+    std::string_view rest_;
 };
 
 // Bytes [offset, offset + length) of an open file; fewer when the file is shorter.
@@ -405,6 +517,9 @@ std::optional<std::string> SampleLogger::encodeLine(const Sample& sample) {
 }
 
 std::optional<Sample> SampleLogger::decodeLine(std::string_view line) {
+    if (auto sample = CanonicalLine(line).read()) {
+        return sample;
+    }
     SampleReader reader;
     try {
         if (!json::sax_parse(line.begin(), line.end(), &reader) || !reader.complete()) {
