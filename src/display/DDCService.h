@@ -1,0 +1,103 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "display/MonitorCapabilities.h"
+#include "platform/Clock.h"
+#include "platform/DisplayI2C.h"
+#include "platform/SystemLog.h"
+#include "store/DebugLog.h"
+
+namespace pellora {
+
+// One VCP feature as the monitor reports it.
+struct VCPValue {
+    std::uint16_t current = 0;
+    std::uint16_t max = 0;
+
+    bool operator==(const VCPValue&) const = default;
+};
+
+// What a Get VCP Feature reply says about the requested code.
+struct VCPReply {
+    enum class Kind {
+        value,        // the code was echoed; `value` holds it
+        notEchoed,    // bytes 3 to 6 do not hold the code
+        unsupported,  // a standard reply whose result code says the monitor lacks the code
+    };
+    Kind kind = Kind::notEchoed;
+    VCPValue value;
+};
+
+// DDC/CI over the external display's I2C channel (VESA DDC/CI, VCP codes of VESA MCCS).
+// Every call blocks for the whole exchange, fixed waits included, so it belongs on the
+// brightness queue only; no handle is kept open between exchanges. Not safe for concurrent
+// use: one exchange at a time.
+class DDCService {
+  public:
+    static constexpr std::uint8_t ddcChip = 0x37;        // 0x6E / 0x6F in 8-bit form
+    static constexpr std::uint8_t ddcSubAddress = 0x51;  // the host's source address
+    static constexpr std::uint32_t replyDelayUs = 80000;
+    static constexpr double retryDelay = 0.100;
+    static constexpr double capabilitiesReplyDelay = 0.100;
+    static constexpr std::uint16_t capabilitiesLimit = 4096;
+    static constexpr std::size_t getReplyLength = 11;
+    static constexpr std::size_t capabilitiesReplyLength = 38;
+
+    // Probes the channel once to set `lastAvailable`.
+    DDCService(DisplayI2C& i2c, Clock& clock, DebugLog& debugLog, SystemLog& systemLog);
+
+    DDCService(const DDCService&) = delete;
+    DDCService& operator=(const DDCService&) = delete;
+
+    // One attempt and, when it fails, one more 100 ms later.
+    std::optional<VCPValue> getVCP(std::uint8_t code);
+    std::optional<VCPValue> getVCPOnce(std::uint8_t code);
+    // `value` goes out unchanged; the caller clamps.
+    bool setVCP(std::uint8_t code, std::uint16_t value);
+    // "" marks the end of the string.
+    std::optional<std::string> readCapabilitiesChunk(std::uint16_t offset);
+    std::optional<MonitorCapabilities> readCapabilities();
+
+    // Whether the latest attempt to open the channel found one.
+    bool lastAvailable() const { return lastAvailable_.load(std::memory_order_acquire); }
+
+    // Written on the main thread, read on the brightness queue.
+    std::uint8_t brightnessCode() const { return brightnessCode_.load(std::memory_order_acquire); }
+    void setBrightnessCode(std::uint8_t code) {
+        brightnessCode_.store(code, std::memory_order_release);
+    }
+
+    // The packets as written after the data address: length byte, opcode, arguments,
+    // checksum (XOR of 0x6E, 0x51 and every byte before it).
+    static std::array<std::uint8_t, 4> getVCPPacket(std::uint8_t code);
+    static std::array<std::uint8_t, 6> setVCPPacket(std::uint8_t code, std::uint16_t value);
+    static std::array<std::uint8_t, 5> capabilitiesPacket(std::uint16_t offset);
+
+    // The reply buffer of a get (11 bytes read, the twelfth always zero).
+    static VCPReply parseGetReply(std::uint8_t code, std::span<const std::uint8_t, 12> buffer);
+    // The reply buffer of a capabilities request (38 bytes read into 64): the fragment, ""
+    // at the end of the string, nothing when no fragment can be found.
+    static std::optional<std::string> parseCapabilitiesReply(
+        std::uint16_t offset, std::span<const std::uint8_t, 64> buffer);
+
+    // "6E 88 02": two upper-case hexadecimal digits per byte, single spaces between.
+    static std::string hexBytes(std::span<const std::uint8_t> bytes);
+
+  private:
+    std::unique_ptr<DisplayI2CChannel> open();
+
+    DisplayI2C& i2c_;
+    Clock& clock_;
+    DebugLog& debugLog_;
+    SystemLog& systemLog_;
+    std::atomic<bool> lastAvailable_{false};
+    std::atomic<std::uint8_t> brightnessCode_{0x10};
+};
+
+}  // namespace pellora
