@@ -1,0 +1,131 @@
+#include "display/BrightnessController.h"
+
+#include <algorithm>
+
+namespace pellora {
+
+std::shared_ptr<BrightnessController> BrightnessController::create(Queue& main,
+                                                                   Queue& brightnessQueue,
+                                                                   TransportFactory makeTransport) {
+    return std::shared_ptr<BrightnessController>(
+        new BrightnessController(main, brightnessQueue, std::move(makeTransport)));
+}
+
+BrightnessController::BrightnessController(Queue& main, Queue& brightnessQueue,
+                                           TransportFactory makeTransport)
+    : main_(main), queue_(brightnessQueue), makeTransport_(std::move(makeTransport)) {
+    PELLORA_ASSERT_ON(main_);
+    ddc_ = makeTransport_();
+    if (ddc_) {
+        ddc_->setBrightnessCode(brightnessCode_);
+    }
+}
+
+BrightnessController::~BrightnessController() {
+    // May run on the brightness queue when a block held the last reference; cancelling is
+    // safe from any thread.
+    if (brightnessWork_) {
+        brightnessWork_->cancel();
+    }
+}
+
+void BrightnessController::submit(std::function<void(DDCService&)> exchange,
+                                  std::function<void()> unanswered) {
+    // The transport is taken now, so a block queued before reconnect() finishes with the
+    // transport it was meant for; its brightness code is read when the block runs.
+    queue_.post([weak = weak_from_this(), ddc = ddc_, exchange = std::move(exchange),
+                 unanswered = std::move(unanswered)] {
+        auto self = weak.lock();
+        if (!self || !ddc) {
+            if (unanswered) {
+                unanswered();
+            }
+            return;
+        }
+        exchange(*ddc);
+    });
+}
+
+void BrightnessController::getBrightness(std::function<void(std::optional<int>)> completion) {
+    PELLORA_ASSERT_ON(main_);
+    Queue* main = &main_;
+    submit(
+        [main, completion](DDCService& ddc) {
+            auto value = ddc.getVCP(ddc.brightnessCode());
+            std::optional<int> current;
+            if (value) {
+                current = int(value->current);
+            }
+            main->post([completion, current] { completion(current); });
+        },
+        [main, completion] { main->post([completion] { completion(std::nullopt); }); });
+}
+
+void BrightnessController::setBrightness(int value) {
+    PELLORA_ASSERT_ON(main_);
+    int clamped = std::clamp(value, 0, 100);
+    submit([clamped](DDCService& ddc) { (void)ddc.setVCP(ddc.brightnessCode(), clamped); }, {});
+}
+
+void BrightnessController::setBrightnessThrottled(int value) {
+    PELLORA_ASSERT_ON(main_);
+    debounce(brightnessWork_, [weak = weak_from_this(), value] {
+        if (auto self = weak.lock()) {
+            self->setBrightness(value);
+        }
+    });
+}
+
+void BrightnessController::debounce(WorkItemPtr& work, std::function<void()> action) {
+    if (work) {
+        work->cancel();
+    }
+    // The item runs on the main queue and from there hands the write to the brightness
+    // queue; once handed over it is no longer recalled.
+    work = main_.postAfter(sliderDebounce, std::move(action));
+}
+
+void BrightnessController::setVCP(std::uint8_t code, std::uint16_t value) {
+    PELLORA_ASSERT_ON(main_);
+    submit([code, value](DDCService& ddc) { (void)ddc.setVCP(code, value); }, {});
+}
+
+void BrightnessController::readCapabilities(
+    std::function<void(std::optional<MonitorCapabilities>)> completion) {
+    PELLORA_ASSERT_ON(main_);
+    Queue* main = &main_;
+    submit(
+        [main, completion](DDCService& ddc) {
+            auto caps = ddc.readCapabilities();
+            main->post([completion, caps = std::move(caps)] { completion(caps); });
+        },
+        [main, completion] { main->post([completion] { completion(std::nullopt); }); });
+}
+
+void BrightnessController::reconnect() {
+    PELLORA_ASSERT_ON(main_);
+    ddc_ = makeTransport_();
+    if (ddc_) {
+        ddc_->setBrightnessCode(brightnessCode_);
+    }
+}
+
+std::uint8_t BrightnessController::brightnessCode() const {
+    PELLORA_ASSERT_ON(main_);
+    return brightnessCode_;
+}
+
+void BrightnessController::setBrightnessCode(std::uint8_t code) {
+    PELLORA_ASSERT_ON(main_);
+    brightnessCode_ = code;
+    if (ddc_) {
+        ddc_->setBrightnessCode(code);
+    }
+}
+
+std::shared_ptr<DDCService> BrightnessController::transport() const {
+    PELLORA_ASSERT_ON(main_);
+    return ddc_;
+}
+
+}  // namespace pellora
