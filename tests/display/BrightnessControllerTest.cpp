@@ -3,12 +3,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <future>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "RecordingDisplayI2C.h"
 #include "TestEnvironment.h"
+#include "platform/SerialQueue.h"
+#include "platform/SystemClock.h"
 #include "platform/sim/SimulatedDisplayI2C.h"
 #include "platform/sim/SimulatedMonitor.h"
 
@@ -231,6 +235,52 @@ TEST_F(BrightnessControllerTest, QueuedWorkDoesNotKeepTheControllerAlive) {
     EXPECT_TRUE(recorder.operations.empty());  // neither write reached the bus
     EXPECT_EQ(answers, 1);                     // the read still answers, with nothing
     EXPECT_FALSE(answer);
+}
+
+// Real worker threads and a clock running 20 times fast (a get waits 4 ms), with the user
+// pressing the monitor's buttons on another thread meanwhile.
+TEST(BrightnessControllerThreads, RequestsFromMainAnswerOnMainInOrder) {
+    SystemClock clock(20.0);
+    RecordingSystemLog systemLog;
+    TempDir dir;
+    SerialQueue logQueue("pellora.debug-log", clock);
+    DebugLog log(clock, logQueue, dir.path(), systemLog);
+    SerialQueue main("main", clock);
+    SerialQueue queue("pellora.brightness", clock);
+    auto monitor = std::make_shared<SimulatedMonitor>(clock);
+    SimulatedDisplayI2C bus(monitor);
+
+    std::shared_ptr<BrightnessController> controller;
+    std::vector<std::optional<int>> answers;
+    bool allOnMain = true;
+    std::promise<void> done;
+    std::thread presser([&] {
+        for (int i = 0; i < 50; ++i) {
+            monitor->pressButton(MonitorButton::contrastUp);
+        }
+    });
+    main.sync([&] {
+        controller = BrightnessController::create(
+            main, queue, [&] { return std::make_shared<DDCService>(bus, clock, log, systemLog); });
+        controller->setBrightnessCode(0x6B);
+        for (int value : {10, 20, 30}) {
+            controller->setBrightness(value);
+            controller->getBrightness([&](std::optional<int> v) {
+                allOnMain = allOnMain && main.isCurrent();
+                answers.push_back(v);
+            });
+        }
+        controller->readCapabilities([&](std::optional<MonitorCapabilities>) {
+            allOnMain = allOnMain && main.isCurrent();
+            done.set_value();
+        });
+    });
+    presser.join();
+    ASSERT_EQ(done.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    main.sync([&] { controller.reset(); });
+    EXPECT_THAT(answers, ElementsAre(10, 20, 30));
+    EXPECT_TRUE(allOnMain);
+    EXPECT_EQ(monitor->vcpRegister(0x12)->current, 100);
 }
 
 }  // namespace
