@@ -181,7 +181,7 @@ bool DDCService::setVCP(std::uint8_t code, std::uint16_t value) {
         return false;
     }
     auto packet = setVCPPacket(code, value);
-    // Some monitors drop a lone Set while busy; the second copy is the one that counts.
+    // Sent twice in case a busy monitor misses one; only the second status counts.
     (void)channel->write(ddcChip, ddcSubAddress, packet);
     int status = channel->write(ddcChip, ddcSubAddress, packet);
     if (status != 0) {

@@ -173,7 +173,8 @@ TEST_F(DDCServiceTest, FailedRequestWriteSkipsTheWaitAndLogsOnlyTheRetry) {
     EXPECT_FALSE(ddc->getVCP(0x10));
     EXPECT_EQ(bus.readCount(), 0u);
     EXPECT_THAT(env.clock.sleeps(), ElementsAre(DoubleEq(0.100)));
-    EXPECT_THAT(ddcLog(), ElementsAre("getVCP 0x10 attempt 1 failed \u2014 retrying"));
+    // The dash is U+2014 in UTF-8.
+    EXPECT_THAT(ddcLog(), ElementsAre("getVCP 0x10 attempt 1 failed \xE2\x80\x94 retrying"));
     EXPECT_EQ(bus.liveChannels, 0);
 }
 
