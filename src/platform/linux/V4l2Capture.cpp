@@ -56,26 +56,62 @@ bool canCapture(const v4l2_capability& cap) {
     return (caps & V4L2_CAP_VIDEO_CAPTURE) && (caps & V4L2_CAP_STREAMING);
 }
 
+// The best-ranked format the device offers, at its smallest frame size (0 x 0 when it lists
+// no sizes: the driver's current size is kept).
+std::optional<V4l2Mode> pickMode(int fd) {
+    std::optional<std::pair<int, std::uint32_t>> best;
+    for (std::uint32_t i = 0;; ++i) {
+        v4l2_fmtdesc desc{};
+        desc.index = i;
+        desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        if (xioctl(fd, VIDIOC_ENUM_FMT, &desc) != 0) {
+            break;
+        }
+        if (auto rank = V4l2Capture::formatRank(desc.pixelformat)) {
+            if (!best || *rank < best->first) {
+                best = std::make_pair(*rank, desc.pixelformat);
+            }
+        }
+    }
+    if (!best) {
+        return std::nullopt;
+    }
+    V4l2Mode mode{best->second, 0, 0};
+    std::uint64_t smallest = std::numeric_limits<std::uint64_t>::max();
+    for (std::uint32_t i = 0;; ++i) {
+        v4l2_frmsizeenum size{};
+        size.index = i;
+        size.pixel_format = mode.fourcc;
+        if (xioctl(fd, VIDIOC_ENUM_FRAMESIZES, &size) != 0) {
+            break;
+        }
+        std::uint32_t w, h;
+        if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
+            w = size.discrete.width;
+            h = size.discrete.height;
+        } else {
+            w = size.stepwise.min_width;
+            h = size.stepwise.min_height;
+        }
+        if (std::uint64_t(w) * h < smallest && w > 0 && h > 0) {
+            smallest = std::uint64_t(w) * h;
+            mode.width = w;
+            mode.height = h;
+        }
+        if (size.type != V4L2_FRMSIZE_TYPE_DISCRETE) {
+            break;
+        }
+    }
+    return mode;
+}
+
 }  // namespace
 
 std::optional<int> V4l2Capture::formatRank(std::uint32_t fourcc) {
-    switch (fourcc) {
-        case V4L2_PIX_FMT_GREY:
-            return 0;
-        case V4L2_PIX_FMT_NV12:
-            return 1;
-        case V4L2_PIX_FMT_YUV420:
-            return 2;
-        case V4L2_PIX_FMT_YUYV:
-            return 3;
-        case V4L2_PIX_FMT_UYVY:
-            return 4;
-        case V4L2_PIX_FMT_MJPEG:
-        case V4L2_PIX_FMT_JPEG:
-            return 9;
-        default:
-            return std::nullopt;
+    if (fourcc == V4L2_PIX_FMT_MJPEG || fourcc == V4L2_PIX_FMT_JPEG) {
+        return 9;  // only when nothing carries luma directly: decoding costs a frame's work
     }
+    return lumaFormatRank(fourcc);
 }
 
 std::vector<V4l2DeviceInfo> V4l2Capture::listDevices(const std::filesystem::path& devDir) {
@@ -95,19 +131,41 @@ std::vector<V4l2DeviceInfo> V4l2Capture::listDevices(const std::filesystem::path
     std::sort(nodes.begin(), nodes.end());
     std::vector<V4l2DeviceInfo> devices;
     for (const auto& [n, node] : nodes) {
-        int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            continue;
+        if (auto device = describe(node)) {
+            devices.push_back(std::move(*device));
         }
-        v4l2_capability cap{};
-        if (xioctl(fd, VIDIOC_QUERYCAP, &cap) == 0 && canCapture(cap)) {
-            devices.push_back(V4l2DeviceInfo{node, text(cap.card, sizeof cap.card),
-                                             text(cap.bus_info, sizeof cap.bus_info),
-                                             text(cap.driver, sizeof cap.driver)});
-        }
-        ::close(fd);
     }
     return devices;
+}
+
+std::optional<V4l2DeviceInfo> V4l2Capture::describe(const std::filesystem::path& node) {
+    int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::optional<V4l2DeviceInfo> device;
+    v4l2_capability cap{};
+    if (xioctl(fd, VIDIOC_QUERYCAP, &cap) == 0 && canCapture(cap)) {
+        device = V4l2DeviceInfo{node, text(cap.card, sizeof cap.card),
+                                text(cap.bus_info, sizeof cap.bus_info),
+                                text(cap.driver, sizeof cap.driver)};
+    }
+    ::close(fd);
+    return device;
+}
+
+std::optional<V4l2Mode> V4l2Capture::preferredMode(const std::filesystem::path& node) {
+    int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::optional<V4l2Mode> mode;
+    v4l2_capability cap{};
+    if (xioctl(fd, VIDIOC_QUERYCAP, &cap) == 0 && canCapture(cap)) {
+        mode = pickMode(fd);
+    }
+    ::close(fd);
+    return mode;
 }
 
 V4l2Capture::OpenError V4l2Capture::probe(const std::filesystem::path& node) {
@@ -151,52 +209,14 @@ V4l2Capture::OpenError V4l2Capture::open(const std::filesystem::path& node) {
 }
 
 bool V4l2Capture::chooseFormat() {
-    std::optional<std::pair<int, std::uint32_t>> best;
-    for (std::uint32_t i = 0;; ++i) {
-        v4l2_fmtdesc desc{};
-        desc.index = i;
-        desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        if (xioctl(fd_, VIDIOC_ENUM_FMT, &desc) != 0) {
-            break;
-        }
-        if (auto rank = formatRank(desc.pixelformat)) {
-            if (!best || *rank < best->first) {
-                best = std::make_pair(*rank, desc.pixelformat);
-            }
-        }
-    }
-    if (!best) {
+    std::optional<V4l2Mode> mode = pickMode(fd_);
+    if (!mode) {
         lastError_ = "no usable pixel format (GREY, NV12, YUV420, YUYV, UYVY or MJPEG)";
         return false;
     }
-    std::uint32_t fourcc = best->second;
-
-    std::uint32_t width = 0, height = 0;
-    std::uint64_t smallest = std::numeric_limits<std::uint64_t>::max();
-    for (std::uint32_t i = 0;; ++i) {
-        v4l2_frmsizeenum size{};
-        size.index = i;
-        size.pixel_format = fourcc;
-        if (xioctl(fd_, VIDIOC_ENUM_FRAMESIZES, &size) != 0) {
-            break;
-        }
-        std::uint32_t w, h;
-        if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
-            w = size.discrete.width;
-            h = size.discrete.height;
-        } else {
-            w = size.stepwise.min_width;
-            h = size.stepwise.min_height;
-        }
-        if (std::uint64_t(w) * h < smallest && w > 0 && h > 0) {
-            smallest = std::uint64_t(w) * h;
-            width = w;
-            height = h;
-        }
-        if (size.type != V4L2_FRMSIZE_TYPE_DISCRETE) {
-            break;
-        }
-    }
+    const std::uint32_t fourcc = mode->fourcc;
+    const std::uint32_t width = mode->width;
+    const std::uint32_t height = mode->height;
 
     v4l2_format format{};
     format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -223,13 +243,15 @@ bool V4l2Capture::chooseFormat() {
         lastError_ = "driver substituted an unusable pixel format";
         return false;
     }
-    // YUV defaults to limited range unless the driver says otherwise; GREY and JPEG are full.
-    if (format.fmt.pix.quantization == V4L2_QUANTIZATION_FULL_RANGE ||
-        fourcc_ == V4L2_PIX_FMT_GREY || fourcc_ == V4L2_PIX_FMT_MJPEG ||
-        fourcc_ == V4L2_PIX_FMT_JPEG) {
-        limitedRange_ = false;
+    // A decoded JPEG is full range whatever the driver reports; GREY is full unless the driver
+    // says otherwise; YUV follows the kernel's default rule.
+    if (fourcc_ == V4L2_PIX_FMT_MJPEG || fourcc_ == V4L2_PIX_FMT_JPEG) {
+        range_ = LumaRange::full;
+    } else if (fourcc_ == V4L2_PIX_FMT_GREY) {
+        range_ = format.fmt.pix.quantization == V4L2_QUANTIZATION_LIM_RANGE ? LumaRange::limited
+                                                                            : LumaRange::full;
     } else {
-        limitedRange_ = true;
+        range_ = lumaRange(format.fmt.pix.colorspace, format.fmt.pix.quantization);
     }
     return true;
 }
@@ -273,35 +295,66 @@ bool V4l2Capture::startStreaming() {
     return true;
 }
 
-std::optional<V4l2Frame> V4l2Capture::readFrame(int timeoutMs) {
+std::optional<V4l2Frame> V4l2Capture::readFrame(int timeoutMs, int cancelFd) {
+    readFailure_ = ReadFailure::other;
     if (fd_ < 0 || !streaming_) {
+        lastError_ = "not streaming";
         return std::nullopt;
     }
-    pollfd pfd{fd_, POLLIN, 0};
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {cancelFd, POLLIN, 0}};
     int ready;
     do {
-        ready = ::poll(&pfd, 1, timeoutMs);
+        ready = ::poll(fds, cancelFd >= 0 ? 2 : 1, timeoutMs);
     } while (ready < 0 && errno == EINTR);
-    if (ready <= 0 || !(pfd.revents & POLLIN)) {
-        lastError_ = ready == 0 ? "no frame in time" : "device gone";
+    if (ready < 0) {
+        lastError_ = std::string("poll: ") + std::strerror(errno);
+        return std::nullopt;
+    }
+    if (cancelFd >= 0 && (fds[1].revents & POLLIN)) {
+        readFailure_ = ReadFailure::cancelled;
+        lastError_ = "cancelled";
+        return std::nullopt;
+    }
+    if (ready == 0) {
+        readFailure_ = ReadFailure::timedOut;
+        lastError_ = "no frame in time";
+        return std::nullopt;
+    }
+    // An unplugged device reports POLLERR (or POLLHUP) for good.
+    if (!(fds[0].revents & POLLIN)) {
+        readFailure_ = ReadFailure::deviceGone;
+        lastError_ = "device gone";
         return std::nullopt;
     }
     v4l2_buffer buffer{};
     buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     buffer.memory = V4L2_MEMORY_MMAP;
     if (xioctl(fd_, VIDIOC_DQBUF, &buffer) != 0) {
-        lastError_ = std::string("VIDIOC_DQBUF: ") + std::strerror(errno);
+        int error = errno;
+        lastError_ = std::string("VIDIOC_DQBUF: ") + std::strerror(error);
+        // Readable yet nothing to dequeue happens (PipeWire's compatibility layer does it).
+        readFailure_ = error == EAGAIN                     ? ReadFailure::tryAgain
+                       : error == ENODEV || error == ENXIO ? ReadFailure::deviceGone
+                                                           : ReadFailure::other;
         return std::nullopt;
     }
     std::optional<V4l2Frame> frame;
     if (buffer.index < buffers_.size() && !(buffer.flags & V4L2_BUF_FLAG_ERROR)) {
         const Buffer& mapped = buffers_[buffer.index];
         std::size_t used = std::min<std::size_t>(buffer.bytesused, mapped.length);
-        frame = V4l2Frame{fourcc_, width_, height_, bytesPerLine_, limitedRange_, {}};
+        frame = V4l2Frame{V4l2FrameFormat{fourcc_, width_, height_, bytesPerLine_, range_}, {}};
         const auto* data = static_cast<const std::uint8_t*>(mapped.start);
         frame->bytes.assign(data, data + used);
+        readFailure_ = ReadFailure::none;
+    } else {
+        readFailure_ = ReadFailure::badBuffer;
+        lastError_ = "driver flagged the buffer as corrupt";
     }
-    xioctl(fd_, VIDIOC_QBUF, &buffer);
+    if (xioctl(fd_, VIDIOC_QBUF, &buffer) != 0 && errno == ENODEV) {
+        readFailure_ = ReadFailure::deviceGone;
+        lastError_ = "device gone";
+        return std::nullopt;
+    }
     return frame;
 }
 

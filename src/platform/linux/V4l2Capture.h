@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/V4l2FrameSource.h"
+
 namespace pellora {
 
 // One V4L2 video-capture device as found.
@@ -16,46 +18,41 @@ struct V4l2DeviceInfo {
     std::string driver;
 };
 
-// One captured frame, copied out of the driver's buffer.
-struct V4l2Frame {
-    std::uint32_t fourcc = 0;
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    std::uint32_t bytesPerLine = 0;
-    bool limitedRange = true;  // luma in 16..235 rather than 0..255
-    std::vector<std::uint8_t> bytes;
-};
-
 // A capture session on one device with mmap streaming. The device is open only between
 // open() and close() (the destructor closes), so the camera's light is on only then.
-class V4l2Capture {
+class V4l2Capture final : public V4l2FrameSource {
   public:
-    enum class OpenError { none, noDevice, permissionDenied, busy, notCapture, other };
-
     // Capture devices under `devDir` that can stream, in node order.
     static std::vector<V4l2DeviceInfo> listDevices(const std::filesystem::path& devDir = "/dev");
+    // The node's identity when it is a capture device that can stream.
+    static std::optional<V4l2DeviceInfo> describe(const std::filesystem::path& node);
     // Why a node cannot be opened, without keeping it open.
     static OpenError probe(const std::filesystem::path& node);
+    // The format and size open() would ask the node for, without streaming.
+    static std::optional<V4l2Mode> preferredMode(const std::filesystem::path& node);
 
     V4l2Capture() = default;
-    ~V4l2Capture();
+    ~V4l2Capture() override;
     V4l2Capture(const V4l2Capture&) = delete;
     V4l2Capture& operator=(const V4l2Capture&) = delete;
 
-    // Opens the node, picks the pixel format (GREY, NV12, YUV420, YUYV, UYVY, else MJPEG)
-    // at the smallest frame size it offers, and starts streaming.
-    OpenError open(const std::filesystem::path& node);
-    // The next frame, waiting at most `timeoutMs`; nothing on timeout or error.
-    std::optional<V4l2Frame> readFrame(int timeoutMs);
-    void close();
+    // Opens the node, picks the pixel format (GREY, NV12, YUV420, YUYV, UYVY and their
+    // swapped-chroma kin, else MJPEG) at the smallest frame size it offers, and starts
+    // streaming.
+    OpenError open(const std::filesystem::path& node) override;
+    std::optional<V4l2Frame> readFrame(int timeoutMs, int cancelFd = -1) override;
+    ReadFailure lastReadFailure() const override { return readFailure_; }
+    void close() override;
+    V4l2Mode mode() const override { return V4l2Mode{fourcc_, width_, height_}; }
+    const std::string& lastError() const override { return lastError_; }
 
     bool isOpen() const { return fd_ >= 0; }
     std::uint32_t fourcc() const { return fourcc_; }
     std::uint32_t width() const { return width_; }
     std::uint32_t height() const { return height_; }
-    const std::string& lastError() const { return lastError_; }
 
     // Preference rank of a pixel format (lower is better); nothing when it cannot be used.
+    // Formats whose luma reads directly come first, in lumaFormatRank's order; JPEG last.
     static std::optional<int> formatRank(std::uint32_t fourcc);
 
   private:
@@ -71,10 +68,11 @@ class V4l2Capture {
     std::uint32_t width_ = 0;
     std::uint32_t height_ = 0;
     std::uint32_t bytesPerLine_ = 0;
-    bool limitedRange_ = true;
+    LumaRange range_ = LumaRange::limited;
     std::vector<Buffer> buffers_;
     bool streaming_ = false;
     std::string lastError_;
+    ReadFailure readFailure_ = ReadFailure::none;
 };
 
 }  // namespace pellora
