@@ -1,0 +1,413 @@
+#include "platform/linux/V4l2Camera.h"
+
+#include <linux/videodev2.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <map>
+
+#include "platform/linux/LumaExtraction.h"
+#include "platform/linux/MjpegLuma.h"
+
+namespace pellora {
+
+namespace {
+
+// Read errors in a row (other than "no frame yet") after which the device counts as gone.
+constexpr int kMaxReadFailures = 8;
+
+bool startsWithNoCase(const std::string& text, const char* prefix) {
+    std::size_t n = std::strlen(prefix);
+    if (text.size() < n) {
+        return false;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) !=
+            std::tolower(static_cast<unsigned char>(prefix[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool isJpeg(std::uint32_t fourcc) {
+    return fourcc == V4L2_PIX_FMT_MJPEG || fourcc == V4L2_PIX_FMT_JPEG;
+}
+
+}  // namespace
+
+// The handler side, reached by deliveries still queued after the camera is gone.
+struct V4l2Camera::Output {
+    std::mutex mutex;
+    Queue* queue = nullptr;
+    FrameHandler handler;
+    std::uint64_t generation = 0;  // changes with every handler
+    std::uint64_t run = 0;         // the run whose frames are wanted; 0 while stopped
+    bool framePending = false;     // a frame is queued or being handled
+
+    static void hand(const std::weak_ptr<Output>& weak, const std::shared_ptr<Delivery>& delivery,
+                     std::uint64_t generation, std::uint64_t run);
+};
+
+// One frame on its way to the handler, owning the bytes its luma plane points into.
+struct V4l2Camera::Delivery {
+    std::vector<std::uint8_t> raw;
+    std::vector<std::uint8_t> scratch;
+    CameraFrame frame;
+};
+
+void V4l2Camera::Output::hand(const std::weak_ptr<Output>& weak,
+                              const std::shared_ptr<Delivery>& delivery, std::uint64_t generation,
+                              std::uint64_t run) {
+    auto output = weak.lock();
+    if (!output) {
+        return;
+    }
+    FrameHandler handler;
+    {
+        std::lock_guard lock(output->mutex);
+        if (output->generation != generation) {
+            return;  // the new handler's setting cleared the pending mark
+        }
+        if (output->run != run || !output->handler) {
+            output->framePending = false;
+            return;
+        }
+        handler = output->handler;
+    }
+    handler(delivery->frame);
+    std::lock_guard lock(output->mutex);
+    if (output->generation == generation) {
+        output->framePending = false;
+    }
+}
+
+V4l2CameraBackend V4l2CameraBackend::system(std::filesystem::path devDir) {
+    V4l2CameraBackend backend;
+    backend.listDevices = [devDir = std::move(devDir)] { return V4l2Capture::listDevices(devDir); };
+    backend.probe = [](const std::filesystem::path& node) { return V4l2Capture::probe(node); };
+    backend.preferredMode = [](const std::filesystem::path& node) {
+        return V4l2Capture::preferredMode(node);
+    };
+    backend.makeSource = [] { return std::make_unique<V4l2Capture>(); };
+    return backend;
+}
+
+V4l2Camera::V4l2Camera(V4l2CameraBackend backend)
+    : backend_(std::move(backend)), output_(std::make_shared<Output>()) {}
+
+V4l2Camera::~V4l2Camera() {
+    {
+        std::lock_guard lock(control_);
+        stopLocked();
+    }
+    std::lock_guard lock(output_->mutex);
+    ++output_->generation;
+    output_->queue = nullptr;
+    output_->handler = {};
+}
+
+std::string V4l2Camera::fourccText(std::uint32_t fourcc) {
+    std::string text;
+    for (int i = 0; i < 4; ++i) {
+        auto c = static_cast<char>((fourcc >> (8 * i)) & 0xff);
+        text += std::isprint(static_cast<unsigned char>(c)) ? c : '?';
+    }
+    while (!text.empty() && text.back() == ' ') {
+        text.pop_back();
+    }
+    return text;
+}
+
+std::string V4l2Camera::presetName(const V4l2Mode& mode) {
+    std::string format = fourccText(mode.fourcc);
+    if (mode.width == 0 || mode.height == 0) {
+        return format;
+    }
+    return std::to_string(mode.width) + "x" + std::to_string(mode.height) + " " + format;
+}
+
+std::string V4l2Camera::deviceType(const std::string& busInfo) {
+    if (startsWithNoCase(busInfo, "usb")) {
+        return "v4l2-usb";
+    }
+    if (startsWithNoCase(busInfo, "platform")) {
+        return "v4l2-platform";
+    }
+    if (startsWithNoCase(busInfo, "pci")) {
+        return "v4l2-pci";
+    }
+    return "v4l2";
+}
+
+std::vector<CameraDevice> V4l2Camera::identify(const std::vector<V4l2DeviceInfo>& found) {
+    std::vector<CameraDevice> cameras;
+    std::map<std::string, int> seen;
+    for (const auto& info : found) {
+        // The bus position survives reboots and renumbered nodes; the node is all a device
+        // without bus information has.
+        std::string id =
+            "v4l2:" + (info.busInfo.empty() ? info.node.string() : info.busInfo) + ":" + info.name;
+        int repeat = ++seen[id];
+        if (repeat > 1) {
+            id += "#" + std::to_string(repeat);
+        }
+        std::string name = info.name.empty() ? info.node.filename().string() : info.name;
+        cameras.push_back(CameraDevice{id, name, deviceType(info.busInfo)});
+    }
+    return cameras;
+}
+
+std::vector<CameraDevice> V4l2Camera::devices() {
+    return identify(backend_.listDevices());
+}
+
+std::optional<CameraDevice> V4l2Camera::defaultDevice() {
+    std::vector<CameraDevice> cameras = devices();
+    if (cameras.empty()) {
+        return std::nullopt;
+    }
+    return cameras.front();
+}
+
+std::optional<std::filesystem::path> V4l2Camera::findNode(const std::string& uniqueID) {
+    std::vector<V4l2DeviceInfo> found = backend_.listDevices();
+    std::vector<CameraDevice> cameras = identify(found);
+    for (std::size_t i = 0; i < cameras.size(); ++i) {
+        if (cameras[i].uniqueID == uniqueID) {
+            return found[i].node;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<CameraDevice> V4l2Camera::inputDevice() {
+    std::lock_guard lock(control_);
+    if (!input_) {
+        return std::nullopt;
+    }
+    return input_->device;
+}
+
+void V4l2Camera::removeInput() {
+    std::lock_guard lock(control_);
+    stopLocked();
+    input_.reset();
+    preset_ = smallestPreset;
+}
+
+CameraInputResult V4l2Camera::addInput(const CameraDevice& device) {
+    using Status = CameraInputResult::Status;
+    std::lock_guard lock(control_);
+    if (input_) {
+        if (input_->device.uniqueID == device.uniqueID) {
+            return {};
+        }
+        return {Status::cannotAdd, {}};
+    }
+    std::optional<std::filesystem::path> node = findNode(device.uniqueID);
+    if (!node) {
+        return {Status::creationFailed, "No such camera: " + device.localizedName};
+    }
+    const std::string path = node->string();
+    switch (backend_.probe(*node)) {
+        case V4l2FrameSource::OpenError::none:
+        case V4l2FrameSource::OpenError::busy:  // another program streams now; it may stop
+            break;
+        case V4l2FrameSource::OpenError::permissionDenied:
+            return {Status::creationFailed, "Permission denied opening " + path};
+        case V4l2FrameSource::OpenError::noDevice:
+            return {Status::creationFailed, path + " is gone"};
+        case V4l2FrameSource::OpenError::notCapture:
+            return {Status::creationFailed, path + " is not a video capture device"};
+        case V4l2FrameSource::OpenError::other:
+            return {Status::creationFailed, "Cannot open " + path};
+    }
+    std::optional<V4l2Mode> mode = backend_.preferredMode(*node);
+    if (!mode) {
+        return {Status::creationFailed,
+                path + " offers no usable pixel format (GREY, NV12, YUV420, YUYV, UYVY or MJPEG)"};
+    }
+    input_ = Input{device, *node};
+    preset_ = presetName(*mode);
+    return {};
+}
+
+std::string V4l2Camera::preset() {
+    std::lock_guard lock(control_);
+    return preset_;
+}
+
+std::string V4l2Camera::lastError() {
+    std::lock_guard lock(control_);
+    return lastError_;
+}
+
+void V4l2Camera::setFrameHandler(Queue& queue, FrameHandler handler) {
+    std::lock_guard lock(output_->mutex);
+    ++output_->generation;
+    output_->framePending = false;
+    if (handler) {
+        output_->queue = &queue;
+        output_->handler = std::move(handler);
+    } else {
+        output_->queue = nullptr;
+        output_->handler = {};
+    }
+}
+
+bool V4l2Camera::start() {
+    std::lock_guard lock(control_);
+    if (running_ && ended_.load(std::memory_order_acquire)) {
+        stopLocked();  // the device went away during the last run
+    }
+    if (running_) {
+        return true;
+    }
+    lastError_.clear();
+    if (!input_) {
+        lastError_ = "no camera attached";
+        return false;
+    }
+    // The node number may have changed since the input was added (a replugged camera).
+    std::optional<std::filesystem::path> node = findNode(input_->device.uniqueID);
+    if (!node) {
+        lastError_ = "camera \"" + input_->device.localizedName + "\" is gone";
+        return false;
+    }
+    input_->node = *node;
+    std::unique_ptr<V4l2FrameSource> source = backend_.makeSource();
+    if (source->open(*node) != V4l2FrameSource::OpenError::none) {
+        lastError_ = source->lastError();
+        return false;
+    }
+    cancelFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (cancelFd_ < 0) {
+        lastError_ = std::string("eventfd: ") + std::strerror(errno);
+        source->close();
+        return false;
+    }
+    preset_ = presetName(source->mode());
+    source_ = std::move(source);
+    const std::uint64_t run = ++runs_;
+    {
+        std::lock_guard outputLock(output_->mutex);
+        output_->run = run;
+        output_->framePending = false;
+    }
+    ended_.store(false, std::memory_order_release);
+    running_ = true;
+    thread_ = std::thread([this, run] { captureLoop(run); });
+    return true;
+}
+
+bool V4l2Camera::isRunning() {
+    std::lock_guard lock(control_);
+    return running_ && !ended_.load(std::memory_order_acquire);
+}
+
+void V4l2Camera::stop() {
+    std::lock_guard lock(control_);
+    stopLocked();
+}
+
+void V4l2Camera::stopLocked() {
+    {
+        std::lock_guard lock(output_->mutex);
+        output_->run = 0;  // frames still queued are not handed over
+    }
+    if (thread_.joinable()) {
+        // Adding 1 to an eventfd fails only when its counter would overflow.
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t written = ::write(cancelFd_, &one, sizeof one);
+        thread_.join();
+    }
+    if (source_) {
+        source_->close();
+        source_.reset();
+    }
+    if (cancelFd_ >= 0) {
+        ::close(cancelFd_);
+        cancelFd_ = -1;
+    }
+    running_ = false;
+    ended_.store(false, std::memory_order_release);
+}
+
+void V4l2Camera::captureLoop(std::uint64_t run) {
+    MjpegLuma decoder;
+    int failures = 0;
+    for (;;) {
+        std::optional<V4l2Frame> frame = source_->readFrame(-1, cancelFd_);
+        if (frame) {
+            failures = 0;
+            deliver(run, std::move(*frame), decoder);
+            continue;
+        }
+        switch (source_->lastReadFailure()) {
+            case V4l2FrameSource::ReadFailure::cancelled:
+                return;
+            case V4l2FrameSource::ReadFailure::timedOut:
+            case V4l2FrameSource::ReadFailure::tryAgain:
+            case V4l2FrameSource::ReadFailure::badBuffer:
+                continue;
+            case V4l2FrameSource::ReadFailure::deviceGone:
+                failures = kMaxReadFailures;
+                break;
+            case V4l2FrameSource::ReadFailure::none:
+            case V4l2FrameSource::ReadFailure::other:
+                ++failures;
+                break;
+        }
+        if (failures >= kMaxReadFailures) {
+            // Frames end here; the node is released at once rather than at the next stop.
+            ended_.store(true, std::memory_order_release);
+            source_->close();
+            return;
+        }
+    }
+}
+
+void V4l2Camera::deliver(std::uint64_t run, V4l2Frame&& frame, MjpegLuma& decoder) {
+    std::uint64_t generation;
+    {
+        std::lock_guard lock(output_->mutex);
+        if (!output_->queue || !output_->handler || output_->run != run || output_->framePending) {
+            return;
+        }
+        output_->framePending = true;
+        generation = output_->generation;
+    }
+
+    auto delivery = std::make_shared<Delivery>();
+    delivery->raw = std::move(frame.bytes);
+    std::optional<LumaPlaneView> view =
+        isJpeg(frame.format.pixelFormat)
+            ? decoder.decode(delivery->raw, delivery->scratch)
+            : extractLuma(delivery->raw, frame.format, delivery->scratch);
+    if (view) {
+        delivery->frame.luma = view->bytes;
+        delivery->frame.width = view->width;
+        delivery->frame.height = view->height;
+        delivery->frame.bytesPerRow = view->bytesPerRow;
+    } else {
+        delivery->frame.hasImage = false;  // undecodable: the sensor notes it and waits on
+    }
+
+    std::lock_guard lock(output_->mutex);
+    if (output_->generation != generation) {
+        return;
+    }
+    if (output_->run != run || !output_->queue) {
+        output_->framePending = false;
+        return;
+    }
+    output_->queue->post([weak = std::weak_ptr<Output>(output_), delivery, generation, run] {
+        Output::hand(weak, delivery, generation, run);
+    });
+}
+
+}  // namespace pellora
