@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "ScopedLocalZone.h"
 #include "solar/SolarCalculator.h"
 
 namespace pellora::test {
@@ -154,28 +155,6 @@ TEST(SolarCalculator, DayOfYearComesFromTheUtcCalendar) {
         }
     }
 }
-
-class ScopedLocalZone {
-  public:
-    explicit ScopedLocalZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) {
-            saved_ = old;
-        }
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~ScopedLocalZone() {
-        if (saved_) {
-            ::setenv("TZ", saved_->c_str(), 1);
-        } else {
-            ::unsetenv("TZ");
-        }
-        ::tzset();
-    }
-
-  private:
-    std::optional<std::string> saved_;
-};
 
 TEST(SolarCalculator, MachineTimeZoneDoesNotMatter) {
     const SolarCalculator newYork{40.7128, -74.006};

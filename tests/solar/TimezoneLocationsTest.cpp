@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "ScopedLocalZone.h"
 #include "VirtualClock.h"
 #include "solar/TimezoneLocations.h"
 
@@ -61,28 +62,6 @@ TEST(TimezoneLocations, GuessUsesTheTableThenTheOffset) {
         EXPECT_EQ(TimezoneLocations::guess(c.identifier, c.offset), c.expected) << c.name;
     }
 }
-
-class ScopedLocalZone {
-  public:
-    explicit ScopedLocalZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) {
-            saved_ = old;
-        }
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~ScopedLocalZone() {
-        if (saved_) {
-            ::setenv("TZ", saved_->c_str(), 1);
-        } else {
-            ::unsetenv("TZ");
-        }
-        ::tzset();
-    }
-
-  private:
-    std::optional<std::string> saved_;
-};
 
 bool haveZoneData(const char* identifier) {
     return std::filesystem::exists(std::filesystem::path("/usr/share/zoneinfo") / identifier);
