@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "platform/DisplayI2C.h"
+
+namespace pellora {
+
+// A DisplayI2CChannel over an open i2c-dev node (/dev/i2c-N): the device address is chosen
+// with I2C_SLAVE, then each write or read is one plain I2C transfer (one START, one STOP),
+// which is what DDC/CI asks for. Owns the descriptor and closes it when destroyed.
+class I2cDevChannel final : public DisplayI2CChannel {
+  public:
+    explicit I2cDevChannel(int fd);
+    ~I2cDevChannel() override;
+
+    I2cDevChannel(const I2cDevChannel&) = delete;
+    I2cDevChannel& operator=(const I2cDevChannel&) = delete;
+
+    // One transfer of `dataAddress` followed by `bytes`. 0, an errno, or EIO when the
+    // adapter took fewer bytes than given.
+    int write(std::uint8_t device, std::uint8_t dataAddress,
+              std::span<const std::uint8_t> bytes) override;
+    // One transfer filling `buffer`; `dataAddress` is not sent (a read has none on the wire).
+    // EIO when fewer bytes came back than asked for.
+    int read(std::uint8_t device, std::uint8_t dataAddress,
+             std::span<std::uint8_t> buffer) override;
+
+    int fd() const { return fd_; }
+
+  private:
+    int selectDevice(std::uint8_t device);
+
+    int fd_;
+    int selected_ = -1;
+};
+
+}  // namespace pellora

@@ -1,0 +1,188 @@
+#include "platform/linux/LinuxDisplayI2C.h"
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "platform/linux/I2cDevChannel.h"
+#include "store/DebugLog.h"
+
+namespace pellora {
+
+namespace {
+
+constexpr char kTag[] = "ddc";
+constexpr std::uint8_t kEdidAddress = 0x50;
+constexpr std::size_t kEdidLength = 128;
+
+int openReadWrite(const std::filesystem::path& node) {
+    int fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
+    return fd >= 0 ? fd : -errno;
+}
+
+std::vector<std::uint8_t> readEdidFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::uint8_t> bytes;
+    char c;
+    while (bytes.size() < kEdidLength && in.get(c)) {
+        bytes.push_back(std::uint8_t(c));
+    }
+    return bytes;
+}
+
+bool isDenied(int error) {
+    return error == EACCES || error == EPERM;
+}
+
+std::string permissionText(const std::filesystem::path& node) {
+    return "Permission denied opening " + node.string() +
+           ": add yourself to the i2c group (sudo usermod -aG i2c $USER, then log out and in) "
+           "or install a udev uaccess rule (e.g. KERNEL==\"i2c-[0-9]*\", TAG+=\"uaccess\")";
+}
+
+}  // namespace
+
+LinuxDisplayI2C::LinuxDisplayI2C(DebugLog& debugLog, Paths paths, NodeOpener openNode)
+    : debugLog_(debugLog),
+      paths_(std::move(paths)),
+      openNode_(openNode ? std::move(openNode) : NodeOpener(openReadWrite)),
+      displays_(paths_.sysfs / "class" / "drm"),
+      locator_(paths_.sysfs / "class" / "i2c-dev",
+               [this](int bus) -> std::optional<std::vector<std::uint8_t>> {
+                   int fd = openNode_(nodeFor(bus));
+                   if (fd < 0) {
+                       if (isDenied(-fd) && edidSearchDenied_++ == 0) {
+                           edidSearchDeniedNode_ = nodeFor(bus);
+                       }
+                       return std::nullopt;
+                   }
+                   I2cDevChannel channel(fd);
+                   return readEdid(channel);
+               }) {
+    status_.text = "No external display has been looked for yet";
+}
+
+LinuxDisplayI2C::Status LinuxDisplayI2C::status() const {
+    std::lock_guard lock(mutex_);
+    return status_;
+}
+
+std::optional<std::vector<std::uint8_t>> LinuxDisplayI2C::readEdid(DisplayI2CChannel& channel) {
+    // Offset 0 written, then the base block read from there.
+    if (channel.write(kEdidAddress, 0x00, {}) != 0) {
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> edid(kEdidLength);
+    if (channel.read(kEdidAddress, 0x00, edid) != 0) {
+        return std::nullopt;
+    }
+    return edid;
+}
+
+std::filesystem::path LinuxDisplayI2C::nodeFor(int bus) const {
+    return paths_.dev / ("i2c-" + std::to_string(bus));
+}
+
+bool LinuxDisplayI2C::i2cDevPresent() const {
+    std::error_code error;
+    if (!std::filesystem::is_directory(paths_.sysfs / "class" / "i2c-dev", error)) {
+        return false;
+    }
+    for (std::filesystem::directory_iterator it(paths_.dev, error), end; !error && it != end;
+         it.increment(error)) {
+        if (I2cBusLocator::busNumber(it->path().filename().string())) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::unique_ptr<DisplayI2CChannel> LinuxDisplayI2C::open() {
+    std::lock_guard lock(mutex_);
+    return openLocked();
+}
+
+void LinuxDisplayI2C::report(Status next) {
+    if (!reported_ || next != status_) {
+        debugLog_.log(next.text, kTag);
+        reported_ = true;
+    }
+    status_ = std::move(next);
+}
+
+std::unique_ptr<DisplayI2CChannel> LinuxDisplayI2C::fail(Status::Reason reason, std::string text) {
+    report(Status{reason, std::move(text)});
+    return nullptr;
+}
+
+std::unique_ptr<DisplayI2CChannel> LinuxDisplayI2C::openLocked() {
+    using Reason = Status::Reason;
+    auto displays = displays_.activeDisplays();
+    if (!displays) {
+        return fail(Reason::noExternalDisplay, "No external display: the display list (" +
+                                                   displays_.drmClassDir().string() +
+                                                   ") cannot be read");
+    }
+    auto external = std::find_if(displays->begin(), displays->end(),
+                                 [](const DisplayInfo& d) { return !d.builtIn; });
+    if (external == displays->end()) {
+        return fail(Reason::noExternalDisplay,
+                    "No external display connected (built-in panels are not driven over DDC/CI)");
+    }
+    if (!i2cDevPresent()) {
+        return fail(Reason::i2cDevMissing,
+                    "No I2C device nodes (" + (paths_.dev / "i2c-*").string() +
+                        "): load the i2c-dev module (sudo modprobe i2c-dev; to keep it: echo "
+                        "i2c-dev | sudo tee /etc/modules-load.d/i2c-dev.conf)");
+    }
+
+    const std::filesystem::path connector = displays_.connectorDir(*external);
+    std::optional<I2cBusLocator::Found> found;
+    std::vector<std::uint8_t> connectorEdid;
+    if (!matchedConnector_.empty() && matchedConnector_ == external->id) {
+        connectorEdid = readEdidFile(connector / "edid");
+        if (connectorEdid == matchedEdid_) {
+            found = matchedBus_;
+        }
+    }
+    if (!found) {
+        matchedConnector_.clear();
+        edidSearchDenied_ = 0;
+        edidSearchDeniedNode_.clear();
+        found = locator_.busFor(connector);
+        if (found && found->how == "EDID match") {
+            matchedConnector_ = external->id;
+            matchedEdid_ = readEdidFile(connector / "edid");
+            matchedBus_ = *found;
+        }
+    }
+    if (!found) {
+        if (edidSearchDenied_ > 0) {
+            // Every bus that could have carried the display's EDID refused us.
+            return fail(Reason::permissionDenied, permissionText(edidSearchDeniedNode_));
+        }
+        return fail(Reason::noBus, "No DDC bus found for " + external->id +
+                                       " (no ddc link, no DP-AUX adapter, and no I2C bus "
+                                       "answering with its EDID)");
+    }
+
+    const std::filesystem::path node = nodeFor(found->bus);
+    int fd = openNode_(node);
+    if (fd < 0) {
+        matchedConnector_.clear();
+        int error = -fd;
+        if (isDenied(error)) {
+            return fail(Reason::permissionDenied, permissionText(node));
+        }
+        return fail(Reason::openFailed, "Cannot open " + node.string() + " for " + external->id +
+                                            ": " + std::strerror(error));
+    }
+    report(Status{Reason::available,
+                  "Using " + node.string() + " for " + external->id + " (" + found->how + ")"});
+    return std::make_unique<I2cDevChannel>(fd);
+}
+
+}  // namespace pellora
