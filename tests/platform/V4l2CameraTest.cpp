@@ -457,6 +457,23 @@ TEST_F(V4l2CameraTest, RepeatedReadErrorsCountAsAVanishedDevice) {
     EXPECT_FALSE(camera.isRunning());
     clock_.runPending();
     EXPECT_EQ(seen_.size(), 1u);
+
+    // Wake-ups with nothing to dequeue: one a frame is normal, a thousand in a row is a spin.
+    ASSERT_TRUE(camera.start());
+    for (int i = 0; i < 1000; ++i) {
+        rig_.push(ReadFailure::tryAgain);
+    }
+    rig_.push(yuyvFrame(95));
+    for (int i = 0; i < 1000; ++i) {
+        rig_.push(ReadFailure::tryAgain);
+    }
+    ASSERT_TRUE(rig_.waitConsumed());
+    EXPECT_TRUE(camera.isRunning());
+    rig_.push(ReadFailure::tryAgain);
+    ASSERT_TRUE(rig_.waitClosed());
+    EXPECT_FALSE(camera.isRunning());
+    clock_.runPending();
+    EXPECT_EQ(seen_.size(), 2u);
 }
 
 TEST_F(V4l2CameraTest, OpenFailureLeavesNothingRunning) {

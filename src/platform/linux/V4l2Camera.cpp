@@ -18,6 +18,9 @@ namespace {
 
 // Read errors in a row (other than "no frame yet") after which the device counts as gone.
 constexpr int kMaxReadFailures = 8;
+// Wake-ups in a row with nothing to dequeue after which the device counts as broken rather
+// than spinning until the reading times out (PipeWire's V4L2 layer has one per frame).
+constexpr int kMaxEmptyWakeups = 1000;
 
 bool startsWithNoCase(const std::string& text, const char* prefix) {
     std::size_t n = std::strlen(prefix);
@@ -340,18 +343,24 @@ void V4l2Camera::stopLocked() {
 void V4l2Camera::captureLoop(std::uint64_t run) {
     MjpegLuma decoder;
     int failures = 0;
+    int emptyWakeups = 0;
     for (;;) {
         std::optional<V4l2Frame> frame = source_->readFrame(-1, cancelFd_);
         if (frame) {
             failures = 0;
+            emptyWakeups = 0;
             deliver(run, std::move(*frame), decoder);
             continue;
         }
         switch (source_->lastReadFailure()) {
             case V4l2FrameSource::ReadFailure::cancelled:
                 return;
-            case V4l2FrameSource::ReadFailure::timedOut:
             case V4l2FrameSource::ReadFailure::tryAgain:
+                if (++emptyWakeups > kMaxEmptyWakeups) {
+                    failures = kMaxReadFailures;
+                }
+                break;
+            case V4l2FrameSource::ReadFailure::timedOut:
             case V4l2FrameSource::ReadFailure::badBuffer:
                 continue;
             case V4l2FrameSource::ReadFailure::deviceGone:
