@@ -1,6 +1,7 @@
 #include "platform/QtMainQueue.h"
 
-#include <QMetaObject>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QThread>
 #include <QTimer>
 #include <condition_variable>
@@ -9,14 +10,64 @@
 
 namespace pellora {
 
-QtMainQueue::QtMainQueue(const SystemClock& clock) : clock_(clock), context_(new QObject) {}
+namespace {
+const QEvent::Type kRunTask = static_cast<QEvent::Type>(QEvent::registerEventType());
+}
+
+// Receives one wake-up event per posted task on the main thread's event loop.
+class QtMainQueue::Context final : public QObject {
+  public:
+    explicit Context(QtMainQueue& queue) : queue_(queue) {}
+
+    bool event(QEvent* event) override {
+        if (!queue_.isWakeUp(event)) {
+            return QObject::event(event);
+        }
+        queue_.runNext();
+        return true;
+    }
+
+  private:
+    QtMainQueue& queue_;
+};
+
+QtMainQueue::QtMainQueue(const SystemClock& clock) : clock_(clock), context_(new Context(*this)) {}
 
 QtMainQueue::~QtMainQueue() {
     delete context_;
 }
 
+// Tasks travel through our own locked list rather than inside Qt's queued functor, whose
+// shared slot object may be freed on the posting thread after the main thread ran it. That
+// hid a task's destruction from the sanitizer and could destroy its captures off the main thread.
 void QtMainQueue::post(Task task) {
-    QMetaObject::invokeMethod(context_, std::move(task), Qt::QueuedConnection);
+    QEvent* wakeUp = nullptr;
+    {
+        // The event is made under the lock so that reading it later, under the same lock,
+        // is ordered after its construction on this thread.
+        std::lock_guard lock(pendingMutex_);
+        pending_.push_back(std::move(task));
+        wakeUp = new QEvent(kRunTask);
+    }
+    QCoreApplication::postEvent(context_, wakeUp);
+}
+
+bool QtMainQueue::isWakeUp(const QEvent* event) {
+    std::lock_guard lock(pendingMutex_);
+    return event->type() == kRunTask;
+}
+
+void QtMainQueue::runNext() {
+    Task task;
+    {
+        std::lock_guard lock(pendingMutex_);
+        if (pending_.empty()) {
+            return;
+        }
+        task = std::move(pending_.front());
+        pending_.pop_front();
+    }
+    task();
 }
 
 WorkItemPtr QtMainQueue::postAfter(double seconds, Task task) {
@@ -44,8 +95,8 @@ void QtMainQueue::sync(Task task) {
         task();
         return;
     }
-    // Qt's blocking connection hands over through a futex the thread sanitizer cannot see;
-    // a plain mutex and condition variable make the hand-over visible and equally correct.
+    // A plain mutex and condition variable rather than Qt's blocking connection, so the
+    // hand-over is visible to the thread sanitizer.
     std::mutex mutex;
     std::condition_variable done;
     bool finished = false;

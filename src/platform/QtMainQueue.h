@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QEvent>
 #include <QObject>
-#include <QPointer>
+#include <deque>
+#include <mutex>
 
 #include "platform/Queue.h"
 #include "platform/SystemClock.h"
@@ -22,9 +24,15 @@ class QtMainQueue final : public Queue {
     bool isCurrent() const override;
 
   private:
+    class Context;
+    bool isWakeUp(const QEvent* event);
+    void runNext();
+
     const std::string label_ = "main";
     const SystemClock& clock_;
-    QObject* context_;
+    Context* context_;
+    std::mutex pendingMutex_;
+    std::deque<Task> pending_;
 };
 
 }  // namespace pellora

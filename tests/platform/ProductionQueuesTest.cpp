@@ -176,5 +176,44 @@ TEST(QtMainQueue, RunsPostedAndDelayedWorkOnTheEventLoopThread) {
     EXPECT_NE(std::find(order.begin(), order.end(), "sync"), order.end());
 }
 
+// A task posted from a worker runs, and is let go, on the main thread, so whatever it holds
+// (a QObject's last reference, say) is never destroyed on the poster's thread.
+TEST(QtMainQueue, ReleasesATaskPostedFromAnotherThreadOnTheMainThread) {
+    QCoreApplication& app = test::qtApp();
+    SystemClock clock;
+    QtMainQueue main(clock);
+    struct Witness {
+        Witness(QtMainQueue& queue, std::atomic<int>& counter) : main(queue), offMain(counter) {}
+        QtMainQueue& main;
+        std::atomic<int>& offMain;
+        ~Witness() {
+            if (!main.isCurrent()) {
+                ++offMain;
+            }
+        }
+    };
+    std::atomic<int> offMain{0};
+    std::atomic<int> ran{0};
+    std::atomic<bool> looping{false};
+    constexpr int kPosts = 2000;
+    main.post([&] { looping = true; });
+    std::thread poster([&] {
+        // Post while the loop runs, so the main thread races the poster's return from post().
+        while (!looping) {
+            std::this_thread::yield();
+        }
+        for (int i = 0; i < kPosts; ++i) {
+            auto witness = std::make_shared<Witness>(main, offMain);
+            main.post([witness = std::move(witness), &ran] { ++ran; });
+        }
+        main.post([&app] { app.quit(); });
+    });
+    QTimer::singleShot(2000, &app, &QCoreApplication::quit);  // safety net
+    app.exec();
+    poster.join();
+    EXPECT_EQ(ran, kPosts);
+    EXPECT_EQ(offMain, 0);
+}
+
 }  // namespace
 }  // namespace pellora
