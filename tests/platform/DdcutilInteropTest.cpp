@@ -42,8 +42,6 @@ struct DdcutilInterop : ::testing::Test {
         SimulatedMonitorOptions options;
         options.edid = makeEdid("DEL", 0xA0C5, 0x2A17, "DELL U2720Q");
         monitor = std::make_shared<SimulatedMonitor>(clock, options);
-        // VCP version 2.2 in the current value's two bytes, as the capabilities string says.
-        monitor->defineRegister(0xDF, 0x0202, 0xFFFF);
         bed = std::make_unique<UmockdevTestbed>();
         std::string card = bed->addCard(0);
         std::string panel = bed->addConnector(card, "card0-eDP-1", "connected", "enabled",

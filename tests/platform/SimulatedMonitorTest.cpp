@@ -77,6 +77,21 @@ TEST_F(SimulatedMonitorTest, SetChangesTheRegisterWithinItsMaximum) {
     EXPECT_EQ(monitor.stats().setRequests, 3);
 }
 
+TEST_F(SimulatedMonitorTest, ListedControlsTakeOnlyTheirValuesAndTheVersionIsReadOnly) {
+    monitor.onWrite(0x37, request({0x03, 0x60, 0x00, 0x10}));  // not an input it has
+    EXPECT_EQ(monitor.vcpRegister(0x60)->current, 0x0F);
+    monitor.onWrite(0x37, request({0x03, 0x60, 0x00, 0x12}));
+    EXPECT_EQ(monitor.vcpRegister(0x60)->current, 0x12);
+    monitor.onWrite(0x37, request({0x03, 0xDC, 0x00, 0x01}));
+    EXPECT_EQ(monitor.vcpRegister(0xDC)->current, 0x00);
+
+    monitor.onWrite(0x37, request({0x03, 0xDF, 0x03, 0x00}));
+    auto version = exchange({0x01, 0xDF}, 11);
+    EXPECT_EQ(version.bytes[3], 0x00);  // supported
+    EXPECT_EQ(version.bytes[8], 0x02);  // MCCS 2.
+    EXPECT_EQ(version.bytes[9], 0x02);  // 2
+}
+
 TEST_F(SimulatedMonitorTest, BadRequestsAreDroppedUnanswered) {
     Bytes badSum = request({0x01, 0x10});
     badSum.back() ^= 0x01;

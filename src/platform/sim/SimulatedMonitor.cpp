@@ -34,17 +34,20 @@ SimulatedMonitor::SimulatedMonitor(const Clock& clock, SimulatedMonitorOptions o
       capabilities_(options_.capabilities),
       processingSeconds_(options_.processingSeconds),
       noise_(options_.seed == 0 ? 1 : options_.seed) {
+    // The lists match the default capabilities string, so the monitor does what it claims.
     registers_ = {
-        {0x02, {0x01, 0x02}},  // new control value: none
-        {0x10, {50, 100}},     // luminance
-        {0x12, {75, 100}},     // contrast
-        {0x14, {0x05, 0x0D}},  // colour preset: 6500 K
-        {0x16, {100, 100}},    // video gain red
-        {0x18, {100, 100}},    // green
-        {0x1A, {100, 100}},    // blue
-        {0x60, {0x0F, 0x12}},  // input source: DisplayPort 1
-        {0x6B, {50, 100}},     // backlight
-        {0xDC, {0x00, 0x05}},  // picture mode
+        {0x02, {0x01, 0x02}},                            // new control value: none
+        {0x10, {50, 100}},                               // luminance
+        {0x12, {75, 100}},                               // contrast
+        {0x14, {0x05, 0x0D, {0x05, 0x06, 0x08, 0x0B}}},  // colour preset: 6500 K
+        {0x16, {100, 100}},                              // video gain red
+        {0x18, {100, 100}},                              // green
+        {0x1A, {100, 100}},                              // blue
+        {0x60, {0x0F, 0x12, {0x0F, 0x11, 0x12}}},        // input source: DisplayPort 1
+        {0x6B, {50, 100}},                               // backlight
+        {0xD6, {0x01, 0x05, {0x01, 0x04}}},              // power mode: on
+        {0xDC, {0x00, 0x05, {0x00, 0x02, 0x03, 0x05}}},  // picture mode
+        {0xDF, {0x0202, 0xFFFF, {}, true}},              // VCP version 2.2
     };
 }
 
@@ -102,9 +105,14 @@ void SimulatedMonitor::handleRequestLocked(std::span<const std::uint8_t> message
     } else if (opcode == kSet && message.size() == 4) {
         ++stats_.setRequests;
         auto it = registers_.find(message[1]);
-        if (it != registers_.end()) {
+        if (it != registers_.end() && !it->second.readOnly) {
+            Register& r = it->second;
             std::uint16_t value = std::uint16_t(message[2] << 8 | message[3]);
-            it->second.current = std::min(value, it->second.max);
+            if (r.allowed.empty()) {
+                r.current = std::min(value, r.max);
+            } else if (std::find(r.allowed.begin(), r.allowed.end(), value) != r.allowed.end()) {
+                r.current = value;
+            }
         }
     } else if (opcode == kCapabilities && message.size() == 3) {
         ++stats_.capabilitiesRequests;
@@ -245,6 +253,11 @@ std::optional<SimulatedMonitor::Register> SimulatedMonitor::vcpRegister(std::uin
 void SimulatedMonitor::defineRegister(std::uint8_t code, std::uint16_t current, std::uint16_t max) {
     std::lock_guard lock(mutex_);
     registers_[code] = Register{std::min(current, max), max};
+}
+
+void SimulatedMonitor::defineRegister(std::uint8_t code, Register value) {
+    std::lock_guard lock(mutex_);
+    registers_[code] = std::move(value);
 }
 
 void SimulatedMonitor::removeRegister(std::uint8_t code) {

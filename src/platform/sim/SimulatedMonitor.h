@@ -68,6 +68,10 @@ class SimulatedMonitor {
     struct Register {
         std::uint16_t current = 0;
         std::uint16_t max = 0;
+        // The values a non-continuous control takes; a Set of any other is ignored, as
+        // monitors do. Empty: continuous, capped at `max`.
+        std::vector<std::uint16_t> allowed = {};
+        bool readOnly = false;
     };
 
     static constexpr std::uint8_t ddcAddress = 0x37;
@@ -88,6 +92,7 @@ class SimulatedMonitor {
     // Registers, as the monitor's own menu would see them.
     std::optional<Register> vcpRegister(std::uint8_t code);
     void defineRegister(std::uint8_t code, std::uint16_t current, std::uint16_t max);
+    void defineRegister(std::uint8_t code, Register value);
     void removeRegister(std::uint8_t code);
     void setCapabilities(std::string text);
 
