@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <string>
+
+#include "PrivateDBus.h"
+#include "TempDir.h"
+
+namespace pellora::test {
+
+// A camera that exists only in PipeWire: a private D-Bus, a PipeWire daemon, WirePlumber and
+// a GStreamer source, all of the test's own and ended with the object. A test program run
+// under pw-v4l2 (`runUnderV4l2Layer`) then reaches it through the real V4L2 API as
+// /dev/video0, with no kernel device.
+class PipeWireCamera {
+  public:
+    static constexpr const char* name = "Pellora Test Camera";
+
+    struct Run {
+        bool finished = false;
+        int exitCode = -1;
+        std::string output;  // stdout and stderr, merged
+    };
+
+    // The first tool or GStreamer element this machine lacks, with the package that has it;
+    // empty when everything is there.
+    static std::string missing();
+
+    // `source` is the GStreamer pipeline up to (not including) the sink, as gst-launch
+    // arguments.
+    explicit PipeWireCamera(const QStringList& source);
+    ~PipeWireCamera();
+    PipeWireCamera(const PipeWireCamera&) = delete;
+    PipeWireCamera& operator=(const PipeWireCamera&) = delete;
+
+    // Empty when the camera is up; else what failed, with the daemons' logs.
+    const std::string& failure() const { return failure_; }
+    bool running() const;
+
+    // Runs the disabled test `test` of this very program under pw-v4l2, with `variables`
+    // added to its environment.
+    Run runUnderV4l2Layer(const QString& test, const QProcessEnvironment& variables);
+
+  private:
+    class Daemon;
+
+    TempDir home_;
+    PrivateDBus bus_;
+    QProcessEnvironment env_;
+    std::unique_ptr<Daemon> pipewire_;
+    std::unique_ptr<Daemon> wireplumber_;
+    std::unique_ptr<Daemon> source_;
+    std::string failure_;
+};
+
+}  // namespace pellora::test
