@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 
+#include "OpenDescriptors.h"
 #include "PipeWireCamera.h"
 #include "V4l2LayerBackend.h"
 #include "platform/SerialQueue.h"
@@ -87,15 +88,6 @@ TEST_P(V4l2Streaming, StreamsThroughTheV4l2Api) {
 
 INSTANTIATE_TEST_SUITE_P(PipeWireSource, V4l2Streaming, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.fourcc); });
-
-int openDescriptors() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count;
-}
 
 struct Captured {
     std::vector<std::uint8_t> luma;

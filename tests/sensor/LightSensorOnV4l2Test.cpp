@@ -8,9 +8,9 @@
 #include <QProcessEnvironment>
 #include <QTimer>
 #include <algorithm>
-#include <filesystem>
 #include <optional>
 
+#include "OpenDescriptors.h"
 #include "PipeWireCamera.h"
 #include "QtTestApp.h"
 #include "TempDir.h"
@@ -25,13 +25,7 @@
 namespace pellora::test {
 namespace {
 
-using ::testing::Contains;
 using ::testing::HasSubstr;
-
-int openDescriptors() {
-    auto entries = std::filesystem::directory_iterator("/proc/self/fd");
-    return int(std::distance(begin(entries), end(entries)));
-}
 
 TEST(PipeWireLightSensor, ReadsTheRoomThroughTheV4l2Layer) {
     if (std::string missing = PipeWireCamera::missing(); !missing.empty()) {
