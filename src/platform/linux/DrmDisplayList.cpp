@@ -23,16 +23,6 @@ std::string readText(const std::filesystem::path& path) {
     return text;
 }
 
-std::vector<std::uint8_t> readBytes(const std::filesystem::path& path, std::size_t limit) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::uint8_t> bytes;
-    char c;
-    while (bytes.size() < limit && in.get(c)) {
-        bytes.push_back(std::uint8_t(c));
-    }
-    return bytes;
-}
-
 // card1-DP-2 → (1, "DP", 2), so card1-DP-10 sorts after card1-DP-2.
 struct ConnectorName {
     int card = 0;
@@ -112,7 +102,7 @@ std::optional<std::vector<DisplayInfo>> DrmDisplayList::activeDisplays() {
         DisplayInfo info;
         info.id = c.whole;
         info.builtIn = isBuiltInConnector(c.whole);
-        if (auto edid = parseEdid(readBytes(dir / "edid", 256))) {
+        if (auto edid = parseEdid(readEdidFile(dir / "edid", 256))) {
             info.vendor = edid->vendor;
             info.model = edid->model;
             info.serial = edid->serial;

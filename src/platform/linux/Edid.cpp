@@ -1,6 +1,7 @@
 #include "platform/linux/Edid.h"
 
 #include <array>
+#include <fstream>
 
 namespace pellora {
 
@@ -62,6 +63,16 @@ std::optional<EdidIdentity> parseEdid(std::span<const std::uint8_t> bytes) {
         }
     }
     return id;
+}
+
+std::vector<std::uint8_t> readEdidFile(const std::filesystem::path& path, std::size_t limit) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::uint8_t> bytes;
+    char c;
+    while (bytes.size() < limit && in.get(c)) {
+        bytes.push_back(std::uint8_t(c));
+    }
+    return bytes;
 }
 
 }  // namespace pellora

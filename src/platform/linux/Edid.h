@@ -1,9 +1,12 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace pellora {
 
@@ -16,7 +19,14 @@ struct EdidIdentity {
     bool operator==(const EdidIdentity&) const = default;
 };
 
+constexpr std::size_t edidBlockLength = 128;
+
 // Nothing when `bytes` is not an EDID base block (short, wrong header or bad checksum).
 std::optional<EdidIdentity> parseEdid(std::span<const std::uint8_t> bytes);
+
+// The first `limit` bytes of a sysfs "edid" file; fewer (or none) when it is shorter or
+// cannot be read.
+std::vector<std::uint8_t> readEdidFile(const std::filesystem::path& path,
+                                       std::size_t limit = edidBlockLength);
 
 }  // namespace pellora

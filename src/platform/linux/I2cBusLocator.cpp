@@ -2,24 +2,11 @@
 
 #include <algorithm>
 #include <charconv>
-#include <fstream>
 #include <iterator>
 
+#include "platform/linux/Edid.h"
+
 namespace pellora {
-
-namespace {
-
-std::vector<std::uint8_t> readEdidFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::uint8_t> bytes;
-    char c;
-    while (bytes.size() < 128 && in.get(c)) {
-        bytes.push_back(std::uint8_t(c));
-    }
-    return bytes;
-}
-
-}  // namespace
 
 I2cBusLocator::I2cBusLocator(std::filesystem::path i2cClassDir, EdidReader readEdid)
     : i2cClassDir_(std::move(i2cClassDir)), readEdid_(std::move(readEdid)) {}

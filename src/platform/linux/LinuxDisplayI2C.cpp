@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 
+#include "platform/linux/Edid.h"
 #include "platform/linux/I2cDevChannel.h"
 #include "store/DebugLog.h"
 
@@ -16,21 +16,10 @@ namespace {
 
 constexpr char kTag[] = "ddc";
 constexpr std::uint8_t kEdidAddress = 0x50;
-constexpr std::size_t kEdidLength = 128;
 
 int openReadWrite(const std::filesystem::path& node) {
     int fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
     return fd >= 0 ? fd : -errno;
-}
-
-std::vector<std::uint8_t> readEdidFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::uint8_t> bytes;
-    char c;
-    while (bytes.size() < kEdidLength && in.get(c)) {
-        bytes.push_back(std::uint8_t(c));
-    }
-    return bytes;
 }
 
 bool isDenied(int error) {
@@ -75,7 +64,7 @@ std::optional<std::vector<std::uint8_t>> LinuxDisplayI2C::readEdid(DisplayI2CCha
     if (channel.write(kEdidAddress, 0x00, {}) != 0) {
         return std::nullopt;
     }
-    std::vector<std::uint8_t> edid(kEdidLength);
+    std::vector<std::uint8_t> edid(edidBlockLength);
     if (channel.read(kEdidAddress, 0x00, edid) != 0) {
         return std::nullopt;
     }
