@@ -9,6 +9,23 @@
 
 namespace pellora {
 
+namespace {
+
+// One whole I2C transfer of `size` bytes: 0, the errno, or EIO when it was cut short.
+template <typename Transfer>
+int transferAll(std::size_t size, Transfer transfer) {
+    ssize_t n;
+    do {
+        n = transfer();
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        return errno;
+    }
+    return std::size_t(n) == size ? 0 : EIO;
+}
+
+}  // namespace
+
 I2cDevChannel::I2cDevChannel(int fd) : fd_(fd) {}
 
 I2cDevChannel::~I2cDevChannel() {
@@ -38,14 +55,8 @@ int I2cDevChannel::write(std::uint8_t device, std::uint8_t dataAddress,
     message.reserve(bytes.size() + 1);
     message.push_back(dataAddress);
     message.insert(message.end(), bytes.begin(), bytes.end());
-    ssize_t n;
-    do {
-        n = ::write(fd_, message.data(), message.size());
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) {
-        return errno;
-    }
-    return std::size_t(n) == message.size() ? 0 : EIO;
+    return transferAll(message.size(),
+                       [&] { return ::write(fd_, message.data(), message.size()); });
 }
 
 int I2cDevChannel::read(std::uint8_t device, std::uint8_t /*dataAddress*/,
@@ -53,14 +64,7 @@ int I2cDevChannel::read(std::uint8_t device, std::uint8_t /*dataAddress*/,
     if (int status = selectDevice(device)) {
         return status;
     }
-    ssize_t n;
-    do {
-        n = ::read(fd_, buffer.data(), buffer.size());
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) {
-        return errno;
-    }
-    return std::size_t(n) == buffer.size() ? 0 : EIO;
+    return transferAll(buffer.size(), [&] { return ::read(fd_, buffer.data(), buffer.size()); });
 }
 
 }  // namespace pellora
