@@ -255,11 +255,6 @@ void SimulatedMonitor::defineRegister(std::uint8_t code, std::uint16_t current, 
     registers_[code] = Register{std::min(current, max), max};
 }
 
-void SimulatedMonitor::defineRegister(std::uint8_t code, Register value) {
-    std::lock_guard lock(mutex_);
-    registers_[code] = std::move(value);
-}
-
 void SimulatedMonitor::removeRegister(std::uint8_t code) {
     std::lock_guard lock(mutex_);
     registers_.erase(code);

@@ -92,7 +92,6 @@ class SimulatedMonitor {
     // Registers, as the monitor's own menu would see them.
     std::optional<Register> vcpRegister(std::uint8_t code);
     void defineRegister(std::uint8_t code, std::uint16_t current, std::uint16_t max);
-    void defineRegister(std::uint8_t code, Register value);
     void removeRegister(std::uint8_t code);
     void setCapabilities(std::string text);
 
