@@ -143,7 +143,8 @@ TEST(PipeWireV4l2Capture, DISABLED_CaptureHalf) {
         EXPECT_FALSE(camera.isRunning());
     });
     // The device is closed between readings.
-    EXPECT_EQ(openDescriptors(), descriptorsIdle);
+    EXPECT_EQ(descriptorsSettledAt(descriptorsIdle, [&] { queue.sync([] {}); }), descriptorsIdle)
+        << describeOpenDescriptors();
     camera.setFrameHandler(queue, {});
     queue.sync([] {});
 

@@ -54,6 +54,11 @@ TEST(PipeWireLightSensor, DISABLED_SensorHalf) {
     DebugLog log(clock, logQueue, dir.path(), systemLog);
     V4l2Camera v4l2(v4l2LayerBackend());
 
+    auto settle = [&] {
+        logQueue.sync([] {});
+        sensorQueue.sync([] {});
+    };
+    settle();
     const int descriptorsIdle = openDescriptors();
     LightSensor sensor(v4l2, sensorQueue, main, clock, log);
     std::optional<double> luma;
@@ -74,7 +79,8 @@ TEST(PipeWireLightSensor, DISABLED_SensorHalf) {
     sensorQueue.sync([&] { running = v4l2.isRunning(); });
     EXPECT_FALSE(running);
     // The camera is closed again: the device is open only for the reading.
-    EXPECT_EQ(openDescriptors(), descriptorsIdle);
+    EXPECT_EQ(descriptorsSettledAt(descriptorsIdle, settle), descriptorsIdle)
+        << describeOpenDescriptors();
 
     auto lines = log.recent(DebugLog::maxLines);
     auto has = [&](const std::string& text) {
