@@ -422,7 +422,7 @@ TEST(SettingsStoreWatcher, ChangeByAnotherProcessIsAnnouncedOnTheEventLoop) {
         other.set("monitor.A.anchorsV1", Bytes{"[]"});
         other.synchronize();
     });
-    QTimer::singleShot(3000, &app, &QCoreApplication::quit);
+    QTimer::singleShot(10000, &app, &QCoreApplication::quit);  // safety net
     app.exec();
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(store->data("monitor.A.anchorsV1"), "[]");
