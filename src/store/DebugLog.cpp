@@ -2,13 +2,12 @@
 
 #include <QStringDecoder>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <mutex>
 
 #include "platform/AppPaths.h"
-#include "platform/SerialQueue.h"
-#include "platform/SystemClock.h"
-#include "platform/linux/SyslogSystemLog.h"
 #include "store/AtomicFile.h"
 
 namespace pellora {
@@ -87,11 +86,9 @@ DebugLog& DebugLog::shared() {
     std::lock_guard lock(sharedMutex());
     auto& slot = sharedSlot();
     if (!slot) {
-        static SystemClock clock;
-        static SerialQueue queue("pellora.debug-log", clock);
-        static SyslogSystemLog systemLog;
-        slot = std::make_shared<DebugLog>(clock, queue, AppPaths::fromEnvironment().dataDir,
-                                          systemLog);
+        // Start-up installs the real one; reaching this is a wiring mistake, not a user error.
+        std::fprintf(stderr, "DebugLog::shared() used before start-up installed it\n");
+        std::abort();
     }
     return *slot;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/LogSink.h"
 #include "platform/Queue.h"
 #include "platform/SystemLog.h"
 
@@ -15,7 +16,7 @@ namespace pellora {
 
 // The application's one diagnostic log: every line is stamped, copied to the system log at
 // once, and kept in a rolling window of the last 4000 lines mirrored to "debug.log".
-class DebugLog {
+class DebugLog final : public LogSink {
   public:
     static constexpr std::size_t maxLines = 4000;
 
@@ -23,18 +24,17 @@ class DebugLog {
     // folder that gets "debug.log" (created when missing).
     DebugLog(const Clock& clock, Queue& queue, std::filesystem::path appSupportDir,
              SystemLog& systemLog);
-    ~DebugLog();
+    ~DebugLog() override;
 
     DebugLog(const DebugLog&) = delete;
     DebugLog& operator=(const DebugLog&) = delete;
 
-    // The process-wide instance: the one installed at start-up, else a default one made on
-    // first use.
+    // The process-wide instance, installed by the program's start-up.
     static DebugLog& shared();
     static void installShared(std::shared_ptr<DebugLog> log);
 
     // Callable from any thread; returns at once.
-    void log(std::string_view message, std::string_view tag);
+    void log(std::string_view message, std::string_view tag) override;
     // The last `n` lines, oldest first. Waits for the log's queue, so it must not be called
     // from a task on that queue.
     std::vector<std::string> recent(int n);

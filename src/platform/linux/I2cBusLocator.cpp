@@ -1,9 +1,9 @@
 #include "platform/linux/I2cBusLocator.h"
 
 #include <algorithm>
-#include <charconv>
 #include <iterator>
 
+#include "platform/linux/DeviceNodeName.h"
 #include "platform/linux/Edid.h"
 
 namespace pellora {
@@ -12,15 +12,7 @@ I2cBusLocator::I2cBusLocator(std::filesystem::path i2cClassDir, EdidReader readE
     : i2cClassDir_(std::move(i2cClassDir)), readEdid_(std::move(readEdid)) {}
 
 std::optional<int> I2cBusLocator::busNumber(const std::string& name) {
-    if (name.rfind("i2c-", 0) != 0 || name.size() == 4) {
-        return std::nullopt;
-    }
-    int n = -1;
-    auto [end, error] = std::from_chars(name.data() + 4, name.data() + name.size(), n);
-    if (error != std::errc() || end != name.data() + name.size() || n < 0) {
-        return std::nullopt;
-    }
-    return n;
+    return deviceNodeNumber(name, "i2c-");
 }
 
 std::optional<I2cBusLocator::Found> I2cBusLocator::busFor(

@@ -8,7 +8,6 @@
 
 #include "platform/linux/Edid.h"
 #include "platform/linux/I2cDevChannel.h"
-#include "store/DebugLog.h"
 
 namespace pellora {
 
@@ -34,8 +33,8 @@ std::string permissionText(const std::filesystem::path& node) {
 
 }  // namespace
 
-LinuxDisplayI2C::LinuxDisplayI2C(DebugLog& debugLog, Paths paths, NodeOpener openNode)
-    : debugLog_(debugLog),
+LinuxDisplayI2C::LinuxDisplayI2C(LogSink& log, Paths paths, NodeOpener openNode)
+    : log_(log),
       paths_(std::move(paths)),
       openNode_(openNode ? std::move(openNode) : NodeOpener(openReadWrite)),
       displays_(paths_.sysfs / "class" / "drm"),
@@ -96,7 +95,7 @@ std::unique_ptr<DisplayI2CChannel> LinuxDisplayI2C::open() {
 
 void LinuxDisplayI2C::report(Status next) {
     if (!reported_ || next != status_) {
-        debugLog_.log(next.text, kTag);
+        log_.log(next.text, kTag);
         reported_ = true;
     }
     status_ = std::move(next);

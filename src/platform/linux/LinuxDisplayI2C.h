@@ -10,12 +10,11 @@
 #include <vector>
 
 #include "platform/DisplayI2C.h"
+#include "platform/LogSink.h"
 #include "platform/linux/DrmDisplayList.h"
 #include "platform/linux/I2cBusLocator.h"
 
 namespace pellora {
-
-class DebugLog;
 
 // Where the kernel's device folders are (other places in tests).
 struct LinuxDevicePaths {
@@ -25,7 +24,7 @@ struct LinuxDevicePaths {
 
 // The external display's I2C channel on Linux: the first external display the DRM drivers
 // list, the I2C bus carrying its DDC lines, and that bus's i2c-dev node opened read-write.
-// When the channel cannot be had, why is written once to the debug log (tag "ddc") with the
+// When the channel cannot be had, why is written once to the log (tag "ddc") with the
 // fix, and again only when the reason changes; status() keeps it for the user interface.
 class LinuxDisplayI2C final : public DisplayI2C {
   public:
@@ -47,7 +46,7 @@ class LinuxDisplayI2C final : public DisplayI2C {
     // Opens a device node read-write; the descriptor, or -errno.
     using NodeOpener = std::function<int(const std::filesystem::path&)>;
 
-    explicit LinuxDisplayI2C(DebugLog& debugLog, Paths paths = {}, NodeOpener openNode = {});
+    explicit LinuxDisplayI2C(LogSink& log, Paths paths = {}, NodeOpener openNode = {});
 
     std::unique_ptr<DisplayI2CChannel> open() override;
 
@@ -64,7 +63,7 @@ class LinuxDisplayI2C final : public DisplayI2C {
     bool i2cDevPresent() const;
     std::filesystem::path nodeFor(int bus) const;
 
-    DebugLog& debugLog_;
+    LogSink& log_;
     const Paths paths_;
     NodeOpener openNode_;
     DrmDisplayList displays_;

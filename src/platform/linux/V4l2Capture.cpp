@@ -12,7 +12,7 @@
 #include <cstring>
 #include <limits>
 
-#include "platform/linux/I2cBusLocator.h"
+#include "platform/linux/DeviceNodeName.h"
 
 namespace pellora {
 
@@ -119,12 +119,7 @@ std::vector<V4l2DeviceInfo> V4l2Capture::listDevices(const std::filesystem::path
     std::error_code error;
     for (std::filesystem::directory_iterator it(devDir, error), end; !error && it != end;
          it.increment(error)) {
-        std::string name = it->path().filename().string();
-        if (name.rfind("video", 0) != 0) {
-            continue;
-        }
-        // Reuse the strict "prefix-N" parsing of bus names.
-        if (auto n = I2cBusLocator::busNumber("i2c-" + name.substr(5))) {
+        if (auto n = deviceNodeNumber(it->path().filename().string(), "video")) {
             nodes.emplace_back(*n, it->path());
         }
     }
