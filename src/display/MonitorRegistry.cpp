@@ -30,20 +30,29 @@ std::string trimmed(const std::string& text) {
 }  // namespace
 
 MonitorRegistry::MonitorRegistry(DisplayList& displays, SettingsStore& settings, Queue& mainQueue)
-    : displays_(displays), settings_(settings), main_(mainQueue) {
-    refresh();
-    std::weak_ptr<bool> alive = alive_;
-    displays_.setReconfigurationHandler([this, alive](std::uint32_t flags) {
-        if (!alive.expired()) {
-            displaysReconfigured(flags);
-        }
+    : displays_(displays), settings_(settings), main_(mainQueue) {}
+
+std::shared_ptr<MonitorRegistry> MonitorRegistry::create(DisplayList& displays,
+                                                         SettingsStore& settings,
+                                                         Queue& mainQueue) {
+    std::shared_ptr<MonitorRegistry> registry(new MonitorRegistry(displays, settings, mainQueue));
+    registry->refresh();
+    // The news may come on any thread, so the handler touches nothing of the registry there:
+    // it only hands a refresh to the main queue, where the registry is looked up again.
+    Queue* main = &mainQueue;
+    displays.setChangeHandler([weak = registry->weak_from_this(), main](DisplayChange) {
+        main->post([weak] {
+            if (auto self = weak.lock()) {
+                self->refresh();
+            }
+        });
     });
+    return registry;
 }
 
-MonitorRegistry::~MonitorRegistry() {
-    *alive_ = false;
-    displays_.setReconfigurationHandler(nullptr);
-}
+// The handler is left in place: it holds the registry only weakly, so once the registry is
+// gone it posts a refresh that finds nobody.
+MonitorRegistry::~MonitorRegistry() = default;
 
 std::vector<Monitor> MonitorRegistry::allExternal() {
     std::vector<Monitor> monitors;
@@ -77,18 +86,6 @@ void MonitorRegistry::refresh() {
     if (onChange_) {
         onChange_(current_);
     }
-}
-
-void MonitorRegistry::displaysReconfigured(std::uint32_t flags) {
-    if (!(flags & relevantFlags)) {
-        return;
-    }
-    std::weak_ptr<bool> alive = alive_;
-    main_.post([this, alive] {
-        if (!alive.expired()) {
-            refresh();
-        }
-    });
 }
 
 std::optional<std::string> MonitorRegistry::localizedName(const Monitor& monitor) {

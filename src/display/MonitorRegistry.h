@@ -16,14 +16,12 @@ class SettingsStore;
 
 // The external monitors and the one being managed: the first external display in the
 // platform's order.
-class MonitorRegistry {
+class MonitorRegistry : public std::enable_shared_from_this<MonitorRegistry> {
   public:
-    // Reconfigurations carrying none of these flags leave the monitors as they were.
-    static constexpr std::uint32_t relevantFlags =
-        DisplayList::mainDisplayChanged | DisplayList::displayAdded | DisplayList::displayRemoved |
-        DisplayList::desktopShapeChanged;
-
-    MonitorRegistry(DisplayList& displays, SettingsStore& settings, Queue& mainQueue);
+    // Reads the displays once (no callback can fire yet), then listens for changes.
+    // `displays` outlives the registry.
+    static std::shared_ptr<MonitorRegistry> create(DisplayList& displays, SettingsStore& settings,
+                                                   Queue& mainQueue);
     ~MonitorRegistry();
 
     MonitorRegistry(const MonitorRegistry&) = delete;
@@ -46,16 +44,14 @@ class MonitorRegistry {
     // Stores the name trimmed of white space; an empty name removes the stored one.
     void setFriendlyName(const std::string& name, const Monitor& monitor);
 
-    // The platform's reconfiguration callback (any thread).
-    void displaysReconfigured(std::uint32_t flags);
-
   private:
+    MonitorRegistry(DisplayList& displays, SettingsStore& settings, Queue& mainQueue);
+
     DisplayList& displays_;
     SettingsStore& settings_;
     Queue& main_;
     std::optional<Monitor> current_;
     std::function<void(const std::optional<Monitor>&)> onChange_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace pellora

@@ -19,21 +19,23 @@ struct DisplayInfo {
     bool operator==(const DisplayInfo&) const = default;
 };
 
+// News that the set of displays may have changed. A backend reports only what can change
+// which displays are active or how they are arranged; a mere mode change is not news.
+enum class DisplayChange {
+    added,    // a display appeared
+    removed,  // a display went away
+    changed,  // a display's connection, identity or arrangement changed
+};
+
 // The active displays and the news that they changed.
 class DisplayList {
   public:
-    // Change flags, with the values the registry filters on.
-    static constexpr std::uint32_t mainDisplayChanged = 0x4;
-    static constexpr std::uint32_t displayAdded = 0x10;
-    static constexpr std::uint32_t displayRemoved = 0x20;
-    static constexpr std::uint32_t desktopShapeChanged = 0x1000;
-
     virtual ~DisplayList() = default;
 
     // In the platform's order; nothing when the list cannot be read.
     virtual std::optional<std::vector<DisplayInfo>> activeDisplays() = 0;
-    // `handler` gets the change flags of each reconfiguration, on any thread.
-    virtual void setReconfigurationHandler(std::function<void(std::uint32_t flags)> handler) = 0;
+    // `handler` gets each change, on any thread; an empty handler stops the news.
+    virtual void setChangeHandler(std::function<void(DisplayChange)> handler) = 0;
 };
 
 }  // namespace pellora

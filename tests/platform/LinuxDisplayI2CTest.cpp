@@ -278,10 +278,10 @@ TEST_F(HotplugTest, UnplugReplugAndConnectorRemovalReachTheRegistry) {
     plugMonitorIntoDp();
     qtApp();
     DrmDisplayList list;
-    MonitorRegistry registry(list, *env.settings, *env.main);
-    registry.setOnChange([this](const std::optional<Monitor>& m) { changes.push_back(m); });
-    EXPECT_EQ(registry.current(), externalMonitor);
-    EXPECT_EQ(registry.friendlyName(externalMonitor), "DELL U2720Q");
+    auto registry = MonitorRegistry::create(list, *env.settings, *env.main);
+    registry->setOnChange([this](const std::optional<Monitor>& m) { changes.push_back(m); });
+    EXPECT_EQ(registry->current(), externalMonitor);
+    EXPECT_EQ(registry->friendlyName(externalMonitor), "DELL U2720Q");
 
     // Unplugged: the kernel marks the connector and sends a hotplug "change" for the card.
     bed->setAttribute(external, "status", "disconnected\n");
@@ -290,7 +290,7 @@ TEST_F(HotplugTest, UnplugReplugAndConnectorRemovalReachTheRegistry) {
     bed->uevent(card, "change");
     ASSERT_TRUE(awaitChange(1));
     EXPECT_EQ(changes[0], std::nullopt);
-    EXPECT_EQ(registry.current(), std::nullopt);
+    EXPECT_EQ(registry->current(), std::nullopt);
     LinuxDisplayI2C i2c(*env.log);
     EXPECT_FALSE(i2c.open());
     EXPECT_EQ(i2c.status().reason, Reason::noExternalDisplay);

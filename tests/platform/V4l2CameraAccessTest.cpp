@@ -11,7 +11,7 @@ namespace {
 TEST(V4l2CameraAccess, NoCameraAtAllIsNothingToRefuse) {
     TempDir dev;
     V4l2CameraAccess access(dev.path());
-    EXPECT_EQ(access.authorizationStatus(), CameraAccess::authorized);
+    EXPECT_EQ(access.authorizationStatus(), CameraAuthorization::authorized);
     EXPECT_EQ(access.repairHint(), "");
     bool answered = false;
     access.requestAccess([&](bool granted) { answered = granted; });
@@ -22,7 +22,7 @@ TEST(V4l2CameraAccess, NodesThatAreNotCamerasDoNotCount) {
     TempDir dev;
     writeFile(dev / "video0", "not a device");
     writeFile(dev / "null", "");
-    EXPECT_EQ(V4l2CameraAccess(dev.path()).authorizationStatus(), CameraAccess::authorized);
+    EXPECT_EQ(V4l2CameraAccess(dev.path()).authorizationStatus(), CameraAuthorization::authorized);
 }
 
 TEST(V4l2CameraAccess, RefusedNodeIsDeniedWithAHint) {
@@ -33,18 +33,18 @@ TEST(V4l2CameraAccess, RefusedNodeIsDeniedWithAHint) {
     V4l2CameraAccess access(dev.path());
     AsOrdinaryUser user;  // root opens every node
     ASSERT_TRUE(user.ok());
-    EXPECT_EQ(access.authorizationStatus(), CameraAccess::denied);
+    EXPECT_EQ(access.authorizationStatus(), CameraAuthorization::denied);
     EXPECT_NE(access.repairHint().find("video group"), std::string::npos);
 }
 
 TEST(SimulatedCameraAccess, UndecidedRequestTakesTheConfiguredAnswer) {
     SimulatedCameraAccess access;
-    access.setStatus(CameraAccess::notDetermined);
+    access.setStatus(CameraAuthorization::notDetermined);
     access.setAnswer(false);
     bool granted = true;
     access.requestAccess([&](bool g) { granted = g; });
     EXPECT_FALSE(granted);
-    EXPECT_EQ(access.authorizationStatus(), CameraAccess::denied);
+    EXPECT_EQ(access.authorizationStatus(), CameraAuthorization::denied);
     EXPECT_NE(access.repairHint(), "");
 }
 

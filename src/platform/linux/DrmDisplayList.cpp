@@ -113,9 +113,9 @@ std::optional<std::vector<DisplayInfo>> DrmDisplayList::activeDisplays() {
     return displays;
 }
 
-void DrmDisplayList::setReconfigurationHandler(std::function<void(std::uint32_t)> handler) {
+void DrmDisplayList::setChangeHandler(std::function<void(DisplayChange)> handler) {
     handler_ = std::move(handler);
-    if (monitor_) {
+    if (!handler_ || monitor_) {
         return;
     }
     udev_ = udev_new();
@@ -144,17 +144,17 @@ void DrmDisplayList::onUdevEvent() {
     }
     std::string action = udev_device_get_action(device) ? udev_device_get_action(device) : "";
     udev_device_unref(device);
-    std::uint32_t flags = 0;
+    std::optional<DisplayChange> change;
     if (action == "add") {
-        flags = displayAdded;
+        change = DisplayChange::added;
     } else if (action == "remove") {
-        flags = displayRemoved;
+        change = DisplayChange::removed;
     } else if (action == "change") {
         // A hotplug "change" on the card says only that some connector changed.
-        flags = desktopShapeChanged;
+        change = DisplayChange::changed;
     }
-    if (flags && handler_) {
-        handler_(flags);
+    if (change && handler_) {
+        handler_(*change);
     }
 }
 

@@ -22,7 +22,7 @@ class DrmDisplayList final : public DisplayList {
 
     std::optional<std::vector<DisplayInfo>> activeDisplays() override;
     // Watches udev's "drm" events (needs a Qt event loop; the handler runs on its thread).
-    void setReconfigurationHandler(std::function<void(std::uint32_t)> handler) override;
+    void setChangeHandler(std::function<void(DisplayChange)> handler) override;
 
     // The sysfs folder of a display from activeDisplays().
     std::filesystem::path connectorDir(const DisplayInfo& display) const;
@@ -34,7 +34,7 @@ class DrmDisplayList final : public DisplayList {
     void onUdevEvent();
 
     std::filesystem::path root_;
-    std::function<void(std::uint32_t)> handler_;
+    std::function<void(DisplayChange)> handler_;
     struct udev* udev_ = nullptr;
     struct udev_monitor* monitor_ = nullptr;
     std::unique_ptr<QSocketNotifier> notifier_;

@@ -9,7 +9,7 @@ namespace pellora {
 
 V4l2CameraAccess::V4l2CameraAccess(std::filesystem::path devDir) : devDir_(std::move(devDir)) {}
 
-int V4l2CameraAccess::authorizationStatus() {
+CameraAuthorization V4l2CameraAccess::authorizationStatus() {
     deniedNode_.clear();
     std::vector<std::filesystem::path> nodes;
     std::error_code error;
@@ -25,7 +25,7 @@ int V4l2CameraAccess::authorizationStatus() {
         switch (V4l2Capture::probe(node)) {
             case V4l2Capture::OpenError::none:
             case V4l2Capture::OpenError::busy:  // in use by another program, but ours to use
-                return authorized;
+                return CameraAuthorization::authorized;
             case V4l2Capture::OpenError::permissionDenied:
                 if (!refused) {
                     deniedNode_ = node;
@@ -36,11 +36,11 @@ int V4l2CameraAccess::authorizationStatus() {
                 break;
         }
     }
-    return refused ? denied : authorized;
+    return refused ? CameraAuthorization::denied : CameraAuthorization::authorized;
 }
 
 void V4l2CameraAccess::requestAccess(std::function<void(bool)> answer) {
-    answer(authorizationStatus() == authorized);
+    answer(authorizationStatus() == CameraAuthorization::authorized);
 }
 
 std::string V4l2CameraAccess::repairHint() {

@@ -14,7 +14,7 @@ class V4l2CameraAccess final : public CameraAccess {
   public:
     explicit V4l2CameraAccess(std::filesystem::path devDir = "/dev");
 
-    int authorizationStatus() override;
+    CameraAuthorization authorizationStatus() override;
     void requestAccess(std::function<void(bool)> answer) override;
     std::string repairHint() override;
 

@@ -8,22 +8,22 @@ namespace pellora {
 // `answerGranted` and, when granted, authorises.
 class SimulatedCameraAccess final : public CameraAccess {
   public:
-    int authorizationStatus() override { return status_; }
+    CameraAuthorization authorizationStatus() override { return status_; }
     void requestAccess(std::function<void(bool)> answer) override {
-        if (status_ == notDetermined) {
-            status_ = answerGranted_ ? authorized : denied;
+        if (status_ == CameraAuthorization::notDetermined) {
+            status_ = answerGranted_ ? CameraAuthorization::authorized : CameraAuthorization::denied;
         }
-        answer(status_ == authorized);
+        answer(status_ == CameraAuthorization::authorized);
     }
     std::string repairHint() override {
-        return status_ == denied ? "The simulated camera is set to refuse access." : "";
+        return status_ == CameraAuthorization::denied ? "The simulated camera is set to refuse access." : "";
     }
 
-    void setStatus(int status) { status_ = status; }
+    void setStatus(CameraAuthorization status) { status_ = status; }
     void setAnswer(bool granted) { answerGranted_ = granted; }
 
   private:
-    int status_ = authorized;
+    CameraAuthorization status_ = CameraAuthorization::authorized;
     bool answerGranted_ = true;
 };
 

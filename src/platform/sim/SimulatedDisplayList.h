@@ -6,8 +6,8 @@
 
 namespace pellora {
 
-// The simulated desk's displays; plugging and unplugging sends reconfiguration flags the
-// way a real desktop does.
+// The simulated desk's displays; plugging and unplugging sends change news the way a real
+// desktop does.
 class SimulatedDisplayList final : public DisplayList {
   public:
     std::optional<std::vector<DisplayInfo>> activeDisplays() override {
@@ -17,7 +17,7 @@ class SimulatedDisplayList final : public DisplayList {
         }
         return displays_;
     }
-    void setReconfigurationHandler(std::function<void(std::uint32_t)> handler) override {
+    void setChangeHandler(std::function<void(DisplayChange)> handler) override {
         std::lock_guard lock(mutex_);
         handler_ = std::move(handler);
     }
@@ -27,28 +27,28 @@ class SimulatedDisplayList final : public DisplayList {
             std::lock_guard lock(mutex_);
             displays_.push_back(std::move(display));
         }
-        notify(displayAdded);
+        notify(DisplayChange::added);
     }
     void unplug(const std::string& id) {
         {
             std::lock_guard lock(mutex_);
             std::erase_if(displays_, [&](const DisplayInfo& d) { return d.id == id; });
         }
-        notify(displayRemoved);
+        notify(DisplayChange::removed);
     }
     // Makes the list unreadable, as when the platform call fails.
     void setFailing(bool failing) {
         std::lock_guard lock(mutex_);
         failing_ = failing;
     }
-    void notify(std::uint32_t flags) {
-        std::function<void(std::uint32_t)> handler;
+    void notify(DisplayChange change) {
+        std::function<void(DisplayChange)> handler;
         {
             std::lock_guard lock(mutex_);
             handler = handler_;
         }
         if (handler) {
-            handler(flags);
+            handler(change);
         }
     }
 
@@ -56,7 +56,7 @@ class SimulatedDisplayList final : public DisplayList {
     std::mutex mutex_;
     std::vector<DisplayInfo> displays_;
     bool failing_ = false;
-    std::function<void(std::uint32_t)> handler_;
+    std::function<void(DisplayChange)> handler_;
 };
 
 }  // namespace pellora
