@@ -11,12 +11,15 @@ class SimulatedCameraAccess final : public CameraAccess {
     CameraAuthorization authorizationStatus() override { return status_; }
     void requestAccess(std::function<void(bool)> answer) override {
         if (status_ == CameraAuthorization::notDetermined) {
-            status_ = answerGranted_ ? CameraAuthorization::authorized : CameraAuthorization::denied;
+            status_ =
+                answerGranted_ ? CameraAuthorization::authorized : CameraAuthorization::denied;
         }
         answer(status_ == CameraAuthorization::authorized);
     }
     std::string repairHint() override {
-        return status_ == CameraAuthorization::denied ? "The simulated camera is set to refuse access." : "";
+        return status_ == CameraAuthorization::denied
+                   ? "The simulated camera is set to refuse access."
+                   : "";
     }
 
     void setStatus(CameraAuthorization status) { status_ = status; }
