@@ -138,15 +138,20 @@ TEST_F(RegistryTest, DestroyedRegistryIgnoresLateCallbacks) {
 TEST_F(RegistryTest, NewsFromAnotherThreadNeverTouchesADyingRegistry) {
     displays.plug(monitorA());
     std::atomic<bool> stop{false};
+    std::atomic<bool> started{false};
     std::thread platform([&] {
         while (!stop.load()) {
             displays.notify(DisplayChange::changed);
+            started = true;
         }
     });
+    while (!started.load()) {
+        std::this_thread::yield();
+    }
     for (int i = 0; i < 300; ++i) {
         auto registry = make();
-        env.clock.runPending();
         registry.reset();
+        env.clock.runPending();
     }
     stop = true;
     platform.join();
