@@ -1,12 +1,14 @@
 #include "model/AnchorStore.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <utility>
 
 #include <nlohmann/json.hpp>
 
+#include "model/NumberRecords.h"
 #include "store/DebugLog.h"
 
 namespace pellora {
@@ -23,20 +25,19 @@ bool allFinite(const Anchor& a) {
 std::shared_ptr<AnchorStore> AnchorStore::create(const std::string& monitorID,
                                                  SettingsStore& settings, const Clock& clock,
                                                  DebugLog* log) {
-    auto store = std::make_shared<AnchorStore>(Token{}, monitorID, settings, clock, log);
+    std::shared_ptr<AnchorStore> store(new AnchorStore(monitorID, settings, clock, log));
     store->subscribe();
     return store;
 }
 
-AnchorStore::AnchorStore(Token, const std::string& monitorID, SettingsStore& settings,
-                         const Clock& clock, DebugLog* log)
+AnchorStore::AnchorStore(const std::string& monitorID, SettingsStore& settings, const Clock& clock,
+                         DebugLog* log)
     : key_("monitor." + monitorID + ".anchorsV1"), settings_(settings), clock_(clock), log_(log) {
     load(/*notify=*/false);
 }
 
 void AnchorStore::subscribe() {
-    std::weak_ptr<AnchorStore> weak = weak_from_this();
-    subscription_ = settings_.onRemoteChange([weak] {
+    subscription_ = settings_.onRemoteChange([weak = weak_from_this()] {
         if (auto self = weak.lock()) {
             self->load(/*notify=*/true);
         }
@@ -162,33 +163,12 @@ std::optional<std::string> AnchorStore::encode(const std::vector<Anchor>& anchor
 }
 
 std::optional<std::vector<Anchor>> AnchorStore::decode(std::string_view bytes) {
-    const auto value = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr,
-                                             /*allow_exceptions=*/false);
-    if (value.is_discarded() || !value.is_array()) {
-        return std::nullopt;
-    }
+    static constexpr std::array<std::string_view, 5> fields{"l", "b", "h", "t", "w"};
     std::vector<Anchor> anchors;
-    anchors.reserve(value.size());
-    for (const auto& item : value) {
-        if (!item.is_object()) {
-            return std::nullopt;
-        }
-        auto field = [&](const char* name) -> std::optional<double> {
-            const auto it = item.find(name);
-            if (it == item.end() || !it->is_number()) {
-                return std::nullopt;
-            }
-            // A number too large for a double (1e400) parses as infinity.
-            const double number = it->get<double>();
-            return std::isfinite(number) ? std::optional(number) : std::nullopt;
-        };
-        const auto l = field("l"), b = field("b"), h = field("h"), t = field("t"), w = field("w");
-        if (!l || !b || !h || !t || !w) {
-            return std::nullopt;
-        }
-        anchors.push_back({*l, *b, *h, *t, *w});
-    }
-    return anchors;
+    const bool whole = readNumberRecords(bytes, fields, [&](std::span<const double> n) {
+        anchors.push_back({n[0], n[1], n[2], n[3], n[4]});
+    });
+    return whole ? std::optional(std::move(anchors)) : std::nullopt;
 }
 
 }  // namespace pellora

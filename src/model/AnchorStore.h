@@ -24,8 +24,6 @@ class DebugLog;
 // Main thread only. Made with `create`, so the remote-change subscription can hold the
 // store weakly.
 class AnchorStore : public std::enable_shared_from_this<AnchorStore> {
-    struct Token {};
-
   public:
     static constexpr int maxAnchors = 10;
     static constexpr double mergeLumaDist = 20.0;
@@ -61,9 +59,6 @@ class AnchorStore : public std::enable_shared_from_this<AnchorStore> {
     static std::shared_ptr<AnchorStore> create(const std::string& monitorID,
                                                SettingsStore& settings, const Clock& clock,
                                                DebugLog* log = nullptr);
-    // Use `create`.
-    AnchorStore(Token, const std::string& monitorID, SettingsStore& settings, const Clock& clock,
-                DebugLog* log);
 
     AnchorStore(const AnchorStore&) = delete;
     AnchorStore& operator=(const AnchorStore&) = delete;
@@ -104,6 +99,9 @@ class AnchorStore : public std::enable_shared_from_this<AnchorStore> {
     static std::optional<std::vector<Anchor>> decode(std::string_view bytes);
 
   private:
+    AnchorStore(const std::string& monitorID, SettingsStore& settings, const Clock& clock,
+                DebugLog* log);
+
     void subscribe();
     void load(bool notify);
     void dropFaded(double now);

@@ -19,15 +19,11 @@ namespace pellora {
 // Main thread only. Made with `create`, so the remote-change subscription can hold the
 // store weakly.
 class CurveStore : public std::enable_shared_from_this<CurveStore> {
-    struct Token {};
-
   public:
     // Loads the list stored for `monitorID` ("%08X-%08X-%08X") and follows remote changes.
     // `settings` must outlive the store.
     static std::shared_ptr<CurveStore> create(const std::string& monitorID,
                                               SettingsStore& settings);
-    // Use `create`.
-    CurveStore(Token, const std::string& monitorID, SettingsStore& settings);
 
     CurveStore(const CurveStore&) = delete;
     CurveStore& operator=(const CurveStore&) = delete;
@@ -39,10 +35,12 @@ class CurveStore : public std::enable_shared_from_this<CurveStore> {
     void setOnChange(std::function<void()> callback) { onChange_ = std::move(callback); }
 
     // The stored form: a JSON array of objects with numeric "luma" and "brightness".
-    // Anything else (another top level, a member missing or not a number) is nothing.
+    // Anything else (another top level, a member missing or not a finite number) is nothing.
     static std::optional<std::vector<CurvePoint>> decode(std::string_view bytes);
 
   private:
+    CurveStore(const std::string& monitorID, SettingsStore& settings);
+
     void load(bool notify);
 
     std::string key_;
