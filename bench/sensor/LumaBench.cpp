@@ -71,7 +71,7 @@ void BM_SimulatedReading(benchmark::State& state) {
     test::TestEnvironment env;
     auto sensorQueue = env.clock.makeQueue("pellora.sensor");
     SimulatedCamera camera(env.clock);
-    LightSensor sensor(camera, *sensorQueue, *env.main, env.clock, *env.log);
+    auto sensor = LightSensor::create(camera, *sensorQueue, *env.main, env.clock, *env.log);
     env.clock.runPending();
     double onSeconds = 0;
     double longest = 0;
@@ -79,7 +79,7 @@ void BM_SimulatedReading(benchmark::State& state) {
     int failed = 0;
     for (auto _ : state) {
         std::optional<double> result;
-        sensor.sampleOnce(3.5, [&](std::optional<double> luma) { result = luma; });
+        sensor->sampleOnce(3.5, [&](std::optional<double> luma) { result = luma; });
         env.clock.advance(1.0);
         failed += result ? 0 : 1;
         double on = camera.stats().lastOnSeconds;

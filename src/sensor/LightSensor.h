@@ -20,16 +20,21 @@ namespace pellora {
 // never runs between readings.
 //
 // All capture state lives on `queue` ("pellora.sensor"); frames, the timeout and the finish
-// run there. Completions run on `mainQueue`. Construct and destroy on the main thread.
-class LightSensor {
+// run there. Completions run on `mainQueue`. Made with `create`, so that queued work, frames
+// and the timeout hold the sensor weakly and do nothing once it is gone. Create and drop it
+// on the main thread.
+class LightSensor : public std::enable_shared_from_this<LightSensor> {
   public:
     using Completion = std::function<void(std::optional<double> luma)>;
 
     static constexpr double warmupSec = 0.7;
 
-    // Configures the camera once, synchronously, before returning. `camera`, the queues,
-    // `clock` and `log` must outlive the sensor.
-    LightSensor(Camera& camera, Queue& queue, Queue& mainQueue, const Clock& clock, DebugLog& log);
+    // Configures the camera on `queue` without waiting for it; the camera's name reaches the
+    // main queue as soon as it is known. `camera`, the queues, `clock` and `log` must outlive
+    // the sensor.
+    static std::shared_ptr<LightSensor> create(Camera& camera, Queue& queue, Queue& mainQueue,
+                                               const Clock& clock, DebugLog& log);
+    // Stops the camera and detaches from it, on `queue`.
     ~LightSensor();
 
     LightSensor(const LightSensor&) = delete;
@@ -56,10 +61,35 @@ class LightSensor {
                                           int height, std::size_t bytesPerRow);
 
   private:
-    struct State;
+    LightSensor(Camera& camera, Queue& queue, Queue& mainQueue, const Clock& clock, DebugLog& log);
 
+    void log(const std::string& message);
+    void select(const std::string& name, const std::string& typeRaw);
+    void configureSession();
+    void request(double timeout, Completion completion);
+    void handleFrame(const CameraFrame& frame);
+    void finish(std::optional<double> result);
+    void finishNow(std::optional<double> result);
+    void shutdown();
+
+    Camera& camera_;
     Queue& queue_;
-    std::shared_ptr<State> state_;
+    Queue& main_;
+    const Clock& clock_;
+    DebugLog& debugLog_;
+
+    // On `queue_` only.
+    std::optional<Completion> pending_;
+    double sessionStartedAt_ = 0;
+    WorkItemPtr timeoutWork_;
+    int frameCount_ = 0;
+    std::string selectedDeviceName_;
+    std::string selectedDeviceTypeRaw_;
+    bool outputAttached_ = false;
+
+    // On `main_` only: the copies the rest of the program reads.
+    std::string mainDeviceName_;
+    std::string mainDeviceTypeRaw_;
 };
 
 }  // namespace pellora

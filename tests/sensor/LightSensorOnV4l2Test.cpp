@@ -60,10 +60,10 @@ TEST(PipeWireLightSensor, DISABLED_SensorHalf) {
     };
     settle();
     const int descriptorsIdle = openDescriptors();
-    LightSensor sensor(v4l2, sensorQueue, main, clock, log);
+    auto sensor = LightSensor::create(v4l2, sensorQueue, main, clock, log);
     std::optional<double> luma;
     int completions = 0;
-    sensor.sampleOnce(40.0, [&](std::optional<double> value) {
+    sensor->sampleOnce(40.0, [&](std::optional<double> value) {
         luma = value;
         ++completions;
         app.quit();
@@ -74,7 +74,7 @@ TEST(PipeWireLightSensor, DISABLED_SensorHalf) {
     ASSERT_EQ(completions, 1);
     ASSERT_TRUE(luma.has_value());
     EXPECT_EQ(*luma, 255.0);  // limited-range white expanded to full range
-    EXPECT_EQ(sensor.selectedDeviceName(), PipeWireCamera::name);
+    EXPECT_EQ(sensor->selectedDeviceName(), PipeWireCamera::name);
     bool running = true;
     sensorQueue.sync([&] { running = v4l2.isRunning(); });
     EXPECT_FALSE(running);
