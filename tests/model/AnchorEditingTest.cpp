@@ -2,38 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
-#include "TestEnvironment.h"
-#include "model/AnchorStore.h"
+#include "AnchorStoreFixture.h"
 
 namespace pellora::test {
 namespace {
-
-constexpr const char* kMonitor = "00001234-00005678-00009ABC";
-constexpr const char* kKey = "monitor.00001234-00005678-00009ABC.anchorsV1";
-constexpr double kDay = 86400.0;
-
-struct Fixture {
-    explicit Fixture(std::vector<Anchor> anchors = {}) {
-        for (auto& a : anchors) {
-            a.t = env.clock.now();
-        }
-        if (!anchors.empty()) {
-            env.settings->set(kKey, Bytes{*AnchorStore::encode(anchors)});
-        }
-        store = AnchorStore::create(kMonitor, *env.settings, env.clock, env.log.get());
-        store->setOnChange([this] { ++changes; });
-    }
-    std::vector<Anchor> stored() {
-        const auto bytes = env.settings->data(kKey);
-        return bytes ? AnchorStore::decode(*bytes).value_or(std::vector<Anchor>{})
-                     : std::vector<Anchor>{};
-    }
-    TestEnvironment env;
-    std::shared_ptr<AnchorStore> store;
-    int changes = 0;
-};
 
 std::vector<double> lumas(const std::vector<Anchor>& anchors) {
     std::vector<double> out;
@@ -43,183 +15,129 @@ std::vector<double> lumas(const std::vector<Anchor>& anchors) {
     return out;
 }
 
-Sample userSample(double t, double luma, int brightness, int hour) {
+Sample user(double t, double luma, int brightness, int hour) {
     return Sample{t, luma, brightness, hour, true};
 }
 
-TEST(AnchorEditing, EditableListHoldsOnlyThePeriodOfTheHourOrderedByLuma) {
-    Fixture f({{150, 70, 12, 0, 1}, {30, 20, 23, 0, 1}, {60, 40, 9, 0, 1}, {10, 5, 3, 0, 1}});
-    EXPECT_EQ(lumas(f.store->editable(12.0)), (std::vector<double>{60, 150}));
+TEST(AnchorEditing, TheEditableListIsTheHoursPeriodByLumaWithEqualLumasInStorageOrder) {
+    AnchorStoreFixture f({{150, 70, 12, 0, 1},
+                          {30, 20, 23, 0, 1},
+                          {60, 40, 9, 0, 1},
+                          {10, 5, 3, 0, 1},
+                          {60, 45, 13, 0, 1}});
+    EXPECT_EQ(lumas(f.store->editable(12.0)), (std::vector<double>{60, 60, 150}));
+    EXPECT_EQ(lumas(f.store->editable(7.0)), (std::vector<double>{60, 60, 150}));
     EXPECT_EQ(lumas(f.store->editable(23.0)), (std::vector<double>{10, 30}));
-    EXPECT_EQ(lumas(f.store->editable(7.0)), (std::vector<double>{60, 150}));
-}
-
-TEST(AnchorEditing, EqualLumasKeepStorageOrderAndPositionOneIsTheLaterOne) {
-    Fixture f({{80, 10, 12, 0, 1}, {80, 90, 13, 0, 1}});
-    ASSERT_EQ(f.store->editable(12)[1].brightness, 90);
-    f.store->moveEditable(1, 80, 55, 12);
-    EXPECT_EQ(f.store->anchors()[0].brightness, 10);
-    EXPECT_EQ(f.store->anchors()[1].brightness, 55);
-}
-
-TEST(AnchorEditing, DragClampsStampsAndRaisesTheWeightButKeepsTheHour) {
-    Fixture f({{100, 50, 12, 0, 1.0}, {200, 80, 14, 0, 5.0}});
-    f.env.clock.advance(3600);
-    f.store->moveEditable(0, 300, -5, 12);
-    const Anchor& moved = f.store->anchors()[0];
-    EXPECT_EQ(moved.luma, 255);
-    EXPECT_EQ(moved.brightness, 0);
-    EXPECT_EQ(moved.hour, 12);
-    EXPECT_EQ(moved.t, f.env.clock.now());
-    EXPECT_EQ(moved.weight, 3.0);
+    f.store->removeEditable(1, 12.0);  // the later of the two at 60
+    EXPECT_EQ(f.store->anchors()[2].brightness, 40);
+    EXPECT_EQ(lumas(f.store->anchors()), (std::vector<double>{150, 30, 60, 10}));
     EXPECT_EQ(f.changes, 1);
     EXPECT_EQ(f.stored(), f.store->anchors());
+}
 
-    // The move changed the luma order: position 0 is now the other anchor.
-    f.store->moveEditable(0, 190, 70, 12);
-    EXPECT_EQ(f.store->anchors()[1].weight, 5.0);
-    EXPECT_EQ(f.store->anchors()[1].luma, 190);
-    // Moved onto another's luma, it stays a separate anchor.
-    f.store->moveEditable(0, 255, 10, 12);
+TEST(AnchorEditing, ADragClampsStampsAndRaisesTheWeightButKeepsTheHourAndNeverMerges) {
+    AnchorStoreFixture f({{100, 50, 12, 0, 1.0}, {200, 80, 14, 0, 5.0}});
+    f.env.clock.advance(3600);
+    f.store->moveEditable(0, 300, -5, 12);
+    EXPECT_EQ(f.store->anchors()[0], (Anchor{255, 0, 12, f.now(), 3.0}));
+    EXPECT_EQ(f.changes, 1);
+    EXPECT_EQ(f.stored(), f.store->anchors());
+    // Position 0 is now the other anchor; its larger weight stays.
+    f.store->moveEditable(0, 255, 70, 23);  // the hour only picks the list
+    f.store->moveEditable(0, 255, 70, 12);
+    EXPECT_EQ(f.store->anchors()[1], (Anchor{255, 70, 14, f.now(), 5.0}));
     EXPECT_EQ(f.store->anchors().size(), 2u);
 }
 
 TEST(AnchorEditing, StalePositionsDoNothingAtAll) {
-    Fixture f({{10, 10, 12, 0, 1}, {50, 20, 12, 0, 1}, {90, 30, 12, 0, 1}, {5, 5, 23, 0, 1}});
+    AnchorStoreFixture f({{10, 10, 12, 0, 1}, {50, 20, 12, 0, 1}, {5, 5, 23, 0, 1}});
     const auto before = f.stored();
     f.store->removeEditable(5, 12.0);
     f.store->removeEditable(-1, 12.0);
-    f.store->moveEditable(3, 1, 1, 12.0);
-    f.store->moveEditable(1, 1, 1, 23.0);  // the night list has one anchor
+    f.store->moveEditable(2, 1, 1, 12.0);
+    f.store->moveEditable(1, 1, 1, 23.0);
     EXPECT_EQ(f.changes, 0);
     EXPECT_EQ(f.stored(), before);
     EXPECT_EQ(f.store->anchors(), before);
-}
-
-TEST(AnchorEditing, RemoveKeepsTheOthersInOrder) {
-    Fixture f({{90, 30, 12, 0, 1}, {10, 10, 12, 0, 1}, {5, 5, 23, 0, 1}, {50, 20, 12, 0, 1}});
-    f.store->removeEditable(1, 12.0);  // luma 50
-    EXPECT_EQ(lumas(f.store->anchors()), (std::vector<double>{90, 10, 5}));
-    EXPECT_EQ(f.changes, 1);
-    EXPECT_EQ(f.stored(), f.store->anchors());
 }
 
 TEST(AnchorEditing, ClearRemovesTheValueFromBothCopies) {
-    Fixture f({{90, 30, 12, 0, 1}});
+    AnchorStoreFixture f({{90, 30, 12, 0, 1}});
     f.store->clear();
     EXPECT_TRUE(f.store->anchors().empty());
     EXPECT_EQ(f.changes, 1);
-    EXPECT_EQ(f.env.settings->data(kKey), std::nullopt);
     f.env.reopenSettings();
     EXPECT_EQ(f.env.settings->data(kKey), std::nullopt);
-    auto reloaded = AnchorStore::create(kMonitor, *f.env.settings, f.env.clock);
-    EXPECT_TRUE(reloaded->anchors().empty());
+    EXPECT_TRUE(f.reopen()->anchors().empty());
 }
 
-TEST(AnchorSeeding, SamplesNotSetByTheUserChangeNothing) {
-    Fixture f({{90, 30, 12, 0, 1}});
-    const auto before = f.stored();
-    const double t = f.env.clock.now();
-    f.store->seedFromSamples({{t, 100, 50, 12, false}, {t, 10, 5, 23, false}});
+TEST(AnchorSeeding, OnlyTheUsersSamplesCountAveragedPerBucketWithAtMostFour) {
+    AnchorStoreFixture f({{90, 30, 12, 0, 1}});
+    const double t0 = kStart - kDay;
+    std::vector<Sample> samples{{t0 + 9999, 101, 99, 20, false}};
+    f.store->seedFromSamples(samples);
     f.store->seedFromSamples({});
     EXPECT_EQ(f.changes, 0);
-    EXPECT_EQ(f.store->anchors(), before);
-    EXPECT_EQ(f.stored(), before);
-}
-
-TEST(AnchorSeeding, OneBucketAveragesItsSamplesAndCountsAtMostFour) {
-    Fixture f;
-    const double t0 = f.env.clock.now() - kDay;
-    std::vector<Sample> seven;
+    EXPECT_EQ(f.stored().size(), 1u);
     for (int i = 0; i < 7; ++i) {
-        seven.push_back(userSample(t0 + i * 60, 100 + i, 40 + i, 20));
+        samples.push_back(user(t0 + i * 60, 100 + i, 40 + i, 20));
     }
-    seven.push_back(Sample{t0 + 9999, 101, 99, 20, false});  // not the user's: ignored
-    f.store->seedFromSamples(seven);
-    ASSERT_EQ(f.store->anchors().size(), 1u);
-    const Anchor& a = f.store->anchors()[0];
-    EXPECT_DOUBLE_EQ(a.luma, 103);
-    EXPECT_DOUBLE_EQ(a.brightness, 43);
-    EXPECT_DOUBLE_EQ(a.hour, 20.0);
-    EXPECT_EQ(a.t, t0 + 6 * 60);
-    EXPECT_EQ(a.weight, 4.0);
-    EXPECT_EQ(f.changes, 1);
+    f.store->seedFromSamples(samples);
+    EXPECT_EQ(f.store->anchors(), (std::vector<Anchor>{{103, 43, 20.0, t0 + 360, 4.0}}));
     EXPECT_EQ(f.stored(), f.store->anchors());
-
-    seven.resize(3);
-    f.store->seedFromSamples(seven);
-    ASSERT_EQ(f.store->anchors().size(), 1u);
-    EXPECT_EQ(f.store->anchors()[0].weight, 3.0);
+    EXPECT_EQ(f.changes, 1);
+    samples.resize(4);
+    f.store->seedFromSamples(samples);
+    EXPECT_EQ(f.store->anchors().at(0).weight, 3.0);
+    f.store->seedFromSamples({user(0, 50, 30, 12)});  // no time: stamped now
+    EXPECT_EQ(f.store->anchors().at(0).t, kStart);
 }
 
 TEST(AnchorSeeding, BucketsSplitByPeriodAndBandsOf24) {
-    Fixture f;
-    const double t = f.env.clock.now();
-    f.store->seedFromSamples({userSample(t, 23.99, 10, 12), userSample(t, 24, 20, 12),
-                              userSample(t, 10, 30, 21), userSample(t, 10, 40, 22),
-                              userSample(t, 255, 50, 6), userSample(t, 240, 60, 6)});
+    AnchorStoreFixture f;
+    f.store->seedFromSamples({user(kStart, 23.99, 10, 12), user(kStart, 24, 20, 12),
+                              user(kStart, 10, 30, 21), user(kStart, 10, 40, 22),
+                              user(kStart, 255, 50, 6), user(kStart, 240, 60, 6)});
     // Hour 21 is still day, so 23.99 and 10 share day band 0; 24 starts band 1. Hours 22
     // and 6 are night: band 0, and band 10 for 240 to 255.
     EXPECT_EQ(lumas(f.store->editable(12)), (std::vector<double>{(23.99 + 10) / 2, 24}));
     EXPECT_EQ(lumas(f.store->editable(23)), (std::vector<double>{10, 247.5}));
 }
 
-TEST(AnchorSeeding, NightBucketAcrossMidnightKeepsANightHour) {
-    Fixture f;
-    const double t = f.env.clock.now();
-    // Arithmetic mean of 22 and 6 is 14, a day hour; on the clock face it is 2.
-    f.store->seedFromSamples({userSample(t, 50, 30, 22), userSample(t, 50, 30, 6)});
-    ASSERT_EQ(f.store->anchors().size(), 1u);
-    EXPECT_NEAR(f.store->anchors()[0].hour, 2.0, 1e-9);
-    EXPECT_EQ(f.store->anchors()[0].period(), DayPeriod::night);
-
-    // 23 and 1 meet at midnight.
-    f.store->seedFromSamples({userSample(t, 50, 30, 23), userSample(t, 50, 30, 1)});
-    const double hour = f.store->anchors()[0].hour;
-    EXPECT_TRUE(hour < 1e-9 || hour > 24 - 1e-9) << hour;
-    EXPECT_EQ(f.store->anchors()[0].period(), DayPeriod::night);
-
-    // Every mix of night hours lands in the night.
-    for (int before = 22; before <= 23; ++before) {
+TEST(AnchorSeeding, ANightBucketAcrossMidnightKeepsANightHour) {
+    AnchorStoreFixture f;
+    auto seededHour = [&](std::initializer_list<int> hours) {
+        std::vector<Sample> samples;
+        for (int hour : hours) {
+            samples.push_back(user(kStart, 50, 30, hour));
+        }
+        f.store->seedFromSamples(samples);
+        return f.store->anchors().at(0).hour;
+    };
+    EXPECT_NEAR(seededHour({22, 6}), 2.0, 1e-9);  // the plain mean, 14, is a day hour
+    EXPECT_NEAR(std::fmod(seededHour({23, 1}) + 1, 24), 1.0, 1e-9);  // midnight
+    EXPECT_DOUBLE_EQ(seededHour({22, 23}), 22.5);  // one side only: the plain mean
+    EXPECT_DOUBLE_EQ(seededHour({0, 5}), 2.5);
+    for (int before : {22, 23}) {
         for (int after = 0; after <= 6; ++after) {
-            f.store->seedFromSamples({userSample(t, 50, 30, before), userSample(t, 50, 30, before),
-                                      userSample(t, 50, 30, after)});
-            EXPECT_EQ(f.store->anchors()[0].period(), DayPeriod::night)
-                << before << " and " << after;
+            EXPECT_EQ(dayPeriodOf(seededHour({before, before, after})), DayPeriod::night)
+                << before << "+" << after;
         }
     }
-
-    // One side of midnight only: the plain mean.
-    f.store->seedFromSamples({userSample(t, 50, 30, 22), userSample(t, 50, 30, 23)});
-    EXPECT_DOUBLE_EQ(f.store->anchors()[0].hour, 22.5);
-    f.store->seedFromSamples({userSample(t, 50, 30, 0), userSample(t, 50, 30, 5)});
-    EXPECT_DOUBLE_EQ(f.store->anchors()[0].hour, 2.5);
 }
 
 TEST(AnchorSeeding, TwentyTwoBucketsKeepTheTenWithTheMostDecayedWeight) {
-    Fixture f({{90, 30, 12, 0, 1}});
-    const double now = f.env.clock.now();
+    AnchorStoreFixture f;
     std::vector<Sample> samples;
     // Bucket b's newest sample is b days old, so bucket 0 counts most.
     for (int b = 0; b < 22; ++b) {
-        const bool night = b >= 11;
-        const double luma = (b % 11) * 24 + 5;
-        samples.push_back(userSample(now - b * kDay, luma, 50, night ? 2 : 12));
+        samples.push_back(user(kStart - b * kDay, (b % 11) * 24 + 5, 50, b >= 11 ? 2 : 12));
     }
     f.store->seedFromSamples(samples);
     ASSERT_EQ(f.store->anchors().size(), 10u);
     for (std::size_t i = 0; i < 10; ++i) {
-        EXPECT_EQ(f.store->anchors()[i].t, now - double(i) * kDay);
-        EXPECT_EQ(f.store->anchors()[i].weight, 1.0);
+        EXPECT_EQ(f.store->anchors()[i].t, kStart - double(i) * kDay);
     }
-    EXPECT_EQ(f.stored(), f.store->anchors());  // the earlier anchor is gone
-}
-
-TEST(AnchorSeeding, SamplesWithoutATimeAreStampedNow) {
-    Fixture f;
-    f.store->seedFromSamples({userSample(0, 50, 30, 12)});
-    ASSERT_EQ(f.store->anchors().size(), 1u);
-    EXPECT_EQ(f.store->anchors()[0].t, f.env.clock.now());
 }
 
 }  // namespace
