@@ -10,7 +10,7 @@ namespace {
 
 using nlohmann::json;
 
-// Depth 1 is inside the list, 2 inside a record, deeper inside a member that is skipped.
+// Depth 1 is inside the list, 2 inside a record, deeper inside one of its members' values.
 class RecordReader final : public nlohmann::json_sax<json> {
   public:
     static constexpr std::size_t maxFields = 8;
@@ -21,10 +21,10 @@ class RecordReader final : public nlohmann::json_sax<json> {
 
     bool complete() const { return done_; }
 
-    bool null() override { return skipped(); }
-    bool boolean(bool) override { return skipped(); }
-    bool string(string_t&) override { return skipped(); }
-    bool binary(binary_t&) override { return skipped(); }
+    bool null() override { return other(); }
+    bool boolean(bool) override { return other(); }
+    bool string(string_t&) override { return other(); }
+    bool binary(binary_t&) override { return other(); }
     bool number_integer(number_integer_t value) override { return number(double(value)); }
     bool number_unsigned(number_unsigned_t value) override { return number(double(value)); }
     bool number_float(number_float_t value, const string_t&) override { return number(value); }
@@ -34,7 +34,7 @@ class RecordReader final : public nlohmann::json_sax<json> {
             depth_ = 1;
             return true;
         }
-        return enterSkipped();
+        return enterMember();
     }
 
     bool end_array() override {
@@ -50,7 +50,7 @@ class RecordReader final : public nlohmann::json_sax<json> {
             seen_ = 0;
             return true;
         }
-        return enterSkipped();
+        return enterMember();
     }
 
     bool end_object() override {
@@ -81,13 +81,17 @@ class RecordReader final : public nlohmann::json_sax<json> {
     }
 
   private:
-    bool inUnknownMember() const { return depth_ == 2 && member_ == fields_.size(); }
+    // A value that is not a number: fine inside a record, but a field it names is then
+    // missing unless the record names it again.
+    bool other() {
+        if (depth_ == 2 && member_ < fields_.size()) {
+            seen_ &= ~(1u << member_);
+        }
+        return depth_ >= 2;
+    }
 
-    // Anything but a number is welcome only inside members this reader does not know.
-    bool skipped() const { return depth_ > 2 || inUnknownMember(); }
-
-    bool enterSkipped() {
-        if (!skipped() || depth_ >= maxNumberRecordDepth) {
+    bool enterMember() {
+        if (!other() || depth_ >= maxNumberRecordDepth) {
             return false;
         }
         ++depth_;
@@ -95,8 +99,8 @@ class RecordReader final : public nlohmann::json_sax<json> {
     }
 
     bool number(double value) {
-        if (depth_ != 2 || inUnknownMember()) {
-            return skipped();
+        if (depth_ != 2 || member_ == fields_.size()) {
+            return depth_ >= 2;
         }
         // The parser itself refuses numbers beyond double's range, such as 1e400.
         if (!std::isfinite(value)) {

@@ -33,6 +33,8 @@ TEST(NumberRecords, ReadsArraysOfWholeRecordsAndNothingElse) {
         {"[]", V{}},
         {R"( [ {"b":2,"a":1}, {"a":-0.5e1,"b":18446744073709551615} ] )", V{1, 2, -5, 0x1p64}},
         {R"([{"a":1,"x":[{"y":[null,true,"s"]}],"b":2,"a":3}])", V{3, 2}},  // later "a" wins
+        {R"([{"a":"1","b":2,"a":1}])", V{1, 2}},
+        {R"([{"a":1,"b":2,"a":"1"}])", std::nullopt},
         {R"([{"a":1,"b":2,"n":"Büro ☀"}])", V{1, 2}},
         {extra(nest(14)), V{1, 2}},  // 16 deep in all
         {extra(nest(15)), std::nullopt},
