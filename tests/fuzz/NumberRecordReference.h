@@ -1,0 +1,81 @@
+// A plain reading of the stored number-record lists (the anchor list, the stored curve),
+// built on the whole JSON document: the reference the streaming reader is checked against.
+
+#pragma once
+
+#include <cmath>
+#include <cstdlib>
+#include <initializer_list>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace pellora::fuzz {
+
+inline void check(bool ok) {
+    if (!ok) {
+        std::abort();
+    }
+}
+
+// How deep brackets and braces nest in the text, strings aside.
+inline int textDepth(std::string_view text) {
+    int depth = 0, deepest = 0;
+    bool inString = false, escaped = false;
+    for (char c : text) {
+        if (escaped) {
+            escaped = false;
+        } else if (inString) {
+            escaped = c == '\\';
+            inString = c != '"';
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return deepest;
+}
+
+// Each record's numbers in `fields` order, or nothing when the bytes are not such a list.
+inline std::optional<std::vector<std::vector<double>>> referenceRecords(
+    std::string_view bytes, std::initializer_list<const char*> fields) {
+    const auto value = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
+    if (value.is_discarded() || !value.is_array()) {
+        return std::nullopt;
+    }
+    std::vector<std::vector<double>> records;
+    for (const auto& item : value) {
+        if (!item.is_object()) {
+            return std::nullopt;
+        }
+        std::vector<double>& record = records.emplace_back();
+        for (const char* name : fields) {
+            const auto it = item.find(name);
+            if (it == item.end() || !it->is_number() || !std::isfinite(it->get<double>())) {
+                return std::nullopt;
+            }
+            record.push_back(it->get<double>());
+        }
+    }
+    return records;
+}
+
+// The streaming reader agrees with the reference wherever nesting stays within its bound,
+// and accepts nothing the reference refuses.
+inline void checkAgainstReference(std::string_view bytes, std::initializer_list<const char*> fields,
+                                  const std::optional<std::vector<std::vector<double>>>& read,
+                                  int maxDepth) {
+    const auto expected = referenceRecords(bytes, fields);
+    if (read) {
+        check(expected.has_value() && *expected == *read);
+    } else if (expected) {
+        check(textDepth(bytes) > maxDepth);
+    }
+}
+
+}  // namespace pellora::fuzz
