@@ -145,7 +145,6 @@ TEST_F(LightSensorTest, TimeoutIsPrintedShortestAndAnUnusableOneEndsTheReadingAt
         const char* line;
     } cases[] = {{3.5, 3.5, "Timeout 3.5s — no frame accepted"},
                  {2.0, 2.0, "Timeout 2.0s — no frame accepted"},
-                 {0.1, 0.1, "Timeout 0.1s — no frame accepted"},
                  {std::numeric_limits<double>::quiet_NaN(), 0, nullptr},
                  {std::numeric_limits<double>::infinity(), 0, nullptr},
                  {-1.0, 0, nullptr}};
@@ -262,8 +261,6 @@ TEST_F(LightSensorTest, TheFirstListedCameraIsUsedElseTheDefaultOne) {
     env.clock.advance(2);
     EXPECT_EQ(reading->device, "Fallback Cam");
     EXPECT_TRUE(reading->luma.has_value());
-    camera.setDefaultDevice(std::nullopt);
-    EXPECT_EQ(LightSensor::discoverDevice(camera), std::nullopt);
 }
 
 TEST_F(LightSensorTest, ADroppedSensorStopsTheCameraAndItsQueuedWorkDoesNothing) {
