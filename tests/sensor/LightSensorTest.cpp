@@ -3,10 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
+#include <future>
 #include <limits>
 
 #include "TestEnvironment.h"
+#include "platform/SerialQueue.h"
 #include "platform/sim/SimulatedCamera.h"
 
 namespace pellora::test {
@@ -281,6 +284,35 @@ TEST_F(LightSensorTest, ADroppedSensorStopsTheCameraAndItsQueuedWorkDoesNothing)
     env.clock.advance(5);
     EXPECT_EQ(running->calls, 0);
     EXPECT_EQ(camera.stats().framesDelivered, delivered);
+}
+
+// On real threads, sensors dropped after, during and before their readings race frames,
+// timeouts and answers; run under ThreadSanitizer.
+TEST(LightSensorThreads, SensorsComeAndGoWhileFramesFlow) {
+    TestEnvironment env;
+    SystemClock clock(50.0);  // the warm-up passes in 14 ms
+    SimulatedCamera camera(clock);
+    SerialQueue main("main", clock);
+    SerialQueue sensorQueue("pellora.sensor", clock);
+    std::atomic<int> answers = 0;
+    for (int i = 0; i < 30; ++i) {
+        auto answered = std::make_shared<std::promise<void>>();
+        auto sensor = LightSensor::create(camera, sensorQueue, main, clock, *env.log);
+        sensor->sampleOnce(3.5, [&answers, answered](std::optional<double> luma) {
+            answers += luma ? 1 : 0;
+            answered->set_value();
+        });
+        if (i % 3 == 0) {
+            ASSERT_EQ(answered->get_future().wait_for(std::chrono::seconds(5)),
+                      std::future_status::ready);
+        } else if (i % 3 == 1) {
+            sensorQueue.sync([&] { ASSERT_TRUE(camera.isRunning()); });
+        }
+        sensor.reset();
+        sensorQueue.sync([&] { EXPECT_FALSE(camera.isRunning()); });
+    }
+    main.sync([] {});
+    EXPECT_GE(answers, 10);
 }
 
 }  // namespace
