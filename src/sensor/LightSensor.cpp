@@ -78,8 +78,7 @@ LightSensor::~LightSensor() {
     }
 }
 
-void LightSensor::shutdown() {
-    pending_.reset();
+void LightSensor::endRun() {
     if (timeoutWork_) {
         timeoutWork_->cancel();
         timeoutWork_.reset();
@@ -87,6 +86,11 @@ void LightSensor::shutdown() {
     if (camera_.isRunning()) {
         camera_.stop();
     }
+}
+
+void LightSensor::shutdown() {
+    pending_.reset();
+    endRun();
     if (outputAttached_) {
         camera_.setFrameHandler(queue_, {});
         outputAttached_ = false;
@@ -226,13 +230,7 @@ void LightSensor::finishNow(std::optional<double> result) {
     }
     Completion completion = std::move(*pending_);
     pending_.reset();
-    if (timeoutWork_) {
-        timeoutWork_->cancel();
-        timeoutWork_.reset();
-    }
-    if (camera_.isRunning()) {
-        camera_.stop();
-    }
+    endRun();
     log("Session stopped. result=" + (result ? shortestDecimal(*result) : "nil") +
         " frames=" + std::to_string(frameCount_));
     main_.post([completion = std::move(completion), result] { completion(result); });

@@ -70,6 +70,8 @@ class LightSensor : public std::enable_shared_from_this<LightSensor> {
     void handleFrame(const CameraFrame& frame);
     void finish(std::optional<double> result);
     void finishNow(std::optional<double> result);
+    // Cancels the timeout and stops the camera.
+    void endRun();
     void shutdown();
 
     Camera& camera_;
