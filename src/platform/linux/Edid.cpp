@@ -1,7 +1,8 @@
 #include "platform/linux/Edid.h"
 
 #include <array>
-#include <fstream>
+
+#include "platform/linux/SysfsAttribute.h"
 
 namespace pellora {
 
@@ -66,13 +67,11 @@ std::optional<EdidIdentity> parseEdid(std::span<const std::uint8_t> bytes) {
 }
 
 std::vector<std::uint8_t> readEdidFile(const std::filesystem::path& path, std::size_t limit) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::uint8_t> bytes;
-    char c;
-    while (bytes.size() < limit && in.get(c)) {
-        bytes.push_back(std::uint8_t(c));
+    std::optional<std::string> bytes = readSysfsAttribute(path, limit);
+    if (!bytes) {
+        return {};
     }
-    return bytes;
+    return std::vector<std::uint8_t>(bytes->begin(), bytes->end());
 }
 
 }  // namespace pellora

@@ -24,8 +24,8 @@ constexpr std::size_t edidBlockLength = 128;
 // Nothing when `bytes` is not an EDID base block (short, wrong header or bad checksum).
 std::optional<EdidIdentity> parseEdid(std::span<const std::uint8_t> bytes);
 
-// The first `limit` bytes of a sysfs "edid" file; fewer (or none) when it is shorter or
-// cannot be read.
+// The first `limit` bytes of a sysfs "edid" file; fewer (or none) when it is shorter, cannot
+// be read or is not a regular file.
 std::vector<std::uint8_t> readEdidFile(const std::filesystem::path& path,
                                        std::size_t limit = edidBlockLength);
 

@@ -12,11 +12,17 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/UniqueFd.h"
 #include "platform/linux/DeviceNodeName.h"
 
 namespace pellora {
 
 namespace {
+
+// Non-blocking, so that a node put where a device should be cannot hold us up.
+UniqueFd openNode(const std::filesystem::path& node) {
+    return UniqueFd(::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+}
 
 int xioctl(int fd, unsigned long request, void* arg) {
     int r;
@@ -134,47 +140,35 @@ std::vector<V4l2DeviceInfo> V4l2Capture::listDevices(const std::filesystem::path
 }
 
 std::optional<V4l2DeviceInfo> V4l2Capture::describe(const std::filesystem::path& node) {
-    int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd fd = openNode(node);
+    v4l2_capability cap{};
+    if (!fd || xioctl(fd.get(), VIDIOC_QUERYCAP, &cap) != 0 || !canCapture(cap)) {
         return std::nullopt;
     }
-    std::optional<V4l2DeviceInfo> device;
-    v4l2_capability cap{};
-    if (xioctl(fd, VIDIOC_QUERYCAP, &cap) == 0 && canCapture(cap)) {
-        device = V4l2DeviceInfo{node, text(cap.card, sizeof cap.card),
-                                text(cap.bus_info, sizeof cap.bus_info),
-                                text(cap.driver, sizeof cap.driver)};
-    }
-    ::close(fd);
-    return device;
+    return V4l2DeviceInfo{node, text(cap.card, sizeof cap.card),
+                          text(cap.bus_info, sizeof cap.bus_info),
+                          text(cap.driver, sizeof cap.driver)};
 }
 
 std::optional<V4l2Mode> V4l2Capture::preferredMode(const std::filesystem::path& node) {
-    int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd fd = openNode(node);
+    v4l2_capability cap{};
+    if (!fd || xioctl(fd.get(), VIDIOC_QUERYCAP, &cap) != 0 || !canCapture(cap)) {
         return std::nullopt;
     }
-    std::optional<V4l2Mode> mode;
-    v4l2_capability cap{};
-    if (xioctl(fd, VIDIOC_QUERYCAP, &cap) == 0 && canCapture(cap)) {
-        mode = pickMode(fd);
-    }
-    ::close(fd);
-    return mode;
+    return pickMode(fd.get());
 }
 
 V4l2Capture::OpenError V4l2Capture::probe(const std::filesystem::path& node) {
-    int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd fd = openNode(node);
+    if (!fd) {
         return fromErrno(errno);
     }
     v4l2_capability cap{};
-    OpenError result = OpenError::none;
-    if (xioctl(fd, VIDIOC_QUERYCAP, &cap) != 0 || !canCapture(cap)) {
-        result = OpenError::notCapture;
+    if (xioctl(fd.get(), VIDIOC_QUERYCAP, &cap) != 0 || !canCapture(cap)) {
+        return OpenError::notCapture;
     }
-    ::close(fd);
-    return result;
+    return OpenError::none;
 }
 
 V4l2Capture::~V4l2Capture() {
@@ -183,14 +177,14 @@ V4l2Capture::~V4l2Capture() {
 
 V4l2Capture::OpenError V4l2Capture::open(const std::filesystem::path& node) {
     close();
-    fd_ = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) {
+    fd_ = openNode(node);
+    if (!fd_) {
         int error = errno;
         lastError_ = "open " + node.string() + ": " + std::strerror(error);
         return fromErrno(error);
     }
     v4l2_capability cap{};
-    if (xioctl(fd_, VIDIOC_QUERYCAP, &cap) != 0 || !canCapture(cap)) {
+    if (xioctl(fd_.get(), VIDIOC_QUERYCAP, &cap) != 0 || !canCapture(cap)) {
         lastError_ = node.string() + " is not a streaming capture device";
         close();
         return OpenError::notCapture;
@@ -204,7 +198,7 @@ V4l2Capture::OpenError V4l2Capture::open(const std::filesystem::path& node) {
 }
 
 bool V4l2Capture::chooseFormat() {
-    std::optional<V4l2Mode> mode = pickMode(fd_);
+    std::optional<V4l2Mode> mode = pickMode(fd_.get());
     if (!mode) {
         lastError_ = "no usable pixel format (GREY, NV12, YUV420, YUYV, UYVY or MJPEG)";
         return false;
@@ -215,7 +209,7 @@ bool V4l2Capture::chooseFormat() {
 
     v4l2_format format{};
     format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (xioctl(fd_, VIDIOC_G_FMT, &format) != 0) {
+    if (xioctl(fd_.get(), VIDIOC_G_FMT, &format) != 0) {
         lastError_ = std::string("VIDIOC_G_FMT: ") + std::strerror(errno);
         return false;
     }
@@ -225,7 +219,7 @@ bool V4l2Capture::chooseFormat() {
         format.fmt.pix.height = height;
     }
     format.fmt.pix.field = V4L2_FIELD_ANY;
-    if (xioctl(fd_, VIDIOC_S_FMT, &format) != 0) {
+    if (xioctl(fd_.get(), VIDIOC_S_FMT, &format) != 0) {
         lastError_ = std::string("VIDIOC_S_FMT: ") + std::strerror(errno);
         return false;
     }
@@ -256,7 +250,7 @@ bool V4l2Capture::startStreaming() {
     request.count = 3;
     request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     request.memory = V4L2_MEMORY_MMAP;
-    if (xioctl(fd_, VIDIOC_REQBUFS, &request) != 0 || request.count == 0) {
+    if (xioctl(fd_.get(), VIDIOC_REQBUFS, &request) != 0 || request.count == 0) {
         lastError_ = std::string("VIDIOC_REQBUFS: ") + std::strerror(errno);
         return false;
     }
@@ -265,24 +259,24 @@ bool V4l2Capture::startStreaming() {
         buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buffer.memory = V4L2_MEMORY_MMAP;
         buffer.index = i;
-        if (xioctl(fd_, VIDIOC_QUERYBUF, &buffer) != 0) {
+        if (xioctl(fd_.get(), VIDIOC_QUERYBUF, &buffer) != 0) {
             lastError_ = std::string("VIDIOC_QUERYBUF: ") + std::strerror(errno);
             return false;
         }
-        void* start = ::mmap(nullptr, buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_,
+        void* start = ::mmap(nullptr, buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_.get(),
                              buffer.m.offset);
         if (start == MAP_FAILED) {
             lastError_ = std::string("mmap: ") + std::strerror(errno);
             return false;
         }
         buffers_.push_back(Buffer{start, buffer.length});
-        if (xioctl(fd_, VIDIOC_QBUF, &buffer) != 0) {
+        if (xioctl(fd_.get(), VIDIOC_QBUF, &buffer) != 0) {
             lastError_ = std::string("VIDIOC_QBUF: ") + std::strerror(errno);
             return false;
         }
     }
     v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (xioctl(fd_, VIDIOC_STREAMON, &type) != 0) {
+    if (xioctl(fd_.get(), VIDIOC_STREAMON, &type) != 0) {
         lastError_ = std::string("VIDIOC_STREAMON: ") + std::strerror(errno);
         return false;
     }
@@ -292,11 +286,11 @@ bool V4l2Capture::startStreaming() {
 
 std::optional<V4l2Frame> V4l2Capture::readFrame(int timeoutMs, int cancelFd) {
     readFailure_ = ReadFailure::other;
-    if (fd_ < 0 || !streaming_) {
+    if (!fd_ || !streaming_) {
         lastError_ = "not streaming";
         return std::nullopt;
     }
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {cancelFd, POLLIN, 0}};
+    pollfd fds[2] = {{fd_.get(), POLLIN, 0}, {cancelFd, POLLIN, 0}};
     int ready;
     do {
         ready = ::poll(fds, cancelFd >= 0 ? 2 : 1, timeoutMs);
@@ -324,7 +318,7 @@ std::optional<V4l2Frame> V4l2Capture::readFrame(int timeoutMs, int cancelFd) {
     v4l2_buffer buffer{};
     buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     buffer.memory = V4L2_MEMORY_MMAP;
-    if (xioctl(fd_, VIDIOC_DQBUF, &buffer) != 0) {
+    if (xioctl(fd_.get(), VIDIOC_DQBUF, &buffer) != 0) {
         int error = errno;
         lastError_ = std::string("VIDIOC_DQBUF: ") + std::strerror(error);
         // Readable yet nothing to dequeue happens (PipeWire's compatibility layer does it).
@@ -345,7 +339,7 @@ std::optional<V4l2Frame> V4l2Capture::readFrame(int timeoutMs, int cancelFd) {
         readFailure_ = ReadFailure::badBuffer;
         lastError_ = "driver flagged the buffer as corrupt";
     }
-    if (xioctl(fd_, VIDIOC_QBUF, &buffer) != 0 && errno == ENODEV) {
+    if (xioctl(fd_.get(), VIDIOC_QBUF, &buffer) != 0 && errno == ENODEV) {
         readFailure_ = ReadFailure::deviceGone;
         lastError_ = "device gone";
         return std::nullopt;
@@ -354,20 +348,19 @@ std::optional<V4l2Frame> V4l2Capture::readFrame(int timeoutMs, int cancelFd) {
 }
 
 void V4l2Capture::close() {
-    if (fd_ < 0) {
+    if (!fd_) {
         return;
     }
     if (streaming_) {
         v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        xioctl(fd_, VIDIOC_STREAMOFF, &type);
+        xioctl(fd_.get(), VIDIOC_STREAMOFF, &type);
         streaming_ = false;
     }
     for (const auto& b : buffers_) {
         ::munmap(b.start, b.length);
     }
     buffers_.clear();
-    ::close(fd_);
-    fd_ = -1;
+    fd_.reset();
 }
 
 }  // namespace pellora

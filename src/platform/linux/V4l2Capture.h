@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/UniqueFd.h"
 #include "platform/linux/V4l2FrameSource.h"
 
 namespace pellora {
@@ -46,7 +47,7 @@ class V4l2Capture final : public V4l2FrameSource {
     V4l2Mode mode() const override { return V4l2Mode{fourcc_, width_, height_}; }
     const std::string& lastError() const override { return lastError_; }
 
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return bool(fd_); }
     std::uint32_t fourcc() const { return fourcc_; }
     std::uint32_t width() const { return width_; }
     std::uint32_t height() const { return height_; }
@@ -63,7 +64,7 @@ class V4l2Capture final : public V4l2FrameSource {
     bool chooseFormat();
     bool startStreaming();
 
-    int fd_ = -1;
+    UniqueFd fd_;
     std::uint32_t fourcc_ = 0;
     std::uint32_t width_ = 0;
     std::uint32_t height_ = 0;
