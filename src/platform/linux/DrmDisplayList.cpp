@@ -3,21 +3,22 @@
 #include <libudev.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
-#include <regex>
+#include <string>
+#include <tuple>
 
+#include "platform/linux/DeviceNodeName.h"
 #include "platform/linux/Edid.h"
+#include "platform/linux/SysfsAttribute.h"
 
 namespace pellora {
 
 namespace {
 
+// A one-line sysfs attribute ("connected", "enabled") without its line end.
 std::string readText(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::string text;
-    std::getline(in, text);
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+    std::string text = readSysfsAttribute(path, 64).value_or("");
+    text = text.substr(0, text.find('\n'));
+    while (!text.empty() && text.back() == ' ') {
         text.pop_back();
     }
     return text;
@@ -34,35 +35,53 @@ struct ConnectorName {
     }
 };
 
-std::optional<ConnectorName> parseConnector(const std::string& name) {
-    static const std::regex pattern(R"(card(\d+)-(.+?)(?:-(\d+))?)");
-    std::smatch m;
-    if (!std::regex_match(name, m, pattern)) {
+bool allDigits(std::string_view text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// "card" N "-" type ["-" index]. A name whose numbers do not fit is no connector of ours.
+std::optional<ConnectorName> parseConnector(std::string_view name) {
+    const std::size_t dash = name.find('-');
+    if (dash == std::string_view::npos) {
         return std::nullopt;
     }
-    ConnectorName c;
-    c.card = std::stoi(m[1]);
-    c.type = m[2];
-    c.index = m[3].matched ? std::stoi(m[3]) : 0;
-    c.whole = name;
+    std::optional<int> card = deviceNodeNumber(name.substr(0, dash), "card");
+    std::string_view rest = name.substr(dash + 1);
+    if (!card || rest.empty()) {
+        return std::nullopt;
+    }
+    ConnectorName c{*card, std::string(rest), 0, std::string(name)};
+    const std::size_t last = rest.rfind('-');
+    if (last != std::string_view::npos && last > 0 && allDigits(rest.substr(last + 1))) {
+        std::optional<int> index = deviceNodeNumber(rest.substr(last), "-");
+        if (!index) {
+            return std::nullopt;
+        }
+        c.type = std::string(rest.substr(0, last));
+        c.index = *index;
+    }
     return c;
 }
 
 }  // namespace
 
-DrmDisplayList::DrmDisplayList(std::filesystem::path drmClassDir) : root_(std::move(drmClassDir)) {}
-
-DrmDisplayList::~DrmDisplayList() {
-    notifier_.reset();
-    if (monitor_) {
-        udev_monitor_unref(monitor_);
-    }
-    if (udev_) {
-        udev_unref(udev_);
-    }
+void DrmDisplayList::UdevDeleter::operator()(struct udev* udev) const {
+    udev_unref(udev);
 }
 
-bool DrmDisplayList::isBuiltInConnector(const std::string& connectorName) {
+void DrmDisplayList::UdevDeleter::operator()(struct udev_monitor* monitor) const {
+    udev_monitor_unref(monitor);
+}
+
+DrmDisplayList::DrmDisplayList(std::filesystem::path drmClassDir) : root_(std::move(drmClassDir)) {}
+
+// The notifier goes before the monitor whose descriptor it watches.
+DrmDisplayList::~DrmDisplayList() {
+    notifier_.reset();
+}
+
+bool DrmDisplayList::isBuiltInConnector(std::string_view connectorName) {
     auto c = parseConnector(connectorName);
     if (!c) {
         return false;
@@ -118,27 +137,28 @@ void DrmDisplayList::setChangeHandler(std::function<void(DisplayChange)> handler
     if (!handler_ || monitor_) {
         return;
     }
-    udev_ = udev_new();
+    udev_.reset(udev_new());
     if (!udev_) {
         return;
     }
-    monitor_ = udev_monitor_new_from_netlink(udev_, "udev");
+    monitor_.reset(udev_monitor_new_from_netlink(udev_.get(), "udev"));
     if (!monitor_) {
         return;
     }
-    udev_monitor_filter_add_match_subsystem_devtype(monitor_, "drm", nullptr);
-    if (udev_monitor_enable_receiving(monitor_) < 0) {
-        udev_monitor_unref(monitor_);
-        monitor_ = nullptr;
+    udev_monitor_filter_add_match_subsystem_devtype(monitor_.get(), "drm", nullptr);
+    if (udev_monitor_enable_receiving(monitor_.get()) < 0) {
+        monitor_.reset();
         return;
     }
-    notifier_ =
-        std::make_unique<QSocketNotifier>(udev_monitor_get_fd(monitor_), QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { onUdevEvent(); });
+    // The descriptor stays the monitor's; the notifier only watches it.
+    notifier_ = std::make_unique<QSocketNotifier>(udev_monitor_get_fd(monitor_.get()),
+                                                  QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
+                     [this] { onUdevEvent(); });
 }
 
 void DrmDisplayList::onUdevEvent() {
-    struct udev_device* device = udev_monitor_receive_device(monitor_);
+    struct udev_device* device = udev_monitor_receive_device(monitor_.get());
     if (!device) {
         return;
     }

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 #include "platform/DisplayList.h"
 
@@ -28,15 +29,20 @@ class DrmDisplayList final : public DisplayList {
     std::filesystem::path connectorDir(const DisplayInfo& display) const;
     const std::filesystem::path& drmClassDir() const { return root_; }
 
-    static bool isBuiltInConnector(const std::string& connectorName);
+    static bool isBuiltInConnector(std::string_view connectorName);
 
   private:
+    struct UdevDeleter {
+        void operator()(struct udev* udev) const;
+        void operator()(struct udev_monitor* monitor) const;
+    };
+
     void onUdevEvent();
 
     std::filesystem::path root_;
     std::function<void(DisplayChange)> handler_;
-    struct udev* udev_ = nullptr;
-    struct udev_monitor* monitor_ = nullptr;
+    std::unique_ptr<struct udev, UdevDeleter> udev_;
+    std::unique_ptr<struct udev_monitor, UdevDeleter> monitor_;
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 
