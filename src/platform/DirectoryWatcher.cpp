@@ -6,11 +6,12 @@ namespace pellora {
 
 DirectoryWatcher::DirectoryWatcher(std::filesystem::path dir, std::function<void()> onChange)
     : dir_(std::move(dir)), onChange_(std::move(onChange)) {
-    QObject::connect(&watcher_, &QFileSystemWatcher::directoryChanged, [this] {
+    // The watcher is a member: its signals, and with them these calls, end with this object.
+    QObject::connect(&watcher_, &QFileSystemWatcher::directoryChanged, &watcher_, [this] {
         rewatch();
         onChange_();
     });
-    QObject::connect(&watcher_, &QFileSystemWatcher::fileChanged, [this] {
+    QObject::connect(&watcher_, &QFileSystemWatcher::fileChanged, &watcher_, [this] {
         rewatch();
         onChange_();
     });

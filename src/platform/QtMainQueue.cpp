@@ -31,11 +31,11 @@ class QtMainQueue::Context final : public QObject {
     QtMainQueue& queue_;
 };
 
-QtMainQueue::QtMainQueue(const SystemClock& clock) : clock_(clock), context_(new Context(*this)) {}
+QtMainQueue::QtMainQueue(const SystemClock& clock)
+    : clock_(clock), context_(std::make_unique<Context>(*this)) {}
 
-QtMainQueue::~QtMainQueue() {
-    delete context_;
-}
+// Wake-ups still in Qt's queue and timers not yet fired go with the context.
+QtMainQueue::~QtMainQueue() = default;
 
 // Tasks travel through our own locked list rather than inside Qt's queued functor, whose
 // shared slot object may be freed on the posting thread after the main thread ran it. That
@@ -49,7 +49,7 @@ void QtMainQueue::post(Task task) {
         pending_.push_back(std::move(task));
         wakeUp = new QEvent(kRunTask);
     }
-    QCoreApplication::postEvent(context_, wakeUp);
+    QCoreApplication::postEvent(context_.get(), wakeUp);
 }
 
 bool QtMainQueue::isWakeUp(const QEvent* event) {
@@ -74,8 +74,9 @@ WorkItemPtr QtMainQueue::postAfter(double seconds, Task task) {
     auto item = std::make_shared<WorkItem>();
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(clock_.realDuration(seconds));
     auto capped = std::min<long long>(ms.count(), std::numeric_limits<int>::max());
-    // The timer must be created on the main thread, so hop there first.
-    QObject* context = context_;
+    // The timer must be created on the main thread, so hop there first. The hop runs only
+    // through the context's own event, and the timer dies with the context.
+    QObject* context = context_.get();
     post([context, item, capped, task = std::move(task)]() mutable {
         if (item->isCancelled()) {
             return;

@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QObject>
 #include <deque>
+#include <memory>
 #include <mutex>
 
 #include "platform/Queue.h"
@@ -30,7 +31,7 @@ class QtMainQueue final : public Queue {
 
     const std::string label_ = "main";
     const SystemClock& clock_;
-    Context* context_;
+    std::unique_ptr<Context> context_;
     std::mutex pendingMutex_;
     std::deque<Task> pending_;
 };

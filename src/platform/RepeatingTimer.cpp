@@ -4,20 +4,47 @@
 
 namespace pellora {
 
-struct RepeatingTimer::State {
-    State(Queue& q, double i, std::function<void()> t)
-        : queue(q), interval(i), task(std::move(t)) {}
-    Queue& queue;
-    double interval;
-    std::function<void()> task;
-    std::mutex mutex;
-    WorkItemPtr pending;
-    bool stopped = false;
+// The ticks queued on the queue hold this weakly: once the timer lets go of it, a tick that
+// still comes due does nothing.
+class RepeatingTimer::Ticker final : public std::enable_shared_from_this<Ticker> {
+  public:
+    Ticker(Queue& queue, double interval, std::function<void()> task)
+        : queue_(queue), interval_(interval), task_(std::move(task)) {}
+
+    void schedule() {
+        WorkItemPtr next = queue_.postAfter(interval_, [weak = weak_from_this()] {
+            if (auto self = weak.lock()) {
+                self->tick();
+            }
+        });
+        std::lock_guard lock(mutex_);
+        pending_ = std::move(next);
+    }
+
+    void cancel() {
+        std::lock_guard lock(mutex_);
+        if (pending_) {
+            pending_->cancel();
+        }
+    }
+
+  private:
+    void tick() {
+        // Rescheduling before the task keeps the period steady however long the task takes.
+        schedule();
+        task_();
+    }
+
+    Queue& queue_;
+    const double interval_;
+    const std::function<void()> task_;
+    std::mutex mutex_;  // the queue's thread reschedules while the owner's may cancel
+    WorkItemPtr pending_;
 };
 
 RepeatingTimer::RepeatingTimer(Queue& queue, double interval, std::function<void()> task)
-    : interval_(interval), state_(std::make_shared<State>(queue, interval, std::move(task))) {
-    schedule(state_);
+    : interval_(interval), ticker_(std::make_shared<Ticker>(queue, interval, std::move(task))) {
+    ticker_->schedule();
 }
 
 RepeatingTimer::~RepeatingTimer() {
@@ -25,34 +52,10 @@ RepeatingTimer::~RepeatingTimer() {
 }
 
 void RepeatingTimer::stop() {
-    std::lock_guard lock(state_->mutex);
-    state_->stopped = true;
-    if (state_->pending) {
-        state_->pending->cancel();
+    if (ticker_) {
+        ticker_->cancel();
+        ticker_.reset();
     }
-}
-
-void RepeatingTimer::schedule(const std::shared_ptr<State>& state) {
-    std::weak_ptr<State> weak = state;
-    std::lock_guard lock(state->mutex);
-    if (state->stopped) {
-        return;
-    }
-    state->pending = state->queue.postAfter(state->interval, [weak] {
-        auto strong = weak.lock();
-        if (!strong) {
-            return;
-        }
-        {
-            std::lock_guard lock(strong->mutex);
-            if (strong->stopped) {
-                return;
-            }
-        }
-        // Rescheduling before the task keeps the period steady however long the task takes.
-        schedule(strong);
-        strong->task();
-    });
 }
 
 }  // namespace pellora

@@ -8,6 +8,7 @@
 namespace pellora {
 
 // Runs a task on a queue every `interval` seconds until the timer is destroyed or stopped.
+// Stopped from another thread than the queue's, a tick already under way still finishes.
 class RepeatingTimer {
   public:
     RepeatingTimer(Queue& queue, double interval, std::function<void()> task);
@@ -20,11 +21,10 @@ class RepeatingTimer {
     double interval() const { return interval_; }
 
   private:
-    struct State;
-    static void schedule(const std::shared_ptr<State>& state);
+    class Ticker;
 
     double interval_;
-    std::shared_ptr<State> state_;
+    std::shared_ptr<Ticker> ticker_;
 };
 
 }  // namespace pellora

@@ -263,7 +263,8 @@ TEST(V4l2CameraIdentity, NodesThatAreNotCamerasListNothing) {
     writeFile(dev / "video0", "");
     writeFile(dev / "video12", "not a device");
     writeFile(dev / "videoX", "");
-    V4l2Camera camera(V4l2CameraBackend::system(dev.path()));
+    auto cameraOwner = V4l2Camera::create(V4l2CameraBackend::system(dev.path()));
+    V4l2Camera& camera = *cameraOwner;
     EXPECT_TRUE(camera.devices().empty());
     EXPECT_EQ(camera.defaultDevice(), std::nullopt);
     EXPECT_FALSE(V4l2Capture::describe(dev / "video0").has_value());
@@ -279,7 +280,8 @@ TEST(V4l2CameraIdentity, NodesThatAreNotCamerasListNothing) {
 }
 
 TEST_F(V4l2CameraTest, AddingAnInputChecksTheNodeButLeavesTheCameraOff) {
-    V4l2Camera camera(rig_.backend());
+    auto cameraOwner = V4l2Camera::create(rig_.backend());
+    V4l2Camera& camera = *cameraOwner;
     EXPECT_EQ(camera.preset(), "smallest");
     ASSERT_EQ(camera.devices().size(), 1u);
     EXPECT_EQ(camera.defaultDevice(), camera.devices()[0]);
@@ -319,7 +321,8 @@ TEST_F(V4l2CameraTest, AddingAnInputChecksTheNodeButLeavesTheCameraOff) {
 }
 
 TEST_F(V4l2CameraTest, RunsOnlyBetweenStartAndStopAndHandsOverFullRangeLuma) {
-    V4l2Camera camera(rig_.backend());
+    auto cameraOwner = V4l2Camera::create(rig_.backend());
+    V4l2Camera& camera = *cameraOwner;
     attach(camera);
     rig_.devices[0].node = "/dev/video3";  // renumbered since the input was added
     ASSERT_TRUE(camera.start());
@@ -361,7 +364,8 @@ TEST_F(V4l2CameraTest, RunsOnlyBetweenStartAndStopAndHandsOverFullRangeLuma) {
 }
 
 TEST_F(V4l2CameraTest, FramesArrivingWhileOneIsQueuedAreDropped) {
-    V4l2Camera camera(rig_.backend());
+    auto cameraOwner = V4l2Camera::create(rig_.backend());
+    V4l2Camera& camera = *cameraOwner;
     attach(camera);
     ASSERT_TRUE(camera.start());
     for (std::uint8_t y : {100, 110, 120, 130}) {
@@ -380,7 +384,8 @@ TEST_F(V4l2CameraTest, FramesArrivingWhileOneIsQueuedAreDropped) {
 }
 
 TEST_F(V4l2CameraTest, ADetachedOrReplacedHandlerGetsNothingMore) {
-    V4l2Camera camera(rig_.backend());
+    auto cameraOwner = V4l2Camera::create(rig_.backend());
+    V4l2Camera& camera = *cameraOwner;
     attach(camera);
     ASSERT_TRUE(camera.start());
     rig_.push(yuyvFrame(50));
@@ -408,7 +413,8 @@ TEST_F(V4l2CameraTest, ADetachedOrReplacedHandlerGetsNothingMore) {
 }
 
 TEST_F(V4l2CameraTest, AVanishedDeviceEndsTheFramesAndFreesTheNode) {
-    V4l2Camera camera(rig_.backend());
+    auto cameraOwner = V4l2Camera::create(rig_.backend());
+    V4l2Camera& camera = *cameraOwner;
     attach(camera);
     ASSERT_TRUE(camera.start());
     rig_.push(ReadFailure::tryAgain);
@@ -440,7 +446,8 @@ TEST_F(V4l2CameraTest, AVanishedDeviceEndsTheFramesAndFreesTheNode) {
 }
 
 TEST_F(V4l2CameraTest, RepeatedReadErrorsCountAsAVanishedDevice) {
-    V4l2Camera camera(rig_.backend());
+    auto cameraOwner = V4l2Camera::create(rig_.backend());
+    V4l2Camera& camera = *cameraOwner;
     attach(camera);
     ASSERT_TRUE(camera.start());
     for (int i = 0; i < 7; ++i) {
@@ -477,7 +484,8 @@ TEST_F(V4l2CameraTest, RepeatedReadErrorsCountAsAVanishedDevice) {
 }
 
 TEST_F(V4l2CameraTest, OpenFailureLeavesNothingRunning) {
-    V4l2Camera camera(rig_.backend());
+    auto cameraOwner = V4l2Camera::create(rig_.backend());
+    V4l2Camera& camera = *cameraOwner;
     attach(camera);
     rig_.openResult = OpenError::busy;
     EXPECT_FALSE(camera.start());
@@ -489,7 +497,8 @@ TEST_F(V4l2CameraTest, OpenFailureLeavesNothingRunning) {
 }
 
 TEST_F(V4l2CameraTest, MjpegFramesAreDecodedToGrey) {
-    V4l2Camera camera(rig_.backend());
+    auto cameraOwner = V4l2Camera::create(rig_.backend());
+    V4l2Camera& camera = *cameraOwner;
     attach(camera);
     ASSERT_TRUE(camera.start());
 
@@ -538,7 +547,8 @@ TEST(V4l2CameraThreads, StartStopAndTeardownWhileFramesFlow) {
         }
     });
     {
-        V4l2Camera camera(rig.backend());
+        auto cameraOwner = V4l2Camera::create(rig.backend());
+        V4l2Camera& camera = *cameraOwner;
         CameraDevice desk = camera.devices().at(0);
         queue.sync([&] {
             ASSERT_EQ(camera.addInput(desk).status, CameraInputResult::Status::added);

@@ -103,7 +103,8 @@ TEST(PipeWireV4l2Capture, DISABLED_CaptureHalf) {
     const StreamCase* c = findCase(name);
     ASSERT_NE(c, nullptr);
 
-    V4l2Camera camera(v4l2LayerBackend());
+    auto cameraOwner = V4l2Camera::create(v4l2LayerBackend());
+    V4l2Camera& camera = *cameraOwner;
     std::vector<CameraDevice> devices = camera.devices();
     ASSERT_EQ(devices.size(), 1u);
     EXPECT_EQ(devices[0].localizedName, PipeWireCamera::name);

@@ -52,7 +52,8 @@ TEST(PipeWireLightSensor, DISABLED_SensorHalf) {
     TempDir dir;
     RecordingSystemLog systemLog;
     DebugLog log(clock, logQueue, dir.path(), systemLog);
-    V4l2Camera v4l2(v4l2LayerBackend());
+    auto v4l2Owner = V4l2Camera::create(v4l2LayerBackend());
+    V4l2Camera& v4l2 = *v4l2Owner;
 
     auto settle = [&] {
         logQueue.sync([] {});

@@ -42,51 +42,12 @@ bool isJpeg(std::uint32_t fourcc) {
 
 }  // namespace
 
-// The handler side, reached by deliveries still queued after the camera is gone.
-struct V4l2Camera::Output {
-    std::mutex mutex;
-    Queue* queue = nullptr;
-    FrameHandler handler;
-    std::uint64_t generation = 0;  // changes with every handler
-    std::uint64_t run = 0;         // the run whose frames are wanted; 0 while stopped
-    bool framePending = false;     // a frame is queued or being handled
-
-    static void hand(const std::weak_ptr<Output>& weak, const std::shared_ptr<Delivery>& delivery,
-                     std::uint64_t generation, std::uint64_t run);
-};
-
 // One frame on its way to the handler, owning the bytes its luma plane points into.
 struct V4l2Camera::Delivery {
     std::vector<std::uint8_t> raw;
     std::vector<std::uint8_t> scratch;
     CameraFrame frame;
 };
-
-void V4l2Camera::Output::hand(const std::weak_ptr<Output>& weak,
-                              const std::shared_ptr<Delivery>& delivery, std::uint64_t generation,
-                              std::uint64_t run) {
-    auto output = weak.lock();
-    if (!output) {
-        return;
-    }
-    FrameHandler handler;
-    {
-        std::lock_guard lock(output->mutex);
-        if (output->generation != generation) {
-            return;  // the new handler's setting cleared the pending mark
-        }
-        if (output->run != run || !output->handler) {
-            output->framePending = false;
-            return;
-        }
-        handler = output->handler;
-    }
-    handler(delivery->frame);
-    std::lock_guard lock(output->mutex);
-    if (output->generation == generation) {
-        output->framePending = false;
-    }
-}
 
 V4l2CameraBackend V4l2CameraBackend::system(std::filesystem::path devDir) {
     V4l2CameraBackend backend;
@@ -99,18 +60,15 @@ V4l2CameraBackend V4l2CameraBackend::system(std::filesystem::path devDir) {
     return backend;
 }
 
-V4l2Camera::V4l2Camera(V4l2CameraBackend backend)
-    : backend_(std::move(backend)), output_(std::make_shared<Output>()) {}
+std::shared_ptr<V4l2Camera> V4l2Camera::create(V4l2CameraBackend backend) {
+    return std::shared_ptr<V4l2Camera>(new V4l2Camera(std::move(backend)));
+}
+
+V4l2Camera::V4l2Camera(V4l2CameraBackend backend) : backend_(std::move(backend)) {}
 
 V4l2Camera::~V4l2Camera() {
-    {
-        std::lock_guard lock(control_);
-        stopLocked();
-    }
-    std::lock_guard lock(output_->mutex);
-    ++output_->generation;
-    output_->queue = nullptr;
-    output_->handler = {};
+    std::lock_guard lock(control_);
+    stopLocked();
 }
 
 std::string V4l2Camera::fourccText(std::uint32_t fourcc) {
@@ -250,21 +208,21 @@ std::string V4l2Camera::lastError() {
 }
 
 void V4l2Camera::setFrameHandler(Queue& queue, FrameHandler handler) {
-    std::lock_guard lock(output_->mutex);
-    ++output_->generation;
-    output_->framePending = false;
-    if (handler) {
-        output_->queue = &queue;
-        output_->handler = std::move(handler);
-    } else {
-        output_->queue = nullptr;
-        output_->handler = {};
-    }
+    std::lock_guard lock(output_);
+    ++generation_;
+    framePending_ = false;
+    queue_ = handler ? &queue : nullptr;
+    handler_ = std::move(handler);
+}
+
+bool V4l2Camera::runEnded() {
+    std::lock_guard lock(output_);
+    return ended_;
 }
 
 bool V4l2Camera::start() {
     std::lock_guard lock(control_);
-    if (running_ && ended_.load(std::memory_order_acquire)) {
+    if (running_ && runEnded()) {
         stopLocked();  // the device went away during the last run
     }
     if (running_) {
@@ -287,29 +245,31 @@ bool V4l2Camera::start() {
         lastError_ = source->lastError();
         return false;
     }
-    cancelFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (cancelFd_ < 0) {
+    UniqueFd cancelFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!cancelFd) {
         lastError_ = std::string("eventfd: ") + std::strerror(errno);
         source->close();
         return false;
     }
     preset_ = presetName(source->mode());
     source_ = std::move(source);
+    cancelFd_ = std::move(cancelFd);
     const std::uint64_t run = ++runs_;
     {
-        std::lock_guard outputLock(output_->mutex);
-        output_->run = run;
-        output_->framePending = false;
+        std::lock_guard outputLock(output_);
+        wantedRun_ = run;
+        framePending_ = false;
+        ended_ = false;
     }
-    ended_.store(false, std::memory_order_release);
     running_ = true;
+    // The thread is joined by stopLocked, at the latest in the destructor.
     thread_ = std::thread([this, run] { captureLoop(run); });
     return true;
 }
 
 bool V4l2Camera::isRunning() {
     std::lock_guard lock(control_);
-    return running_ && !ended_.load(std::memory_order_acquire);
+    return running_ && !runEnded();
 }
 
 void V4l2Camera::stop() {
@@ -319,25 +279,23 @@ void V4l2Camera::stop() {
 
 void V4l2Camera::stopLocked() {
     {
-        std::lock_guard lock(output_->mutex);
-        output_->run = 0;  // frames still queued are not handed over
+        std::lock_guard lock(output_);
+        wantedRun_ = 0;  // frames still queued are not handed over
     }
     if (thread_.joinable()) {
         // Adding 1 to an eventfd fails only when its counter would overflow.
         const std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t written = ::write(cancelFd_, &one, sizeof one);
+        [[maybe_unused]] ssize_t written = ::write(cancelFd_.get(), &one, sizeof one);
         thread_.join();
     }
     if (source_) {
         source_->close();
         source_.reset();
     }
-    if (cancelFd_ >= 0) {
-        ::close(cancelFd_);
-        cancelFd_ = -1;
-    }
+    cancelFd_.reset();
     running_ = false;
-    ended_.store(false, std::memory_order_release);
+    std::lock_guard lock(output_);
+    ended_ = false;
 }
 
 void V4l2Camera::captureLoop(std::uint64_t run) {
@@ -345,7 +303,7 @@ void V4l2Camera::captureLoop(std::uint64_t run) {
     int failures = 0;
     int emptyWakeups = 0;
     for (;;) {
-        std::optional<V4l2Frame> frame = source_->readFrame(-1, cancelFd_);
+        std::optional<V4l2Frame> frame = source_->readFrame(-1, cancelFd_.get());
         if (frame) {
             failures = 0;
             emptyWakeups = 0;
@@ -373,7 +331,10 @@ void V4l2Camera::captureLoop(std::uint64_t run) {
         }
         if (failures >= kMaxReadFailures) {
             // Frames end here; the node is released at once rather than at the next stop.
-            ended_.store(true, std::memory_order_release);
+            {
+                std::lock_guard lock(output_);
+                ended_ = true;
+            }
             source_->close();
             return;
         }
@@ -383,12 +344,12 @@ void V4l2Camera::captureLoop(std::uint64_t run) {
 void V4l2Camera::deliver(std::uint64_t run, V4l2Frame&& frame, MjpegLuma& decoder) {
     std::uint64_t generation;
     {
-        std::lock_guard lock(output_->mutex);
-        if (!output_->queue || !output_->handler || output_->run != run || output_->framePending) {
+        std::lock_guard lock(output_);
+        if (!queue_ || !handler_ || wantedRun_ != run || framePending_) {
             return;
         }
-        output_->framePending = true;
-        generation = output_->generation;
+        framePending_ = true;
+        generation = generation_;
     }
 
     auto delivery = std::make_shared<Delivery>();
@@ -406,17 +367,39 @@ void V4l2Camera::deliver(std::uint64_t run, V4l2Frame&& frame, MjpegLuma& decode
         delivery->frame.hasImage = false;  // undecodable: the sensor notes it and waits on
     }
 
-    std::lock_guard lock(output_->mutex);
-    if (output_->generation != generation) {
+    std::lock_guard lock(output_);
+    if (generation_ != generation) {
         return;
     }
-    if (output_->run != run || !output_->queue) {
-        output_->framePending = false;
+    if (wantedRun_ != run || !queue_) {
+        framePending_ = false;
         return;
     }
-    output_->queue->post([weak = std::weak_ptr<Output>(output_), delivery, generation, run] {
-        Output::hand(weak, delivery, generation, run);
+    queue_->post([weak = weak_from_this(), delivery, generation, run] {
+        if (auto self = weak.lock()) {
+            self->hand(*delivery, generation, run);
+        }
     });
+}
+
+void V4l2Camera::hand(const Delivery& delivery, std::uint64_t generation, std::uint64_t run) {
+    FrameHandler handler;
+    {
+        std::lock_guard lock(output_);
+        if (generation_ != generation) {
+            return;  // the new handler's setting cleared the pending mark
+        }
+        if (wantedRun_ != run || !handler_) {
+            framePending_ = false;
+            return;
+        }
+        handler = handler_;
+    }
+    handler(delivery.frame);
+    std::lock_guard lock(output_);
+    if (generation_ == generation) {
+        framePending_ = false;
+    }
 }
 
 }  // namespace pellora

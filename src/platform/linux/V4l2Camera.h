@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "platform/Camera.h"
+#include "platform/UniqueFd.h"
 #include "platform/linux/V4l2Capture.h"
 #include "platform/linux/V4l2FrameSource.h"
 
@@ -35,12 +35,14 @@ struct V4l2CameraBackend {
 // posts them to the frame handler's queue, dropping a frame while the previous one is still
 // queued or being handled. A device that vanishes while running just ends the frames.
 //
-// Thread-safe; the control calls are meant for the frame handler's queue.
-class V4l2Camera final : public Camera {
+// Thread-safe; the control calls are meant for the frame handler's queue. Frames still queued
+// when the camera goes are dropped, so it is made shared.
+class V4l2Camera final : public Camera, public std::enable_shared_from_this<V4l2Camera> {
   public:
     static constexpr const char* smallestPreset = "smallest";
 
-    explicit V4l2Camera(V4l2CameraBackend backend = V4l2CameraBackend::system());
+    static std::shared_ptr<V4l2Camera> create(
+        V4l2CameraBackend backend = V4l2CameraBackend::system());
     ~V4l2Camera() override;
     V4l2Camera(const V4l2Camera&) = delete;
     V4l2Camera& operator=(const V4l2Camera&) = delete;
@@ -72,21 +74,23 @@ class V4l2Camera final : public Camera {
 
   private:
     struct Delivery;
-    struct Output;
 
     struct Input {
         CameraDevice device;
         std::filesystem::path node;
     };
 
+    explicit V4l2Camera(V4l2CameraBackend backend);
+
     std::optional<std::filesystem::path> findNode(const std::string& uniqueID);
     void captureLoop(std::uint64_t run);
     void deliver(std::uint64_t run, V4l2Frame&& frame, MjpegLuma& decoder);
+    // On the handler's queue.
+    void hand(const Delivery& delivery, std::uint64_t generation, std::uint64_t run);
     void stopLocked();
+    bool runEnded();
 
     const V4l2CameraBackend backend_;
-    // Shared with the deliveries posted to the handler's queue, which may outlive the camera.
-    const std::shared_ptr<Output> output_;
 
     // start, stop, addInput and removeInput hold this for their whole run; the capture thread
     // never takes it.
@@ -96,10 +100,18 @@ class V4l2Camera final : public Camera {
     std::string lastError_;
     std::unique_ptr<V4l2FrameSource> source_;  // the capture thread's while it runs
     std::thread thread_;
-    int cancelFd_ = -1;
+    UniqueFd cancelFd_;
     bool running_ = false;
     std::uint64_t runs_ = 0;
-    std::atomic<bool> ended_{false};  // the capture thread gave up (device gone)
+
+    // The handler side, shared by the control calls, the capture thread and the deliveries.
+    std::mutex output_;
+    Queue* queue_ = nullptr;
+    FrameHandler handler_;
+    std::uint64_t generation_ = 0;  // changes with every handler
+    std::uint64_t wantedRun_ = 0;   // the run whose frames are wanted; 0 while stopped
+    bool framePending_ = false;     // a frame is queued or being handled
+    bool ended_ = false;            // the capture thread gave up (device gone)
 };
 
 }  // namespace pellora
