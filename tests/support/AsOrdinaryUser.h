@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <system_error>
 
 namespace pellora::test {
 
@@ -34,9 +35,10 @@ class AsOrdinaryUser {
     // `path`'s own permissions decide. Call before dropping.
     static void openWayTo(const std::filesystem::path& path, const std::filesystem::path& root) {
         for (auto dir = path.parent_path(); !dir.empty(); dir = dir.parent_path()) {
+            std::error_code error;
             std::filesystem::permissions(
                 dir, std::filesystem::perms::others_read | std::filesystem::perms::others_exec,
-                std::filesystem::perm_options::add);
+                std::filesystem::perm_options::add, error);
             if (dir == root || dir == dir.parent_path()) {
                 break;
             }

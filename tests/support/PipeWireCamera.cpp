@@ -5,6 +5,8 @@
 #include <QThread>
 #include <filesystem>
 #include <functional>
+#include <sstream>
+#include <system_error>
 
 namespace pellora::test {
 
@@ -81,8 +83,9 @@ std::string PipeWireCamera::missing() {
 }
 
 PipeWireCamera::PipeWireCamera(const QStringList& source) {
-    std::filesystem::create_directories(home_ / "run");
-    std::filesystem::permissions(home_ / "run", std::filesystem::perms::owner_all);
+    std::error_code error;
+    std::filesystem::create_directories(home_ / "run", error);
+    std::filesystem::permissions(home_ / "run", std::filesystem::perms::owner_all, error);
     if (!bus_.ok()) {
         failure_ = "no private D-Bus";
         return;
@@ -97,7 +100,8 @@ PipeWireCamera::PipeWireCamera(const QStringList& source) {
     env_.remove("LD_PRELOAD");
 
     pipewire_ = std::make_unique<Daemon>(env_, "pipewire", QStringList{}, home_ / "pipewire.log");
-    if (!waitFor([&] { return std::filesystem::exists(home_ / "run" / "pipewire-0"); }, 10000)) {
+    if (!waitFor([&] { return std::filesystem::exists(home_ / "run" / "pipewire-0", error); },
+                 10000)) {
         failure_ = "pipewire did not start:\n" + pipewire_->log();
         return;
     }
@@ -127,19 +131,15 @@ bool PipeWireCamera::running() const {
     return failure_.empty() && pipewire_->running() && source_->running();
 }
 
-PipeWireCamera::Run PipeWireCamera::runUnderV4l2Layer(const QString& test,
-                                                      const QProcessEnvironment& variables) {
+PipeWireCamera::Run PipeWireCamera::runUnderV4l2Layer(const QString& program,
+                                                      const QStringList& arguments) {
     QProcess child;
     QProcessEnvironment childEnv = env_;
-    for (const QString& key : variables.keys()) {
-        childEnv.insert(key, variables.value(key));
-    }
     // Leaks inside the preloaded PipeWire layer are not this program's.
     childEnv.insert("ASAN_OPTIONS", "detect_leaks=0");
     child.setProcessEnvironment(childEnv);
     child.setProcessChannelMode(QProcess::MergedChannels);
-    QString self = QString::fromStdString(std::filesystem::read_symlink("/proc/self/exe").string());
-    child.start("pw-v4l2", {self, "--gtest_filter=" + test, "--gtest_also_run_disabled_tests"});
+    child.start("pw-v4l2", QStringList{program} + arguments);
     Run run;
     if (!child.waitForStarted(5000)) {
         run.output = "pw-v4l2 did not start";
@@ -152,6 +152,12 @@ PipeWireCamera::Run PipeWireCamera::runUnderV4l2Layer(const QString& test,
     }
     run.output = child.readAll().toStdString();
     run.exitCode = child.exitCode();
+    std::istringstream lines(run.output);
+    for (std::string line; std::getline(lines, line);) {
+        if (auto equals = line.find('='); equals != std::string::npos && equals > 0) {
+            run.values.emplace(line.substr(0, equals), line.substr(equals + 1));
+        }
+    }
     return run;
 }
 

@@ -4,6 +4,7 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -13,7 +14,7 @@
 namespace pellora::test {
 
 // A camera that exists only in PipeWire: a private D-Bus, a PipeWire daemon, WirePlumber and
-// a GStreamer source, all of the test's own and ended with the object. A test program run
+// a GStreamer source, all of the test's own and ended with the object. A helper program run
 // under pw-v4l2 (`runUnderV4l2Layer`) then reaches it through the real V4L2 API as
 // /dev/video0, with no kernel device.
 class PipeWireCamera {
@@ -23,7 +24,8 @@ class PipeWireCamera {
     struct Run {
         bool finished = false;
         int exitCode = -1;
-        std::string output;  // stdout and stderr, merged
+        std::string output;                         // stdout and stderr, merged
+        std::map<std::string, std::string> values;  // the output's "key=value" lines
     };
 
     // The first tool or GStreamer element this machine lacks, with the package that has it;
@@ -41,9 +43,8 @@ class PipeWireCamera {
     const std::string& failure() const { return failure_; }
     bool running() const;
 
-    // Runs the disabled test `test` of this very program under pw-v4l2, with `variables`
-    // added to its environment.
-    Run runUnderV4l2Layer(const QString& test, const QProcessEnvironment& variables);
+    // Runs `program` under pw-v4l2 and waits for it (a minute at most).
+    Run runUnderV4l2Layer(const QString& program, const QStringList& arguments = {});
 
   private:
     class Daemon;

@@ -1,5 +1,7 @@
 #include "VirtualClock.h"
 
+#include <algorithm>
+
 namespace pellora::test {
 
 namespace {
@@ -67,24 +69,7 @@ void VirtualClock::advance(double seconds) {
         std::lock_guard lock(mutex_);
         target = monotonic_ + (seconds > 0 ? seconds : 0.0);
     }
-    for (;;) {
-        Entry entry;
-        {
-            std::lock_guard lock(mutex_);
-            auto it = entries_.begin();
-            if (it == entries_.end() || it->first.first > target) {
-                break;
-            }
-            if (it->first.first > monotonic_) {
-                monotonic_ = it->first.first;
-            }
-            entry = std::move(it->second);
-            entries_.erase(it);
-        }
-        if (!entry.item->isCancelled()) {
-            CurrentQueue current(entry.queue);
-            entry.task();
-        }
+    while (runFirst([target](const Key& key, const Entry&) { return key.first <= target; })) {
     }
     std::lock_guard lock(mutex_);
     if (monotonic_ < target) {
@@ -93,26 +78,31 @@ void VirtualClock::advance(double seconds) {
 }
 
 void VirtualClock::runQueueNow(ManualQueue* queue) {
-    for (;;) {
-        Entry entry;
-        {
-            std::lock_guard lock(mutex_);
-            auto it = entries_.begin();
-            while (it != entries_.end() &&
-                   (it->second.queue != queue || it->first.first > monotonic_)) {
-                ++it;
-            }
-            if (it == entries_.end()) {
-                return;
-            }
-            entry = std::move(it->second);
-            entries_.erase(it);
-        }
-        if (!entry.item->isCancelled()) {
-            CurrentQueue current(entry.queue);
-            entry.task();
-        }
+    while (runFirst([this, queue](const Key& key, const Entry& entry) {
+        return entry.queue == queue && key.first <= monotonic_;
+    })) {
     }
+}
+
+bool VirtualClock::runFirst(const std::function<bool(const Key&, const Entry&)>& eligible) {
+    Entry entry;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = std::find_if(entries_.begin(), entries_.end(),
+                               [&](const auto& kv) { return eligible(kv.first, kv.second); });
+        if (it == entries_.end()) {
+            return false;
+        }
+        // Time moves to the item, never back: an item taken early runs at the present.
+        monotonic_ = std::max(monotonic_, it->first.first);
+        entry = std::move(it->second);
+        entries_.erase(it);
+    }
+    if (!entry.item->isCancelled()) {
+        CurrentQueue current(entry.queue);
+        entry.task();
+    }
+    return true;
 }
 
 ManualQueue::ManualQueue(VirtualClock& clock, std::string label, bool isMain)

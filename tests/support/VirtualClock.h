@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -53,6 +54,8 @@ class VirtualClock final : public Clock {
     void schedule(ManualQueue* queue, double delay, WorkItemPtr item, Queue::Task task);
     void forget(ManualQueue* queue);
     void runQueueNow(ManualQueue* queue);
+    // Runs the first item in due order that `eligible` accepts; false when there is none.
+    bool runFirst(const std::function<bool(const Key&, const Entry&)>& eligible);
 
     mutable std::recursive_mutex mutex_;
     double monotonic_ = 1000.0;
