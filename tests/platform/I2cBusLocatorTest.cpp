@@ -1,8 +1,9 @@
+#include "platform/linux/I2cBusLocator.h"
+
 #include <gtest/gtest.h>
 
 #include "EdidBuilder.h"
 #include "TempDir.h"
-#include "platform/linux/I2cBusLocator.h"
 
 namespace pellora::test {
 namespace {
@@ -12,6 +13,7 @@ struct FakeSysfs {
     std::filesystem::path connector = dir / "drm" / "card1-DP-1";
     std::filesystem::path i2c = dir / "i2c-dev";
     std::vector<std::uint8_t> edid = makeEdid("DEL", 0xA0C5, 77, "DELL");
+    std::vector<int> asked;  // buses whose EDID was read
 
     FakeSysfs() {
         writeFile(connector / "edid", std::string(edid.begin(), edid.end()));
@@ -19,65 +21,64 @@ struct FakeSysfs {
             std::filesystem::create_directories(i2c / ("i2c-" + std::to_string(n)));
         }
     }
+    // Bus 3 holds another monitor, bus 7 this one.
+    std::optional<I2cBusLocator::Found> locate() {
+        return I2cBusLocator(i2c,
+                             [this](int bus) -> std::optional<std::vector<std::uint8_t>> {
+                                 asked.push_back(bus);
+                                 if (bus == 3) {
+                                     return makeEdid("GSM", 1, 2, "LG");
+                                 }
+                                 return bus == 7 ? std::optional(edid) : std::nullopt;
+                             })
+            .busFor(connector);
+    }
 };
 
-TEST(I2cBusLocator, DdcLinkComesFirst) {
+TEST(I2cBusLocator, DdcLinkThenDpAuxAdapterThenEdidMatch) {
     FakeSysfs fs;
-    std::filesystem::create_symlink("../../i2c-dev/i2c-7", fs.connector / "ddc");
-    std::filesystem::create_directories(fs.connector / "i2c-12");
-    I2cBusLocator locator(fs.i2c, [](int) { return std::nullopt; });
-    auto found = locator.busFor(fs.connector);
-    ASSERT_TRUE(found);
-    EXPECT_EQ(found->bus, 7);
-    EXPECT_EQ(found->how, "ddc link");
-}
-
-TEST(I2cBusLocator, DpAuxAdapterBeneathTheConnector) {
-    FakeSysfs fs;
-    std::filesystem::create_directories(fs.connector / "i2c-12");
-    std::filesystem::create_directories(fs.connector / "drm_dp_aux0");
-    auto found = I2cBusLocator(fs.i2c, [](int) { return std::nullopt; }).busFor(fs.connector);
-    ASSERT_TRUE(found);
-    EXPECT_EQ(found->bus, 12);
-    EXPECT_EQ(found->how, "DP-AUX adapter");
-}
-
-TEST(I2cBusLocator, EdidMatchAcrossBusesOtherwise) {
-    FakeSysfs fs;
-    std::vector<int> asked;
-    auto other = makeEdid("GSM", 1, 2, "LG");
-    I2cBusLocator locator(fs.i2c, [&](int bus) -> std::optional<std::vector<std::uint8_t>> {
-        asked.push_back(bus);
-        if (bus == 3) {
-            return other;
-        }
-        if (bus == 7) {
-            return fs.edid;
-        }
-        return std::nullopt;
-    });
-    auto found = locator.busFor(fs.connector);
+    auto found = fs.locate();
     ASSERT_TRUE(found);
     EXPECT_EQ(found->bus, 7);
     EXPECT_EQ(found->how, "EDID match");
-    EXPECT_EQ(asked, (std::vector<int>{0, 3, 7}));
+    EXPECT_EQ(fs.asked, (std::vector<int>{0, 3, 7}));
+
+    std::filesystem::create_directories(fs.connector / "i2c-12");
+    std::filesystem::create_directories(fs.connector / "drm_dp_aux0");
+    found = fs.locate();
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->bus, 12);
+    EXPECT_EQ(found->how, "DP-AUX adapter");
+
+    std::filesystem::create_symlink("../../i2c-dev/i2c-3", fs.connector / "ddc");
+    found = fs.locate();
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->bus, 3);
+    EXPECT_EQ(found->how, "ddc link");
 }
 
 TEST(I2cBusLocator, NoBusWhenNothingMatchesOrTheConnectorHasNoEdid) {
     FakeSysfs fs;
-    I2cBusLocator locator(fs.i2c, [](int) { return std::nullopt; });
-    EXPECT_FALSE(locator.busFor(fs.connector));
+    fs.edid = makeEdid("DEL", 0xA0C5, 78, "DELL");  // bus 7 now holds a sibling monitor
+    EXPECT_FALSE(fs.locate());
     std::filesystem::remove(fs.connector / "edid");
-    EXPECT_FALSE(I2cBusLocator(fs.i2c, [&](int) { return fs.edid; }).busFor(fs.connector));
+    fs.asked.clear();
+    EXPECT_FALSE(fs.locate());
+    EXPECT_TRUE(fs.asked.empty());
 }
 
 TEST(I2cBusLocator, BusNumbersParseStrictly) {
-    EXPECT_EQ(I2cBusLocator::busNumber("i2c-0"), 0);
-    EXPECT_EQ(I2cBusLocator::busNumber("i2c-15"), 15);
-    EXPECT_EQ(I2cBusLocator::busNumber("i2c-"), std::nullopt);
-    EXPECT_EQ(I2cBusLocator::busNumber("i2c-3x"), std::nullopt);
-    EXPECT_EQ(I2cBusLocator::busNumber("i2c--1"), std::nullopt);
-    EXPECT_EQ(I2cBusLocator::busNumber("drm_dp_aux0"), std::nullopt);
+    const std::pair<const char*, std::optional<int>> cases[] = {{"i2c-0", 0},
+                                                                {"i2c-15", 15},
+                                                                {"i2c-", std::nullopt},
+                                                                {"i2c-3x", std::nullopt},
+                                                                {"i2c--1", std::nullopt},
+                                                                {"i2c-+1", std::nullopt},
+                                                                {"drm_dp_aux0", std::nullopt},
+                                                                {"i2c-99999999999", std::nullopt}};
+    for (const auto& [name, bus] : cases) {
+        EXPECT_EQ(I2cBusLocator::busNumber(name), bus) << name;
+    }
 }
 
 }  // namespace

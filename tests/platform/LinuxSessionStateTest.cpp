@@ -1,155 +1,123 @@
+#include "platform/linux/LinuxSessionState.h"
+
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDBusMessage>
-#include <QDBusObjectPath>
 #include <QElapsedTimer>
-#include <QVariant>
 
 #include "PrivateDBus.h"
 #include "QtTestApp.h"
 #include "VirtualClock.h"
-#include "platform/linux/LinuxSessionState.h"
 
 namespace pellora::test {
 namespace {
 
 const QString kMock = "org.freedesktop.DBus.Mock";
-
-QCoreApplication& app() {
-    return qtApp();
-}
-
-bool callMock(QDBusConnection& bus, const QString& service, const QString& path,
-              const QString& interface, const QString& method, const QVariantList& args) {
-    auto message = QDBusMessage::createMethodCall(service, path, interface, method);
-    message.setArguments(args);
-    auto reply = bus.call(message, QDBus::Block, 5000);
-    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
-    return reply.type() == QDBusMessage::ReplyMessage;
-}
-
-// Runs the event loop until `done` or half a second has passed.
-template <typename F>
-bool spinUntil(F done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < 500) {
-        app().processEvents(QEventLoop::AllEvents, 20);
-    }
-    return done();
-}
+const QString kLogind = "org.freedesktop.login1";
+const QString kSession = "/org/freedesktop/login1/session/c7";
+const QString kScreenSaver = "org.freedesktop.ScreenSaver";
+const QString kScreenSaverPath = "/org/freedesktop/ScreenSaver";
 
 struct SessionBuses : ::testing::Test {
     void SetUp() override {
-        app();
+        qtApp();
         ASSERT_TRUE(system.ok() && session.ok()) << "dbus-daemon could not be started";
     }
+
+    bool call(PrivateDBus& bus, const QString& service, const QString& path,
+              const QString& interface, const QString& method, const QVariantList& args) {
+        auto message = QDBusMessage::createMethodCall(service, path, interface, method);
+        message.setArguments(args);
+        auto reply = bus.connect("control").call(message, QDBus::Block, 5000);
+        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        return reply.type() == QDBusMessage::ReplyMessage;
+    }
+    // logind with session c7 on the system bus.
+    bool startLogind() {
+        return system.startMock({"--system", "--template", "logind"}, kLogind) &&
+               call(system, kLogind, "/org/freedesktop/login1", kMock, "AddSession",
+                    {QString("c7"), QString("seat0"), uint(1000), QString("desk"), true});
+    }
+    // A mocked session service whose `method` returns `value` of D-Bus type `signature`.
+    bool startSessionService(const QString& service, const QString& path, const QString& method,
+                             const QString& signature, const QString& value) {
+        return session.startMock({service, path, service}, service) &&
+               call(session, service, path, kMock, "AddMethod",
+                    {service, method, QString(""), signature, "ret = " + value});
+    }
+    std::unique_ptr<LinuxSessionState> makeState() {
+        return std::make_unique<LinuxSessionState>(clock, system.connect("system"),
+                                                   session.connect("session"), "c7");
+    }
+    // Runs the event loop until `count` notices came or half a second has passed.
+    bool noticesReach(std::size_t count) {
+        QElapsedTimer timer;
+        timer.start();
+        while (notices.size() < count && timer.elapsed() < 500) {
+            qtApp().processEvents(QEventLoop::AllEvents, 20);
+        }
+        return notices.size() == count;
+    }
+
     PrivateDBus system;
     PrivateDBus session;
-    VirtualClock clock{1718960400.0};
+    VirtualClock clock;
+    std::vector<bool> notices;
 };
 
 TEST_F(SessionBuses, LogindLockedHintGivesStateAndNotices) {
-    ASSERT_TRUE(system.startMock({"--system", "--template", "logind"}, "org.freedesktop.login1"));
-    auto bus = system.connect("control");
-    ASSERT_TRUE(callMock(bus, "org.freedesktop.login1", "/org/freedesktop/login1", kMock,
-                         "AddSession",
-                         {QString("c7"), QString("seat0"), uint(1000), QString("desk"), true}));
-
-    LinuxSessionState state(clock, system.connect("system"), session.connect("session"), "c7");
-    EXPECT_FALSE(state.isScreenLocked());
-    std::vector<bool> notices;
-    state.setLockHandler([&](bool locked) { notices.push_back(locked); });
-
-    const QString sessionPath = "/org/freedesktop/login1/session/c7";
-    ASSERT_TRUE(callMock(bus, "org.freedesktop.login1", sessionPath,
-                         "org.freedesktop.login1.Session", "SetLockedHint", {true}));
-    ASSERT_TRUE(spinUntil([&] { return notices.size() == 1; }));
-    EXPECT_TRUE(notices[0]);
-    EXPECT_TRUE(state.isScreenLocked());
-
-    ASSERT_TRUE(callMock(bus, "org.freedesktop.login1", sessionPath,
-                         "org.freedesktop.login1.Session", "SetLockedHint", {false}));
-    ASSERT_TRUE(spinUntil([&] { return notices.size() == 2; }));
-    EXPECT_FALSE(notices[1]);
-    EXPECT_FALSE(state.isScreenLocked());
+    ASSERT_TRUE(startLogind());
+    auto state = makeState();
+    EXPECT_FALSE(state->isScreenLocked());
+    state->setLockHandler([&](bool locked) { notices.push_back(locked); });
+    for (bool locked : {true, false}) {
+        ASSERT_TRUE(
+            call(system, kLogind, kSession, kLogind + ".Session", "SetLockedHint", {locked}));
+        ASSERT_TRUE(noticesReach(locked ? 1 : 2));
+        EXPECT_EQ(notices.back(), locked);
+        EXPECT_EQ(state->isScreenLocked(), locked);
+    }
 }
 
 TEST_F(SessionBuses, ScreenSaverActiveChangedStandsInWithoutLogind) {
-    ASSERT_TRUE(session.startMock({"org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
-                                   "org.freedesktop.ScreenSaver"},
-                                  "org.freedesktop.ScreenSaver"));
-    auto bus = session.connect("control");
-    ASSERT_TRUE(callMock(bus, "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", kMock,
-                         "AddMethod",
-                         {QString("org.freedesktop.ScreenSaver"), QString("GetActive"), QString(""),
-                          QString("b"), QString("ret = True")}));
-
-    LinuxSessionState state(clock, system.connect("system"), session.connect("session"), "c7");
-    EXPECT_TRUE(state.isScreenLocked());
-    std::vector<bool> notices;
-    state.setLockHandler([&](bool locked) { notices.push_back(locked); });
-    ASSERT_TRUE(callMock(bus, "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", kMock,
-                         "EmitSignal",
-                         {QString("org.freedesktop.ScreenSaver"), QString("ActiveChanged"),
-                          QString("b"), QVariantList{false}}));
-    ASSERT_TRUE(spinUntil([&] { return notices.size() == 1; }));
+    ASSERT_TRUE(startSessionService(kScreenSaver, kScreenSaverPath, "GetActive", "b", "True"));
+    auto state = makeState();
+    EXPECT_TRUE(state->isScreenLocked());
+    state->setLockHandler([&](bool locked) { notices.push_back(locked); });
+    ASSERT_TRUE(call(session, kScreenSaver, kScreenSaverPath, kMock, "EmitSignal",
+                     {kScreenSaver, QString("ActiveChanged"), QString("b"), QVariantList{false}}));
+    ASSERT_TRUE(noticesReach(1));
     EXPECT_FALSE(notices[0]);
 }
 
-TEST_F(SessionBuses, NothingAnsweringMeansUnlockedAndNoIdleTime) {
-    LinuxSessionState state(clock, system.connect("system"), session.connect("session"), "c7");
-    EXPECT_FALSE(state.isScreenLocked());
-    EXPECT_EQ(state.idleSeconds(), std::nullopt);
-    EXPECT_EQ(state.idleSource(), "");
-}
-
 TEST_F(SessionBuses, IdleTimeComesFromTheFirstSourceThatAnswers) {
-    ASSERT_TRUE(system.startMock({"--system", "--template", "logind"}, "org.freedesktop.login1"));
-    auto systemControl = system.connect("control");
-    ASSERT_TRUE(callMock(systemControl, "org.freedesktop.login1", "/org/freedesktop/login1", kMock,
-                         "AddSession",
-                         {QString("c7"), QString("seat0"), uint(1000), QString("desk"), true}));
-    LinuxSessionState state(clock, system.connect("system"), session.connect("session"), "c7");
+    auto state = makeState();
+    EXPECT_FALSE(state->isScreenLocked());  // nothing answers: unlocked, no idle time
+    EXPECT_EQ(state->idleSeconds(), std::nullopt);
+    EXPECT_EQ(state->idleSource(), "");
 
-    // logind alone: not idle.
-    EXPECT_EQ(state.idleSeconds(), 0.0);
-    EXPECT_EQ(state.idleSource(), "logind");
-    // logind saying idle since 120 s ago.
-    const QString sessionPath = "/org/freedesktop/login1/session/c7";
-    ASSERT_TRUE(callMock(
-        systemControl, "org.freedesktop.login1", sessionPath, kMock, "UpdateProperties",
-        {QString("org.freedesktop.login1.Session"),
-         QVariantMap{
-             {"IdleHint", true},
-             {"IdleSinceHint", QVariant::fromValue(qulonglong((clock.now() - 120) * 1e6))}}}));
-    ASSERT_TRUE(state.idleSeconds().has_value());
-    EXPECT_NEAR(*state.idleSeconds(), 120.0, 0.01);
+    ASSERT_TRUE(startLogind());
+    EXPECT_EQ(state->idleSeconds(), 0.0);  // logind alone: not idle
+    EXPECT_EQ(state->idleSource(), "logind");
+    ASSERT_TRUE(call(system, kLogind, kSession, kMock, "UpdateProperties",
+                     {kLogind + ".Session",
+                      QVariantMap{{"IdleHint", true},
+                                  {"IdleSinceHint",
+                                   QVariant::fromValue(qulonglong((clock.now() - 120) * 1e6))}}}));
+    EXPECT_NEAR(state->idleSeconds().value_or(-1), 120.0, 0.01);
 
     // The freedesktop screen saver comes before logind.
-    ASSERT_TRUE(session.startMock({"org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
-                                   "org.freedesktop.ScreenSaver"},
-                                  "org.freedesktop.ScreenSaver"));
-    auto sessionControl = session.connect("control");
-    ASSERT_TRUE(callMock(sessionControl, "org.freedesktop.ScreenSaver",
-                         "/org/freedesktop/ScreenSaver", kMock, "AddMethod",
-                         {QString("org.freedesktop.ScreenSaver"), QString("GetSessionIdleTime"),
-                          QString(""), QString("u"), QString("ret = 42")}));
-    EXPECT_EQ(state.idleSeconds(), 42.0);
-    EXPECT_EQ(state.idleSource(), "screensaver");
+    ASSERT_TRUE(
+        startSessionService(kScreenSaver, kScreenSaverPath, "GetSessionIdleTime", "u", "42"));
+    EXPECT_EQ(state->idleSeconds(), 42.0);
+    EXPECT_EQ(state->idleSource(), "screensaver");
 
     // Mutter's idle monitor comes first of all, and counts in milliseconds.
-    ASSERT_TRUE(
-        session.startMock({"org.gnome.Mutter.IdleMonitor", "/org/gnome/Mutter/IdleMonitor/Core",
-                           "org.gnome.Mutter.IdleMonitor"},
-                          "org.gnome.Mutter.IdleMonitor"));
-    ASSERT_TRUE(callMock(sessionControl, "org.gnome.Mutter.IdleMonitor",
-                         "/org/gnome/Mutter/IdleMonitor/Core", kMock, "AddMethod",
-                         {QString("org.gnome.Mutter.IdleMonitor"), QString("GetIdletime"),
-                          QString(""), QString("t"), QString("ret = 1500")}));
-    EXPECT_EQ(state.idleSeconds(), 1.5);
-    EXPECT_EQ(state.idleSource(), "mutter");
+    ASSERT_TRUE(startSessionService("org.gnome.Mutter.IdleMonitor",
+                                    "/org/gnome/Mutter/IdleMonitor/Core", "GetIdletime", "t",
+                                    "1500"));
+    EXPECT_EQ(state->idleSeconds(), 1.5);
+    EXPECT_EQ(state->idleSource(), "mutter");
 }
 
 }  // namespace

@@ -1,17 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-
-#include <QElapsedTimer>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <future>
-#include <mutex>
 #include <thread>
 #include <vector>
-#include "QtTestApp.h"
 
+#include "QtTestApp.h"
 #include "platform/QtMainQueue.h"
 #include "platform/RepeatingTimer.h"
 #include "platform/SerialQueue.h"
@@ -22,52 +19,28 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Waits (really) for a condition. It holds within milliseconds; the limit only bounds a
-// failing run on a loaded machine.
-template <typename F>
-bool eventually(F condition, std::chrono::milliseconds limit = 5s) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return condition();
+// Waits for `future`; the limit only bounds a failing run on a loaded machine.
+bool arrives(std::future<void> future) {
+    return future.wait_for(10s) == std::future_status::ready;
 }
 
-TEST(SerialQueue, RunsOneItemAtATimeInCallOrder) {
+TEST(SerialQueue, RunsOneItemAtATimeKeepingEachPostersOrder) {
     SystemClock clock;
     SerialQueue queue("pellora.test", clock);
     std::atomic<int> running{0};
     std::atomic<bool> overlapped{false};
-    std::vector<int> order;
-    for (int i = 0; i < 2000; ++i) {
-        queue.post([&, i] {
-            if (running.fetch_add(1) != 0) {
-                overlapped = true;
-            }
-            order.push_back(i);
-            running.fetch_sub(1);
-        });
-    }
-    queue.sync([] {});
-    EXPECT_FALSE(overlapped);
-    ASSERT_EQ(order.size(), 2000u);
-    for (int i = 0; i < 2000; ++i) {
-        ASSERT_EQ(order[i], i);
-    }
-}
-
-TEST(SerialQueue, KeepsEachThreadsOrderWhenManyThreadsPost) {
-    SystemClock clock;
-    SerialQueue queue("pellora.test", clock);
+    std::atomic<bool> offQueue{false};
     std::vector<std::pair<int, int>> seen;
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < 500; ++i) {
-                queue.post([&, t, i] { seen.emplace_back(t, i); });
+                queue.post([&, t, i] {
+                    overlapped = overlapped || running.fetch_add(1) != 0;
+                    offQueue = offQueue || !queue.isCurrent();
+                    seen.emplace_back(t, i);
+                    running.fetch_sub(1);
+                });
             }
         });
     }
@@ -75,74 +48,91 @@ TEST(SerialQueue, KeepsEachThreadsOrderWhenManyThreadsPost) {
         thread.join();
     }
     queue.sync([] {});
+    EXPECT_FALSE(overlapped);
+    EXPECT_FALSE(offQueue);
+    EXPECT_FALSE(queue.isCurrent());
     ASSERT_EQ(seen.size(), 2000u);
     int next[4] = {0, 0, 0, 0};
     for (auto [t, i] : seen) {
-        ASSERT_EQ(i, next[t]) << "thread " << t;
-        ++next[t];
+        ASSERT_EQ(i, next[t]++) << "thread " << t;
     }
 }
 
 TEST(SerialQueue, DelayedWorkRunsInDueOrderAndCancelledWorkNever) {
     SystemClock clock;
     SerialQueue queue("pellora.test", clock);
-    std::mutex mutex;
-    std::vector<int> order;
-    auto record = [&](int v) {
-        std::lock_guard lock(mutex);
-        order.push_back(v);
-    };
+    std::vector<int> order;  // touched only on the queue
     // The queue is held until the cancel is made, so a slow test thread cannot let the
     // cancelled item fall due first.
     std::promise<void> cancelMade;
-    queue.post([&] { record(1); });
+    std::promise<void> last;
+    queue.post([&] { order.push_back(1); });
     queue.post([done = cancelMade.get_future().share()] { done.wait(); });
-    queue.postAfter(0.06, [&] { record(3); });
-    auto cancelled = queue.postAfter(0.02, [&] { record(99); });
-    queue.postAfter(0.03, [&] { record(2); });
+    queue.postAfter(0.06, [&] {
+        order.push_back(3);
+        last.set_value();
+    });
+    auto cancelled = queue.postAfter(0.02, [&] { order.push_back(99); });
+    queue.postAfter(0.03, [&] { order.push_back(2); });
     cancelled->cancel();
     cancelMade.set_value();
-    ASSERT_TRUE(eventually([&] {
-        std::lock_guard lock(mutex);
-        return order.size() == 3;
-    }));
-    std::this_thread::sleep_for(30ms);
-    std::lock_guard lock(mutex);
-    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    // Had the cancelled item run, it would have run before the last one.
+    ASSERT_TRUE(arrives(last.get_future()));
+    queue.sync([&] { EXPECT_EQ(order, (std::vector<int>{1, 2, 3})); });
 }
 
-TEST(SerialQueue, TimeScaleShortensDelays) {
-    SystemClock clock(1000.0);
-    SerialQueue queue("pellora.test", clock);
-    std::promise<void> done;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    queue.postAfter(60.0, [&] { done.set_value(); });  // a minute of clock time: 60 ms real
-    ASSERT_EQ(done.get_future().wait_for(2s), std::future_status::ready);
-    EXPECT_GE(elapsed.elapsed(), 55);
-}
-
-TEST(SerialQueue, IsCurrentOnlyOnItsOwnThread) {
+TEST(SerialQueue, DestroyingRunsWhatIsPostedAndDropsWhatIsNotDue) {
     SystemClock clock;
-    SerialQueue queue("pellora.test", clock);
-    bool inside = false;
-    queue.sync([&] { inside = queue.isCurrent(); });
-    EXPECT_TRUE(inside);
-    EXPECT_FALSE(queue.isCurrent());
+    std::atomic<int> ran{0};
+    std::atomic<bool> delayedRan{false};
+    {
+        SerialQueue queue("pellora.test", clock);
+        for (int i = 0; i < 100; ++i) {
+            queue.post([&] { ++ran; });
+        }
+        queue.postAfter(3600, [&] { delayedRan = true; });
+    }
+    EXPECT_EQ(ran, 100);
+    EXPECT_FALSE(delayedRan);
+}
+
+TEST(SystemClock, TimeScaleShortensRealDurations) {
+    using std::chrono::nanoseconds;
+    EXPECT_EQ(SystemClock(1.0).realDuration(1.5), nanoseconds(1'500'000'000));
+    EXPECT_EQ(SystemClock(60.0).realDuration(60), nanoseconds(1'000'000'000));
+    EXPECT_EQ(SystemClock(60.0).realDuration(-5), nanoseconds(0));
+    EXPECT_EQ(SystemClock(0.0).timeScale(), 1.0);  // no scale stops or reverses time
+    EXPECT_EQ(SystemClock(1.0).realDuration(1e300), nanoseconds(1'000'000'000'000'000'000));
+
+    // An hour of clock time passes in 100 ms at this scale; unscaled the wait would fail.
+    SystemClock fast(36000.0);
+    SerialQueue queue("pellora.test", fast);
+    std::promise<void> done;
+    queue.postAfter(3600, [&] { done.set_value(); });
+    EXPECT_TRUE(arrives(done.get_future()));
 }
 
 TEST(SerialQueue, RepeatingTimerTicksAndStopsWhenDestroyed) {
-    SystemClock clock(100.0);
+    SystemClock clock(100.0);  // a clock second is 10 ms
     SerialQueue queue("pellora.test", clock);
-    std::atomic<int> ticks{0};
-    {
-        RepeatingTimer timer(queue, 1.0, [&] { ++ticks; });  // every 10 ms real
-        ASSERT_TRUE(eventually([&] { return ticks >= 3; }));
-    }
-    queue.sync([] {});
-    int after = ticks;
-    std::this_thread::sleep_for(40ms);
-    EXPECT_EQ(ticks, after);
+    int ticks = 0;  // touched only on the queue
+    std::promise<void> third;
+    auto timer = std::make_unique<RepeatingTimer>(queue, 1.0, [&] {
+        if (++ticks == 3) {
+            third.set_value();
+        }
+    });
+    ASSERT_TRUE(arrives(third.get_future()));
+    int atStop = 0;
+    queue.sync([&] {
+        timer.reset();
+        atStop = ticks;
+    });
+    // A tick left standing would fall due before this.
+    std::promise<void> later;
+    queue.postAfter(3.0, [&] { later.set_value(); });
+    ASSERT_TRUE(arrives(later.get_future()));
+    queue.sync([&] { EXPECT_EQ(ticks, atStop); });
 }
 
 TEST(QtMainQueue, RunsPostedAndDelayedWorkOnTheEventLoopThread) {
@@ -150,18 +140,14 @@ TEST(QtMainQueue, RunsPostedAndDelayedWorkOnTheEventLoopThread) {
     SystemClock clock;
     QtMainQueue main(clock);
     SerialQueue worker("pellora.test", clock);
-
     std::vector<std::string> order;
     std::atomic<bool> allOnMain{true};
     auto record = [&](std::string what) {
-        if (!main.isCurrent()) {
-            allOnMain = false;
-        }
+        allOnMain = allOnMain && main.isCurrent();
         order.push_back(std::move(what));
     };
     main.post([&] { record("posted"); });
-    auto cancelled = main.postAfter(0.01, [&] { record("cancelled"); });
-    cancelled->cancel();
+    main.postAfter(0.01, [&] { record("cancelled"); })->cancel();
     main.postAfter(0.04, [&] {
         record("delayed");
         app.quit();
@@ -169,9 +155,9 @@ TEST(QtMainQueue, RunsPostedAndDelayedWorkOnTheEventLoopThread) {
     // Posting from another thread lands on the main thread too.
     worker.post([&] { main.post([&] { record("from worker"); }); });
     worker.sync([] {});
-    // The worker can wait for the main queue while the loop runs.
+    // Another thread can wait for the main queue while the loop runs.
     std::thread waiter([&] { main.sync([&] { record("sync"); }); });
-    QTimer::singleShot(10000, &app, &QCoreApplication::quit);  // safety net
+    QTimer::singleShot(10000, &app, &QCoreApplication::quit);  // a bound for a run gone wrong
     app.exec();
     waiter.join();
     EXPECT_TRUE(allOnMain);
@@ -188,17 +174,13 @@ TEST(QtMainQueue, ReleasesATaskPostedFromAnotherThreadOnTheMainThread) {
     QCoreApplication& app = test::qtApp();
     SystemClock clock;
     QtMainQueue main(clock);
+    std::atomic<int> offMain{0};
     struct Witness {
         Witness(QtMainQueue& queue, std::atomic<int>& counter) : main(queue), offMain(counter) {}
+        ~Witness() { offMain += main.isCurrent() ? 0 : 1; }
         QtMainQueue& main;
         std::atomic<int>& offMain;
-        ~Witness() {
-            if (!main.isCurrent()) {
-                ++offMain;
-            }
-        }
     };
-    std::atomic<int> offMain{0};
     std::atomic<int> ran{0};
     std::atomic<bool> looping{false};
     constexpr int kPosts = 2000;
@@ -214,7 +196,7 @@ TEST(QtMainQueue, ReleasesATaskPostedFromAnotherThreadOnTheMainThread) {
         }
         main.post([&app] { app.quit(); });
     });
-    QTimer::singleShot(10000, &app, &QCoreApplication::quit);  // safety net
+    QTimer::singleShot(10000, &app, &QCoreApplication::quit);  // a bound for a run gone wrong
     app.exec();
     poster.join();
     EXPECT_EQ(ran, kPosts);
