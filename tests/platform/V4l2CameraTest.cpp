@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <turbojpeg.h>
-#include <unistd.h>
 
 #include <condition_variable>
 #include <deque>
@@ -33,14 +31,9 @@ class Rig {
     OpenError openResult = OpenError::none;
 
     void push(Step step, int times = 1) {
-        {
-            std::lock_guard lock(mutex_);
-            for (int i = 0; i < times; ++i) {
-                steps_.push_back(step);
-            }
-        }
-        const std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(wake_.get(), &one, sizeof one);
+        std::lock_guard lock(mutex_);
+        steps_.insert(steps_.end(), std::size_t(times), step);
+        changed_.notify_all();
     }
     // Waits (a bounded real time) until the capture thread has taken every step and waits for
     // the next, so whatever it posts for them is posted.
@@ -88,31 +81,29 @@ class Rig {
             rig_.open_ = open_ = true;
             return OpenError::none;
         }
-        std::optional<V4l2Frame> readFrame(int timeoutMs, int cancelFd) override {
+        // Takes the next step, else looks for the camera's cancel every millisecond.
+        std::optional<V4l2Frame> readFrame(int, int cancelFd) override {
+            std::unique_lock lock(rig_.mutex_);
             for (;;) {
-                {
-                    std::lock_guard lock(rig_.mutex_);
-                    rig_.readerWaiting_ = rig_.steps_.empty();
-                    rig_.changed_.notify_all();
-                    if (!rig_.steps_.empty()) {
-                        Step step = std::move(rig_.steps_.front());
-                        rig_.steps_.pop_front();
-                        if (auto* frame = std::get_if<V4l2Frame>(&step)) {
-                            failure_ = ReadFailure::none;
-                            return std::move(*frame);
-                        }
-                        failure_ = std::get<ReadFailure>(step);
-                        return std::nullopt;
+                rig_.readerWaiting_ = rig_.steps_.empty();
+                rig_.changed_.notify_all();
+                if (!rig_.steps_.empty()) {
+                    Step step = std::move(rig_.steps_.front());
+                    rig_.steps_.pop_front();
+                    failure_ = std::holds_alternative<V4l2Frame>(step)
+                                   ? ReadFailure::none
+                                   : std::get<ReadFailure>(step);
+                    if (auto* frame = std::get_if<V4l2Frame>(&step)) {
+                        return std::move(*frame);
                     }
-                }
-                pollfd fds[2] = {{cancelFd, POLLIN, 0}, {rig_.wake_.get(), POLLIN, 0}};
-                if (::poll(fds, 2, timeoutMs) == 0 || (fds[0].revents & POLLIN)) {
-                    failure_ =
-                        fds[0].revents & POLLIN ? ReadFailure::cancelled : ReadFailure::timedOut;
                     return std::nullopt;
                 }
-                std::uint64_t count;
-                [[maybe_unused]] ssize_t n = ::read(rig_.wake_.get(), &count, sizeof count);
+                pollfd cancel{cancelFd, POLLIN, 0};
+                if (::poll(&cancel, 1, 0) > 0) {
+                    failure_ = ReadFailure::cancelled;
+                    return std::nullopt;
+                }
+                rig_.changed_.wait_for(lock, std::chrono::milliseconds(1));
             }
         }
         ReadFailure lastReadFailure() const override { return failure_; }
@@ -145,7 +136,6 @@ class Rig {
     std::condition_variable changed_;
     std::deque<Step> steps_;
     bool readerWaiting_ = false;
-    UniqueFd wake_{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
     int opens_ = 0;
     int closes_ = 0;
     bool open_ = false;
