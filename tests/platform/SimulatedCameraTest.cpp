@@ -16,14 +16,14 @@ namespace {
 constexpr double kSolsticeMidnightUtc = 1718928000.0;
 
 struct Seen {
-    double at = 0;  // seconds after the start
-    bool hasImage = true;
-    bool hasLuma = true;
-    int width = 0;
-    int height = 0;
-    std::size_t bytesPerRow = 0;
-    double mean = 0;  // over every pixel inside the rows
-    bool paddingAll255 = true;
+    double at;  // seconds after the start
+    bool hasImage;
+    bool hasLuma;
+    int width;
+    int height;
+    std::size_t bytesPerRow;
+    double mean;         // over every pixel inside the rows
+    bool paddingAll255;  // and every byte past them
 };
 
 struct SimulatedCameraTest : ::testing::Test {
@@ -39,36 +39,21 @@ struct SimulatedCameraTest : ::testing::Test {
         ASSERT_EQ(camera->addInput(camera->devices().at(0)).status,
                   CameraInputResult::Status::added);
     }
-
-    void record(const CameraFrame& frame) {
+    void record(const CameraFrame& f) {
         EXPECT_TRUE(queue->isCurrent());
-        Seen s;
-        s.at = clock.monotonic() - startedAt;
-        s.hasImage = frame.hasImage;
-        s.hasLuma = frame.luma.data() != nullptr;
-        s.width = frame.width;
-        s.height = frame.height;
-        s.bytesPerRow = frame.bytesPerRow;
-        if (s.hasLuma && frame.width > 0 && frame.height > 0) {
-            double sum = 0;
-            for (int y = 0; y < frame.height; ++y) {
-                for (std::size_t x = 0; x < frame.bytesPerRow; ++x) {
-                    std::size_t at = static_cast<std::size_t>(y) * frame.bytesPerRow + x;
-                    if (at >= frame.luma.size()) {
-                        continue;
-                    }
-                    if (x < static_cast<std::size_t>(frame.width)) {
-                        sum += frame.luma[at];
-                    } else if (frame.luma[at] != 255) {
-                        s.paddingAll255 = false;
-                    }
-                }
+        double sum = 0;
+        bool padding = true;
+        for (std::size_t at = 0; at < f.luma.size() && f.bytesPerRow > 0; ++at) {
+            if (at % f.bytesPerRow < std::size_t(f.width)) {
+                sum += f.luma[at];
+            } else {
+                padding = padding && f.luma[at] == 255;
             }
-            s.mean = sum / (frame.width * frame.height);
         }
-        seen.push_back(s);
+        seen.push_back({clock.monotonic() - startedAt, f.hasImage, f.luma.data() != nullptr,
+                        f.width, f.height, f.bytesPerRow,
+                        f.width * f.height > 0 ? sum / (f.width * f.height) : 0, padding});
     }
-
     void startNow() {
         startedAt = clock.monotonic();
         ASSERT_TRUE(camera->start());
@@ -282,29 +267,25 @@ TEST(RoomLightModel, DaylightLampAndNightFollowTheClock) {
     EXPECT_FALSE(room.lampOnAt(atUtc(23)));
 }
 
-TEST(RoomLightModel, CloudsDriftSmoothlyAndDifferBySeed) {
+TEST(RoomLightModel, CloudsDriftSmoothlyBetweenClearAndOvercastAndDifferBySeed) {
     RoomLight room;
     RoomLight other;
     other.seed = 7;
     double lowest = 1, highest = 0, largestStep = 0, differences = 0;
-    double previous = room.cloudinessAt(kSolsticeMidnightUtc);
     for (int minute = 1; minute < 7 * 24 * 60; ++minute) {
         double t = kSolsticeMidnightUtc + minute * 60.0;
         double c = room.cloudinessAt(t);
-        ASSERT_GE(c, 0.0);
-        ASSERT_LE(c, 1.0);
         lowest = std::min(lowest, c);
         highest = std::max(highest, c);
-        largestStep = std::max(largestStep, std::abs(c - previous));
+        largestStep = std::max(largestStep, std::abs(c - room.cloudinessAt(t - 60)));
         differences += std::abs(c - other.cloudinessAt(t));
-        previous = c;
     }
+    EXPECT_GE(lowest, 0.0);
     EXPECT_LT(lowest, 0.2);
     EXPECT_GT(highest, 0.8);
+    EXPECT_LE(highest, 1.0);
     EXPECT_LT(largestStep, 0.05);  // a minute never jumps from clear to overcast
     EXPECT_GT(differences, 100.0);
-    EXPECT_EQ(room.cloudinessAt(kSolsticeMidnightUtc + 1234.5),
-              room.cloudinessAt(kSolsticeMidnightUtc + 1234.5));
 }
 
 }  // namespace
