@@ -107,10 +107,11 @@ TEST(DrmDisplayList, HostileConnectorNamesAreNoConnectorsAndNoCrash) {
 TEST(DrmDisplayList, AFifoInPlaceOfAnAttributeIsRefusedWithoutWaiting) {
     FakeDrm drm;
     drm.connector("card0-DP-1", "connected", "enabled");
-    std::filesystem::remove(drm.dir / "card0-DP-1" / "edid");
+    std::error_code error;
+    std::filesystem::remove(drm.dir / "card0-DP-1" / "edid", error);
     ASSERT_EQ(::mkfifo((drm.dir / "card0-DP-1" / "edid").c_str(), 0600), 0);
     drm.connector("card0-DP-2", "connected", "enabled");
-    std::filesystem::remove(drm.dir / "card0-DP-2" / "status");
+    std::filesystem::remove(drm.dir / "card0-DP-2" / "status", error);
     ASSERT_EQ(::mkfifo((drm.dir / "card0-DP-2" / "status").c_str(), 0600), 0);
     // No writer ever opens them: a blocking open would hang here.
     EXPECT_EQ(drm.ids(), (std::vector<std::string>{"card0-DP-1"}));

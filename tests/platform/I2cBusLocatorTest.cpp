@@ -14,11 +14,12 @@ struct FakeSysfs {
     std::filesystem::path i2c = dir / "i2c-dev";
     std::vector<std::uint8_t> edid = makeEdid("DEL", 0xA0C5, 77, "DELL");
     std::vector<int> asked;  // buses whose EDID was read
+    std::error_code error;   // of the set-up; a step that fails shows in what is found
 
     FakeSysfs() {
         writeFile(connector / "edid", std::string(edid.begin(), edid.end()));
         for (int n : {0, 3, 7, 12}) {
-            std::filesystem::create_directories(i2c / ("i2c-" + std::to_string(n)));
+            std::filesystem::create_directories(i2c / ("i2c-" + std::to_string(n)), error);
         }
     }
     // Bus 3 holds another monitor, bus 7 this one.
@@ -43,14 +44,14 @@ TEST(I2cBusLocator, DdcLinkThenDpAuxAdapterThenEdidMatch) {
     EXPECT_EQ(found->how, "EDID match");
     EXPECT_EQ(fs.asked, (std::vector<int>{0, 3, 7}));
 
-    std::filesystem::create_directories(fs.connector / "i2c-12");
-    std::filesystem::create_directories(fs.connector / "drm_dp_aux0");
+    std::filesystem::create_directories(fs.connector / "i2c-12", fs.error);
+    std::filesystem::create_directories(fs.connector / "drm_dp_aux0", fs.error);
     found = fs.locate();
     ASSERT_TRUE(found);
     EXPECT_EQ(found->bus, 12);
     EXPECT_EQ(found->how, "DP-AUX adapter");
 
-    std::filesystem::create_symlink("../../i2c-dev/i2c-3", fs.connector / "ddc");
+    std::filesystem::create_symlink("../../i2c-dev/i2c-3", fs.connector / "ddc", fs.error);
     found = fs.locate();
     ASSERT_TRUE(found);
     EXPECT_EQ(found->bus, 3);
@@ -61,7 +62,7 @@ TEST(I2cBusLocator, NoBusWhenNothingMatchesOrTheConnectorHasNoEdid) {
     FakeSysfs fs;
     fs.edid = makeEdid("DEL", 0xA0C5, 78, "DELL");  // bus 7 now holds a sibling monitor
     EXPECT_FALSE(fs.locate());
-    std::filesystem::remove(fs.connector / "edid");
+    std::filesystem::remove(fs.connector / "edid", fs.error);
     fs.asked.clear();
     EXPECT_FALSE(fs.locate());
     EXPECT_TRUE(fs.asked.empty());

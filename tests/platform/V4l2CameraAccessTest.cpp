@@ -49,7 +49,9 @@ TEST(V4l2Nodes, WhatIsNoCaptureDeviceIsRefusedWithoutWaiting) {
 TEST(V4l2CameraAccess, RefusedNodeIsDeniedWithAHint) {
     TempDir dev;
     writeFile(dev / "video0", "");
-    std::filesystem::permissions(dev / "video0", std::filesystem::perms::none);
+    std::error_code error;
+    std::filesystem::permissions(dev / "video0", std::filesystem::perms::none, error);
+    ASSERT_FALSE(error);
     AsOrdinaryUser::openWayTo(dev / "video0", dev.path());
     V4l2CameraAccess access(dev.path());
     AsOrdinaryUser user;  // root opens every node
