@@ -4,6 +4,8 @@
 
 #include <QDBusMessage>
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QStandardPaths>
 
 #include "PrivateDBus.h"
 #include "QtTestApp.h"
@@ -118,6 +120,33 @@ TEST_F(SessionBuses, IdleTimeComesFromTheFirstSourceThatAnswers) {
                                     "1500"));
     EXPECT_EQ(state->idleSeconds(), 1.5);
     EXPECT_EQ(state->idleSource(), "mutter");
+}
+
+// Xlib would end the process when the server goes away; the idle time just goes missing
+// until a server is back under the same name.
+TEST(LinuxSessionStateX11, ServerThatGoesAwayCostsOnlyTheAnswer) {
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty()) {
+        GTEST_SKIP() << "no Xvfb";
+    }
+    qtApp();
+    QProcess server;
+    auto startServer = [&](QStringList display) {
+        server.start("Xvfb", display + QStringList{"-displayfd", "1", "-nolisten", "tcp"});
+        server.waitForReadyRead(5000);
+        return QString::fromUtf8(server.readLine()).trimmed();
+    };
+    QString number = startServer({});
+    ASSERT_FALSE(number.isEmpty());
+    X11IdleTime x11(":" + number.toStdString());
+    EXPECT_GE(x11.idleSeconds().value_or(-1), 0.0);
+    server.terminate();
+    server.waitForFinished(5000);
+    EXPECT_EQ(x11.idleSeconds(), std::nullopt);
+    EXPECT_EQ(x11.idleSeconds(), std::nullopt);
+    ASSERT_EQ(startServer({":" + number}), number);
+    EXPECT_GE(x11.idleSeconds().value_or(-1), 0.0);
+    server.terminate();
+    server.waitForFinished(5000);
 }
 
 }  // namespace
