@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace pellora {
@@ -14,15 +15,22 @@ enum class CameraAuthorization {
     authorized = 3,
 };
 
+// Called on the main thread. Finding out may mean opening devices, so it happens elsewhere
+// and the answers come back on the main queue, never inline and never once this object is
+// gone.
 class CameraAccess {
   public:
     virtual ~CameraAccess() = default;
 
-    virtual CameraAuthorization authorizationStatus() = 0;
-    // Asks for access; `answer` runs once, on any thread, with whether it was granted.
+    // Looks at the permission afresh; `answer` runs once with what was found.
+    virtual void checkAuthorization(std::function<void(CameraAuthorization)> answer) = 0;
+    // What the last answered look found; nothing before one has answered.
+    virtual std::optional<CameraAuthorization> lastKnownStatus() const = 0;
+    // Asks for access; `answer` runs once with whether it was granted.
     virtual void requestAccess(std::function<void(bool granted)> answer) = 0;
-    // What the user can do about a refusal, in one sentence; empty when nothing is wrong.
-    virtual std::string repairHint() = 0;
+    // What the user can do about the refusal the last look found, in one sentence; empty
+    // when nothing is wrong.
+    virtual std::string repairHint() const = 0;
 };
 
 }  // namespace pellora

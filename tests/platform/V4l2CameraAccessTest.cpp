@@ -3,6 +3,7 @@
 
 #include "AsOrdinaryUser.h"
 #include "TempDir.h"
+#include "VirtualClock.h"
 #include "platform/linux/V4l2Camera.h"
 #include "platform/linux/V4l2CameraAccess.h"
 #include "platform/sim/SimulatedCameraAccess.h"
@@ -11,6 +12,24 @@ namespace pellora::test {
 namespace {
 
 using OpenError = V4l2FrameSource::OpenError;
+
+// A probe queue and the main queue on virtual time: answers must come on main, not inline.
+struct AccessQueues {
+    VirtualClock clock;
+    std::unique_ptr<ManualQueue> probe = clock.makeQueue("pellora.sensor");
+    std::unique_ptr<ManualQueue> main = clock.makeQueue("main", true);
+
+    std::optional<CameraAuthorization> check(CameraAccess& access) {
+        std::optional<CameraAuthorization> status;
+        access.checkAuthorization([&](CameraAuthorization found) {
+            EXPECT_TRUE(main->isCurrent() && !probe->isCurrent());
+            status = found;
+        });
+        EXPECT_EQ(status, std::nullopt) << "answered inline";
+        clock.runPending();
+        return status;
+    }
+};
 
 // Files, a FIFO and a missing node where capture devices would be: none is a camera, and
 // none may hold up the caller (nothing ever writes to the FIFO).
@@ -38,12 +57,17 @@ TEST(V4l2Nodes, WhatIsNoCaptureDeviceIsRefusedWithoutWaiting) {
     EXPECT_EQ(camera->defaultDevice(), std::nullopt);
 
     // With no camera at all there is nothing to refuse.
-    V4l2CameraAccess access(dev.path());
-    EXPECT_EQ(access.authorizationStatus(), CameraAuthorization::authorized);
-    EXPECT_EQ(access.repairHint(), "");
-    bool granted = false;
-    access.requestAccess([&](bool answer) { granted = answer; });
-    EXPECT_TRUE(granted);
+    AccessQueues queues;
+    auto access = V4l2CameraAccess::create(*queues.probe, *queues.main, dev.path());
+    EXPECT_EQ(access->lastKnownStatus(), std::nullopt);
+    EXPECT_EQ(queues.check(*access), CameraAuthorization::authorized);
+    EXPECT_EQ(access->lastKnownStatus(), CameraAuthorization::authorized);
+    EXPECT_EQ(access->repairHint(), "");
+    std::optional<bool> granted;
+    access->requestAccess([&](bool answer) { granted = answer; });
+    EXPECT_EQ(granted, std::nullopt);
+    queues.clock.runPending();
+    EXPECT_EQ(granted, true);
 }
 
 TEST(V4l2CameraAccess, RefusedNodeIsDeniedWithAHint) {
@@ -53,23 +77,44 @@ TEST(V4l2CameraAccess, RefusedNodeIsDeniedWithAHint) {
     std::filesystem::permissions(dev / "video0", std::filesystem::perms::none, error);
     ASSERT_FALSE(error);
     AsOrdinaryUser::openWayTo(dev / "video0", dev.path());
-    V4l2CameraAccess access(dev.path());
+    AccessQueues queues;
+    auto access = V4l2CameraAccess::create(*queues.probe, *queues.main, dev.path());
     AsOrdinaryUser user;  // root opens every node
     ASSERT_TRUE(user.ok());
     EXPECT_EQ(V4l2Capture::probe(dev / "video0"), OpenError::permissionDenied);
-    EXPECT_EQ(access.authorizationStatus(), CameraAuthorization::denied);
-    EXPECT_NE(access.repairHint().find("video group"), std::string::npos);
+    EXPECT_EQ(queues.check(*access), CameraAuthorization::denied);
+    EXPECT_EQ(access->lastKnownStatus(), CameraAuthorization::denied);
+    EXPECT_NE(access->repairHint().find((dev / "video0").string()), std::string::npos);
+    EXPECT_NE(access->repairHint().find("video group"), std::string::npos);
 }
 
-TEST(SimulatedCameraAccess, UndecidedRequestTakesTheConfiguredAnswer) {
-    SimulatedCameraAccess access;
-    access.setStatus(CameraAuthorization::notDetermined);
-    access.setAnswer(false);
-    bool granted = true;
-    access.requestAccess([&](bool g) { granted = g; });
-    EXPECT_FALSE(granted);
-    EXPECT_EQ(access.authorizationStatus(), CameraAuthorization::denied);
-    EXPECT_NE(access.repairHint(), "");
+// Answers that arrive once the service is gone reach nobody.
+TEST(V4l2CameraAccess, AnswersAfterTheServiceIsGoneDoNothing) {
+    TempDir dev;
+    AccessQueues queues;
+    auto access = V4l2CameraAccess::create(*queues.probe, *queues.main, dev.path());
+    int answers = 0;
+    access->checkAuthorization([&](CameraAuthorization) { ++answers; });
+    access->requestAccess([&](bool) { ++answers; });
+    queues.probe->sync([] {});  // the probe has looked; its answers wait on main
+    access.reset();
+    queues.clock.runPending();
+    EXPECT_EQ(answers, 0);
+}
+
+TEST(SimulatedCameraAccess, UndecidedRequestTakesTheConfiguredAnswerOnMain) {
+    AccessQueues queues;
+    auto access = SimulatedCameraAccess::create(*queues.main);
+    access->setStatus(CameraAuthorization::notDetermined);
+    EXPECT_EQ(queues.check(*access), CameraAuthorization::notDetermined);
+    access->setAnswer(false);
+    std::optional<bool> granted;
+    access->requestAccess([&](bool answer) { granted = answer; });
+    EXPECT_EQ(granted, std::nullopt);
+    queues.clock.runPending();
+    EXPECT_EQ(granted, false);
+    EXPECT_EQ(access->lastKnownStatus(), CameraAuthorization::denied);
+    EXPECT_NE(access->repairHint(), "");
 }
 
 }  // namespace

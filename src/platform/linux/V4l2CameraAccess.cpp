@@ -7,43 +7,78 @@
 
 namespace pellora {
 
-V4l2CameraAccess::V4l2CameraAccess(std::filesystem::path devDir) : devDir_(std::move(devDir)) {}
+namespace {
 
-CameraAuthorization V4l2CameraAccess::authorizationStatus() {
-    deniedNode_.clear();
+// More video nodes than any machine has; a /dev that lists more is not worth opening them all.
+constexpr std::size_t kMaxNodes = 64;
+
+}  // namespace
+
+V4l2CameraAccess::V4l2CameraAccess(Queue& probeQueue, Queue& mainQueue,
+                                   std::filesystem::path devDir)
+    : probe_(probeQueue), main_(mainQueue), devDir_(std::move(devDir)) {}
+
+std::shared_ptr<V4l2CameraAccess> V4l2CameraAccess::create(Queue& probeQueue, Queue& mainQueue,
+                                                           std::filesystem::path devDir) {
+    return std::shared_ptr<V4l2CameraAccess>(
+        new V4l2CameraAccess(probeQueue, mainQueue, std::move(devDir)));
+}
+
+V4l2CameraAccess::Finding V4l2CameraAccess::look(const std::filesystem::path& devDir) {
     std::vector<std::filesystem::path> nodes;
     std::error_code error;
-    for (std::filesystem::directory_iterator it(devDir_, error), end; !error && it != end;
-         it.increment(error)) {
+    for (std::filesystem::directory_iterator it(devDir, error), end;
+         !error && it != end && nodes.size() < kMaxNodes; it.increment(error)) {
         if (it->path().filename().string().rfind("video", 0) == 0) {
             nodes.push_back(it->path());
         }
     }
     std::sort(nodes.begin(), nodes.end());
-    bool refused = false;
+    Finding finding;
     for (const auto& node : nodes) {
         switch (V4l2Capture::probe(node)) {
             case V4l2Capture::OpenError::none:
             case V4l2Capture::OpenError::busy:  // in use by another program, but ours to use
-                return CameraAuthorization::authorized;
+                return Finding{};
             case V4l2Capture::OpenError::permissionDenied:
-                if (!refused) {
-                    deniedNode_ = node;
+                if (finding.deniedNode.empty()) {
+                    finding = Finding{CameraAuthorization::denied, node};
                 }
-                refused = true;
                 break;
             default:
                 break;
         }
     }
-    return refused ? CameraAuthorization::denied : CameraAuthorization::authorized;
+    return finding;
+}
+
+void V4l2CameraAccess::checkAuthorization(std::function<void(CameraAuthorization)> answer) {
+    PELLORA_ASSERT_ON(main_);
+    // The probe touches nothing of ours on its queue: it takes the folder's name along and
+    // sends the finding back, where this object is looked up again.
+    probe_.post([devDir = devDir_, weak = weak_from_this(), main = &main_,
+                 answer = std::move(answer)]() mutable {
+        main->post([finding = look(devDir), weak, answer = std::move(answer)] {
+            if (auto self = weak.lock()) {
+                self->known_ = finding.status;
+                self->deniedNode_ = finding.deniedNode;
+                answer(finding.status);
+            }
+        });
+    });
+}
+
+std::optional<CameraAuthorization> V4l2CameraAccess::lastKnownStatus() const {
+    return known_;
 }
 
 void V4l2CameraAccess::requestAccess(std::function<void(bool)> answer) {
-    answer(authorizationStatus() == CameraAuthorization::authorized);
+    checkAuthorization([answer = std::move(answer)](CameraAuthorization status) {
+        answer(status == CameraAuthorization::authorized);
+    });
 }
 
-std::string V4l2CameraAccess::repairHint() {
+std::string V4l2CameraAccess::repairHint() const {
     if (deniedNode_.empty()) {
         return {};
     }

@@ -1,23 +1,42 @@
 #pragma once
 
+#include <memory>
+
 #include "platform/CameraAccess.h"
+#include "platform/Queue.h"
 
 namespace pellora {
 
 // Camera permission as the simulation (or a test) sets it; a request answers with
-// `answerGranted` and, when granted, authorises.
-class SimulatedCameraAccess final : public CameraAccess {
+// `setAnswer`'s value and, when granted, authorises. Answers come through the main queue.
+class SimulatedCameraAccess final : public CameraAccess,
+                                    public std::enable_shared_from_this<SimulatedCameraAccess> {
   public:
-    CameraAuthorization authorizationStatus() override { return status_; }
-    void requestAccess(std::function<void(bool)> answer) override {
-        if (status_ == CameraAuthorization::notDetermined) {
-            status_ =
-                answerGranted_ ? CameraAuthorization::authorized : CameraAuthorization::denied;
-        }
-        answer(status_ == CameraAuthorization::authorized);
+    static std::shared_ptr<SimulatedCameraAccess> create(Queue& mainQueue) {
+        return std::shared_ptr<SimulatedCameraAccess>(new SimulatedCameraAccess(mainQueue));
     }
-    std::string repairHint() override {
-        return status_ == CameraAuthorization::denied
+
+    void checkAuthorization(std::function<void(CameraAuthorization)> answer) override {
+        main_.post([weak = weak_from_this(), answer = std::move(answer)] {
+            if (auto self = weak.lock()) {
+                answer(self->learn());
+            }
+        });
+    }
+    std::optional<CameraAuthorization> lastKnownStatus() const override { return known_; }
+    void requestAccess(std::function<void(bool)> answer) override {
+        main_.post([weak = weak_from_this(), answer = std::move(answer)] {
+            if (auto self = weak.lock()) {
+                if (self->status_ == CameraAuthorization::notDetermined) {
+                    self->status_ = self->answerGranted_ ? CameraAuthorization::authorized
+                                                         : CameraAuthorization::denied;
+                }
+                answer(self->learn() == CameraAuthorization::authorized);
+            }
+        });
+    }
+    std::string repairHint() const override {
+        return known_ == CameraAuthorization::denied
                    ? "The simulated camera is set to refuse access."
                    : "";
     }
@@ -26,7 +45,16 @@ class SimulatedCameraAccess final : public CameraAccess {
     void setAnswer(bool granted) { answerGranted_ = granted; }
 
   private:
+    explicit SimulatedCameraAccess(Queue& mainQueue) : main_(mainQueue) {}
+
+    CameraAuthorization learn() {
+        known_ = status_;
+        return status_;
+    }
+
+    Queue& main_;
     CameraAuthorization status_ = CameraAuthorization::authorized;
+    std::optional<CameraAuthorization> known_;
     bool answerGranted_ = true;
 };
 
