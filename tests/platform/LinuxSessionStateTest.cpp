@@ -1,15 +1,25 @@
 #include "platform/linux/LinuxSessionState.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
+#include <cstddef>
+#include <cstdio>
+#include <thread>
 
 #include "PrivateDBus.h"
 #include "QtTestApp.h"
 #include "VirtualClock.h"
+#include "platform/QtMainQueue.h"
+#include "platform/SerialQueue.h"
+#include "platform/UniqueFd.h"
+#include "platform/sim/SimulatedSessionState.h"
 
 namespace pellora::test {
 namespace {
@@ -19,6 +29,20 @@ const QString kLogind = "org.freedesktop.login1";
 const QString kSession = "/org/freedesktop/login1/session/c7";
 const QString kScreenSaver = "org.freedesktop.ScreenSaver";
 const QString kScreenSaverPath = "/org/freedesktop/ScreenSaver";
+const QString kMutter = "org.gnome.Mutter.IdleMonitor";
+const QString kMutterPath = "/org/gnome/Mutter/IdleMonitor/Core";
+
+// Runs the event loop and the virtual queues until `done` or two seconds have passed.
+template <typename Done>
+bool settle(VirtualClock& clock, Done done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < 2000) {
+        qtApp().processEvents(QEventLoop::AllEvents, 10);
+        clock.runPending();
+    }
+    return done();
+}
 
 struct SessionBuses : ::testing::Test {
     void SetUp() override {
@@ -40,86 +64,191 @@ struct SessionBuses : ::testing::Test {
                call(system, kLogind, "/org/freedesktop/login1", kMock, "AddSession",
                     {QString("c7"), QString("seat0"), uint(1000), QString("desk"), true});
     }
-    // A mocked session service whose `method` returns `value` of D-Bus type `signature`.
+    // A mocked session service whose `method` runs the python `code` (setting `ret`) and
+    // returns a value of D-Bus type `signature`.
     bool startSessionService(const QString& service, const QString& path, const QString& method,
-                             const QString& signature, const QString& value) {
+                             const QString& signature, const QString& code) {
         return session.startMock({service, path, service}, service) &&
                call(session, service, path, kMock, "AddMethod",
-                    {service, method, QString(""), signature, "ret = " + value});
+                    {service, method, QString(""), signature, code});
     }
-    std::unique_ptr<LinuxSessionState> makeState() {
-        return std::make_unique<LinuxSessionState>(clock, system.connect("system"),
-                                                   session.connect("session"), "c7");
+    std::shared_ptr<LinuxSessionState> makeState(Queue& sessionQueue, Queue& mainQueue,
+                                                 std::string x11Display = {}) {
+        return LinuxSessionState::create(clock, sessionQueue, mainQueue, system.connect("system"),
+                                         session.connect("session"), "c7", std::move(x11Display));
     }
-    // Runs the event loop until `count` notices came or half a second has passed.
+    std::shared_ptr<LinuxSessionState> makeState() { return makeState(*sessionQueue, *main); }
+    void watch(LinuxSessionState& state) {
+        state.setLockHandler([this](bool locked) {
+            EXPECT_TRUE(main->isCurrent());
+            notices.push_back(locked);
+        });
+    }
     bool noticesReach(std::size_t count) {
-        QElapsedTimer timer;
-        timer.start();
-        while (notices.size() < count && timer.elapsed() < 500) {
-            qtApp().processEvents(QEventLoop::AllEvents, 20);
-        }
-        return notices.size() == count;
+        return settle(clock, [&] { return notices.size() >= count; }) && notices.size() == count;
+    }
+    // The idle time, checked to come on the main queue and not inline.
+    std::optional<double> idle(LinuxSessionState& state) {
+        std::optional<std::optional<double>> answer;
+        state.idleSeconds([&](std::optional<double> seconds) {
+            EXPECT_TRUE(main->isCurrent() && !sessionQueue->isCurrent());
+            answer = seconds;
+        });
+        EXPECT_FALSE(answer) << "answered inline";
+        EXPECT_TRUE(settle(clock, [&] { return answer.has_value(); }));
+        return answer.value_or(std::nullopt);
     }
 
     PrivateDBus system;
     PrivateDBus session;
     VirtualClock clock;
+    std::unique_ptr<ManualQueue> sessionQueue = clock.makeQueue("pellora.session");
+    std::unique_ptr<ManualQueue> main = clock.makeQueue("main", true);
     std::vector<bool> notices;
 };
 
 TEST_F(SessionBuses, LogindLockedHintGivesStateAndNotices) {
     ASSERT_TRUE(startLogind());
+    ASSERT_TRUE(call(system, kLogind, kSession, kLogind + ".Session", "SetLockedHint", {true}));
     auto state = makeState();
-    EXPECT_FALSE(state->isScreenLocked());
-    state->setLockHandler([&](bool locked) { notices.push_back(locked); });
-    for (bool locked : {true, false}) {
+    EXPECT_FALSE(state->isScreenLocked());  // not known yet
+    watch(*state);
+    ASSERT_TRUE(noticesReach(1));  // the state found at start comes first
+    EXPECT_TRUE(notices[0] && state->isScreenLocked());
+    for (bool locked : {false, true}) {
         ASSERT_TRUE(
             call(system, kLogind, kSession, kLogind + ".Session", "SetLockedHint", {locked}));
-        ASSERT_TRUE(noticesReach(locked ? 1 : 2));
+        ASSERT_TRUE(noticesReach(notices.size() + 1));
         EXPECT_EQ(notices.back(), locked);
         EXPECT_EQ(state->isScreenLocked(), locked);
     }
 }
 
 TEST_F(SessionBuses, ScreenSaverActiveChangedStandsInWithoutLogind) {
-    ASSERT_TRUE(startSessionService(kScreenSaver, kScreenSaverPath, "GetActive", "b", "True"));
+    ASSERT_TRUE(
+        startSessionService(kScreenSaver, kScreenSaverPath, "GetActive", "b", "ret = True"));
     auto state = makeState();
-    EXPECT_TRUE(state->isScreenLocked());
-    state->setLockHandler([&](bool locked) { notices.push_back(locked); });
+    watch(*state);
+    ASSERT_TRUE(noticesReach(1));
+    EXPECT_TRUE(notices[0]);
     ASSERT_TRUE(call(session, kScreenSaver, kScreenSaverPath, kMock, "EmitSignal",
                      {kScreenSaver, QString("ActiveChanged"), QString("b"), QVariantList{false}}));
-    ASSERT_TRUE(noticesReach(1));
-    EXPECT_FALSE(notices[0]);
+    ASSERT_TRUE(noticesReach(2));
+    EXPECT_FALSE(notices[1] || state->isScreenLocked());
 }
 
 TEST_F(SessionBuses, IdleTimeComesFromTheFirstSourceThatAnswers) {
     auto state = makeState();
-    EXPECT_FALSE(state->isScreenLocked());  // nothing answers: unlocked, no idle time
-    EXPECT_EQ(state->idleSeconds(), std::nullopt);
+    watch(*state);
+    ASSERT_TRUE(noticesReach(1));  // nothing answers: unlocked, no idle time
+    EXPECT_FALSE(notices[0]);
+    EXPECT_EQ(idle(*state), std::nullopt);
     EXPECT_EQ(state->idleSource(), "");
 
     ASSERT_TRUE(startLogind());
-    EXPECT_EQ(state->idleSeconds(), 0.0);  // logind alone: not idle
+    EXPECT_EQ(idle(*state), 0.0);  // logind alone: not idle
     EXPECT_EQ(state->idleSource(), "logind");
     ASSERT_TRUE(call(system, kLogind, kSession, kMock, "UpdateProperties",
                      {kLogind + ".Session",
                       QVariantMap{{"IdleHint", true},
                                   {"IdleSinceHint",
                                    QVariant::fromValue(qulonglong((clock.now() - 120) * 1e6))}}}));
-    EXPECT_NEAR(state->idleSeconds().value_or(-1), 120.0, 0.01);
+    EXPECT_NEAR(idle(*state).value_or(-1), 120.0, 0.01);
 
-    // The freedesktop screen saver comes before logind.
-    ASSERT_TRUE(
-        startSessionService(kScreenSaver, kScreenSaverPath, "GetSessionIdleTime", "u", "42"));
-    EXPECT_EQ(state->idleSeconds(), 42.0);
+    // The freedesktop screen saver comes before logind; an answer of the wrong type is none.
+    ASSERT_TRUE(startSessionService(kScreenSaver, kScreenSaverPath, "GetSessionIdleTime", "s",
+                                    "ret = '42'"));
+    EXPECT_NEAR(idle(*state).value_or(-1), 120.0, 0.01);
+    ASSERT_TRUE(call(session, kScreenSaver, kScreenSaverPath, kMock, "AddMethod",
+                     {kScreenSaver, QString("GetSessionIdleTime"), QString(""), QString("u"),
+                      QString("ret = 42")}));
+    EXPECT_EQ(idle(*state), 42.0);
     EXPECT_EQ(state->idleSource(), "screensaver");
 
     // Mutter's idle monitor comes first of all, and counts in milliseconds.
-    ASSERT_TRUE(startSessionService("org.gnome.Mutter.IdleMonitor",
-                                    "/org/gnome/Mutter/IdleMonitor/Core", "GetIdletime", "t",
-                                    "1500"));
-    EXPECT_EQ(state->idleSeconds(), 1.5);
+    ASSERT_TRUE(startSessionService(kMutter, kMutterPath, "GetIdletime", "t", "ret = 1500"));
+    EXPECT_EQ(idle(*state), 1.5);
     EXPECT_EQ(state->idleSource(), "mutter");
+}
+
+// A service that takes the call and never answers: the main thread keeps turning while the
+// session queue waits out the call's bound, and the next source answers.
+TEST_F(SessionBuses, SilentServiceHoldsUpNeitherMainNorTheChain) {
+    ASSERT_TRUE(startSessionService(kMutter, kMutterPath, "GetIdletime", "t",
+                                    "__import__('time').sleep(30); ret = 1"));
+    ASSERT_TRUE(
+        startSessionService(kScreenSaver, kScreenSaverPath, "GetSessionIdleTime", "u", "ret = 42"));
+    SystemClock systemClock;
+    QtMainQueue realMain(systemClock);
+    SerialQueue realSession("pellora.session", systemClock);
+    auto state = makeState(realSession, realMain);
+    std::optional<double> answer;
+    const auto mainThread = std::this_thread::get_id();
+    QElapsedTimer timer, sinceTurn;
+    timer.start();
+    state->idleSeconds([&](std::optional<double> seconds) {
+        EXPECT_EQ(std::this_thread::get_id(), mainThread);
+        answer = seconds;
+    });
+    EXPECT_LT(timer.elapsed(), 100);
+    qint64 longestTurn = 0;
+    sinceTurn.start();
+    while (!answer && timer.elapsed() < 3000) {
+        qtApp().processEvents(QEventLoop::AllEvents, 10);
+        longestTurn = std::max(longestTurn, sinceTurn.restart());
+    }
+    EXPECT_EQ(answer, 42.0);
+    EXPECT_EQ(state->idleSource(), "screensaver");
+    EXPECT_GE(timer.elapsed(), SessionProbe::kCallTimeoutMs - 50);  // mutter was waited for
+    EXPECT_LT(longestTurn, 250);
+}
+
+TEST_F(SessionBuses, AnswersAfterTheServiceIsGoneDoNothing) {
+    ASSERT_TRUE(startLogind());
+    auto state = makeState();
+    int answers = 0;
+    state->setLockHandler([&](bool) { ++answers; });
+    state->idleSeconds([&](std::optional<double>) { ++answers; });
+    sessionQueue->sync([] {});  // both looks are done; their answers wait on main
+    state.reset();
+    clock.advance(LinuxSessionState::kIdleAnswerLimit);
+    EXPECT_EQ(answers, 0);
+}
+
+// An X server that takes the connection and never speaks: the idle answer still comes, empty,
+// at the limit.
+TEST_F(SessionBuses, SilentXServerIsCutOffAtTheLimit) {
+    UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    int display = 400;
+    for (; display < 500; ++display) {  // Xlib tries the abstract name first
+        int n = std::snprintf(address.sun_path + 1, sizeof address.sun_path - 1,
+                              "/tmp/.X11-unix/X%d", display);
+        auto size = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + n);
+        if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), size) == 0) {
+            break;
+        }
+    }
+    ASSERT_EQ(::listen(listener.get(), 4), 0);
+    pollfd caller{listener.get(), POLLIN, 0};
+    SystemClock systemClock;
+    SerialQueue realSession("pellora.session", systemClock);
+    auto state = makeState(realSession, *main, ":" + std::to_string(display));
+    int answers = 0;
+    state->idleSeconds([&](std::optional<double> seconds) {
+        EXPECT_EQ(seconds, std::nullopt);
+        ++answers;
+    });
+    ASSERT_EQ(::poll(&caller, 1, 2000), 1);  // Xlib has called and waits to hear back
+    clock.advance(LinuxSessionState::kIdleAnswerLimit - 0.01);
+    EXPECT_EQ(answers, 0);
+    clock.advance(0.01);
+    EXPECT_EQ(answers, 1);
+    listener.reset();  // Xlib gives up, and its late answer finds the question closed
+    realSession.sync([] {});
+    clock.runPending();
+    EXPECT_EQ(answers, 1);
 }
 
 // Xlib would end the process when the server goes away; the idle time just goes missing
@@ -147,6 +276,23 @@ TEST(LinuxSessionStateX11, ServerThatGoesAwayCostsOnlyTheAnswer) {
     EXPECT_GE(x11.idleSeconds().value_or(-1), 0.0);
     server.terminate();
     server.waitForFinished(5000);
+}
+
+TEST(SimulatedSessionState, AnswersComeOnMainStartingWithTheCurrentState) {
+    VirtualClock clock;
+    auto main = clock.makeQueue("main", true);
+    auto state = SimulatedSessionState::create(*main);
+    std::vector<bool> notices;
+    std::optional<std::optional<double>> idle;
+    state->setIdleSeconds(42.0);
+    state->setLocked(true);
+    state->setLockHandler([&](bool locked) { notices.push_back(locked); });
+    state->idleSeconds([&](std::optional<double> seconds) { idle = seconds; });
+    state->setLocked(false);
+    EXPECT_TRUE(notices.empty() && !idle);
+    clock.runPending();
+    EXPECT_EQ(notices, (std::vector<bool>{true, false}));
+    EXPECT_EQ(idle, std::optional<double>(42.0));
 }
 
 }  // namespace

@@ -1,211 +1,173 @@
 #include "platform/linux/LinuxSessionState.h"
 
-#include <QDBusMessage>
-#include <QDBusReply>
-#include <QDBusVariant>
-#include <cstdlib>
+#include <utility>
 
 namespace pellora {
 
 namespace {
 
-constexpr int kCallTimeoutMs = 500;
 const QString kLogind = "org.freedesktop.login1";
 const QString kSessionInterface = "org.freedesktop.login1.Session";
-const QString kProperties = "org.freedesktop.DBus.Properties";
 
-struct ScreenSaverService {
-    const char* service;
-    const char* path;
-    const char* interface;
-};
-
-// Desktops publish the screen saver under either name.
-constexpr ScreenSaverService kScreenSavers[] = {
-    {"org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver"},
-    {"org.freedesktop.ScreenSaver", "/ScreenSaver", "org.freedesktop.ScreenSaver"},
-    {"org.gnome.ScreenSaver", "/org/gnome/ScreenSaver", "org.gnome.ScreenSaver"},
-};
-
-std::optional<QVariant> call(QDBusConnection& bus, const QString& service, const QString& path,
-                             const QString& interface, const QString& method,
-                             const QVariantList& args = {}) {
-    if (!bus.isConnected()) {
-        return std::nullopt;
-    }
-    QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
-    message.setArguments(args);
-    QDBusMessage reply = bus.call(message, QDBus::Block, kCallTimeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-        return std::nullopt;
-    }
-    QVariant value = reply.arguments().first();
-    if (value.canConvert<QDBusVariant>()) {
-        value = value.value<QDBusVariant>().variant();
-    }
-    return value;
-}
+using IdleAnswer = std::function<void(std::optional<double>)>;
 
 }  // namespace
 
-LinuxSessionState::LinuxSessionState(const Clock& clock, QDBusConnection systemBus,
-                                     QDBusConnection sessionBus, QString sessionId,
-                                     std::string x11Display)
-    : clock_(clock),
-      system_(std::move(systemBus)),
-      session_(std::move(sessionBus)),
-      sessionId_(std::move(sessionId)),
-      x11_(std::move(x11Display)) {
-    if (sessionId_.isEmpty()) {
-        sessionId_ = QString::fromLocal8Bit(std::getenv("XDG_SESSION_ID"));
-    }
+LinuxSessionState::LinuxSessionState(Queue& sessionQueue, Queue& mainQueue,
+                                     QDBusConnection systemBus, QDBusConnection sessionBus,
+                                     std::shared_ptr<SessionProbe> probe)
+    : sessionQueue_(sessionQueue),
+      main_(mainQueue),
+      systemBus_(std::move(systemBus)),
+      sessionBus_(std::move(sessionBus)),
+      probe_(std::move(probe)) {}
+
+std::shared_ptr<LinuxSessionState> LinuxSessionState::create(
+    const Clock& clock, Queue& sessionQueue, Queue& mainQueue, QDBusConnection systemBus,
+    QDBusConnection sessionBus, QString sessionId, std::string x11Display) {
+    auto probe = std::make_shared<SessionProbe>(clock, systemBus, sessionBus, std::move(sessionId),
+                                                std::move(x11Display));
+    std::shared_ptr<LinuxSessionState> state(new LinuxSessionState(
+        sessionQueue, mainQueue, std::move(systemBus), std::move(sessionBus), std::move(probe)));
+    state->learnLockState();
+    return state;
 }
 
-LinuxSessionState::~LinuxSessionState() = default;
-
-std::optional<double> LinuxSessionState::x11Idle() {
-    return x11_.idleSeconds();
+// The probe may hold an X connection, whose closing talks to the server: it is let go on its
+// own queue, after whatever is still asking there.
+LinuxSessionState::~LinuxSessionState() {
+    sessionQueue_.post([probe = std::move(probe_)] {});
 }
 
-QString LinuxSessionState::sessionPath() {
-    if (!sessionPath_.isEmpty()) {
-        return sessionPath_;
-    }
-    if (!sessionId_.isEmpty()) {
-        auto path = call(system_, kLogind, "/org/freedesktop/login1",
-                         "org.freedesktop.login1.Manager", "GetSession", {sessionId_});
-        if (path && path->canConvert<QDBusObjectPath>()) {
-            sessionPath_ = path->value<QDBusObjectPath>().path();
-        }
-    }
-    if (sessionPath_.isEmpty()) {
-        // logind resolves "auto" to the caller's own session.
-        return "/org/freedesktop/login1/session/auto";
-    }
-    return sessionPath_;
-}
-
-std::optional<bool> LinuxSessionState::logindLockedHint() {
-    auto value = call(system_, kLogind, sessionPath(), kProperties, "Get",
-                      {kSessionInterface, QString("LockedHint")});
-    if (!value || value->typeId() != QMetaType::Bool) {
-        return std::nullopt;
-    }
-    return value->toBool();
-}
-
-bool LinuxSessionState::isScreenLocked() {
-    if (auto locked = logindLockedHint()) {
-        logindAnswers_ = true;
-        return *locked;
-    }
-    for (const auto& saver : kScreenSavers) {
-        auto active = call(session_, saver.service, saver.path, saver.interface, "GetActive");
-        if (active && active->typeId() == QMetaType::Bool) {
-            return active->toBool();
-        }
-    }
-    return false;
+bool LinuxSessionState::isScreenLocked() const {
+    PELLORA_ASSERT_ON(main_);
+    return locked_;
 }
 
 void LinuxSessionState::setLockHandler(std::function<void(bool)> handler) {
+    PELLORA_ASSERT_ON(main_);
     handler_ = std::move(handler);
-    if (watching_) {
+    if (known_) {
+        main_.post([weak = weak_from_this()] {
+            if (auto self = weak.lock(); self && self->handler_) {
+                self->handler_(self->locked_);
+            }
+        });
+    }
+}
+
+// The first look also finds which source to listen to: logind when it answers, else the
+// screen savers.
+void LinuxSessionState::learnLockState() {
+    sessionQueue_.post([probe = probe_, weak = weak_from_this(), main = &main_] {
+        main->post([reading = probe->lockState(), weak] {
+            if (auto self = weak.lock()) {
+                self->startWatching(reading);
+            }
+        });
+    });
+}
+
+void LinuxSessionState::startWatching(const SessionProbe::LockReading& reading) {
+    lockSource_ = reading.source;
+    if (lockSource_ == SessionProbe::LockSource::logind) {
+        systemBus_.connect(kLogind, reading.logindSession, "org.freedesktop.DBus.Properties",
+                           "PropertiesChanged", this,
+                           SLOT(onLogindPropertiesChanged(QString, QVariantMap, QStringList)));
+    } else {
+        for (const auto& saver : SessionProbe::kScreenSavers) {
+            sessionBus_.connect(saver.service, saver.path, saver.interface, "ActiveChanged", this,
+                                SLOT(onScreenSaverActiveChanged(bool)));
+        }
+    }
+    known_ = true;
+    locked_ = reading.locked;
+    if (handler_) {
+        handler_(locked_);
+    }
+    // A change between the look and the subscription would otherwise go unseen.
+    relearnLockState();
+}
+
+// Looks again at the source listened to; the finding counts only if no notice came in the
+// meantime, since a notice is newer.
+void LinuxSessionState::relearnLockState() {
+    if (lockSource_ == SessionProbe::LockSource::none) {
         return;
     }
-    watching_ = true;
-    if (logindLockedHint()) {
-        logindAnswers_ = true;
-        system_.connect(kLogind, sessionPath(), kProperties, "PropertiesChanged", this,
-                        SLOT(onLogindPropertiesChanged(QString, QVariantMap, QStringList)));
-        return;
-    }
-    for (const auto& saver : kScreenSavers) {
-        session_.connect(saver.service, saver.path, saver.interface, "ActiveChanged", this,
-                         SLOT(onScreenSaverActiveChanged(bool)));
+    sessionQueue_.post([probe = probe_, source = lockSource_, asked = notices_,
+                        weak = weak_from_this(), main = &main_] {
+        main->post([locked = probe->lockedBy(source), asked, weak] {
+            auto self = weak.lock();
+            if (self && locked && self->notices_ == asked && *locked != self->locked_) {
+                self->noteLockState(*locked);
+            }
+        });
+    });
+}
+
+// Handed on through the queue so that a handler may let this object go.
+void LinuxSessionState::postNotice(bool locked) {
+    main_.post([weak = weak_from_this(), locked] {
+        if (auto self = weak.lock()) {
+            ++self->notices_;
+            self->noteLockState(locked);
+        }
+    });
+}
+
+void LinuxSessionState::noteLockState(bool locked) {
+    locked_ = locked;
+    if (handler_) {
+        handler_(locked);
     }
 }
 
 void LinuxSessionState::onLogindPropertiesChanged(const QString& interface,
                                                   const QVariantMap& changed,
                                                   const QStringList& invalidated) {
-    if (interface != kSessionInterface || !handler_) {
+    if (interface != kSessionInterface) {
         return;
     }
     auto it = changed.find("LockedHint");
     if (it != changed.end()) {
-        handler_(it->toBool());
-    } else if (invalidated.contains("LockedHint")) {
-        if (auto locked = logindLockedHint()) {
-            handler_(*locked);
+        if (it->typeId() == QMetaType::Bool) {
+            postNotice(it->toBool());
         }
+    } else if (invalidated.contains("LockedHint")) {
+        relearnLockState();
     }
 }
 
 void LinuxSessionState::onScreenSaverActiveChanged(bool active) {
-    if (handler_) {
-        handler_(active);
-    }
+    postNotice(active);
 }
 
-std::optional<double> LinuxSessionState::mutterIdle() {
-    auto ms = call(session_, "org.gnome.Mutter.IdleMonitor", "/org/gnome/Mutter/IdleMonitor/Core",
-                   "org.gnome.Mutter.IdleMonitor", "GetIdletime");
-    if (!ms || !ms->canConvert<qulonglong>()) {
-        return std::nullopt;
-    }
-    return double(ms->toULongLong()) / 1000.0;
-}
-
-std::optional<double> LinuxSessionState::screenSaverIdle() {
-    for (const auto& saver : kScreenSavers) {
-        if (std::string(saver.service) != "org.freedesktop.ScreenSaver") {
-            continue;
+// Whichever comes first answers: the chain's finding or, should the X server never reply,
+// nothing at the limit.
+void LinuxSessionState::idleSeconds(IdleAnswer answer) {
+    PELLORA_ASSERT_ON(main_);
+    auto pending = std::make_shared<IdleAnswer>(std::move(answer));
+    auto weak = weak_from_this();
+    auto finish = [weak, pending](std::optional<double> seconds, std::string source) {
+        auto self = weak.lock();
+        if (!self || !*pending) {
+            return;
         }
-        auto seconds =
-            call(session_, saver.service, saver.path, saver.interface, "GetSessionIdleTime");
-        if (seconds && seconds->canConvert<uint>()) {
-            return double(seconds->toUInt());
-        }
-    }
-    return std::nullopt;
-}
-
-std::optional<double> LinuxSessionState::logindIdle() {
-    auto hint = call(system_, kLogind, sessionPath(), kProperties, "Get",
-                     {kSessionInterface, QString("IdleHint")});
-    if (!hint || hint->typeId() != QMetaType::Bool) {
-        return std::nullopt;
-    }
-    if (!hint->toBool()) {
-        return 0.0;
-    }
-    auto since = call(system_, kLogind, sessionPath(), kProperties, "Get",
-                      {kSessionInterface, QString("IdleSinceHint")});
-    if (!since || !since->canConvert<qulonglong>() || since->toULongLong() == 0) {
-        return std::nullopt;
-    }
-    double idle = clock_.now() - double(since->toULongLong()) / 1e6;
-    return idle > 0 ? idle : 0.0;
-}
-
-std::optional<double> LinuxSessionState::idleSeconds() {
-    struct Source {
-        const char* name;
-        std::optional<double> (LinuxSessionState::*read)();
+        self->idleSource_ = std::move(source);
+        std::exchange(*pending, nullptr)(seconds);
     };
-    static constexpr Source kSources[] = {{"mutter", &LinuxSessionState::mutterIdle},
-                                          {"screensaver", &LinuxSessionState::screenSaverIdle},
-                                          {"x11", &LinuxSessionState::x11Idle},
-                                          {"logind", &LinuxSessionState::logindIdle}};
-    for (const auto& source : kSources) {
-        if (auto idle = (this->*source.read)()) {
-            idleSource_ = source.name;
-            return idle;
-        }
-    }
-    idleSource_.clear();
-    return std::nullopt;
+    WorkItemPtr limit =
+        main_.postAfter(kIdleAnswerLimit, [finish] { finish(std::nullopt, std::string()); });
+    // `finish` holds the caller's answer, which belongs to the main thread: the session
+    // queue only carries it across and never lets the last reference go there.
+    sessionQueue_.post([probe = probe_, main = &main_, limit, finish]() mutable {
+        auto reading = probe->idle();
+        main->post([reading = std::move(reading), limit, finish = std::move(finish)] {
+            limit->cancel();
+            finish(reading.seconds, reading.source);
+        });
+    });
 }
 
 }  // namespace pellora

@@ -3,33 +3,47 @@
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
-#include <optional>
+#include <memory>
 #include <string>
 
 #include "platform/Clock.h"
+#include "platform/Queue.h"
 #include "platform/SessionState.h"
-#include "platform/linux/X11IdleTime.h"
+#include "platform/linux/SessionProbe.h"
 
 namespace pellora {
 
 // Lock state from logind's LockedHint on the system bus (the desktop's ScreenSaver
 // ActiveChanged as fallback); idle time from Mutter's IdleMonitor, the freedesktop
 // ScreenSaver, XScreenSaver and logind's IdleHint, first that answers.
-class LinuxSessionState final : public QObject, public SessionState {
+//
+// The questions are asked on `sessionQueue`, where a slow or silent service may keep them
+// waiting; the main thread only ever reads what they found. Made and used on the main
+// thread; both queues outlive it.
+class LinuxSessionState final : public QObject,
+                                public SessionState,
+                                public std::enable_shared_from_this<LinuxSessionState> {
     Q_OBJECT
   public:
+    // An idle answer comes within this many seconds: from the first source that answers,
+    // else empty (the X server has no timeout of its own, so this bounds it).
+    static constexpr double kIdleAnswerLimit = SessionProbe::kIdleChainBound + 1.0;
+
     // `sessionId` names the logind session; empty means $XDG_SESSION_ID, else "auto"
     // (logind's name for the caller's own session). An empty `x11Display` skips XScreenSaver.
-    LinuxSessionState(const Clock& clock, QDBusConnection systemBus, QDBusConnection sessionBus,
-                      QString sessionId = {}, std::string x11Display = {});
+    static std::shared_ptr<LinuxSessionState> create(const Clock& clock, Queue& sessionQueue,
+                                                     Queue& mainQueue, QDBusConnection systemBus,
+                                                     QDBusConnection sessionBus,
+                                                     QString sessionId = {},
+                                                     std::string x11Display = {});
     ~LinuxSessionState() override;
 
-    bool isScreenLocked() override;
+    bool isScreenLocked() const override;
     void setLockHandler(std::function<void(bool)> handler) override;
-    std::optional<double> idleSeconds() override;
+    void idleSeconds(std::function<void(std::optional<double>)> answer) override;
 
-    // Which idle source answered last, for diagnostics ("mutter", "screensaver", "x11",
-    // "logind"), empty when none.
+    // Which idle source gave the last answer, for diagnostics ("mutter", "screensaver",
+    // "x11", "logind"), empty when none.
     const std::string& idleSource() const { return idleSource_; }
 
   private slots:
@@ -38,23 +52,26 @@ class LinuxSessionState final : public QObject, public SessionState {
     void onScreenSaverActiveChanged(bool active);
 
   private:
-    QString sessionPath();
-    std::optional<bool> logindLockedHint();
-    std::optional<double> mutterIdle();
-    std::optional<double> screenSaverIdle();
-    std::optional<double> x11Idle();
-    std::optional<double> logindIdle();
+    LinuxSessionState(Queue& sessionQueue, Queue& mainQueue, QDBusConnection systemBus,
+                      QDBusConnection sessionBus, std::shared_ptr<SessionProbe> probe);
 
-    const Clock& clock_;
-    QDBusConnection system_;
-    QDBusConnection session_;
-    QString sessionId_;
-    QString sessionPath_;
+    void learnLockState();
+    void startWatching(const SessionProbe::LockReading& reading);
+    void relearnLockState();
+    void postNotice(bool locked);
+    void noteLockState(bool locked);
+
+    Queue& sessionQueue_;
+    Queue& main_;
+    QDBusConnection systemBus_;
+    QDBusConnection sessionBus_;
+    std::shared_ptr<SessionProbe> probe_;
     std::function<void(bool)> handler_;
-    bool watching_ = false;
-    bool logindAnswers_ = false;
+    SessionProbe::LockSource lockSource_ = SessionProbe::LockSource::none;
+    bool known_ = false;
+    bool locked_ = false;
+    unsigned notices_ = 0;
     std::string idleSource_;
-    X11IdleTime x11_;
 };
 
 }  // namespace pellora

@@ -1,28 +1,56 @@
 #pragma once
 
+#include <memory>
+
+#include "platform/Queue.h"
 #include "platform/SessionState.h"
 
 namespace pellora {
 
-// A session whose lock state and idle time the simulation (or a test) sets.
-class SimulatedSessionState final : public SessionState {
+// A session whose lock state and idle time the simulation (or a test) sets. Answers come
+// through the main queue, as a real backend's do.
+class SimulatedSessionState final : public SessionState,
+                                    public std::enable_shared_from_this<SimulatedSessionState> {
   public:
-    bool isScreenLocked() override { return locked_; }
+    static std::shared_ptr<SimulatedSessionState> create(Queue& mainQueue) {
+        return std::shared_ptr<SimulatedSessionState>(new SimulatedSessionState(mainQueue));
+    }
+
+    bool isScreenLocked() const override { return locked_; }
     void setLockHandler(std::function<void(bool)> handler) override {
         handler_ = std::move(handler);
+        notify(locked_);
     }
-    std::optional<double> idleSeconds() override { return idle_; }
+    // The idle time is read when the answer runs, as a backend reads it when asked.
+    void idleSeconds(std::function<void(std::optional<double>)> answer) override {
+        main_.post([weak = weak_from_this(), answer = std::move(answer)] {
+            if (auto self = weak.lock()) {
+                answer(self->idle_);
+            }
+        });
+    }
 
     // Changes the lock state and sends the notice, as a desktop would.
     void setLocked(bool locked) {
         locked_ = locked;
         if (handler_) {
-            handler_(locked);
+            notify(locked);
         }
     }
     void setIdleSeconds(std::optional<double> seconds) { idle_ = seconds; }
 
   private:
+    explicit SimulatedSessionState(Queue& mainQueue) : main_(mainQueue) {}
+
+    void notify(bool locked) {
+        main_.post([weak = weak_from_this(), locked] {
+            if (auto self = weak.lock(); self && self->handler_) {
+                self->handler_(locked);
+            }
+        });
+    }
+
+    Queue& main_;
     bool locked_ = false;
     std::optional<double> idle_ = 0.0;
     std::function<void(bool)> handler_;
