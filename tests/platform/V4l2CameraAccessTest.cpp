@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QElapsedTimer>
+#include <thread>
+
 #include "AsOrdinaryUser.h"
+#include "QtTestApp.h"
 #include "TempDir.h"
 #include "VirtualClock.h"
+#include "platform/QtMainQueue.h"
+#include "platform/SerialQueue.h"
 #include "platform/linux/V4l2Camera.h"
 #include "platform/linux/V4l2CameraAccess.h"
 #include "platform/sim/SimulatedCameraAccess.h"
@@ -100,6 +106,25 @@ TEST(V4l2CameraAccess, AnswersAfterTheServiceIsGoneDoNothing) {
     access.reset();
     queues.clock.runPending();
     EXPECT_EQ(answers, 0);
+}
+
+// With the probe on a thread of its own, the answer still comes on the main thread.
+TEST(V4l2CameraAccess, ProbeThreadHandsTheAnswerToMain) {
+    TempDir dev;
+    qtApp();
+    SystemClock clock;
+    QtMainQueue main(clock);
+    SerialQueue probe("pellora.sensor", clock);
+    auto access = V4l2CameraAccess::create(probe, main, dev.path());
+    std::optional<std::thread::id> answeredOn;
+    access->checkAuthorization(
+        [&](CameraAuthorization) { answeredOn = std::this_thread::get_id(); });
+    QElapsedTimer timer;
+    timer.start();
+    while (!answeredOn && timer.elapsed() < 2000) {
+        qtApp().processEvents(QEventLoop::AllEvents, 10);
+    }
+    EXPECT_EQ(answeredOn, std::this_thread::get_id());
 }
 
 TEST(SimulatedCameraAccess, UndecidedRequestTakesTheConfiguredAnswerOnMain) {
