@@ -72,10 +72,9 @@ struct SessionBuses : ::testing::Test {
                call(session, service, path, kMock, "AddMethod",
                     {service, method, QString(""), signature, code});
     }
-    std::shared_ptr<LinuxSessionState> makeState(Queue& sessionQueue, Queue& mainQueue,
-                                                 std::string x11Display = {}) {
+    std::shared_ptr<LinuxSessionState> makeState(Queue& sessionQueue, Queue& mainQueue) {
         return LinuxSessionState::create(clock, sessionQueue, mainQueue, system.connect("system"),
-                                         session.connect("session"), "c7", std::move(x11Display));
+                                         session.connect("session"), "c7");
     }
     std::shared_ptr<LinuxSessionState> makeState() { return makeState(*sessionQueue, *main); }
     void watch(LinuxSessionState& state) {
