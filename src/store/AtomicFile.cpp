@@ -4,9 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <random>
+#include <string_view>
+#include <vector>
+
+#include "platform/UniqueFd.h"
 
 namespace pellora {
 
@@ -31,34 +37,93 @@ bool writeAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
+// Consumes a run of digits at the front of `text`; false when there is none.
+bool digits(std::string_view& text) {
+    std::size_t n = 0;
+    while (n < text.size() && text[n] >= '0' && text[n] <= '9') {
+        ++n;
+    }
+    text.remove_prefix(n);
+    return n > 0;
+}
+
+bool consume(std::string_view& text, std::string_view prefix) {
+    if (text.substr(0, prefix.size()) != prefix) {
+        return false;
+    }
+    text.remove_prefix(prefix.size());
+    return true;
+}
+
+// Fills a new file that is to take `path`'s place and leaves it named `temp`. The data goes
+// to an unnamed file first, so that a kill before the rename leaves nothing behind; a file
+// system without unnamed files gets `temp` from the start.
+std::optional<std::string> writeTemporary(const std::filesystem::path& dir,
+                                          const std::filesystem::path& temp,
+                                          const std::string& bytes, unsigned mode, bool durable,
+                                          bool unnamed) {
+    UniqueFd fd;
+    if (unnamed) {
+        fd.reset(::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+    }
+    const bool isUnnamed = bool(fd);
+    if (!fd) {
+        fd.reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
+        if (!fd) {
+            return errnoText("create temporary file");
+        }
+    }
+    // The umask may have taken bits away; the mode asked for is the mode wanted.
+    ::fchmod(fd.get(), mode);
+    std::optional<std::string> error;
+    if (!writeAll(fd.get(), bytes.data(), bytes.size())) {
+        error = errnoText("write");
+    } else if (durable && ::fsync(fd.get()) != 0) {
+        error = errnoText("fsync");
+    } else if (isUnnamed) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd.get());
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            // No /proc, say: write it again under its name from the start.
+            return writeTemporary(dir, temp, bytes, mode, durable, false);
+        }
+    }
+    if (::close(fd.release()) != 0 && !error) {
+        error = errnoText("close");
+    }
+    if (error && !isUnnamed) {
+        ::unlink(temp.c_str());
+    }
+    return error;
+}
+
 }  // namespace
 
 FileRead readWholeFile(const std::filesystem::path& path, std::size_t maxBytes) {
     FileRead result;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    // O_NONBLOCK: a FIFO in the file's place would otherwise hold the open until a writer
+    // comes. O_NOFOLLOW: a link may lead anywhere, devices included.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    if (!fd) {
         result.status = errno == ENOENT ? FileRead::Status::missing : FileRead::Status::unreadable;
-        result.error = errnoText("open");
+        result.error = errno == ELOOP ? "a symbolic link, not a file" : errnoText("open");
         return result;
     }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         result.status = FileRead::Status::unreadable;
         result.error = "not a regular file";
-        ::close(fd);
         return result;
     }
     if (static_cast<std::size_t>(info.st_size) > maxBytes) {
         result.status = FileRead::Status::tooLarge;
         result.error = std::to_string(info.st_size) + " bytes, more than the " +
                        std::to_string(maxBytes) + " allowed";
-        ::close(fd);
         return result;
     }
     result.bytes.reserve(static_cast<std::size_t>(info.st_size));
     char chunk[65536];
     for (;;) {
-        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -66,7 +131,6 @@ FileRead readWholeFile(const std::filesystem::path& path, std::size_t maxBytes) 
             result.status = FileRead::Status::unreadable;
             result.error = errnoText("read");
             result.bytes.clear();
-            ::close(fd);
             return result;
         }
         if (n == 0) {
@@ -77,12 +141,10 @@ FileRead readWholeFile(const std::filesystem::path& path, std::size_t maxBytes) 
             result.status = FileRead::Status::tooLarge;
             result.error = "grew past the " + std::to_string(maxBytes) + " bytes allowed";
             result.bytes.clear();
-            ::close(fd);
             return result;
         }
         result.bytes.append(chunk, static_cast<std::size_t>(n));
     }
-    ::close(fd);
     result.status = FileRead::Status::ok;
     return result;
 }
@@ -95,39 +157,98 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& path
     if (dir.empty()) {
         dir = ".";
     }
-    // The process id keeps forked or concurrent writers off each other's temporary files.
-    std::filesystem::path temp =
-        dir / ("." + path.filename().string() + "." + std::to_string(::getpid()) + "." +
+    // The process id keeps concurrent writers off each other's files; the "~" start and
+    // ".tmp" end are what sync tools and other machines pass over.
+    const std::filesystem::path temp =
+        dir / ("~" + path.filename().string() + "." + std::to_string(::getpid()) + "." +
                std::to_string(random() % 1000000000) + ".tmp");
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0) {
-        return errnoText("create temporary file");
+    if (auto error = writeTemporary(dir, temp, bytes, mode, durable, true)) {
+        return error;
     }
-    // The umask may have taken bits away; the mode asked for is the mode wanted.
-    ::fchmod(fd, mode);
-    bool ok = writeAll(fd, bytes.data(), bytes.size());
-    std::string error = ok ? "" : errnoText("write");
-    if (ok && durable && ::fsync(fd) != 0) {
-        ok = false;
-        error = errnoText("fsync");
-    }
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errnoText("close");
-    }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = errnoText("rename");
-    }
-    if (!ok) {
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        std::string error = errnoText("rename");
         ::unlink(temp.c_str());
         return error;
     }
-    // Make the rename itself durable.
-    int dirFd = durable ? ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
+    if (durable) {
+        // Make the rename itself durable.
+        UniqueFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dirFd) {
+            ::fsync(dirFd.get());
+        }
+    }
+    return std::nullopt;
+}
+
+bool isTemporaryOf(const std::string& name, const std::string& target) {
+    std::string_view rest = name;
+    if (rest.empty() || (rest[0] != '~' && rest[0] != '.')) {
+        return false;
+    }
+    rest.remove_prefix(1);
+    return consume(rest, target) && consume(rest, ".") && digits(rest) && consume(rest, ".") &&
+           digits(rest) && rest == ".tmp";
+}
+
+int sweepStaleTemporaries(const std::filesystem::path& target, double now, double minAgeSeconds) {
+    const std::string targetName = target.filename().string();
+    std::vector<std::filesystem::path> stale;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(target.parent_path(), error), end;
+         !error && it != end; it.increment(error)) {
+        const std::filesystem::path& path = it->path();
+        struct stat info {};
+        if (!isTemporaryOf(path.filename().string(), targetName) ||
+            ::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            continue;
+        }
+        const double changed = double(info.st_mtim.tv_sec) + 1e-9 * double(info.st_mtim.tv_nsec);
+        // A younger one may be another process's write still under way.
+        if (now - changed > minAgeSeconds) {
+            stale.push_back(path);
+        }
+    }
+    int removed = 0;
+    for (const auto& path : stale) {
+        removed += ::unlink(path.c_str()) == 0;
+    }
+    return removed;
+}
+
+std::optional<std::string> setAsideDamaged(const std::filesystem::path& path, int keep) {
+    const std::string base = path.filename().string() + ".damaged";
+    // Copies by number; the unnumbered name of older versions counts as the oldest.
+    std::vector<std::pair<unsigned long long, std::filesystem::path>> copies;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(path.parent_path(), error), end;
+         !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        std::string_view rest = name;
+        if (!consume(rest, base)) {
+            continue;
+        }
+        if (rest.empty()) {
+            copies.emplace_back(0, it->path());
+        } else if (consume(rest, ".")) {
+            unsigned long long n = 0;
+            const char* last = rest.data() + rest.size();
+            if (auto [stop, failure] = std::from_chars(rest.data(), last, n);
+                failure == std::errc() && stop == last) {
+                copies.emplace_back(n, it->path());
+            }
+        }
+    }
+    std::sort(copies.begin(), copies.end());
+    const unsigned long long next = copies.empty() ? 1 : copies.back().first + 1;
+    std::filesystem::path aside = path;
+    aside += ".damaged." + std::to_string(next);
+    if (::rename(path.c_str(), aside.c_str()) != 0) {
+        // Gone already: nothing left to keep.
+        return errno == ENOENT ? std::nullopt : std::optional(errnoText("rename"));
+    }
+    copies.emplace_back(next, aside);
+    for (std::size_t i = 0; i + static_cast<std::size_t>(std::max(keep, 1)) < copies.size(); ++i) {
+        ::unlink(copies[i].second.c_str());
     }
     return std::nullopt;
 }

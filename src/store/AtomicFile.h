@@ -15,16 +15,33 @@ struct FileRead {
     std::string error;  // why, for the debug log, when not ok
 };
 
-// Reads the whole file, refusing anything larger than `maxBytes`.
+// Reads the whole file, refusing anything larger than `maxBytes` and anything but a regular
+// file (a FIFO, a device, a symbolic link) without ever blocking on it.
 FileRead readWholeFile(const std::filesystem::path& path, std::size_t maxBytes);
 
 // Writes `bytes` to a temporary file beside `path`, flushes it to disk and renames it over
 // `path`, so a crash at any point leaves either the old or the new file, never a mix.
-// The file gets `mode` (0600: private to the user). Without `durable` the data is not
-// forced to disk first: readers still never see a half-written file, but a power cut may
-// lose the newest version. Returns the reason on failure.
+// The data goes to an unnamed file first where the file system allows; a name of the
+// "~<file>.<pid>.<n>.tmp" form exists only for the moment before the rename. The file gets
+// `mode` (0600: private to the user). Without `durable` the data is not forced to disk
+// first: readers still never see a half-written file, but a power cut may lose the newest
+// version. Returns the reason on failure.
 std::optional<std::string> writeFileAtomically(const std::filesystem::path& path,
                                                const std::string& bytes, unsigned mode = 0600,
                                                bool durable = true);
+
+// True for a name `writeFileAtomically` (or an older version of it) gives the temporary
+// file of `target`: "~target.<digits>.<digits>.tmp" or ".target.<digits>.<digits>.tmp".
+bool isTemporaryOf(const std::string& name, const std::string& target);
+
+// Removes the temporary files of `target` (in its folder) that a killed writer left behind,
+// those last changed more than `minAgeSeconds` before `now` (wall time). Returns how many.
+int sweepStaleTemporaries(const std::filesystem::path& target, double now,
+                          double minAgeSeconds = 60);
+
+// Renames `path` to "<path>.damaged.<n>", n one more than any such copy there, and keeps
+// only the newest `keep` of those copies. A missing `path` is no failure. Returns the
+// reason on failure.
+std::optional<std::string> setAsideDamaged(const std::filesystem::path& path, int keep = 5);
 
 }  // namespace pellora

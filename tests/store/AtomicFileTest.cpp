@@ -1,17 +1,34 @@
+#include "store/AtomicFile.h"
+
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <random>
+#include <set>
 
 #include "TempDir.h"
-#include "store/AtomicFile.h"
 
 namespace pellora::test {
 namespace {
+
+std::set<std::string> namesIn(const std::filesystem::path& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+void setAge(const std::filesystem::path& path, double now, double ageSeconds) {
+    const timespec when{time_t(now - ageSeconds), 0};
+    const timespec times[2] = {when, when};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
 
 TEST(AtomicFile, WritesPrivateFileWithoutLeavingTemporaries) {
     TempDir dir;
@@ -23,11 +40,7 @@ TEST(AtomicFile, WritesPrivateFileWithoutLeavingTemporaries) {
     struct stat info {};
     ASSERT_EQ(::stat((dir / "a.json").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
-    int entries = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-        ++entries;
-    }
-    EXPECT_EQ(entries, 1);
+    EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"a.json"});
 }
 
 TEST(AtomicFile, FailedWriteReportsWhyAndKeepsTheOldFile) {
@@ -41,29 +54,43 @@ TEST(AtomicFile, FailedWriteReportsWhyAndKeepsTheOldFile) {
     std::filesystem::create_directory(dir / "c.json");  // rename onto a folder fails
     EXPECT_TRUE(writeFileAtomically(dir / "c.json", "new"));
     EXPECT_EQ(readFile(dir / "b.json"), "old");
+    EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"b.json", "blocker", "c.json"}));
 }
 
-TEST(AtomicFile, ReadDistinguishesMissingTooLargeAndOk) {
+// Nothing but a regular file is read, and nothing blocks: a FIFO would hold an ordinary
+// open until a writer comes.
+TEST(AtomicFile, ReadTakesOnlyRegularFilesOfBoundedSize) {
     TempDir dir;
-    EXPECT_EQ(readWholeFile(dir / "none", 100).status, FileRead::Status::missing);
     writeFile(dir / "big", std::string(101, 'x'));
-    FileRead big = readWholeFile(dir / "big", 100);
-    EXPECT_EQ(big.status, FileRead::Status::tooLarge);
-    EXPECT_TRUE(big.bytes.empty());
-    FileRead ok = readWholeFile(dir / "big", 101);
-    EXPECT_EQ(ok.status, FileRead::Status::ok);
-    EXPECT_EQ(ok.bytes.size(), 101u);
-    EXPECT_EQ(readWholeFile(dir.path(), 100).status, FileRead::Status::unreadable);
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    std::filesystem::create_symlink(dir / "big", dir / "link");
+    const struct {
+        const char* name;
+        std::size_t limit;
+        FileRead::Status status;
+        std::size_t size;
+    } cases[] = {
+        {"none", 100, FileRead::Status::missing, 0},
+        {"big", 100, FileRead::Status::tooLarge, 0},
+        {"big", 101, FileRead::Status::ok, 101},
+        {"fifo", 100, FileRead::Status::unreadable, 0},
+        {"link", 200, FileRead::Status::unreadable, 0},
+        {".", 100, FileRead::Status::unreadable, 0},
+    };
+    for (const auto& c : cases) {
+        FileRead read = readWholeFile(dir / c.name, c.limit);
+        EXPECT_EQ(read.status, c.status) << c.name;
+        EXPECT_EQ(read.bytes.size(), c.size) << c.name;
+    }
 }
 
 // Kills a writer at random moments: the file must always be the old or the new content,
-// whole, never a mix or a stump.
+// whole, never a mix or a stump, and the sweep at the next start leaves no temporary file.
 TEST(AtomicFile, KilledWriterLeavesOldOrNewFileNeverAMix) {
     TempDir dir;
     const std::string oldText(1 << 20, 'o');
     const std::string newText(1 << 20, 'n');
     std::mt19937 random(42);
-    int sawNew = 0;
     for (int round = 0; round < 12; ++round) {
         auto error = writeFileAtomically(dir / "s.json", oldText, 0600, false);
         ASSERT_FALSE(error) << *error;
@@ -80,9 +107,50 @@ TEST(AtomicFile, KilledWriterLeavesOldOrNewFileNeverAMix) {
         ::waitpid(child, nullptr, 0);
         std::string text = readFile(dir / "s.json");
         ASSERT_TRUE(text == oldText || text == newText) << "round " << round << ": " << text.size();
-        sawNew += text == newText;
     }
-    RecordProperty("roundsEndingNew", sawNew);
+    sweepStaleTemporaries(dir / "s.json", 4e9, 0);
+    EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"s.json"});
+}
+
+TEST(AtomicFile, SweepTakesOnlyStaleTemporariesOfItsOwnFile) {
+    TempDir dir;
+    const double now = 1718960400;
+    const struct {
+        const char* name;
+        double age;
+        bool swept;
+    } cases[] = {
+        {"~a.json.123.456.tmp", 120, true},
+        {".a.json.123.456.tmp", 120, true},  // the name older versions used
+        {"~a.json.123.456.tmp.x", 120, false},
+        {"~a.json.123.tmp", 120, false},
+        {"~a.json.1x3.456.tmp", 120, false},
+        {"~b.json.123.456.tmp", 120, false},  // another file's (another machine's)
+        {"~a.json.999.456.tmp", 30, false},   // may be a write under way
+        {"a.json", 120, false},
+    };
+    for (const auto& c : cases) {
+        writeFile(dir / c.name, "x");
+        setAge(dir / c.name, now, c.age);
+    }
+    EXPECT_EQ(sweepStaleTemporaries(dir / "a.json", now), 2);
+    for (const auto& c : cases) {
+        EXPECT_EQ(std::filesystem::exists(dir / c.name), !c.swept) << c.name;
+    }
+}
+
+TEST(AtomicFile, DamagedCopiesAreNumberedAndTheNewestFiveKept) {
+    TempDir dir;
+    writeFile(dir / "s.json.damaged", "from an older version");
+    for (int i = 1; i <= 6; ++i) {
+        writeFile(dir / "s.json", "damage " + std::to_string(i));
+        ASSERT_FALSE(setAsideDamaged(dir / "s.json"));
+    }
+    EXPECT_EQ(namesIn(dir.path()),
+              (std::set<std::string>{"s.json.damaged.2", "s.json.damaged.3", "s.json.damaged.4",
+                                     "s.json.damaged.5", "s.json.damaged.6"}));
+    EXPECT_EQ(readFile(dir / "s.json.damaged.6"), "damage 6");
+    EXPECT_FALSE(setAsideDamaged(dir / "gone.json")) << "nothing to keep is no failure";
 }
 
 }  // namespace
