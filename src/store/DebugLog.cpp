@@ -35,6 +35,25 @@ struct DebugLog::State {
     std::size_t fileWrites = 0;
     std::filesystem::path dir;
     std::filesystem::path file;
+
+    void writeFile() {
+        flushPosted = false;
+        std::string text;
+        std::size_t size = 0;
+        for (const auto& l : buffer) {
+            size += l.size() + 1;
+        }
+        text.reserve(size);
+        for (const auto& l : buffer) {
+            text += l;
+            text += '\n';
+        }
+        // The folder may have been removed or made read-only; try again at every write.
+        ensureDirectory(dir);
+        if (!writeFileAtomically(file, text, 0600, /*durable=*/false)) {
+            ++fileWrites;
+        }
+    }
 };
 
 DebugLog::DebugLog(const Clock& clock, Queue& queue, std::filesystem::path appSupportDir,
@@ -50,26 +69,34 @@ DebugLog::DebugLog(const Clock& clock, Queue& queue, std::filesystem::path appSu
     ensureDirectory(dir_);
 
     FileRead read = readWholeFile(fileURL_, kMaxReloadBytes);
-    if (read.status != FileRead::Status::ok) {
-        return;
+    if (read.status == FileRead::Status::ok) {
+        if (auto window = reloadWindow(read.bytes)) {
+            state_->buffer = std::move(*window);
+        }
     }
-    QStringDecoder utf8(QStringDecoder::Utf8);
+    // What a killed write left behind; younger ones may be another process's, under way.
+    queue_.post([file = fileURL_, now = clock_.now()] { sweepStaleTemporaries(file, now); });
+}
+
+std::optional<std::deque<std::string>> DebugLog::reloadWindow(std::string_view bytes) {
+    // Stateless: a sequence cut short at the end is an error, not left for more input.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     // The decoder works lazily: the text must be taken for the error flag to be set.
-    QString text = utf8.decode(QByteArrayView(read.bytes.data(), qsizetype(read.bytes.size())));
+    QString text = utf8.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
     if (utf8.hasError()) {
-        return;
+        return std::nullopt;
     }
     // Every piece between line feeds is a line, empty ones included: the final line feed
     // therefore leaves one blank line between the previous run and this one.
-    std::deque<std::string>& buffer = state_->buffer;
+    std::deque<std::string> buffer;
     std::size_t start = 0;
     for (;;) {
-        std::size_t end = read.bytes.find('\n', start);
-        if (end == std::string::npos) {
-            buffer.emplace_back(read.bytes, start);
+        std::size_t end = bytes.find('\n', start);
+        if (end == std::string_view::npos) {
+            buffer.emplace_back(bytes.substr(start));
             break;
         }
-        buffer.emplace_back(read.bytes, start, end - start);
+        buffer.emplace_back(bytes.substr(start, end - start));
         start = end + 1;
         if (buffer.size() > maxLines) {
             buffer.pop_front();
@@ -78,6 +105,7 @@ DebugLog::DebugLog(const Clock& clock, Queue& queue, std::filesystem::path appSu
     while (buffer.size() > maxLines) {
         buffer.pop_front();
     }
+    return buffer;
 }
 
 DebugLog::~DebugLog() = default;
@@ -153,25 +181,8 @@ void DebugLog::log(std::string_view message, std::string_view tag) {
         }
         state->flushPosted = true;
         queue.post([weak] {
-            auto state = weak.lock();
-            if (!state) {
-                return;
-            }
-            state->flushPosted = false;
-            std::string text;
-            std::size_t size = 0;
-            for (const auto& l : state->buffer) {
-                size += l.size() + 1;
-            }
-            text.reserve(size);
-            for (const auto& l : state->buffer) {
-                text += l;
-                text += '\n';
-            }
-            // The folder may have been removed or made read-only; try again at every write.
-            ensureDirectory(state->dir);
-            if (!writeFileAtomically(state->file, text, 0600, /*durable=*/false)) {
-                ++state->fileWrites;
+            if (auto state = weak.lock(); state && state->flushPosted) {
+                state->writeFile();
             }
         });
     });
@@ -193,6 +204,14 @@ std::vector<std::string> DebugLog::recent(int n) {
         out.assign(state->buffer.end() - static_cast<std::ptrdiff_t>(count), state->buffer.end());
     });
     return out;
+}
+
+void DebugLog::flush() {
+    queue_.sync([state = state_] {
+        if (state->flushPosted) {
+            state->writeFile();
+        }
+    });
 }
 
 std::size_t DebugLog::fileWrites() {

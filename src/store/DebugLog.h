@@ -3,6 +3,7 @@
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,9 @@ class DebugLog final : public LogSink {
     // from a task on that queue.
     std::vector<std::string> recent(int n);
 
+    // Waits until every line logged so far is in the file (for orderly exit).
+    void flush();
+
     const std::filesystem::path& fileURL() const { return fileURL_; }
     // How many times the file has been rewritten (waits for the queue, like `recent`).
     std::size_t fileWrites();
@@ -47,6 +51,9 @@ class DebugLog final : public LogSink {
     static std::string composeLine(double wallTime, std::string_view tag, std::string_view message);
     // Internet date-time in UTC with milliseconds, e.g. 2024-06-21T09:24:41.123Z.
     static std::string isoTimestamp(double wallTime);
+    // The window a previous run's file gives: its last 4000 pieces between line feeds, or
+    // nothing when it is not UTF-8 text.
+    static std::optional<std::deque<std::string>> reloadWindow(std::string_view bytes);
 
   private:
     struct State;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <regex>
 #include <thread>
@@ -34,14 +35,32 @@ struct DebugLogTest : ::testing::Test {
     std::string file() { return readFile(dir / "debug.log"); }
 };
 
-TEST_F(DebugLogTest, LineCarriesMillisecondUtcStampTagAndMessage) {
+// The file and the system log get the line as composed, format directives and line feeds
+// taken literally; the file is private to the user.
+TEST_F(DebugLogTest, LineCarriesMillisecondUtcStampTagAndMessageLiterally) {
+    const struct {
+        const char* tag;
+        const char* message;
+        const char* line;
+    } cases[] = {
+        {"sample", "luma 41.2 brightness 57",
+         "[2024-06-21T09:24:41.123Z] [sample] luma 41.2 brightness 57"},
+        {"app", "100%s done %n %d %%", "[2024-06-21T09:24:41.123Z] [app] 100%s done %n %d %%"},
+        {"app", "first\nsecond", "[2024-06-21T09:24:41.123Z] [app] first\nsecond"},
+    };
     auto log = open();
-    log->log("luma 41.2 brightness 57", "sample");
-    clock.runPending();
-    EXPECT_EQ(file(), "[2024-06-21T09:24:41.123Z] [sample] luma 41.2 brightness 57\n");
-    EXPECT_EQ(
-        systemLog.lines(),
-        (std::vector<std::string>{"[2024-06-21T09:24:41.123Z] [sample] luma 41.2 brightness 57"}));
+    std::string expectedFile;
+    for (const auto& c : cases) {
+        log->log(c.message, c.tag);
+        clock.runPending();
+        expectedFile += c.line + std::string("\n");
+        EXPECT_EQ(file(), expectedFile);
+        EXPECT_EQ(systemLog.lines().back(), c.line);
+        EXPECT_EQ(log->recent(1), std::vector<std::string>{c.line}) << "one entry";
+    }
+    struct stat info {};
+    ASSERT_EQ(::stat((dir / "debug.log").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
 TEST(DebugLogTimestamp, MillisecondsAreCutNotRounded) {
@@ -85,20 +104,32 @@ TEST_F(DebugLogTest, PreviousRunIsReloadedWithABlankLineBetweenRuns) {
     EXPECT_EQ(file(), lines(1, 10) + "\n[2024-06-21T09:24:41.123Z] [app] new\n");
 }
 
-TEST_F(DebugLogTest, LongPreviousFileKeepsItsLast4000Pieces) {
-    writeFile(dir / "debug.log", lines(1, 5000));
-    auto log = open();
-    auto window = log->recent(5000);
-    ASSERT_EQ(window.size(), 4000u);
-    EXPECT_EQ(window.front(), "old 1002");  // pieces 1002..5000 and the empty final piece
-    EXPECT_EQ(window[3998], "old 5000");
-    EXPECT_EQ(window.back(), "");
+TEST(DebugLogReload, KeepsTheLast4000PiecesOfUtf8TextOnly) {
+    auto window = DebugLog::reloadWindow(lines(1, 5000));
+    ASSERT_TRUE(window);
+    ASSERT_EQ(window->size(), 4000u);
+    EXPECT_EQ(window->front(), "old 1002");  // pieces 1002..5000 and the empty final piece
+    EXPECT_EQ((*window)[3998], "old 5000");
+    EXPECT_EQ(window->back(), "");
+    EXPECT_EQ(DebugLog::reloadWindow("a\n\nb"), (std::deque<std::string>{"a", "", "b"}));
+    EXPECT_EQ(DebugLog::reloadWindow(""), std::deque<std::string>{""});
+    EXPECT_EQ(DebugLog::reloadWindow("fine\n\xff\xfe broken\n"), std::nullopt);
+    EXPECT_EQ(DebugLog::reloadWindow("cut \xe2\x82"), std::nullopt);
 }
 
-TEST_F(DebugLogTest, PreviousFileThatIsNotUtf8GivesAnEmptyWindow) {
-    writeFile(dir / "debug.log", "fine\n\xff\xfe broken\n");
+// Whatever sits at debug.log, start-up neither hangs (a FIFO) nor follows it (a link).
+TEST_F(DebugLogTest, SomethingOtherThanAFileAtStartGivesAnEmptyWindow) {
+    TempDir elsewhere;
+    writeFile(elsewhere / "target", "not ours\n");
+    ASSERT_EQ(::mkfifo((dir / "debug.log").c_str(), 0600), 0);
+    EXPECT_TRUE(open()->recent(10).empty());
+    std::filesystem::remove(dir / "debug.log");
+    std::filesystem::create_symlink(elsewhere / "target", dir / "debug.log");
     auto log = open();
     EXPECT_TRUE(log->recent(10).empty());
+    log->log("x", "app");
+    log->flush();
+    EXPECT_EQ(readFile(elsewhere / "target"), "not ours\n");
 }
 
 TEST_F(DebugLogTest, RecentReturnsAtMostWhatTheWindowHolds) {
@@ -113,24 +144,7 @@ TEST_F(DebugLogTest, RecentReturnsAtMostWhatTheWindowHolds) {
     EXPECT_TRUE(log->recent(-5).empty());
 }
 
-TEST_F(DebugLogTest, FormatDirectivesAreWrittenLiterally) {
-    auto log = open();
-    log->log("100%s done %n %d %%", "app");
-    clock.runPending();
-    std::string expected = "[2024-06-21T09:24:41.123Z] [app] 100%s done %n %d %%";
-    EXPECT_EQ(file(), expected + "\n");
-    EXPECT_EQ(systemLog.lines().back(), expected);
-}
-
-TEST_F(DebugLogTest, MessageWithLineFeedsIsOneEntryButSeveralFileLines) {
-    auto log = open();
-    log->log("first\nsecond", "app");
-    clock.runPending();
-    EXPECT_EQ(log->recent(10).size(), 1u);
-    EXPECT_EQ(file(), "[2024-06-21T09:24:41.123Z] [app] first\nsecond\n");
-}
-
-TEST_F(DebugLogTest, BurstIsWrittenOnceAndTheFileHoldsTheWindowAfterwards) {
+TEST_F(DebugLogTest, BurstIsWrittenOnceTrickleEveryLine) {
     auto log = open();
     for (int i = 0; i < 10000; ++i) {
         log->log(std::to_string(i), "app");
@@ -142,26 +156,27 @@ TEST_F(DebugLogTest, BurstIsWrittenOnceAndTheFileHoldsTheWindowAfterwards) {
         expected += line + "\n";
     }
     EXPECT_EQ(file(), expected);
-}
-
-TEST_F(DebugLogTest, TrickleWritesEveryLine) {
-    auto log = open();
     for (int i = 0; i < 5; ++i) {
         log->log(std::to_string(i), "app");
         clock.advance(1.0);
-        std::string text = file();
-        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), i + 1);
     }
-    EXPECT_EQ(log->fileWrites(), 5u);
+    EXPECT_EQ(log->fileWrites(), 6u);
 }
 
-TEST_F(DebugLogTest, FileIsPrivateToTheUser) {
-    auto log = open();
-    log->log("x", "app");
-    clock.runPending();
-    struct stat info {};
-    ASSERT_EQ(::stat((dir / "debug.log").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
+// What an orderly exit relies on: once `flush` returns, every line logged is in the file.
+TEST(DebugLogThreads, FlushWritesEveryLineLoggedSoFar) {
+    TempDir dir;
+    SystemClock clock;
+    SerialQueue queue("pellora.debug-log", clock);
+    RecordingSystemLog systemLog;
+    DebugLog log(clock, queue, dir.path(), systemLog);
+    for (int i = 0; i < 50; ++i) {
+        const std::string message = "line " + std::to_string(i);
+        log.log(message, "app");
+        log.flush();
+        const std::string text = readFile(dir / "debug.log");
+        ASSERT_EQ(text.substr(text.size() - message.size() - 1), message + "\n");
+    }
 }
 
 TEST_F(DebugLogTest, UnwritableFolderDropsWritesUntilItIsBack) {
@@ -223,8 +238,8 @@ TEST(DebugLogThreads, LinesFromManyThreadsStayWholeAndInCallOrder) {
         ASSERT_EQ(std::stoi(m[2]), next[t]++) << line;
         ASSERT_EQ(m[3].str(), std::string(50, char('a' + t)));
     }
-    // Once the queue has drained, the file is exactly the window.
-    queue.sync([] {});
+    // Once flushed, the file is exactly the window.
+    log.flush();
     std::string expected;
     for (const auto& line : window) {
         expected += line + "\n";
