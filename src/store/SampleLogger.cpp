@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/AppPaths.h"
+#include "platform/UniqueFd.h"
 #include "store/DebugLog.h"
 
 namespace pellora {
@@ -327,34 +328,19 @@ std::size_t decodeWholeLines(std::string_view bytes, std::vector<Sample>& sample
     }
 }
 
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
 // One write() for the whole line, so concurrent appenders cannot interleave.
 void appendLine(const std::filesystem::path& path, std::string line, DebugLog* log) {
     // No O_CREAT: a log deleted while running stays deleted until its logger is made again.
     // Read access is only for looking at the last byte; without it the append still goes.
-    const int flags = O_APPEND | O_CLOEXEC | O_NONBLOCK;
-    int raw = ::open(path.c_str(), O_RDWR | flags);
-    if (raw < 0 && errno == EACCES) {
-        raw = ::open(path.c_str(), O_WRONLY | flags);
+    // O_NOFOLLOW: a link in the file's place could aim the append at any file we may write.
+    const int flags = O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
+    UniqueFd fd(::open(path.c_str(), O_RDWR | flags));
+    if (!fd && errno == EACCES) {
+        fd.reset(::open(path.c_str(), O_WRONLY | flags));
     }
-    FileDescriptor fd(raw);
-    if (fd.get() < 0) {
-        note(log, "Sample dropped: cannot open " + path.string() + ": " + errnoText());
+    if (!fd) {
+        note(log, "Sample dropped: cannot open " + path.string() + ": " +
+                      (errno == ELOOP ? std::string("a symbolic link, not a file") : errnoText()));
         return;
     }
     struct stat info {};
@@ -405,20 +391,29 @@ struct SampleLogger::Cache {
     };
     std::mutex mutex;
     State state;
+    std::string lastComplaint;  // logged once, not at every read
+
+    std::vector<Sample> load(const std::filesystem::path& path, std::size_t maxReadBytes,
+                             DebugLog* log);
+    void complain(DebugLog* log, std::string text) {
+        if (text != lastComplaint) {
+            note(log, text);
+            lastComplaint = std::move(text);
+        }
+    }
 };
 
 SampleLogger::SampleLogger(const std::string& monitorID, const std::filesystem::path& appSupportDir,
                            Queue& queue, DebugLog* log, std::size_t maxReadBytes)
-    : queue_(queue), log_(log), maxReadBytes_(maxReadBytes), cache_(std::make_unique<Cache>()) {
+    : queue_(queue), log_(log), maxReadBytes_(maxReadBytes), cache_(std::make_shared<Cache>()) {
     const std::filesystem::path dir = appSupportDir / "monitors" / monitorID;
     fileURL_ = dir / fileName;
     if (!ensureDirectory(dir)) {
         note(log_, "Cannot create samples folder " + dir.string());
     }
-    int fd = ::open(fileURL_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0600);
-    if (fd >= 0) {
-        ::close(fd);
-    } else if (errno != EEXIST) {
+    UniqueFd fd(::open(fileURL_.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0600));
+    if (!fd && errno != EEXIST) {
         note(log_, "Cannot create " + fileURL_.string() + ": " + errnoText());
     }
 }
@@ -439,22 +434,47 @@ void SampleLogger::log(const Sample& sample) {
 }
 
 std::vector<Sample> SampleLogger::loadAll() const {
+    return cache_->load(fileURL_, maxReadBytes_, log_);
+}
+
+void SampleLogger::loadAll(Queue& deliverOn,
+                           std::function<void(std::vector<Sample>)> completion) const {
+    // Like appends, the task carries what it needs and runs after the appends queued before.
+    queue_.post([path = fileURL_, cache = cache_, maxReadBytes = maxReadBytes_, log = log_,
+                 &deliverOn, completion = std::move(completion)] {
+        deliverOn.post(
+            [completion, samples = cache->load(path, maxReadBytes, log)] { completion(samples); });
+    });
+}
+
+std::vector<Sample> SampleLogger::Cache::load(const std::filesystem::path& path,
+                                              std::size_t maxReadBytes, DebugLog* log) {
     // O_NONBLOCK: a FIFO left in the file's place would otherwise block the caller.
-    FileDescriptor fd(::open(fileURL_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    const int openError = errno;
     struct stat info {};
-    const bool regular = fd.get() >= 0 && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode);
-    std::lock_guard lock(cache_->mutex);
-    Cache::State& cache = cache_->state;
+    const bool regular = fd && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode);
+    std::lock_guard lock(mutex);
+    Cache::State& cache = state;
     if (!regular) {
         cache = {};
+        // A missing file is an ordinary state (deleted while running), not worth a line.
+        if (fd || openError != ENOENT) {
+            complain(log, "Samples file " + path.string() + " is not read: " +
+                              (fd || openError == ELOOP ? std::string("not a regular file")
+                                                        : std::strerror(openError)));
+        }
         return {};
     }
     // Only what is there now: lines appended while reading belong to the next read.
     const auto size = static_cast<std::size_t>(info.st_size);
-    if (size > maxReadBytes_) {
+    if (size > maxReadBytes) {
         cache = {};
+        complain(log, "Samples file " + path.string() + " holds " + std::to_string(size) +
+                          " bytes; only its newest " + std::to_string(maxReadBytes) +
+                          " are read, the older samples are left out");
         // One byte before the window tells whether the window starts on a fresh line.
-        const std::size_t start = size - maxReadBytes_ - 1;
+        const std::size_t start = size - maxReadBytes - 1;
         std::optional<std::string> bytes = readRange(fd.get(), start, size - start);
         if (!bytes) {
             return {};
@@ -498,6 +518,7 @@ std::vector<Sample> SampleLogger::loadAll() const {
         }
     }
     cache.valid = true;
+    lastComplaint.clear();
     return cache.samples;
 }
 
@@ -525,7 +546,7 @@ std::optional<Sample> SampleLogger::decodeLine(std::string_view line) {
         if (!json::sax_parse(line.begin(), line.end(), &reader) || !reader.complete()) {
             return std::nullopt;
         }
-    } catch (...) {
+    } catch (const json::exception&) {
         return std::nullopt;
     }
     return reader.sample();

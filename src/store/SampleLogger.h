@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,6 +51,10 @@ class SampleLogger {
     // its line feed (an append still in progress) are skipped. Lines decoded by an earlier
     // call are not decoded again while the file is the same one and has only grown.
     std::vector<Sample> loadAll() const;
+    // The same read, run on the logger's queue after the appends queued before it; the
+    // samples are handed to `completion` on `deliverOn`, which must outlive the work. Five
+    // years of samples take tens of milliseconds to read: the main thread reads this way.
+    void loadAll(Queue& deliverOn, std::function<void(std::vector<Sample>)> completion) const;
 
     // One line of the file, line feed included; nothing for a non-finite time or luma.
     static std::optional<std::string> encodeLine(const Sample& sample);
@@ -66,7 +71,8 @@ class SampleLogger {
     Queue& queue_;
     DebugLog* log_;
     std::size_t maxReadBytes_;
-    std::unique_ptr<Cache> cache_;
+    // Shared with the reads on the queue, which may outlive the logger.
+    std::shared_ptr<Cache> cache_;
 };
 
 }  // namespace pellora
