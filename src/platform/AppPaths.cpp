@@ -45,6 +45,9 @@ AppPaths AppPaths::fromEnvironment() {
     paths.dataDir = xdgDir("XDG_DATA_HOME", ".local/share") / "Pellora";
     paths.configDir = xdgDir("XDG_CONFIG_HOME", ".config") / "Pellora";
     paths.syncDir = paths.configDir / "sync";
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    paths.runtimeDir =
+        runtime && *runtime == '/' ? std::filesystem::path(runtime) / "pellora" : paths.configDir;
     return paths;
 }
 
@@ -53,6 +56,7 @@ AppPaths AppPaths::underRoot(const std::filesystem::path& root) {
     paths.dataDir = root / "data" / "Pellora";
     paths.configDir = root / "config" / "Pellora";
     paths.syncDir = root / "config" / "Pellora" / "sync";
+    paths.runtimeDir = root / "runtime";
     return paths;
 }
 

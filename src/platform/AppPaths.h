@@ -8,13 +8,16 @@ namespace pellora {
 
 // Where Pellora keeps its files. `dataDir` holds the samples logs and the debug files,
 // `configDir` the local settings, `syncDir` the copy of the settings that the user's own
-// sync tool (Syncthing, Nextcloud, ...) carries between machines.
+// sync tool (Syncthing, Nextcloud, ...) carries between machines, `runtimeDir` the lock
+// that keeps a second instance from writing the same files.
 struct AppPaths {
     std::filesystem::path dataDir;
     std::filesystem::path configDir;
     std::filesystem::path syncDir;
+    std::filesystem::path runtimeDir;
 
-    // $XDG_DATA_HOME/Pellora and $XDG_CONFIG_HOME/Pellora, with the XDG fallbacks under $HOME.
+    // $XDG_DATA_HOME/Pellora and $XDG_CONFIG_HOME/Pellora, with the XDG fallbacks under $HOME;
+    // $XDG_RUNTIME_DIR/pellora, else the settings folder (private to the user as well).
     static AppPaths fromEnvironment();
     // Everything under one folder (for --data-dir and tests).
     static AppPaths underRoot(const std::filesystem::path& root);

@@ -1,0 +1,59 @@
+#include "platform/QuitSignals.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <vector>
+
+#include "QtTestApp.h"
+
+namespace pellora::test {
+namespace {
+
+std::vector<int> caught;
+
+void recordPrevious(int signal) {
+    caught.push_back(-signal);
+}
+
+// Runs the event loop until `done` or half a second has passed.
+template <typename Done>
+void runLoopUntil(Done done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < 500) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+}
+
+TEST(QuitSignals, EachSignalReachesTheEventLoopAndTheOldHandlersComeBack) {
+    test::qtApp();
+    caught.clear();
+    struct sigaction previous {};
+    previous.sa_handler = recordPrevious;
+    struct sigaction saved[2];
+    ASSERT_EQ(::sigaction(SIGINT, &previous, &saved[0]), 0);
+    ASSERT_EQ(::sigaction(SIGTERM, &previous, &saved[1]), 0);
+
+    std::vector<int> received;
+    auto quit = QuitSignals::install([&](int signal) { received.push_back(signal); });
+    ASSERT_TRUE(quit);
+    EXPECT_FALSE(QuitSignals::install([](int) {})) << "one at a time";
+    ASSERT_EQ(::raise(SIGTERM), 0);
+    ASSERT_EQ(::raise(SIGINT), 0);
+    EXPECT_TRUE(received.empty()) << "the handler itself calls nothing";
+    runLoopUntil([&] { return received.size() == 2; });
+    EXPECT_EQ(received, (std::vector<int>{SIGTERM, SIGINT}));
+
+    quit.reset();
+    ASSERT_EQ(::raise(SIGTERM), 0);
+    EXPECT_EQ(caught, std::vector<int>{-SIGTERM});
+    ::sigaction(SIGINT, &saved[0], nullptr);
+    ::sigaction(SIGTERM, &saved[1], nullptr);
+}
+
+}  // namespace
+}  // namespace pellora::test
