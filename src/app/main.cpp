@@ -1,5 +1,6 @@
 // Pellora's entry: builds the process-wide services and runs the event loop.
 
+#include <unistd.h>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -9,7 +10,9 @@
 #include <memory>
 
 #include "platform/AppPaths.h"
+#include "platform/InstanceLock.h"
 #include "platform/QtMainQueue.h"
+#include "platform/QuitSignals.h"
 #include "platform/SerialQueue.h"
 #include "platform/SystemClock.h"
 #include "platform/linux/SyslogSystemLog.h"
@@ -24,10 +27,6 @@
 namespace {
 
 constexpr const char* kApplicationId = "org.pellora.Pellora";
-
-void quitOnSignal(int) {
-    QCoreApplication::quit();
-}
 
 }  // namespace
 
@@ -76,8 +75,6 @@ int main(int argc, char** argv) {
     }
 
     pellora::SystemClock clock(scale);
-    pellora::QtMainQueue mainQueue(clock);
-    pellora::SerialQueue logQueue("pellora.debug-log", clock);
     std::unique_ptr<pellora::SystemLog> systemLog;
     if (simulated) {
         systemLog = std::make_unique<pellora::StderrSystemLog>();
@@ -85,9 +82,33 @@ int main(int argc, char** argv) {
         systemLog = std::make_unique<pellora::SyslogSystemLog>();
     }
 
+    // Two instances would each rewrite the files from their own memory and lose each
+    // other's changes. A second launch is no error: what was asked for is running.
+    auto instance = pellora::InstanceLock::acquire(paths.runtimeDir / "instance.lock");
+    if (instance.outcome() == pellora::InstanceLock::Outcome::heldElsewhere) {
+        std::string holder = instance.detail().empty() ? "" : " (pid " + instance.detail() + ")";
+        // Only the system log: debug.log belongs to the running instance.
+        std::string line = pellora::DebugLog::composeLine(
+            clock.now(), "app", "Pellora is already running" + holder + "; this launch exits");
+        systemLog->write(line);
+        if (!simulated && !isatty(STDERR_FILENO)) {
+            std::fprintf(stderr, "%s\n", line.c_str());
+        }
+        return 0;
+    }
+
+    pellora::QtMainQueue mainQueue(clock);
+    pellora::SerialQueue logQueue("pellora.debug-log", clock);
     auto log = std::make_shared<pellora::DebugLog>(clock, logQueue, paths.dataDir, *systemLog);
     pellora::DebugLog::installShared(log);
-    auto settings = pellora::SettingsStore::open(paths, clock, mainQueue, log.get());
+    if (instance.outcome() == pellora::InstanceLock::Outcome::unavailable) {
+        log->log(
+            "No instance lock (" + instance.detail() + "); a second Pellora would not be stopped",
+            "app");
+    }
+    // Declared after the log: its work logs, and it is drained before the log goes.
+    pellora::SerialQueue settingsQueue("pellora.settings", clock);
+    auto settings = pellora::SettingsStore::open(paths, clock, mainQueue, settingsQueue, log.get());
     settings->watchCloudFolder();
     pellora::SettingsStore::installShared(settings);
 
@@ -96,12 +117,20 @@ int main(int argc, char** argv) {
                  ", synced settings " + paths.syncDir.string(),
              "app");
 
-    std::signal(SIGINT, quitOnSignal);
-    std::signal(SIGTERM, quitOnSignal);
+    auto quitSignals = pellora::QuitSignals::install([&log](int signal) {
+        log->log(std::string("Quitting on ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT"), "app");
+        QCoreApplication::quit();
+    });
+    if (!quitSignals) {
+        log->log("Cannot catch SIGINT and SIGTERM; changes not yet written are lost on them",
+                 "app");
+    }
     int status = app.exec();
-    // Let the log finish its queue before the process goes.
-    logQueue.sync([] {});
+    // Everything still pending goes to disk before the process does.
+    settings->flush();
+    log->flush();
     pellora::SettingsStore::installShared(nullptr);
     pellora::DebugLog::installShared(nullptr);
+    settings.reset();
     return status;
 }

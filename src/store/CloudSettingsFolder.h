@@ -2,32 +2,27 @@
 
 #include <filesystem>
 #include <functional>
-#include <map>
-#include <optional>
 #include <string>
 
 #include "platform/Clock.h"
-#include "store/SettingsFileCodec.h"
+#include "store/PeerSettingsFiles.h"
+#include "store/SettingsFile.h"
+#include "store/SyncedSettings.h"
 
 namespace pellora {
 
-// The copy of the settings that follows the user to their other machines, kept in a folder
-// that their own sync tool carries. Each machine writes only its own file
-// ("<machine>.json") and reads everyone's, so two machines writing at once never lose each
-// other's keys; per key, the newest write (then the larger machine name) wins.
+// One machine's share of the synced folder, worked synchronously on the caller's thread:
+// its own file "<machine>.json" and everyone else's. For tools and for standing in as
+// another machine; the settings store keeps the same parts with the file work on a queue.
 class CloudSettingsFolder {
   public:
     using Logger = std::function<void(const std::string&)>;
 
-    static constexpr std::size_t maxFileBytes = 10u << 20;
-
     CloudSettingsFolder(std::filesystem::path dir, std::string machine, const Clock& clock,
                         Logger log);
 
-    // The winning value of `key` across machines; nothing when absent or removed.
-    const SettingValue* value(const std::string& key) const;
-    // True when the newest word on `key` is that some machine removed it.
-    bool isRemoved(const std::string& key) const;
+    const SettingValue* value(const std::string& key) const { return settings_.value(key); }
+    bool isRemoved(const std::string& key) const { return settings_.isRemoved(key); }
     void set(const std::string& key, SettingValue value);
     void remove(const std::string& key);
 
@@ -38,27 +33,14 @@ class CloudSettingsFolder {
     bool refresh();
 
     const std::filesystem::path& dir() const { return dir_; }
-    std::filesystem::path ownFile() const { return dir_ / (machine_ + ".json"); }
+    const std::filesystem::path& ownFile() const { return file_.path(); }
 
   private:
-    struct Peer {
-        std::string signature;
-        std::string failedSignature;  // a version that could not be read, not retried
-        SettingsEntries entries;
-    };
-
-    const SettingsEntry* winner(const std::string& key) const;
-    void stamp(const std::string& key, std::optional<SettingValue> value);
-    void writeOwn();
-
     std::filesystem::path dir_;
-    std::string machine_;
-    const Clock& clock_;
-    Logger log_;
-    SettingsEntries own_;
-    bool ownDirty_ = false;
-    bool preserveDamagedFile_ = false;
-    std::map<std::string, Peer> peers_;
+    SettingsFile file_;
+    PeerSettingsFiles peers_;
+    SyncedSettings settings_;
+    bool dirty_ = false;
 };
 
 }  // namespace pellora

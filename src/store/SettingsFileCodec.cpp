@@ -11,10 +11,10 @@ namespace {
 using nlohmann::json;
 
 constexpr const char* kFormat = "pellora-settings";
+constexpr double kMaxModified = 1e12;
 
 std::optional<SettingValue> decodeValue(const std::string& type, const json& value) {
     if (type == "bytes" && value.is_string()) {
-        QByteArray decoded;
         auto raw = QByteArray::fromStdString(value.get<std::string>());
         auto result = QByteArray::fromBase64Encoding(raw, QByteArray::AbortOnBase64DecodingErrors);
         if (!result) {
@@ -43,6 +43,39 @@ std::optional<SettingValue> decodeValue(const std::string& type, const json& val
         return value.get<bool>();
     }
     return std::nullopt;
+}
+
+std::optional<SettingsEntry> decodeEntry(const json& entry) {
+    if (!entry.is_object()) {
+        return std::nullopt;
+    }
+    SettingsEntry out;
+    if (auto modified = entry.find("modified"); modified != entry.end()) {
+        // Beyond the year 30,000 a millisecond no longer adds to a time, and a later write
+        // could never win over it.
+        if (!modified->is_number() || !(std::abs(modified->get<double>()) <= kMaxModified)) {
+            return std::nullopt;
+        }
+        out.modified = modified->get<double>();
+    }
+    if (auto removed = entry.find("removed"); removed != entry.end()) {
+        if (!removed->is_boolean()) {
+            return std::nullopt;
+        }
+        if (removed->get<bool>()) {
+            return out;
+        }
+    }
+    auto type = entry.find("type");
+    auto value = entry.find("value");
+    if (type == entry.end() || !type->is_string() || value == entry.end()) {
+        return std::nullopt;
+    }
+    out.value = decodeValue(type->get<std::string>(), *value);
+    if (!out.value) {
+        return std::nullopt;
+    }
+    return out;
 }
 
 json encodeValue(const SettingValue& value) {
@@ -74,40 +107,27 @@ std::optional<SettingsFileCodec::Decoded> SettingsFileCodec::decode(const std::s
     }
     Decoded decoded;
     for (auto it = values->begin(); it != values->end(); ++it) {
-        const json& entry = it.value();
-        SettingsEntry out;
-        bool ok = entry.is_object();
-        if (ok) {
-            auto modified = entry.find("modified");
-            if (modified != entry.end()) {
-                ok = modified->is_number() && std::isfinite(modified->get<double>());
-                out.modified = ok ? modified->get<double>() : 0;
-            }
-        }
-        if (ok && entry.value("removed", false) == true) {
-            decoded.entries[it.key()] = out;
-            continue;
-        }
-        if (ok) {
-            auto type = entry.find("type");
-            auto value = entry.find("value");
-            ok = type != entry.end() && type->is_string() && value != entry.end();
-            if (ok) {
-                out.value = decodeValue(type->get<std::string>(), *value);
-                ok = out.value.has_value();
-            }
-        }
-        if (ok) {
-            decoded.entries[it.key()] = std::move(out);
+        if (auto entry = decodeEntry(it.value())) {
+            decoded.entries[it.key()] = std::move(*entry);
         } else {
-            decoded.skipped.push_back(it.key());
+            decoded.unreadable[it.key()] =
+                it.value().dump(-1, ' ', false, json::error_handler_t::replace);
         }
     }
     return decoded;
 }
 
-std::string SettingsFileCodec::encode(const SettingsEntries& entries, bool withHistory) {
+std::string SettingsFileCodec::encode(const SettingsEntries& entries, bool withHistory,
+                                      const RawEntries& kept) {
     json values = json::object();
+    for (const auto& [key, raw] : kept) {
+        if (!entries.count(key)) {
+            json item = json::parse(raw, nullptr, /*allow_exceptions=*/false);
+            if (!item.is_discarded()) {
+                values[key] = std::move(item);
+            }
+        }
+    }
     for (const auto& [key, entry] : entries) {
         json item;
         if (entry.value) {

@@ -3,7 +3,6 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "store/SettingValue.h"
 
@@ -18,6 +17,12 @@ struct SettingsEntry {
 };
 
 using SettingsEntries = std::map<std::string, SettingsEntry>;
+// Entries this version cannot read (a damaged one, or a type from a newer version), kept
+// as their JSON text so that rewriting the file does not lose them.
+using RawEntries = std::map<std::string, std::string>;
+// What a look at the synced folder found new, per other machine: its entries, or nothing
+// when its file has gone.
+using PeerChanges = std::map<std::string, std::optional<SettingsEntries>>;
 
 // The typed JSON form shared by the local settings file and the synced copies:
 // {"format":"pellora-settings","version":1,"values":{"key":{"type":"int","value":3,...}}}
@@ -25,13 +30,16 @@ class SettingsFileCodec {
   public:
     struct Decoded {
         SettingsEntries entries;
-        std::vector<std::string> skipped;  // keys whose entry was damaged, for the debug log
+        RawEntries unreadable;
     };
 
-    // Nothing when the bytes are not a settings file at all; damaged entries are skipped.
+    // Nothing when the bytes are not a settings file at all; entries that cannot be read
+    // are set apart. Never throws on any bytes.
     static std::optional<Decoded> decode(const std::string& bytes);
-    // `withHistory` keeps tombstones and modification times (the synced form).
-    static std::string encode(const SettingsEntries& entries, bool withHistory);
+    // `withHistory` keeps tombstones and modification times (the synced form). `kept` are
+    // written back as they were, for keys that `entries` does not hold.
+    static std::string encode(const SettingsEntries& entries, bool withHistory,
+                              const RawEntries& kept = {});
 };
 
 }  // namespace pellora

@@ -2,9 +2,11 @@
 
 #include <cctype>
 #include <cmath>
-#include <mutex>
 
+#include "store/AtomicFile.h"
 #include "store/DebugLog.h"
+#include "store/PeerSettingsFiles.h"
+#include "store/SettingsFile.h"
 
 namespace pellora {
 
@@ -81,34 +83,64 @@ std::optional<double> asNumber(const SettingValue& value) {
 
 }  // namespace
 
-SettingsStore::SettingsStore(std::unique_ptr<LocalSettings> local,
-                             std::unique_ptr<CloudSettingsFolder> cloud, Queue& mainQueue,
-                             DebugLog* log)
-    : local_(std::move(local)), cloud_(std::move(cloud)), main_(mainQueue), log_(log) {
-    if (cloud_->synchronize()) {
-        postRemoteChange();
-    }
-}
+struct SettingsStore::Files {
+    SettingsFile local;
+    SettingsFile own;
+    PeerSettingsFiles peers;
+    std::size_t writes = 0;
+};
+
+// What one write puts in the files; a copy that has not changed is left out.
+struct SettingsStore::Snapshot {
+    std::optional<SettingsFileCodec::Decoded> local;
+    std::optional<SettingsFileCodec::Decoded> own;
+};
+
+SettingsStore::SettingsStore(Queue& mainQueue, Queue& settingsQueue, DebugLog* log,
+                             std::shared_ptr<Files> files, SettingsFileCodec::Decoded local,
+                             SyncedSettings cloud, std::filesystem::path syncDir)
+    : main_(mainQueue),
+      settingsQueue_(settingsQueue),
+      log_(log),
+      files_(std::move(files)),
+      local_(std::move(local)),
+      cloud_(std::move(cloud)),
+      syncDir_(std::move(syncDir)) {}
 
 SettingsStore::~SettingsStore() {
-    *alive_ = false;
     if (pendingCheck_) {
         pendingCheck_->cancel();
     }
+    if (localDirty_ || cloudDirty_) {
+        sendSnapshot();
+    }
+    settingsQueue_.sync([] {});
 }
 
 std::shared_ptr<SettingsStore> SettingsStore::open(const AppPaths& paths, const Clock& clock,
-                                                   Queue& mainQueue, DebugLog* log,
-                                                   std::string machine) {
+                                                   Queue& mainQueue, Queue& settingsQueue,
+                                                   DebugLog* log, std::string machine) {
     auto logger = [log](const std::string& message) {
         if (log) {
             log->log(message, "settings");
         }
     };
-    auto local = std::make_unique<LocalSettings>(paths.configDir / "settings.json", logger);
-    auto cloud =
-        std::make_unique<CloudSettingsFolder>(paths.syncDir, std::move(machine), clock, logger);
-    return std::make_shared<SettingsStore>(std::move(local), std::move(cloud), mainQueue, log);
+    auto files = std::make_shared<Files>(Files{
+        SettingsFile(paths.configDir / "settings.json", false, "settings file", logger),
+        SettingsFile(paths.syncDir / (machine + ".json"), true, "synced settings file", logger),
+        PeerSettingsFiles(paths.syncDir, machine, logger)});
+    SettingsFileCodec::Decoded local = files->local.load();
+    SyncedSettings cloud(machine, clock, files->own.load());
+    PeerChanges peers = files->peers.scan();
+    std::shared_ptr<SettingsStore> store(new SettingsStore(
+        mainQueue, settingsQueue, log, files, std::move(local), std::move(cloud), paths.syncDir));
+    store->applyPeers(std::move(peers));
+    // What a killed write left behind; younger ones may be another process's, under way.
+    settingsQueue.post([files, now = clock.now()] {
+        sweepStaleTemporaries(files->local.path(), now);
+        sweepStaleTemporaries(files->own.path(), now);
+    });
+    return store;
 }
 
 SettingsStore& SettingsStore::shared() {
@@ -128,12 +160,16 @@ void SettingsStore::installShared(std::shared_ptr<SettingsStore> store) {
 const SettingValue* SettingsStore::localValue(const std::string& key) const {
     // A removal made on another machine is news, not a gap: the local copy, which only
     // catches up at this machine's next write, must not bring the old value back.
-    return cloud_->isRemoved(key) ? nullptr : local_->value(key);
+    if (cloud_.isRemoved(key)) {
+        return nullptr;
+    }
+    auto it = local_.entries.find(key);
+    return it == local_.entries.end() || !it->second.value ? nullptr : &*it->second.value;
 }
 
 std::optional<std::string> SettingsStore::data(const std::string& key) const {
     PELLORA_ASSERT_ON(main_);
-    if (auto v = cloud_->value(key); v && std::holds_alternative<Bytes>(*v)) {
+    if (auto v = cloud_.value(key); v && std::holds_alternative<Bytes>(*v)) {
         return std::get<Bytes>(*v).data;
     }
     if (auto v = localValue(key); v && std::holds_alternative<Bytes>(*v)) {
@@ -144,7 +180,7 @@ std::optional<std::string> SettingsStore::data(const std::string& key) const {
 
 std::optional<std::string> SettingsStore::string(const std::string& key) const {
     PELLORA_ASSERT_ON(main_);
-    if (auto v = cloud_->value(key); v && std::holds_alternative<std::string>(*v)) {
+    if (auto v = cloud_.value(key); v && std::holds_alternative<std::string>(*v)) {
         return std::get<std::string>(*v);
     }
     if (auto v = localValue(key); v && std::holds_alternative<std::string>(*v)) {
@@ -155,7 +191,7 @@ std::optional<std::string> SettingsStore::string(const std::string& key) const {
 
 bool SettingsStore::boolean(const std::string& key) const {
     PELLORA_ASSERT_ON(main_);
-    if (auto v = cloud_->value(key)) {
+    if (auto v = cloud_.value(key)) {
         return asBool(*v);
     }
     if (auto v = localValue(key)) {
@@ -166,7 +202,7 @@ bool SettingsStore::boolean(const std::string& key) const {
 
 std::optional<double> SettingsStore::doubleValue(const std::string& key) const {
     PELLORA_ASSERT_ON(main_);
-    if (auto v = cloud_->value(key)) {
+    if (auto v = cloud_.value(key)) {
         return asNumber(*v).value_or(0.0);
     }
     if (auto v = localValue(key)) {
@@ -177,7 +213,7 @@ std::optional<double> SettingsStore::doubleValue(const std::string& key) const {
 
 std::optional<std::int64_t> SettingsStore::integer(const std::string& key) const {
     PELLORA_ASSERT_ON(main_);
-    if (auto v = cloud_->value(key)) {
+    if (auto v = cloud_.value(key)) {
         if (auto i = std::get_if<std::int64_t>(v)) {
             return *i;
         }
@@ -198,11 +234,11 @@ std::optional<std::int64_t> SettingsStore::integer(const std::string& key) const
 
 void SettingsStore::write(const std::string& key, SettingValue value) {
     PELLORA_ASSERT_ON(main_);
-    local_->set(key, value);
-    cloud_->set(key, std::move(value));
-    if (cloud_->synchronize()) {
-        postRemoteChange();
-    }
+    local_.entries[key] = SettingsEntry{value, 0};
+    local_.unreadable.erase(key);
+    cloud_.set(key, std::move(value));
+    localDirty_ = cloudDirty_ = true;
+    changed();
 }
 
 void SettingsStore::set(const std::string& key, const Bytes& value) {
@@ -231,11 +267,74 @@ void SettingsStore::set(const std::string& key, double value) {
 
 void SettingsStore::remove(const std::string& key) {
     PELLORA_ASSERT_ON(main_);
-    local_->remove(key);
-    cloud_->remove(key);
-    if (cloud_->synchronize()) {
+    if (local_.entries.erase(key) + local_.unreadable.erase(key) > 0) {
+        localDirty_ = true;
+    }
+    if (cloud_.remove(key)) {
+        cloudDirty_ = true;
+    }
+    changed();
+}
+
+void SettingsStore::changed() {
+    // One write at a time: changes made meanwhile go together in the next one.
+    if ((localDirty_ || cloudDirty_) && writesInFlight_ == 0) {
+        sendSnapshot();
+    }
+}
+
+void SettingsStore::sendSnapshot() {
+    auto snapshot = std::make_shared<Snapshot>();
+    if (localDirty_) {
+        snapshot->local = local_;
+    }
+    if (cloudDirty_) {
+        snapshot->own = SettingsFileCodec::Decoded{cloud_.own(), cloud_.ownKept()};
+    }
+    localDirty_ = cloudDirty_ = false;
+    ++writesInFlight_;
+    settingsQueue_.post([files = files_, snapshot = std::shared_ptr<const Snapshot>(snapshot),
+                         main = &main_, weak = weak_from_this()] {
+        // A failed write is not retried on its own: the next change writes everything again.
+        if (snapshot->local) {
+            files->writes +=
+                files->local.write(snapshot->local->entries, snapshot->local->unreadable);
+        }
+        if (snapshot->own) {
+            files->writes += files->own.write(snapshot->own->entries, snapshot->own->unreadable);
+        }
+        main->post([weak, changes = files->peers.scan()]() mutable {
+            if (auto self = weak.lock()) {
+                self->written(std::move(changes));
+            }
+        });
+    });
+}
+
+void SettingsStore::written(PeerChanges changes) {
+    --writesInFlight_;
+    applyPeers(std::move(changes));
+    changed();
+}
+
+void SettingsStore::applyPeers(PeerChanges changes) {
+    if (cloud_.apply(std::move(changes))) {
         postRemoteChange();
     }
+}
+
+void SettingsStore::flush() {
+    PELLORA_ASSERT_ON(main_);
+    if (localDirty_ || cloudDirty_) {
+        sendSnapshot();
+    }
+    settingsQueue_.sync([] {});
+}
+
+std::size_t SettingsStore::fileWrites() {
+    std::size_t count = 0;
+    settingsQueue_.sync([&count, files = files_] { count = files->writes; });
+    return count;
 }
 
 SettingsStore::Subscription SettingsStore::onRemoteChange(std::function<void()> callback) {
@@ -246,52 +345,59 @@ SettingsStore::Subscription SettingsStore::onRemoteChange(std::function<void()> 
 }
 
 void SettingsStore::cloudFolderChanged() {
-    std::weak_ptr<bool> alive = alive_;
-    main_.post([this, alive] {
-        if (alive.expired() || (pendingCheck_ && !pendingCheck_->isCancelled())) {
+    main_.post([weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self || (self->pendingCheck_ && !self->pendingCheck_->isCancelled())) {
             return;
         }
-        pendingCheck_ = main_.postAfter(kCheckDelaySeconds, [this, alive] {
-            if (alive.expired()) {
-                return;
+        self->pendingCheck_ = self->main_.postAfter(kCheckDelaySeconds, [weak] {
+            if (auto self = weak.lock()) {
+                self->pendingCheck_.reset();
+                self->checkCloud();
             }
-            pendingCheck_.reset();
-            checkCloud();
         });
     });
 }
 
 void SettingsStore::watchCloudFolder() {
-    ensureDirectory(cloud_->dir());
-    watcher_ = std::make_unique<DirectoryWatcher>(cloud_->dir(), [this] { cloudFolderChanged(); });
+    ensureDirectory(syncDir_);
+    watcher_ = std::make_unique<DirectoryWatcher>(syncDir_, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->cloudFolderChanged();
+        }
+    });
     if (!watcher_->isWatching() && log_) {
-        log_->log("cannot watch " + cloud_->dir().string() +
+        log_->log("cannot watch " + syncDir_.string() +
                       "; settings changed on other machines are seen at the next write",
                   "settings");
     }
 }
 
 void SettingsStore::checkCloud() {
-    if (cloud_->refresh()) {
-        postRemoteChange();
-    }
+    settingsQueue_.post([files = files_, main = &main_, weak = weak_from_this()] {
+        main->post([weak, changes = files->peers.scan()]() mutable {
+            if (auto self = weak.lock()) {
+                self->applyPeers(std::move(changes));
+            }
+        });
+    });
 }
 
 void SettingsStore::postRemoteChange() {
-    std::weak_ptr<bool> alive = alive_;
-    main_.post([this, alive] {
-        if (alive.expired()) {
+    main_.post([weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self) {
             return;
         }
         // Each subscriber is looked at just before its call: one that an earlier callback
         // dropped is not called.
-        auto snapshot = subscribers_;
+        auto snapshot = self->subscribers_;
         for (const auto& weak : snapshot) {
             if (auto callback = weak.lock()) {
                 (*callback)();
             }
         }
-        std::erase_if(subscribers_, [](const auto& weak) { return weak.expired(); });
+        std::erase_if(self->subscribers_, [](const auto& weak) { return weak.expired(); });
     });
 }
 

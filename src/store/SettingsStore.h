@@ -12,8 +12,8 @@
 #include "platform/Clock.h"
 #include "platform/DirectoryWatcher.h"
 #include "platform/Queue.h"
-#include "store/CloudSettingsFolder.h"
-#include "store/LocalSettings.h"
+#include "store/SettingsFileCodec.h"
+#include "store/SyncedSettings.h"
 
 namespace pellora {
 
@@ -21,25 +21,30 @@ class DebugLog;
 
 // The one place settings are read and written. Every value lives twice: in this machine's
 // own settings file (`local`) and in the synced folder (`cloud`). Reads prefer the cloud
-// copy; writes go local, then cloud, then ask the cloud copy to synchronise.
-class SettingsStore {
+// copy; writes go local, then cloud, then the cloud copy is synchronised.
+//
+// The store lives on the main queue and holds both copies in memory, so reads and writes
+// take effect at once. The files are written on the store's own queue ("pellora.settings")
+// from snapshots, coalesced: while one write is under way, further changes wait and go
+// together in the next. The other machines' files are read there too.
+class SettingsStore : public std::enable_shared_from_this<SettingsStore> {
   public:
     static constexpr const char* remoteChangeNotification = "Pellora.settingsDidChangeRemotely";
     // Held by a subscriber; dropping it ends the subscription.
     using Subscription = std::shared_ptr<void>;
 
-    // All use is on `mainQueue`. `log` may be null.
-    SettingsStore(std::unique_ptr<LocalSettings> local, std::unique_ptr<CloudSettingsFolder> cloud,
-                  Queue& mainQueue, DebugLog* log);
+    // Reads `paths.configDir`/settings.json and the synced folder `paths.syncDir` (on the
+    // caller's thread: this is start-up). All use is then on `mainQueue`; `settingsQueue`
+    // must outlive the store. `log` may be null.
+    static std::shared_ptr<SettingsStore> open(const AppPaths& paths, const Clock& clock,
+                                               Queue& mainQueue, Queue& settingsQueue,
+                                               DebugLog* log, std::string machine = machineName());
+    // Writes what is still pending and waits for it.
     ~SettingsStore();
 
     SettingsStore(const SettingsStore&) = delete;
     SettingsStore& operator=(const SettingsStore&) = delete;
 
-    // The usual pair of copies: `paths.configDir`/settings.json and `paths.syncDir`.
-    static std::shared_ptr<SettingsStore> open(const AppPaths& paths, const Clock& clock,
-                                               Queue& mainQueue, DebugLog* log,
-                                               std::string machine = machineName());
     // The process-wide instance, installed by the program's start-up.
     static SettingsStore& shared();
     static void installShared(std::shared_ptr<SettingsStore> store);
@@ -63,6 +68,11 @@ class SettingsStore {
     }
     void remove(const std::string& key);
 
+    // Waits until every change made so far is in the files (for orderly exit and tests).
+    void flush();
+    // How many files have been written so far (waits for the store's queue).
+    std::size_t fileWrites();
+
     // `callback` runs on the main queue after the synced copy changed from outside, for as
     // long as the returned subscription is held.
     [[nodiscard]] Subscription onRemoteChange(std::function<void()> callback);
@@ -73,22 +83,36 @@ class SettingsStore {
     // Watches the synced folder for changes by other processes (needs a Qt event loop).
     void watchCloudFolder();
 
-    const LocalSettings& local() const { return *local_; }
-    const CloudSettingsFolder& cloud() const { return *cloud_; }
-
   private:
+    struct Files;
+    struct Snapshot;
+
+    SettingsStore(Queue& mainQueue, Queue& settingsQueue, DebugLog* log,
+                  std::shared_ptr<Files> files, SettingsFileCodec::Decoded local,
+                  SyncedSettings cloud, std::filesystem::path syncDir);
+
     void write(const std::string& key, SettingValue value);
+    void changed();
+    void sendSnapshot();
+    void written(PeerChanges changes);
+    void applyPeers(PeerChanges changes);
     const SettingValue* localValue(const std::string& key) const;
     void checkCloud();
     void postRemoteChange();
 
-    std::unique_ptr<LocalSettings> local_;
-    std::unique_ptr<CloudSettingsFolder> cloud_;
     Queue& main_;
+    Queue& settingsQueue_;
     DebugLog* log_;
+    // Touched only by work on `settingsQueue_`.
+    std::shared_ptr<Files> files_;
+    SettingsFileCodec::Decoded local_;
+    SyncedSettings cloud_;
+    std::filesystem::path syncDir_;
+    bool localDirty_ = false;
+    bool cloudDirty_ = false;
+    int writesInFlight_ = 0;
     WorkItemPtr pendingCheck_;
     std::vector<std::weak_ptr<std::function<void()>>> subscribers_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::unique_ptr<DirectoryWatcher> watcher_;
 };
 

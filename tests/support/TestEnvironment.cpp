@@ -1,12 +1,15 @@
 #include "TestEnvironment.h"
 
+#include "store/CloudSettingsFolder.h"
+
 namespace pellora::test {
 
 TestEnvironment::TestEnvironment(double startWall)
     : paths(AppPaths::underRoot(dir.path())),
       clock(startWall),
       main(clock.makeQueue("main", /*isMain=*/true)),
-      logQueue(clock.makeQueue("pellora.debug-log")) {
+      logQueue(clock.makeQueue("pellora.debug-log")),
+      settingsQueue(clock.makeQueue("pellora.settings")) {
     log = std::make_shared<DebugLog>(clock, *logQueue, paths.dataDir, systemLog);
     reopenSettings();
 }
@@ -18,12 +21,13 @@ TestEnvironment::~TestEnvironment() {
 
 void TestEnvironment::reopenSettings() {
     settings.reset();
-    settings = SettingsStore::open(paths, clock, *main, log.get(), "this-machine");
+    settings = SettingsStore::open(paths, clock, *main, *settingsQueue, log.get(), "this-machine");
     clock.runPending();
 }
 
 void TestEnvironment::remoteSet(const std::string& key, const SettingValue& value,
                                 const std::string& machine) {
+    settings->flush();
     CloudSettingsFolder other(paths.syncDir, machine, clock, [](const std::string&) {});
     other.set(key, value);
     other.synchronize();
@@ -32,6 +36,7 @@ void TestEnvironment::remoteSet(const std::string& key, const SettingValue& valu
 }
 
 void TestEnvironment::remoteRemove(const std::string& key, const std::string& machine) {
+    settings->flush();
     CloudSettingsFolder other(paths.syncDir, machine, clock, [](const std::string&) {});
     other.remove(key);
     other.synchronize();

@@ -52,6 +52,7 @@ struct TestEnvironment {
     VirtualClock clock;
     std::unique_ptr<ManualQueue> main;
     std::unique_ptr<ManualQueue> logQueue;
+    std::unique_ptr<ManualQueue> settingsQueue;
     RecordingSystemLog systemLog;
     std::shared_ptr<DebugLog> log;
     std::shared_ptr<SettingsStore> settings;
