@@ -1,0 +1,43 @@
+// libFuzzer target for the debug log's reload of a previous run's debug.log. Beyond not
+// crashing: the window holds at most 4000 lines, and joined again it is the file's end.
+//
+//   build/fuzz/tests/fuzz/DebugLogReloadFuzz -max_total_time=60 \
+//       tests/fuzz/corpus/DebugLogReloadFuzz
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "store/DebugLog.h"
+
+using pellora::DebugLog;
+
+namespace {
+
+void check(bool ok) {
+    if (!ok) {
+        std::abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    auto window = DebugLog::reloadWindow(bytes);
+    if (!window) {
+        return 0;
+    }
+    check(!window->empty() && window->size() <= DebugLog::maxLines);
+    std::string joined;
+    for (const auto& line : *window) {
+        check(line.find('\n') == std::string::npos);
+        joined += line;
+        joined += '\n';
+    }
+    joined.pop_back();
+    check(bytes.size() >= joined.size() && bytes.substr(bytes.size() - joined.size()) == joined);
+    check(joined.size() == bytes.size() || bytes[bytes.size() - joined.size() - 1] == '\n');
+    return 0;
+}

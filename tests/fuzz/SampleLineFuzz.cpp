@@ -1,0 +1,42 @@
+// libFuzzer target for the samples log's reader: the bytes are a whole samples file as
+// loadAll reads it. Beyond not crashing, every sample read must come back unchanged through
+// the written form, and no more samples than lines may come out.
+//
+//   build/fuzz/tests/fuzz/SampleLineFuzz -max_total_time=60 tests/fuzz/corpus/SampleLineFuzz
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "store/SampleLogger.h"
+
+using pellora::SampleLogger;
+
+namespace {
+
+void check(bool ok) {
+    if (!ok) {
+        std::abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const auto samples = SampleLogger::decodeLines(bytes);
+    check(samples.size() <= std::size_t(std::count(bytes.begin(), bytes.end(), '\n')));
+    for (const auto& sample : samples) {
+        auto line = SampleLogger::encodeLine(sample);
+        check(line.has_value() && line->back() == '\n');
+        line->pop_back();
+        check(SampleLogger::decodeLine(*line) == sample);
+    }
+    if (auto one = SampleLogger::decodeLine(bytes)) {
+        auto line = SampleLogger::encodeLine(*one);
+        check(line.has_value());
+        check(SampleLogger::decodeLines(*line) == std::vector{*one});
+    }
+    return 0;
+}
