@@ -96,9 +96,11 @@ class Probe {
           logQueue_("pellora.debug-log", clock_),
           brightnessQueue_("pellora.brightness", clock_),
           loggerQueue_("pellora.logger", clock_),
+          settingsQueue_("pellora.settings", clock_),
           paths_(AppPaths::underRoot(dir_.path())),
           log_(std::make_shared<DebugLog>(clock_, logQueue_, paths_.dataDir, systemLog_)),
-          settings_(SettingsStore::open(paths_, clock_, main_, log_.get(), "probe-machine")),
+          settings_(SettingsStore::open(paths_, clock_, main_, settingsQueue_, log_.get(),
+                                        "probe-machine")),
           heartbeat_(main_) {}
 
     void run() {
@@ -258,6 +260,7 @@ class Probe {
     SerialQueue logQueue_;
     SerialQueue brightnessQueue_;
     SerialQueue loggerQueue_;
+    SerialQueue settingsQueue_;
     test::TempDir dir_;
     AppPaths paths_;
     SilentSystemLog systemLog_;
