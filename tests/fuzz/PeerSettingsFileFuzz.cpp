@@ -6,9 +6,9 @@
 //       tests/fuzz/corpus/PeerSettingsFileFuzz
 
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
+#include "FuzzCheck.h"
 #include "platform/Clock.h"
 #include "store/SettingsFileCodec.h"
 #include "store/SyncedSettings.h"
@@ -16,12 +16,6 @@
 using pellora::SettingsFileCodec;
 
 namespace {
-
-void check(bool ok) {
-    if (!ok) {
-        std::abort();
-    }
-}
 
 class FixedClock final : public pellora::Clock {
   public:
@@ -31,6 +25,8 @@ class FixedClock final : public pellora::Clock {
 };
 
 }  // namespace
+
+using pellora::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);

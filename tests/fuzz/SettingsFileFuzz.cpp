@@ -5,22 +5,13 @@
 //   build/fuzz/tests/fuzz/SettingsFileFuzz -max_total_time=60 tests/fuzz/corpus/SettingsFileFuzz
 
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
+#include "FuzzCheck.h"
 #include "store/SettingsFileCodec.h"
 
 using pellora::SettingsFileCodec;
-
-namespace {
-
-void check(bool ok) {
-    if (!ok) {
-        std::abort();
-    }
-}
-
-}  // namespace
+using pellora::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
