@@ -31,6 +31,8 @@ constexpr const char* kApplicationId = "org.pellora.Pellora";
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A peer that goes away (an X server, a bus) must fail our write with EPIPE, not end us.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("Pellora");
     QCoreApplication::setApplicationVersion(PELLORA_VERSION);
