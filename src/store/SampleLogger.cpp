@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/AppPaths.h"
+#include "platform/ReadAt.h"
 #include "platform/UniqueFd.h"
 #include "store/DebugLog.h"
 
@@ -290,27 +291,6 @@ class CanonicalLine {
     std::string_view rest_;
 };
 
-// Bytes [offset, offset + length) of an open file; fewer when the file is shorter.
-std::optional<std::string> readRange(int fd, std::size_t offset, std::size_t length) {
-    std::string bytes(length, '\0');
-    std::size_t got = 0;
-    while (got < length) {
-        ssize_t n = ::pread(fd, bytes.data() + got, length - got, off_t(offset + got));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return std::nullopt;
-        }
-        if (n == 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    bytes.resize(got);
-    return bytes;
-}
-
 // Decodes the whole lines of `bytes` onto `samples`; returns how many bytes they took up.
 std::size_t decodeWholeLines(std::string_view bytes, std::vector<Sample>& samples) {
     std::size_t start = 0;
@@ -475,7 +455,7 @@ std::vector<Sample> SampleLogger::Cache::load(const std::filesystem::path& path,
                           " are read, the older samples are left out");
         // One byte before the window tells whether the window starts on a fresh line.
         const std::size_t start = size - maxReadBytes - 1;
-        std::optional<std::string> bytes = readRange(fd.get(), start, size - start);
+        std::optional<std::string> bytes = readAt(fd.get(), start, size - start);
         if (!bytes) {
             return {};
         }
@@ -493,7 +473,7 @@ std::vector<Sample> SampleLogger::Cache::load(const std::filesystem::path& path,
                   size >= cache.end;
     if (extend && !cache.guard.empty()) {
         const std::size_t at = cache.end - cache.guard.size();
-        extend = readRange(fd.get(), at, cache.guard.size()) == cache.guard;
+        extend = readAt(fd.get(), at, cache.guard.size()) == cache.guard;
     }
     if (!extend) {
         cache = {};
@@ -501,7 +481,7 @@ std::vector<Sample> SampleLogger::Cache::load(const std::filesystem::path& path,
         cache.inode = info.st_ino;
         cache.samples.reserve(size / 80);
     }
-    std::optional<std::string> bytes = readRange(fd.get(), cache.end, size - cache.end);
+    std::optional<std::string> bytes = readAt(fd.get(), cache.end, size - cache.end);
     if (!bytes) {
         cache = {};
         return {};
