@@ -2,18 +2,23 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <system_error>
+#include <vector>
 
 namespace pellora {
 
 namespace {
 
-constexpr std::uint8_t kDestination = 0x6E;
+constexpr std::uint8_t kDestination = 0x6E;  // the monitor, and the source of its replies
+constexpr std::uint8_t kVirtualHost = 0x50;  // seeds a reply's checksum
 constexpr std::uint8_t kGetOpcode = 0x01;
 constexpr std::uint8_t kGetReplyOpcode = 0x02;
 constexpr std::uint8_t kSetOpcode = 0x03;
 constexpr std::uint8_t kCapabilitiesOpcode = 0xF3;
 constexpr std::uint8_t kCapabilitiesReplyOpcode = 0xE3;
 constexpr std::uint8_t kResultUnsupported = 0x01;
+constexpr std::size_t kGetReplyPayload = 8;  // opcode, result, code, type, max, current
+constexpr std::size_t kMaxFragmentData = 32;
 constexpr char kTag[] = "ddc";
 
 std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
@@ -27,6 +32,11 @@ std::string format(const char* pattern, ...) {
     return text;
 }
 
+// "errno=5 (Input/output error)"
+std::string errnoText(int status) {
+    return format("errno=%d (%s)", status, std::generic_category().message(status).c_str());
+}
+
 template <std::size_t N>
 std::array<std::uint8_t, N> withChecksum(std::array<std::uint8_t, N> packet) {
     std::uint8_t sum = kDestination ^ DDCService::ddcSubAddress;
@@ -37,14 +47,59 @@ std::array<std::uint8_t, N> withChecksum(std::array<std::uint8_t, N> packet) {
     return packet;
 }
 
-bool printable(std::uint8_t byte) {
-    return byte >= 0x20 && byte <= 0x7E;
+// A reply as the monitor framed it: source 0x6E, length byte 0x80 | n, n bytes, checksum.
+// Some hosts' reads leave out the source byte; it is put back so that the checksum covers the
+// same bytes either way and the payload sits at the same place.
+struct Frame {
+    std::vector<std::uint8_t> bytes;  // source to checksum
+    std::size_t payload() const { return bytes.size() - 3; }
+    std::uint8_t operator[](std::size_t i) const { return bytes[i]; }
+};
+
+// Empty when `read` holds a whole, intact frame, else what is wrong with it.
+std::string unframe(std::span<const std::uint8_t> read, Frame& frame) {
+    if (read.empty()) {
+        return "nothing read";
+    }
+    frame.bytes.clear();
+    if (read[0] != kDestination) {
+        // A length byte first means the source byte was left out; anything else is a
+        // reply from someone else, or noise.
+        if ((read[0] & 0x80) == 0) {
+            return format("source byte 0x%02X is not 0x6E", read[0]);
+        }
+        frame.bytes.push_back(kDestination);
+    }
+    frame.bytes.insert(frame.bytes.end(), read.begin(), read.end());
+    if (frame.bytes.size() < 3) {
+        return format("%zu bytes read, too few for a reply", read.size());
+    }
+    const std::uint8_t length = frame[1];
+    if ((length & 0x80) == 0) {
+        return format("length byte 0x%02X lacks the 0x80 flag", length);
+    }
+    const std::size_t needed = std::size_t(length & 0x7F) + 3;
+    if (needed > frame.bytes.size()) {
+        return format("length byte 0x%02X runs past the %zu bytes read", length, read.size());
+    }
+    frame.bytes.resize(needed);
+    std::uint8_t sum = kVirtualHost;
+    for (std::size_t i = 0; i + 1 < needed; ++i) {
+        sum ^= frame[i];
+    }
+    if (sum != frame[needed - 1]) {
+        return format("checksum 0x%02X, expected 0x%02X", frame[needed - 1], sum);
+    }
+    if (frame.payload() == 0) {
+        return "null message";
+    }
+    return {};
 }
 
 }  // namespace
 
-DDCService::DDCService(DisplayI2C& i2c, Clock& clock, DebugLog& debugLog, SystemLog& systemLog)
-    : i2c_(i2c), clock_(clock), debugLog_(debugLog), systemLog_(systemLog) {
+DDCService::DDCService(DisplayI2C& i2c, Clock& clock, LogSink& log, SystemLog& systemLog)
+    : i2c_(i2c), clock_(clock), log_(log), systemLog_(systemLog) {
     open();
 }
 
@@ -52,6 +107,10 @@ std::unique_ptr<DisplayI2CChannel> DDCService::open() {
     auto channel = i2c_.open();
     lastAvailable_.store(channel != nullptr, std::memory_order_release);
     return channel;
+}
+
+void DDCService::log(const std::string& line) {
+    log_.log(line, kTag);
 }
 
 std::array<std::uint8_t, 4> DDCService::getVCPPacket(std::uint8_t code) {
@@ -82,56 +141,66 @@ std::string DDCService::hexBytes(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
-VCPReply DDCService::parseGetReply(std::uint8_t code, std::span<const std::uint8_t, 12> buffer) {
-    // The code sits at 4 in the standard reply and at 3 when the read drops the source byte.
-    for (std::size_t k = 3; k <= 6; ++k) {
-        if (buffer[k] != code) {
-            continue;
-        }
-        // Laid out as opcode, result code, code: the monitor is telling us it has no such
-        // control, and the zeros after it are no reading.
-        if (buffer[k - 2] == kGetReplyOpcode && buffer[k - 1] == kResultUnsupported) {
-            return {VCPReply::Kind::unsupported, {}};
-        }
-        VCPValue value;
-        value.max = std::uint16_t(buffer[k + 2] << 8 | buffer[k + 3]);
-        value.current = std::uint16_t(buffer[k + 4] << 8 | buffer[k + 5]);
-        return {VCPReply::Kind::value, value};
+CheckedReply<VCPValue> DDCService::parseGetReply(std::uint8_t code,
+                                                 std::span<const std::uint8_t> bytes) {
+    Frame frame;
+    if (std::string failure = unframe(bytes, frame); !failure.empty()) {
+        return {std::nullopt, failure};
     }
-    return {VCPReply::Kind::notEchoed, {}};
+    // Source, length, opcode, result code, code, type, max high and low, current high and low.
+    if (frame[2] != kGetReplyOpcode) {
+        return {std::nullopt, format("opcode 0x%02X, expected 0x02", frame[2])};
+    }
+    if (frame.payload() != kGetReplyPayload) {
+        return {std::nullopt, format("length byte 0x%02X, expected 0x88", frame[1])};
+    }
+    if (frame[3] == kResultUnsupported) {
+        return {std::nullopt, "VCP code unsupported by the monitor"};
+    }
+    if (frame[3] != 0) {
+        return {std::nullopt, format("result code 0x%02X", frame[3])};
+    }
+    if (frame[4] != code) {
+        return {std::nullopt, "VCP code not echoed in reply"};
+    }
+    VCPValue value;
+    value.max = std::uint16_t(frame[6] << 8 | frame[7]);
+    value.current = std::uint16_t(frame[8] << 8 | frame[9]);
+    if (value.max == 0) {
+        return {std::nullopt, "maximum 0"};
+    }
+    return {value, {}};
 }
 
-std::optional<std::string> DDCService::parseCapabilitiesReply(
-    std::uint16_t offset, std::span<const std::uint8_t, 64> buffer) {
-    if (buffer[2] == kCapabilitiesReplyOpcode) {
-        std::size_t n = buffer[1] & 0x7F;
-        if (n <= 3) {
-            return std::string();
-        }
-        if (n <= 35) {
-            std::string text;
-            for (std::size_t i = 5; i <= n + 1; ++i) {
-                if (buffer[i] >= 0x80) {
-                    return std::string();
-                }
-                text += char(buffer[i]);
-            }
-            return text;
-        }
+CheckedReply<std::string> DDCService::parseCapabilitiesReply(std::uint16_t offset,
+                                                             std::span<const std::uint8_t> bytes) {
+    Frame frame;
+    if (std::string failure = unframe(bytes, frame); !failure.empty()) {
+        return {std::nullopt, failure};
     }
-    const std::uint8_t high = std::uint8_t(offset >> 8);
-    const std::uint8_t low = std::uint8_t(offset & 0xFF);
-    for (std::size_t j = 2; j <= 61; ++j) {
-        if (buffer[j] != high || buffer[j + 1] != low) {
-            continue;
-        }
-        std::string text;
-        for (std::size_t i = j + 2; i < 63 && printable(buffer[i]); ++i) {
-            text += char(buffer[i]);
-        }
-        return text;
+    // Source, length, opcode, offset high and low, data, checksum.
+    if (frame[2] != kCapabilitiesReplyOpcode) {
+        return {std::nullopt, format("opcode 0x%02X, expected 0xE3", frame[2])};
     }
-    return std::nullopt;
+    if (frame.payload() < 3) {
+        return {std::nullopt, format("length byte 0x%02X leaves no room for an offset", frame[1])};
+    }
+    const std::size_t data = frame.payload() - 3;
+    if (data > kMaxFragmentData) {
+        return {std::nullopt, format("length byte 0x%02X, over 32 data bytes", frame[1])};
+    }
+    const int echoed = frame[3] << 8 | frame[4];
+    if (echoed != offset) {
+        return {std::nullopt, format("offset %d, not the %d asked for", echoed, int(offset))};
+    }
+    std::string text;
+    for (std::size_t i = 5; i < 5 + data; ++i) {
+        if (frame[i] >= 0x80) {
+            return {std::nullopt, format("data byte 0x%02X is not ASCII", frame[i])};
+        }
+        text += char(frame[i]);
+    }
+    return {std::move(text), {}};
 }
 
 std::optional<VCPValue> DDCService::getVCPOnce(std::uint8_t code) {
@@ -147,30 +216,22 @@ std::optional<VCPValue> DDCService::getVCPOnce(std::uint8_t code) {
     std::array<std::uint8_t, 12> buffer{};
     int status = channel->read(ddcChip, ddcSubAddress, std::span(buffer.data(), getReplyLength));
     if (status != 0) {
-        debugLog_.log(format("getVCP 0x%02X I2C read failed: kr=0x%X", code, unsigned(status)),
-                      kTag);
+        log(format("getVCP 0x%02X I2C read failed: ", code) + errnoText(status));
         return std::nullopt;
     }
-    debugLog_.log(format("getVCP 0x%02X raw: ", code) + hexBytes(buffer), kTag);
-    VCPReply reply = parseGetReply(code, buffer);
-    switch (reply.kind) {
-        case VCPReply::Kind::value:
-            return reply.value;
-        case VCPReply::Kind::unsupported:
-            debugLog_.log(format("getVCP 0x%02X: VCP code unsupported by the monitor", code), kTag);
-            return std::nullopt;
-        case VCPReply::Kind::notEchoed:
-            break;
+    log(format("getVCP 0x%02X raw: ", code) + hexBytes(buffer));
+    auto reply = parseGetReply(code, std::span(buffer.data(), getReplyLength));
+    if (!reply.value) {
+        log(format("getVCP 0x%02X: ", code) + reply.failure);
     }
-    debugLog_.log(format("getVCP 0x%02X: VCP code not echoed in reply", code), kTag);
-    return std::nullopt;
+    return reply.value;
 }
 
 std::optional<VCPValue> DDCService::getVCP(std::uint8_t code) {
     if (auto value = getVCPOnce(code)) {
         return value;
     }
-    debugLog_.log(format("getVCP 0x%02X attempt 1 failed \u2014 retrying", code), kTag);
+    log(format("getVCP 0x%02X attempt 1 failed \u2014 retrying", code));
     clock_.sleep(retryDelay);
     return getVCPOnce(code);
 }
@@ -185,7 +246,7 @@ bool DDCService::setVCP(std::uint8_t code, std::uint16_t value) {
     (void)channel->write(ddcChip, ddcSubAddress, packet);
     int status = channel->write(ddcChip, ddcSubAddress, packet);
     if (status != 0) {
-        systemLog_.write(format("DDC setVCP 0x%02X failed: kr=0x%X", code, unsigned(status)));
+        systemLog_.write(format("DDC setVCP 0x%02X failed: ", code) + errnoText(status));
         return false;
     }
     return true;
@@ -199,8 +260,7 @@ std::optional<std::string> DDCService::readCapabilitiesChunk(std::uint16_t offse
     auto packet = capabilitiesPacket(offset);
     int status = channel->write(ddcChip, ddcSubAddress, packet);
     if (status != 0) {
-        debugLog_.log(format("caps write failed at off=%d kr=0x%X", int(offset), unsigned(status)),
-                      kTag);
+        log(format("caps write failed at off=%d ", int(offset)) + errnoText(status));
         return std::nullopt;
     }
     clock_.sleep(capabilitiesReplyDelay);
@@ -208,17 +268,15 @@ std::optional<std::string> DDCService::readCapabilitiesChunk(std::uint16_t offse
     status =
         channel->read(ddcChip, ddcSubAddress, std::span(buffer.data(), capabilitiesReplyLength));
     if (status != 0) {
-        debugLog_.log(format("caps read failed at off=%d kr=0x%X", int(offset), unsigned(status)),
-                      kTag);
+        log(format("caps read failed at off=%d ", int(offset)) + errnoText(status));
         return std::nullopt;
     }
-    debugLog_.log(format("caps off=%d raw: ", int(offset)) + hexBytes(std::span(buffer.data(), 16)),
-                  kTag);
-    auto fragment = parseCapabilitiesReply(offset, buffer);
-    if (!fragment) {
-        debugLog_.log(format("caps off=%d no parseable fragment", int(offset)), kTag);
+    log(format("caps off=%d raw: ", int(offset)) + hexBytes(std::span(buffer.data(), 16)));
+    auto reply = parseCapabilitiesReply(offset, std::span(buffer.data(), capabilitiesReplyLength));
+    if (!reply.value) {
+        log(format("caps off=%d: ", int(offset)) + reply.failure);
     }
-    return fragment;
+    return std::move(reply.value);
 }
 
 std::optional<MonitorCapabilities> DDCService::readCapabilities() {
@@ -228,12 +286,20 @@ std::optional<MonitorCapabilities> DDCService::readCapabilities() {
     std::string text;
     std::uint32_t offset = 0;
     while (offset < capabilitiesLimit) {
-        auto fragment = readCapabilitiesChunk(std::uint16_t(offset));
+        std::optional<std::string> fragment = readCapabilitiesChunk(std::uint16_t(offset));
+        int attempts = 1;
+        // A busy monitor answers with the null message or a damaged fragment; ask again after
+        // the protocol's pause. With the channel gone there is nobody to ask.
+        while (!fragment && attempts <= capabilitiesRetries && lastAvailable()) {
+            clock_.sleep(retryDelay);
+            fragment = readCapabilitiesChunk(std::uint16_t(offset));
+            ++attempts;
+        }
         if (!fragment) {
-            if (text.empty()) {
-                return std::nullopt;
-            }
-            break;
+            // Part of a string is no string: what is missing may be any of its codes.
+            log(format("caps off=%d: no fragment after %d attempts, capabilities not read",
+                       int(offset), attempts));
+            return std::nullopt;
         }
         if (fragment->empty()) {
             break;

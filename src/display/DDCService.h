@@ -10,8 +10,8 @@
 #include "display/MonitorCapabilities.h"
 #include "platform/Clock.h"
 #include "platform/DisplayI2C.h"
+#include "platform/LogSink.h"
 #include "platform/SystemLog.h"
-#include "store/DebugLog.h"
 
 namespace pellora {
 
@@ -23,21 +23,20 @@ struct VCPValue {
     bool operator==(const VCPValue&) const = default;
 };
 
-// What a Get VCP Feature reply says about the requested code.
-struct VCPReply {
-    enum class Kind {
-        value,        // the code was echoed; `value` holds it
-        notEchoed,    // bytes 3 to 6 do not hold the code
-        unsupported,  // a standard reply whose result code says the monitor lacks the code
-    };
-    Kind kind = Kind::notEchoed;
-    VCPValue value;
+// A reply after its checks: what it carries, or else what was wrong with it.
+template <typename T>
+struct CheckedReply {
+    std::optional<T> value;
+    std::string failure;  // empty when `value` holds something
 };
 
 // DDC/CI over the external display's I2C channel (VESA DDC/CI, VCP codes of VESA MCCS).
 // Every call blocks for the whole exchange, fixed waits included, so it belongs on the
 // brightness queue only; no handle is kept open between exchanges. Not safe for concurrent
 // use: one exchange at a time.
+//
+// Replies are bytes from outside: each is checked (source, length, checksum, opcode and the
+// fields the request fixes) before anything in it is believed.
 class DDCService {
   public:
     static constexpr std::uint8_t ddcChip = 0x37;        // 0x6E / 0x6F in 8-bit form
@@ -48,9 +47,12 @@ class DDCService {
     static constexpr std::uint16_t capabilitiesLimit = 4096;
     static constexpr std::size_t getReplyLength = 11;
     static constexpr std::size_t capabilitiesReplyLength = 38;
+    // A fragment that fails its checks is asked for again this many times before the whole
+    // capabilities read is given up.
+    static constexpr int capabilitiesRetries = 3;
 
-    // Probes the channel once to set `lastAvailable`.
-    DDCService(DisplayI2C& i2c, Clock& clock, DebugLog& debugLog, SystemLog& systemLog);
+    // Probes the channel once to set `lastAvailable`. `log` gets the "ddc" lines.
+    DDCService(DisplayI2C& i2c, Clock& clock, LogSink& log, SystemLog& systemLog);
 
     DDCService(const DDCService&) = delete;
     DDCService& operator=(const DDCService&) = delete;
@@ -60,14 +62,14 @@ class DDCService {
     std::optional<VCPValue> getVCPOnce(std::uint8_t code);
     // `value` goes out unchanged; the caller clamps.
     bool setVCP(std::uint8_t code, std::uint16_t value);
-    // "" marks the end of the string.
+    // One request and reply. "" marks the end of the string.
     std::optional<std::string> readCapabilitiesChunk(std::uint16_t offset);
+    // The whole string, parsed; nothing unless every fragment up to the end was read.
     std::optional<MonitorCapabilities> readCapabilities();
 
     // Whether the latest attempt to open the channel found one.
     bool lastAvailable() const { return lastAvailable_.load(std::memory_order_acquire); }
 
-    // Written on the main thread, read on the brightness queue.
     std::uint8_t brightnessCode() const { return brightnessCode_.load(std::memory_order_acquire); }
     void setBrightnessCode(std::uint8_t code) {
         brightnessCode_.store(code, std::memory_order_release);
@@ -79,22 +81,24 @@ class DDCService {
     static std::array<std::uint8_t, 6> setVCPPacket(std::uint8_t code, std::uint16_t value);
     static std::array<std::uint8_t, 5> capabilitiesPacket(std::uint16_t offset);
 
-    // The reply buffer of a get (11 bytes read, the twelfth always zero).
-    static VCPReply parseGetReply(std::uint8_t code, std::span<const std::uint8_t, 12> buffer);
-    // The reply buffer of a capabilities request (38 bytes read into 64): the fragment, ""
-    // at the end of the string, nothing when no fragment can be found.
-    static std::optional<std::string> parseCapabilitiesReply(
-        std::uint16_t offset, std::span<const std::uint8_t, 64> buffer);
+    // The bytes a get read back, with or without the leading source byte 0x6E.
+    static CheckedReply<VCPValue> parseGetReply(std::uint8_t code,
+                                                std::span<const std::uint8_t> bytes);
+    // The bytes a capabilities request read back: the fragment's data ("" at the end of the
+    // string).
+    static CheckedReply<std::string> parseCapabilitiesReply(std::uint16_t offset,
+                                                            std::span<const std::uint8_t> bytes);
 
     // "6E 88 02": two upper-case hexadecimal digits per byte, single spaces between.
     static std::string hexBytes(std::span<const std::uint8_t> bytes);
 
   private:
     std::unique_ptr<DisplayI2CChannel> open();
+    void log(const std::string& line);
 
     DisplayI2C& i2c_;
     Clock& clock_;
-    DebugLog& debugLog_;
+    LogSink& log_;
     SystemLog& systemLog_;
     std::atomic<bool> lastAvailable_{false};
     std::atomic<std::uint8_t> brightnessCode_{0x10};
