@@ -7,18 +7,16 @@ namespace pellora {
 std::shared_ptr<BrightnessController> BrightnessController::create(Queue& main,
                                                                    Queue& brightnessQueue,
                                                                    TransportFactory makeTransport) {
-    return std::shared_ptr<BrightnessController>(
+    std::shared_ptr<BrightnessController> controller(
         new BrightnessController(main, brightnessQueue, std::move(makeTransport)));
+    controller->replaceTransport();
+    return controller;
 }
 
 BrightnessController::BrightnessController(Queue& main, Queue& brightnessQueue,
                                            TransportFactory makeTransport)
     : main_(main), queue_(brightnessQueue), makeTransport_(std::move(makeTransport)) {
     PELLORA_ASSERT_ON(main_);
-    ddc_ = makeTransport_();
-    if (ddc_) {
-        ddc_->setBrightnessCode(brightnessCode_);
-    }
 }
 
 BrightnessController::~BrightnessController() {
@@ -29,19 +27,35 @@ BrightnessController::~BrightnessController() {
     }
 }
 
+void BrightnessController::replaceTransport() {
+    // The queue is serial, so whatever was queued before runs first with the old transport,
+    // and whatever comes after waits for the new one.
+    queue_.post([weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        self->ddc_ = self->makeTransport_();
+        if (self->ddc_) {
+            self->ddc_->setBrightnessCode(self->brightnessCode_.load());
+        }
+    });
+}
+
 void BrightnessController::submit(std::function<void(DDCService&)> exchange,
                                   std::function<void()> unanswered) {
-    // The transport is taken now, so a block queued before reconnect() finishes with the
-    // transport it was meant for; its brightness code is read when the block runs.
-    queue_.post([weak = weak_from_this(), ddc = ddc_, exchange = std::move(exchange),
+    queue_.post([weak = weak_from_this(), exchange = std::move(exchange),
                  unanswered = std::move(unanswered)] {
         auto self = weak.lock();
-        if (!self || !ddc) {
+        if (!self || !self->ddc_) {
             if (unanswered) {
                 unanswered();
             }
             return;
         }
+        // Held here, so the transport outlives the exchange even if the controller goes.
+        std::shared_ptr<DDCService> ddc = self->ddc_;
+        ddc->setBrightnessCode(self->brightnessCode_.load());
         exchange(*ddc);
     });
 }
@@ -104,28 +118,17 @@ void BrightnessController::readCapabilities(
 
 void BrightnessController::reconnect() {
     PELLORA_ASSERT_ON(main_);
-    ddc_ = makeTransport_();
-    if (ddc_) {
-        ddc_->setBrightnessCode(brightnessCode_);
-    }
+    replaceTransport();
 }
 
 std::uint8_t BrightnessController::brightnessCode() const {
     PELLORA_ASSERT_ON(main_);
-    return brightnessCode_;
+    return brightnessCode_.load();
 }
 
 void BrightnessController::setBrightnessCode(std::uint8_t code) {
     PELLORA_ASSERT_ON(main_);
-    brightnessCode_ = code;
-    if (ddc_) {
-        ddc_->setBrightnessCode(code);
-    }
-}
-
-std::shared_ptr<DDCService> BrightnessController::transport() const {
-    PELLORA_ASSERT_ON(main_);
-    return ddc_;
+    brightnessCode_.store(code);
 }
 
 }  // namespace pellora

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,14 +16,19 @@ namespace pellora {
 // The one door to the monitor: turns the transport's blocking exchanges into requests made on
 // the main thread. Every exchange runs on the brightness queue, one after another, in the
 // order asked; reads answer on the main queue in that same order.
+//
+// The transport lives on the brightness queue alone: it is made there (its probe reads the
+// bus), used there and replaced there, so the main thread never waits for the bus.
 class BrightnessController : public std::enable_shared_from_this<BrightnessController> {
   public:
+    // Runs on the brightness queue; may give nothing, and then every exchange fails.
     using TransportFactory = std::function<std::shared_ptr<DDCService>()>;
 
     static constexpr double sliderDebounce = 0.15;
 
     // `brightnessQueue` is the serial queue "pellora.brightness"; `makeTransport` makes a
-    // fresh transport (probe included), on the main thread, at creation and on reconnect().
+    // fresh transport (probe included) there, now and on every reconnect(). Requests made
+    // before it is ready wait for it in the queue.
     static std::shared_ptr<BrightnessController> create(Queue& main, Queue& brightnessQueue,
                                                         TransportFactory makeTransport);
     ~BrightnessController();
@@ -39,29 +45,31 @@ class BrightnessController : public std::enable_shared_from_this<BrightnessContr
     // Unclamped.
     void setVCP(std::uint8_t code, std::uint16_t value);
     void readCapabilities(std::function<void(std::optional<MonitorCapabilities>)> completion);
-    // A fresh transport for a changed monitor, carrying the current brightness code.
+    // A fresh transport for a changed monitor, carrying the current brightness code. Requests
+    // made before it finish with the old one.
     void reconnect();
 
+    // Brightness exchanges use the code set when they run.
     std::uint8_t brightnessCode() const;
     void setBrightnessCode(std::uint8_t code);
-
-    // The transport requests are handed to now.
-    std::shared_ptr<DDCService> transport() const;
 
   private:
     BrightnessController(Queue& main, Queue& brightnessQueue, TransportFactory makeTransport);
 
-    // Hands `exchange` to the brightness queue with the current transport; it runs only
+    // Hands `exchange` to the brightness queue; it runs with the transport of that moment
     // while the controller still exists, else `unanswered` runs there instead.
     void submit(std::function<void(DDCService&)> exchange, std::function<void()> unanswered);
+    void replaceTransport();
     void debounce(WorkItemPtr& work, std::function<void()> action);
 
     Queue& main_;
     Queue& queue_;
     TransportFactory makeTransport_;
-    std::shared_ptr<DDCService> ddc_;
     WorkItemPtr brightnessWork_;
-    std::uint8_t brightnessCode_ = 0x10;
+    // Set on main, read by exchanges on the brightness queue.
+    std::atomic<std::uint8_t> brightnessCode_{0x10};
+    // Brightness queue only.
+    std::shared_ptr<DDCService> ddc_;
 };
 
 }  // namespace pellora
