@@ -100,8 +100,9 @@ class Cursor {
             pos_ += c.length;
         }
     }
-    // The token is the next two characters (one when only one is left). Reads it as an
-    // unsigned byte in base 16 with an optional sign; "-" is allowed only before zero.
+    // The token is the next two characters (one when only one is left, or when the second
+    // is a parenthesis, which always belongs to the list structure). Reads it as an unsigned
+    // byte in base 16 with an optional sign; "-" is allowed only before zero.
     std::optional<std::uint8_t> token() const {
         std::string_view t = text_.substr(pos_, tokenEnd() - pos_);
         bool negative = false;
@@ -132,11 +133,24 @@ class Cursor {
         return static_cast<std::uint8_t>(value);
     }
     void skipToken() { pos_ = tokenEnd(); }
+    // From a "(" to just after its matching ")", or to the end.
+    void skipGroup() {
+        std::size_t depth = 0;
+        for (; pos_ < text_.size(); ++pos_) {
+            if (text_[pos_] == '(') {
+                ++depth;
+            } else if (text_[pos_] == ')' && --depth == 0) {
+                ++pos_;
+                return;
+            }
+        }
+    }
 
   private:
+    static bool isParen(char c) { return c == '(' || c == ')'; }
     std::size_t tokenEnd() const {
         std::size_t end = pos_;
-        for (int i = 0; i < 2 && end < text_.size(); ++i) {
+        for (int i = 0; i < 2 && end < text_.size() && !isParen(text_[end]); ++i) {
             end += characterAt(text_, end).length;
         }
         return end;
@@ -174,9 +188,12 @@ std::optional<std::string> optionalString(std::optional<std::string_view> text) 
     return std::string(*text);
 }
 
+// A value list, from just after its "(" to just after its ")". A nested list belongs to the
+// value before it (a picture mode's own sub-modes, say) and is passed over whole, so nothing
+// inside it is read as a value, and nothing inside the list is ever read as a code.
 std::vector<std::uint8_t> readValueList(Cursor& cursor) {
     std::vector<std::uint8_t> values;
-    while (!cursor.atEnd()) {
+    while (true) {
         cursor.skipWhitespace();
         if (cursor.atEnd()) {
             break;
@@ -184,6 +201,10 @@ std::vector<std::uint8_t> readValueList(Cursor& cursor) {
         if (cursor.current() == ')') {
             cursor.step();
             break;
+        }
+        if (cursor.current() == '(') {
+            cursor.skipGroup();
+            continue;
         }
         if (auto value = cursor.token()) {
             values.push_back(*value);
@@ -230,10 +251,15 @@ MonitorCapabilities MonitorCapabilities::parse(std::string_view text) {
         return caps;
     }
     Cursor cursor(*section);
-    while (!cursor.atEnd()) {
+    while (true) {
         cursor.skipWhitespace();
         if (cursor.atEnd()) {
             break;
+        }
+        if (cursor.current() == '(') {
+            // A list with no code before it: none of it is a code.
+            cursor.skipGroup();
+            continue;
         }
         auto code = cursor.token();
         if (!code) {
@@ -241,10 +267,14 @@ MonitorCapabilities MonitorCapabilities::parse(std::string_view text) {
             continue;
         }
         cursor.skipToken();
-        if (cursor.atEnd() || cursor.current() != '(') {
+        // Real monitors put white space between a code and its list ("DC (00 01)").
+        Cursor afterCode = cursor;
+        afterCode.skipWhitespace();
+        if (afterCode.atEnd() || afterCode.current() != '(') {
             caps.vcps[*code] = {};
             continue;
         }
+        cursor = afterCode;
         cursor.step();
         // A code met again replaces what was read for it before.
         caps.vcps[*code] = readValueList(cursor);
