@@ -1,26 +1,55 @@
 #include "display/MonitorScope.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace pellora {
 
-std::shared_ptr<MonitorScope> MonitorScope::create(const Monitor& monitor, SettingsStore& settings,
-                                                   const Clock& clock,
-                                                   const std::filesystem::path& appSupportDir,
-                                                   Queue& loggerQueue, DebugLog* log) {
-    return std::make_shared<MonitorScope>(Token{}, monitor, settings, clock, appSupportDir,
-                                          loggerQueue, log);
+namespace {
+
+// What the work queue hands to main: the opened log, the model, and the samples seeding
+// looks at (the user's own settings only), so main skips the rest.
+struct Loaded {
+    std::unique_ptr<SampleLogger> logger;
+    BrightnessModel model;
+    std::vector<Sample> userSet;
+};
+
+}  // namespace
+
+void MonitorScope::load(const Monitor& monitor, SettingsStore& settings, const Clock& clock,
+                        const std::filesystem::path& appSupportDir, Queue& loggerQueue,
+                        DebugLog* log, Queue& work, Queue& main, Completion completion) {
+    // Years of samples take long to read and train on; none of it may hold up main.
+    work.post([monitor, &settings, &clock, appSupportDir, &loggerQueue, log, &main,
+               completion = std::move(completion)] {
+        auto loaded = std::make_shared<Loaded>();
+        loaded->logger =
+            std::make_unique<SampleLogger>(monitor.identifier(), appSupportDir, loggerQueue, log);
+        const std::vector<Sample> samples = loaded->logger->loadAll();
+        loaded->model = BrightnessModel::train(samples);
+        std::copy_if(samples.begin(), samples.end(), std::back_inserter(loaded->userSet),
+                     [](const Sample& s) { return s.userSet; });
+        main.post([monitor, &settings, &clock, log, loaded, completion] {
+            completion(std::make_shared<MonitorScope>(Token{}, monitor, settings, clock,
+                                                      std::move(loaded->logger), loaded->model,
+                                                      loaded->userSet, log));
+        });
+    });
 }
 
 MonitorScope::MonitorScope(Token, const Monitor& monitor, SettingsStore& settings,
-                           const Clock& clock, const std::filesystem::path& appSupportDir,
-                           Queue& loggerQueue, DebugLog* log)
+                           const Clock& clock, std::unique_ptr<SampleLogger> logger,
+                           BrightnessModel model, const std::vector<Sample>& samples, DebugLog* log)
     : monitor_(monitor),
       settings_(settings),
-      logger_(monitor.identifier(), appSupportDir, loggerQueue, log),
+      logger_(std::move(logger)),
       curve_(CurveStore::create(monitor.identifier(), settings)),
       anchors_(AnchorStore::create(monitor.identifier(), settings, clock, log)),
-      model_(BrightnessModel::train(logger_.loadAll())) {
+      model_(std::move(model)) {
+    // The log as just read for the model; reading it again would say the same.
     if (anchors_->anchors().empty()) {
-        anchors_->seedFromSamples(logger_.loadAll());
+        anchors_->seedFromSamples(samples);
     }
     if (auto bytes = settings_.data(keyPrefix() + "capabilities")) {
         capabilities_ = MonitorCapabilities::decodeJSON(*bytes);

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "display/Monitor.h"
 #include "display/MonitorCapabilities.h"
@@ -22,28 +24,34 @@ class DebugLog;
 // Everything kept for one monitor, swapped as a whole when the current monitor changes:
 // its samples log, stored curve, learnt anchors, trained model and capabilities.
 //
-// Main thread only. Its identity is the identity of the shared pointer `create` returns.
+// Main thread only. Its identity is the identity of the shared pointer `load` delivers.
 class MonitorScope {
     struct Token {};
 
   public:
-    // Opens the monitor's stores, trains the model from its samples, seeds an empty anchor
-    // list from them, and adopts stored capabilities. `loggerQueue` ("pellora.logger") runs
-    // the appends; it, `settings`, `clock` and `log` (may be null) must outlive the scope.
-    static std::shared_ptr<MonitorScope> create(const Monitor& monitor, SettingsStore& settings,
-                                                const Clock& clock,
-                                                const std::filesystem::path& appSupportDir,
-                                                Queue& loggerQueue, DebugLog* log = nullptr);
-    // Use `create`.
+    using Completion = std::function<void(std::shared_ptr<MonitorScope>)>;
+
+    // Builds the scope of `monitor` in the order the stores depend on each other, with the
+    // disk kept off `main`: on `work` the samples log is opened and read whole and the model
+    // trained from it; then on `main` the curve and anchor stores are opened, an empty anchor
+    // list is seeded from those samples, stored capabilities are adopted, and `completion`
+    // gets the scope. `loggerQueue` ("pellora.logger") runs the appends. `settings`, `clock`,
+    // `log` (may be null) and the queues must outlive the scope.
+    static void load(const Monitor& monitor, SettingsStore& settings, const Clock& clock,
+                     const std::filesystem::path& appSupportDir, Queue& loggerQueue, DebugLog* log,
+                     Queue& work, Queue& main, Completion completion);
+
+    // Use `load`. `samples` seed an empty anchor list.
     MonitorScope(Token, const Monitor& monitor, SettingsStore& settings, const Clock& clock,
-                 const std::filesystem::path& appSupportDir, Queue& loggerQueue, DebugLog* log);
+                 std::unique_ptr<SampleLogger> logger, BrightnessModel model,
+                 const std::vector<Sample>& samples, DebugLog* log);
 
     MonitorScope(const MonitorScope&) = delete;
     MonitorScope& operator=(const MonitorScope&) = delete;
 
     const Monitor& monitor() const { return monitor_; }
     std::string keyPrefix() const { return monitor_.keyPrefix(); }
-    SampleLogger& logger() { return logger_; }
+    SampleLogger& logger() { return *logger_; }
     CurveStore& curve() { return *curve_; }
     AnchorStore& anchors() { return *anchors_; }
     const std::shared_ptr<AnchorStore>& anchorStore() const { return anchors_; }
@@ -58,7 +66,7 @@ class MonitorScope {
   private:
     Monitor monitor_;
     SettingsStore& settings_;
-    SampleLogger logger_;
+    std::unique_ptr<SampleLogger> logger_;
     std::shared_ptr<CurveStore> curve_;
     std::shared_ptr<AnchorStore> anchors_;
     BrightnessModel model_;

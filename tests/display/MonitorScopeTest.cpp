@@ -1,115 +1,118 @@
-// Building a monitor's scope: the stores it opens, the model it trains, seeding an empty
-// anchor list, and its capabilities.
+// Loading a monitor's scope: the stores it opens, the model it trains, seeding an empty
+// anchor list, and its capabilities, with the disk left to the work queue.
+
+#include "display/MonitorScope.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 #include "TestEnvironment.h"
-#include "display/MonitorScope.h"
 
 namespace pellora::test {
 namespace {
 
 const Monitor kMonitor{0x1234, 0x5678, 0x9ABC};
-constexpr const char* kPrefix = "monitor.00001234-00005678-00009ABC.";
+const std::string kPrefix = "monitor.00001234-00005678-00009ABC.";
 
 struct ScopeFixture : ::testing::Test {
-    std::shared_ptr<MonitorScope> makeScope() {
-        return MonitorScope::create(kMonitor, *env.settings, env.clock, env.paths.dataDir,
-                                    *loggerQueue, env.log.get());
+    TestEnvironment env;
+    std::unique_ptr<ManualQueue> loggerQueue = env.clock.makeQueue("pellora.logger");
+    // On a clock of its own, so a test can hold the work back.
+    VirtualClock workClock;
+    std::unique_ptr<ManualQueue> work = workClock.makeQueue("utility");
+    std::filesystem::path file =
+        env.paths.dataDir / "monitors" / kMonitor.identifier() / SampleLogger::fileName;
+
+    std::shared_ptr<MonitorScope> load(const Monitor& monitor = kMonitor) {
+        std::shared_ptr<MonitorScope> scope;
+        MonitorScope::load(monitor, *env.settings, env.clock, env.paths.dataDir, *loggerQueue,
+                           env.log.get(), *work, *env.main,
+                           [&](std::shared_ptr<MonitorScope> s) { scope = std::move(s); });
+        workClock.runPending();
+        env.clock.runPending();
+        return scope;
     }
-    // Samples already in the monitor's log, as an earlier run left them.
     void writeSamples(const std::vector<Sample>& samples) {
-        const auto file =
-            env.paths.dataDir / "monitors" / kMonitor.identifier() / SampleLogger::fileName;
         std::filesystem::create_directories(file.parent_path());
         std::ofstream out(file, std::ios::binary | std::ios::app);
         for (const auto& s : samples) {
             out << *SampleLogger::encodeLine(s);
         }
     }
-    TestEnvironment env;
-    std::unique_ptr<ManualQueue> loggerQueue = env.clock.makeQueue("pellora.logger");
 };
 
-TEST_F(ScopeFixture, OpensTheMonitorsOwnStoresAndLog) {
-    auto scope = makeScope();
-    EXPECT_EQ(scope->monitor(), kMonitor);
+TEST_F(ScopeFixture, ReadsOnTheWorkQueueAndBuildsOnMain) {
+    std::shared_ptr<MonitorScope> scope;
+    bool onMain = false;
+    MonitorScope::load(kMonitor, *env.settings, env.clock, env.paths.dataDir, *loggerQueue,
+                       env.log.get(), *work, *env.main, [&](std::shared_ptr<MonitorScope> s) {
+                           onMain = env.main->isCurrent();
+                           scope = std::move(s);
+                       });
+    env.clock.runPending();
+    EXPECT_FALSE(scope);
+    EXPECT_FALSE(std::filesystem::exists(file));  // main has not touched the disk
+    workClock.runPending();
+    EXPECT_TRUE(std::filesystem::exists(file));
+    EXPECT_FALSE(scope);
+    env.clock.runPending();
+    ASSERT_TRUE(scope);
+    EXPECT_TRUE(onMain);
     EXPECT_EQ(scope->keyPrefix(), kPrefix);
-    EXPECT_EQ(scope->anchors().key(), std::string(kPrefix) + "anchorsV1");
-    EXPECT_EQ(scope->curve().key(), std::string(kPrefix) + "curvePointsV1");
-    EXPECT_EQ(scope->logger().fileURL(),
-              env.paths.dataDir / "monitors" / "00001234-00005678-00009ABC" / "samples.jsonl");
-    EXPECT_TRUE(std::filesystem::exists(scope->logger().fileURL()));
+    EXPECT_EQ(scope->anchors().key(), kPrefix + "anchorsV1");
+    EXPECT_EQ(scope->curve().key(), kPrefix + "curvePointsV1");
+    EXPECT_EQ(scope->logger().fileURL(), file);
+    EXPECT_EQ(scope->model().totalWeight(), 0);
     EXPECT_EQ(scope->capabilities(), std::nullopt);
-    EXPECT_TRUE(scope->anchors().anchors().empty());
-    EXPECT_EQ(scope->model(), BrightnessModel::train({}));
 }
 
 TEST_F(ScopeFixture, TrainsFromTheLogAndSeedsAnEmptyAnchorList) {
     const double t = env.clock.now() - 3600;
-    std::vector<Sample> samples = {{t, 100, 40, 12, true},
-                                   {t + 60, 104, 44, 12, true},
-                                   {t + 120, 30, 70, 13, false},
-                                   {t + 180, 10, 15, 23, true}};
-    writeSamples(samples);
-    auto scope = makeScope();
-    EXPECT_EQ(scope->model(), BrightnessModel::train(samples));
+    writeSamples({{t, 100, 40, 12, true},
+                  {t + 60, 104, 44, 12, true},
+                  {t + 120, 30, 70, 13, false},
+                  {t + 180, 10, 15, 23, true}});
+    auto scope = load();
+    // User-set samples weigh 5, the rest 1; hours 12 and 13 share row 3, lumas 100 and 104
+    // column 6.
+    EXPECT_EQ(scope->model().totalWeight(), 16);
+    EXPECT_EQ(scope->model().weights[3][6], 10);
+    EXPECT_EQ(scope->model().sums[3][6], 5 * 40 + 5 * 44);
+    EXPECT_EQ(scope->model().sums[3][1], 70);
     ASSERT_EQ(scope->anchors().anchors().size(), 2u);  // one day bucket, one night bucket
     EXPECT_EQ(scope->anchors().editable(12)[0].brightness, 42);
     EXPECT_EQ(scope->anchors().editable(23)[0].brightness, 15);
-    // The seed is stored, so the next scope loads it instead of seeding again.
-    EXPECT_TRUE(env.settings->data(std::string(kPrefix) + "anchorsV1"));
-}
+    EXPECT_TRUE(env.settings->data(kPrefix + "anchorsV1"));  // stored, not seeded again
 
-TEST_F(ScopeFixture, AnchorsAlreadyLearntAreNotReseeded) {
-    const double t = env.clock.now();
-    const std::vector<Anchor> learnt = {{200, 90, 14, t, 2.0}};
-    env.settings->set(std::string(kPrefix) + "anchorsV1", Bytes{*AnchorStore::encode(learnt)});
-    writeSamples({{t, 100, 40, 12, true}, {t, 10, 15, 23, true}});
-    auto scope = makeScope();
-    EXPECT_EQ(scope->anchors().anchors(), learnt);
+    // Anchors already learnt are kept as they are.
+    const std::vector<Anchor> learnt = {{200, 90, 14, env.clock.now(), 2.0}};
+    env.settings->set(kPrefix + "anchorsV1", Bytes{*AnchorStore::encode(learnt)});
+    EXPECT_EQ(load()->anchors().anchors(), learnt);
+    // Another monitor's scope keeps apart.
+    EXPECT_TRUE(load({0x1234, 0x5678, 0x9ABD})->anchors().anchors().empty());
 }
 
 TEST_F(ScopeFixture, StoredCapabilitiesAreAdoptedAndDamagedOnesIgnored) {
     const auto caps = MonitorCapabilities::parse("(type(LCD)model(X)vcp(10 14(05 08)))");
-    env.settings->set(std::string(kPrefix) + "capabilities", Bytes{*caps.encodeJSON()});
-    EXPECT_EQ(makeScope()->capabilities(), caps);
-
+    env.settings->set(kPrefix + "capabilities", Bytes{*caps.encodeJSON()});
+    EXPECT_EQ(load()->capabilities(), caps);
     for (const char* damaged : {"", "{", "[1,2]", "{\"rawString\":3}", "\xff\xfe"}) {
-        env.settings->set(std::string(kPrefix) + "capabilities", Bytes{damaged});
-        EXPECT_EQ(makeScope()->capabilities(), std::nullopt) << damaged;
+        env.settings->set(kPrefix + "capabilities", Bytes{damaged});
+        EXPECT_EQ(load()->capabilities(), std::nullopt) << damaged;
     }
 }
 
-TEST_F(ScopeFixture, PersistedCapabilitiesReachTheNextScope) {
-    auto scope = makeScope();
+TEST_F(ScopeFixture, PersistedCapabilitiesReachTheNextScopeUnlessTheyCannotBeEncoded) {
+    auto scope = load();
     const auto caps = MonitorCapabilities::parse("(model(Desk 27)vcp(10 12 60(0F 11)))");
     scope->persistCapabilities(caps);
     EXPECT_EQ(scope->capabilities(), caps);
-    env.reopenSettings();
-    EXPECT_EQ(makeScope()->capabilities(), caps);
-}
-
-TEST_F(ScopeFixture, CapabilitiesThatCannotBeEncodedStayInMemoryOnly) {
-    auto scope = makeScope();
-    const auto stored = MonitorCapabilities::parse("(model(A)vcp(10))");
-    scope->persistCapabilities(stored);
     const auto notUtf8 = MonitorCapabilities::parse("(model(\xff\xfe)vcp(12))");
-    ASSERT_EQ(notUtf8.encodeJSON(), std::nullopt);
     scope->persistCapabilities(notUtf8);
     EXPECT_EQ(scope->capabilities(), notUtf8);
-    EXPECT_EQ(makeScope()->capabilities(), stored);
-}
-
-TEST_F(ScopeFixture, ScopesOfTwoMonitorsKeepApart) {
-    auto first = makeScope();
-    first->anchors().observe(100, 50, 12, 1.0);
-    auto other = MonitorScope::create({0x1234, 0x5678, 0x9ABD}, *env.settings, env.clock,
-                                      env.paths.dataDir, *loggerQueue, env.log.get());
-    EXPECT_TRUE(other->anchors().anchors().empty());
-    EXPECT_NE(other->logger().fileURL(), first->logger().fileURL());
+    env.reopenSettings();
+    EXPECT_EQ(load()->capabilities(), caps);
 }
 
 }  // namespace
