@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
 #include <QCoreApplication>
 #include <algorithm>
@@ -91,7 +92,7 @@ TEST_F(LaptopTestbed, DrmDisplayListReadsTheFakedSysfs) {
 
 TEST_F(LaptopTestbed, DdcServiceGetsAndSetsBrightnessThroughTheDevNode) {
     plugMonitorIntoDp();
-    LinuxDisplayI2C i2c(*env.log);
+    LinuxDisplayI2C i2c(*env.log, env.clock);
     DDCService ddc(i2c, env.clock, *env.log, env.systemLog);
     EXPECT_TRUE(ddc.lastAvailable());
 
@@ -117,7 +118,7 @@ TEST_F(LaptopTestbed, DdcServiceGetsAndSetsBrightnessThroughTheDevNode) {
 
 TEST_F(LaptopTestbed, CapabilitiesStringIsReadInFragmentsOverTheDevNode) {
     plugMonitorIntoDp();
-    LinuxDisplayI2C i2c(*env.log);
+    LinuxDisplayI2C i2c(*env.log, env.clock);
     DDCService ddc(i2c, env.clock, *env.log, env.systemLog);
     auto caps = ddc.readCapabilities();
     ASSERT_TRUE(caps);
@@ -133,7 +134,7 @@ TEST_F(LaptopTestbed, HdmiMonitorWithoutDdcLinkIsFoundByItsEdidOnceThenRemembere
     bed->addI2cBus(2, "i915 gmbus dpc", "/sys/devices/pci0000:00/0000:00:02.0", stranger);
     bed->addI2cBus(4, "i915 gmbus dpb", "/sys/devices/pci0000:00/0000:00:02.0", monitor);
 
-    LinuxDisplayI2C i2c(*env.log);
+    LinuxDisplayI2C i2c(*env.log, env.clock);
     DDCService ddc(i2c, env.clock, *env.log, env.systemLog);
     EXPECT_EQ(i2c.status().text, "Using /dev/i2c-4 for card0-HDMI-A-1 (EDID match)");
     EXPECT_EQ(bed->traffic(2).transfersByAddress.at(0x50), 1);  // offset write, unanswered
@@ -159,7 +160,7 @@ TEST_F(LaptopTestbed, DdcLinkOfAnHdmiConnectorIsFollowed) {
     auto adapter =
         bed->addI2cBus(7, "i915 gmbus dpb", "/sys/devices/pci0000:00/0000:00:02.0", monitor);
     bed->linkDdc(external, adapter);
-    LinuxDisplayI2C i2c(*env.log);
+    LinuxDisplayI2C i2c(*env.log, env.clock);
     auto channel = i2c.open();
     ASSERT_TRUE(channel);
     EXPECT_EQ(i2c.status().text, "Using /dev/i2c-7 for card0-HDMI-A-1 (ddc link)");
@@ -169,7 +170,7 @@ TEST_F(LaptopTestbed, DdcLinkOfAnHdmiConnectorIsFollowed) {
 TEST_F(LaptopTestbed, PermissionDeniedIsLoggedOnceWithTheFixAndAgainWhenItComesBack) {
     plugMonitorIntoDp();
     bool deny = true;
-    LinuxDisplayI2C i2c(*env.log, {}, [&](const std::filesystem::path& node) {
+    LinuxDisplayI2C i2c(*env.log, env.clock, {}, [&](const std::filesystem::path& node) {
         return deny ? -EACCES : openNode(node);
     });
     for (int i = 0; i < 3; ++i) {
@@ -193,7 +194,8 @@ TEST_F(LaptopTestbed, PermissionDeniedIsLoggedOnceWithTheFixAndAgainWhenItComesB
 TEST_F(LaptopTestbed, BusesThatRefuseUsDuringTheEdidSearchAreAPermissionProblem) {
     external = bed->addConnector(card, "card0-HDMI-A-1", "connected", "enabled", externalEdid);
     bed->addI2cBus(5, "i915 gmbus dpb", "/sys/devices/pci0000:00/0000:00:02.0", monitor);
-    LinuxDisplayI2C i2c(*env.log, {}, [](const std::filesystem::path&) { return -EACCES; });
+    LinuxDisplayI2C i2c(*env.log, env.clock, {},
+                        [](const std::filesystem::path&) { return -EACCES; });
     EXPECT_FALSE(i2c.open());
     EXPECT_EQ(i2c.status().reason, Reason::permissionDenied);
     EXPECT_EQ(i2c.status().text, kPermissionHint);
@@ -201,7 +203,7 @@ TEST_F(LaptopTestbed, BusesThatRefuseUsDuringTheEdidSearchAreAPermissionProblem)
 
 TEST_F(LaptopTestbed, WithoutTheI2cDevModuleTheLogSaysHowToLoadIt) {
     plugMonitorIntoDp(/*i2cDevLoaded=*/false);
-    LinuxDisplayI2C i2c(*env.log);
+    LinuxDisplayI2C i2c(*env.log, env.clock);
     DDCService ddc(i2c, env.clock, *env.log, env.systemLog);
     EXPECT_FALSE(ddc.lastAvailable());
     EXPECT_FALSE(ddc.getVCP(0x10));
@@ -213,7 +215,7 @@ TEST_F(LaptopTestbed, WithoutTheI2cDevModuleTheLogSaysHowToLoadIt) {
 
 TEST_F(LaptopTestbed, OnlyThePanelMeansNoExternalDisplay) {
     bed->addI2cBus(3, "AUX A/DDI A/PHY A", panel, monitor);  // even one that would answer
-    LinuxDisplayI2C i2c(*env.log);
+    LinuxDisplayI2C i2c(*env.log, env.clock);
     EXPECT_FALSE(i2c.open());
     EXPECT_FALSE(i2c.open());
     EXPECT_EQ(i2c.status().reason, Reason::noExternalDisplay);
@@ -221,9 +223,50 @@ TEST_F(LaptopTestbed, OnlyThePanelMeansNoExternalDisplay) {
     EXPECT_EQ(bed->traffic(3).opens, 0);
 }
 
+// ddcutil, and programs built on libddcutil such as KDE PowerDevil, flock the node for as
+// long as they use the bus; we wait a while for them, then give up on the exchange.
+TEST_F(LaptopTestbed, AnotherProgramsBusLockIsWaitedForThenGivenUpOn) {
+    plugMonitorIntoDp();
+    UniqueFd holder(openNode("/dev/i2c-5"));
+    ASSERT_EQ(::flock(holder.get(), LOCK_EX | LOCK_NB), 0);
+    // Waits pass on virtual time; the other program lets go once `releaseAfter` has passed.
+    struct ReleasingClock final : Clock {
+        VirtualClock& inner;
+        UniqueFd& holder;
+        double waited = 0, releaseAfter = 1e9;
+        ReleasingClock(VirtualClock& c, UniqueFd& h) : inner(c), holder(h) {}
+        double now() const override { return inner.now(); }
+        double monotonic() const override { return inner.monotonic(); }
+        void sleep(double seconds) override {
+            inner.sleep(seconds);
+            if ((waited += seconds) >= releaseAfter) {
+                holder.reset();
+            }
+        }
+    } clock(env.clock, holder);
+    LinuxDisplayI2C i2c(*env.log, clock);
+    EXPECT_FALSE(i2c.open());
+    EXPECT_NEAR(clock.waited, 1.0, 0.02);
+    EXPECT_EQ(i2c.status().reason, Reason::busBusy);
+    EXPECT_EQ(ddcLines("Another program holds /dev/i2c-5 (ddcutil, or a desktop's brightness "
+                       "service): gave up waiting after 1.0 s"),
+              1);
+
+    clock.releaseAfter = clock.waited + 0.3;
+    auto channel = i2c.open();
+    ASSERT_TRUE(channel);
+    EXPECT_NEAR(clock.waited, 1.3, 0.02);
+    // Ours now, until the channel closes.
+    UniqueFd other(openNode("/dev/i2c-5"));
+    EXPECT_NE(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
+    channel.reset();
+    EXPECT_EQ(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
+}
+
 TEST_F(LaptopTestbed, OtherOpenFailuresNameTheNodeAndTheError) {
     plugMonitorIntoDp();
-    LinuxDisplayI2C i2c(*env.log, {}, [](const std::filesystem::path&) { return -ENODEV; });
+    LinuxDisplayI2C i2c(*env.log, env.clock, {},
+                        [](const std::filesystem::path&) { return -ENODEV; });
     EXPECT_FALSE(i2c.open());
     EXPECT_EQ(i2c.status().reason, Reason::openFailed);
     EXPECT_EQ(i2c.status().text, "Cannot open /dev/i2c-5 for card0-DP-1: No such device");
@@ -233,7 +276,7 @@ TEST_F(LaptopTestbed, ChannelReportsTheKernelsErrorsAndShortTransfers) {
     plugMonitorIntoDp();
     int fd = openNode("/dev/i2c-5");
     ASSERT_GE(fd, 0);
-    I2cDevChannel channel(fd);
+    I2cDevChannel channel{UniqueFd(fd)};
     const std::array<std::uint8_t, 4> get = DDCService::getVCPPacket(0x10);
     std::array<std::uint8_t, 11> reply{};
 
@@ -291,7 +334,7 @@ TEST_F(HotplugTest, UnplugReplugAndConnectorRemovalReachTheRegistry) {
     ASSERT_TRUE(awaitChange(1));
     EXPECT_EQ(changes[0], std::nullopt);
     EXPECT_EQ(registry->current(), std::nullopt);
-    LinuxDisplayI2C i2c(*env.log);
+    LinuxDisplayI2C i2c(*env.log, env.clock);
     EXPECT_FALSE(i2c.open());
     EXPECT_EQ(i2c.status().reason, Reason::noExternalDisplay);
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 #include <vector>
 
 namespace pellora {
@@ -26,19 +27,13 @@ int transferAll(std::size_t size, Transfer transfer) {
 
 }  // namespace
 
-I2cDevChannel::I2cDevChannel(int fd) : fd_(fd) {}
-
-I2cDevChannel::~I2cDevChannel() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
+I2cDevChannel::I2cDevChannel(UniqueFd fd) : fd_(std::move(fd)) {}
 
 int I2cDevChannel::selectDevice(std::uint8_t device) {
     if (selected_ == device) {
         return 0;
     }
-    if (::ioctl(fd_, I2C_SLAVE, static_cast<unsigned long>(device)) < 0) {
+    if (::ioctl(fd_.get(), I2C_SLAVE, static_cast<unsigned long>(device)) < 0) {
         selected_ = -1;
         return errno;
     }
@@ -56,7 +51,7 @@ int I2cDevChannel::write(std::uint8_t device, std::uint8_t dataAddress,
     message.push_back(dataAddress);
     message.insert(message.end(), bytes.begin(), bytes.end());
     return transferAll(message.size(),
-                       [&] { return ::write(fd_, message.data(), message.size()); });
+                       [&] { return ::write(fd_.get(), message.data(), message.size()); });
 }
 
 int I2cDevChannel::read(std::uint8_t device, std::uint8_t /*dataAddress*/,
@@ -64,7 +59,8 @@ int I2cDevChannel::read(std::uint8_t device, std::uint8_t /*dataAddress*/,
     if (int status = selectDevice(device)) {
         return status;
     }
-    return transferAll(buffer.size(), [&] { return ::read(fd_, buffer.data(), buffer.size()); });
+    return transferAll(buffer.size(),
+                       [&] { return ::read(fd_.get(), buffer.data(), buffer.size()); });
 }
 
 }  // namespace pellora

@@ -4,19 +4,16 @@
 #include <span>
 
 #include "platform/DisplayI2C.h"
+#include "platform/UniqueFd.h"
 
 namespace pellora {
 
 // A DisplayI2CChannel over an open i2c-dev node (/dev/i2c-N): the device address is chosen
 // with I2C_SLAVE, then each write or read is one plain I2C transfer (one START, one STOP),
-// which is what DDC/CI asks for. Owns the descriptor and closes it when destroyed.
+// which is what DDC/CI asks for. Owns the descriptor (and with it any lock taken on it).
 class I2cDevChannel final : public DisplayI2CChannel {
   public:
-    explicit I2cDevChannel(int fd);
-    ~I2cDevChannel() override;
-
-    I2cDevChannel(const I2cDevChannel&) = delete;
-    I2cDevChannel& operator=(const I2cDevChannel&) = delete;
+    explicit I2cDevChannel(UniqueFd fd);
 
     // One transfer of `dataAddress` followed by `bytes`. 0, an errno, or EIO when the
     // adapter took fewer bytes than given.
@@ -27,12 +24,12 @@ class I2cDevChannel final : public DisplayI2CChannel {
     int read(std::uint8_t device, std::uint8_t dataAddress,
              std::span<std::uint8_t> buffer) override;
 
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
 
   private:
     int selectDevice(std::uint8_t device);
 
-    int fd_;
+    UniqueFd fd_;
     int selected_ = -1;
 };
 

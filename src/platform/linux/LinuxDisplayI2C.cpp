@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/linux/Edid.h"
@@ -33,28 +34,31 @@ std::string permissionText(const std::filesystem::path& node) {
 
 }  // namespace
 
-LinuxDisplayI2C::LinuxDisplayI2C(LogSink& log, Paths paths, NodeOpener openNode)
+LinuxDisplayI2C::LinuxDisplayI2C(LogSink& log, Clock& clock, Paths paths, NodeOpener openNode,
+                                 I2cBusLock::Wait lockWait)
     : log_(log),
+      clock_(clock),
       paths_(std::move(paths)),
+      lockWait_(lockWait),
       openNode_(openNode ? std::move(openNode) : NodeOpener(openReadWrite)),
       displays_(paths_.sysfs / "class" / "drm"),
       locator_(paths_.sysfs / "class" / "i2c-dev",
                [this](int bus) -> std::optional<std::vector<std::uint8_t>> {
-                   int fd = openNode_(nodeFor(bus));
+                   int fd = openBus(nodeFor(bus));
                    if (fd < 0) {
                        if (isDenied(-fd) && edidSearchDenied_++ == 0) {
                            edidSearchDeniedNode_ = nodeFor(bus);
                        }
                        return std::nullopt;
                    }
-                   I2cDevChannel channel(fd);
+                   I2cDevChannel channel{UniqueFd(fd)};
                    return readEdid(channel);
                }) {
     status_.text = "No external display has been looked for yet";
 }
 
 LinuxDisplayI2C::Status LinuxDisplayI2C::status() const {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(statusMutex_);
     return status_;
 }
 
@@ -68,6 +72,17 @@ std::optional<std::vector<std::uint8_t>> LinuxDisplayI2C::readEdid(DisplayI2CCha
         return std::nullopt;
     }
     return edid;
+}
+
+int LinuxDisplayI2C::openBus(const std::filesystem::path& node) {
+    UniqueFd fd(openNode_(node));
+    if (fd.get() < 0) {
+        return fd.release();
+    }
+    if (!I2cBusLock::acquire(fd.get(), clock_, lockWait_)) {
+        return -EWOULDBLOCK;
+    }
+    return fd.release();
 }
 
 std::filesystem::path LinuxDisplayI2C::nodeFor(int bus) const {
@@ -94,6 +109,7 @@ std::unique_ptr<DisplayI2CChannel> LinuxDisplayI2C::open() {
 }
 
 void LinuxDisplayI2C::report(Status next) {
+    std::lock_guard lock(statusMutex_);
     if (!reported_ || next != status_) {
         log_.log(next.text, kTag);
         reported_ = true;
@@ -158,10 +174,18 @@ std::unique_ptr<DisplayI2CChannel> LinuxDisplayI2C::openLocked() {
     }
 
     const std::filesystem::path node = nodeFor(found->bus);
-    int fd = openNode_(node);
+    int fd = openBus(node);
     if (fd < 0) {
-        matchedConnector_.clear();
         int error = -fd;
+        if (error == EWOULDBLOCK) {
+            char waited[32];
+            std::snprintf(waited, sizeof waited, "%.1f", lockWait_.timeout);
+            return fail(Reason::busBusy, "Another program holds " + node.string() +
+                                             " (ddcutil, or a desktop's brightness service): "
+                                             "gave up waiting after " +
+                                             waited + " s");
+        }
+        matchedConnector_.clear();
         if (isDenied(error)) {
             return fail(Reason::permissionDenied, permissionText(node));
         }
@@ -170,7 +194,7 @@ std::unique_ptr<DisplayI2CChannel> LinuxDisplayI2C::openLocked() {
     }
     report(Status{Reason::available,
                   "Using " + node.string() + " for " + external->id + " (" + found->how + ")"});
-    return std::make_unique<I2cDevChannel>(fd);
+    return std::make_unique<I2cDevChannel>(UniqueFd(fd));
 }
 
 }  // namespace pellora

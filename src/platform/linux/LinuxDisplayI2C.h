@@ -9,10 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/Clock.h"
 #include "platform/DisplayI2C.h"
 #include "platform/LogSink.h"
+#include "platform/UniqueFd.h"
 #include "platform/linux/DrmDisplayList.h"
 #include "platform/linux/I2cBusLocator.h"
+#include "platform/linux/I2cBusLock.h"
 
 namespace pellora {
 
@@ -23,7 +26,8 @@ struct LinuxDevicePaths {
 };
 
 // The external display's I2C channel on Linux: the first external display the DRM drivers
-// list, the I2C bus carrying its DDC lines, and that bus's i2c-dev node opened read-write.
+// list, the I2C bus carrying its DDC lines, and that bus's i2c-dev node opened read-write and
+// locked the way ddcutil locks it, so that a channel is ours alone from open to close.
 // When the channel cannot be had, why is written once to the log (tag "ddc") with the
 // fix, and again only when the reason changes; status() keeps it for the user interface.
 class LinuxDisplayI2C final : public DisplayI2C {
@@ -36,6 +40,7 @@ class LinuxDisplayI2C final : public DisplayI2C {
             noBus,              // no DDC bus could be found for the display's connector
             permissionDenied,   // the bus's node exists but may not be opened
             openFailed,         // the node could not be opened for another reason
+            busBusy,            // another program kept the bus locked for the whole wait
         };
         Reason reason = Reason::noExternalDisplay;
         std::string text;  // one sentence naming the cause and, where there is one, the fix
@@ -46,7 +51,9 @@ class LinuxDisplayI2C final : public DisplayI2C {
     // Opens a device node read-write; the descriptor, or -errno.
     using NodeOpener = std::function<int(const std::filesystem::path&)>;
 
-    explicit LinuxDisplayI2C(LogSink& log, Paths paths = {}, NodeOpener openNode = {});
+    // `clock` times the wait for a bus another program holds.
+    LinuxDisplayI2C(LogSink& log, Clock& clock, Paths paths = {}, NodeOpener openNode = {},
+                    I2cBusLock::Wait lockWait = {});
 
     std::unique_ptr<DisplayI2CChannel> open() override;
 
@@ -61,15 +68,22 @@ class LinuxDisplayI2C final : public DisplayI2C {
     void report(Status next);
     std::unique_ptr<DisplayI2CChannel> fail(Status::Reason reason, std::string text);
     bool i2cDevPresent() const;
+    // The node opened and locked; -errno, or -EWOULDBLOCK when the lock stayed held.
+    int openBus(const std::filesystem::path& node);
     std::filesystem::path nodeFor(int bus) const;
 
     LogSink& log_;
+    Clock& clock_;
     const Paths paths_;
+    const I2cBusLock::Wait lockWait_;
     NodeOpener openNode_;
     DrmDisplayList displays_;
     I2cBusLocator locator_;
 
-    mutable std::mutex mutex_;
+    // One open at a time: it holds the search state below, and may wait for the bus.
+    std::mutex mutex_;
+    // Apart, so that status() never waits for an open.
+    mutable std::mutex statusMutex_;
     Status status_;
     bool reported_ = false;
     // Errors met while looking for the connector's EDID on the buses, for the report.
