@@ -24,28 +24,15 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using Bytes = std::vector<std::uint8_t>;
 
-// "6E 88 02 ... *": bytes in hexadecimal; "*" stands for the reply checksum of those before
-// it (XOR seeded with 0x50, over the source byte 0x6E even where it is left out: "-6E" puts
-// it in the sum but not in the bytes).
+// "6E 88 02 ... *": bytes in hexadecimal; "*" is the reply checksum of those before it.
 Bytes hex(std::string_view text) {
     Bytes bytes;
-    std::uint8_t sum = 0x50;
-    for (std::size_t i = 0; i < text.size();) {
-        if (text[i] == ' ') {
-            ++i;
-        } else if (text[i] == '*') {
-            bytes.push_back(sum);
-            ++i;
-        } else {
-            const bool hidden = text[i] == '-';
-            auto byte =
-                std::uint8_t(std::stoi(std::string(text.substr(i + hidden, 2)), nullptr, 16));
-            sum ^= byte;
-            if (!hidden) {
-                bytes.push_back(byte);
-            }
-            i += 2 + hidden;
+    for (std::size_t i = 0; i < text.size(); i += 3) {
+        std::uint8_t sum = 0x50;
+        for (auto b : bytes) {
+            sum ^= b;
         }
+        bytes.push_back(text[i] == '*' ? sum : std::stoi(std::string(text.substr(i, 2)), {}, 16));
     }
     return bytes;
 }
@@ -173,7 +160,8 @@ TEST_F(DDCServiceTest, GetRepliesAreBelievedOnlyWhenIntact) {
     };
     const Case cases[] = {
         {"intact", "6E 88 02 00 10 00 00 64 00 25 *", VCPValue{37, 100}, nullptr},
-        {"source byte left out", "-6E 88 02 00 10 00 00 64 00 25 *", VCPValue{37, 100}, nullptr},
+        // The checksum still covers the source byte 0x6E.
+        {"source byte left out", "88 02 00 10 00 00 64 00 25 E5", VCPValue{37, 100}, nullptr},
         {"16-bit values", "6E 88 02 00 10 00 FF FF 12 34 *", VCPValue{0x1234, 0xFFFF}, nullptr},
         {"bad checksum", "6E 88 02 00 10 00 00 64 00 25 E4", {}, "checksum 0xE4, expected 0xE5"},
         {"value bit flipped 37 to 39", "6E 88 02 00 10 00 00 64 00 27 E5", {}, "checksum 0xE5"},

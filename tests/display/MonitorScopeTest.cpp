@@ -24,11 +24,20 @@ struct ScopeFixture : ::testing::Test {
     std::filesystem::path file =
         env.paths.dataDir / "monitors" / kMonitor.identifier() / SampleLogger::fileName;
 
-    std::shared_ptr<MonitorScope> load(const Monitor& monitor = kMonitor) {
-        std::shared_ptr<MonitorScope> scope;
+    std::shared_ptr<MonitorScope> scope;
+    bool builtOnMain = false;
+
+    void start(const Monitor& monitor = kMonitor) {
+        scope.reset();
         MonitorScope::load(monitor, *env.settings, env.clock, env.paths.dataDir, *loggerQueue,
                            env.log.get(), *work, *env.main,
-                           [&](std::shared_ptr<MonitorScope> s) { scope = std::move(s); });
+                           [this](std::shared_ptr<MonitorScope> s) {
+                               builtOnMain = env.main->isCurrent();
+                               scope = std::move(s);
+                           });
+    }
+    std::shared_ptr<MonitorScope> load(const Monitor& monitor = kMonitor) {
+        start(monitor);
         workClock.runPending();
         env.clock.runPending();
         return scope;
@@ -43,13 +52,7 @@ struct ScopeFixture : ::testing::Test {
 };
 
 TEST_F(ScopeFixture, ReadsOnTheWorkQueueAndBuildsOnMain) {
-    std::shared_ptr<MonitorScope> scope;
-    bool onMain = false;
-    MonitorScope::load(kMonitor, *env.settings, env.clock, env.paths.dataDir, *loggerQueue,
-                       env.log.get(), *work, *env.main, [&](std::shared_ptr<MonitorScope> s) {
-                           onMain = env.main->isCurrent();
-                           scope = std::move(s);
-                       });
+    start();
     env.clock.runPending();
     EXPECT_FALSE(scope);
     EXPECT_FALSE(std::filesystem::exists(file));  // main has not touched the disk
@@ -58,7 +61,7 @@ TEST_F(ScopeFixture, ReadsOnTheWorkQueueAndBuildsOnMain) {
     EXPECT_FALSE(scope);
     env.clock.runPending();
     ASSERT_TRUE(scope);
-    EXPECT_TRUE(onMain);
+    EXPECT_TRUE(builtOnMain);
     EXPECT_EQ(scope->keyPrefix(), kPrefix);
     EXPECT_EQ(scope->anchors().key(), kPrefix + "anchorsV1");
     EXPECT_EQ(scope->curve().key(), kPrefix + "curvePointsV1");
@@ -93,26 +96,18 @@ TEST_F(ScopeFixture, TrainsFromTheLogAndSeedsAnEmptyAnchorList) {
     EXPECT_TRUE(load({0x1234, 0x5678, 0x9ABD})->anchors().anchors().empty());
 }
 
-TEST_F(ScopeFixture, StoredCapabilitiesAreAdoptedAndDamagedOnesIgnored) {
-    const auto caps = MonitorCapabilities::parse("(type(LCD)model(X)vcp(10 14(05 08)))");
-    env.settings->set(kPrefix + "capabilities", Bytes{*caps.encodeJSON()});
+TEST_F(ScopeFixture, CapabilitiesAreStoredAdoptedAndDamagedOnesIgnored) {
+    const auto caps = MonitorCapabilities::parse("(model(Desk 27)vcp(10 12 60(0F 11)))");
+    load()->persistCapabilities(caps);
+    const auto notUtf8 = MonitorCapabilities::parse("(model(\xff\xfe)vcp(12))");
+    load()->persistCapabilities(notUtf8);  // kept in memory only
+    EXPECT_EQ(scope->capabilities(), notUtf8);
+    env.reopenSettings();
     EXPECT_EQ(load()->capabilities(), caps);
     for (const char* damaged : {"", "{", "[1,2]", "{\"rawString\":3}", "\xff\xfe"}) {
         env.settings->set(kPrefix + "capabilities", Bytes{damaged});
         EXPECT_EQ(load()->capabilities(), std::nullopt) << damaged;
     }
-}
-
-TEST_F(ScopeFixture, PersistedCapabilitiesReachTheNextScopeUnlessTheyCannotBeEncoded) {
-    auto scope = load();
-    const auto caps = MonitorCapabilities::parse("(model(Desk 27)vcp(10 12 60(0F 11)))");
-    scope->persistCapabilities(caps);
-    EXPECT_EQ(scope->capabilities(), caps);
-    const auto notUtf8 = MonitorCapabilities::parse("(model(\xff\xfe)vcp(12))");
-    scope->persistCapabilities(notUtf8);
-    EXPECT_EQ(scope->capabilities(), notUtf8);
-    env.reopenSettings();
-    EXPECT_EQ(load()->capabilities(), caps);
 }
 
 }  // namespace
