@@ -7,20 +7,15 @@
 // results must survive a trip through the stored form unchanged.
 
 #include <cstdint>
-#include <cstdlib>
 #include <string_view>
 
+#include "FuzzCheck.h"
 #include "display/MonitorCapabilities.h"
 
 using pellora::MonitorCapabilities;
+using pellora::fuzz::check;
 
 namespace {
-
-void check(bool ok) {
-    if (!ok) {
-        std::abort();
-    }
-}
 
 void checkRoundTrip(const MonitorCapabilities& caps) {
     auto encoded = caps.encodeJSON();

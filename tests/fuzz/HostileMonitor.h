@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <span>
 #include <string>
 
+#include "FuzzCheck.h"
 #include "display/DDCService.h"
 
 namespace pellora::fuzz {
@@ -55,11 +55,5 @@ struct HostileMonitor final : DisplayI2C {
     int writes = 0;
     int reads = 0;
 };
-
-inline void check(bool ok) {
-    if (!ok) {
-        std::abort();
-    }
-}
 
 }  // namespace pellora::fuzz

@@ -5,17 +5,15 @@
 // Whatever decodes must encode again to a record that decodes to the same monitor.
 
 #include <cstdint>
-#include <cstdlib>
 #include <string_view>
 
+#include "FuzzCheck.h"
 #include "display/Monitor.h"
 
 using pellora::Monitor;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     auto monitor = Monitor::decodeJSON(std::string_view(reinterpret_cast<const char*>(data), size));
-    if (monitor && Monitor::decodeJSON(monitor->encodeJSON()) != monitor) {
-        std::abort();
-    }
+    pellora::fuzz::check(!monitor || Monitor::decodeJSON(monitor->encodeJSON()) == monitor);
     return 0;
 }

@@ -7,9 +7,9 @@
 // Whatever decodes must encode again and decode to the same value.
 
 #include <cstdint>
-#include <cstdlib>
 #include <string_view>
 
+#include "FuzzCheck.h"
 #include "display/MonitorCapabilities.h"
 
 using pellora::MonitorCapabilities;
@@ -20,13 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!decoded) {
         return 0;
     }
+    // What was read from JSON is valid UTF-8, so it can be written back.
     auto encoded = decoded->encodeJSON();
-    if (!encoded) {
-        std::abort();  // what was read from JSON is valid UTF-8, so it can be written back
-    }
+    pellora::fuzz::check(encoded.has_value());
     auto again = MonitorCapabilities::decodeJSON(*encoded);
-    if (!again || *again != *decoded) {
-        std::abort();
-    }
+    pellora::fuzz::check(again && *again == *decoded);
     return 0;
 }
