@@ -336,38 +336,23 @@ TEST_F(DDCServiceTest, DamagedFragmentsAreAskedForAgainAndNeverPatchedOver) {
                 Contains("caps read failed at off=0 errno=6 (No such device or address)"));
 }
 
-// Against the simulated monitor, over the bytes a real one would put on the wire.
+// Against the simulated monitor: noise and an unplug mid-read leave nothing, and while it
+// is away the capabilities are not even asked for until a get or set finds it again.
 TEST_F(DDCServiceTest, OverTheSimulatedMonitor) {
     auto monitor = std::make_shared<SimulatedMonitor>(env.clock);
     SimulatedDisplayI2C simBus{monitor};
     DDCService sim{simBus, env.clock, *env.log, env.systemLog};
-    EXPECT_TRUE(sim.setVCP(0x10, 80));
-    monitor->pressButton(MonitorButton::brightnessDown, 5);
-    EXPECT_EQ(sim.getVCP(0x10), (VCPValue{75, 100}));
-    EXPECT_EQ(sim.readCapabilities()->rawString, SimulatedMonitorOptions{}.capabilities);
-    monitor->setFault(SimulatedMonitorFault::nullReply, 2);
-    EXPECT_TRUE(sim.readCapabilities());
-    for (auto fault : {SimulatedMonitorFault::floatingBus, SimulatedMonitorFault::garbage}) {
-        monitor->setFault(fault);
-        EXPECT_FALSE(sim.getVCP(0x10));
-        EXPECT_FALSE(sim.readCapabilities());
-    }
-    monitor->setFault(SimulatedMonitorFault::none);
-    monitor->setProcessingSeconds(0.090);  // slower than the 80 ms wait: noise both times
+    monitor->setFault(SimulatedMonitorFault::garbage);
     EXPECT_FALSE(sim.getVCP(0x10));
-    monitor->setProcessingSeconds(0.050);
+    monitor->setFault(SimulatedMonitorFault::none);
     monitor->unplugAfterWrites(3);
     EXPECT_FALSE(sim.readCapabilities());
-    EXPECT_FALSE(sim.lastAvailable());
-    // Unplugged, the capabilities are not even asked for until a get or set finds the
-    // monitor again.
     monitor->setConnected(true);
     const int requests = monitor->stats().capabilitiesRequests;
     EXPECT_FALSE(sim.readCapabilities());
     EXPECT_EQ(monitor->stats().capabilitiesRequests, requests);
     EXPECT_TRUE(sim.getVCP(0x10));
-    EXPECT_TRUE(sim.readCapabilities());
-    EXPECT_EQ(monitor->stats().checksumErrors, 0);
+    EXPECT_EQ(sim.readCapabilities()->rawString, SimulatedMonitorOptions{}.capabilities);
 }
 
 }  // namespace
