@@ -102,7 +102,9 @@ TEST(SettingsStoreReads, TypedReadsFollowTheRulesOfTheCopyHoldingTheKey) {
     }
 }
 
-TEST(SettingsStoreWrites, GoToBothPrivateCopiesAndSurviveARestart) {
+// Once `flush` returns, both private copies hold every change (the first write was under way,
+// the others waited for it); what is still pending when the store goes is written then.
+TEST(SettingsStoreWrites, FlushAndTheStoresEndPutEveryChangeInBothPrivateCopies) {
     TestEnvironment env;
     env.settings->set("monitor.A.anchorsV1", Bytes{std::string("[{\"l\":1}]\0\xff", 12)});
     env.settings->set("monitor.A.mode", "adapting");
@@ -110,7 +112,6 @@ TEST(SettingsStoreWrites, GoToBothPrivateCopiesAndSurviveARestart) {
     env.settings->set("userLat", 52.52);
     env.settings->set("monitor.A.capabilitiesFailed", true);
     env.settings->flush();
-
     for (const auto& path : {localFile(env), env.paths.syncDir / "this-machine.json"}) {
         auto decoded = SettingsFileCodec::decode(readFile(path));
         ASSERT_TRUE(decoded) << path;
@@ -119,12 +120,15 @@ TEST(SettingsStoreWrites, GoToBothPrivateCopiesAndSurviveARestart) {
         ASSERT_EQ(::stat(path.c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 0777, 0600u) << path;
     }
-    env.reopenSettings();
+    env.settings->set("c", 3);
+    env.settings->remove("monitor.A.mode");
+    env.reopenSettings();  // the old store goes first
     EXPECT_EQ(env.settings->data("monitor.A.anchorsV1"), std::string("[{\"l\":1}]\0\xff", 12));
-    EXPECT_EQ(env.settings->string("monitor.A.mode"), "adapting");
+    EXPECT_EQ(env.settings->string("monitor.A.mode"), std::nullopt);
     EXPECT_EQ(env.settings->integer("monitor.A.brightnessVCP"), 16);
     EXPECT_EQ(env.settings->doubleValue("userLat"), 52.52);
     EXPECT_TRUE(env.settings->boolean("monitor.A.capabilitiesFailed"));
+    EXPECT_EQ(env.settings->integer("c"), 3);
 }
 
 // The caller's thread never writes a file: reads see a change at once, the store's own
@@ -146,20 +150,6 @@ TEST(SettingsStoreWrites, AreReadAtOnceAndWrittenOnTheStoresQueueCoalesced) {
     ASSERT_TRUE(local);
     EXPECT_EQ(local->entries["monitor.A.manualBrightness"].value, SettingValue(std::int64_t{99}));
     EXPECT_EQ(local->entries["step2"].value, SettingValue(std::int64_t{98}));
-}
-
-TEST(SettingsStoreWrites, FlushAndTheStoresEndWriteWhatIsPending) {
-    TestEnvironment env;
-    env.settings->set("a", 1);  // under way
-    env.settings->set("b", 2);  // waits for it
-    env.settings->flush();
-    EXPECT_NE(readFile(localFile(env)).find("\"b\""), std::string::npos);
-    env.settings->set("c", 3);
-    env.settings->remove("a");
-    env.reopenSettings();  // the old store goes first
-    EXPECT_EQ(env.settings->integer("a"), std::nullopt);
-    EXPECT_EQ(env.settings->integer("b"), 2);
-    EXPECT_EQ(env.settings->integer("c"), 3);
 }
 
 TEST(SettingsStoreWrites, NonFiniteDoubleIsNotStored) {
@@ -262,8 +252,9 @@ TEST(SettingsStoreTwoMachines, WriteAfterSeeingANewerRemoteValueWinsDespiteClock
     EXPECT_EQ(std::get<std::string>(*other.value("monitor.A.mode")), "learning");
 }
 
-// Read as empty, left in place until the next write, then kept aside: every copy of it.
-TEST(SettingsStoreDamage, DamagedLocalFileReadsAsEmptyAndEveryDamagedVersionIsKept) {
+// Read as empty, left in place until the next write, then kept aside: every copy of it,
+// numbered, the newest five.
+TEST(SettingsStoreDamage, DamagedLocalFileReadsAsEmptyAndEachDamagedVersionIsKept) {
     const std::string damaged[] = {
         "\x00\x01garbage\xff",
         R"({"format":"pellora-settings","version":1,"values":{"monitor.A.mode":{"ty)",
@@ -272,26 +263,23 @@ TEST(SettingsStoreDamage, DamagedLocalFileReadsAsEmptyAndEveryDamagedVersionIsKe
         std::string(200000, '['),
         std::string(10u << 20, ' ') + "{}",
     };
-    for (const std::string& bytes : damaged) {
-        TestEnvironment env;
-        writeFile(localFile(env), bytes);
+    TestEnvironment env;
+    for (int i = 0; i < 6; ++i) {
+        const std::string copy = localFile(env).string() + ".damaged." + std::to_string(i + 1);
+        std::filesystem::remove(env.paths.syncDir / "this-machine.json");
+        writeFile(localFile(env), damaged[i]);
         env.reopenSettings();
-        EXPECT_EQ(env.settings->string("monitor.A.mode"), std::nullopt);
-        EXPECT_EQ(logCount(env, "settings.json cannot be read"), 1);
-        EXPECT_EQ(readFile(localFile(env)), bytes) << "not overwritten by reading";
-
+        EXPECT_EQ(env.settings->string("monitor.A.mode"), std::nullopt) << i;
+        EXPECT_EQ(logCount(env, "settings.json cannot be read"), i + 1);
+        EXPECT_EQ(readFile(localFile(env)), damaged[i]) << "not overwritten by reading";
         env.settings->set("monitor.A.mode", "learning");
-        env.reopenSettings();
-        EXPECT_EQ(readFile(localFile(env).string() + ".damaged.1"), bytes);
-        EXPECT_EQ(env.settings->string("monitor.A.mode"), "learning");
-
-        writeFile(localFile(env), "damaged again");
-        env.reopenSettings();
-        env.settings->set("monitor.A.mode", "adapting");
         env.settings->flush();
-        EXPECT_EQ(readFile(localFile(env).string() + ".damaged.1"), bytes);
-        EXPECT_EQ(readFile(localFile(env).string() + ".damaged.2"), "damaged again");
+        EXPECT_EQ(readFile(copy), damaged[i]) << i;
     }
+    EXPECT_EQ(readFile(localFile(env).string() + ".damaged.2"), damaged[1]);
+    EXPECT_FALSE(std::filesystem::exists(localFile(env).string() + ".damaged.1"));
+    env.reopenSettings();
+    EXPECT_EQ(env.settings->string("monitor.A.mode"), "learning");
 }
 
 // Entries this version cannot read use their defaults, and stay in the file as they were
