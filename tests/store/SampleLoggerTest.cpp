@@ -82,23 +82,19 @@ std::vector<Sample> samplesOf(std::initializer_list<int> indices) {
 
 // ---- construction and the file's shape ----
 
-TEST_F(LoggerFixture, FreshMonitorGetsAnEmptyFileThatLaterLoggersKeep) {
+// A fresh monitor gets an empty file; appends wait for the logger's queue, land in call order
+// as compact lines even when the logger is gone by then, and a later logger keeps them.
+TEST_F(LoggerFixture, AppendsAreCompactLinesInCallOrderThatOutliveTheLogger) {
     EXPECT_EQ(logger->fileURL(), samplesFile(env));
     ASSERT_TRUE(std::filesystem::is_regular_file(samplesFile(env)));
-    EXPECT_EQ(std::filesystem::file_size(samplesFile(env)), 0u);
     EXPECT_TRUE(logger->loadAll().empty());
-    logAndRun(sampleAt(1));
-    logger = makeLogger();
-    EXPECT_EQ(logger->loadAll(), samplesOf({1}));
-}
-
-TEST_F(LoggerFixture, ThreeSamplesAreThreeCompactLinesInOrder) {
     logger->log({1718960400.5, 87.25, 57, 9, false});
     logger->log({1718961600.0, 0.0, 0, 0, true});
     logger->log({1718962800.125, 255.0, 100, 23, false});
-    // Appends wait for the logger's queue.
     EXPECT_EQ(readFile(samplesFile(env)), "");
+    logger.reset();
     env.clock.runPending();
+    logger = makeLogger();
     EXPECT_EQ(readFile(samplesFile(env)),
               "{\"t\":1718960400.5,\"luma\":87.25,\"brightness\":57,\"hour\":9,\"userSet\":false}\n"
               "{\"t\":1718961600.0,\"luma\":0.0,\"brightness\":0,\"hour\":0,\"userSet\":true}\n"
@@ -123,14 +119,6 @@ TEST_F(LoggerFixture, NumbersComeBackExactlyAndNonFiniteOnesAreNeverWritten) {
     env.clock.runPending();
     EXPECT_EQ(logger->loadAll(), samples);
     EXPECT_TRUE(logHas(env, "[sample] Sample dropped: non-finite time or luma"));
-}
-
-TEST_F(LoggerFixture, AppendsQueuedBeforeTheLoggerGoesStillLand) {
-    logger->log(sampleAt(1));
-    logger->log(sampleAt(2));
-    logger.reset();
-    env.clock.runPending();
-    EXPECT_EQ(makeLogger()->loadAll(), samplesOf({1, 2}));
 }
 
 TEST_F(LoggerFixture, DeletedFileLosesAppendsUntilTheLoggerIsMadeAgain) {
@@ -333,24 +321,21 @@ TEST_F(LoggerFixture, OversizedFileIsReadForItsNewestLinesOnly) {
 
 // ---- reading again after the file changed ----
 
-TEST_F(LoggerFixture, LineCompletedAfterAReadAppearsOnce) {
-    writeFile(samplesFile(env), line(1) + line(2).substr(0, 30));
-    EXPECT_EQ(logger->loadAll(), samplesOf({1}));
-    {
-        std::ofstream out(samplesFile(env), std::ios::binary | std::ios::app);
-        out << line(2).substr(30) << line(3);
-    }
-    EXPECT_EQ(logger->loadAll(), samplesOf({1, 2, 3}));
-    EXPECT_EQ(logger->loadAll(), samplesOf({1, 2, 3}));
-}
-
-TEST_F(LoggerFixture, FileRewrittenOrReplacedIsReadAfresh) {
+// A file completed, rewritten or replaced since the last read is read afresh, each line once.
+TEST_F(LoggerFixture, FileChangedSinceTheLastReadIsReadAfresh) {
+    Sample changed = sampleAt(2);
+    changed.hour += 1;  // the same length: only the bytes tell
     const struct {
         std::string before;
         std::string after;
-        bool replaceFile;  // a new file renamed over the old one, else rewritten in place
+        bool replace;  // a new file renamed over the old one, else rewritten in place
         std::vector<Sample> expected;
     } cases[] = {
+        {line(1) + line(2).substr(0, 30), line(1) + line(2) + line(3), false, samplesOf({1, 2, 3})},
+        {line(1) + line(2),
+         line(1) + *SampleLogger::encodeLine(changed),
+         false,
+         {sampleAt(1), changed}},
         {line(1) + line(2), line(3) + line(4) + line(5), true, samplesOf({3, 4, 5})},
         {line(1) + line(2) + line(3), line(4), false, samplesOf({4})},
         {line(1) + line(2), "", false, {}},
@@ -359,26 +344,15 @@ TEST_F(LoggerFixture, FileRewrittenOrReplacedIsReadAfresh) {
     for (const auto& c : cases) {
         writeFile(samplesFile(env), c.before);
         logger->loadAll();
-        if (c.replaceFile) {
+        if (c.replace) {
             writeFile(samplesFile(env).string() + ".new", c.after);
             std::filesystem::rename(samplesFile(env).string() + ".new", samplesFile(env));
         } else {
             writeFile(samplesFile(env), c.after);
         }
         EXPECT_EQ(logger->loadAll(), c.expected) << c.after;
+        EXPECT_EQ(logger->loadAll(), c.expected) << c.after;
     }
-}
-
-TEST_F(LoggerFixture, SameSizeRewriteInPlaceIsSeen) {
-    const std::string before = line(1) + line(2);
-    writeFile(samplesFile(env), before);
-    EXPECT_EQ(logger->loadAll(), samplesOf({1, 2}));
-    Sample changed = sampleAt(2);
-    changed.hour += 1;
-    const std::string after = line(1) + *SampleLogger::encodeLine(changed);
-    ASSERT_EQ(after.size(), before.size());
-    writeFile(samplesFile(env), after);
-    EXPECT_EQ(logger->loadAll(), (std::vector<Sample>{sampleAt(1), changed}));
 }
 
 // ---- concurrency on real threads ----
