@@ -323,8 +323,9 @@ TEST(SettingsStoreDamage, UnreadableEntriesAreSkippedAndKeptInTheFile) {
 // read before, with one log line, the same damage seen at start is harmless, and the next
 // good version is taken.
 TEST(SettingsStoreDamage, DamagedPeerFileKeepsWhatWasReadBeforeAndLogsOnce) {
-    const std::string removedNotBool = settingsFile(
-        R"("monitor.A.mode":{"type":"string","value":"adapting","modified":9e9},"x":{"removed":1})");
+    const std::string removedNotBool =
+        settingsFile(R"("monitor.A.mode":{"type":"string","value":"adapting","modified":9e9},)"
+                     R"("x":{"removed":1})");
     const struct {
         char kind;  // f: a file of `bytes`, p: a FIFO (would hang an open), l: a link
         std::string bytes;
