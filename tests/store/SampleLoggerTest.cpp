@@ -82,18 +82,30 @@ std::vector<Sample> samplesOf(std::initializer_list<int> indices) {
 
 // ---- construction and the file's shape ----
 
-// A fresh monitor gets an empty file; appends wait for the logger's queue, land in call order
-// as compact lines even when the logger is gone by then, and a later logger keeps them.
-TEST_F(LoggerFixture, AppendsAreCompactLinesInCallOrderThatOutliveTheLogger) {
+// A fresh monitor gets an empty file. Appends wait for the logger's queue and land in call
+// order as compact lines; a read from the main thread runs there after the appends queued
+// before it and is handed back on the main queue; both happen even when the logger is gone.
+TEST_F(LoggerFixture, AppendsAndQueuedReadsRunInCallOrderAndOutliveTheLogger) {
     EXPECT_EQ(logger->fileURL(), samplesFile(env));
     ASSERT_TRUE(std::filesystem::is_regular_file(samplesFile(env)));
     EXPECT_TRUE(logger->loadAll().empty());
-    logger->log({1718960400.5, 87.25, 57, 9, false});
-    logger->log({1718961600.0, 0.0, 0, 0, true});
-    logger->log({1718962800.125, 255.0, 100, 23, false});
-    EXPECT_EQ(readFile(samplesFile(env)), "");
+    const Sample a{1718960400.5, 87.25, 57, 9, false}, b{1718961600.0, 0.0, 0, 0, true},
+        c{1718962800.125, 255.0, 100, 23, false};
+    std::vector<std::vector<Sample>> delivered;
+    const auto deliver = [&](std::vector<Sample> samples) {
+        EXPECT_TRUE(env.main->isCurrent());
+        delivered.push_back(std::move(samples));
+    };
+    logger->log(a);
+    logger->log(b);
+    logger->loadAll(*env.main, deliver);
+    logger->log(c);
+    logger->loadAll(*env.main, deliver);
     logger.reset();
+    EXPECT_EQ(readFile(samplesFile(env)), "");
+    EXPECT_TRUE(delivered.empty());
     env.clock.runPending();
+    EXPECT_EQ(delivered, (std::vector<std::vector<Sample>>{{a, b}, {a, b, c}}));
     logger = makeLogger();
     EXPECT_EQ(readFile(samplesFile(env)),
               "{\"t\":1718960400.5,\"luma\":87.25,\"brightness\":57,\"hour\":9,\"userSet\":false}\n"
@@ -121,25 +133,21 @@ TEST_F(LoggerFixture, NumbersComeBackExactlyAndNonFiniteOnesAreNeverWritten) {
     EXPECT_TRUE(logHas(env, "[sample] Sample dropped: non-finite time or luma"));
 }
 
-TEST_F(LoggerFixture, DeletedFileLosesAppendsUntilTheLoggerIsMadeAgain) {
-    logAndRun(sampleAt(1));
-    std::filesystem::remove(samplesFile(env));
-    logAndRun(sampleAt(2));
-    EXPECT_FALSE(std::filesystem::exists(samplesFile(env)));
-    EXPECT_TRUE(logger->loadAll().empty());
-    EXPECT_TRUE(logHas(env, "Sample dropped: cannot open"));
-
-    logger = makeLogger();
-    logAndRun(sampleAt(3));
-    EXPECT_EQ(logger->loadAll(), samplesOf({3}));
-}
-
-TEST_F(LoggerFixture, AppendAfterACutShortLineStartsAFreshLine) {
-    // What a crash or a full disk in the middle of an append leaves behind.
+// A crash or a full disk in mid-append leaves a line cut short: the next append starts a
+// fresh line. A deleted file is not made again until the logger is.
+TEST_F(LoggerFixture, AppendsAfterACutShortLineOrADeletedFile) {
     writeFile(samplesFile(env), line(1) + "{\"t\":1718960400.5,\"lu");
     EXPECT_EQ(logger->loadAll(), samplesOf({1}));
     logAndRun(sampleAt(2));
     EXPECT_EQ(logger->loadAll(), samplesOf({1, 2}));
+
+    std::filesystem::remove(samplesFile(env));
+    logAndRun(sampleAt(3));
+    EXPECT_FALSE(std::filesystem::exists(samplesFile(env)));
+    EXPECT_TRUE(logHas(env, "Sample dropped: cannot open"));
+    logger = makeLogger();
+    logAndRun(sampleAt(4));
+    EXPECT_EQ(logger->loadAll(), samplesOf({4}));
 }
 
 // Nothing but a regular file is read or appended to, nothing blocks (a FIFO would hold an
@@ -165,24 +173,6 @@ TEST_F(LoggerFixture, SomethingOtherThanAFileInItsPlaceIsRefusedWithALogLine) {
                                 ": a symbolic link, not a file"));
     EXPECT_TRUE(logHas(
         env, "Samples file " + samplesFile(env).string() + " is not read: not a regular file"));
-}
-
-// The main thread's way to read: on the logger's queue, after the appends queued before,
-// handed back on the queue given, even when the logger is gone by then.
-TEST_F(LoggerFixture, ReadOnTheLoggersQueueIsDeliveredWhereAsked) {
-    std::vector<std::vector<Sample>> delivered;
-    logger->log(sampleAt(1));
-    logger->loadAll(*env.main, [&](std::vector<Sample> samples) {
-        EXPECT_TRUE(env.main->isCurrent());
-        delivered.push_back(std::move(samples));
-    });
-    logger->log(sampleAt(2));
-    logger->loadAll(*env.main,
-                    [&](std::vector<Sample> samples) { delivered.push_back(std::move(samples)); });
-    logger.reset();
-    EXPECT_TRUE(delivered.empty());
-    env.clock.runPending();
-    EXPECT_EQ(delivered, (std::vector<std::vector<Sample>>{samplesOf({1}), samplesOf({1, 2})}));
 }
 
 // ---- decoding one line ----
@@ -372,12 +362,10 @@ TEST(SampleLoggerConcurrency, ReadsDuringAppendsSeeOnlyWholeLoggedSamples) {
         done = true;
     });
     int reads = 0;
-    std::size_t longest = 0;
     bool allPrefixes = true;
     while (!done || reads == 0) {
         const std::vector<Sample> got = logger.loadAll();
         ++reads;
-        longest = std::max(longest, got.size());
         // Appends land in call order, so any read is the first n samples logged.
         for (std::size_t i = 0; i < got.size() && allPrefixes; ++i) {
             allPrefixes = got[i] == sampleAt(int(i));
