@@ -24,14 +24,6 @@ std::set<std::string> namesIn(const std::filesystem::path& dir) {
     return names;
 }
 
-void setAge(const std::filesystem::path& path, double now, double ageSeconds) {
-    const timespec when{time_t(now - ageSeconds), 0};
-    const timespec times[2] = {when, when};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
-}
-
-// A write makes a private file and leaves nothing else; a failed one says why and leaves the
-// old file and no temporary behind.
 TEST(AtomicFile, WritesPrivateFileOrReportsWhyAndKeepsTheOld) {
     TempDir dir;
     mode_t previous = ::umask(0);
@@ -127,7 +119,8 @@ TEST(AtomicFile, SweepTakesOnlyStaleTemporariesOfItsOwnFile) {
     };
     for (const auto& c : cases) {
         writeFile(dir / c.name, "x");
-        setAge(dir / c.name, now, c.age);
+        const timespec when{time_t(now - c.age), 0}, times[2] = {when, when};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (dir / c.name).c_str(), times, 0), 0);
     }
     EXPECT_EQ(sweepStaleTemporaries(dir / "a.json", now), 2);
     for (const auto& c : cases) {

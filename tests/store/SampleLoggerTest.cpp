@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <iomanip>
 #include <limits>
@@ -41,12 +42,9 @@ std::filesystem::path samplesFile(const TestEnvironment& env) {
 }
 
 bool logHas(TestEnvironment& env, const std::string& text) {
-    for (const auto& line : env.logLines()) {
-        if (line.find(text) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
+    const auto lines = env.logLines();
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const auto& line) { return line.find(text) != line.npos; });
 }
 
 struct LoggerFixture : ::testing::Test {
@@ -75,8 +73,6 @@ std::vector<Sample> samplesOf(const std::vector<int>& indices) {
     }
     return out;
 }
-
-// ---- construction and the file's shape ----
 
 // A fresh monitor gets an empty file. Appends wait for the logger's queue and land in call
 // order as compact lines; a read from the main thread runs there after the appends queued
@@ -200,8 +196,7 @@ TEST(SampleLoggerDecodeLine, AcceptsWholeSamplesInAnyJsonForm) {
         {"{\"t\":1.0e2,\"luma\":805E-1,\"brightness\":57,\"hour\":9,\"userSet\":true}\r", kPlain},
         {R"({"t":-0,"luma":-0.0,"brightness":-0,"hour":0,"userSet":false})", {0, 0, 0, 0, false}},
         {R"({"userSet":true,"hour":9,"brightness":57,"luma":80.5,"t":100})", kPlain},
-        {" { \"t\" : 100 , \"luma\" : 80.5 , \"brightness\" : 57 , \"hour\" : 9 , "
-         "\"userSet\" : true } \r",
+        {" {\"t\" : 100 ,\"luma\":80.5,\t\"brightness\":57,\"hour\":9,\"userSet\":true} \r",
          kPlain},
         {R"({"t":1e2,"luma":80.5,"brightness":57.0,"hour":9e0,"userSet":true})", kPlain},
         {R"({"\u0074":100,"luma":80.5,"brightness":57,"hour":9,"userSet":true})", kPlain},

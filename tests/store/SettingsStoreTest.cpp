@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <algorithm>
 
 #include "QtTestApp.h"
 #include "TestEnvironment.h"
@@ -20,11 +21,9 @@ namespace pellora::test {
 namespace {
 
 int logCount(TestEnvironment& env, const std::string& text) {
-    int count = 0;
-    for (const auto& line : env.logLines()) {
-        count += line.find(text) != std::string::npos;
-    }
-    return count;
+    const auto lines = env.logLines();
+    return int(std::count_if(lines.begin(), lines.end(),
+                             [&](const auto& line) { return line.find(text) != line.npos; }));
 }
 
 std::filesystem::path localFile(const TestEnvironment& env) {
@@ -33,12 +32,6 @@ std::filesystem::path localFile(const TestEnvironment& env) {
 
 std::string settingsFile(const std::string& values) {
     return R"({"format":"pellora-settings","version":1,"values":{)" + values + "}}";
-}
-
-// Writes the machine's local settings file directly (what an older run or the user left).
-void writeLocal(TestEnvironment& env, const SettingsEntries& entries) {
-    writeFile(localFile(env), SettingsFileCodec::encode(entries, false));
-    env.reopenSettings();
 }
 
 TEST(SettingsStoreReads, TypedReadsFollowTheRulesOfTheCopyHoldingTheKey) {
@@ -79,7 +72,8 @@ TEST(SettingsStoreReads, TypedReadsFollowTheRulesOfTheCopyHoldingTheKey) {
     local["anchors"] = {Bytes{"[]"}, 0};
     other.set("anchors", std::string("not bytes"));
     other.synchronize();
-    writeLocal(env, local);
+    writeFile(localFile(env), SettingsFileCodec::encode(local, false));
+    env.reopenSettings();
     for (const auto& c : cases) {
         EXPECT_EQ(env.settings->doubleValue(c.key), c.asDouble) << c.key;
         EXPECT_EQ(env.settings->integer(c.key), c.asInteger) << c.key;
@@ -258,20 +252,12 @@ TEST(SettingsStoreDamage, DamagedLocalFileReadsAsEmptyAndEachDamagedVersionIsKep
 // when it is rewritten (a newer version may have written them).
 TEST(SettingsStoreDamage, UnreadableEntriesAreSkippedAndKeptInTheFile) {
     TestEnvironment env;
-    const std::string unreadable[] = {
-        R"("badInt":{"type":"int","value":"seven"})",
-        R"("badBytes":{"type":"bytes","value":"***not base64***"})",
-        R"("noType":{"value":1})",
-        R"("colour":{"type":"colour","value":[1,2]})",
-        R"("notObject":5)",
-        R"("tooBig":{"type":"int","value":18446744073709551615})",
-        R"("removedAsNumber":{"removed":1})",
-        R"("removedAsText":{"removed":"yes","type":"int","value":1})",
-    };
-    std::string values = R"("good":{"type":"string","value":"kept"})";
-    for (const auto& entry : unreadable) {
-        values += "," + entry;
-    }
+    const std::string values =
+        R"("good":{"type":"string","value":"kept"},"badInt":{"type":"int","value":"seven"},)"
+        R"("badBytes":{"type":"bytes","value":"***not base64***"},"noType":{"value":1},)"
+        R"("colour":{"type":"colour","value":[1,2]},"notObject":5,"removedAsNumber":{"removed":1},)"
+        R"("tooBig":{"type":"int","value":18446744073709551615},)"
+        R"("removedAsText":{"removed":"yes","type":"int","value":1})";
     writeFile(localFile(env), settingsFile(values));
     env.reopenSettings();
     EXPECT_EQ(env.settings->string("good"), "kept");
