@@ -2,45 +2,30 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
+#include <tuple>
 
 namespace pellora::test {
 namespace {
 
-std::optional<std::string> label(const VCPLabels::Table& table, std::uint8_t value) {
-    auto it = table.find(value);
-    return it == table.end() ? std::nullopt : std::optional<std::string>(it->second);
-}
-
-// A few labels as the user sees them, and values the window must show as plain numbers.
+// A few labels as the user sees them, and values the window must show as plain numbers ("").
 TEST(VCPLabels, KnownLabelsAndGaps) {
-    struct Case {
-        const VCPLabels::Table& table;
-        std::uint8_t value;
-        std::optional<std::string> label;
+    const auto& color = VCPLabels::colorPreset();
+    const auto& picture = VCPLabels::pictureMode();
+    const auto& input = VCPLabels::inputSource();
+    const std::tuple<const VCPLabels::Table&, std::uint8_t, std::string> cases[] = {
+        {color, 0x01, "sRGB"},   {color, 0x05, "6500 K"},
+        {color, 0x0D, "User 3"}, {color, 0x00, ""},
+        {color, 0x0E, ""},       {picture, 0x00, "Off"},
+        {picture, 0x09, ""},     {picture, 0x0B, "Reading / Low Blue Light"},
+        {picture, 0x0F, "Web"},  {input, 0x0F, "DisplayPort 1"},
+        {input, 0x12, "HDMI 2"}, {input, 0x05, ""},
+        {input, 0xFF, ""},
     };
-    const Case cases[] = {
-        {VCPLabels::colorPreset(), 0x01, "sRGB"},
-        {VCPLabels::colorPreset(), 0x05, "6500 K"},
-        {VCPLabels::colorPreset(), 0x0D, "User 3"},
-        {VCPLabels::colorPreset(), 0x00, std::nullopt},
-        {VCPLabels::colorPreset(), 0x0E, std::nullopt},
-        {VCPLabels::pictureMode(), 0x00, "Off"},
-        {VCPLabels::pictureMode(), 0x0B, "Reading / Low Blue Light"},
-        {VCPLabels::pictureMode(), 0x09, std::nullopt},
-        {VCPLabels::pictureMode(), 0x0F, "Web"},
-        {VCPLabels::inputSource(), 0x0F, "DisplayPort 1"},
-        {VCPLabels::inputSource(), 0x12, "HDMI 2"},
-        {VCPLabels::inputSource(), 0x05, std::nullopt},
-        {VCPLabels::inputSource(), 0xFF, std::nullopt},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(label(c.table, c.value), c.label) << int(c.value);
+    for (const auto& [table, value, label] : cases) {
+        EXPECT_EQ(table.contains(value) ? table.at(value) : "", label) << int(value);
     }
-    EXPECT_EQ(VCPLabels::colorPreset().size(), 13u);
-    EXPECT_EQ(VCPLabels::pictureMode().size(), 11u);
-    EXPECT_EQ(VCPLabels::inputSource().size(), 8u);
+    EXPECT_EQ(std::tuple(color.size(), picture.size(), input.size()), std::tuple(13u, 11u, 8u));
 }
 
 }  // namespace
