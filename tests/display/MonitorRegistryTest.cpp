@@ -72,22 +72,17 @@ TEST_F(RegistryTest, FirstExternalDisplayIsCurrentAndChangesArriveOnMain) {
     EXPECT_EQ(registry->current(), std::nullopt);
 }
 
-TEST_F(RegistryTest, DestroyedRegistryIgnoresLateCallbacks) {
+// News arrives on the platform's own thread while registries come and go on the main one;
+// under ThreadSanitizer a handler that touched a dying registry is reported. News handed to
+// main before its registry went away finds nobody there.
+TEST_F(RegistryTest, LateNewsFromAnyThreadNeverTouchesADestroyedRegistry) {
     displays.plug(kA);
     auto registry = make();
-    displays.notify(DisplayChange::removed);
+    displays.unplug("card0-DP-1");
     registry.reset();
-    displays.notify(DisplayChange::removed);
-    env.clock.runPending();  // must not touch the destroyed registry
-    EXPECT_TRUE(changes.empty());
-}
-
-// News arrives on the platform's own thread while registries come and go on the main one;
-// under ThreadSanitizer a handler that touched a dying registry is reported.
-TEST_F(RegistryTest, NewsFromAnotherThreadNeverTouchesADyingRegistry) {
+    env.clock.runPending();
     displays.plug(kA);
-    std::atomic<bool> stop{false};
-    std::atomic<bool> started{false};
+    std::atomic<bool> stop{false}, started{false};
     // Bounded, so that the main queue can always drain what it was sent.
     std::thread platform([&] {
         for (int i = 0; i < 20000 && !stop.load(); ++i) {
@@ -99,8 +94,7 @@ TEST_F(RegistryTest, NewsFromAnotherThreadNeverTouchesADyingRegistry) {
         std::this_thread::yield();
     }
     for (int i = 0; i < 300; ++i) {
-        auto registry = make();
-        registry.reset();
+        make().reset();
         env.clock.runPending();
     }
     stop = true;
