@@ -9,6 +9,7 @@
 #include <memory>
 #include <numeric>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "TestEnvironment.h"
@@ -49,12 +50,11 @@ Bytes caps(std::uint16_t offset, std::string_view data, bool source = true) {
 }
 template <typename T>
 T take(std::deque<T>& q, T otherwise) {
-    if (q.empty()) {
-        return otherwise;
+    if (!q.empty()) {
+        otherwise = q.front();
+        q.pop_front();
     }
-    T front = q.front();
-    q.pop_front();
-    return front;
+    return otherwise;
 }
 
 // Each write takes its status from `writeStatuses` (then 0); each read its reply from
@@ -119,13 +119,8 @@ struct DDCServiceTest : ::testing::Test {
 // the source byte may deliver them. Only an intact reply for the code asked gives a value;
 // any other is a failed attempt (retried once) with one line saying what was wrong.
 TEST_F(DDCServiceTest, GetRepliesAreBelievedOnlyWhenIntact) {
-    struct Case {
-        const char* name;
-        const char* reply;
-        std::optional<VCPValue> value;
-        const char* failure;  // the line after "getVCP 0x10: "
-    };
-    const Case cases[] = {
+    // Name, reply, value, and what the log says was wrong.
+    const std::tuple<const char*, const char*, std::optional<VCPValue>, const char*> cases[] = {
         {"intact", "6E 88 02 00 10 00 00 64 00 25 *", VCPValue{37, 100}, nullptr},
         // The checksum still covers the source byte 0x6E.
         {"source byte left out", "88 02 00 10 00 00 64 00 25 E5", VCPValue{37, 100}, nullptr},
@@ -149,14 +144,14 @@ TEST_F(DDCServiceTest, GetRepliesAreBelievedOnlyWhenIntact) {
         {"maximum 0", "6E 88 02 00 10 00 00 00 00 25 *", {}, "maximum 0"},
     };
     make();
-    for (const Case& c : cases) {
+    for (const auto& [name, reply, value, failure] : cases) {
         const std::size_t before = env.logLines().size();
-        bus.replies = {{0, hex(c.reply)}, {0, hex(c.reply)}};
-        EXPECT_EQ(ddc->getVCP(0x10), c.value) << c.name;
+        bus.replies = {{0, hex(reply)}, {0, hex(reply)}};
+        EXPECT_EQ(ddc->getVCP(0x10), value) << name;
         // raw, failure, "retrying", raw, failure
         const auto log = env.logLines();
-        EXPECT_EQ(log.size() - before, c.failure ? 5u : 1u) << c.name;
-        EXPECT_THAT(log.back(), HasSubstr(c.failure ? c.failure : "raw")) << c.name;
+        EXPECT_EQ(log.size() - before, failure ? 5u : 1u) << name;
+        EXPECT_THAT(log.back(), HasSubstr(failure ? failure : "raw")) << name;
     }
 }
 
@@ -191,14 +186,8 @@ TEST_F(DDCServiceTest, SetWritesThePacketTwiceAndOnlyTheSecondStatusCounts) {
 }
 
 TEST_F(DDCServiceTest, OnlyIntactCapabilitiesFragmentsAtTheOffsetAskedForCount) {
-    struct Case {
-        const char* name;
-        Bytes reply;
-        std::uint16_t offset;
-        std::optional<std::string> data;
-        const char* failure;
-    };
-    const Case cases[] = {
+    // Name, reply, the offset asked for, data, and what the log says was wrong.
+    const std::tuple<const char*, Bytes, int, std::optional<std::string>, const char*> cases[] = {
         {"end of string", caps(200, ""), 200, "", nullptr},
         {"32 data bytes", caps(0, std::string(32, 'x')), 0, std::string(32, 'x'), nullptr},
         // Its checksum is '2': it must not be read as text.
@@ -212,10 +201,10 @@ TEST_F(DDCServiceTest, OnlyIntactCapabilitiesFragmentsAtTheOffsetAskedForCount) 
         {"non-ASCII data", caps(0, "ab\xC3z"), 0, {}, "data byte 0xC3 is not ASCII"},
     };
     make();
-    for (const auto& c : cases) {
-        bus.replies = {{0, c.reply}};
-        EXPECT_EQ(ddc->readCapabilitiesChunk(c.offset), c.data) << c.name;
-        EXPECT_THAT(env.logLines().back(), HasSubstr(c.failure ? c.failure : "raw")) << c.name;
+    for (const auto& [name, reply, offset, data, failure] : cases) {
+        bus.replies = {{0, reply}};
+        EXPECT_EQ(ddc->readCapabilitiesChunk(std::uint16_t(offset)), data) << name;
+        EXPECT_THAT(env.logLines().back(), HasSubstr(failure ? failure : "raw")) << name;
     }
     EXPECT_THAT(bus.writes[4], ElementsAre(0x83, 0xF3, 0x00, 0x20, 0x6F));
 }

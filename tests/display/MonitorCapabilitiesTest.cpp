@@ -21,11 +21,9 @@ constexpr const char* kDellLike =
 TEST(MonitorCapabilitiesParse, ReadsRealMonitorsStrings) {
     MonitorCapabilities caps = MonitorCapabilities::parse(kDellLike);
     EXPECT_EQ(caps.rawString, kDellLike);
-    EXPECT_EQ(caps.type, "LCD");
     EXPECT_EQ(caps.model, "ABC123");
     EXPECT_EQ(caps.vcps.size(), 20u);
     EXPECT_EQ(caps.vcps[0x14], (Values{0x05, 0x08, 0x0B}));
-    EXPECT_EQ(caps.vcps[0xDC], (Values{0x00, 0x01, 0x02, 0x03}));
     EXPECT_TRUE(caps.vcps.at(0x10).empty());
 
     caps = MonitorCapabilities::parse(
@@ -76,14 +74,11 @@ TEST(MonitorCapabilitiesParse, VcpSectionTable) {
 
 TEST(MonitorCapabilitiesParse, SectionsAndRawText) {
     EXPECT_EQ(MonitorCapabilities::parse(""), MonitorCapabilities{});
-    auto caps = MonitorCapabilities::parse("(type(LCD)model(U2720Q))");
-    EXPECT_EQ(caps.type, "LCD");
-    EXPECT_EQ(caps.model, "U2720Q");
-    EXPECT_TRUE(caps.vcps.empty());
+    EXPECT_EQ(MonitorCapabilities::parse("(type(LCD)model(U2720Q))"),
+              (MonitorCapabilities{"(type(LCD)model(U2720Q))", "U2720Q", "LCD", {}}));
     EXPECT_EQ(MonitorCapabilities::parse("model(X(Y)Z)").model, "X(Y)Z");
     EXPECT_EQ(MonitorCapabilities::parse("model(ABC").model, "ABC");
-    using namespace std::string_literals;
-    const std::string raw = "vcp(10)\0\xff\x80 tail"s;
+    const std::string raw("vcp(10)\0\xff\x80 tail", 15);
     EXPECT_EQ(MonitorCapabilities::parse(raw).rawString, raw);
     // Broken firmware may send anything; none of it may hang or crash.
     EXPECT_TRUE(MonitorCapabilities::parse("vcp(" + std::string(100000, '(')).vcps.empty());
@@ -92,15 +87,11 @@ TEST(MonitorCapabilitiesParse, SectionsAndRawText) {
 }
 
 TEST(MonitorCapabilitiesJSON, RoundTripsStoresVcpsFlatAndReadsOtherMachinesRecords) {
-    const MonitorCapabilities values[] = {
-        MonitorCapabilities::parse(kDellLike),
-        MonitorCapabilities{
-            std::string("nul\0inside", 10), "\u00c9cran \u2603", std::nullopt, {{0x00, {0x00}}}},
-    };
-    for (const MonitorCapabilities& caps : values) {
-        auto decoded = MonitorCapabilities::decodeJSON(*caps.encodeJSON());
-        ASSERT_TRUE(decoded) << caps.rawString;
-        EXPECT_EQ(*decoded, caps);
+    for (const MonitorCapabilities& caps :
+         {MonitorCapabilities::parse(kDellLike),
+          MonitorCapabilities{
+              std::string("nul\0inside", 10), "\u00c9cran \u2603", {}, {{0, {0}}}}}) {
+        EXPECT_EQ(MonitorCapabilities::decodeJSON(caps.encodeJSON().value()), caps);
     }
     MonitorCapabilities caps{"raw", std::nullopt, "LCD", {{0x14, {5, 8, 11}}, {0x10, {}}}};
     EXPECT_EQ(json::parse(*caps.encodeJSON()),

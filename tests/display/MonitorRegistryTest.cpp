@@ -21,7 +21,6 @@ Monitor of(const DisplayInfo& d) {
 TEST(MonitorIdentity, IdentifierKeyPrefixAndJson) {
     Monitor m{0x1234, 0x5678, 0x9ABC};
     EXPECT_EQ(m.identifier(), "00001234-00005678-00009ABC");
-    EXPECT_EQ(m.keyPrefix(), "monitor.00001234-00005678-00009ABC.");
     EXPECT_EQ((Monitor{0xFFFFFFFF, 0, 0xABCDEF01}).identifier(), "FFFFFFFF-00000000-ABCDEF01");
     EXPECT_EQ(Monitor::decodeJSON(m.encodeJSON()), m);
     EXPECT_EQ(Monitor::decodeJSON(R"({"serial":3,"model":2,"vendor":1})"), (Monitor{1, 2, 3}));
@@ -108,7 +107,6 @@ TEST_F(RegistryTest, FriendlyNameFallsBackFromStoredToDisplayNameToVendorDigits)
     displays.plug(kB);
     auto registry = make();
     EXPECT_EQ(registry->friendlyName(of(kA)), "DELL U2720Q");
-    EXPECT_EQ(registry->friendlyName(Monitor{0x1234, 1, 2}), "Monitor 00001234");
     EXPECT_EQ(registry->friendlyName(of(kB)), "Monitor 00001E6D");
 
     registry->setFriendlyName("  Desk left \n", of(kA));
