@@ -286,8 +286,8 @@ TEST_F(LightSensorTest, ADroppedSensorStopsTheCameraAndItsQueuedWorkDoesNothing)
     EXPECT_EQ(camera.stats().framesDelivered, delivered);
 }
 
-// On real threads, sensors dropped after, during and before their readings race frames,
-// timeouts and answers; run under ThreadSanitizer.
+// On real threads, sensors dropped (on the main queue, as they must be) after, during and
+// before their readings race frames, timeouts and answers; run under ThreadSanitizer.
 TEST(LightSensorThreads, SensorsComeAndGoWhileFramesFlow) {
     TestEnvironment env;
     SystemClock clock(50.0);  // the warm-up passes in 14 ms
@@ -308,7 +308,7 @@ TEST(LightSensorThreads, SensorsComeAndGoWhileFramesFlow) {
         } else if (i % 3 == 1) {
             sensorQueue.sync([&] { ASSERT_TRUE(camera.isRunning()); });
         }
-        sensor.reset();
+        main.sync([&] { sensor.reset(); });  // where the last hold on it may be
         sensorQueue.sync([&] { EXPECT_FALSE(camera.isRunning()); });
     }
     main.sync([] {});
