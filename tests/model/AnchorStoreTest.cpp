@@ -1,165 +1,157 @@
-// Observing, merging, ageing, pruning, the stored form and remote reloads.
+#include "model/AnchorStore.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
-#include <nlohmann/json.hpp>
+#include <limits>
+#include <tuple>
 
-#include "AnchorStoreFixture.h"
+#include "TestEnvironment.h"
 
 namespace pellora::test {
 namespace {
 
-TEST(AnchorStore, AnObservationIsStoredUnderTheMonitorsKeyAndAnnounced) {
-    AnchorStoreFixture f;
-    EXPECT_EQ(f.store->key(), "monitor.00001234-00005678-00009ABC.anchorsV1");
-    f.store->observe(100, 50, 12.5, 1.0);
-    const std::vector<Anchor> expected{{100, 50, 12.5, f.now(), 1.0}};
-    EXPECT_EQ(f.store->anchors(), expected);
-    EXPECT_EQ(f.stored(), expected);
-    EXPECT_EQ(f.changes, 1);
-}
+constexpr const char* kMonitor = "00001234-00005678-00009ABC";
+constexpr const char* kKey = "monitor.00001234-00005678-00009ABC.anchorsV1";
+constexpr double kDay = 86400.0;
+constexpr double kStart = 1718960400.0;  // where the environment's clock starts
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
 
-TEST(AnchorStore, MergesOnlyWithinTwentyLumaOfTheSamePeriod) {
-    struct Case {
-        double firstLuma, firstHour, luma, hour;
-        bool merges;
-    } cases[] = {{100, 12, 120, 13, true},     {100, 12, 80, 12, true},
-                 {100, 12, 120.01, 12, false}, {100, 12, 100, 23, false},
-                 {100, 23.5, 110, 3, true},    {100, 6.99, 100, 7.0, false},
-                 {100, 21.99, 100, 22, false}};
-    for (const Case& c : cases) {
-        AnchorStoreFixture f;
-        f.store->observe(c.firstLuma, 40, c.firstHour, 1.0);
-        f.store->observe(c.luma, 60, c.hour, 1.0);
-        const std::vector<Anchor> merged{{(c.firstLuma + c.luma) / 2, 50, c.hour, kStart, 2}};
-        const std::vector<Anchor> apart{{c.firstLuma, 40, c.firstHour, kStart, 1},
-                                        {c.luma, 60, c.hour, kStart, 1}};
-        EXPECT_EQ(f.store->anchors(), c.merges ? merged : apart) << c.luma << " at " << c.hour;
+using Anchors = std::vector<Anchor>;
+
+// Anchors whose `t` is given as an age in days, stamped that long before the start.
+Anchors aged(Anchors anchors) {
+    for (auto& a : anchors) {
+        a.t = kStart - a.t * kDay;
     }
+    return anchors;
 }
 
-TEST(AnchorStore, TheNearestCandidateTakesTheMergeInPlaceAndTiesGoToTheEarlier) {
-    AnchorStoreFixture f({{50, 10, 12, 0, 1}, {85, 30, 12, 0, 1}, {115, 70, 12, 0, 1}});
-    f.store->observe(103, 50, 14, 1.0);  // 18 from 85, 12 from 115
-    f.store->observe(97, 50, 14, 1.0);   // 12 from 85, 12 from 109
-    EXPECT_EQ(f.store->anchors(),
-              (std::vector<Anchor>{
-                  {50, 10, 12, f.now(), 1}, {91, 40, 14, f.now(), 2}, {109, 60, 14, f.now(), 2}}));
-}
-
-TEST(AnchorStore, MergedWeightAddsTheDecayedOldWeightAndStopsAtSix) {
-    AnchorStoreFixture f;
-    f.store->observe(100, 50, 12, 2.0);
-    f.env.clock.advance(30 * kDay);
-    f.store->observe(100, 50, 12, 1.0);
-    EXPECT_NEAR(f.store->anchors().at(0).weight, 2.0, 1e-12);  // 1 + 2 × ½
-    std::vector<double> weights;
-    for (int i = 0; i < 5; ++i) {
-        f.store->observe(100, 50, 12, 1.0);
-        weights.push_back(f.store->anchors().at(0).weight);
+// A store over `anchors` (see `aged`) as already stored, counting the changes it announces.
+struct Fixture {
+    explicit Fixture(const Anchors& anchors = {}) {
+        if (!anchors.empty()) {
+            env.settings->set(kKey, Bytes{*AnchorStore::encode(aged(anchors))});
+        }
+        reopen();
     }
-    EXPECT_EQ(weights, (std::vector<double>{3, 4, 5, 6, 6}));
+    // A new store over what is stored now, as after a restart.
+    std::shared_ptr<AnchorStore>& reopen() {
+        store = AnchorStore::create(kMonitor, *env.settings, env.clock, env.log.get());
+        store->setOnChange([this] { ++changes; });
+        return store;
+    }
+    Anchors stored() const {
+        const auto bytes = env.settings->data(kKey);
+        return AnchorStore::decode(bytes.value_or("")).value_or(Anchors{});
+    }
+    TestEnvironment env;
+    std::shared_ptr<AnchorStore> store;
+    int changes = 0;
+};
+
+std::vector<double> lumas(const Anchors& anchors) {
+    std::vector<double> out;
+    for (const auto& a : anchors) {
+        out.push_back(a.luma);
+    }
+    return out;
+}
+
+TEST(AnchorStore, AnObservationMergesIntoTheNearestSamePeriodAnchorWithinTwentyLumaElseJoins) {
+    // Stored anchors, the observation (luma, brightness, hour, weight) and the stored list
+    // after it, ages in days.
+    const std::tuple<Anchors, std::array<double, 4>, Anchors> cases[] = {
+        {{{100, 40, 12, 0, 1}}, {120, 60, 13, 1}, {{110, 50, 13, 0, 2}}},
+        {{{100, 40, 12, 0, 1}}, {80, 60, 12, 1}, {{90, 50, 12, 0, 2}}},
+        {{{100, 40, 12, 0, 1}}, {120.01, 60, 12, 1}, {{100, 40, 12, 0, 1}, {120.01, 60, 12, 0, 1}}},
+        {{{100, 40, 12, 0, 1}}, {100, 60, 23, 1}, {{100, 40, 12, 0, 1}, {100, 60, 23, 0, 1}}},
+        {{{100, 40, 23.5, 0, 1}}, {110, 60, 3, 1}, {{105, 50, 3, 0, 2}}},
+        {{{100, 40, 6.99, 0, 1}}, {100, 60, 7, 1}, {{100, 40, 6.99, 0, 1}, {100, 60, 7, 0, 1}}},
+        {{{100, 40, 22, 0, 1}}, {100, 60, 21.99, 1}, {{100, 40, 22, 0, 1}, {100, 60, 21.99, 0, 1}}},
+        // 18 from 85, 12 from 115; then a tie, which goes to the earlier.
+        {{{50, 10, 12, 0, 1}, {85, 30, 12, 0, 1}, {115, 70, 12, 0, 1}},
+         {103, 50, 14, 1},
+         {{50, 10, 12, 0, 1}, {85, 30, 12, 0, 1}, {109, 60, 14, 0, 2}}},
+        {{{85, 30, 12, 0, 1}, {109, 60, 12, 0, 1}},
+         {97, 50, 14, 1},
+         {{91, 40, 14, 0, 2}, {109, 60, 12, 0, 1}}},
+        // The weight adds the old one decayed (a future stamp counts as now), up to 6.
+        {{{100, 50, 12, 30, 2}}, {100, 50, 12, 1}, {{100, 50, 12, 0, 2}}},
+        {{{100, 50, 12, -400, 1}}, {100, 60, 12, 1}, {{100, 55, 12, 0, 2}}},
+        {{{100, 50, 12, 0, 5.5}}, {100, 50, 12, 1}, {{100, 50, 12, 0, 6}}},
+    };
+    for (const auto& [before, seen, after] : cases) {
+        Fixture f(before);
+        f.store->observe(seen[0], seen[1], seen[2], seen[3]);
+        EXPECT_EQ(f.stored(), aged(after)) << seen[0] << " at " << seen[2];
+        EXPECT_EQ(f.store->anchors(), f.stored());
+        EXPECT_EQ(f.changes, 1);
+    }
 }
 
 TEST(AnchorStore, AnEleventhAnchorSortsByDecayedWeightAndDropsTheWeakest) {
     // Weight and age in days of each stored anchor; luma is 20 × the position.
-    const std::vector<std::pair<double, double>> stored{{3, 0}, {1, 0}, {4, 60}, {2, 0},   {5, 0},
-                                                        {4, 0}, {6, 0}, {1, 0},  {0.5, 0}, {2, 0}};
-    std::vector<Anchor> anchors;
-    for (std::size_t i = 0; i < stored.size(); ++i) {
-        const auto [weight, age] = stored[i];
-        anchors.push_back({i * 20.0, 50, 12, kStart - age * kDay, weight});
+    const std::pair<double, double> stored[] = {{3, 0}, {1, 0}, {4, 60}, {2, 0},   {5, 0},
+                                                {4, 0}, {6, 0}, {1, 0},  {0.5, 0}, {2, 0}};
+    Anchors anchors;
+    for (const auto& [weight, age] : stored) {
+        anchors.push_back({anchors.size() * 20.0, 50, 12, age, weight});
     }
-    AnchorStoreFixture f(anchors, kOwnTimes);
+    Fixture f(anchors);
     f.store->observe(251, 50, 23, 2.0);
-    std::vector<double> lumas;
-    for (const auto& a : f.store->anchors()) {
-        lumas.push_back(a.luma);
-    }
     // Ties keep their previous order (the 60-day-old 4 counts 1); the newcomer joins its tie
     // last and the fresh 0.5 goes.
-    EXPECT_EQ(lumas, (std::vector<double>{120, 80, 100, 0, 60, 180, 251, 20, 40, 140}));
-    EXPECT_EQ(f.stored(), f.store->anchors());
+    EXPECT_EQ(lumas(f.stored()), (std::vector<double>{120, 80, 100, 0, 60, 180, 251, 20, 40, 140}));
 }
 
 TEST(AnchorStore, AnAnchorOfWeightOneFadesAfterAbout82DaysAtTheNextLoadOrObservation) {
     const double limitDays = 30.0 * std::log2(1 / 0.15);
     ASSERT_NEAR(limitDays, 82.1, 0.05);
     for (const bool kept : {true, false}) {
-        AnchorStoreFixture f;
-        f.store->observe(100, 50, 12, 1.0);
-        f.env.clock.advance((limitDays + (kept ? -0.01 : 0.01)) * kDay);
-        EXPECT_EQ(f.reopen()->anchors().size(), kept ? 1u : 0u);
+        Fixture f({{100, 50, 12, limitDays + (kept ? -0.01 : 0.01), 1.0}});
+        EXPECT_EQ(f.store->anchors().size(), kept ? 1u : 0u);
         EXPECT_EQ(f.stored().size(), 1u);  // loading writes nothing back
-        // The observation drops the faded anchor before looking for a merge.
-        f.store->observe(105, 80, 12, 1.0);
-        EXPECT_EQ(f.store->anchors().size(), 1u);
-        EXPECT_EQ(f.store->anchors()[0].brightness, kept ? 65 : 80);
     }
+    Fixture f({{100, 50, 12, limitDays - 0.01, 1.0}});
+    f.env.clock.advance(0.02 * kDay);
+    f.store->observe(105, 80, 12, 1.0);  // no merge with what faded meanwhile
+    EXPECT_EQ(f.stored(), (Anchors{{105, 80, 12, kStart + 0.02 * kDay, 1}}));
 }
 
-TEST(AnchorStore, AnAnchorStampedInTheFutureCountsAsNew) {
-    const Anchor future{100, 50, 12, kStart + 400 * kDay, 1.0};
-    AnchorStoreFixture f({future}, kOwnTimes);
-    EXPECT_EQ(f.store->anchors(), std::vector<Anchor>{future});
-    f.store->observe(100, 60, 12, 1.0);
-    EXPECT_EQ(f.store->anchors(), (std::vector<Anchor>{{100, 55, 12, kStart, 2.0}}));
-}
-
-TEST(AnchorStore, TheStoredFormIsCompactShortMembersThatReadBackExactly) {
-    const std::vector<Anchor> anchors{{0.1, 1.0 / 3.0, 23.999, 1718960400.123456, 5.999999},
-                                      {255, 100, 0, 0, 1e-300},
-                                      {-0.0, 1e300, 7, -5, 6}};
+TEST(AnchorStore, TheStoredFormReadsBackExactlyAndAnythingElseLoadsEmptyUntilTheNextWrite) {
+    const Anchors anchors{{0.1, 1.0 / 3.0, 23.999, 1718960400.123456, 5.999999},
+                          {-0.0, 1e300, 7, -5, 1e-300}};
     const auto bytes = AnchorStore::encode(anchors);
     ASSERT_TRUE(bytes);
     EXPECT_EQ(bytes->find_first_of(" \n\t"), std::string::npos);
     EXPECT_EQ(AnchorStore::decode(*bytes), anchors);
-    EXPECT_EQ(nlohmann::json::parse(*bytes)[2],
-              nlohmann::json::parse(R"({"l":-0.0,"b":1e300,"h":7,"t":-5,"w":6})"));
     EXPECT_EQ(AnchorStore::decode(R"([{"w":2,"t":1718960400,"h":13.5,"b":55,"l":120}])"),
-              (std::vector<Anchor>{{120, 55, 13.5, 1718960400, 2}}));
-    const double nan = std::nan("");
-    for (const Anchor& a :
-         {Anchor{nan, 1, 1, 1, 1}, Anchor{1, INFINITY, 1, 1, 1}, Anchor{1, 1, -INFINITY, 1, 1},
-          Anchor{1, 1, 1, nan, 1}, Anchor{1, 1, 1, 1, INFINITY}}) {
-        EXPECT_EQ(AnchorStore::encode({{10, 20, 12, 0, 1}, a}), std::nullopt);
+              (Anchors{{120, 55, 13.5, 1718960400, 2}}));
+    for (int i = 0; i < 5; ++i) {
+        double n[5] = {1, 1, 1, 1, 1};
+        n[i] = i % 2 ? kInf : kNaN;
+        EXPECT_EQ(AnchorStore::encode({{1, 2, 3, 4, 5}, {n[0], n[1], n[2], n[3], n[4]}}),
+                  std::nullopt);
     }
-}
-
-TEST(AnchorStore, UnreadableStoredDataLoadsEmptyAndStaysUntilTheNextWrite) {
-    for (const char* bytes : {"", "[{\"l\":1}]", "{\"l\":1,\"b\":2,\"h\":3,\"t\":4,\"w\":5}"}) {
-        AnchorStoreFixture f;
-        f.env.settings->set(kKey, Bytes{bytes});
+    // Unreadable data loads as nothing and stays until the next write.
+    for (const char* text : {"", R"([{"l":1}])", R"({"l":1,"b":2,"h":3,"t":4,"w":5})"}) {
+        Fixture f;
+        f.env.settings->set(kKey, Bytes{text});
         EXPECT_TRUE(f.reopen()->anchors().empty());
-        EXPECT_EQ(f.env.settings->data(kKey), bytes);
+        EXPECT_EQ(f.env.settings->data(kKey), text);
         f.store->observe(100, 50, 12, 1.0);
         EXPECT_EQ(f.stored().size(), 1u);
     }
 }
 
-TEST(AnchorStore, AHugeStoredListLoadsWholeAndTheNextObservationPrunesItToTen) {
-    std::vector<Anchor> many;
-    for (int i = 0; i < 5000; ++i) {
-        many.push_back({i % 256 * 1.0, 50, 12, kStart - (i % 100) * 3600.0, 1.0});
-    }
-    many[3777].weight = 6.0;
-    AnchorStoreFixture f(many, kOwnTimes);
-    EXPECT_EQ(f.store->anchors().size(), many.size());
-    f.store->observe(3, 40, 23, 1.0);
-    ASSERT_EQ(f.store->anchors().size(), 10u);
-    EXPECT_EQ(f.store->anchors()[0], many[3777]);
-    for (std::size_t i = 1; i < 10; ++i) {
-        EXPECT_EQ(f.store->anchors()[i].t, kStart);  // then the freshest, in stored order
-    }
-}
-
-TEST(AnchorStore, NonFiniteObservationsAreNeverWrittenAndOutOfRangeOnesPredictInRange) {
-    AnchorStoreFixture f({{1e308, 1e308, 12, 0, 1e308}, {-1e308, -1e308, 13, 0, 1e308}});
+TEST(AnchorStore, NonFiniteObservationsAreNeverWrittenAndHugeAnchorsPredictInRange) {
+    Fixture f({{1e308, 1e308, 12, 0, 1e308}, {-1e308, -1e308, 13, 0, 1e308}});
     const auto before = f.env.settings->data(kKey);
-    const double nan = std::nan("");
     for (const auto& [l, b, h, w] : std::vector<std::array<double, 4>>{
-             {nan, 50, 12, 1}, {100, nan, 12, 1}, {100, 50, nan, 1}, {INFINITY, 50, 12, 1}}) {
+             {kNaN, 50, 12, 1}, {100, kInf, 12, 1}, {100, 50, kNaN, 1}, {100, 50, 12, -kInf}}) {
         f.store->observe(l, b, h, w);
     }
     EXPECT_EQ(f.env.settings->data(kKey), before);
@@ -170,31 +162,186 @@ TEST(AnchorStore, NonFiniteObservationsAreNeverWrittenAndOutOfRangeOnesPredictIn
     }
 }
 
-TEST(AnchorStore, ARemoteChangeReplacesTheListAndAnnouncesItButTheFirstLoadDoesNot) {
-    AnchorStoreFixture f({{100, 50, 12, 0, 1.0}});
-    EXPECT_EQ(f.store->anchors().size(), 1u);
+TEST(AnchorStore, ARemoteChangeReloadsAndAnnouncesButTheFirstLoadAndADroppedStoreDoNot) {
+    Fixture f({{100, 50, 12, 0, 1.0}});
     EXPECT_EQ(f.changes, 0);
-    const std::vector<Anchor> theirs{{30, 20, 23, kStart, 2.0}, {200, 90, 14, kStart, 4.0}};
+    const Anchors theirs{{30, 20, 23, kStart, 2.0}, {200, 90, 14, kStart, 4.0}};
     f.env.remoteSet(kKey, Bytes{*AnchorStore::encode(theirs)});
     EXPECT_EQ(f.store->anchors(), theirs);
-    EXPECT_EQ(f.changes, 1);
-    f.env.remoteSet(kKey, Bytes{"[{\"l\":1}]"});
+    f.env.remoteSet(kKey, Bytes{R"([{"l":1}])"});
     EXPECT_TRUE(f.store->anchors().empty());
     EXPECT_EQ(f.changes, 2);
-}
-
-TEST(AnchorStore, ADroppedStoreIsNeitherKeptAliveNorCalledAndACallbackMayReplaceItself) {
-    AnchorStoreFixture f;
-    int second = 0;
-    f.store->setOnChange([&] { f.store->setOnChange([&] { ++second; }); });
+    // A callback may replace itself; a dropped store is neither kept alive nor called.
+    f.store->setOnChange([&] { f.store->setOnChange([&] { f.changes += 10; }); });
     f.store->observe(100, 50, 12, 1.0);
     f.store->observe(100, 50, 12, 1.0);
-    EXPECT_EQ(second, 1);
     std::weak_ptr<AnchorStore> weak = f.store;
     f.store.reset();
     EXPECT_TRUE(weak.expired());
-    f.env.remoteSet(kKey, Bytes{*AnchorStore::encode({{1, 2, 3, kStart, 4}})});
-    EXPECT_EQ(second, 1);
+    f.env.remoteSet(kKey, Bytes{*AnchorStore::encode(theirs)});
+    EXPECT_EQ(f.changes, 12);
+}
+
+TEST(AnchorPrediction, WithoutAnchorsThereIsNoPredictionAndTheSamplesAreTheDefaultLine) {
+    Fixture f;
+    EXPECT_EQ(f.store->predict(100, 12), std::nullopt);
+    const auto points = f.store->curveSamples(12, 8.0);
+    ASSERT_EQ(points.size(), 32u);
+    const double expected[][2] = {{0, 20},   {16, 20},  {24, 22},   {96, 58},
+                                  {104, 62}, {176, 98}, {184, 100}, {248, 100}};
+    for (const auto& [luma, brightness] : expected) {
+        EXPECT_EQ(points[std::size_t(luma / 8)], (CurvePoint{luma, brightness}));
+    }
+    EXPECT_EQ(f.store->curveSamples(12, 255).size(), 2u);  // 0 and 255 itself
+    for (double step : {0.0, -8.0, kNaN, kInf, 1e-9}) {
+        EXPECT_TRUE(f.store->curveSamples(12, step).empty()) << step;
+    }
+}
+
+TEST(AnchorPrediction, ConfidenceNightWeightFoldedRisingKnotsAndRounding) {
+    // The night weight ramps smoothly: 1 up to 7:00, 0 from 9:00 to 20:00, 1 from 22:00.
+    const double nightWeights[][2] = {{7.5, 0.84375}, {8, 0.5}, {20.5, 0.15625}, {21, 0.5}};
+    for (const auto& [hour, weight] : nightWeights) {
+        EXPECT_NEAR(AnchorStore::nightWeight(hour), weight, 1e-12) << hour;
+    }
+    // Stored anchors, then predictions as luma, hour, brightness; the curve samples agree.
+    const std::pair<Anchors, std::vector<std::array<double, 3>>> cases[] = {
+        // Weight 1: confidence one fifth, at every hour; weight 5 a half-life old counts 2.5.
+        {{{100, 50, 12, 0, 1}}, {{96, 0, 56}, {100, 7, 58}, {100, 23.5, 58}, {20, 12, 26}}},
+        {{{100, 100, 12, 30, 5}}, {{100, 12, 80}}},
+        // Full confidence: day says 80 and night 20, cross-faded; one period alone decides.
+        {{{100, 80, 12, 0, 5}, {100, 20, 23, 0, 5}},
+         {{64, 8, 50}, {60, 9, 80}, {56, 21, 50}, {60, 22, 20}, {60, 7, 20}, {8, 7.5, 29}}},
+        {{{100, 20, 23, 0, 5}}, {{100, 12, 20}, {100, 2, 20}}},
+        // Knots less than one luma apart fold (100.375, 70, weight 4); knots never fall and
+        // are flat beyond both ends.
+        {{{100, 40, 12, 0, 1}, {100.5, 80, 12, 0, 3}},
+         {{0, 12, 60}, {255, 12, 76}, {100.375, 12, 68}}},
+        {{{50, 60, 12, 0, 2.5}, {150, 40, 12, 0, 2.5}},
+         {{0, 12, 60}, {104, 12, 60}, {255, 12, 60}}},
+        {{{150, 80, 12, 0, 2.5}, {50, 40, 12, 0, 2.5}},
+         {{0, 12, 40}, {72, 12, 49}, {144, 12, 78}, {255, 12, 80}}},
+    };
+    for (const auto& [anchors, expected] : cases) {
+        Fixture f(anchors);
+        for (const auto& [luma, hour, brightness] : expected) {
+            EXPECT_EQ(f.store->predict(luma, hour), brightness) << luma << " at " << hour;
+            if (std::fmod(luma, 8) == 0) {
+                EXPECT_EQ(f.store->curveSamples(hour, 8)[std::size_t(luma / 8)].brightness,
+                          brightness);
+            }
+        }
+    }
+    const double rounded[][2] = {{99.5, 100}, {99.49, 99}, {140, 100}, {0.5, 1},
+                                 {2.5, 3},    {0.49, 0},   {-10, 0}};
+    for (const auto& [stored, brightness] : rounded) {
+        EXPECT_EQ(Fixture({{100, stored, 12, 0, 5}}).store->predict(100, 12), brightness) << stored;
+    }
+}
+
+TEST(AnchorEditing, PositionsFollowTheHoursPeriodByLumaAndStaleOnesDoNothing) {
+    Anchors anchors{{150, 70, 12, 0, 1}, {30, 20, 23, 0, 1}, {60, 40, 9, 0, 1}};
+    anchors.insert(anchors.end(), {{10, 5, 3, 0, 1}, {60, 45, 13, 0, 1}});
+    Fixture f(anchors);
+    EXPECT_EQ(lumas(f.store->editable(7.0)), (std::vector<double>{60, 60, 150}));
+    EXPECT_EQ(lumas(f.store->editable(23.0)), (std::vector<double>{10, 30}));
+    f.store->removeEditable(3, 12.0);
+    f.store->removeEditable(-1, 12.0);
+    f.store->moveEditable(2, 1, 1, 23.0);
+    EXPECT_EQ(f.changes, 0);
+    f.store->removeEditable(1, 12.0);  // the later of the two at 60
+    anchors.pop_back();
+    EXPECT_EQ(f.stored(), aged(anchors));
+    EXPECT_EQ(f.changes, 1);
+}
+
+TEST(AnchorEditing, ADragClampsStampsAndRaisesTheWeightButKeepsTheHourAndNeverMerges) {
+    Fixture f({{100, 50, 12, 0, 1.0}, {200, 80, 14, 0, 5.0}});
+    f.env.clock.advance(3600);
+    f.store->moveEditable(0, 300, -5, 12);
+    f.store->moveEditable(0, 255, 70, 13);  // now the other one, which keeps its larger weight
+    EXPECT_EQ(f.stored(),
+              (Anchors{{255, 0, 12, kStart + 3600, 3}, {255, 70, 14, kStart + 3600, 5}}));
+    EXPECT_EQ(f.changes, 2);
+}
+
+TEST(AnchorEditing, ClearRemovesTheValueFromBothCopies) {
+    Fixture f({{90, 30, 12, 0, 1}});
+    f.store->clear();
+    EXPECT_TRUE(f.store->anchors().empty());
+    EXPECT_EQ(f.changes, 1);
+    f.env.reopenSettings();
+    EXPECT_EQ(f.env.settings->data(kKey), std::nullopt);
+}
+
+Sample user(double t, double luma, int brightness, int hour) {
+    return Sample{t, luma, brightness, hour, true};
+}
+
+TEST(AnchorSeeding, OnlyTheUsersSamplesCountAveragedPerBucketWithAtMostFour) {
+    Fixture f({{90, 30, 12, 0, 1}});
+    std::vector<Sample> samples{{kStart, 101, 99, 20, false}};
+    f.store->seedFromSamples(samples);
+    f.store->seedFromSamples({});
+    EXPECT_EQ(f.changes, 0);
+    EXPECT_EQ(f.stored().size(), 1u);
+    const double t0 = kStart - kDay;
+    for (int i = 0; i < 7; ++i) {
+        samples.push_back(user(t0 + i * 60, 100 + i, 40 + i, 20));
+    }
+    f.store->seedFromSamples(samples);
+    EXPECT_EQ(f.stored(), (Anchors{{103, 43, 20.0, t0 + 360, 4.0}}));
+    samples.resize(4);
+    f.store->seedFromSamples(samples);
+    EXPECT_EQ(f.stored().at(0).weight, 3.0);
+    f.store->seedFromSamples({user(0, 50, 30, 12)});  // no time: stamped now
+    EXPECT_EQ(f.stored().at(0).t, kStart);
+}
+
+TEST(AnchorSeeding, BucketsSplitByPeriodAndBandsOf24) {
+    Fixture f;
+    f.store->seedFromSamples({user(kStart, 23.99, 10, 12), user(kStart, 24, 20, 12),
+                              user(kStart, 10, 30, 21), user(kStart, 10, 40, 22),
+                              user(kStart, 255, 50, 6), user(kStart, 240, 60, 6)});
+    // Hour 21 is still day, so 23.99 and 10 share day band 0; 24 starts band 1. Hours 22
+    // and 6 are night: band 0, and band 10 for 240 to 255.
+    EXPECT_EQ(lumas(f.store->editable(12)), (std::vector<double>{(23.99 + 10) / 2, 24}));
+    EXPECT_EQ(lumas(f.store->editable(23)), (std::vector<double>{10, 247.5}));
+}
+
+TEST(AnchorSeeding, ANightBucketAcrossMidnightKeepsANightHour) {
+    Fixture f;
+    auto seededHour = [&](std::initializer_list<int> hours) {
+        std::vector<Sample> samples;
+        for (int hour : hours) {
+            samples.push_back(user(kStart, 50, 30, hour));
+        }
+        f.store->seedFromSamples(samples);
+        return f.store->anchors().at(0).hour;
+    };
+    EXPECT_NEAR(seededHour({22, 6}), 2.0, 1e-9);  // the plain mean, 14, is a day hour
+    EXPECT_NEAR(std::fmod(seededHour({23, 1}) + 1, 24), 1.0, 1e-9);  // midnight
+    EXPECT_DOUBLE_EQ(seededHour({22, 23}), 22.5);  // one side only: the plain mean
+    for (int before : {22, 23}) {
+        for (int after = 0; after <= 6; ++after) {
+            EXPECT_EQ(dayPeriodOf(seededHour({before, before, after})), DayPeriod::night)
+                << before << "+" << after;
+        }
+    }
+}
+
+TEST(AnchorSeeding, TwentyTwoBucketsKeepTheTenWithTheMostDecayedWeight) {
+    Fixture f;
+    std::vector<Sample> samples;
+    // Bucket b's newest sample is b days old, so bucket 0 counts most.
+    for (int b = 0; b < 22; ++b) {
+        samples.push_back(user(kStart - b * kDay, (b % 11) * 24 + 5, 50, b >= 11 ? 2 : 12));
+    }
+    f.store->seedFromSamples(samples);
+    ASSERT_EQ(f.store->anchors().size(), 10u);
+    for (std::size_t i = 0; i < 10; ++i) {
+        EXPECT_EQ(f.store->anchors()[i].t, kStart - double(i) * kDay);
+    }
 }
 
 }  // namespace
