@@ -29,8 +29,6 @@ TEST(PipeWireLightSensor, ReadsTheRoomThroughTheV4l2Layer) {
     EXPECT_EQ(run.values["descriptorsBack"], "1") << run.output;
     EXPECT_THAT(run.output, HasSubstr("Using camera \"Pellora Test Camera\" [v4l2-platform]"));
     EXPECT_THAT(run.output, HasSubstr("Session configured (preset=160x120 YUYV)"));
-    EXPECT_THAT(run.output, HasSubstr("luma=255.0 (160x120)"));
-    EXPECT_THAT(run.output, HasSubstr("Session stopped. result=255"));
 }
 
 }  // namespace
