@@ -25,11 +25,6 @@ struct DdcutilInterop : ::testing::Test {
     TempDir home;
     QString ddcutil;
 
-    struct Run {
-        int exitCode = -1;
-        std::string output;  // stdout then stderr
-    };
-
     void SetUp() override {
         if (!UmockdevTestbed::preloadActive()) {
             GTEST_SKIP() << "needs umockdev's preload library: run under umockdev-wrapper";
@@ -52,77 +47,63 @@ struct DdcutilInterop : ::testing::Test {
         bed->addI2cBus(5, "AUX B/DDI B/PHY B", external, monitor);
     }
 
-    Run run(const QStringList& arguments) {
+    // ddcutil's exit code (-1 when it did not finish) and its output, stdout then stderr.
+    std::pair<int, std::string> run(const QStringList& arguments) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("UMOCKDEV_DIR", QString::fromStdString(bed->root().string()));
         environment.insert("LD_PRELOAD", "libumockdev-preload.so.0");
         // Its caches and settings stay out of the real home.
-        environment.insert("HOME", QString::fromStdString(home.path().string()));
-        environment.insert("XDG_CACHE_HOME", QString::fromStdString((home / "cache").string()));
-        environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
-        environment.insert("XDG_STATE_HOME", QString::fromStdString((home / "state").string()));
+        for (const char* variable :
+             {"HOME", "XDG_CACHE_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME"}) {
+            environment.insert(variable, QString::fromStdString(home.path().string()));
+        }
         QProcess process;
         process.setProcessEnvironment(environment);
         process.start(ddcutil, arguments);
-        Run result;
         if (!process.waitForFinished(30000)) {
             process.kill();
             process.waitForFinished();
-            result.output = "ddcutil did not finish within 30 s";
-            return result;
+            return {-1, "ddcutil did not finish within 30 s"};
         }
-        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        result.output = process.readAllStandardOutput().toStdString() +
-                        process.readAllStandardError().toStdString();
-        return result;
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                process.readAllStandardOutput().toStdString() +
+                    process.readAllStandardError().toStdString()};
     }
-
-    static bool contains(const std::string& text, const std::string& pattern) {
-        return std::regex_search(text, std::regex(pattern));
+    // Runs ddcutil and expects it to succeed and print a match for every pattern.
+    std::string expectOutput(const QStringList& arguments,
+                             const std::vector<std::string>& patterns) {
+        auto [exitCode, output] = run(arguments);
+        EXPECT_EQ(exitCode, 0) << output;
+        for (const std::string& pattern : patterns) {
+            EXPECT_TRUE(std::regex_search(output, std::regex(pattern))) << pattern << "\n"
+                                                                        << output;
+        }
+        return output;
     }
 };
 
-TEST_F(DdcutilInterop, DetectFindsTheMonitorOnBusFiveWithItsEdid) {
-    Run detect = run({"detect"});
-    ASSERT_EQ(detect.exitCode, 0) << detect.output;
-    EXPECT_TRUE(contains(detect.output, R"(I2C bus:\s+/dev/i2c-5)")) << detect.output;
-    EXPECT_TRUE(contains(detect.output, R"(DRM connector:\s+card0-DP-1)")) << detect.output;
-    EXPECT_TRUE(contains(detect.output, R"(Mfg id:\s+DEL)")) << detect.output;
-    EXPECT_TRUE(contains(detect.output, R"(Model:\s+DELL U2720Q)")) << detect.output;
-    EXPECT_TRUE(contains(detect.output, R"(Product code:\s+41157)")) << detect.output;
-    EXPECT_TRUE(contains(detect.output, R"(VCP version:\s+2\.2)")) << detect.output;
-    EXPECT_FALSE(contains(detect.output, R"(/dev/i2c-3)")) << detect.output;
+TEST_F(DdcutilInterop, DetectFindsTheMonitorOnBusFiveWithItsEdidAndCapabilities) {
+    std::string detect =
+        expectOutput({"detect"}, {R"(I2C bus:\s+/dev/i2c-5)", R"(DRM connector:\s+card0-DP-1)",
+                                  R"(Mfg id:\s+DEL)", R"(Model:\s+DELL U2720Q)",
+                                  R"(Product code:\s+41157)", R"(VCP version:\s+2\.2)"});
+    EXPECT_EQ(detect.find("/dev/i2c-3"), std::string::npos);
     // ddcutil talks to the adapter through I2C_RDWR, which the testbed serves too.
     auto traffic = bed->traffic(5);
     EXPECT_GT(traffic.combinedTransfers, 0);
     EXPECT_GT(traffic.transfersByAddress[0x50], 0);
     EXPECT_GT(traffic.transfersByAddress[0x37], 0);
+    expectOutput({"capabilities", "--bus", "5"},
+                 {R"(Model:\s+SimMon)", R"(MCCS version:\s+2\.2)", R"(Feature: 10)"});
 }
 
 TEST_F(DdcutilInterop, GetvcpReadsAndSetvcpWritesTheBrightnessRegister) {
-    Run get = run({"getvcp", "10", "--bus", "5"});
-    ASSERT_EQ(get.exitCode, 0) << get.output;
-    EXPECT_TRUE(contains(
-        get.output, R"(VCP code 0x10 \(Brightness\s*\): current value =\s+50, max value =\s+100)"))
-        << get.output;
-
-    Run set = run({"setvcp", "10", "42", "--bus", "5"});
-    ASSERT_EQ(set.exitCode, 0) << set.output;
+    expectOutput({"getvcp", "10", "--bus", "5"},
+                 {R"(VCP code 0x10 \(Brightness\s*\): current value =\s+50, max value =\s+100)"});
+    expectOutput({"setvcp", "10", "42", "--bus", "5"}, {});
     EXPECT_EQ(monitor->vcpRegister(0x10)->current, 42);
     EXPECT_GE(monitor->stats().setRequests, 1);
-
-    Run again = run({"getvcp", "10", "--bus", "5"});
-    ASSERT_EQ(again.exitCode, 0) << again.output;
-    EXPECT_TRUE(contains(again.output, R"(current value =\s+42, max value =\s+100)"))
-        << again.output;
-}
-
-TEST_F(DdcutilInterop, CapabilitiesStringIsReadWhole) {
-    Run caps = run({"capabilities", "--bus", "5"});
-    ASSERT_EQ(caps.exitCode, 0) << caps.output;
-    EXPECT_TRUE(contains(caps.output, R"(Model:\s+SimMon)")) << caps.output;
-    EXPECT_TRUE(contains(caps.output, R"(MCCS version:\s+2\.2)")) << caps.output;
-    EXPECT_TRUE(contains(caps.output, R"(Feature: 10)")) << caps.output;
+    expectOutput({"getvcp", "10", "--bus", "5"}, {R"(current value =\s+42, max value =\s+100)"});
 }
 
 }  // namespace

@@ -19,22 +19,19 @@ namespace pellora::test {
 // /dev of this process (and of children that keep its LD_PRELOAD and UMOCKDEV_DIR) into the
 // testbed, so code under test uses the ordinary paths.
 //
-// The i2c-dev emulation answers I2C_SLAVE and I2C_SLAVE_FORCE (the address is kept per open
-// descriptor, as the kernel does), I2C_FUNCS (plain I2C only), I2C_TIMEOUT, I2C_RETRIES and
-// I2C_RDWR; read() and write() are single transfers at the chosen address. It runs on
-// umockdev's worker thread, which serves every client while the test thread is blocked in a
-// system call or waiting for a child.
+// The i2c-dev emulation answers I2C_SLAVE(_FORCE) (the address kept per open descriptor, as
+// the kernel does), I2C_FUNCS (plain I2C), I2C_TIMEOUT, I2C_RETRIES and I2C_RDWR; read() and
+// write() are single transfers. It runs on umockdev's worker thread, which serves every client
+// while the test thread is blocked in a system call or waiting for a child.
 class UmockdevTestbed {
   public:
     // What the programs did on one bus.
     struct Traffic {
         int opens = 0;
         int addressSelects = 0;     // I2C_SLAVE and I2C_SLAVE_FORCE
-        int forcedSelects = 0;      // I2C_SLAVE_FORCE alone
         int combinedTransfers = 0;  // I2C_RDWR ioctls
         int reads = 0;              // read() calls and read messages of I2C_RDWR
         int writes = 0;             // write() calls and write messages of I2C_RDWR
-        int unknownIoctls = 0;
         std::map<std::uint8_t, int> transfersByAddress;
     };
 
@@ -45,7 +42,6 @@ class UmockdevTestbed {
 
     // Whether this process runs with umockdev's preload library (under umockdev-wrapper).
     static bool preloadActive();
-
     // The testbed's folder: the value of UMOCKDEV_DIR for child processes.
     std::filesystem::path root() const;
 
@@ -54,9 +50,9 @@ class UmockdevTestbed {
     std::string addConnector(const std::string& card, const std::string& name,
                              const std::string& status, const std::string& enabled,
                              const std::vector<std::uint8_t>& edid);
-    // An I2C adapter numbered `bus` beneath `parent` (a connector: a DP-AUX adapter), named
-    // like the kernel's ("AUX B/DDI B/PHY B"), with its node /dev/i2c-N unless `devNode` is
-    // false (i2c-dev not loaded). `monitor` answers on it; without one no device acknowledges.
+    // An I2C adapter numbered `bus` beneath `parent` (a connector: a DP-AUX adapter), with its
+    // node /dev/i2c-N unless `devNode` is false (i2c-dev not loaded). `monitor` answers on it;
+    // without one no device acknowledges.
     std::string addI2cBus(int bus, const std::string& name, const std::string& parent,
                           std::shared_ptr<SimulatedMonitor> monitor, bool devNode = true);
     // The connector's "ddc" link to an adapter (HDMI and DVI connectors have one).

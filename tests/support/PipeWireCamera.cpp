@@ -3,26 +3,13 @@
 #include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QThread>
-#include <filesystem>
-#include <functional>
+#include <algorithm>
 #include <sstream>
 #include <system_error>
 
 namespace pellora::test {
 
 namespace {
-
-bool waitFor(const std::function<bool()>& ready, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < timeoutMs) {
-        if (ready()) {
-            return true;
-        }
-        QThread::msleep(50);
-    }
-    return ready();
-}
 
 QString pwCliList(const QProcessEnvironment& env, const QString& type) {
     QProcess cli;
@@ -33,33 +20,6 @@ QString pwCliList(const QProcessEnvironment& env, const QString& type) {
 }
 
 }  // namespace
-
-// A daemon of the test's own, ended with the object.
-class PipeWireCamera::Daemon {
-  public:
-    Daemon(const QProcessEnvironment& env, const QString& program, const QStringList& arguments,
-           const std::filesystem::path& logFile)
-        : logFile_(logFile) {
-        process_.setProcessEnvironment(env);
-        process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.setStandardOutputFile(QString::fromStdString(logFile.string()));
-        process_.start(program, arguments);
-        process_.waitForStarted(5000);
-    }
-    ~Daemon() {
-        process_.terminate();
-        if (!process_.waitForFinished(2000)) {
-            process_.kill();
-            process_.waitForFinished(2000);
-        }
-    }
-    bool running() const { return process_.state() == QProcess::Running; }
-    std::string log() const { return readFile(logFile_); }
-
-  private:
-    QProcess process_;
-    std::filesystem::path logFile_;
-};
 
 std::string PipeWireCamera::missing() {
     for (const char* tool : {"pw-v4l2", "pipewire", "wireplumber", "pw-cli", "gst-launch-1.0",
@@ -92,43 +52,62 @@ PipeWireCamera::PipeWireCamera(const QStringList& source) {
     }
     env_ = QProcessEnvironment::systemEnvironment();
     // Everything the daemons keep goes into the test's folder, away from the user's session.
-    env_.insert("XDG_RUNTIME_DIR", QString::fromStdString((home_ / "run").string()));
-    env_.insert("XDG_CONFIG_HOME", QString::fromStdString((home_ / "config").string()));
-    env_.insert("XDG_STATE_HOME", QString::fromStdString((home_ / "state").string()));
+    auto under = [&](const char* dir) { return QString::fromStdString((home_ / dir).string()); };
+    env_.insert("XDG_RUNTIME_DIR", under("run"));
+    env_.insert("XDG_CONFIG_HOME", under("config"));
+    env_.insert("XDG_STATE_HOME", under("state"));
     env_.insert("DBUS_SESSION_BUS_ADDRESS", bus_.address());
     env_.remove("PIPEWIRE_REMOTE");
     env_.remove("LD_PRELOAD");
-
-    pipewire_ = std::make_unique<Daemon>(env_, "pipewire", QStringList{}, home_ / "pipewire.log");
-    if (!waitFor([&] { return std::filesystem::exists(home_ / "run" / "pipewire-0", error); },
-                 10000)) {
-        failure_ = "pipewire did not start:\n" + pipewire_->log();
-        return;
-    }
-    wireplumber_ =
-        std::make_unique<Daemon>(env_, "wireplumber", QStringList{}, home_ / "wireplumber.log");
-    if (!waitFor([&] { return pwCliList(env_, "Client").contains("\"WirePlumber [export]\""); },
-                 10000)) {
-        failure_ = "wireplumber did not start:\n" + wireplumber_->log();
-        return;
-    }
-    QStringList pipeline = source;
     // gst-launch joins its arguments and parses them again: the name's spaces are escaped.
-    pipeline
-        << "!"
-        << "pipewiresink"
-        << "mode=provide"
-        << R"(stream-properties=props,media.class=Video/Source,node.description=\"Pellora\ Test\ Camera\")";
-    source_ = std::make_unique<Daemon>(env_, "gst-launch-1.0", pipeline, home_ / "gst.log");
-    if (!waitFor([&] { return pwCliList(env_, "Node").contains(name); }, 10000)) {
-        failure_ = "the GStreamer source did not appear:\n" + source_->log();
+    QStringList pipeline =
+        source + QStringList{"!", "pipewiresink", "mode=provide",
+                             R"(stream-properties=props,media.class=Video/)"
+                             R"(Source,node.description=\"Pellora\ Test\ Camera\")"};
+    launch("pipewire", {},
+           [&] { return std::filesystem::exists(home_ / "run" / "pipewire-0", error); }) &&
+        launch("wireplumber", {},
+               [&] { return pwCliList(env_, "Client").contains("\"WirePlumber [export]\""); }) &&
+        launch("gst-launch-1.0", pipeline, [&] { return pwCliList(env_, "Node").contains(name); });
+}
+
+bool PipeWireCamera::launch(const QString& program, const QStringList& arguments,
+                            const std::function<bool()>& ready) {
+    auto log = home_ / (program.toStdString() + ".log");
+    auto& process = *daemons_.emplace_back(std::make_unique<QProcess>());
+    process.setProcessEnvironment(env_);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardOutputFile(QString::fromStdString(log.string()));
+    process.start(program, arguments);
+    process.waitForStarted(5000);
+    QElapsedTimer timer;
+    timer.start();
+    while (!ready()) {
+        if (timer.elapsed() > 10000) {
+            failure_ = program.toStdString() + " did not come up:\n" + readFile(log);
+            return false;
+        }
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+PipeWireCamera::~PipeWireCamera() {
+    while (!daemons_.empty()) {
+        QProcess& process = *daemons_.back();
+        process.terminate();
+        if (!process.waitForFinished(2000)) {
+            process.kill();
+            process.waitForFinished(2000);
+        }
+        daemons_.pop_back();
     }
 }
 
-PipeWireCamera::~PipeWireCamera() = default;
-
 bool PipeWireCamera::running() const {
-    return failure_.empty() && pipewire_->running() && source_->running();
+    return failure_.empty() && daemons_.size() == 3 &&
+           std::all_of(daemons_.begin(), daemons_.end(),
+                       [](const auto& d) { return d->state() == QProcess::Running; });
 }
 
 PipeWireCamera::Run PipeWireCamera::runUnderV4l2Layer(const QString& program,
@@ -141,16 +120,12 @@ PipeWireCamera::Run PipeWireCamera::runUnderV4l2Layer(const QString& program,
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start("pw-v4l2", QStringList{program} + arguments);
     Run run;
-    if (!child.waitForStarted(5000)) {
-        run.output = "pw-v4l2 did not start";
-        return run;
-    }
     run.finished = child.waitForFinished(60000);
     if (!run.finished) {
         child.kill();
         child.waitForFinished(2000);
     }
-    run.output = child.readAll().toStdString();
+    run.output = child.readAll().toStdString() + child.errorString().toStdString();
     run.exitCode = child.exitCode();
     std::istringstream lines(run.output);
     for (std::string line; std::getline(lines, line);) {

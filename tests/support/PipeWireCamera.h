@@ -2,11 +2,12 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QString>
 #include <QStringList>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "PrivateDBus.h"
 #include "TempDir.h"
@@ -39,7 +40,7 @@ class PipeWireCamera {
     PipeWireCamera(const PipeWireCamera&) = delete;
     PipeWireCamera& operator=(const PipeWireCamera&) = delete;
 
-    // Empty when the camera is up; else what failed, with the daemons' logs.
+    // Empty when the camera is up; else what failed, with the daemon's log.
     const std::string& failure() const { return failure_; }
     bool running() const;
 
@@ -47,14 +48,14 @@ class PipeWireCamera {
     Run runUnderV4l2Layer(const QString& program, const QStringList& arguments = {});
 
   private:
-    class Daemon;
+    // Starts a daemon logging to home_/<program>.log and waits up to 10 s for `ready`.
+    bool launch(const QString& program, const QStringList& arguments,
+                const std::function<bool()>& ready);
 
     TempDir home_;
     PrivateDBus bus_;
     QProcessEnvironment env_;
-    std::unique_ptr<Daemon> pipewire_;
-    std::unique_ptr<Daemon> wireplumber_;
-    std::unique_ptr<Daemon> source_;
+    std::vector<std::unique_ptr<QProcess>> daemons_;  // ended last first
     std::string failure_;
 };
 
