@@ -2,22 +2,20 @@
 
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
+#include <turbojpeg.h>
 
-#include <algorithm>
-#include <cmath>
-#include <cstddef>
+#include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "platform/linux/MjpegLuma.h"
 #include "platform/linux/V4l2Capture.h"
 
 namespace pellora::test {
 namespace {
 
-// Luma values across the whole byte range, below 16 and above 235 included.
-std::uint8_t lumaAt(std::size_t x, std::size_t y) {
-    return static_cast<std::uint8_t>((x * 37 + y * 101 + 3) % 256);
-}
+using Bytes = std::vector<std::uint8_t>;
 
 struct Format {
     const char* name;
@@ -26,8 +24,7 @@ struct Format {
     std::size_t offset;  // of the first luma sample in a row
     bool chromaPlanes;   // 4:2:0: chroma after the luma plane
 };
-
-const std::vector<Format> kFormats = {
+const Format kFormats[] = {
     {"GREY", V4L2_PIX_FMT_GREY, 1, 0, false},  {"NV12", V4L2_PIX_FMT_NV12, 1, 0, true},
     {"NV21", V4L2_PIX_FMT_NV21, 1, 0, true},   {"YU12", V4L2_PIX_FMT_YUV420, 1, 0, true},
     {"YV12", V4L2_PIX_FMT_YVU420, 1, 0, true}, {"YUYV", V4L2_PIX_FMT_YUYV, 2, 0, false},
@@ -35,145 +32,223 @@ const std::vector<Format> kFormats = {
     {"VYUY", V4L2_PIX_FMT_VYUY, 2, 1, false},
 };
 
-std::size_t packedLine(const Format& f, std::size_t w) {
-    return f.step == 1 ? w : (w + 1) / 2 * 4;
-}
-
-// A buffer laid out as the driver would fill it: rows `line` bytes apart, chroma and padding
-// around the luma samples.
-std::vector<std::uint8_t> synthesize(const Format& f, std::size_t w, std::size_t h,
-                                     std::size_t line) {
-    std::vector<std::uint8_t> buffer(line * (f.chromaPlanes ? h + (h + 1) / 2 : h), 0x80);
-    for (std::size_t y = 0; y < h; ++y) {
-        for (std::size_t x = 0; x < w; ++x) {
-            buffer[y * line + x * f.step + f.offset] = lumaAt(x, y);
-        }
-    }
-    return buffer;
-}
-
-// The bytes a reader needs: every row up to its last luma byte.
-std::size_t neededBytes(const Format& f, std::size_t w, std::size_t h, std::size_t line) {
-    return (h - 1) * line + (w - 1) * f.step + f.offset + 1;
-}
-
-// The full-range value of a luma byte: 16..235 stretched to 0..255, rounded, clamped.
-std::uint8_t expected(std::uint8_t y, LumaRange range) {
-    if (range == LumaRange::full) {
-        return y;
-    }
-    return static_cast<std::uint8_t>(
-        std::clamp(std::round((y - 16.0) * 255.0 / 219.0), 0.0, 255.0));
-}
-
-// Every format, odd and even sizes, packed and padded rows, both ranges: the plane holds each
-// luma sample; exactly the bytes it reads are enough, one byte fewer is refused.
+// Every format, odd and even sizes, packed and padded rows, both ranges, luma values across the
+// whole byte range: the plane holds each luma sample; exactly the bytes up to the last luma
+// sample are enough (a 4:2:0 frame cut short in its chroma still has all its luma), one fewer
+// is refused.
 TEST(LumaExtraction, EveryFormatSizeAndRangeGivesTheLumaPlane) {
-    const std::vector<std::pair<std::size_t, std::size_t>> sizes = {{1, 1}, {2, 2},  {3, 5},
-                                                                    {6, 4}, {16, 9}, {33, 17}};
-    std::vector<std::uint8_t> scratch;
+    auto lumaAt = [](std::size_t x, std::size_t y) { return std::uint8_t(x * 37 + y * 101 + 3); };
+    Bytes scratch;
     for (const Format& f : kFormats) {
-        for (auto [w, h] : sizes) {
-            for (std::size_t extra : {0u, 5u}) {
+        for (auto [w, h] : {std::pair<std::size_t, std::size_t>{1, 1}, {2, 2}, {3, 5}, {16, 9}}) {
+            for (std::size_t extra : {0, 5}) {
                 for (LumaRange range : {LumaRange::full, LumaRange::limited}) {
-                    std::size_t line = packedLine(f, w) + extra;
+                    const std::size_t line = (f.step == 1 ? w : (w + 1) / 2 * 4) + extra;
                     SCOPED_TRACE(std::string(f.name) + " " + std::to_string(w) + "x" +
                                  std::to_string(h) + " line " + std::to_string(line) +
                                  (range == LumaRange::full ? " full" : " limited"));
-                    std::vector<std::uint8_t> buffer = synthesize(f, w, h, line);
+                    Bytes buffer(line * (f.chromaPlanes ? h + (h + 1) / 2 : h), 0x80);
+                    for (std::size_t y = 0; y < h; ++y) {
+                        for (std::size_t x = 0; x < w; ++x) {
+                            buffer[y * line + x * f.step + f.offset] = lumaAt(x, y);
+                        }
+                    }
                     // Line 0 means "packed" and must give the same answer when there is none.
-                    std::uint32_t givenLine = extra == 0 ? 0 : static_cast<std::uint32_t>(line);
-                    V4l2FrameFormat format{f.fourcc, static_cast<std::uint32_t>(w),
-                                           static_cast<std::uint32_t>(h), givenLine, range};
+                    V4l2FrameFormat format{f.fourcc, std::uint32_t(w), std::uint32_t(h),
+                                           extra == 0 ? 0 : std::uint32_t(line), range};
                     auto plane = extractLuma(buffer, format, scratch);
-                    ASSERT_TRUE(plane.has_value());
-                    ASSERT_EQ(plane->width, static_cast<int>(w));
-                    ASSERT_EQ(plane->height, static_cast<int>(h));
+                    ASSERT_TRUE(plane);
+                    ASSERT_EQ(std::tie(plane->width, plane->height),
+                              std::make_tuple(int(w), int(h)));
                     ASSERT_GE(plane->bytesPerRow, w);
                     ASSERT_GE(plane->bytes.size(), (h - 1) * plane->bytesPerRow + w);
                     for (std::size_t y = 0; y < h; ++y) {
                         for (std::size_t x = 0; x < w; ++x) {
+                            std::uint8_t luma = lumaAt(x, y);
                             ASSERT_EQ(plane->bytes[y * plane->bytesPerRow + x],
-                                      expected(lumaAt(x, y), range))
+                                      range == LumaRange::full ? luma : expandLimitedLuma(luma))
                                 << "at " << x << "," << y;
                         }
                     }
-                    // A 4:2:0 frame cut short in its chroma still has all its luma.
-                    buffer.resize(neededBytes(f, w, h, line));
-                    EXPECT_TRUE(extractLuma(buffer, format, scratch).has_value());
+                    buffer.resize((h - 1) * line + (w - 1) * f.step + f.offset + 1);
+                    EXPECT_TRUE(extractLuma(buffer, format, scratch));
                     buffer.pop_back();
-                    EXPECT_FALSE(extractLuma(buffer, format, scratch).has_value());
+                    EXPECT_FALSE(extractLuma(buffer, format, scratch));
                 }
             }
         }
     }
 }
 
-struct LyingCase {
-    const char* name;
-    V4l2FrameFormat format;
-    std::size_t bufferSize;
-};
-
 TEST(LumaExtraction, ImpossibleLayoutsGiveNothing) {
-    const std::vector<LyingCase> cases = {
-        {"zero width", {V4L2_PIX_FMT_GREY, 0, 4, 0, LumaRange::full}, 64},
-        {"zero height", {V4L2_PIX_FMT_GREY, 4, 0, 0, LumaRange::full}, 64},
-        {"line shorter than a row", {V4L2_PIX_FMT_GREY, 8, 2, 7, LumaRange::full}, 64},
-        {"packed line shorter than a row", {V4L2_PIX_FMT_YUYV, 4, 2, 6, LumaRange::full}, 64},
-        {"width beyond the buffer", {V4L2_PIX_FMT_GREY, 1u << 20, 1, 0, LumaRange::full}, 64},
-        {"height beyond the buffer", {V4L2_PIX_FMT_GREY, 1, 1u << 30, 1, LumaRange::full}, 64},
-        {"largest width", {V4L2_PIX_FMT_YUYV, 0xFFFFFFFFu, 1, 0, LumaRange::full}, 64},
-        {"largest height and line",
-         {V4L2_PIX_FMT_NV12, 2, 0xFFFFFFFFu, 0xFFFFFFFFu, LumaRange::full},
-         64},
-        {"MJPEG is not decoded here", {V4L2_PIX_FMT_MJPEG, 4, 4, 0, LumaRange::full}, 64},
-        {"unknown format", {v4l2_fourcc('Z', 'Z', 'Z', 'Z'), 4, 4, 0, LumaRange::full}, 64},
-        {"empty buffer", {V4L2_PIX_FMT_GREY, 1, 1, 0, LumaRange::full}, 0},
+    const LumaRange full = LumaRange::full;
+    const std::pair<V4l2FrameFormat, std::size_t> cases[] = {
+        // the layout, the buffer's size
+        {{V4L2_PIX_FMT_GREY, 0, 4, 0, full}, 64},                      // zero width
+        {{V4L2_PIX_FMT_GREY, 4, 0, 0, full}, 64},                      // zero height
+        {{V4L2_PIX_FMT_GREY, 8, 2, 7, full}, 64},                      // line shorter than a row
+        {{V4L2_PIX_FMT_YUYV, 4, 2, 6, full}, 64},                      // packed, the same
+        {{V4L2_PIX_FMT_GREY, 1u << 20, 1, 0, full}, 64},               // width beyond the buffer
+        {{V4L2_PIX_FMT_GREY, 1, 1u << 30, 1, full}, 64},               // height beyond it
+        {{V4L2_PIX_FMT_YUYV, 0xFFFFFFFFu, 1, 0, full}, 64},            // largest width
+        {{V4L2_PIX_FMT_NV12, 2, 0xFFFFFFFFu, 0xFFFFFFFFu, full}, 64},  // largest height, line
+        {{V4L2_PIX_FMT_MJPEG, 4, 4, 0, full}, 64},                     // not decoded here
+        {{v4l2_fourcc('Z', 'Z', 'Z', 'Z'), 4, 4, 0, full}, 64},        // unknown format
+        {{V4L2_PIX_FMT_GREY, 1, 1, 0, full}, 0},                       // empty buffer
     };
-    std::vector<std::uint8_t> scratch;
-    for (const LyingCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::vector<std::uint8_t> buffer(c.bufferSize, 100);
-        EXPECT_FALSE(extractLuma(buffer, c.format, scratch).has_value());
+    Bytes scratch;
+    for (const auto& [format, size] : cases) {
+        EXPECT_FALSE(extractLuma(Bytes(size, 100), format, scratch))
+            << format.pixelFormat << " " << format.width << "x" << format.height;
     }
 }
 
-TEST(LumaExtraction, LimitedRangeStretchesToFullWithRoundingAndClamping) {
-    const std::vector<std::pair<int, int>> anchors = {{0, 0},     {15, 0},    {16, 0},
-                                                      {17, 1},    {126, 128}, {128, 130},
-                                                      {235, 255}, {236, 255}, {255, 255}};
-    for (auto [in, out] : anchors) {
-        EXPECT_EQ(expandLimitedLuma(static_cast<std::uint8_t>(in)), out) << in;
-    }
-    for (int y = 0; y < 256; ++y) {
-        auto value = static_cast<std::uint8_t>(y);
-        ASSERT_EQ(expandLimitedLuma(value), expected(value, LumaRange::limited)) << y;
+TEST(LumaExtraction, LimitedRangeStretchesToFullAndFormatsRankGreyFirstAndJpegLast) {
+    for (auto [in, out] : {std::pair{0, 0},
+                           {15, 0},
+                           {16, 0},
+                           {17, 1},
+                           {126, 128},
+                           {128, 130},
+                           {235, 255},
+                           {236, 255},
+                           {255, 255}}) {
+        EXPECT_EQ(expandLimitedLuma(std::uint8_t(in)), out) << in;
     }
     EXPECT_EQ(lumaRange(V4L2_COLORSPACE_SRGB, V4L2_QUANTIZATION_FULL_RANGE), LumaRange::full);
     EXPECT_EQ(lumaRange(V4L2_COLORSPACE_JPEG, V4L2_QUANTIZATION_LIM_RANGE), LumaRange::limited);
     EXPECT_EQ(lumaRange(V4L2_COLORSPACE_JPEG, V4L2_QUANTIZATION_DEFAULT), LumaRange::full);
     EXPECT_EQ(lumaRange(V4L2_COLORSPACE_SRGB, V4L2_QUANTIZATION_DEFAULT), LumaRange::limited);
-    EXPECT_EQ(lumaRange(V4L2_COLORSPACE_REC709, V4L2_QUANTIZATION_DEFAULT), LumaRange::limited);
-}
 
-// The capture asks for the best-ranked format a camera offers: luma that reads directly, grey
-// first, and JPEG only when nothing else is there.
-TEST(LumaExtraction, FormatsRankGreyFirstAndJpegLast) {
-    std::vector<std::uint32_t> best = {V4L2_PIX_FMT_GREY, V4L2_PIX_FMT_NV12, V4L2_PIX_FMT_YUV420,
-                                       V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_UYVY, V4L2_PIX_FMT_MJPEG};
-    for (std::size_t i = 1; i < best.size(); ++i) {
-        ASSERT_TRUE(V4l2Capture::formatRank(best[i]).has_value());
-        EXPECT_LT(*V4l2Capture::formatRank(best[i - 1]), *V4l2Capture::formatRank(best[i]));
+    // Luma that reads directly, grey first, and JPEG only when nothing else is there.
+    std::vector<int> ranks;
+    for (auto fourcc : {V4L2_PIX_FMT_GREY, V4L2_PIX_FMT_NV12, V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_MJPEG,
+                        V4L2_PIX_FMT_JPEG, V4L2_PIX_FMT_RGB24}) {
+        ranks.push_back(V4l2Capture::formatRank(fourcc).value_or(-1));
     }
+    EXPECT_TRUE(ranks[0] < ranks[1] && ranks[1] < ranks[2] && ranks[2] < ranks[3]) << ranks[2];
+    EXPECT_EQ(ranks[4], ranks[3]);
+    EXPECT_EQ(ranks[5], -1);
     for (const Format& f : kFormats) {
         EXPECT_EQ(V4l2Capture::formatRank(f.fourcc), lumaFormatRank(f.fourcc)) << f.name;
-        EXPECT_TRUE(lumaFormatRank(f.fourcc).has_value()) << f.name;
+        EXPECT_TRUE(lumaFormatRank(f.fourcc)) << f.name;
     }
-    EXPECT_EQ(V4l2Capture::formatRank(V4L2_PIX_FMT_JPEG),
-              V4l2Capture::formatRank(V4L2_PIX_FMT_MJPEG));
     EXPECT_EQ(lumaFormatRank(V4L2_PIX_FMT_MJPEG), std::nullopt);
-    EXPECT_EQ(V4l2Capture::formatRank(V4L2_PIX_FMT_RGB24), std::nullopt);
+}
+
+// JPEG bytes of an image given as RGB (3 bytes a pixel), or as grey for TJSAMP_GRAY.
+Bytes jpeg(const Bytes& pixels, int width, int height, int subsampling, int quality = 100) {
+    tjhandle handle = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    bool ok = tjCompress2(handle, pixels.data(), width, 0, height,
+                          subsampling == TJSAMP_GRAY ? TJPF_GRAY : TJPF_RGB, &out, &size,
+                          subsampling, quality, 0) == 0;
+    Bytes bytes = ok ? Bytes(out, out + size) : Bytes{};
+    tjFree(out);
+    tjDestroy(handle);
+    return bytes;
+}
+
+// JPEG luma is full range already: every level comes back as itself (within the codec's
+// rounding), colour as its Y' and an odd-sized frame in its own layout.
+TEST(MjpegLuma, FramesDecodeToTheirLumaAtEveryLevelColourAndSize) {
+    MjpegLuma decoder;
+    Bytes scratch;
+    for (int level : {0, 1, 16, 100, 235, 254, 255}) {
+        auto plane = decoder.decode(jpeg(Bytes(64 * 48 * 3, level), 64, 48, TJSAMP_420), scratch);
+        ASSERT_TRUE(plane) << decoder.lastError();
+        EXPECT_EQ(std::tie(plane->width, plane->height, plane->bytesPerRow),
+                  std::make_tuple(64, 48, std::size_t(64)));
+        for (std::uint8_t y : plane->bytes) {
+            ASSERT_LE(std::abs(y - level), 1) << "level " << level;
+        }
+    }
+    const int w = 37, h = 23;
+    Bytes grey(w * h);
+    for (std::size_t i = 0; i < grey.size(); ++i) {
+        grey[i] = std::uint8_t(i % w * 5 + i / w * 2);
+    }
+    auto plane = decoder.decode(jpeg(grey, w, h, TJSAMP_GRAY), scratch);
+    ASSERT_TRUE(plane) << decoder.lastError();
+    ASSERT_EQ(std::tie(plane->width, plane->height), std::make_tuple(w, h));
+    for (std::size_t i = 0; i < grey.size(); ++i) {
+        ASSERT_LE(std::abs(plane->bytes[i / w * plane->bytesPerRow + i % w] - grey[i]), 3) << i;
+    }
+    for (Bytes rgb : {Bytes{255, 0, 0}, Bytes{0, 255, 0}, Bytes{0, 0, 255}, Bytes{200, 120, 40}}) {
+        Bytes pixels;
+        for (int i = 0; i < 32 * 32; ++i) {
+            pixels.insert(pixels.end(), rgb.begin(), rgb.end());
+        }
+        plane = decoder.decode(jpeg(pixels, 32, 32, TJSAMP_422), scratch);
+        ASSERT_TRUE(plane) << decoder.lastError();
+        // JFIF's Y' = 0.299 R + 0.587 G + 0.114 B, no range offset.
+        EXPECT_NEAR(plane->bytes[32 * 16 + 16], 0.299 * rgb[0] + 0.587 * rgb[1] + 0.114 * rgb[2],
+                    2);
+    }
+}
+
+TEST(MjpegLuma, WebcamFramesWithoutHuffmanTablesUseTheStandardOnes) {
+    Bytes full = jpeg(Bytes(48 * 32 * 3, 90), 48, 32, TJSAMP_422, 85);
+    // Every segment before the scan but the DHT ones (0xFF 0xC4, 2-byte length, body).
+    Bytes stripped(full.begin(), full.begin() + 2);
+    std::size_t i = 2;
+    for (; i + 4 <= full.size() && full[i] == 0xFF && full[i + 1] != 0xDA;) {
+        std::size_t end = i + 2 + (full[i + 2] << 8 | full[i + 3]);
+        if (full[i + 1] != 0xC4) {
+            stripped.insert(stripped.end(), full.begin() + i, full.begin() + end);
+        }
+        i = end;
+    }
+    stripped.insert(stripped.end(), full.begin() + i, full.end());
+    ASSERT_LT(stripped.size(), full.size());
+    MjpegLuma decoder;
+    Bytes scratch;
+    auto plane = decoder.decode(stripped, scratch);
+    ASSERT_TRUE(plane) << decoder.lastError();
+    EXPECT_NEAR(plane->bytes[0], 90, 1);
+    EXPECT_NEAR(plane->bytes.back(), 90, 1);
+}
+
+TEST(MjpegLuma, BrokenAndImplausibleFramesDecodeToNothingOrToTheirSize) {
+    MjpegLuma decoder;
+    Bytes scratch;
+    Bytes garbage(500);
+    for (std::size_t i = 0; i < garbage.size(); ++i) {
+        garbage[i] = std::uint8_t(i * 131 + 7);
+    }
+    EXPECT_FALSE(decoder.decode({}, scratch));
+    EXPECT_FALSE(decoder.decode(garbage, scratch));
+    EXPECT_NE(decoder.lastError(), "");
+
+    // A frame cut short (as a USB hiccup leaves it) keeps its header and its first rows; the
+    // decoder warns and the frame counts. Noise on the right keeps the scan from being tiny.
+    Bytes pixels(64 * 64 * 3);
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        pixels[i] = std::uint8_t(i / 3 % 64 < 32 ? 150 : (i / 3 * 7919) % 97 + 100);
+    }
+    Bytes whole = jpeg(pixels, 64, 64, TJSAMP_420, 90);
+    auto plane =
+        decoder.decode(Bytes(whole.begin(), whole.begin() + whole.size() * 2 / 3), scratch);
+    ASSERT_TRUE(plane) << decoder.lastError();
+    EXPECT_EQ(std::tie(plane->width, plane->height), std::make_tuple(64, 64));
+    EXPECT_NEAR(plane->bytes[0], 150, 1);
+    EXPECT_FALSE(decoder.decode(Bytes(whole.begin(), whole.begin() + 20), scratch));
+    EXPECT_TRUE(decoder.decode(whole, scratch));  // still good after the failures
+
+    // 60000 x 60000 in the baseline frame header (FF C0, length, precision, height, width):
+    // within JPEG's limits, far past any camera's, refused before allocating.
+    std::size_t sof = 2;
+    while (sof + 9 < whole.size() && !(whole[sof] == 0xFF && whole[sof + 1] == 0xC0)) {
+        ++sof;
+    }
+    ASSERT_LT(sof + 9, whole.size());
+    whole[sof + 5] = whole[sof + 7] = 0xEA;
+    whole[sof + 6] = whole[sof + 8] = 0x60;
+    scratch.clear();
+    EXPECT_FALSE(decoder.decode(whole, scratch));
+    EXPECT_NE(decoder.lastError().find("size"), std::string::npos);
+    EXPECT_TRUE(scratch.empty());
 }
 
 }  // namespace
