@@ -1,19 +1,33 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "QtTestApp.h"
 #include "VirtualClock.h"
+#include "platform/QtMainQueue.h"
 #include "platform/RepeatingTimer.h"
+#include "platform/SerialQueue.h"
+#include "platform/SystemClock.h"
 
 namespace pellora::test {
 namespace {
 
+using namespace std::chrono_literals;
+using Strings = std::vector<std::string>;
+
+// The manual queues every component test runs on.
 struct VirtualDispatch : ::testing::Test {
     VirtualClock clock;
     std::unique_ptr<ManualQueue> main = clock.makeQueue("main", true);
     std::unique_ptr<ManualQueue> worker = clock.makeQueue("pellora.worker");
-    std::vector<std::string> ran;
+    Strings ran;
     double start = clock.monotonic();
 
     Queue::Task note(std::string what) {
@@ -22,87 +36,218 @@ struct VirtualDispatch : ::testing::Test {
     double elapsed() const { return clock.monotonic() - start; }
 };
 
-TEST_F(VirtualDispatch, WorkRunsOnlyWhenTheClockMovesInDueThenCallOrder) {
+TEST_F(VirtualDispatch, WorkRunsOnlyWhenTheClockMovesInDueThenPostingOrder) {
     main->postAfter(30, note("30"));
     worker->postAfter(10, note("10"));
     main->postAfter(10, note("10b"));
     main->post(note("now"));
     worker->post(note("now b"));
+    main->postAfter(5, note("cancelled"))->cancel();
+    main->postAfter(1, [&] {
+        worker->post(note("hop"));  // work posted by work runs in the same advance when due
+        main->postAfter(2, note("later"));
+    });
     EXPECT_TRUE(ran.empty());
     clock.runPending();
-    EXPECT_EQ(ran, (std::vector<std::string>{"now@0", "now b@0"}));
+    EXPECT_EQ(ran, (Strings{"now@0", "now b@0"}));
     clock.advance(9.999);
-    EXPECT_EQ(ran.size(), 2u);
+    EXPECT_EQ(ran, (Strings{"now@0", "now b@0", "hop@1", "later@3"}));
     clock.advance(25);
-    EXPECT_EQ(ran, (std::vector<std::string>{"now@0", "now b@0", "10@10", "10b@10", "30@30"}));
+    EXPECT_EQ(ran.size(), 7u);
+    EXPECT_EQ(Strings(ran.begin() + 4, ran.end()), (Strings{"10@10", "10b@10", "30@30"}));
     EXPECT_DOUBLE_EQ(elapsed(), 34.999);
-}
 
-TEST_F(VirtualDispatch, WorkPostedByWorkRunsInTheSameAdvanceWhenDue) {
-    main->postAfter(1, [&] {
-        ran.push_back("first");
-        worker->post(note("hop"));
-        main->postAfter(2, note("later"));
-        main->postAfter(50, note("too late"));
-    });
-    clock.advance(10);
-    EXPECT_EQ(ran, (std::vector<std::string>{"first", "hop@1", "later@3"}));
-}
-
-TEST_F(VirtualDispatch, CancelledWorkAQueueDestroyedAndAWallClockChangeRunNothing) {
-    main->postAfter(5, note("cancelled"))->cancel();
+    // A destroyed queue's work and a wall-clock change run nothing.
     worker->postAfter(1, note("dropped"));
     worker.reset();
     main->postAfter(60, note("not due"));
     clock.setWall(clock.now() + 86400);
     clock.advance(59);
-    EXPECT_TRUE(ran.empty());
+    EXPECT_EQ(ran.size(), 7u);
     EXPECT_EQ(clock.pendingCount(), 1u);
 }
 
-TEST_F(VirtualDispatch, SleepMovesBothClocksAndIsRecorded) {
+TEST_F(VirtualDispatch, SleepMovesBothClocksAndSyncRunsEarlierWorkFirst) {
     double wallStart = clock.now();
+    EXPECT_TRUE(main->isCurrent());
+    EXPECT_FALSE(worker->isCurrent());
     worker->post([&] {
+        ran.push_back(worker->isCurrent() && !main->isCurrent() ? "on worker" : "?");
         clock.sleep(0.08);
         clock.sleep(0.1);
     });
-    clock.runPending();
+    worker->sync([&] { ran.push_back("sync"); });
+    EXPECT_EQ(ran, (Strings{"on worker", "sync"}));
     EXPECT_EQ(clock.sleeps(), (std::vector<double>{0.08, 0.1}));
     EXPECT_NEAR(elapsed(), 0.18, 1e-9);
     EXPECT_NEAR(clock.now() - wallStart, 0.18, 1e-6);
 }
 
-TEST_F(VirtualDispatch, SyncRunsEarlierWorkFirstAndEachQueueKnowsItself) {
-    EXPECT_TRUE(main->isCurrent());
-    EXPECT_FALSE(worker->isCurrent());
-    worker->post(
-        [&] { ran.push_back(worker->isCurrent() && !main->isCurrent() ? "on worker" : "?"); });
-    worker->sync([&] { ran.push_back("sync"); });
-    EXPECT_EQ(ran, (std::vector<std::string>{"on worker", "sync"}));
-}
-
-TEST_F(VirtualDispatch, RepeatingTimerFiresEveryIntervalUntilDestroyed) {
+TEST_F(VirtualDispatch, RepeatingTimerFiresEveryIntervalUntilDestroyedOrStopped) {
     {
         RepeatingTimer timer(*main, 600, note("tick"));
         clock.advance(1800);
-        EXPECT_EQ(ran, (std::vector<std::string>{"tick@600", "tick@1200", "tick@1800"}));
+        EXPECT_EQ(ran, (Strings{"tick@600", "tick@1200", "tick@1800"}));
     }
-    clock.advance(6000);
-    EXPECT_EQ(ran.size(), 3u);
-    EXPECT_EQ(clock.pendingCount(), 0u);
-}
-
-TEST_F(VirtualDispatch, RepeatingTimerStoppedFromItsOwnTaskFiresNoMore) {
     int count = 0;
     std::unique_ptr<RepeatingTimer> timer;
     timer = std::make_unique<RepeatingTimer>(*main, 5, [&] {
         if (++count == 2) {
-            timer->stop();
+            timer->stop();  // from its own task
         }
     });
-    clock.advance(100);
+    clock.advance(6000);
+    EXPECT_EQ(ran.size(), 3u);
     EXPECT_EQ(count, 2);
     EXPECT_EQ(clock.pendingCount(), 0u);
+}
+
+// Waits for `future`; the limit only bounds a failing run on a loaded machine.
+bool arrives(std::future<void> future) {
+    return future.wait_for(10s) == std::future_status::ready;
+}
+
+TEST(SerialQueue, RunsOneItemAtATimeKeepingEachPostersOrder) {
+    SystemClock clock;
+    SerialQueue queue("pellora.test", clock);
+    std::atomic<int> running{0};
+    std::atomic<bool> overlappedOrOffQueue{false};
+    std::vector<std::pair<int, int>> seen;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 500; ++i) {
+                queue.post([&, t, i] {
+                    bool alone = running.fetch_add(1) == 0 && queue.isCurrent();
+                    overlappedOrOffQueue = overlappedOrOffQueue || !alone;
+                    seen.emplace_back(t, i);
+                    running.fetch_sub(1);
+                });
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    queue.sync([] {});
+    EXPECT_FALSE(overlappedOrOffQueue);
+    EXPECT_FALSE(queue.isCurrent());
+    ASSERT_EQ(seen.size(), 2000u);
+    int next[4] = {0, 0, 0, 0};
+    for (auto [t, i] : seen) {
+        ASSERT_EQ(i, next[t]++) << "thread " << t;
+    }
+}
+
+TEST(SerialQueue, DelayedWorkRunsInDueOrderCancelledWorkNeverAndDestroyingDropsWhatIsNotDue) {
+    SystemClock clock;
+    std::vector<int> order;  // touched only on the queue
+    std::atomic<bool> lateRan{false};
+    {
+        SerialQueue queue("pellora.test", clock);
+        // The queue is held until the cancel is made, so a slow test thread cannot let the
+        // cancelled item fall due first.
+        std::promise<void> cancelMade, last;
+        queue.post([&] { order.push_back(1); });
+        queue.post([done = cancelMade.get_future().share()] { done.wait(); });
+        queue.postAfter(0.06, [&] {
+            order.push_back(3);
+            last.set_value();
+        });
+        auto cancelled = queue.postAfter(0.02, [&] { order.push_back(99); });
+        queue.postAfter(0.03, [&] { order.push_back(2); });
+        cancelled->cancel();
+        cancelMade.set_value();
+        // Had the cancelled item run, it would have run before the last one.
+        ASSERT_TRUE(arrives(last.get_future()));
+        for (int i = 0; i < 100; ++i) {
+            queue.post([&] { order.push_back(4); });
+        }
+        queue.postAfter(3600, [&] { lateRan = true; });
+    }
+    EXPECT_EQ(order.size(), 103u);
+    EXPECT_EQ(std::vector<int>(order.begin(), order.begin() + 4), (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_FALSE(lateRan);
+}
+
+TEST(SystemClock, TimeScaleShortensRealDurations) {
+    using std::chrono::nanoseconds;
+    EXPECT_EQ(SystemClock(1.0).realDuration(1.5), nanoseconds(1'500'000'000));
+    EXPECT_EQ(SystemClock(60.0).realDuration(60), nanoseconds(1'000'000'000));
+    EXPECT_EQ(SystemClock(60.0).realDuration(-5), nanoseconds(0));
+    EXPECT_EQ(SystemClock(0.0).timeScale(), 1.0);  // no scale stops or reverses time
+    EXPECT_EQ(SystemClock(1.0).realDuration(1e300), nanoseconds(1'000'000'000'000'000'000));
+    // An hour of clock time passes in 100 ms at this scale; unscaled the wait would fail.
+    SystemClock fast(36000.0);
+    SerialQueue queue("pellora.test", fast);
+    std::promise<void> done;
+    queue.postAfter(3600, [&] { done.set_value(); });
+    EXPECT_TRUE(arrives(done.get_future()));
+}
+
+TEST(QtMainQueue, RunsPostedAndDelayedWorkOnTheEventLoopThread) {
+    QCoreApplication& app = qtApp();
+    SystemClock clock;
+    QtMainQueue main(clock);
+    SerialQueue worker("pellora.test", clock);
+    Strings order;
+    std::atomic<bool> allOnMain{true};
+    auto record = [&](std::string what) {
+        allOnMain = allOnMain && main.isCurrent();
+        order.push_back(std::move(what));
+    };
+    main.post([&] { record("posted"); });
+    main.postAfter(0.01, [&] { record("cancelled"); })->cancel();
+    main.postAfter(0.04, [&] {
+        record("delayed");
+        app.quit();
+    });
+    // Posting from another thread lands on the main thread too.
+    worker.post([&] { main.post([&] { record("from worker"); }); });
+    worker.sync([] {});
+    // Another thread can wait for the main queue while the loop runs.
+    std::thread waiter([&] { main.sync([&] { record("sync"); }); });
+    QTimer::singleShot(10000, &app, &QCoreApplication::quit);  // a bound for a run gone wrong
+    app.exec();
+    waiter.join();
+    EXPECT_TRUE(allOnMain);
+    ASSERT_EQ(order.size(), 4u);
+    EXPECT_EQ(order.front(), "posted");
+    EXPECT_EQ(order.back(), "delayed");
+    std::sort(order.begin() + 1, order.end() - 1);
+    EXPECT_EQ(order[1] + "," + order[2], "from worker,sync");
+}
+
+// A task posted from a worker runs, and is let go, on the main thread, so whatever it holds
+// (a QObject's last reference, say) is never destroyed on the poster's thread.
+TEST(QtMainQueue, ReleasesATaskPostedFromAnotherThreadOnTheMainThread) {
+    QCoreApplication& app = qtApp();
+    SystemClock clock;
+    QtMainQueue main(clock);
+    std::atomic<int> offMain{0}, ran{0};
+    struct Witness {
+        Witness(QtMainQueue& queue, std::atomic<int>& counter) : main(queue), offMain(counter) {}
+        ~Witness() { offMain += main.isCurrent() ? 0 : 1; }
+        QtMainQueue& main;
+        std::atomic<int>& offMain;
+    };
+    std::atomic<bool> looping{false};
+    main.post([&] { looping = true; });
+    std::thread poster([&] {
+        // Post while the loop runs, so the main thread races the poster's return from post().
+        while (!looping) {
+            std::this_thread::yield();
+        }
+        for (int i = 0; i < 2000; ++i) {
+            main.post([witness = std::make_shared<Witness>(main, offMain), &ran] { ++ran; });
+        }
+        main.post([&app] { app.quit(); });
+    });
+    QTimer::singleShot(10000, &app, &QCoreApplication::quit);  // a bound for a run gone wrong
+    app.exec();
+    poster.join();
+    EXPECT_EQ(ran, 2000);
+    EXPECT_EQ(offMain, 0);
 }
 
 }  // namespace
