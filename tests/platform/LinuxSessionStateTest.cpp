@@ -30,8 +30,6 @@ const QString kLogind = "org.freedesktop.login1";
 const QString kSession = "/org/freedesktop/login1/session/c7";
 const QString kScreenSaver = "org.freedesktop.ScreenSaver";
 const QString kScreenSaverPath = "/org/freedesktop/ScreenSaver";
-const QString kMutter = "org.gnome.Mutter.IdleMonitor";
-const QString kMutterPath = "/org/gnome/Mutter/IdleMonitor/Core";
 
 // Runs the event loop and the virtual queues until `done` or two seconds have passed.
 template <typename Done>
@@ -46,11 +44,16 @@ bool settle(VirtualClock& clock, Done done) {
 }
 
 struct SessionBuses : ::testing::Test {
+    PrivateDBus system, session;
+    VirtualClock clock;
+    std::unique_ptr<ManualQueue> sessionQueue = clock.makeQueue("pellora.session");
+    std::unique_ptr<ManualQueue> main = clock.makeQueue("main", true);
+    std::vector<bool> notices;
+
     void SetUp() override {
         qtApp();
         ASSERT_TRUE(system.ok() && session.ok()) << "dbus-daemon could not be started";
     }
-
     bool call(PrivateDBus& bus, const QString& service, const QString& path,
               const QString& interface, const QString& method, const QVariantList& args) {
         auto message = QDBusMessage::createMethodCall(service, path, interface, method);
@@ -65,24 +68,26 @@ struct SessionBuses : ::testing::Test {
                call(system, kLogind, "/org/freedesktop/login1", kMock, "AddSession",
                     {QString("c7"), QString("seat0"), uint(1000), QString("desk"), true});
     }
-    // A mocked session service whose `method` runs the python `code` (setting `ret`) and
-    // returns a value of D-Bus type `signature`.
-    bool startSessionService(const QString& service, const QString& path, const QString& method,
-                             const QString& signature, const QString& code) {
-        return session.startMock({service, path, service}, service) &&
+    bool setLockedHint(bool locked) {
+        return call(system, kLogind, kSession, kLogind + ".Session", "SetLockedHint", {locked});
+    }
+    // A session service whose `method` returns what the python `code` sets `ret` to, of D-Bus
+    // type `signature`.
+    bool sessionService(const QString& service, const QString& path, const QString& method,
+                        const QString& signature, const QString& code, bool started = false) {
+        return (started || session.startMock({service, path, service}, service)) &&
                call(session, service, path, kMock, "AddMethod",
                     {service, method, QString(""), signature, code});
     }
-    std::shared_ptr<LinuxSessionState> makeState(Queue& sessionQueue, Queue& mainQueue) {
-        return LinuxSessionState::create(clock, sessionQueue, mainQueue, system.connect("system"),
-                                         session.connect("session"), "c7");
-    }
-    std::shared_ptr<LinuxSessionState> makeState() { return makeState(*sessionQueue, *main); }
-    void watch(LinuxSessionState& state) {
-        state.setLockHandler([this](bool locked) {
+    std::shared_ptr<LinuxSessionState> watched() {
+        auto state =
+            LinuxSessionState::create(clock, *sessionQueue, *main, system.connect("system"),
+                                      session.connect("session"), "c7");
+        state->setLockHandler([this](bool locked) {
             EXPECT_TRUE(main->isCurrent());
             notices.push_back(locked);
         });
+        return state;
     }
     bool noticesReach(std::size_t count) {
         return settle(clock, [&] { return notices.size() >= count; }) && notices.size() == count;
@@ -98,26 +103,17 @@ struct SessionBuses : ::testing::Test {
         EXPECT_TRUE(settle(clock, [&] { return answer.has_value(); }));
         return answer.value_or(std::nullopt);
     }
-
-    PrivateDBus system;
-    PrivateDBus session;
-    VirtualClock clock;
-    std::unique_ptr<ManualQueue> sessionQueue = clock.makeQueue("pellora.session");
-    std::unique_ptr<ManualQueue> main = clock.makeQueue("main", true);
-    std::vector<bool> notices;
 };
 
 TEST_F(SessionBuses, LogindLockedHintGivesStateAndNotices) {
     ASSERT_TRUE(startLogind());
-    ASSERT_TRUE(call(system, kLogind, kSession, kLogind + ".Session", "SetLockedHint", {true}));
-    auto state = makeState();
+    ASSERT_TRUE(setLockedHint(true));
+    auto state = watched();
     EXPECT_FALSE(state->isScreenLocked());  // not known yet
-    watch(*state);
-    ASSERT_TRUE(noticesReach(1));  // the state found at start comes first
+    ASSERT_TRUE(noticesReach(1));           // the state found at start comes first
     EXPECT_TRUE(notices[0] && state->isScreenLocked());
     for (bool locked : {false, true}) {
-        ASSERT_TRUE(
-            call(system, kLogind, kSession, kLogind + ".Session", "SetLockedHint", {locked}));
+        ASSERT_TRUE(setLockedHint(locked));
         ASSERT_TRUE(noticesReach(notices.size() + 1));
         EXPECT_EQ(notices.back(), locked);
         EXPECT_EQ(state->isScreenLocked(), locked);
@@ -125,10 +121,8 @@ TEST_F(SessionBuses, LogindLockedHintGivesStateAndNotices) {
 }
 
 TEST_F(SessionBuses, ScreenSaverActiveChangedStandsInWithoutLogind) {
-    ASSERT_TRUE(
-        startSessionService(kScreenSaver, kScreenSaverPath, "GetActive", "b", "ret = True"));
-    auto state = makeState();
-    watch(*state);
+    ASSERT_TRUE(sessionService(kScreenSaver, kScreenSaverPath, "GetActive", "b", "ret = True"));
+    auto state = watched();
     ASSERT_TRUE(noticesReach(1));
     EXPECT_TRUE(notices[0]);
     ASSERT_TRUE(call(session, kScreenSaver, kScreenSaverPath, kMock, "EmitSignal",
@@ -138,8 +132,7 @@ TEST_F(SessionBuses, ScreenSaverActiveChangedStandsInWithoutLogind) {
 }
 
 TEST_F(SessionBuses, IdleTimeComesFromTheFirstSourceThatAnswers) {
-    auto state = makeState();
-    watch(*state);
+    auto state = watched();
     ASSERT_TRUE(noticesReach(1));  // nothing answers: unlocked, no idle time
     EXPECT_FALSE(notices[0]);
     EXPECT_EQ(idle(*state), std::nullopt);
@@ -148,25 +141,24 @@ TEST_F(SessionBuses, IdleTimeComesFromTheFirstSourceThatAnswers) {
     ASSERT_TRUE(startLogind());
     EXPECT_EQ(idle(*state), 0.0);  // logind alone: not idle
     EXPECT_EQ(state->idleSource(), "logind");
-    ASSERT_TRUE(call(system, kLogind, kSession, kMock, "UpdateProperties",
-                     {kLogind + ".Session",
-                      QVariantMap{{"IdleHint", true},
-                                  {"IdleSinceHint",
-                                   QVariant::fromValue(qulonglong((clock.now() - 120) * 1e6))}}}));
+    const auto since = QVariant::fromValue(qulonglong((clock.now() - 120) * 1e6));
+    ASSERT_TRUE(
+        call(system, kLogind, kSession, kMock, "UpdateProperties",
+             {kLogind + ".Session", QVariantMap{{"IdleHint", true}, {"IdleSinceHint", since}}}));
     EXPECT_NEAR(idle(*state).value_or(-1), 120.0, 0.01);
 
     // The freedesktop screen saver comes before logind; an answer of the wrong type is none.
-    ASSERT_TRUE(startSessionService(kScreenSaver, kScreenSaverPath, "GetSessionIdleTime", "s",
-                                    "ret = '42'"));
+    ASSERT_TRUE(
+        sessionService(kScreenSaver, kScreenSaverPath, "GetSessionIdleTime", "s", "ret = '42'"));
     EXPECT_NEAR(idle(*state).value_or(-1), 120.0, 0.01);
-    ASSERT_TRUE(call(session, kScreenSaver, kScreenSaverPath, kMock, "AddMethod",
-                     {kScreenSaver, QString("GetSessionIdleTime"), QString(""), QString("u"),
-                      QString("ret = 42")}));
+    ASSERT_TRUE(sessionService(kScreenSaver, kScreenSaverPath, "GetSessionIdleTime", "u",
+                               "ret = 42", /*started=*/true));
     EXPECT_EQ(idle(*state), 42.0);
     EXPECT_EQ(state->idleSource(), "screensaver");
 
     // Mutter's idle monitor comes first of all, and counts in milliseconds.
-    ASSERT_TRUE(startSessionService(kMutter, kMutterPath, "GetIdletime", "t", "ret = 1500"));
+    ASSERT_TRUE(sessionService("org.gnome.Mutter.IdleMonitor", "/org/gnome/Mutter/IdleMonitor/Core",
+                               "GetIdletime", "t", "ret = 1500"));
     EXPECT_EQ(idle(*state), 1.5);
     EXPECT_EQ(state->idleSource(), "mutter");
 }
@@ -174,14 +166,15 @@ TEST_F(SessionBuses, IdleTimeComesFromTheFirstSourceThatAnswers) {
 // A service that takes the call and never answers: the main thread keeps turning while the
 // session queue waits out the call's bound, and the next source answers.
 TEST_F(SessionBuses, SilentServiceHoldsUpNeitherMainNorTheChain) {
-    ASSERT_TRUE(startSessionService(kMutter, kMutterPath, "GetIdletime", "t",
-                                    "__import__('time').sleep(30); ret = 1"));
+    ASSERT_TRUE(sessionService("org.gnome.Mutter.IdleMonitor", "/org/gnome/Mutter/IdleMonitor/Core",
+                               "GetIdletime", "t", "__import__('time').sleep(30); ret = 1"));
     ASSERT_TRUE(
-        startSessionService(kScreenSaver, kScreenSaverPath, "GetSessionIdleTime", "u", "ret = 42"));
+        sessionService(kScreenSaver, kScreenSaverPath, "GetSessionIdleTime", "u", "ret = 42"));
     SystemClock systemClock;
     QtMainQueue realMain(systemClock);
     SerialQueue realSession("pellora.session", systemClock);
-    auto state = makeState(realSession, realMain);
+    auto state = LinuxSessionState::create(clock, realSession, realMain, system.connect("system"),
+                                           session.connect("session"), "c7");
     std::optional<double> answer;
     const auto mainThread = std::this_thread::get_id();
     QElapsedTimer timer, sinceTurn;
@@ -205,14 +198,12 @@ TEST_F(SessionBuses, SilentServiceHoldsUpNeitherMainNorTheChain) {
 
 TEST_F(SessionBuses, AnswersAfterTheServiceIsGoneDoNothing) {
     ASSERT_TRUE(startLogind());
-    auto state = makeState();
-    int answers = 0;
-    state->setLockHandler([&](bool) { ++answers; });
-    state->idleSeconds([&](std::optional<double>) { ++answers; });
+    auto state = watched();
+    state->idleSeconds([&](std::optional<double>) { notices.push_back(true); });
     sessionQueue->sync([] {});  // both looks are done; their answers wait on main
     state.reset();
     clock.advance(LinuxSessionState::kIdleAnswerLimit);
-    EXPECT_EQ(answers, 0);
+    EXPECT_TRUE(notices.empty());
 }
 
 // Xlib would end the process when the server goes away; the idle time just goes missing
