@@ -1,31 +1,33 @@
+#include "platform/linux/DrmDisplayList.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include "EdidBuilder.h"
 #include "TempDir.h"
-#include "platform/linux/DrmDisplayList.h"
 #include "platform/linux/Edid.h"
+#include "platform/linux/I2cBusLocator.h"
 
 namespace pellora::test {
 namespace {
 
+using Bytes = std::vector<std::uint8_t>;
+
 TEST(Edid, ReadsIdentityAndNameAndRefusesWhatIsNoBaseBlock) {
-    auto id = parseEdid(makeEdid("DEL", 0xA0C5, 0x12345678, "DELL U2720Q"));
-    ASSERT_TRUE(id);
-    EXPECT_EQ(*id, (EdidIdentity{0x10AC, 0xA0C5, 0x12345678, "DELL U2720Q"}));
+    EXPECT_EQ(parseEdid(makeEdid("DEL", 0xA0C5, 0x12345678, "DELL U2720Q")),
+              (EdidIdentity{0x10AC, 0xA0C5, 0x12345678, "DELL U2720Q"}));
     // Thirteen characters leave no room for the line end; padding is trimmed.
     EXPECT_EQ(parseEdid(makeEdid("GSM", 1, 2, "LG ULTRAFINE1"))->name, "LG ULTRAFINE1");
     EXPECT_EQ(parseEdid(makeEdid("GSM", 1, 2, "LG"))->name, "LG");
     EXPECT_EQ(parseEdid(makeEdid("GSM", 1, 2, ""))->name, std::nullopt);
 
-    auto good = makeEdid("DEL", 1, 2, "X");
-    auto extended = good;
+    Bytes good = makeEdid("DEL", 1, 2, "X"), extended = good;
     extended.resize(256, 0x02);
     EXPECT_TRUE(parseEdid(extended));  // extension blocks after the base block are fine
-    EXPECT_FALSE(parseEdid(std::vector<std::uint8_t>(good.begin(), good.begin() + 127)));
-    EXPECT_FALSE(parseEdid(std::vector<std::uint8_t>(128, 0)));
+    EXPECT_FALSE(parseEdid(Bytes(good.begin(), good.begin() + 127)));
+    EXPECT_FALSE(parseEdid(Bytes(128, 0)));
     for (std::size_t flipped : {1, 20, 127}) {  // header, body, checksum
-        auto bad = good;
+        Bytes bad = good;
         bad[flipped] ^= 1;
         EXPECT_FALSE(parseEdid(bad)) << flipped;
     }
@@ -34,17 +36,23 @@ TEST(Edid, ReadsIdentityAndNameAndRefusesWhatIsNoBaseBlock) {
 struct FakeDrm {
     TempDir dir;
     void connector(const std::string& name, const std::string& status, const std::string& enabled,
-                   const std::vector<std::uint8_t>& edid = {}) {
+                   const Bytes& edid = {}) {
         writeFile(dir / name / "status", status + "\n");
         if (!enabled.empty()) {
             writeFile(dir / name / "enabled", enabled + "\n");
         }
         writeFile(dir / name / "edid", std::string(edid.begin(), edid.end()));
     }
+    // `attribute` of `name` a FIFO that no writer ever opens: a blocking open would hang.
+    void fifo(const std::string& name, const std::string& attribute) {
+        std::error_code error;
+        std::filesystem::remove(dir / name / attribute, error);
+        ASSERT_EQ(::mkfifo((dir / name / attribute).c_str(), 0600), 0);
+    }
     std::vector<std::string> ids() {
-        auto displays = DrmDisplayList(dir.path()).activeDisplays();
         std::vector<std::string> found;
-        for (const auto& display : displays.value_or(std::vector<DisplayInfo>{})) {
+        for (const auto& display :
+             DrmDisplayList(dir.path()).activeDisplays().value_or(std::vector<DisplayInfo>{})) {
             found.push_back(display.id);
         }
         return found;
@@ -75,7 +83,7 @@ TEST(DrmDisplayList, ListsConnectedEnabledOutputsInConnectorOrderAndMarksPanels)
     EXPECT_FALSE(DrmDisplayList("/nonexistent/drm").activeDisplays());
 }
 
-TEST(DrmDisplayList, HostileConnectorNamesAreNoConnectorsAndNoCrash) {
+TEST(DrmDisplayList, HostileConnectorNamesAndFifoAttributesAreRefusedWithoutCrashOrWait) {
     FakeDrm drm;
     for (const char* name :
          {"card0-DP-99999999999999999999", "card99999999999999999999-DP-1", "card-DP-1", "card0-",
@@ -86,36 +94,74 @@ TEST(DrmDisplayList, HostileConnectorNamesAreNoConnectorsAndNoCrash) {
     drm.connector("card0-Virtual", "connected", "enabled");
     EXPECT_EQ(drm.ids(), (std::vector<std::string>{"card0-DP-1", "card0-Virtual"}));
 
-    struct Case {
-        const char* name;
-        bool builtIn;
-    };
-    for (Case c : {Case{"card0-eDP-1", true},
-                   {"card0-LVDS-1", true},
-                   {"card2-DSI-1", true},
-                   {"card0-eDP", true},
-                   {"card0-DP-1", false},
-                   {"card0-HDMI-A-1", false},
-                   {"card0-Virtual-1", false},
-                   {"card0-eDP-99999999999999", false},
-                   {"card0-eDPx-1", false},
-                   {"eDP-1", false}}) {
-        EXPECT_EQ(DrmDisplayList::isBuiltInConnector(c.name), c.builtIn) << c.name;
+    drm.fifo("card0-DP-1", "edid");
+    drm.fifo("card0-Virtual", "status");
+    EXPECT_EQ(drm.ids(), (std::vector<std::string>{"card0-DP-1"}));
+    EXPECT_TRUE(readEdidFile(drm.dir / "card0-DP-1" / "edid").empty());
+
+    for (auto [name, builtIn] : {std::pair{"card0-eDP-1", true},
+                                 {"card0-LVDS-1", true},
+                                 {"card2-DSI-1", true},
+                                 {"card0-eDP", true},
+                                 {"card0-DP-1", false},
+                                 {"card0-HDMI-A-1", false},
+                                 {"card0-Virtual-1", false},
+                                 {"card0-eDP-99999999999999", false},
+                                 {"card0-eDPx-1", false},
+                                 {"eDP-1", false}}) {
+        EXPECT_EQ(DrmDisplayList::isBuiltInConnector(name), builtIn) << name;
     }
 }
 
-TEST(DrmDisplayList, AFifoInPlaceOfAnAttributeIsRefusedWithoutWaiting) {
-    FakeDrm drm;
-    drm.connector("card0-DP-1", "connected", "enabled");
-    std::error_code error;
-    std::filesystem::remove(drm.dir / "card0-DP-1" / "edid", error);
-    ASSERT_EQ(::mkfifo((drm.dir / "card0-DP-1" / "edid").c_str(), 0600), 0);
-    drm.connector("card0-DP-2", "connected", "enabled");
-    std::filesystem::remove(drm.dir / "card0-DP-2" / "status", error);
-    ASSERT_EQ(::mkfifo((drm.dir / "card0-DP-2" / "status").c_str(), 0600), 0);
-    // No writer ever opens them: a blocking open would hang here.
-    EXPECT_EQ(drm.ids(), (std::vector<std::string>{"card0-DP-1"}));
-    EXPECT_TRUE(readEdidFile(drm.dir / "card0-DP-1" / "edid").empty());
+// A connector with buses 0, 3, 7 and 12 in the i2c-dev class: bus 3 holds another monitor,
+// bus 7 this one.
+TEST(I2cBusLocator, DdcLinkThenDpAuxAdapterThenEdidMatch) {
+    TempDir dir;
+    const auto connector = dir / "drm" / "card1-DP-1", i2c = dir / "i2c-dev";
+    Bytes edid = makeEdid("DEL", 0xA0C5, 77, "DELL");
+    writeFile(connector / "edid", std::string(edid.begin(), edid.end()));
+    std::error_code error;  // a set-up step that fails shows in what is found
+    for (int n : {0, 3, 7, 12}) {
+        std::filesystem::create_directories(i2c / ("i2c-" + std::to_string(n)), error);
+    }
+    std::vector<int> asked;  // buses whose EDID was read
+    auto found = [&]() -> std::optional<std::pair<int, std::string>> {
+        auto bus = I2cBusLocator(i2c, [&](int bus) -> std::optional<Bytes> {
+                       asked.push_back(bus);
+                       if (bus == 3) {
+                           return makeEdid("DEL", 0xA0C5, 78, "DELL");  // a sibling monitor
+                       }
+                       return bus == 7 ? std::optional(edid) : std::nullopt;
+                   }).busFor(connector);
+        return bus ? std::optional(std::pair(bus->bus, bus->how)) : std::nullopt;
+    };
+    EXPECT_EQ(found(), std::pair(7, std::string("EDID match")));
+    EXPECT_EQ(asked, (std::vector<int>{0, 3, 7}));
+
+    std::filesystem::create_directories(connector / "i2c-12", error);
+    std::filesystem::create_directories(connector / "drm_dp_aux0", error);
+    EXPECT_EQ(found(), std::pair(12, std::string("DP-AUX adapter")));
+    std::filesystem::create_symlink("../../i2c-dev/i2c-3", connector / "ddc", error);
+    EXPECT_EQ(found(), std::pair(3, std::string("ddc link")));
+
+    std::filesystem::remove_all(connector, error);  // no EDID: nothing is read, nothing found
+    writeFile(connector / "status", "connected\n");
+    asked.clear();
+    EXPECT_EQ(found(), std::nullopt);
+    EXPECT_TRUE(asked.empty());
+}
+
+TEST(I2cBusLocator, BusNumbersParseStrictly) {
+    for (auto [name, bus] : {std::pair<const char*, std::optional<int>>{"i2c-0", 0},
+                             {"i2c-15", 15},
+                             {"i2c-", std::nullopt},
+                             {"i2c-3x", std::nullopt},
+                             {"i2c--1", std::nullopt},
+                             {"i2c-+1", std::nullopt},
+                             {"drm_dp_aux0", std::nullopt},
+                             {"i2c-99999999999", std::nullopt}}) {
+        EXPECT_EQ(I2cBusLocator::busNumber(name), bus) << name;
+    }
 }
 
 }  // namespace
