@@ -25,15 +25,18 @@ struct AccessQueues {
     std::unique_ptr<ManualQueue> probe = clock.makeQueue("pellora.sensor");
     std::unique_ptr<ManualQueue> main = clock.makeQueue("main", true);
 
-    std::optional<CameraAuthorization> check(CameraAccess& access) {
+    // What checkAuthorization answers, then what requestAccess answers.
+    std::pair<std::optional<CameraAuthorization>, std::optional<bool>> ask(CameraAccess& access) {
         std::optional<CameraAuthorization> status;
+        std::optional<bool> granted;
         access.checkAuthorization([&](CameraAuthorization found) {
             EXPECT_TRUE(main->isCurrent() && !probe->isCurrent());
             status = found;
         });
-        EXPECT_EQ(status, std::nullopt) << "answered inline";
+        access.requestAccess([&](bool answer) { granted = answer; });
+        EXPECT_FALSE(status || granted) << "answered inline";
         clock.runPending();
-        return status;
+        return {status, granted};
     }
 };
 
@@ -41,10 +44,9 @@ struct AccessQueues {
 // none may hold up the caller (nothing ever writes to the FIFO).
 TEST(V4l2Nodes, WhatIsNoCaptureDeviceIsRefusedWithoutWaiting) {
     TempDir dev;
-    writeFile(dev / "video0", "");
-    writeFile(dev / "video12", "not a device");
-    writeFile(dev / "videoX", "");
-    writeFile(dev / "null", "");
+    for (const char* file : {"video0", "video12", "videoX", "null"}) {
+        writeFile(dev / file, "not a device");
+    }
     ASSERT_EQ(::mkfifo((dev / "video3").c_str(), 0600), 0);
     for (const char* node : {"video0", "video3", "video12"}) {
         SCOPED_TRACE(node);
@@ -66,14 +68,19 @@ TEST(V4l2Nodes, WhatIsNoCaptureDeviceIsRefusedWithoutWaiting) {
     AccessQueues queues;
     auto access = V4l2CameraAccess::create(*queues.probe, *queues.main, dev.path());
     EXPECT_EQ(access->lastKnownStatus(), std::nullopt);
-    EXPECT_EQ(queues.check(*access), CameraAuthorization::authorized);
+    EXPECT_EQ(queues.ask(*access),
+              std::make_pair(std::optional(CameraAuthorization::authorized), std::optional(true)));
     EXPECT_EQ(access->lastKnownStatus(), CameraAuthorization::authorized);
     EXPECT_EQ(access->repairHint(), "");
-    std::optional<bool> granted;
-    access->requestAccess([&](bool answer) { granted = answer; });
-    EXPECT_EQ(granted, std::nullopt);
+
+    // Answers that arrive once the service is gone reach nobody.
+    int answers = 0;
+    access->checkAuthorization([&](CameraAuthorization) { ++answers; });
+    access->requestAccess([&](bool) { ++answers; });
+    queues.probe->sync([] {});  // the probe has looked; its answers wait on main
+    access.reset();
     queues.clock.runPending();
-    EXPECT_EQ(granted, true);
+    EXPECT_EQ(answers, 0);
 }
 
 TEST(V4l2CameraAccess, RefusedNodeIsDeniedWithAHint) {
@@ -88,24 +95,10 @@ TEST(V4l2CameraAccess, RefusedNodeIsDeniedWithAHint) {
     AsOrdinaryUser user;  // root opens every node
     ASSERT_TRUE(user.ok());
     EXPECT_EQ(V4l2Capture::probe(dev / "video0"), OpenError::permissionDenied);
-    EXPECT_EQ(queues.check(*access), CameraAuthorization::denied);
+    EXPECT_EQ(queues.ask(*access).first, CameraAuthorization::denied);
     EXPECT_EQ(access->lastKnownStatus(), CameraAuthorization::denied);
     EXPECT_NE(access->repairHint().find((dev / "video0").string()), std::string::npos);
     EXPECT_NE(access->repairHint().find("video group"), std::string::npos);
-}
-
-// Answers that arrive once the service is gone reach nobody.
-TEST(V4l2CameraAccess, AnswersAfterTheServiceIsGoneDoNothing) {
-    TempDir dev;
-    AccessQueues queues;
-    auto access = V4l2CameraAccess::create(*queues.probe, *queues.main, dev.path());
-    int answers = 0;
-    access->checkAuthorization([&](CameraAuthorization) { ++answers; });
-    access->requestAccess([&](bool) { ++answers; });
-    queues.probe->sync([] {});  // the probe has looked; its answers wait on main
-    access.reset();
-    queues.clock.runPending();
-    EXPECT_EQ(answers, 0);
 }
 
 // With the probe on a thread of its own, the answer still comes on the main thread.
@@ -131,13 +124,9 @@ TEST(SimulatedCameraAccess, UndecidedRequestTakesTheConfiguredAnswerOnMain) {
     AccessQueues queues;
     auto access = SimulatedCameraAccess::create(*queues.main);
     access->setStatus(CameraAuthorization::notDetermined);
-    EXPECT_EQ(queues.check(*access), CameraAuthorization::notDetermined);
     access->setAnswer(false);
-    std::optional<bool> granted;
-    access->requestAccess([&](bool answer) { granted = answer; });
-    EXPECT_EQ(granted, std::nullopt);
-    queues.clock.runPending();
-    EXPECT_EQ(granted, false);
+    EXPECT_EQ(queues.ask(*access), std::make_pair(std::optional(CameraAuthorization::notDetermined),
+                                                  std::optional(false)));
     EXPECT_EQ(access->lastKnownStatus(), CameraAuthorization::denied);
     EXPECT_NE(access->repairHint(), "");
 }
