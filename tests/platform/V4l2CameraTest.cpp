@@ -16,121 +16,103 @@
 namespace pellora::test {
 namespace {
 
+using namespace std::chrono_literals;
 using OpenError = V4l2FrameSource::OpenError;
 using ReadFailure = V4l2FrameSource::ReadFailure;
+using Status = CameraInputResult::Status;
 using Step = std::variant<V4l2Frame, ReadFailure>;
-using namespace std::chrono_literals;
 
 // Scripted devices: what the camera lists and probes, and what its sources read, step by step.
-class Rig {
-  public:
-    std::vector<V4l2DeviceInfo> devices{
-        {"/dev/video0", "Desk Cam", "usb-0000:00:14.0-2", "uvcvideo"}};
-    OpenError probeResult = OpenError::none;
+// The counts and steps are shared with the capture thread, under `mutex`.
+struct Rig {
+    std::vector<V4l2DeviceInfo> devices{{"/dev/video0", "Desk Cam", "usb-0:14.0-2", "uvcvideo"}};
+    OpenError probeResult = OpenError::none, openResult = OpenError::none;
     std::optional<V4l2Mode> mode = V4l2Mode{V4L2_PIX_FMT_YUYV, 8, 4};
-    OpenError openResult = OpenError::none;
-    // Opens and closes so far, whether a source is open, and the node last opened.
-    using Openings = std::tuple<int, int, bool, std::filesystem::path>;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<Step> steps;
+    bool readerWaiting = false;
+    int opens = 0, closes = 0;
+    std::filesystem::path lastNode;
 
     void push(Step step, int times = 1) {
-        std::lock_guard lock(mutex_);
-        steps_.insert(steps_.end(), std::size_t(times), step);
-        changed_.notify_all();
+        std::lock_guard lock(mutex);
+        steps.insert(steps.end(), std::size_t(times), step);
+        changed.notify_all();
     }
-    // Waits (a bounded real time) until the capture thread has taken every step and waits for
-    // the next, so whatever it posts for them is posted.
+    template <typename F>
+    bool waitFor(F done, std::chrono::milliseconds limit = 5s) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, limit, done);
+    }
+    // Until the capture thread has taken every step and waits for the next, so whatever it
+    // posts for them is posted.
     bool waitConsumed() {
-        return waitFor([&] { return steps_.empty() && readerWaiting_; });
+        return waitFor([&] { return steps.empty() && readerWaiting; });
     }
     bool waitClosed() {
-        return waitFor([&] { return !std::get<2>(openings_); });
+        return waitFor([&] { return opens == closes; });
     }
-    // Waits a little for the queue of steps to drop below `depth`.
-    void waitRoom(std::size_t depth) {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, std::chrono::milliseconds(10),
-                          [&] { return steps_.size() < depth; });
+    // Opens and closes so far, and the node last opened.
+    std::tuple<int, int, std::filesystem::path> openings() {
+        std::lock_guard lock(mutex);
+        return {opens, closes, lastNode};
     }
-    Openings openings() {
-        std::lock_guard lock(mutex_);
-        return openings_;
+    V4l2CameraBackend backend();
+};
+
+class ScriptedSource final : public V4l2FrameSource {
+  public:
+    explicit ScriptedSource(Rig& rig) : rig_(rig) {}
+    ~ScriptedSource() override { close(); }
+    OpenError open(const std::filesystem::path& node) override {
+        std::lock_guard lock(rig_.mutex);
+        rig_.lastNode = node;
+        error_ = "open " + node.string() + ": Device or resource busy";
+        open_ = rig_.openResult == OpenError::none;
+        rig_.opens += open_;
+        return rig_.openResult;
     }
-    V4l2CameraBackend backend() {
-        return {[this] { return devices; }, [this](const auto&) { return probeResult; },
-                [this](const auto&) { return mode; },
-                [this] { return std::make_unique<Source>(*this); }};
+    // Takes the next step, else looks for the camera's cancel every millisecond.
+    std::optional<V4l2Frame> readFrame(int, int cancelFd) override {
+        std::unique_lock lock(rig_.mutex);
+        for (pollfd cancel{cancelFd, POLLIN, 0};; rig_.changed.wait_for(lock, 1ms)) {
+            rig_.readerWaiting = rig_.steps.empty();
+            rig_.changed.notify_all();
+            if (!rig_.steps.empty()) {
+                Step step = std::move(rig_.steps.front());
+                rig_.steps.pop_front();
+                auto* frame = std::get_if<V4l2Frame>(&step);
+                failure_ = frame ? ReadFailure::none : std::get<ReadFailure>(step);
+                return frame ? std::optional(std::move(*frame)) : std::nullopt;
+            }
+            if (::poll(&cancel, 1, 0) > 0) {
+                failure_ = ReadFailure::cancelled;
+                return std::nullopt;
+            }
+        }
     }
+    ReadFailure lastReadFailure() const override { return failure_; }
+    void close() override {
+        std::lock_guard lock(rig_.mutex);
+        rig_.closes += std::exchange(open_, false);
+        rig_.changed.notify_all();
+    }
+    V4l2Mode mode() const override { return V4l2Mode{V4L2_PIX_FMT_YUYV, 8, 4}; }
+    const std::string& lastError() const override { return error_; }
 
   private:
-    class Source final : public V4l2FrameSource {
-      public:
-        explicit Source(Rig& rig) : rig_(rig) {}
-        ~Source() override { close(); }
-        OpenError open(const std::filesystem::path& node) override {
-            std::lock_guard lock(rig_.mutex_);
-            auto& [opens, closes, isOpen, last] = rig_.openings_;
-            last = node;
-            if (rig_.openResult != OpenError::none) {
-                error_ = "open " + node.string() + ": Device or resource busy";
-                return rig_.openResult;
-            }
-            ++opens;
-            isOpen = open_ = true;
-            return OpenError::none;
-        }
-        // Takes the next step, else looks for the camera's cancel every millisecond.
-        std::optional<V4l2Frame> readFrame(int, int cancelFd) override {
-            std::unique_lock lock(rig_.mutex_);
-            for (pollfd cancel{cancelFd, POLLIN, 0};; rig_.changed_.wait_for(lock, 1ms)) {
-                rig_.readerWaiting_ = rig_.steps_.empty();
-                rig_.changed_.notify_all();
-                if (!rig_.steps_.empty()) {
-                    Step step = std::move(rig_.steps_.front());
-                    rig_.steps_.pop_front();
-                    if (auto* frame = std::get_if<V4l2Frame>(&step)) {
-                        failure_ = ReadFailure::none;
-                        return std::move(*frame);
-                    }
-                    failure_ = std::get<ReadFailure>(step);
-                    return std::nullopt;
-                }
-                if (::poll(&cancel, 1, 0) > 0) {
-                    failure_ = ReadFailure::cancelled;
-                    return std::nullopt;
-                }
-            }
-        }
-        ReadFailure lastReadFailure() const override { return failure_; }
-        void close() override {
-            std::lock_guard lock(rig_.mutex_);
-            if (std::exchange(open_, false)) {
-                ++std::get<1>(rig_.openings_);
-                std::get<2>(rig_.openings_) = false;
-                rig_.changed_.notify_all();
-            }
-        }
-        V4l2Mode mode() const override { return V4l2Mode{V4L2_PIX_FMT_YUYV, 8, 4}; }
-        const std::string& lastError() const override { return error_; }
-
-      private:
-        Rig& rig_;
-        bool open_ = false;
-        ReadFailure failure_ = ReadFailure::none;
-        std::string error_;
-    };
-
-    template <typename F>
-    bool waitFor(F done) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(5), done);
-    }
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<Step> steps_;
-    bool readerWaiting_ = false;
-    Openings openings_{0, 0, false, {}};
+    Rig& rig_;
+    bool open_ = false;
+    ReadFailure failure_ = ReadFailure::none;
+    std::string error_;
 };
+
+V4l2CameraBackend Rig::backend() {
+    return {[this] { return devices; }, [this](const auto&) { return probeResult; },
+            [this](const auto&) { return mode; },
+            [this] { return std::make_unique<ScriptedSource>(*this); }};
+}
 
 // An 8 x 4 YUYV frame (limited range) whose every luma sample is `y`.
 V4l2Frame yuyvFrame(std::uint8_t y) {
@@ -141,44 +123,30 @@ V4l2Frame yuyvFrame(std::uint8_t y) {
     return frame;
 }
 
-// What a frame handed over: its luma, and "width x height / bytes per row" or "no image".
-struct Seen {
-    std::vector<std::uint8_t> luma;
-    std::string shape;
-};
-
 struct V4l2CameraTest : ::testing::Test {
     Rig rig;
     VirtualClock clock;
     std::unique_ptr<ManualQueue> queue = clock.makeQueue("pellora.sensor");
-    std::vector<Seen> seen;
+    // Each frame handed over: its luma, and "width x height / bytes per row" or "no image".
+    std::vector<std::pair<std::vector<std::uint8_t>, std::string>> seen;
 
     // The rig's camera attached, its frames collected on the manual queue.
     std::shared_ptr<V4l2Camera> attached() {
         auto camera = V4l2Camera::create(rig.backend());
-        EXPECT_EQ(camera->addInput(camera->devices().at(0)).status,
-                  CameraInputResult::Status::added);
+        EXPECT_EQ(camera->addInput(camera->devices().at(0)).status, Status::added);
         camera->setFrameHandler(*queue, [this](const CameraFrame& f) {
-            seen.push_back({{f.luma.begin(), f.luma.end()},
-                            f.hasImage ? std::to_string(f.width) + "x" + std::to_string(f.height) +
-                                             "/" + std::to_string(f.bytesPerRow)
-                                       : "no image"});
+            auto shape = std::to_string(f.width) + "x" + std::to_string(f.height) + "/" +
+                         std::to_string(f.bytesPerRow);
+            seen.emplace_back(std::vector(f.luma.begin(), f.luma.end()),
+                              f.hasImage ? shape : "no image");
         });
         return camera;
     }
-    // The frames handed over once the capture thread has taken every step pushed.
-    const std::vector<Seen>& delivered() {
+    // How many frames were handed over once the capture thread has taken every step pushed.
+    std::size_t delivered() {
         EXPECT_TRUE(rig.waitConsumed());
         clock.runPending();
-        return seen;
-    }
-    // The first luma byte of each frame handed over.
-    std::vector<int> firstLuma() {
-        std::vector<int> values;
-        for (const Seen& s : delivered()) {
-            values.push_back(s.luma.at(0));
-        }
-        return values;
+        return seen.size();
     }
 };
 
@@ -194,11 +162,9 @@ TEST(V4l2CameraNames, IdsJoinBusAndNameTypesNameTheBus) {
     EXPECT_EQ(cameras[0], (CameraDevice{"v4l2:usb-0000:00:14.0-8:Integrated Camera",
                                         "Integrated Camera", "v4l2-usb"}));
     EXPECT_EQ(cameras[1].uniqueID, "v4l2:usb-0000:00:14.0-8:Integrated Camera#2");
-    EXPECT_EQ(cameras[2].deviceTypeRaw, "v4l2-platform");
-    EXPECT_EQ(cameras[3].deviceTypeRaw, "v4l2-pci");
+    EXPECT_EQ(cameras[2].deviceTypeRaw + " " + cameras[3].deviceTypeRaw, "v4l2-platform v4l2-pci");
     EXPECT_EQ(cameras[4], (CameraDevice{"v4l2:/dev/video7:", "video7", "v4l2"}));
     EXPECT_EQ(V4l2Camera::presetName({V4L2_PIX_FMT_GREY, 0, 0}), "GREY");
-    EXPECT_EQ(V4l2Camera::fourccText(v4l2_fourcc('Y', '1', '6', ' ')), "Y16");
     EXPECT_EQ(V4l2Camera::fourccText(0x01020304), "????");
 }
 
@@ -206,27 +172,25 @@ TEST_F(V4l2CameraTest, AddingAnInputChecksTheNodeButLeavesTheCameraOff) {
     auto camera = V4l2Camera::create(rig.backend());
     EXPECT_EQ(camera->preset(), "smallest");
     ASSERT_EQ(camera->devices().size(), 1u);
-    const CameraDevice desk = camera->devices()[0];
+    const CameraDevice desk = camera->devices()[0], stranger{"v4l2:usb-1:Other", "Other", "usb"};
     EXPECT_EQ(camera->defaultDevice(), desk);
-    const CameraDevice stranger{"v4l2:usb-1:Other", "Other", "v4l2-usb"};
-    auto refusal = [&](const CameraDevice& device) { return camera->addInput(device).error; };
-    EXPECT_EQ(refusal(stranger), "No such camera: Other");
-    rig.probeResult = OpenError::permissionDenied;
-    EXPECT_EQ(refusal(desk), "Permission denied opening /dev/video0");
-    rig.probeResult = OpenError::notCapture;
-    EXPECT_EQ(refusal(desk), "/dev/video0 is not a video capture device");
-    rig.probeResult = OpenError::none;
+    auto refusal = [&](OpenError probe, const CameraDevice& device) {
+        rig.probeResult = probe;
+        return camera->addInput(device).error;
+    };
+    EXPECT_EQ(refusal(OpenError::none, stranger), "No such camera: Other");
+    EXPECT_EQ(refusal(OpenError::permissionDenied, desk), "Permission denied opening /dev/video0");
+    EXPECT_EQ(refusal(OpenError::notCapture, desk), "/dev/video0 is not a video capture device");
     rig.mode.reset();
-    EXPECT_NE(refusal(desk).find("no usable pixel format"), std::string::npos);
+    EXPECT_NE(refusal(OpenError::none, desk).find("no usable pixel format"), std::string::npos);
     EXPECT_EQ(camera->inputDevice(), std::nullopt);
 
     rig.mode = V4l2Mode{V4L2_PIX_FMT_YUYV, 160, 120};
     rig.probeResult = OpenError::busy;  // in use elsewhere: may be free by the reading
-    EXPECT_EQ(camera->addInput(desk).status, CameraInputResult::Status::added);
+    EXPECT_EQ(camera->addInput(desk).status, Status::added);
     EXPECT_EQ(camera->inputDevice(), desk);
     EXPECT_EQ(camera->preset(), "160x120 YUYV");
-    EXPECT_EQ(camera->addInput(desk).status, CameraInputResult::Status::added);
-    EXPECT_EQ(camera->addInput(stranger).status, CameraInputResult::Status::cannotAdd);
+    EXPECT_EQ(camera->addInput(stranger).status, Status::cannotAdd);
     EXPECT_EQ(std::get<0>(rig.openings()), 0);
     EXPECT_FALSE(camera->isRunning());
 
@@ -246,31 +210,28 @@ TEST_F(V4l2CameraTest, RunsOnlyBetweenStartAndStopAndHandsOverFullRangeLuma) {
     rig.devices[0].node = "/dev/video3";  // renumbered since the input was added
     ASSERT_TRUE(camera->start());
     EXPECT_TRUE(camera->start());  // already running
-    EXPECT_EQ(rig.openings(), Rig::Openings(1, 0, true, "/dev/video3"));
+    EXPECT_EQ(rig.openings(), std::make_tuple(1, 0, std::filesystem::path("/dev/video3")));
     EXPECT_TRUE(camera->isRunning());
     EXPECT_EQ(camera->lastError(), "");
     EXPECT_EQ(camera->preset(), "8x4 YUYV");
 
     rig.push(yuyvFrame(235));
-    ASSERT_EQ(delivered().size(), 1u);
-    EXPECT_EQ(seen[0].luma, std::vector<std::uint8_t>(32, 255));
-    EXPECT_EQ(seen[0].shape, "8x4/8");
-
+    ASSERT_EQ(delivered(), 1u);
+    EXPECT_EQ(seen[0], std::make_pair(std::vector<std::uint8_t>(32, 255), std::string("8x4/8")));
     // A frame still queued when the camera stops is not handed over.
     rig.push(yuyvFrame(16));
     ASSERT_TRUE(rig.waitConsumed());
     camera->stop();
     EXPECT_FALSE(camera->isRunning());
     EXPECT_EQ(std::get<1>(rig.openings()), 1);
-    EXPECT_EQ(delivered().size(), 1u);
-
+    EXPECT_EQ(delivered(), 1u);
     // The next run is a new opening of the device.
     ASSERT_TRUE(camera->start());
     rig.push(yuyvFrame(16));
-    ASSERT_EQ(delivered().size(), 2u);
-    EXPECT_EQ(seen[1].luma, std::vector<std::uint8_t>(32, 0));
+    ASSERT_EQ(delivered(), 2u);
+    EXPECT_EQ(seen[1].first, std::vector<std::uint8_t>(32, 0));
     camera->removeInput();
-    EXPECT_EQ(rig.openings(), Rig::Openings(2, 2, false, "/dev/video3"));
+    EXPECT_EQ(rig.openings(), std::make_tuple(2, 2, std::filesystem::path("/dev/video3")));
 }
 
 TEST_F(V4l2CameraTest, OneFrameAtATimeAndOnlyToTheHandlerOfTheMoment) {
@@ -279,10 +240,11 @@ TEST_F(V4l2CameraTest, OneFrameAtATimeAndOnlyToTheHandlerOfTheMoment) {
     for (std::uint8_t y : {100, 110, 120, 130}) {
         rig.push(yuyvFrame(y));
     }
-    // The rest came while the first was queued.
-    EXPECT_EQ(firstLuma(), (std::vector<int>{expandLimitedLuma(100)}));
+    ASSERT_EQ(delivered(), 1u);  // the rest came while the first was queued
+    EXPECT_EQ(seen[0].first[0], expandLimitedLuma(100));
     rig.push(yuyvFrame(140));
-    EXPECT_EQ(firstLuma(), (std::vector<int>{expandLimitedLuma(100), expandLimitedLuma(140)}));
+    ASSERT_EQ(delivered(), 2u);
+    EXPECT_EQ(seen[1].first[0], expandLimitedLuma(140));
 
     // A frame queued for a handler that has since been replaced or detached goes nowhere.
     std::vector<int> second;
@@ -294,13 +256,12 @@ TEST_F(V4l2CameraTest, OneFrameAtATimeAndOnlyToTheHandlerOfTheMoment) {
     ASSERT_TRUE(rig.waitConsumed());
     camera->setFrameHandler(*queue, {});
     rig.push(yuyvFrame(70));
-    EXPECT_EQ(delivered().size(), 2u);
+    EXPECT_EQ(delivered(), 2u);
     EXPECT_TRUE(second.empty());
     camera->setFrameHandler(*queue, secondHandler);
     rig.push(yuyvFrame(80));
     delivered();
     EXPECT_EQ(second, std::vector<int>{expandLimitedLuma(80)});
-
     // Nor does one queued when the camera itself is gone.
     rig.push(yuyvFrame(90));
     ASSERT_TRUE(rig.waitConsumed());
@@ -327,6 +288,8 @@ TEST_F(V4l2CameraTest, ReadFailuresEndTheRunOnlyWhenTheDeviceIsGone) {
         {"timeouts and corrupt buffers",
          {{R::timedOut, 20}, {R::badBuffer, 20}, {frame, 1}},
          false},
+        // A frame the decoder cannot read still counts, without an image.
+        {"torn MJPEG frame", {{V4l2Frame{{V4L2_PIX_FMT_MJPEG, 16, 8}, {0xFF, 0xD8}}, 1}}, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -343,25 +306,15 @@ TEST_F(V4l2CameraTest, ReadFailuresEndTheRunOnlyWhenTheDeviceIsGone) {
         clock.runPending();
         EXPECT_EQ(seen.size(), frames);
     }
+    EXPECT_EQ(seen.back(), std::make_pair(std::vector<std::uint8_t>{}, std::string("no image")));
+
     // Once gone, the camera cannot start until the device is back.
     auto camera = attached();
     auto devices = std::exchange(rig.devices, {});
     EXPECT_FALSE(camera->start());
     EXPECT_EQ(camera->lastError(), "camera \"Desk Cam\" is gone");
     rig.devices = devices;
-    ASSERT_TRUE(camera->start());
-    rig.push(yuyvFrame(200));
-    EXPECT_EQ(firstLuma().back(), expandLimitedLuma(200));
-}
-
-// Decoding itself is the streaming tests' part; a frame the decoder cannot read still counts.
-TEST_F(V4l2CameraTest, TornMjpegFrameIsHandedOverWithoutAnImage) {
-    auto camera = attached();
-    ASSERT_TRUE(camera->start());
-    rig.push(V4l2Frame{{V4L2_PIX_FMT_MJPEG, 16, 8, 0, LumaRange::limited}, {0xFF, 0xD8, 0xFF}});
-    ASSERT_EQ(delivered().size(), 1u);
-    EXPECT_EQ(seen[0].shape, "no image");
-    EXPECT_TRUE(seen[0].luma.empty());
+    EXPECT_TRUE(camera->start());
 }
 
 // Frames flow from the capture thread to a real queue while the camera is started, stopped,
@@ -374,15 +327,14 @@ TEST(V4l2CameraThreads, StartStopAndTeardownWhileFramesFlow) {
     std::atomic<bool> stopFeeding{false};
     std::thread feeder([&] {
         for (int i = 0; !stopFeeding.load() && i < 100000; ++i) {
-            rig.waitRoom(4);
+            rig.waitFor([&] { return rig.steps.size() < 4; }, 10ms);
             rig.push(yuyvFrame(static_cast<std::uint8_t>(16 + i % 200)));
         }
     });
     {
         auto camera = V4l2Camera::create(rig.backend());
         queue.sync([&] {
-            ASSERT_EQ(camera->addInput(camera->devices().at(0)).status,
-                      CameraInputResult::Status::added);
+            ASSERT_EQ(camera->addInput(camera->devices().at(0)).status, Status::added);
             camera->setFrameHandler(queue, [&](const CameraFrame& frame) {
                 handled += frame.luma.size() == 32 && frame.width == 8;
             });
@@ -404,8 +356,7 @@ TEST(V4l2CameraThreads, StartStopAndTeardownWhileFramesFlow) {
         queue.sync([&] { ASSERT_TRUE(camera->start()); });
         // Let go while running, on another thread than the queue's.
     }
-    auto [opens, closes, open, node] = rig.openings();  // closed, and as often as opened
-    EXPECT_FALSE(open);
+    auto [opens, closes, node] = rig.openings();
     EXPECT_EQ(opens, closes);
     EXPECT_GE(handled.load(), 20);
     stopFeeding = true;
