@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,26 +21,20 @@ int main() {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);  // what was printed survives a crash
     auto camera = V4l2Camera::create(test::v4l2LayerBackend());
     std::vector<CameraDevice> devices = camera->devices();
-    std::printf("devices=%zu\n", devices.size());
-    if (devices.empty()) {
+    if (devices.empty() ||
+        camera->addInput(devices[0]).status != CameraInputResult::Status::added) {
+        std::printf("devices=%zu\n", devices.size());
         return 1;
     }
-    std::printf("name=%s\ntype=%s\n", devices[0].localizedName.c_str(),
-                devices[0].deviceTypeRaw.c_str());
-    if (camera->addInput(devices[0]).status != CameraInputResult::Status::added) {
-        return 1;
-    }
-    std::printf("preset=%s\n", camera->preset().c_str());
+    std::printf("name=%s\ntype=%s\npreset=%s\n", devices[0].localizedName.c_str(),
+                devices[0].deviceTypeRaw.c_str(), camera->preset().c_str());
 
     SystemClock clock;
     SerialQueue queue("pellora.sensor", clock);
     std::mutex mutex;
     std::condition_variable arrived;
-    struct Seen {
-        std::string geometry;
-        double mean = 0;  // inside the rows; a read past the plane's end poisons it
-    };
-    std::vector<Seen> frames;
+    std::vector<double> means;  // inside the rows; a read past the plane's end poisons it
+    std::set<std::string> geometries;
     camera->setFrameHandler(queue, [&](const CameraFrame& frame) {
         double sum = 0;
         for (int y = 0; y < frame.height; ++y) {
@@ -48,12 +43,11 @@ int main() {
                 sum += at < frame.luma.size() ? frame.luma[at] : 1e9;
             }
         }
-        Seen seen{std::to_string(frame.width) + "x" + std::to_string(frame.height), -1};
-        if (frame.width > 0 && frame.height > 0 && frame.bytesPerRow >= std::size_t(frame.width)) {
-            seen.mean = sum / (frame.width * frame.height);
-        }
         std::lock_guard lock(mutex);
-        frames.push_back(seen);
+        bool plane =
+            frame.width * frame.height > 0 && frame.bytesPerRow >= std::size_t(frame.width);
+        means.push_back(plane ? sum / (frame.width * frame.height) : -1);
+        geometries.insert(std::to_string(frame.width) + "x" + std::to_string(frame.height));
         arrived.notify_all();
     });
 
@@ -61,31 +55,23 @@ int main() {
     const std::string idle = test::openDescriptors();
     bool started = false;
     queue.sync([&] { started = camera->start(); });
-    std::printf("started=%d\n", started);
     if (!started) {
         std::printf("error=%s\n", camera->lastError().c_str());
         return 1;
     }
     {
         std::unique_lock lock(mutex);
-        arrived.wait_for(lock, std::chrono::seconds(10), [&] { return frames.size() >= 3; });
+        arrived.wait_for(lock, std::chrono::seconds(10), [&] { return means.size() >= 3; });
     }
     queue.sync([&] { camera->stop(); });
     camera->setFrameHandler(queue, {});
     // The device is closed between readings.
     std::string after = test::descriptorsSettledAt(idle, [&] { queue.sync([] {}); });
-    std::printf("descriptorsBack=%d\n", after == idle);
     std::lock_guard lock(mutex);
-    std::printf("frames=%zu\n", frames.size());
-    if (frames.empty()) {
-        return 1;
-    }
-    auto [low, high] = std::minmax_element(
-        frames.begin(), frames.end(), [](const Seen& a, const Seen& b) { return a.mean < b.mean; });
-    bool sameGeometry = std::all_of(frames.begin(), frames.end(), [&](const Seen& f) {
-        return f.geometry == frames[0].geometry;
-    });
-    std::printf("geometry=%s\nmeanLow=%.2f\nmeanHigh=%.2f\n",
-                sameGeometry ? frames[0].geometry.c_str() : "mixed", low->mean, high->mean);
+    auto [low, high] = std::minmax_element(means.begin(), means.end());
+    std::printf("descriptorsBack=%d\nframes=%zu\ngeometry=%s\nmeanLow=%.2f\nmeanHigh=%.2f\n",
+                after == idle, means.size(),
+                geometries.size() == 1 ? geometries.begin()->c_str() : "mixed",
+                means.empty() ? -1 : *low, means.empty() ? -1 : *high);
     return 0;
 }

@@ -8,15 +8,10 @@
 namespace pellora::test {
 
 PrivateDBus::PrivateDBus() {
-    daemon_.setProgram("dbus-daemon");
-    daemon_.setArguments({"--session", "--nofork", "--print-address=1"});
-    daemon_.start();
-    if (!daemon_.waitForStarted(5000)) {
-        return;
-    }
+    daemon_.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < 5000 && !daemon_.canReadLine()) {
+    while (daemon_.waitForStarted(5000) && !daemon_.canReadLine() && timer.elapsed() < 5000) {
         daemon_.waitForReadyRead(100);
     }
     address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
@@ -49,25 +44,18 @@ bool PrivateDBus::startMock(const QStringList& arguments, const QString& service
     mock->setProcessEnvironment(env);
     mock->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // The distribution's python has dbusmock; a python on PATH may not.
-    mock->setProgram("/usr/bin/python3");
-    mock->setArguments(QStringList{"-m", "dbusmock"} + arguments);
-    mock->start();
-    if (!mock->waitForStarted(5000)) {
-        return false;
-    }
+    mock->start("/usr/bin/python3", QStringList{"-m", "dbusmock"} + arguments);
+    QProcess& process = *mocks_.emplace_back(std::move(mock));
     QDBusConnection probe = connect("probe");
     QElapsedTimer timer;
     timer.start();
-    bool up = false;
-    while (timer.elapsed() < 10000 && mock->state() == QProcess::Running) {
+    while (process.waitForStarted(5000) && timer.elapsed() < 10000) {
         if (probe.interface() && probe.interface()->isServiceRegistered(service)) {
-            up = true;
-            break;
+            return true;
         }
         QThread::msleep(20);
     }
-    mocks_.push_back(std::move(mock));
-    return up;
+    return false;
 }
 
 }  // namespace pellora::test

@@ -45,17 +45,14 @@ std::unique_ptr<ManualQueue> VirtualClock::makeQueue(std::string label, bool isM
 
 std::size_t VirtualClock::pendingCount() const {
     std::lock_guard lock(mutex_);
-    std::size_t n = 0;
-    for (const auto& [key, entry] : entries_) {
-        n += entry.item->isCancelled() ? 0 : 1;
-    }
-    return n;
+    return std::count_if(entries_.begin(), entries_.end(),
+                         [](const auto& kv) { return !kv.second.item->isCancelled(); });
 }
 
 void VirtualClock::schedule(ManualQueue* queue, double delay, WorkItemPtr item, Queue::Task task) {
     std::lock_guard lock(mutex_);
-    double due = monotonic_ + (delay > 0 ? delay : 0.0);
-    entries_.emplace(Key{due, sequence_++}, Entry{queue, std::move(item), std::move(task)});
+    entries_.emplace(Key{monotonic_ + (delay > 0 ? delay : 0.0), sequence_++},
+                     Entry{queue, std::move(item), std::move(task)});
 }
 
 void VirtualClock::forget(ManualQueue* queue) {
@@ -64,17 +61,11 @@ void VirtualClock::forget(ManualQueue* queue) {
 }
 
 void VirtualClock::advance(double seconds) {
-    double target;
-    {
-        std::lock_guard lock(mutex_);
-        target = monotonic_ + (seconds > 0 ? seconds : 0.0);
-    }
+    const double target = monotonic() + (seconds > 0 ? seconds : 0.0);
     while (runFirst([target](const Key& key, const Entry&) { return key.first <= target; })) {
     }
     std::lock_guard lock(mutex_);
-    if (monotonic_ < target) {
-        monotonic_ = target;
-    }
+    monotonic_ = std::max(monotonic_, target);
 }
 
 void VirtualClock::runQueueNow(ManualQueue* queue) {
