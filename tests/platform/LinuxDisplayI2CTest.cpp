@@ -3,12 +3,16 @@
 #include <sys/file.h>
 
 #include <QCoreApplication>
+#include <QProcess>
+#include <QStandardPaths>
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <regex>
 
 #include "EdidBuilder.h"
 #include "QtTestApp.h"
+#include "TempDir.h"
 #include "TestEnvironment.h"
 #include "UmockdevTestbed.h"
 #include "display/DDCService.h"
@@ -47,10 +51,13 @@ struct LaptopTestbed : ::testing::Test {
         if (!UmockdevTestbed::preloadActive()) {
             GTEST_SKIP() << "needs umockdev's preload library: run under umockdev-wrapper";
         }
+        monitorOn(env.clock);
+        freshKernel();
+    }
+    void monitorOn(const Clock& clock) {
         SimulatedMonitorOptions options;
         options.edid = externalEdid;
-        monitor = std::make_shared<SimulatedMonitor>(env.clock, options);
-        freshKernel();
+        monitor = std::make_shared<SimulatedMonitor>(clock, options);
     }
     void freshKernel() {
         bed.reset();  // one testbed at a time
@@ -301,6 +308,87 @@ TEST_F(LaptopTestbed, HotplugReachesTheRegistry) {
     // A DisplayPort MST connector goes away with its device: a "remove" uevent.
     EXPECT_EQ(next(external, "remove", false), std::nullopt);
     EXPECT_EQ(changes.size(), 3u);
+}
+
+// The real ddcutil, run as a child on the same faked kernel: it sees the testbed's sysfs and
+// /dev/i2c-5 through umockdev's preload library, and its ioctls, reads and writes reach the
+// simulated monitor served from this process. A peer written by others that reads and sets
+// the monitor the way we expect is evidence that the simulated monitor speaks DDC/CI as real
+// ones do.
+struct DdcutilInterop : LaptopTestbed {
+    SystemClock realClock;  // ddcutil waits in real time, so the monitor must count it too
+    QString ddcutil = QStandardPaths::findExecutable("ddcutil");
+    TempDir home;
+
+    void SetUp() override {
+        LaptopTestbed::SetUp();
+        if (!IsSkipped() && ddcutil.isEmpty()) {
+            GTEST_SKIP() << "ddcutil is not installed (scripts/setup-deps installs it)";
+        }
+        if (IsSkipped()) {
+            return;
+        }
+        qtApp();
+        monitorOn(realClock);
+        plugMonitorIntoDp();
+    }
+    // ddcutil's exit code (-1 when it did not finish) and its output, stdout then stderr.
+    std::pair<int, std::string> run(const QStringList& arguments) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("UMOCKDEV_DIR", QString::fromStdString(bed->root().string()));
+        environment.insert("LD_PRELOAD", "libumockdev-preload.so.0");
+        // Its caches and settings stay out of the real home.
+        for (const char* variable :
+             {"HOME", "XDG_CACHE_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME"}) {
+            environment.insert(variable, QString::fromStdString(home.path().string()));
+        }
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(ddcutil, arguments);
+        if (!process.waitForFinished(30000)) {
+            process.kill();
+            process.waitForFinished();
+            return {-1, "ddcutil did not finish within 30 s"};
+        }
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                process.readAllStandardOutput().toStdString() +
+                    process.readAllStandardError().toStdString()};
+    }
+    // Runs ddcutil and expects it to succeed and print a match for every pattern.
+    std::string expectOutput(const QStringList& arguments,
+                             const std::vector<std::string>& patterns) {
+        auto [exitCode, output] = run(arguments);
+        EXPECT_EQ(exitCode, 0) << output;
+        for (const std::string& pattern : patterns) {
+            EXPECT_TRUE(std::regex_search(output, std::regex(pattern))) << pattern << "\n"
+                                                                        << output;
+        }
+        return output;
+    }
+};
+
+TEST_F(DdcutilInterop, DetectFindsTheMonitorOnBusFiveWithItsEdidAndCapabilities) {
+    std::string detect =
+        expectOutput({"detect"}, {R"(I2C bus:\s+/dev/i2c-5)", R"(DRM connector:\s+card0-DP-1)",
+                                  R"(Mfg id:\s+DEL)", R"(Model:\s+DELL U2720Q)",
+                                  R"(Product code:\s+41157)", R"(VCP version:\s+2\.2)"});
+    EXPECT_EQ(detect.find("/dev/i2c-3"), std::string::npos);
+    // ddcutil talks to the adapter through I2C_RDWR, which the testbed serves too.
+    auto traffic = bed->traffic(5);
+    EXPECT_GT(traffic.combinedTransfers, 0);
+    EXPECT_GT(traffic.transfersByAddress[0x50], 0);
+    EXPECT_GT(traffic.transfersByAddress[0x37], 0);
+    expectOutput({"capabilities", "--bus", "5"},
+                 {R"(Model:\s+SimMon)", R"(MCCS version:\s+2\.2)", R"(Feature: 10)"});
+}
+
+TEST_F(DdcutilInterop, GetvcpReadsAndSetvcpWritesTheBrightnessRegister) {
+    expectOutput({"getvcp", "10", "--bus", "5"},
+                 {R"(VCP code 0x10 \(Brightness\s*\): current value =\s+50, max value =\s+100)"});
+    expectOutput({"setvcp", "10", "42", "--bus", "5"}, {});
+    EXPECT_EQ(monitor->vcpRegister(0x10)->current, 42);
+    EXPECT_GE(monitor->stats().setRequests, 1);
+    expectOutput({"getvcp", "10", "--bus", "5"}, {R"(current value =\s+42, max value =\s+100)"});
 }
 
 }  // namespace
