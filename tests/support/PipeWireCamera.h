@@ -42,7 +42,6 @@ class PipeWireCamera {
 
     // Empty when the camera is up; else what failed, with the daemon's log.
     const std::string& failure() const { return failure_; }
-    bool running() const;
 
     // Runs `program` under pw-v4l2 and waits for it (a minute at most).
     Run runUnderV4l2Layer(const QString& program, const QStringList& arguments = {});
