@@ -178,10 +178,8 @@ bool UmockdevTestbed::preloadActive() {
 }
 
 std::filesystem::path UmockdevTestbed::root() const {
-    gchar* dir = umockdev_testbed_get_root_dir(testbed_);
-    std::filesystem::path path(dir);
-    g_free(dir);
-    return path;
+    g_autofree gchar* dir = umockdev_testbed_get_root_dir(testbed_);
+    return dir;
 }
 
 std::string UmockdevTestbed::addCard(int card) {
@@ -268,8 +266,9 @@ UmockdevTestbed::Traffic UmockdevTestbed::traffic(int bus) const {
 }
 
 void UmockdevTestbed::limitTransfers(int bus, int bytes) {
-    std::lock_guard lock(adapters_.at(bus)->mutex);
-    adapters_.at(bus)->limit = bytes;
+    Adapter& adapter = *adapters_.at(bus);
+    std::lock_guard lock(adapter.mutex);
+    adapter.limit = bytes;
 }
 
 }  // namespace pellora::test
