@@ -14,15 +14,11 @@ class AsOrdinaryUser {
   public:
     static constexpr uid_t nobody = 65534;
 
-    AsOrdinaryUser() {
-        if (::geteuid() == 0) {
-            dropped_ = ::setegid(nobody) == 0 && ::seteuid(nobody) == 0;
-        }
-    }
+    AsOrdinaryUser()
+        : dropped_(::geteuid() == 0 && ::setegid(nobody) == 0 && ::seteuid(nobody) == 0) {}
     ~AsOrdinaryUser() {
         if (dropped_) {
-            [[maybe_unused]] int uid = ::seteuid(0);
-            [[maybe_unused]] int gid = ::setegid(0);
+            [[maybe_unused]] int uid = ::seteuid(0), gid = ::setegid(0);
         }
     }
     AsOrdinaryUser(const AsOrdinaryUser&) = delete;
@@ -46,7 +42,7 @@ class AsOrdinaryUser {
     }
 
   private:
-    bool dropped_ = false;
+    const bool dropped_;
 };
 
 }  // namespace pellora::test
