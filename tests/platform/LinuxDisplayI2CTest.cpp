@@ -277,22 +277,15 @@ TEST_F(LaptopTestbed, HotplugReachesTheRegistry) {
     EXPECT_EQ(registry->current(), dell);
     EXPECT_EQ(registry->friendlyName(dell), "DELL U2720Q");
     // Runs the Qt loop (the udev monitor's socket) and the main queue until the next change.
-    SystemClock realClock;
     auto next = [&](const std::string& device, const std::string& action, bool connected) {
         bed->setAttribute(external, "status", connected ? "connected\n" : "disconnected\n");
         bed->setAttribute(external, "enabled", connected ? "enabled\n" : "disabled\n");
         monitor->setConnected(connected);
         bed->uevent(device, action);
         std::size_t count = changes.size();
-        for (double end = realClock.monotonic() + 5; changes.size() == count;) {
-            QCoreApplication::processEvents();
-            env.clock.runPending();
-            if (changes.size() == count && realClock.monotonic() > end) {
-                return std::optional<Monitor>(Monitor{});  // never a registry's answer
-            }
-            realClock.sleep(0.01);
-        }
-        return changes.back();
+        bool changed = runEventsUntil([&] { return changes.size() > count; }, 5000,
+                                      [&] { env.clock.runPending(); });
+        return changed ? changes.back() : Monitor{};  // never a registry's answer
     };
     LinuxDisplayI2C i2c(*env.log, env.clock);
     // Unplugged: the kernel marks the connector and sends a hotplug "change" for the card.

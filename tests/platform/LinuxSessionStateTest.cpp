@@ -31,18 +31,6 @@ const QString kSession = "/org/freedesktop/login1/session/c7";
 const QString kScreenSaver = "org.freedesktop.ScreenSaver";
 const QString kScreenSaverPath = "/org/freedesktop/ScreenSaver";
 
-// Runs the event loop and the virtual queues until `done` or two seconds have passed.
-template <typename Done>
-bool settle(VirtualClock& clock, Done done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < 2000) {
-        qtApp().processEvents(QEventLoop::AllEvents, 10);
-        clock.runPending();
-    }
-    return done();
-}
-
 struct SessionBuses : ::testing::Test {
     PrivateDBus system, session;
     VirtualClock clock;
@@ -90,7 +78,9 @@ struct SessionBuses : ::testing::Test {
         return state;
     }
     bool noticesReach(std::size_t count) {
-        return settle(clock, [&] { return notices.size() >= count; }) && notices.size() == count;
+        return runEventsUntil([&] { return notices.size() >= count; }, 2000,
+                              [&] { clock.runPending(); }) &&
+               notices.size() == count;
     }
     // The idle time, checked to come on the main queue and not inline.
     std::optional<double> idle(LinuxSessionState& state) {
@@ -100,7 +90,8 @@ struct SessionBuses : ::testing::Test {
             answer = seconds;
         });
         EXPECT_FALSE(answer) << "answered inline";
-        EXPECT_TRUE(settle(clock, [&] { return answer.has_value(); }));
+        EXPECT_TRUE(
+            runEventsUntil([&] { return answer.has_value(); }, 2000, [&] { clock.runPending(); }));
         return answer.value_or(std::nullopt);
     }
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 
 namespace pellora::test {
 
@@ -14,6 +15,19 @@ inline QCoreApplication& qtApp() {
         new QCoreApplication(argc, argv);
     }
     return *QCoreApplication::instance();
+}
+
+// Turns the Qt event loop, and calls `each` after every turn, until `done` or `limitMs` of real
+// time have passed; whether `done`.
+template <typename Done, typename Each = void (*)()>
+bool runEventsUntil(
+    Done done, int limitMs = 2000, Each each = [] {}) {
+    QElapsedTimer timer;
+    for (timer.start(); !done() && timer.elapsed() < limitMs;) {
+        qtApp().processEvents(QEventLoop::AllEvents, 10);
+        each();
+    }
+    return done();
 }
 
 }  // namespace pellora::test
