@@ -356,12 +356,13 @@ TEST(V4l2CameraThreads, StartStopAndTeardownWhileFramesFlow) {
         queue.sync([&] { ASSERT_TRUE(camera->start()); });
         // Let go while running, on another thread than the queue's.
     }
+    // A delivery under way holds the camera; once it is done, the camera is gone and closed.
+    queue.sync([] {});
     auto [opens, closes, node] = rig.openings();
     EXPECT_EQ(opens, closes);
     EXPECT_GE(handled.load(), 20);
     stopFeeding = true;
     feeder.join();
-    queue.sync([] {});
 }
 
 }  // namespace
