@@ -5,9 +5,8 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <random>
 
+#include "SampleHistory.h"
 #include "TestEnvironment.h"
 #include "display/MonitorScope.h"
 
@@ -16,24 +15,6 @@ namespace {
 using namespace pellora;
 
 const Monitor kMonitor{0x1234, 0x5678, 0x9ABC};
-constexpr int kFiveYears = 5 * 365 * 72;
-
-void writeSamples(const std::filesystem::path& dataDir) {
-    const auto file = dataDir / "monitors" / kMonitor.identifier() / SampleLogger::fileName;
-    std::filesystem::create_directories(file.parent_path());
-    std::mt19937_64 random(42);
-    std::uniform_real_distribution<double> jitter(0.0, 1.0);
-    std::ofstream out(file, std::ios::binary);
-    double t = 1577836800.0;
-    double luma = 80.0;
-    for (int i = 0; i < kFiveYears; ++i) {
-        t += 1200.0 + jitter(random);
-        luma = 0.25 * (255.0 * jitter(random)) + 0.75 * luma;
-        const Sample sample{t, luma, int(luma / 2.55), int(t / 3600.0) % 24, i % 50 == 0};
-        out << *SampleLogger::encodeLine(sample);
-    }
-}
-
 // The main thread's share of a scope's first load; the work queue's share is timed apart
 // ("work_ms"). Before the read moved off main, all of it fell on main: 50-60 ms here.
 // Arg 1: the anchor list starts empty and is seeded; arg 0: anchors were learnt already.
@@ -44,7 +25,7 @@ void BM_ScopeLoadMainThread(benchmark::State& state) {
     test::VirtualClock workClock;
     auto work = workClock.makeQueue("utility");
     auto loggerQueue = workClock.makeQueue("pellora.logger");
-    writeSamples(env.paths.dataDir);
+    bench::writeSampleHistory(env.paths.dataDir, kMonitor.identifier(), 5);
     const std::string anchorsKey = kMonitor.keyPrefix() + "anchorsV1";
     double workSeconds = 0;
     for (auto _ : state) {

@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "EdidBuilder.h"
+#include "SampleHistory.h"
 #include "TempDir.h"
 #include "UmockdevTestbed.h"
 #include "display/BrightnessController.h"
@@ -307,19 +307,7 @@ class Probe {
     // (c) A scope opened over five years of samples, one every 20 minutes.
     void openLargeScope() {
         Monitor monitor{0x1E6D, 0x5B7F, 0x0001};
-        auto folder = paths_.dataDir / "monitors" / monitor.identifier();
-        std::filesystem::create_directories(folder);
-        constexpr int kSamples = 5 * 365 * 72;
-        {
-            std::ofstream out(folder / "samples.jsonl");
-            double t = 1.56e9;
-            for (int i = 0; i < kSamples; ++i, t += 1200) {
-                int hour = int(std::fmod(t / 3600, 24));
-                out << R"({"t":)" << std::fixed << t << R"(,"luma":)" << 20 + (i * 37) % 200
-                    << R"(,"brightness":)" << 20 + (i * 13) % 80 << R"(,"hour":)" << hour
-                    << R"(,"userSet":)" << (i % 50 == 0 ? "true" : "false") << "}\n";
-            }
-        }
+        bench::writeSampleHistory(paths_.dataDir, monitor.identifier(), 5);
         begin();
         timedMain_.postAfter(0.05, [this, monitor] {
             auto start = Steady::now();
@@ -330,8 +318,8 @@ class Probe {
                     double ms = msSince(start);
                     main_.postAfter(0.2, [this, ms] {
                         end("c. open a scope, 5 years of samples",
-                            std::to_string(kSamples) + " samples; the scope arrived after " +
-                                fixed(ms, 1) + " ms");
+                            std::to_string(5 * bench::kSamplesPerYear) +
+                                " samples; the scope arrived after " + fixed(ms, 1) + " ms");
                         finish();
                     });
                 });

@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <random>
 
+#include "SampleHistory.h"
 #include "platform/SerialQueue.h"
 #include "platform/SystemClock.h"
 #include "store/SampleLogger.h"
@@ -19,33 +19,14 @@
 namespace {
 
 constexpr const char* kMonitor = "00001234-00005678-00009ABC";
-// One sample every 20 minutes, the densest schedule, all year round.
-constexpr int kSamplesPerYear = 365 * 72;
-
 std::filesystem::path benchDir(int years) {
     return std::filesystem::temp_directory_path() /
            ("pellora-bench-samples-" + std::to_string(years));
 }
 
-// Realistic lines: sub-second times and smoothed lumas that need all 17 digits.
 std::filesystem::path writeYears(int years) {
-    const auto dir = benchDir(years);
-    std::filesystem::remove_all(dir);
-    const auto file = dir / "monitors" / kMonitor / pellora::SampleLogger::fileName;
-    std::filesystem::create_directories(file.parent_path());
-    std::mt19937_64 random(42);
-    std::uniform_real_distribution<double> jitter(0.0, 1.0);
-    std::ofstream out(file, std::ios::binary);
-    double t = 1577836800.0;
-    double luma = 80.0;
-    for (int i = 0; i < years * kSamplesPerYear; ++i) {
-        t += 1200.0 + jitter(random);
-        luma = 0.25 * (255.0 * jitter(random)) + 0.75 * luma;
-        const int hour = int(t / 3600.0) % 24;
-        const pellora::Sample sample{t, luma, int(luma / 2.55), hour, i % 50 == 0};
-        out << *pellora::SampleLogger::encodeLine(sample);
-    }
-    return file;
+    std::filesystem::remove_all(benchDir(years));
+    return pellora::bench::writeSampleHistory(benchDir(years), kMonitor, years);
 }
 
 pellora::Sample sampleAfter(const pellora::Sample& last) {
