@@ -176,7 +176,6 @@ class Probe {
           brightnessQueue_("pellora.brightness", clock_),
           loggerQueue_("pellora.logger", clock_),
           settingsQueue_("pellora.settings", clock_),
-          workQueue_("pellora.utility", clock_),
           paths_(AppPaths::underRoot(dir_.path())),
           log_(std::make_shared<DebugLog>(clock_, logQueue_, paths_.dataDir, systemLog_)),
           timedMain_(main_),
@@ -208,7 +207,7 @@ class Probe {
     void pointerRateWrites() {
         monitor_ = Monitor{0x10AC, 0xA0C5, 0x2A17};
         MonitorScope::load(*monitor_, *settings_, clock_, paths_.dataDir, loggerQueue_, log_.get(),
-                           workQueue_, timedMain_, [this](std::shared_ptr<MonitorScope> scope) {
+                           timedMain_, [this](std::shared_ptr<MonitorScope> scope) {
                                scope_ = std::move(scope);
                                scope_->anchors().observe(80, 50, 12, 1.0);
                                begin();
@@ -270,7 +269,7 @@ class Probe {
                 return;
             }
             MonitorScope::load(*next, *settings_, clock_, paths_.dataDir, loggerQueue_, log_.get(),
-                               workQueue_, timedMain_, [this](std::shared_ptr<MonitorScope> scope) {
+                               timedMain_, [this](std::shared_ptr<MonitorScope> scope) {
                                    scope_ = std::move(scope);
                                    changedAt_ = Steady::now();
                                });
@@ -312,8 +311,8 @@ class Probe {
         timedMain_.postAfter(0.05, [this, monitor] {
             auto start = Steady::now();
             MonitorScope::load(
-                monitor, *settings_, clock_, paths_.dataDir, loggerQueue_, log_.get(), workQueue_,
-                timedMain_, [this, start](std::shared_ptr<MonitorScope> scope) {
+                monitor, *settings_, clock_, paths_.dataDir, loggerQueue_, log_.get(), timedMain_,
+                [this, start](std::shared_ptr<MonitorScope> scope) {
                     scope_ = std::move(scope);
                     double ms = msSince(start);
                     main_.postAfter(0.2, [this, ms] {
@@ -360,7 +359,6 @@ class Probe {
     SerialQueue brightnessQueue_;
     SerialQueue loggerQueue_;
     SerialQueue settingsQueue_;
-    SerialQueue workQueue_;
     test::TempDir dir_;
     AppPaths paths_;
     SilentSystemLog systemLog_;

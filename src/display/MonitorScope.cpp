@@ -7,7 +7,7 @@ namespace pellora {
 
 namespace {
 
-// What the work queue hands to main: the opened log, the model, and the samples seeding
+// What the logger's queue hands to main: the opened log, the model, and the samples seeding
 // looks at (the user's own settings only), so main skips the rest.
 struct Loaded {
     std::unique_ptr<SampleLogger> logger;
@@ -19,10 +19,12 @@ struct Loaded {
 
 void MonitorScope::load(const Monitor& monitor, SettingsStore& settings, const Clock& clock,
                         const std::filesystem::path& appSupportDir, Queue& loggerQueue,
-                        DebugLog* log, Queue& work, Queue& main, Completion completion) {
-    // Years of samples take long to read and train on; none of it may hold up main.
-    work.post([monitor, &settings, &clock, appSupportDir, &loggerQueue, log, &main,
-               completion = std::move(completion)] {
+                        DebugLog* log, Queue& main, Completion completion) {
+    // Years of samples take long to read and train on; none of it may hold up main. On the
+    // logger's queue the read also comes after the appends an earlier scope of the same
+    // monitor left queued (an unplug and replug), so the newest samples count.
+    loggerQueue.post([monitor, &settings, &clock, appSupportDir, &loggerQueue, log, &main,
+                      completion = std::move(completion)] {
         auto loaded = std::make_shared<Loaded>();
         loaded->logger =
             std::make_unique<SampleLogger>(monitor.identifier(), appSupportDir, loggerQueue, log);

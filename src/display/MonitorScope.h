@@ -32,14 +32,15 @@ class MonitorScope {
     using Completion = std::function<void(std::shared_ptr<MonitorScope>)>;
 
     // Builds the scope of `monitor` in the order the stores depend on each other, with the
-    // disk kept off `main`: on `work` the samples log is opened and read whole and the model
-    // trained from it; then on `main` the curve and anchor stores are opened, an empty anchor
-    // list is seeded from those samples, stored capabilities are adopted, and `completion`
-    // gets the scope. `loggerQueue` ("pellora.logger") runs the appends. `settings`, `clock`,
-    // `log` (may be null) and the queues must outlive the scope.
+    // disk kept off `main`: on `loggerQueue` ("pellora.logger", which runs the appends) the
+    // samples log is opened and read whole, after any appends still queued for it, and the
+    // model trained from it; then on `main` the curve and anchor stores are opened, an empty
+    // anchor list is seeded from those samples, stored capabilities are adopted, and
+    // `completion` gets the scope. `settings`, `clock`, `log` (may be null) and the queues
+    // must outlive the scope.
     static void load(const Monitor& monitor, SettingsStore& settings, const Clock& clock,
                      const std::filesystem::path& appSupportDir, Queue& loggerQueue, DebugLog* log,
-                     Queue& work, Queue& main, Completion completion);
+                     Queue& main, Completion completion);
 
     // Use `load`. `samples` seed an empty anchor list.
     MonitorScope(Token, const Monitor& monitor, SettingsStore& settings, const Clock& clock,

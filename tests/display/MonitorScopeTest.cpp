@@ -14,10 +14,9 @@ const std::string kPrefix = "monitor.00001234-00005678-00009ABC.";
 
 struct ScopeFixture : ::testing::Test {
     TestEnvironment env;
-    std::unique_ptr<ManualQueue> loggerQueue = env.clock.makeQueue("pellora.logger");
-    // On a clock of its own, so a test can hold the work back.
+    // On a clock of its own, so a test can hold the logger's queue back.
     VirtualClock workClock;
-    std::unique_ptr<ManualQueue> work = workClock.makeQueue("utility");
+    std::unique_ptr<ManualQueue> loggerQueue = workClock.makeQueue("pellora.logger");
     std::filesystem::path file =
         env.paths.dataDir / "monitors" / kMonitor.identifier() / SampleLogger::fileName;
 
@@ -27,8 +26,7 @@ struct ScopeFixture : ::testing::Test {
     void start(const Monitor& monitor = kMonitor) {
         scope.reset();
         MonitorScope::load(monitor, *env.settings, env.clock, env.paths.dataDir, *loggerQueue,
-                           env.log.get(), *work, *env.main,
-                           [this](std::shared_ptr<MonitorScope> s) {
+                           env.log.get(), *env.main, [this](std::shared_ptr<MonitorScope> s) {
                                builtOnMain = env.main->isCurrent();
                                scope = std::move(s);
                            });
@@ -41,7 +39,7 @@ struct ScopeFixture : ::testing::Test {
     }
 };
 
-TEST_F(ScopeFixture, ReadsOnTheWorkQueueAndBuildsOnMain) {
+TEST_F(ScopeFixture, ReadsOnTheLoggersQueueAndBuildsOnMain) {
     start();
     env.clock.runPending();
     EXPECT_FALSE(scope);
@@ -64,7 +62,7 @@ TEST_F(ScopeFixture, TrainsFromTheLogAndSeedsAnEmptyAnchorList) {
                         << *SampleLogger::encodeLine({t + 60, 104, 44, 12, true})
                         << *SampleLogger::encodeLine({t + 120, 30, 70, 13, false})
                         << *SampleLogger::encodeLine({t + 180, 10, 15, 23, true});
-    auto scope = load();
+    load();
     EXPECT_EQ(scope->model().totalWeight(), 16);  // user-set samples weigh 5, the rest 1
     // From the user's own settings only: one day bucket, one night bucket.
     ASSERT_EQ(scope->anchors().anchors().size(), 2u);
@@ -77,6 +75,16 @@ TEST_F(ScopeFixture, TrainsFromTheLogAndSeedsAnEmptyAnchorList) {
     EXPECT_EQ(load()->anchors().anchors(), learnt);
     // Another monitor's scope keeps apart.
     EXPECT_TRUE(load({0x1234, 0x5678, 0x9ABD})->anchors().anchors().empty());
+
+    // A sample the last scope left queued (the monitor was unplugged and plugged back in
+    // meanwhile) is read by the next one.
+    auto before = load();
+    before->logger().log({t + 240, 200, 95, 14, false});
+    before.reset();
+    start();
+    workClock.runPending();
+    env.clock.runPending();
+    EXPECT_EQ(scope->model().totalWeight(), 17);
 }
 
 TEST_F(ScopeFixture, CapabilitiesAreStoredAdoptedAndDamagedOnesIgnored) {
