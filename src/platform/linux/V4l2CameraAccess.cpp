@@ -25,15 +25,8 @@ std::shared_ptr<V4l2CameraAccess> V4l2CameraAccess::create(Queue& probeQueue, Qu
 }
 
 V4l2CameraAccess::Finding V4l2CameraAccess::look(const std::filesystem::path& devDir) {
-    std::vector<std::filesystem::path> nodes;
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(devDir, error), end;
-         !error && it != end && nodes.size() < kMaxNodes; it.increment(error)) {
-        if (it->path().filename().string().rfind("video", 0) == 0) {
-            nodes.push_back(it->path());
-        }
-    }
-    std::sort(nodes.begin(), nodes.end());
+    std::vector<std::filesystem::path> nodes = V4l2Capture::videoNodes(devDir);
+    nodes.resize(std::min(nodes.size(), kMaxNodes));
     Finding finding;
     for (const auto& node : nodes) {
         switch (V4l2Capture::probe(node)) {

@@ -120,18 +120,26 @@ std::optional<int> V4l2Capture::formatRank(std::uint32_t fourcc) {
     return lumaFormatRank(fourcc);
 }
 
-std::vector<V4l2DeviceInfo> V4l2Capture::listDevices(const std::filesystem::path& devDir) {
-    std::vector<std::pair<int, std::filesystem::path>> nodes;
+std::vector<std::filesystem::path> V4l2Capture::videoNodes(const std::filesystem::path& devDir) {
+    std::vector<std::pair<int, std::filesystem::path>> numbered;
     std::error_code error;
     for (std::filesystem::directory_iterator it(devDir, error), end; !error && it != end;
          it.increment(error)) {
         if (auto n = deviceNodeNumber(it->path().filename().string(), "video")) {
-            nodes.emplace_back(*n, it->path());
+            numbered.emplace_back(*n, it->path());
         }
     }
-    std::sort(nodes.begin(), nodes.end());
+    std::sort(numbered.begin(), numbered.end());
+    std::vector<std::filesystem::path> nodes;
+    for (auto& [n, node] : numbered) {
+        nodes.push_back(std::move(node));
+    }
+    return nodes;
+}
+
+std::vector<V4l2DeviceInfo> V4l2Capture::listDevices(const std::filesystem::path& devDir) {
     std::vector<V4l2DeviceInfo> devices;
-    for (const auto& [n, node] : nodes) {
+    for (const auto& node : videoNodes(devDir)) {
         if (auto device = describe(node)) {
             devices.push_back(std::move(*device));
         }

@@ -25,6 +25,8 @@ class V4l2Capture final : public V4l2FrameSource {
   public:
     // Capture devices under `devDir` that can stream, in node order.
     static std::vector<V4l2DeviceInfo> listDevices(const std::filesystem::path& devDir = "/dev");
+    // The /dev/videoN nodes in `devDir`, by number (video2 before video10).
+    static std::vector<std::filesystem::path> videoNodes(const std::filesystem::path& devDir);
     // The node's identity when it is a capture device that can stream.
     static std::optional<V4l2DeviceInfo> describe(const std::filesystem::path& node);
     // Why a node cannot be opened, without keeping it open.
