@@ -66,16 +66,23 @@ DebugLog::DebugLog(const Clock& clock, Queue& queue, std::filesystem::path appSu
       state_(std::make_shared<State>()) {
     state_->dir = dir_;
     state_->file = fileURL_;
-    ensureDirectory(dir_);
-
-    FileRead read = readWholeFile(fileURL_, kMaxReloadBytes);
-    if (read.status == FileRead::Status::ok) {
-        if (auto window = reloadWindow(read.bytes)) {
-            state_->buffer = std::move(*window);
+    // The disk is the log's queue's business, the earlier run's window included: the queue is
+    // serial, so the window is back before the first new line joins it.
+    queue_.post([weak = std::weak_ptr<State>(state_), now = clock_.now()] {
+        auto state = weak.lock();
+        if (!state) {
+            return;
         }
-    }
-    // What a killed write left behind; younger ones may be another process's, under way.
-    queue_.post([file = fileURL_, now = clock_.now()] { sweepStaleTemporaries(file, now); });
+        ensureDirectory(state->dir);
+        FileRead read = readWholeFile(state->file, kMaxReloadBytes);
+        if (read.status == FileRead::Status::ok) {
+            if (auto window = reloadWindow(read.bytes)) {
+                state->buffer = std::move(*window);
+            }
+        }
+        // What a killed write left behind; younger ones may be another process's, under way.
+        sweepStaleTemporaries(state->file, now);
+    });
 }
 
 std::optional<std::deque<std::string>> DebugLog::reloadWindow(std::string_view bytes) {
