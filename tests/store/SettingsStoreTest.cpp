@@ -9,12 +9,12 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "OtherMachine.h"
 #include "QtTestApp.h"
 #include "TestEnvironment.h"
 #include "platform/QtMainQueue.h"
 #include "platform/SerialQueue.h"
 #include "platform/SystemClock.h"
-#include "store/CloudSettingsFolder.h"
 #include "store/SettingsFileCodec.h"
 
 namespace pellora::test {
@@ -61,7 +61,7 @@ TEST(SettingsStoreReads, TypedReadsFollowTheRulesOfTheCopyHoldingTheKey) {
     };
     TestEnvironment env;
     SettingsEntries local;
-    CloudSettingsFolder other(env.paths.syncDir, "laptop", env.clock, [](const std::string&) {});
+    OtherMachine other(env.paths.syncDir, "laptop", env.clock, [](const std::string&) {});
     for (const auto& c : cases) {
         const bool isLocal = std::string(c.key).starts_with("local.");
         local[c.key] = {isLocal ? c.value : SettingValue(std::string("local")), 0};
@@ -166,7 +166,7 @@ TEST(SettingsStoreRemoteChange, ReachesLiveSubscribersOnMainOncePerBurst) {
     env.clock.advance(1.0);
     EXPECT_EQ(calls, 1);
 
-    CloudSettingsFolder other(env.paths.syncDir, "laptop", env.clock, [](const std::string&) {});
+    OtherMachine other(env.paths.syncDir, "laptop", env.clock, [](const std::string&) {});
     for (int i = 0; i < 5; ++i) {
         other.set("k" + std::to_string(i), std::int64_t{i});
         other.synchronize();
@@ -391,7 +391,7 @@ TEST(SettingsStoreWatcher, ChangeByAnotherProcessIsAnnouncedOnTheEventLoop) {
         app.quit();
     });
     QTimer::singleShot(50, [&] {
-        CloudSettingsFolder other(paths.syncDir, "laptop", clock, [](const std::string&) {});
+        OtherMachine other(paths.syncDir, "laptop", clock, [](const std::string&) {});
         other.set("monitor.A.anchorsV1", Bytes{"[]"});
         other.synchronize();
     });

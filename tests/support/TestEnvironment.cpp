@@ -1,6 +1,6 @@
 #include "TestEnvironment.h"
 
-#include "store/CloudSettingsFolder.h"
+#include "OtherMachine.h"
 
 namespace pellora::test {
 
@@ -28,7 +28,7 @@ void TestEnvironment::reopenSettings() {
 void TestEnvironment::remoteSet(const std::string& key, const SettingValue& value,
                                 const std::string& machine) {
     settings->flush();
-    CloudSettingsFolder other(paths.syncDir, machine, clock, [](const std::string&) {});
+    OtherMachine other(paths.syncDir, machine, clock, [](const std::string&) {});
     other.set(key, value);
     other.synchronize();
     settings->cloudFolderChanged();
@@ -37,7 +37,7 @@ void TestEnvironment::remoteSet(const std::string& key, const SettingValue& valu
 
 void TestEnvironment::remoteRemove(const std::string& key, const std::string& machine) {
     settings->flush();
-    CloudSettingsFolder other(paths.syncDir, machine, clock, [](const std::string&) {});
+    OtherMachine other(paths.syncDir, machine, clock, [](const std::string&) {});
     other.remove(key);
     other.synchronize();
     settings->cloudFolderChanged();

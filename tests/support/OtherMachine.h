@@ -9,17 +9,16 @@
 #include "store/SettingsFile.h"
 #include "store/SyncedSettings.h"
 
-namespace pellora {
+namespace pellora::test {
 
-// One machine's share of the synced folder, worked synchronously on the caller's thread:
-// its own file "<machine>.json" and everyone else's. For tools and for standing in as
-// another machine; the settings store keeps the same parts with the file work on a queue.
-class CloudSettingsFolder {
+// Another machine's share of the synced folder, worked synchronously on the caller's thread:
+// its own file "<machine>.json" and everyone else's, made of the parts the settings store
+// keeps with its file work on a queue.
+class OtherMachine {
   public:
     using Logger = std::function<void(const std::string&)>;
 
-    CloudSettingsFolder(std::filesystem::path dir, std::string machine, const Clock& clock,
-                        Logger log);
+    OtherMachine(std::filesystem::path dir, std::string machine, const Clock& clock, Logger log);
 
     const SettingValue* value(const std::string& key) const { return settings_.value(key); }
     bool isRemoved(const std::string& key) const { return settings_.isRemoved(key); }
@@ -43,4 +42,4 @@ class CloudSettingsFolder {
     bool dirty_ = false;
 };
 
-}  // namespace pellora
+}  // namespace pellora::test

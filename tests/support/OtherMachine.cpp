@@ -1,9 +1,9 @@
-#include "store/CloudSettingsFolder.h"
+#include "OtherMachine.h"
 
-namespace pellora {
+namespace pellora::test {
 
-CloudSettingsFolder::CloudSettingsFolder(std::filesystem::path dir, std::string machine,
-                                         const Clock& clock, Logger log)
+OtherMachine::OtherMachine(std::filesystem::path dir, std::string machine, const Clock& clock,
+                           Logger log)
     : dir_(std::move(dir)),
       file_(dir_ / (machine + ".json"), true, "synced settings file", log),
       peers_(dir_, machine, log),
@@ -11,24 +11,24 @@ CloudSettingsFolder::CloudSettingsFolder(std::filesystem::path dir, std::string 
     refresh();
 }
 
-void CloudSettingsFolder::set(const std::string& key, SettingValue value) {
+void OtherMachine::set(const std::string& key, SettingValue value) {
     settings_.set(key, std::move(value));
     dirty_ = true;
 }
 
-void CloudSettingsFolder::remove(const std::string& key) {
+void OtherMachine::remove(const std::string& key) {
     dirty_ = settings_.remove(key) || dirty_;
 }
 
-bool CloudSettingsFolder::synchronize() {
+bool OtherMachine::synchronize() {
     if (dirty_ && file_.write(settings_.own(), settings_.ownKept())) {
         dirty_ = false;
     }
     return refresh();
 }
 
-bool CloudSettingsFolder::refresh() {
+bool OtherMachine::refresh() {
     return settings_.apply(peers_.scan());
 }
 
-}  // namespace pellora
+}  // namespace pellora::test
