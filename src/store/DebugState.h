@@ -1,0 +1,88 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Queue.h"
+#include "platform/RepeatingTimer.h"
+
+namespace pellora {
+
+class DebugLog;
+
+// Keeps "debug.json" showing what the application believes about itself: the controller's
+// state from the provider, the time, the debug log's path and its newest lines. Rewritten
+// every few seconds and whenever the controller asks.
+//
+// The provider runs on the main queue; the file is written on `writeQueue`. Only the newest
+// state matters, so dumps that are still waiting for the write queue are replaced by newer
+// ones rather than written one after another.
+class DebugState : public std::enable_shared_from_this<DebugState> {
+  public:
+    // Builds the dictionary of state to dump; runs on the main queue.
+    using Provider = std::function<nlohmann::json()>;
+    static constexpr double interval = 3.0;
+    static constexpr int recentLogLines = 100;
+
+    // `writeQueue` runs the file writes (and the wait for the debug log's recent lines) so the
+    // main thread never waits on the disk; `appSupportDir` gets "debug.json" (created when
+    // missing). `period` is the timer's interval (3 s; tests of long runs may pass more).
+    // `log` and `writeQueue` must outlive the work posted to the queue, which must not be
+    // the debug log's own.
+    static std::shared_ptr<DebugState> create(const Clock& clock, Queue& main, Queue& writeQueue,
+                                              DebugLog& log, std::filesystem::path appSupportDir,
+                                              double period = interval);
+    ~DebugState();
+
+    DebugState(const DebugState&) = delete;
+    DebugState& operator=(const DebugState&) = delete;
+
+    // The process-wide instance, installed by the program's start-up.
+    static DebugState& shared();
+    static void installShared(std::shared_ptr<DebugState> state);
+
+    const std::filesystem::path& fileURL() const { return fileURL_; }
+    void setProvider(Provider provider);
+    // (Re)starts the periodic dump and dumps once now.
+    void start();
+    void stop();
+    // Takes the provider's dictionary now (on main) and writes the file on `writeQueue`.
+    // Nothing is written while no provider is set.
+    void dump();
+    // Waits until every dump asked for so far is in the file (exit, tests). Not from a task
+    // on `writeQueue`.
+    void flush();
+
+    // The file's bytes for `state`: adds "dumpedAt" (internet date-time, whole seconds, UTC),
+    // "logFile" and "recentLog" (replacing keys of the same names), then pretty-prints with
+    // every object's keys sorted. Invalid UTF-8 comes out as U+FFFD and non-finite numbers as
+    // null, so the file is always valid JSON. Nothing when `state` is neither an object nor
+    // null, or holds a discarded value. Pure; any thread.
+    static std::optional<std::string> render(nlohmann::json state, double now,
+                                             const std::string& logFile,
+                                             const std::vector<std::string>& recentLog);
+
+  private:
+    struct Writer;
+
+    DebugState(const Clock& clock, Queue& main, Queue& writeQueue, DebugLog& log,
+               std::filesystem::path appSupportDir, double period);
+
+    const Clock& clock_;
+    Queue& main_;
+    Queue& writeQueue_;
+    std::filesystem::path fileURL_;
+    double period_;
+    Provider provider_;
+    std::unique_ptr<RepeatingTimer> timer_;
+    // Shared with the writes queued on `writeQueue`, which may outlive this object.
+    std::shared_ptr<Writer> writer_;
+};
+
+}  // namespace pellora

@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "AsOrdinaryUser.h"
+#include "TestEnvironment.h"
+#include "platform/SerialQueue.h"
+#include "platform/SystemClock.h"
+#include "store/DebugState.h"
+
+namespace pellora::test {
+namespace {
+
+using nlohmann::json;
+
+struct DebugStateTest : ::testing::Test {
+    TestEnvironment env;  // 2024-06-21T09:00:00Z
+    std::unique_ptr<ManualQueue> writes = env.clock.makeQueue("pellora.debug-state");
+    std::filesystem::path dir = env.paths.dataDir / "missing";
+    std::filesystem::path path = dir / "debug.json";
+    std::shared_ptr<DebugState> debug =
+        DebugState::create(env.clock, *env.main, *writes, *env.log, dir);
+    json current = {{"mode", "learning"}, {"n", 0}};
+
+    void provide() {
+        debug->setProvider([this] {
+            current["n"] = current["n"].get<int>() + 1;
+            return current;
+        });
+    }
+    json file() { return json::parse(readFile(path)); }
+    void dumpNow() {
+        debug->dump();
+        debug->flush();
+    }
+    std::size_t problemLines() {
+        auto lines = env.logLines();
+        return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.find("[app] debug state not written to ") != std::string::npos;
+        });
+    }
+};
+
+// Nothing before a provider; then a dump at each 3 s tick, at once on a restart, none stopped.
+TEST_F(DebugStateTest, DumpsOnlyWithAProviderEveryPeriodOnVirtualTime) {
+    debug->start();
+    dumpNow();
+    env.clock.advance(10);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    provide();
+    for (auto [seconds, dumps] : {std::pair{1.9, 0}, {0.1, 1}, {2.9, 1}, {0.1, 2}, {30.0, 12}}) {
+        env.clock.advance(seconds);
+        EXPECT_EQ(current["n"], dumps);
+    }
+    EXPECT_EQ(file()["n"], 12);
+    debug->start();
+    env.clock.advance(2.9);
+    EXPECT_EQ(file()["n"], 13);
+    debug->stop();
+    env.clock.advance(60);
+    EXPECT_EQ(current["n"], 13);
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// The provider's own "dumpedAt", "logFile" and "recentLog" give way to the dump's.
+TEST_F(DebugStateTest, KeysSortedAtEveryLevelAndAddedKeysReplaceTheProviders) {
+    current = json::parse(R"({"zeta": 1, "monitor": {"name": "D", "id": "A", "capabilities":
+        {"vcpCount": 3, "model": "X"}}, "list": [{"b": 1, "a": 2}], "n": 0, "Alpha": null,
+        "dumpedAt": "stale", "logFile": 7, "recentLog": "not a list"})");
+    env.log->log("one line", "app");
+    provide();
+    dumpNow();
+    const std::string text = readFile(path);
+    // Read in the file's own order, it prints the same as read sorted.
+    EXPECT_EQ(nlohmann::ordered_json::parse(text).dump(), json::parse(text).dump());
+    EXPECT_NE(text.find("\n  \"zeta\": 1\n}"), std::string::npos) << "one member per line";
+    EXPECT_EQ(file()["dumpedAt"], "2024-06-21T09:00:00Z");
+    EXPECT_EQ(file()["logFile"], env.log->fileURL().string());
+    EXPECT_EQ(file()["recentLog"].back(), "[2024-06-21T09:00:00.000Z] [app] one line");
+    EXPECT_EQ(file()["monitor"]["capabilities"]["model"], "X");
+}
+
+TEST(DebugStateRender, DumpedAtIsUtcWholeSecondsCutNotRounded) {
+    for (auto [now, text] : {std::pair{1718961881.999, "2024-06-21T09:24:41Z"},
+                             {951782400.5, "2000-02-29T00:00:00Z"},
+                             {-0.5, "1969-12-31T23:59:59Z"},
+                             {253402300799.9, "9999-12-31T23:59:59Z"},
+                             {1e300, "1970-01-01T00:00:00Z"},
+                             {std::nan(""), "1970-01-01T00:00:00Z"}}) {
+        EXPECT_EQ(json::parse(*DebugState::render({}, now, "", {}))["dumpedAt"], text);
+    }
+}
+
+TEST_F(DebugStateTest, RecentLogIsTheLast100LinesOldestFirst) {
+    provide();
+    for (int total : {5, 250}) {
+        const std::size_t before = env.logLines().size();
+        for (std::size_t i = before; i < std::size_t(total); ++i) {
+            env.log->log("line " + std::to_string(i), "app");
+        }
+        dumpNow();
+        std::vector<std::string> lines = file()["recentLog"];
+        ASSERT_EQ(lines.size(), std::size_t(std::min(total, 100)));
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            EXPECT_EQ(lines[i], "[2024-06-21T09:00:00.000Z] [app] line " +
+                                    std::to_string(total - lines.size() + i));
+        }
+    }
+}
+
+// Bytes from an EDID or a log line that are not UTF-8, and numbers JSON cannot hold, still
+// give a file that parses; what cannot be printed at all gives nothing.
+TEST_F(DebugStateTest, HostileValuesStillGiveValidJsonOrNothing) {
+    current.update({{"name", "Dell\xff"}, {"bad\xc3(", 1}, {"luma", NAN}, {"weight", -INFINITY}});
+    env.log->log("cut \xe2\x82", "camdiag");
+    provide();
+    dumpNow();
+    EXPECT_EQ(file()["name"], "Dell\uFFFD");
+    EXPECT_EQ(file()["bad\uFFFD("], 1);
+    EXPECT_EQ(file()["luma"], nullptr);
+    EXPECT_EQ(file()["weight"], nullptr);
+    EXPECT_EQ(file()["recentLog"].back(), "[2024-06-21T09:00:00.000Z] [camdiag] cut \uFFFD");
+    for (const json& bad : {json::array(), json("text"), json{{"x", json::value_t::discarded}}}) {
+        EXPECT_EQ(DebugState::render(bad, 0, "", {}), std::nullopt) << bad.type_name();
+    }
+}
+
+// A read-only folder keeps the last good file and the trouble is logged once, not per tick;
+// after a success, trouble (a folder in the file's place) is logged again.
+TEST_F(DebugStateTest, FailedWriteKeepsTheOldFileAndLogsOncePerTrouble) {
+    provide();
+    debug->start();
+    env.clock.runPending();
+    const std::string good = readFile(path);
+    AsOrdinaryUser::openWayTo(path, env.dir.path());
+    ASSERT_EQ(::chmod(dir.c_str(), 0555), 0);
+    {
+        AsOrdinaryUser user;
+        ASSERT_TRUE(user.ok());
+        env.clock.advance(30);
+    }
+    EXPECT_EQ(readFile(path), good);
+    EXPECT_EQ(problemLines(), 1u);
+    ASSERT_EQ(::chmod(dir.c_str(), 0700), 0);
+    env.clock.advance(3);
+    EXPECT_EQ(file()["n"], 12);
+    std::filesystem::remove(path);
+    std::filesystem::create_directories(path / "inside");
+    env.clock.advance(30);
+    EXPECT_EQ(problemLines(), 2u);
+}
+
+TEST_F(DebugStateTest, BurstWhileAWriteIsQueuedWritesOnceWithTheNewest) {
+    provide();
+    env.clock.runPending();
+    for (int i = 0; i < 5; ++i) {
+        debug->dump();
+    }
+    EXPECT_EQ(env.clock.pendingCount(), 1u) << "one write queued";
+    debug->flush();
+    EXPECT_EQ(file()["n"], 5);
+}
+
+TEST_F(DebugStateTest, TimerDoesNothingOnceTheDumpIsGone) {
+    provide();
+    debug->start();
+    debug.reset();
+    env.clock.advance(30);
+    EXPECT_EQ(current["n"], 1);
+}
+
+// Real threads: dumps are taken while earlier ones are being written, and every flush leaves
+// the newest in the file.
+TEST(DebugStateThreads, EachFlushLeavesTheNewestDump) {
+    TempDir dir;
+    SystemClock clock;
+    SerialQueue logQueue("pellora.debug-log", clock), writeQueue("pellora.debug-state", clock);
+    RecordingSystemLog systemLog;
+    DebugLog log(clock, logQueue, dir.path(), systemLog);
+    VirtualClock mainClock;
+    auto main = mainClock.makeQueue("main", /*isMain=*/true);
+    auto debug = DebugState::create(clock, *main, writeQueue, log, dir.path());
+    int n = 0;
+    debug->setProvider([&n] { return json{{"n", ++n}}; });
+    for (int i = 1; i <= 300; ++i) {
+        debug->dump();
+        if (i % 10 == 0) {
+            debug->flush();
+            ASSERT_EQ(json::parse(readFile(dir / "debug.json"))["n"], i);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace pellora::test
