@@ -59,6 +59,10 @@ class MonitorScope {
     const BrightnessModel& model() const { return model_; }
     void setModel(BrightnessModel model) { model_ = std::move(model); }
     const std::optional<MonitorCapabilities>& capabilities() const { return capabilities_; }
+    // In memory only: nothing (not read yet) or the unsupported marker after a failed read.
+    void setCapabilities(std::optional<MonitorCapabilities> capabilities) {
+        capabilities_ = std::move(capabilities);
+    }
 
     // Adopts `capabilities` and stores them under the monitor's "capabilities" key; text that
     // cannot be encoded is kept in memory only.

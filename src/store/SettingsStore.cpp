@@ -167,6 +167,17 @@ const SettingValue* SettingsStore::localValue(const std::string& key) const {
     return it == local_.entries.end() || !it->second.value ? nullptr : &*it->second.value;
 }
 
+std::optional<SettingValue> SettingsStore::value(const std::string& key) const {
+    PELLORA_ASSERT_ON(main_);
+    if (auto v = cloud_.value(key)) {
+        return *v;
+    }
+    if (auto v = localValue(key)) {
+        return *v;
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> SettingsStore::data(const std::string& key) const {
     PELLORA_ASSERT_ON(main_);
     if (auto v = cloud_.value(key); v && std::holds_alternative<Bytes>(*v)) {

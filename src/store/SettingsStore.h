@@ -49,6 +49,8 @@ class SettingsStore : public std::enable_shared_from_this<SettingsStore> {
     static SettingsStore& shared();
     static void installShared(std::shared_ptr<SettingsStore> store);
 
+    // The value as stored, of whatever type: the synced copy's, else the local one's.
+    std::optional<SettingValue> value(const std::string& key) const;
     std::optional<std::string> data(const std::string& key) const;
     std::optional<std::string> string(const std::string& key) const;
     bool boolean(const std::string& key) const;

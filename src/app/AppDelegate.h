@@ -1,0 +1,176 @@
+#pragma once
+
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "app/AppServices.h"
+#include "app/CameraHealth.h"
+#include "app/Mode.h"
+#include "app/PendingAnchor.h"
+#include "app/StatusMenu.h"
+#include "display/Monitor.h"
+#include "platform/CameraAccess.h"
+#include "platform/RepeatingTimer.h"
+#include "platform/WorkItem.h"
+
+namespace pellora {
+
+class MonitorScope;
+
+// The application's controller: the state of the adaptive loop and the wiring that runs it.
+// Snapshots measure the room, the monitor is read and logged, adapting mode writes what the
+// learnt curve predicts, and the user's own changes become anchors of that curve. What to do
+// in each case is decided by the policies beside it (SnapshotPolicy, ApplyPolicy,
+// LearningPolicy, MenuTexts); this class holds the state and performs their answers.
+//
+// Main thread only. Every callback it hands out holds it weakly; work tied to one monitor
+// also holds that monitor's scope weakly and does nothing once the scope is not current.
+class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
+  public:
+    // Apple's distant past and future, so that dumped times stay plain numbers.
+    static constexpr double distantPast = -62135769600.0;
+    static constexpr double distantFuture = 64092211200.0;
+    static constexpr double retrainInterval = 600.0;
+    static constexpr double capabilitiesDelay = 6.0;
+
+    static std::shared_ptr<AppDelegate> create(AppServices services);
+    ~AppDelegate();
+
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    // Start-up: the launch line, the debug dump, the menu, the monitor, the camera, the lock.
+    void applicationDidFinishLaunching();
+
+    // Menu actions.
+    void toggleMode();
+    void previewHUD();
+    void snapshotNow();
+    void openPreferences();
+    void revealSamples();
+    void revealDebugDump();
+    void probeCapabilities();
+    void enableCameraAccess();
+    void dumpCameraDiagnostics();
+    void openCameraSettings();
+    void resetCameraTCC();
+    void retryMonitorAccess();
+
+    // The user chose a brightness in the preferences window.
+    void userDidAdjustBrightness(int brightness);
+    // The preferences window asks adapting mode to hold off for `seconds`.
+    void setManualOverride(double seconds);
+    // What the debug dump writes.
+    nlohmann::json debugState() const;
+
+    StatusMenu& menu() { return menu_; }
+
+    // The state, as tests and the benchmark look at it.
+    const std::shared_ptr<MonitorScope>& scope() const { return scope_; }
+    Mode mode() const { return mode_; }
+    double smoothedLuma() const { return smoothedLuma_; }
+    std::optional<int> lastAppliedBrightness() const { return lastAppliedBrightness_; }
+    double manualOverrideUntil() const { return manualOverrideUntil_; }
+    const std::optional<PendingAnchor>& pendingAnchor() const { return pendingAnchor_; }
+    double nextSnapshotAt() const { return nextSnapshotAt_; }
+    double lastSampleAt() const { return lastSampleAt_; }
+    bool cameraGranted() const { return cameraGranted_; }
+    bool screenLocked() const { return screenLocked_; }
+    CameraHealth cameraHealth() const { return cameraHealth_; }
+    // Lines in the current monitor's samples log; nothing while not yet counted.
+    std::optional<long long> sampleCount() const { return sampleCount_; }
+
+  private:
+    explicit AppDelegate(AppServices services);
+
+    void log(const std::string& message, const char* tag) const;
+
+    // Start-up and timers.
+    void startTimers();
+    Mode loadMode(const MonitorScope& scope);
+
+    // The snapshot cycle.
+    void takeSnapshot();
+    void scheduleNextSnapshot();
+    void scheduleSnapshot(double delay);
+    void handleReading(std::optional<double> luma);
+    void handleFailedReading();
+    void recordSample(double luma);
+    void finishSample(std::weak_ptr<MonitorScope> kept, double luma, int hour, double readAt,
+                      int brightness, bool userSet);
+
+    // Applying brightness.
+    void maybeApply();
+
+    // Learning.
+    void schedulePendingCommit();
+    void commitPendingIfStable();
+    void checkPendingAfterRead(std::weak_ptr<MonitorScope> kept, std::optional<int> read);
+
+    // Modes and retraining.
+    void retrain();
+
+    // Monitor changes.
+    void scopeChanged(const std::optional<Monitor>& monitor);
+    void scopeReady(std::shared_ptr<MonitorScope> scope);
+    void loadCapabilitiesIfNeeded(const std::shared_ptr<MonitorScope>& scope);
+    void logAllScreens();
+    void countSamples();
+    // Reads the brightness and keeps track of whether the monitor answers.
+    void readBrightness(std::function<void(std::optional<int>)> then);
+    void noteBrightnessRead(bool answered);
+
+    // The menu.
+    void setupStatusItem();
+    void refreshMenu();
+    void refreshMonitorAccess();
+    void reveal(const std::filesystem::path& file);
+
+    // The camera and the screen lock.
+    void handleCameraAuthorization();
+    void registerScreenLockObservers();
+    void setCameraHealth(CameraHealth health);
+    void grantCamera(bool atLaunch);
+    void logCameraDiagnostics(const std::string& reason, std::function<void()> then);
+    void recheckCameraAccess(bool fromAlert);
+    void probeCamera(std::function<void(bool found)> then);
+    static std::string authStatusString(int status);
+
+    AppServices s_;
+    StatusMenu menu_;
+
+    std::shared_ptr<MonitorScope> scope_;
+    // Counts scope requests, so that only the latest monitor's scope is adopted.
+    std::uint64_t scopeRequest_ = 0;
+    Mode mode_ = Mode::learning;
+    double smoothedLuma_;
+    std::optional<int> lastAppliedBrightness_;
+    double lastAppliedAt_ = distantPast;
+    double manualOverrideUntil_ = distantPast;
+    bool cameraGranted_ = false;
+    std::optional<PendingAnchor> pendingAnchor_;
+    // When the pending anchor was seen, on the clock that never jumps.
+    double pendingSinceMonotonic_ = 0;
+    WorkItemPtr pendingCommitWork_;
+    bool screenLocked_ = false;
+    bool lockStateKnown_ = false;
+    double lastSampleAt_ = distantPast;
+    double nextSnapshotAt_ = distantFuture;
+    WorkItemPtr snapshotWork_;
+    std::unique_ptr<RepeatingTimer> retrainTimer_;
+    CameraHealth cameraHealth_ = CameraHealth::ok;
+    std::optional<bool> cameraFound_;
+
+    std::optional<long long> sampleCount_;
+    // Samples logged since the count was asked for; the count includes none of them.
+    long long appendsSinceCount_ = 0;
+    std::uint64_t countRequest_ = 0;
+
+    int failedReadsInRow_ = 0;
+    bool monitorEverAnswered_ = false;
+    std::string lastLocationComplaint_;
+};
+
+}  // namespace pellora

@@ -1,0 +1,56 @@
+// Applying the learnt curve in adapting mode, and the pause after the user's own changes.
+
+#include <cstdio>
+
+#include "app/AppDelegate.h"
+#include "app/ApplyPolicy.h"
+#include "app/BrightnessIndicator.h"
+#include "app/LocalTime.h"
+#include "display/BrightnessController.h"
+#include "display/MonitorScope.h"
+#include "platform/Clock.h"
+
+namespace pellora {
+
+void AppDelegate::maybeApply() {
+    if (!scope_) {
+        return;
+    }
+    double now = s_.clock.now();
+    ApplyPolicy::Inputs in;
+    in.adapting = mode_ == Mode::adapting;
+    in.now = now;
+    in.manualOverrideUntil = manualOverrideUntil_;
+    in.smoothedLuma = smoothedLuma_;
+    in.lastApplied = lastAppliedBrightness_;
+    if (in.adapting && now >= manualOverrideUntil_) {
+        in.predicted = scope_->anchors().predict(smoothedLuma_, localtime::fractionalHour(now));
+    }
+    auto decision = ApplyPolicy::decide(in);
+    menu_.setTitle(MenuItemId::brightness, decision.brightnessRow);
+    if (decision.glyph) {
+        menu_.setGlyph(*decision.glyph);
+    }
+    if (!decision.write) {
+        return;
+    }
+    lastAppliedBrightness_ = *decision.write;
+    lastAppliedAt_ = now;
+    char luma[32];
+    std::snprintf(luma, sizeof luma, "%.0f", smoothedLuma_);
+    log("maybeApply (adapting) writing brightness=" + std::to_string(*decision.write) +
+            " at luma=" + luma,
+        "apply");
+    s_.brightness->setBrightness(*decision.write);
+    s_.indicator.show(*decision.write, decision.delta);
+}
+
+void AppDelegate::setManualOverride(double seconds) {
+    manualOverrideUntil_ = s_.clock.now() + seconds;
+}
+
+void AppDelegate::previewHUD() {
+    s_.indicator.show(lastAppliedBrightness_.value_or(ApplyPolicy::defaultMap(smoothedLuma_)), 0);
+}
+
+}  // namespace pellora

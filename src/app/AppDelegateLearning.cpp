@@ -1,0 +1,100 @@
+// Turning the user's own brightness choices into anchors once they have stood for a while.
+
+#include <cstdio>
+
+#include "app/AppDelegate.h"
+#include "app/ApplyPolicy.h"
+#include "app/LearningPolicy.h"
+#include "app/LocalTime.h"
+#include "display/BrightnessController.h"
+#include "display/MonitorScope.h"
+#include "platform/Clock.h"
+#include "platform/Queue.h"
+#include "platform/SessionState.h"
+
+namespace pellora {
+
+void AppDelegate::userDidAdjustBrightness(int brightness) {
+    double now = s_.clock.now();
+    lastAppliedBrightness_ = brightness;
+    lastAppliedAt_ = now;
+    manualOverrideUntil_ = now + ApplyPolicy::manualOverridePause;
+    pendingAnchor_ = PendingAnchor{brightness, smoothedLuma_, localtime::fractionalHour(now), now};
+    pendingSinceMonotonic_ = s_.clock.monotonic();
+    char luma[32];
+    std::snprintf(luma, sizeof luma, "%.0f", smoothedLuma_);
+    log("user adjust brightness=" + std::to_string(brightness) + " @luma=" + luma +
+            " — pending anchor",
+        "anchor");
+    schedulePendingCommit();
+}
+
+void AppDelegate::schedulePendingCommit() {
+    if (pendingCommitWork_) {
+        pendingCommitWork_->cancel();
+    }
+    pendingCommitWork_ = s_.main.postAfter(LearningPolicy::anchorDwell, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->commitPendingIfStable();
+        }
+    });
+}
+
+void AppDelegate::commitPendingIfStable() {
+    if (!pendingAnchor_ || !scope_) {
+        return;
+    }
+    // Asked first: whether the user is there comes back later, on this thread.
+    s_.session.idleSeconds(
+        [weak = weak_from_this(), anchor = *pendingAnchor_,
+         kept = std::weak_ptr<MonitorScope>(scope_)](std::optional<double> idle) {
+            auto self = weak.lock();
+            if (!self || self->pendingAnchor_ != anchor) {
+                return;
+            }
+            double age = self->s_.clock.monotonic() - self->pendingSinceMonotonic_;
+            bool hasScope = self->scope_ && kept.lock() == self->scope_;
+            bool present = LearningPolicy::isPresent(self->screenLocked_, idle);
+            switch (LearningPolicy::beforeRead(true, hasScope, age, present)) {
+                case LearningPolicy::CheckStep::nothing:
+                    return;
+                case LearningPolicy::CheckStep::dropAbsent:
+                    self->log("pending anchor dropped — user not present", "anchor");
+                    self->pendingAnchor_.reset();
+                    return;
+                case LearningPolicy::CheckStep::readBack:
+                    break;
+            }
+            self->readBrightness([weak, kept](std::optional<int> read) {
+                if (auto self = weak.lock()) {
+                    self->checkPendingAfterRead(kept, read);
+                }
+            });
+        });
+}
+
+void AppDelegate::checkPendingAfterRead(std::weak_ptr<MonitorScope> kept, std::optional<int> read) {
+    auto scope = kept.lock();
+    if (!scope || scope != scope_ || !pendingAnchor_) {
+        return;
+    }
+    PendingAnchor anchor = *pendingAnchor_;
+    if (!LearningPolicy::stands(read, anchor.brightness)) {
+        log("pending anchor dropped — value changed (now " +
+                (read ? std::to_string(*read) : std::string("nil")) + ")",
+            "anchor");
+        pendingAnchor_.reset();
+        return;
+    }
+    scope->anchors().observe(anchor.luma, anchor.brightness, anchor.hour,
+                             LearningPolicy::anchorWeight);
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "anchor committed: luma=%.0f brightness=%d hour=%.1f (%zu anchors)", anchor.luma,
+                  anchor.brightness, anchor.hour, scope->anchors().anchors().size());
+    log(text, "anchor");
+    pendingAnchor_.reset();
+    refreshMenu();
+}
+
+}  // namespace pellora

@@ -1,0 +1,117 @@
+// The status menu: its rows, their refresh, and the small commands.
+
+#include "app/AppDelegate.h"
+#include "app/MenuTexts.h"
+#include "app/PlatformTexts.h"
+#include "app/SnapshotPolicy.h"
+#include "app/StoredChoices.h"
+#include "app/UpdateCheck.h"
+#include "display/MonitorRegistry.h"
+#include "display/MonitorScope.h"
+#include "platform/Clock.h"
+#include "platform/Desktop.h"
+#include "store/DebugState.h"
+#include "store/SampleLogger.h"
+
+namespace pellora {
+
+void AppDelegate::setupStatusItem() {
+    using Id = MenuItemId;
+    auto bind = [this](Id id, void (AppDelegate::*action)()) {
+        menu_.setAction(id, [weak = weak_from_this(), action] {
+            if (auto self = weak.lock()) {
+                ((*self).*action)();
+            }
+        });
+    };
+    menu_.setGlyph(StatusMenu::sunGlyph);
+    bind(Id::toggleMode, &AppDelegate::toggleMode);
+    bind(Id::snapshot, &AppDelegate::snapshotNow);
+    bind(Id::preview, &AppDelegate::previewHUD);
+    bind(Id::preferences, &AppDelegate::openPreferences);
+    menu_.setAction(Id::updates, [&updater = s_.updater] { updater.checkForUpdates(); });
+    bind(Id::revealSamples, &AppDelegate::revealSamples);
+    bind(Id::cameraAccess, &AppDelegate::enableCameraAccess);
+    bind(Id::cameraDiagnostics, &AppDelegate::dumpCameraDiagnostics);
+    bind(Id::cameraReset, &AppDelegate::resetCameraTCC);
+    bind(Id::revealDump, &AppDelegate::revealDebugDump);
+    bind(Id::probe, &AppDelegate::probeCapabilities);
+    menu_.setAction(Id::quit, [quit = s_.quit] {
+        if (quit) {
+            quit();
+        }
+    });
+    bind(Id::monitorAccess, &AppDelegate::retryMonitorAccess);
+}
+
+void AppDelegate::refreshMenu() {
+    using Id = MenuItemId;
+    if (!scope_) {
+        menu_.setTitle(Id::monitor, "No external monitor — idle");
+        menu_.setTitle(Id::luma, "Luma: —");
+        menu_.setTitle(Id::brightness, s_.texts.builtInBrightness);
+        menu_.setTitle(Id::mode, "Mode: —");
+        menu_.setTitle(Id::samples, "Samples: —");
+        menu_.setEnabled(Id::toggleMode, false);
+        menu_.setTitle(Id::toggleMode, "Start adapting");
+        refreshMonitorAccess();
+        return;
+    }
+    menu_.setTitle(Id::monitor, "Monitor: " + s_.registry->friendlyName(scope_->monitor()));
+    menu_.setTitle(Id::mode, MenuTexts::modeRow(mode_));
+    long long count = sampleCount_.value_or(0);
+    std::optional<double> next;
+    if (nextSnapshotAt_ != distantFuture) {
+        next = nextSnapshotAt_;
+    }
+    double interval =
+        SnapshotPolicy::interval(s_.clock.now(), StoredChoices::location(s_.settings).value);
+    menu_.setTitle(Id::samples,
+                   MenuTexts::samplesRow(count, next, SnapshotPolicy::intervalLabel(interval)));
+    auto toggle = MenuTexts::toggleRow(mode_, count);
+    menu_.setTitle(Id::toggleMode, toggle.title);
+    menu_.setEnabled(Id::toggleMode, toggle.enabled);
+    refreshMonitorAccess();
+}
+
+// Also sets the glyph a refresh shows, so a warning stays up while either warning row does.
+void AppDelegate::refreshMonitorAccess() {
+    std::optional<std::string> row;
+    if (scope_) {
+        std::optional<std::string> problem;
+        if (failedReadsInRow_ > 0 && s_.monitorChannelProblem) {
+            problem = s_.monitorChannelProblem();
+        }
+        row = MenuTexts::monitorAccessRow(problem, failedReadsInRow_, monitorEverAnswered_);
+    }
+    menu_.setTitle(MenuItemId::monitorAccess, row.value_or(""));
+    menu_.setHidden(MenuItemId::monitorAccess, !row);
+    menu_.setGlyph(MenuTexts::glyph(scope_ != nullptr, cameraHealth_, row.has_value()));
+}
+
+void AppDelegate::openPreferences() {
+    // Until the preferences window exists, the settings file is where choices are made.
+    log("Preferences: revealing " + s_.environment.settingsFile.string(), "app");
+    reveal(s_.environment.settingsFile);
+}
+
+void AppDelegate::revealSamples() {
+    if (scope_) {
+        reveal(scope_->logger().fileURL());
+    }
+}
+
+void AppDelegate::revealDebugDump() {
+    reveal(s_.debugState.fileURL());
+}
+
+void AppDelegate::reveal(const std::filesystem::path& file) {
+    s_.desktop.revealFile(file, [weak = weak_from_this(), file](bool opened) {
+        auto self = weak.lock();
+        if (self && !opened) {
+            self->log("Cannot reveal " + file.string() + ": no file manager answered", "app");
+        }
+    });
+}
+
+}  // namespace pellora

@@ -1,0 +1,221 @@
+// The current monitor: its scope, mode and brightness code, its capabilities, and whether its
+// control channel answers.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "app/AppDelegate.h"
+#include "app/SnapshotPolicy.h"
+#include "app/StoredChoices.h"
+#include "display/BrightnessController.h"
+#include "display/MonitorCapabilities.h"
+#include "display/MonitorRegistry.h"
+#include "display/MonitorScope.h"
+#include "platform/Queue.h"
+#include "platform/UniqueFd.h"
+#include "store/DebugLog.h"
+#include "store/SampleLogger.h"
+#include "store/SettingsStore.h"
+
+namespace pellora {
+
+namespace {
+
+// Line feeds in a samples file; nothing when it cannot be read. Never waits on a FIFO or
+// follows a link someone left in its place.
+std::optional<long long> countLineFeeds(const std::filesystem::path& file) {
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    struct stat info {};
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    long long count = 0;
+    char buffer[1 << 16];
+    for (;;) {
+        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return std::nullopt;
+        }
+        if (n == 0) {
+            return count;
+        }
+        for (ssize_t i = 0; i < n; ++i) {
+            count += buffer[i] == '\n';
+        }
+    }
+}
+
+}  // namespace
+
+void AppDelegate::scopeChanged(const std::optional<Monitor>& monitor) {
+    if (snapshotWork_) {
+        snapshotWork_->cancel();
+        snapshotWork_.reset();
+    }
+    nextSnapshotAt_ = distantFuture;
+    // Work in flight for the old monitor finds it gone from here on.
+    scope_.reset();
+    sampleCount_.reset();
+    failedReadsInRow_ = 0;
+    monitorEverAnswered_ = false;
+    std::uint64_t request = ++scopeRequest_;
+    if (!monitor) {
+        refreshMenu();
+        return;
+    }
+    refreshMenu();
+    MonitorScope::load(*monitor, s_.settings, s_.clock, s_.appSupportDir, s_.loggerQueue, &s_.log,
+                       s_.main,
+                       [weak = weak_from_this(), request](std::shared_ptr<MonitorScope> scope) {
+                           auto self = weak.lock();
+                           // A later change has asked for another monitor's scope.
+                           if (self && self->scopeRequest_ == request) {
+                               self->scopeReady(std::move(scope));
+                           }
+                       });
+}
+
+void AppDelegate::scopeReady(std::shared_ptr<MonitorScope> scope) {
+    scope_ = std::move(scope);
+    mode_ = loadMode(*scope_);
+    s_.brightness->reconnect();
+    auto code = StoredChoices::brightnessCode(s_.settings, scope_->keyPrefix());
+    if (code.complaint) {
+        log(*code.complaint, "app");
+    }
+    s_.brightness->setBrightnessCode(code.value);
+    char line[64];
+    std::snprintf(line, sizeof line, "Brightness VCP for this monitor: 0x%02X", code.value);
+    log(line, "app");
+    lastAppliedBrightness_.reset();
+    countSamples();
+    if (cameraGranted_) {
+        // At launch the camera's answer may come before the scope does; the first snapshot
+        // then keeps its launch delay.
+        scheduleSnapshot(scopeRequest_ == 1 ? SnapshotPolicy::firstDelay
+                                            : SnapshotPolicy::afterMonitorChangeDelay);
+    }
+    std::weak_ptr<MonitorScope> kept = scope_;
+    s_.main.postAfter(capabilitiesDelay, [weak = weak_from_this(), kept] {
+        auto self = weak.lock();
+        auto scope = kept.lock();
+        if (self && scope && scope == self->scope_) {
+            self->loadCapabilitiesIfNeeded(scope);
+        }
+    });
+    refreshMenu();
+}
+
+void AppDelegate::countSamples() {
+    std::uint64_t request = ++countRequest_;
+    appendsSinceCount_ = 0;
+    Queue& main = s_.main;
+    s_.loggerQueue.post(
+        [weak = weak_from_this(), request, &main, file = scope_->logger().fileURL()] {
+            auto counted = countLineFeeds(file).value_or(0);
+            main.post([weak, request, counted] {
+                auto self = weak.lock();
+                if (self && self->countRequest_ == request && self->scope_) {
+                    self->sampleCount_ = counted + self->appendsSinceCount_;
+                    self->refreshMenu();
+                }
+            });
+        });
+}
+
+void AppDelegate::loadCapabilitiesIfNeeded(const std::shared_ptr<MonitorScope>& scope) {
+    const auto& known = scope->capabilities();
+    if (known && !known->vcps.empty()) {
+        log("Capabilities cached (" + std::to_string(known->vcps.size()) + " VCPs)", "caps");
+        return;
+    }
+    std::string failedKey = scope->keyPrefix() + "capabilitiesFailed";
+    if (s_.settings.boolean(failedKey)) {
+        log("Capabilities previously failed — skipping read", "caps");
+        return;
+    }
+    log("Reading capabilities…", "caps");
+    std::weak_ptr<MonitorScope> kept = scope;
+    s_.brightness->readCapabilities(
+        [weak = weak_from_this(), kept, failedKey](std::optional<MonitorCapabilities> caps) {
+            auto self = weak.lock();
+            auto scope = kept.lock();
+            if (!self || !scope || scope != self->scope_) {
+                return;
+            }
+            if (caps && !caps->vcps.empty()) {
+                self->log("Capabilities read: " + std::to_string(caps->vcps.size()) +
+                              " VCPs model=" + caps->model.value_or("nil"),
+                          "caps");
+                scope->persistCapabilities(*caps);
+                return;
+            }
+            self->log("Capabilities read failed or empty — marking unsupported", "caps");
+            self->s_.settings.set(failedKey, true);
+            scope->setCapabilities(MonitorCapabilities{});
+        });
+}
+
+void AppDelegate::probeCapabilities() {
+    if (!scope_) {
+        return;
+    }
+    s_.settings.remove(scope_->keyPrefix() + "capabilitiesFailed");
+    scope_->setCapabilities(std::nullopt);
+    loadCapabilitiesIfNeeded(scope_);
+}
+
+void AppDelegate::logAllScreens() {
+    auto monitors = s_.registry->allExternal();
+    if (monitors.empty()) {
+        log("No external screens connected.", "screens");
+        return;
+    }
+    log("Connected external screens: " + std::to_string(monitors.size()), "screens");
+    const auto& current = s_.registry->current();
+    for (std::size_t i = 0; i < monitors.size(); ++i) {
+        const Monitor& m = monitors[i];
+        auto code = StoredChoices::brightnessCode(s_.settings, m.keyPrefix());
+        std::string name = s_.registry->friendlyName(m);
+        char line[96];
+        std::snprintf(line, sizeof line, "  [%zu] ", i);
+        char tail[64];
+        std::snprintf(tail, sizeof tail, ") — brightness VCP 0x%02X — %s", code.value,
+                      current && *current == m ? "managed" : "known");
+        log(line + name + " (" + m.identifier() + tail, "screens");
+    }
+}
+
+void AppDelegate::readBrightness(std::function<void(std::optional<int>)> then) {
+    s_.brightness->getBrightness(
+        [weak = weak_from_this(), then = std::move(then)](std::optional<int> value) {
+            if (auto self = weak.lock()) {
+                self->noteBrightnessRead(value.has_value());
+                then(value);
+            }
+        });
+}
+
+void AppDelegate::noteBrightnessRead(bool answered) {
+    if (answered) {
+        failedReadsInRow_ = 0;
+        monitorEverAnswered_ = true;
+    } else {
+        ++failedReadsInRow_;
+    }
+    refreshMonitorAccess();
+}
+
+void AppDelegate::retryMonitorAccess() {
+    log("Retrying the monitor's control channel", "ddc");
+    s_.brightness->reconnect();
+    readBrightness([](std::optional<int>) {});
+}
+
+}  // namespace pellora

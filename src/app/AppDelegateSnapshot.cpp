@@ -1,0 +1,199 @@
+// The snapshot cycle: measure the room, read the monitor, log a sample, schedule the next.
+
+#include <cstdio>
+
+#include "app/AppDelegate.h"
+#include "app/LearningPolicy.h"
+#include "app/LocalTime.h"
+#include "app/SnapshotPolicy.h"
+#include "app/StoredChoices.h"
+#include "display/BrightnessController.h"
+#include "display/MonitorScope.h"
+#include "platform/Clock.h"
+#include "platform/Queue.h"
+#include "platform/SessionState.h"
+#include "sensor/LightSensor.h"
+#include "store/DebugState.h"
+
+namespace pellora {
+
+namespace {
+
+std::string format(const char* pattern, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
+}
+
+}  // namespace
+
+void AppDelegate::takeSnapshot() {
+    if (auto skip = SnapshotPolicy::skipReason(scope_ != nullptr, cameraGranted_, screenLocked_)) {
+        log(*skip, "snapshot");
+        return;
+    }
+    log("takeSnapshot requesting frame…", "snapshot");
+    s_.sensor->sampleOnce(SnapshotPolicy::sensorTimeout,
+                          [weak = weak_from_this()](std::optional<double> luma) {
+                              if (auto self = weak.lock()) {
+                                  self->handleReading(luma);
+                              }
+                          });
+}
+
+void AppDelegate::snapshotNow() {
+    takeSnapshot();
+    scheduleNextSnapshot();
+}
+
+void AppDelegate::scheduleNextSnapshot() {
+    if (snapshotWork_) {
+        snapshotWork_->cancel();
+    }
+    if (!scope_) {
+        nextSnapshotAt_ = distantFuture;
+        refreshMenu();
+        return;
+    }
+    auto location = StoredChoices::location(s_.settings);
+    // Said once per stored value, not at every snapshot.
+    if (location.complaint.value_or("") != lastLocationComplaint_) {
+        lastLocationComplaint_ = location.complaint.value_or("");
+        if (location.complaint) {
+            log(*location.complaint, "snapshot");
+        }
+    }
+    scheduleSnapshot(SnapshotPolicy::interval(s_.clock.now(), location.value));
+}
+
+// Every snapshot that comes due goes through this one item, so at most one is ever pending.
+void AppDelegate::scheduleSnapshot(double delay) {
+    if (snapshotWork_) {
+        snapshotWork_->cancel();
+    }
+    nextSnapshotAt_ = s_.clock.now() + delay;
+    snapshotWork_ = s_.main.postAfter(delay, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->takeSnapshot();
+            self->scheduleNextSnapshot();
+        }
+    });
+    refreshMenu();
+}
+
+void AppDelegate::handleReading(std::optional<double> luma) {
+    if (!scope_) {
+        return;
+    }
+    if (!luma) {
+        handleFailedReading();
+        return;
+    }
+    cameraFound_ = true;
+    setCameraHealth(CameraHealth::ok);
+    log(format("Snapshot OK: luma=%.1f", *luma), "snapshot");
+    smoothedLuma_ = SnapshotPolicy::smooth(smoothedLuma_, *luma);
+    menu_.setTitle(MenuItemId::luma, format("Luma: %.0f / 255", smoothedLuma_));
+    lastSampleAt_ = s_.clock.now();
+    menu_.setTitle(MenuItemId::lastSample,
+                   "Last snapshot: " + localtime::hoursMinutesSeconds(lastSampleAt_));
+    // The read is queued before any write maybeApply makes, so it sees the brightness from
+    // before this cycle's write.
+    recordSample(smoothedLuma_);
+    maybeApply();
+}
+
+void AppDelegate::handleFailedReading() {
+    menu_.setTitle(MenuItemId::lastSample, "Last snapshot: failed");
+    bool authorized = s_.cameraAccess.lastKnownStatus() == CameraAuthorization::authorized;
+    probeCamera([weak = weak_from_this(), authorized](bool found) {
+        auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        CameraHealth health = SnapshotPolicy::failedReadingHealth(authorized, found);
+        self->log(
+            std::string("Snapshot FAILED (nil luma) — camera health: ") + cameraHealthText(health),
+            "snapshot");
+        self->setCameraHealth(health);
+        self->s_.debugState.dump();
+    });
+}
+
+void AppDelegate::recordSample(double luma) {
+    if (!scope_) {
+        log("recordSample skipped (no scope)", "sample");
+        return;
+    }
+    int hour = localtime::hourOfDay(s_.clock.now());
+    log("recordSample querying DDC brightness…", "sample");
+    std::weak_ptr<MonitorScope> kept = scope_;
+    readBrightness([weak = weak_from_this(), kept, luma, hour](std::optional<int> brightness) {
+        auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        if (!brightness) {
+            self->log("DDC brightness read returned nil — sample NOT logged", "sample");
+            return;
+        }
+        if (!self->scope_ || kept.lock() != self->scope_) {
+            self->log("Scope changed mid-read — sample NOT logged", "sample");
+            return;
+        }
+        double readAt = self->s_.clock.now();
+        int b = *brightness;
+        if (!LearningPolicy::departsFrom(self->lastAppliedBrightness_, b) || self->screenLocked_) {
+            self->finishSample(kept, luma, hour, readAt, b, false);
+            return;
+        }
+        // Only a change that departs from what we hold needs to know whether anyone is there.
+        self->s_.session.idleSeconds([weak, kept, luma, hour, readAt,
+                                      b](std::optional<double> idle) {
+            auto self = weak.lock();
+            if (!self) {
+                return;
+            }
+            if (!self->scope_ || kept.lock() != self->scope_) {
+                self->log("Scope changed mid-read — sample NOT logged", "sample");
+                return;
+            }
+            bool present = LearningPolicy::isPresent(self->screenLocked_, idle);
+            auto judged = LearningPolicy::judgeReading(self->lastAppliedBrightness_, b, present,
+                                                       self->pendingAnchor_.has_value());
+            if (judged.startPending) {
+                double now = self->s_.clock.now();
+                self->pendingAnchor_ = PendingAnchor{b, luma, localtime::fractionalHour(now), now};
+                self->pendingSinceMonotonic_ = self->s_.clock.monotonic();
+                self->schedulePendingCommit();
+                std::string from = self->lastAppliedBrightness_
+                                       ? std::to_string(*self->lastAppliedBrightness_)
+                                       : "?";
+                self->log("external brightness change " + from + "→" + std::to_string(b) +
+                              " — pending anchor",
+                          "anchor");
+            }
+            self->finishSample(kept, luma, hour, readAt, b, judged.userSet);
+        });
+    });
+}
+
+void AppDelegate::finishSample(std::weak_ptr<MonitorScope> kept, double luma, int hour,
+                               double readAt, int brightness, bool userSet) {
+    auto scope = kept.lock();
+    if (!scope || scope != scope_) {
+        return;
+    }
+    scope->logger().log(Sample{readAt, luma, brightness, hour, userSet});
+    if (sampleCount_) {
+        ++*sampleCount_;
+    } else {
+        ++appendsSinceCount_;
+    }
+    log(format("Sample logged: luma=%.1f", luma) + " brightness=" + std::to_string(brightness) +
+            " userSet=" + (userSet ? "true" : "false"),
+        "sample");
+    refreshMenu();
+}
+
+}  // namespace pellora

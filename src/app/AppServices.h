@@ -1,0 +1,73 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace pellora {
+
+class AlertPresenter;
+class BrightnessController;
+class BrightnessIndicator;
+class Camera;
+class CameraAccess;
+class Clock;
+class DebugLog;
+class DebugState;
+class Desktop;
+class LightSensor;
+class MonitorRegistry;
+class Queue;
+class SessionState;
+class SettingsStore;
+class UpdateCheck;
+struct PlatformTexts;
+
+// Facts about the running program that the camera's diagnostics report.
+struct AppEnvironment {
+    std::string appId = "org.pellora.Pellora";
+    std::string executablePath;
+    // "none", "flatpak" or "snap": a sandbox hides devices unless it is told otherwise.
+    std::string sandbox = "none";
+    // The user's groups, as the camera's and the I2C bus's permissions see them.
+    std::string groups;
+    // The local settings file, which the preferences row reveals for now.
+    std::filesystem::path settingsFile;
+};
+
+// Everything the controller is given: its clock and queues, the process-wide stores and
+// every service, made by the program's start-up in order. All outlive the controller.
+struct AppServices {
+    Clock& clock;
+    Queue& main;
+    // Retraining, off the main thread.
+    Queue& retrainQueue;
+    // Looking for cameras (it opens device nodes), off the main thread.
+    Queue& probeQueue;
+    // "pellora.logger": the samples logs' appends and reads.
+    Queue& loggerQueue;
+    SettingsStore& settings;
+    DebugLog& log;
+    DebugState& debugState;
+    std::filesystem::path appSupportDir;
+    std::shared_ptr<BrightnessController> brightness;
+    std::shared_ptr<LightSensor> sensor;
+    Camera& camera;
+    std::shared_ptr<MonitorRegistry> registry;
+    CameraAccess& cameraAccess;
+    SessionState& session;
+    Desktop& desktop;
+    AlertPresenter& alerts;
+    BrightnessIndicator& indicator;
+    UpdateCheck& updater;
+    const PlatformTexts& texts;
+    // Why the monitor's control channel cannot be opened, in one sentence naming the fix;
+    // nothing when it can (or the platform cannot tell). Any thread.
+    std::function<std::optional<std::string>()> monitorChannelProblem;
+    std::function<void()> quit;
+    AppEnvironment environment;
+};
+
+}  // namespace pellora

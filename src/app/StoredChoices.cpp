@@ -1,0 +1,76 @@
+#include "app/StoredChoices.h"
+
+#include <cmath>
+
+#include "store/SettingsStore.h"
+
+namespace pellora {
+
+namespace {
+
+std::optional<double> number(const SettingValue& v) {
+    if (auto i = std::get_if<std::int64_t>(&v)) {
+        return static_cast<double>(*i);
+    }
+    if (auto d = std::get_if<double>(&v)) {
+        return *d;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+StoredChoices::Read<Mode> StoredChoices::mode(const SettingsStore& settings,
+                                              const std::string& keyPrefix) {
+    auto stored = settings.value(keyPrefix + "mode");
+    if (!stored) {
+        return {Mode::learning, std::nullopt};
+    }
+    if (auto text = std::get_if<std::string>(&*stored)) {
+        if (auto m = modeFromText(*text)) {
+            return {*m, std::nullopt};
+        }
+    }
+    return {Mode::learning, "Stored " + keyPrefix +
+                                "mode is neither \"learning\" nor \"adapting\"; using learning"};
+}
+
+StoredChoices::Read<std::uint8_t> StoredChoices::brightnessCode(const SettingsStore& settings,
+                                                                const std::string& keyPrefix) {
+    auto stored = settings.value(keyPrefix + "brightnessVCP");
+    if (!stored) {
+        return {defaultBrightnessCode, std::nullopt};
+    }
+    auto n = number(*stored);
+    if (n && *n >= 0 && *n <= 255 && std::floor(*n) == *n) {
+        return {static_cast<std::uint8_t>(*n), std::nullopt};
+    }
+    return {defaultBrightnessCode,
+            "Stored " + keyPrefix + "brightnessVCP is not a VCP code (0 to 255); using 0x10"};
+}
+
+StoredChoices::Read<SolarCalculator> StoredChoices::location(const SettingsStore& settings) {
+    std::string bad;
+    auto coordinate = [&](const char* key, double limit) -> std::optional<double> {
+        auto stored = settings.value(key);
+        if (!stored) {
+            return std::nullopt;
+        }
+        auto n = number(*stored);
+        if (n && std::isfinite(*n) && std::fabs(*n) <= limit) {
+            return n;
+        }
+        bad += bad.empty() ? key : std::string(" and ") + key;
+        return std::nullopt;
+    };
+    auto lat = coordinate("userLat", 90.0);
+    auto lon = coordinate("userLon", 180.0);
+    Read<SolarCalculator> read{SolarCalculator::forStoredLocation(lat, lon), std::nullopt};
+    if (!bad.empty()) {
+        read.complaint =
+            "Stored " + bad + " cannot be used as a location; using the default in its place";
+    }
+    return read;
+}
+
+}  // namespace pellora

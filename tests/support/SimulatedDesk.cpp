@@ -1,0 +1,136 @@
+#include "SimulatedDesk.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "display/DDCService.h"
+#include "store/SampleLogger.h"
+
+namespace pellora::test {
+
+const DisplayInfo SimulatedDesk::monitorA{"card0-DP-1", false, 0x10AC, 0xA0C5, 1, "DELL U2720Q"};
+const DisplayInfo SimulatedDesk::monitorB{"card0-DP-2", false, 0x1E6D, 0x5B7F, 2, "LG 27UL850"};
+
+SimulatedDesk::SimulatedDesk() : SimulatedDesk(Options{}) {}
+
+SimulatedDesk::SimulatedDesk(Options opts)
+    : options(opts),
+      env(opts.startWall),
+      brightnessQueue(env.clock.makeQueue("pellora.brightness")),
+      sensorQueue(env.clock.makeQueue("pellora.sensor")),
+      loggerQueue(env.clock.makeQueue("pellora.logger")),
+      retrainQueue(env.clock.makeQueue("pellora.retrain")),
+      probeQueue(env.clock.makeQueue("pellora.camera-probe")),
+      dumpQueue(env.clock.makeQueue("pellora.debug-state")),
+      monitor(std::make_shared<SimulatedMonitor>(env.clock)),
+      otherMonitor(std::make_shared<SimulatedMonitor>(env.clock)),
+      camera(env.clock),
+      cameraAccess(SimulatedCameraAccess::create(*env.main)),
+      session(SimulatedSessionState::create(*env.main)) {
+    cameraAccess->setStatus(opts.cameraStatus);
+    monitor->defineRegister(0x10, 50, 100);
+    otherMonitor->defineRegister(0x10, 70, 100);
+    displays.plug(DisplayInfo{"card0-eDP-1", true, 0x09E5, 0x0BCA, 0, "Built-in"});
+    if (opts.monitorPlugged) {
+        displays.plug(monitorA);
+        i2c.setMonitor(monitor);
+    }
+}
+
+SimulatedDesk::~SimulatedDesk() {
+    // The controller goes first; what it left queued then finds it gone.
+    app.reset();
+    env.clock.runPending();
+    sensor.reset();
+    env.clock.runPending();
+    brightness.reset();
+    registry.reset();
+    if (debugState) {
+        debugState->stop();
+    }
+    env.clock.runPending();
+}
+
+void SimulatedDesk::launch() {
+    brightness = BrightnessController::create(*env.main, *brightnessQueue, [this] {
+        return std::make_shared<DDCService>(i2c, env.clock, *env.log, env.systemLog);
+    });
+    sensor = LightSensor::create(camera, *sensorQueue, *env.main, env.clock, *env.log);
+    registry = MonitorRegistry::create(displays, *env.settings, *env.main);
+    debugState = DebugState::create(env.clock, *env.main, *dumpQueue, *env.log, env.paths.dataDir,
+                                    options.dumpPeriod);
+    AppServices services{
+        .clock = env.clock,
+        .main = *env.main,
+        .retrainQueue = *retrainQueue,
+        .probeQueue = *probeQueue,
+        .loggerQueue = *loggerQueue,
+        .settings = *env.settings,
+        .log = *env.log,
+        .debugState = *debugState,
+        .appSupportDir = env.paths.dataDir,
+        .brightness = brightness,
+        .sensor = sensor,
+        .camera = camera,
+        .registry = registry,
+        .cameraAccess = *cameraAccess,
+        .session = *session,
+        .desktop = desktop,
+        .alerts = alerts,
+        .indicator = indicator,
+        .updater = updater,
+        .texts = PlatformTexts::linuxDesktop(),
+        .monitorChannelProblem = [this] { return channelProblem; },
+        .quit = [this] { ++quits; },
+        .environment = {"org.pellora.Pellora", "/usr/bin/pellora", "none", "users video",
+                        env.paths.configDir / "settings.json"},
+    };
+    app = AppDelegate::create(std::move(services));
+    app->applicationDidFinishLaunching();
+    env.clock.runPending();
+}
+
+void SimulatedDesk::plug(const DisplayInfo& display, std::shared_ptr<SimulatedMonitor> m) {
+    i2c.setMonitor(std::move(m));
+    displays.plug(display);
+}
+
+void SimulatedDesk::unplug(const DisplayInfo& display) {
+    displays.unplug(display.id);
+    i2c.setMonitor(nullptr);
+}
+
+int SimulatedDesk::monitorBrightness() {
+    auto reg = i2c.opens() >= 0 ? monitor->vcpRegister(0x10) : std::nullopt;
+    return reg ? reg->current : -1;
+}
+
+std::vector<Sample> SimulatedDesk::samples(const DisplayInfo& display) {
+    Monitor m{display.vendor, display.model, display.serial};
+    SampleLogger logger(m.identifier(), env.paths.dataDir, *loggerQueue);
+    return logger.loadAll();
+}
+
+std::vector<std::string> SimulatedDesk::linesWith(const std::string& text) {
+    std::vector<std::string> found;
+    for (auto& line : logLines()) {
+        if (line.find(text) != std::string::npos) {
+            found.push_back(line);
+        }
+    }
+    return found;
+}
+
+std::string SimulatedDesk::dumpText() {
+    debugState->flush();
+    std::ifstream in(debugState->fileURL());
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string SimulatedDesk::keyPrefix(const DisplayInfo& display) const {
+    return Monitor{display.vendor, display.model, display.serial}.keyPrefix();
+}
+
+}  // namespace pellora::test

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "TestEnvironment.h"
+#include "app/AlertPresenter.h"
+#include "app/AppDelegate.h"
+#include "app/BrightnessIndicator.h"
+#include "app/PlatformTexts.h"
+#include "app/UpdateCheck.h"
+#include "display/BrightnessController.h"
+#include "display/MonitorRegistry.h"
+#include "platform/Desktop.h"
+#include "platform/sim/SimulatedCamera.h"
+#include "platform/sim/SimulatedCameraAccess.h"
+#include "platform/sim/SimulatedDisplayI2C.h"
+#include "platform/sim/SimulatedDisplayList.h"
+#include "platform/sim/SimulatedMonitor.h"
+#include "platform/sim/SimulatedSessionState.h"
+#include "sensor/LightSensor.h"
+#include "store/DebugState.h"
+#include "store/Sample.h"
+
+namespace pellora::test {
+
+struct RecordingDesktop final : Desktop {
+    std::vector<std::filesystem::path> revealed;
+    bool opens = true;
+    void revealFile(const std::filesystem::path& file, std::function<void(bool)> done) override {
+        revealed.push_back(file);
+        done(opens);
+    }
+};
+
+struct RecordingAlerts final : AlertPresenter {
+    struct Alert {
+        std::string message, informative;
+        std::vector<std::string> buttons;
+        std::function<void(int)> answer;
+    };
+    std::vector<Alert> shown;
+    void present(const std::string& message, const std::string& informative,
+                 const std::vector<std::string>& buttons,
+                 std::function<void(int)> answer) override {
+        shown.push_back({message, informative, buttons, std::move(answer)});
+    }
+};
+
+struct RecordingIndicator final : BrightnessIndicator {
+    std::vector<std::pair<int, int>> shown;  // brightness, delta
+    void show(int brightness, int delta) override { shown.emplace_back(brightness, delta); }
+};
+
+struct RecordingUpdateCheck final : UpdateCheck {
+    int checks = 0;
+    void checkForUpdates() override { ++checks; }
+};
+
+// The whole program on the simulated desk, on virtual time: one monitor on the cable (or
+// none), a camera filming the simulated room, a session, and the controller over them.
+class SimulatedDesk {
+  public:
+    struct Options {
+        double startWall = 1718960400.0;  // 2024-06-21 09:00 UTC
+        bool monitorPlugged = true;
+        CameraAuthorization cameraStatus = CameraAuthorization::authorized;
+        // The debug dump's period: a minute, so that simulated weeks do not write a file
+        // every 3 s; the program's own period is tested on its own.
+        double dumpPeriod = 60.0;
+    };
+
+    static const DisplayInfo monitorA;
+    static const DisplayInfo monitorB;
+
+    SimulatedDesk();
+    explicit SimulatedDesk(Options options);
+    ~SimulatedDesk();
+
+    // Makes the services in start-up order and launches the controller.
+    void launch();
+    void advance(double seconds) { env.clock.advance(seconds); }
+
+    // The cable: `display` plugged in with `monitor` answering on its DDC lines.
+    void plug(const DisplayInfo& display, std::shared_ptr<SimulatedMonitor> monitor);
+    void unplug(const DisplayInfo& display);
+
+    int monitorBrightness();
+    std::vector<Sample> samples(const DisplayInfo& display = monitorA);
+    std::vector<std::string> logLines() { return env.logLines(); }
+    // Lines containing `text`.
+    std::vector<std::string> linesWith(const std::string& text);
+    std::string dumpText();
+    std::string keyPrefix(const DisplayInfo& display = monitorA) const;
+
+    Options options;
+    TestEnvironment env;
+    std::unique_ptr<ManualQueue> brightnessQueue, sensorQueue, loggerQueue, retrainQueue,
+        probeQueue, dumpQueue;
+    std::shared_ptr<SimulatedMonitor> monitor;
+    std::shared_ptr<SimulatedMonitor> otherMonitor;
+    SimulatedDisplayI2C i2c;
+    SimulatedDisplayList displays;
+    SimulatedCamera camera;
+    std::shared_ptr<SimulatedCameraAccess> cameraAccess;
+    std::shared_ptr<SimulatedSessionState> session;
+    RecordingDesktop desktop;
+    RecordingAlerts alerts;
+    RecordingIndicator indicator;
+    RecordingUpdateCheck updater;
+    std::optional<std::string> channelProblem;
+    int quits = 0;
+
+    std::shared_ptr<DebugState> debugState;
+    std::shared_ptr<BrightnessController> brightness;
+    std::shared_ptr<LightSensor> sensor;
+    std::shared_ptr<MonitorRegistry> registry;
+    std::shared_ptr<AppDelegate> app;
+};
+
+}  // namespace pellora::test
