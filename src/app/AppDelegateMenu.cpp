@@ -85,6 +85,7 @@ void AppDelegate::refreshMonitorAccess() {
         row = MenuTexts::monitorAccessRow(problem, failedReadsInRow_, monitorEverAnswered_);
     }
     menu_.setTitle(MenuItemId::monitorAccess, row.value_or(""));
+    menu_.setEnabled(MenuItemId::monitorAccess, row.has_value());
     menu_.setHidden(MenuItemId::monitorAccess, !row);
     menu_.setGlyph(MenuTexts::glyph(scope_ != nullptr, cameraHealth_, row.has_value()));
 }
