@@ -122,6 +122,7 @@ std::vector<std::string> SimulatedDesk::linesWith(const std::string& text) {
 }
 
 std::string SimulatedDesk::dumpText() {
+    debugState->dump();
     debugState->flush();
     std::ifstream in(debugState->fileURL());
     std::stringstream text;

@@ -1,0 +1,273 @@
+// Learning from the user's choices, modes and retraining, monitor changes, and what the menu
+// and the debug dump show.
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "ControllerFixture.h"
+#include "display/MonitorScope.h"
+#include "model/AnchorStore.h"
+#include "model/BrightnessModel.h"
+#include "store/SettingsStore.h"
+
+namespace pellora::test {
+namespace {
+
+using Id = MenuItemId;
+using LearningTest = ControllerFixture;
+using MonitorChangeTest = ControllerFixture;
+using MenuAndDumpTest = ControllerFixture;
+
+TEST_F(LearningTest, SliderBurstCommitsOnlyTheLastChoiceAfterTheDwell) {
+    d().session->setIdleSeconds(1000);  // away: the launch's reading starts no anchor
+    d().launch();
+    d().advance(5);
+    d().session->setIdleSeconds(0);
+    d().camera.setScriptedLuma({200});
+    d().app->userDidAdjustBrightness(40);
+    setMonitor(40);
+    EXPECT_EQ(count("user adjust brightness=40 @luma=97 — pending anchor"), 1u);
+    d().advance(100);
+    d().app->userDidAdjustBrightness(45);
+    setMonitor(46);
+    double luma = d().app->smoothedLuma();
+    d().app->menu().activate(Id::snapshot);  // the room brightens during the dwell
+    d().advance(179);
+    EXPECT_EQ(count("anchor committed"), 0u);
+    d().advance(1.5);
+    EXPECT_EQ(count("anchor committed: luma=97 brightness=45 hour=9.0 (1 anchors)"), 1u);
+    const auto& anchors = d().app->scope()->anchors().anchors();
+    ASSERT_EQ(anchors.size(), 1u);
+    EXPECT_DOUBLE_EQ(anchors[0].brightness, 45);
+    EXPECT_DOUBLE_EQ(anchors[0].luma, luma);             // of the choice, not of the brighter room
+    EXPECT_NEAR(anchors[0].hour, 9.0 + 1.0 / 60, 1e-9);  // 09:01:45
+    EXPECT_DOUBLE_EQ(anchors[0].weight, 1.0);
+    EXPECT_FALSE(d().app->pendingAnchor());
+}
+
+TEST_F(LearningTest, PendingChoicesAreDroppedWhenTheyDoNotStand) {
+    d().launch();
+    d().advance(200);
+    d().app->userDidAdjustBrightness(40);
+    setMonitor(43);
+    d().advance(181);
+    EXPECT_EQ(count("pending anchor dropped — value changed (now 43)"), 1u);
+
+    d().app->userDidAdjustBrightness(40);
+    d().session->setIdleSeconds(300);
+    d().advance(181);
+    EXPECT_EQ(count("pending anchor dropped — user not present"), 1u);
+
+    d().session->setIdleSeconds(0);
+    d().app->userDidAdjustBrightness(40);
+    d().session->setLocked(true);
+    d().advance(181);
+    EXPECT_EQ(count("pending anchor dropped — user not present"), 2u);
+
+    d().session->setLocked(false);
+    d().app->userDidAdjustBrightness(40);
+    d().monitor->setFault(SimulatedMonitorFault::noReply);
+    d().advance(181);
+    EXPECT_EQ(count("pending anchor dropped — value changed (now nil)"), 1u);
+}
+
+TEST_F(LearningTest, UnplugDuringTheDwellKeepsThePendingAnchor) {
+    d().launch();
+    d().advance(200);
+    d().app->userDidAdjustBrightness(60);
+    d().advance(60);
+    d().unplug(SimulatedDesk::monitorA);
+    d().advance(200);
+    EXPECT_TRUE(d().app->pendingAnchor());
+    EXPECT_EQ(d().app->pendingAnchor()->brightness, 60);
+    EXPECT_EQ(count("pending anchor dropped"), 0u);
+    EXPECT_EQ(count("anchor committed"), 1u);  // only the launch's
+}
+
+TEST_F(LearningTest, ReadingsWithinTwoOfTheReferenceAreNotTheUsers) {
+    d().launch();
+    d().advance(5);
+    d().app->userDidAdjustBrightness(50);  // the monitor reads 50
+    d().advance(200);
+    setMonitor(52);
+    d().app->menu().activate(Id::snapshot);
+    d().advance(5);
+    EXPECT_EQ(count("brightness=52 userSet=false"), 1u);
+    setMonitor(53);
+    d().app->menu().activate(Id::snapshot);
+    d().advance(5);
+    EXPECT_EQ(count("external brightness change 50→53 — pending anchor"), 1u);
+    EXPECT_EQ(count("brightness=53 userSet=true"), 1u);
+}
+
+TEST_F(LearningTest, ModeToggleAndRetraining) {
+    d().launch();
+    d().advance(5);
+    // No monitor: the row does nothing and stores nothing.
+    d().unplug(SimulatedDesk::monitorA);
+    d().advance(1);
+    d().app->toggleMode();
+    EXPECT_FALSE(d().env.settings->value(d().keyPrefix() + "mode"));
+
+    d().plug(SimulatedDesk::monitorA, d().monitor);
+    d().advance(2);
+    d().app->userDidAdjustBrightness(60);
+    d().app->toggleMode();
+    EXPECT_EQ(d().env.settings->string(d().keyPrefix() + "mode"), "adapting");
+    EXPECT_FALSE(d().app->lastAppliedBrightness());
+    EXPECT_EQ(title(Id::toggleMode), "Back to learning");
+    EXPECT_EQ(title(Id::mode), "Mode: Adapting");
+    d().advance(1);
+    EXPECT_GT(d().app->scope()->model().totalWeight(), 0.0);
+    d().app->toggleMode();
+    EXPECT_EQ(d().env.settings->string(d().keyPrefix() + "mode"), "learning");
+}
+
+TEST_F(LearningTest, RetrainRacingAMonitorChangeStoresIntoTheOldScope) {
+    d().launch();
+    d().advance(5);
+    auto old = d().app->scope();
+    d().app->toggleMode();  // starts a retraining
+    d().plug(SimulatedDesk::monitorB, d().otherMonitor);
+    d().unplug(SimulatedDesk::monitorA);
+    d().advance(2);
+    EXPECT_GT(old->model().totalWeight(), 0.0);
+    ASSERT_TRUE(d().app->scope());
+    EXPECT_NE(d().app->scope(), old);
+    EXPECT_EQ(d().app->scope()->model().totalWeight(), 0.0);
+}
+
+TEST_F(MonitorChangeTest, SwapWithinSixSecondsReadsOnlyTheNewMonitorsCapabilities) {
+    d().env.settings->set(d().keyPrefix(SimulatedDesk::monitorB) + "brightnessVCP",
+                          std::int64_t(0x13));
+    d().otherMonitor->defineRegister(0x13, 33, 100);
+    d().launch();
+    d().advance(3);
+    d().unplug(SimulatedDesk::monitorA);
+    d().advance(0.5);
+    d().plug(SimulatedDesk::monitorB, d().otherMonitor);
+    d().advance(0.5);
+    EXPECT_EQ(count("Monitor changed to nil"), 1u);
+    EXPECT_EQ(count("Monitor changed to 00001E6D-00005B7F-00000002"), 1u);
+    EXPECT_EQ(count("Brightness VCP for this monitor: 0x13"), 1u);
+    d().advance(20);
+    EXPECT_EQ(count("Reading capabilities…"), 1u);
+    EXPECT_EQ(d().monitor->stats().capabilitiesRequests, 0);
+    EXPECT_GT(d().otherMonitor->stats().capabilitiesRequests, 0);
+    EXPECT_EQ(count("brightness=33 userSet=true"), 1u);  // read with its own code
+
+    // Plugged back in: cached now, so no second read.
+    d().unplug(SimulatedDesk::monitorB);
+    d().advance(0.5);
+    d().plug(SimulatedDesk::monitorB, d().otherMonitor);
+    d().advance(20);
+    EXPECT_EQ(count("Capabilities cached ("), 1u);
+    EXPECT_EQ(count("Reading capabilities…"), 1u);
+}
+
+TEST_F(MonitorChangeTest, FailedCapabilitiesAreFlaggedUntilProbed) {
+    d().monitor->setCapabilities("");
+    d().launch();
+    d().advance(30);
+    EXPECT_EQ(count("Capabilities read failed or empty — marking unsupported"), 1u);
+    EXPECT_TRUE(d().env.settings->boolean(d().keyPrefix() + "capabilitiesFailed"));
+    d().unplug(SimulatedDesk::monitorA);
+    d().advance(0.5);
+    d().plug(SimulatedDesk::monitorA, d().monitor);
+    d().advance(10);
+    EXPECT_EQ(count("Capabilities previously failed — skipping read"), 1u);
+    d().monitor->setCapabilities("(prot(monitor)type(LCD)model(Fixed)vcp(10 12))");
+    d().app->menu().activate(Id::probe);
+    EXPECT_FALSE(d().env.settings->value(d().keyPrefix() + "capabilitiesFailed"));
+    d().advance(10);
+    EXPECT_EQ(count("Capabilities read: 2 VCPs model=Fixed"), 1u);
+    auto dump = nlohmann::json::parse(d().dumpText());
+    EXPECT_EQ(dump["monitor"]["capabilities"]["model"], "Fixed");
+    EXPECT_EQ(dump["monitor"]["capabilities"]["supportsRGBGain"], false);
+}
+
+TEST_F(MonitorChangeTest, TwoMonitorsAreBothListed) {
+    d().displays.plug(SimulatedDesk::monitorB);
+    d().launch();
+    EXPECT_EQ(count("Connected external screens: 2"), 1u);
+    EXPECT_EQ(count("  [0] DELL U2720Q (000010AC-0000A0C5-00000001) — brightness VCP 0x10 — "
+                    "managed"),
+              1u);
+    EXPECT_EQ(count("  [1] LG 27UL850 (00001E6D-00005B7F-00000002) — brightness VCP 0x10 — known"),
+              1u);
+}
+
+TEST_F(MenuAndDumpTest, SamplesRowToggleGateAndCommands) {
+    d().launch();
+    d().advance(5);
+    EXPECT_EQ(title(Id::toggleMode), "Start adapting (need 79 more samples)");
+    EXPECT_FALSE(d().app->menu().row(Id::toggleMode).enabled);
+    // 79 more cycles: the row opens at 80.
+    for (int i = 0; i < 79; ++i) {
+        d().app->menu().activate(Id::snapshot);
+        d().advance(5);
+    }
+    EXPECT_EQ(d().app->sampleCount(), 80);
+    EXPECT_EQ(title(Id::toggleMode), "Start adapting");
+    EXPECT_TRUE(d().app->menu().row(Id::toggleMode).enabled);
+
+    d().app->menu().activate(Id::revealSamples);
+    d().app->menu().activate(Id::revealDump);
+    d().app->menu().activate(Id::updates);
+    d().app->menu().activate(Id::quit);
+    ASSERT_EQ(d().desktop.revealed.size(), 2u);
+    EXPECT_EQ(d().desktop.revealed[0].filename(), "samples.jsonl");
+    EXPECT_EQ(d().desktop.revealed[1].filename(), "debug.json");
+    EXPECT_EQ(d().updater.checks, 1);
+    EXPECT_EQ(d().quits, 1);
+
+    d().app->menu().activate(Id::preview);
+    EXPECT_EQ(d().indicator.shown.back().second, 0);
+    EXPECT_EQ(writes(), 0);
+
+    d().unplug(SimulatedDesk::monitorA);
+    d().advance(1);
+    d().app->menu().activate(Id::revealSamples);
+    EXPECT_EQ(d().desktop.revealed.size(), 2u);  // no monitor: nothing to reveal
+}
+
+TEST_F(MenuAndDumpTest, AnExistingLogIsCountedByItsLines) {
+    Monitor a{SimulatedDesk::monitorA.vendor, SimulatedDesk::monitorA.model,
+              SimulatedDesk::monitorA.serial};
+    auto dir = d().env.paths.dataDir / "monitors" / a.identifier();
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "samples.jsonl") << "{}\nnot json\n{\"t\":1}\n";
+    d().launch();
+    EXPECT_EQ(d().app->sampleCount(), 3);
+    EXPECT_EQ(title(Id::toggleMode), "Start adapting (need 77 more samples)");
+}
+
+TEST_F(MenuAndDumpTest, DumpHoldsTheStateWithSortedKeys) {
+    d().launch();
+    auto first = nlohmann::json::parse(d().dumpText());
+    EXPECT_FALSE(first.contains("lastAppliedBrightness"));
+    EXPECT_EQ(first["location"]["lat"], 40.7128);
+    EXPECT_EQ(first["location"]["lon"], -74.006);
+    d().advance(5);
+    d().app->userDidAdjustBrightness(55);
+    d().advance(61);
+    auto dump = nlohmann::json::parse(d().dumpText());
+    EXPECT_EQ(dump["lastAppliedBrightness"], 55);
+    EXPECT_EQ(dump["mode"], "learning");
+    EXPECT_EQ(dump["cameraAuthorizationStatus"], "authorized");
+    EXPECT_EQ(dump["sensorDevice"], "Simulated Camera");
+    EXPECT_EQ(dump["monitor"]["id"], "000010AC-0000A0C5-00000001");
+    EXPECT_EQ(dump["monitor"]["name"], "DELL U2720Q");
+    EXPECT_EQ(dump["monitor"]["sampleCount"], 1);
+    EXPECT_TRUE(dump["recentLog"].is_array());
+
+    d().unplug(SimulatedDesk::monitorA);
+    d().advance(61);
+    dump = nlohmann::json::parse(d().dumpText());
+    EXPECT_TRUE(dump["monitor"].is_null());
+    EXPECT_EQ(dump["nextSnapshotAt"], -1);
+    EXPECT_TRUE(dump["nextSnapshotAt"].is_number_integer());
+}
+
+}  // namespace
+}  // namespace pellora::test
