@@ -16,7 +16,7 @@ std::shared_ptr<AppDelegate> AppDelegate::create(AppServices services) {
 }
 
 AppDelegate::AppDelegate(AppServices services)
-    : s_(std::move(services)), menu_(s_.texts), smoothedLuma_(SnapshotPolicy::initialLuma) {}
+    : s_(std::move(services)), menu_(s_.menu), smoothedLuma_(SnapshotPolicy::initialLuma) {}
 
 AppDelegate::~AppDelegate() {
     if (snapshotWork_) {

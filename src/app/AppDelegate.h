@@ -139,7 +139,7 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     static std::string authStatusString(int status);
 
     AppServices s_;
-    StatusMenu menu_;
+    StatusMenu& menu_;
 
     std::shared_ptr<MonitorScope> scope_;
     // Counts scope requests, so that only the latest monitor's scope is adopted.

@@ -22,6 +22,7 @@ class MonitorRegistry;
 class Queue;
 class SessionState;
 class SettingsStore;
+class StatusMenu;
 class UpdateCheck;
 struct PlatformTexts;
 
@@ -63,6 +64,8 @@ struct AppServices {
     BrightnessIndicator& indicator;
     UpdateCheck& updater;
     const PlatformTexts& texts;
+    // The tray's menu, which the controller writes and a view shows.
+    StatusMenu& menu;
     // Why the monitor's control channel cannot be opened, in one sentence naming the fix;
     // nothing when it can (or the platform cannot tell). Any thread.
     std::function<std::optional<std::string>()> monitorChannelProblem;

@@ -80,6 +80,7 @@ void SimulatedDesk::launch() {
         .indicator = indicator,
         .updater = updater,
         .texts = PlatformTexts::linuxDesktop(),
+        .menu = menu,
         .monitorChannelProblem = [this] { return channelProblem; },
         .quit = [this] { ++quits; },
         .environment = {"org.pellora.Pellora", "/usr/bin/pellora", "none", "users video",

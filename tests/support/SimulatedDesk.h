@@ -110,6 +110,7 @@ class SimulatedDesk {
     RecordingAlerts alerts;
     RecordingIndicator indicator;
     RecordingUpdateCheck updater;
+    StatusMenu menu{PlatformTexts::linuxDesktop()};
     std::optional<std::string> channelProblem;
     int quits = 0;
 

@@ -1,5 +1,6 @@
 #include "platform/linux/LinuxSessionState.h"
 
+#include <cstdlib>
 #include <utility>
 
 namespace pellora {
@@ -35,6 +36,14 @@ std::shared_ptr<LinuxSessionState> LinuxSessionState::create(
 
 // The probe may hold an X connection, whose closing talks to the server: it is let go on its
 // own queue, after whatever is still asking there.
+std::shared_ptr<LinuxSessionState> LinuxSessionState::createForThisSession(const Clock& clock,
+                                                                           Queue& sessionQueue,
+                                                                           Queue& mainQueue) {
+    const char* display = std::getenv("DISPLAY");
+    return create(clock, sessionQueue, mainQueue, QDBusConnection::systemBus(),
+                  QDBusConnection::sessionBus(), {}, display ? display : "");
+}
+
 LinuxSessionState::~LinuxSessionState() {
     sessionQueue_.post([probe = std::move(probe_)] {});
 }

@@ -36,6 +36,11 @@ class LinuxSessionState final : public QObject,
                                                      QDBusConnection sessionBus,
                                                      QString sessionId = {},
                                                      std::string x11Display = {});
+    // On the machine's system bus and the user's session bus, for this login session and
+    // the X display in $DISPLAY (none on Wayland).
+    static std::shared_ptr<LinuxSessionState> createForThisSession(const Clock& clock,
+                                                                   Queue& sessionQueue,
+                                                                   Queue& mainQueue);
     ~LinuxSessionState() override;
 
     bool isScreenLocked() const override;

@@ -1,0 +1,97 @@
+#include "app/Backends.h"
+
+#include <grp.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "app/StoredChoices.h"
+#include "platform/linux/DrmDisplayList.h"
+#include "platform/linux/LinuxDisplayI2C.h"
+#include "platform/linux/LinuxSessionState.h"
+#include "platform/linux/V4l2Camera.h"
+#include "platform/linux/V4l2CameraAccess.h"
+#include "platform/sim/SimulatedCamera.h"
+#include "platform/sim/SimulatedCameraAccess.h"
+#include "platform/sim/SimulatedDisplayI2C.h"
+#include "platform/sim/SimulatedDisplayList.h"
+#include "platform/sim/SimulatedMonitor.h"
+#include "platform/sim/SimulatedSessionState.h"
+#include "store/DebugLog.h"
+#include "store/SettingsStore.h"
+
+namespace pellora {
+
+Backends::Backends() = default;
+Backends::~Backends() = default;
+Backends::Backends(Backends&&) noexcept = default;
+Backends& Backends::operator=(Backends&&) noexcept = default;
+
+Backends Backends::linuxDesktop(DebugLog& log, Clock& clock, Queue& main, Queue& probeQueue,
+                                Queue& sessionQueue) {
+    Backends b;
+    auto i2c = std::make_unique<LinuxDisplayI2C>(log, clock);
+    LinuxDisplayI2C* channel = i2c.get();
+    b.monitorChannelProblem = [channel]() -> std::optional<std::string> {
+        auto status = channel->status();
+        if (status.reason == LinuxDisplayI2C::Status::Reason::available) {
+            return std::nullopt;
+        }
+        return status.text;
+    };
+    b.i2c = std::move(i2c);
+    b.displays = std::make_unique<DrmDisplayList>();
+    b.camera = V4l2Camera::create();
+    b.cameraAccess = V4l2CameraAccess::create(probeQueue, main);
+    b.session = LinuxSessionState::createForThisSession(clock, sessionQueue, main);
+    return b;
+}
+
+Backends Backends::simulatedDesk(const SettingsStore& settings, Clock& clock, Queue& main) {
+    Backends b;
+    b.simulatedMonitor = std::make_shared<SimulatedMonitor>(clock);
+    b.i2c = std::make_unique<SimulatedDisplayI2C>(b.simulatedMonitor);
+    auto displays = std::make_unique<SimulatedDisplayList>();
+    displays->plug(DisplayInfo{"sim-eDP-1", true, 0x09E5, 0x0BCA, 0, "Built-in"});
+    // "PEL" as an EDID manufacturer ID.
+    displays->plug(DisplayInfo{"sim-DP-1", false, 0x40AC, 0x0001, 1, "Simulated Monitor"});
+    b.displays = std::move(displays);
+    SimulatedCameraOptions camera;
+    auto place = StoredChoices::location(settings).value;
+    camera.room.latitude = place.lat;
+    camera.room.longitude = place.lon;
+    b.camera = std::make_shared<SimulatedCamera>(clock, camera);
+    b.cameraAccess = SimulatedCameraAccess::create(main);
+    b.session = SimulatedSessionState::create(main);
+    return b;
+}
+
+AppEnvironment Backends::environment(std::string appId, std::filesystem::path settingsFile) {
+    AppEnvironment env;
+    env.appId = std::move(appId);
+    env.settingsFile = std::move(settingsFile);
+    std::error_code error;
+    env.executablePath = std::filesystem::read_symlink("/proc/self/exe", error).string();
+    if (std::filesystem::exists("/.flatpak-info", error)) {
+        env.sandbox = "flatpak";
+    } else if (std::getenv("SNAP")) {
+        env.sandbox = "snap";
+    }
+    int n = ::getgroups(0, nullptr);
+    std::vector<gid_t> groups(n > 0 ? n : 0);
+    n = groups.empty() ? 0 : ::getgroups(static_cast<int>(groups.size()), groups.data());
+    for (int i = 0; i < n; ++i) {
+        struct group entry {};
+        struct group* found = nullptr;
+        char buffer[4096];
+        std::string name = std::to_string(groups[i]);
+        if (::getgrgid_r(groups[i], &entry, buffer, sizeof buffer, &found) == 0 && found) {
+            name = found->gr_name;
+        }
+        env.groups += (env.groups.empty() ? "" : " ") + name;
+    }
+    return env;
+}
+
+}  // namespace pellora
