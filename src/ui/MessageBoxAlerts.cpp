@@ -1,0 +1,92 @@
+#include "ui/MessageBoxAlerts.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace pellora {
+
+MessageBoxAlerts::MessageBoxAlerts(QString windowTitle, QObject* parent)
+    : QObject(parent), windowTitle_(std::move(windowTitle)) {}
+
+MessageBoxAlerts::~MessageBoxAlerts() {
+    for (auto& [message, box] : shown_) {
+        delete box.data();
+    }
+}
+
+void MessageBoxAlerts::present(const std::string& message, const std::string& informative,
+                               const std::vector<std::string>& buttons,
+                               std::function<void(int button)> answer) {
+    if (QMessageBox* box = shown(message)) {
+        box->show();
+        box->raise();
+        box->activateWindow();
+        return;
+    }
+    auto* box = new QMessageBox();
+    box->setWindowTitle(windowTitle_);
+    box->setIcon(QMessageBox::Information);
+    // Texts may carry names from outside (a device's, a file's): never read as markup.
+    box->setTextFormat(Qt::PlainText);
+    box->setText(QString::fromStdString(message));
+    if (!informative.empty()) {
+        box->setInformativeText(QString::fromStdString(informative));
+        if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+            label->setTextFormat(Qt::PlainText);
+        }
+    }
+    for (int index = 0; index < static_cast<int>(buttons.size()); ++index) {
+        QPushButton* button =
+            box->addButton(QString::fromStdString(buttons[index]), QMessageBox::ActionRole);
+        if (index == 0) {
+            box->setDefaultButton(button);
+        }
+        connect(button, &QPushButton::clicked, this, [this, box, index, answer] {
+            forget(box);
+            if (answer) {
+                answer(index);
+            }
+        });
+    }
+    // Whatever else closes it (the OK Qt adds to a box given no buttons) answers nothing.
+    connect(box, &QMessageBox::finished, this, [this, box] { forget(box); });
+    box->installEventFilter(this);
+    box->setWindowModality(Qt::NonModal);
+    shown_[message] = box;
+    box->show();
+    box->raise();
+    box->activateWindow();
+}
+
+QMessageBox* MessageBoxAlerts::shown(const std::string& message) const {
+    auto found = shown_.find(message);
+    return found == shown_.end() ? nullptr : found->second.data();
+}
+
+bool MessageBoxAlerts::eventFilter(QObject* watched, QEvent* event) {
+    auto* box = qobject_cast<QMessageBox*>(watched);
+    const bool dismissed = event->type() == QEvent::Close ||
+                           (event->type() == QEvent::KeyPress &&
+                            static_cast<QKeyEvent*>(event)->matches(QKeySequence::Cancel));
+    if (box == nullptr || !dismissed) {
+        return QObject::eventFilter(watched, event);
+    }
+    box->hide();
+    forget(box);
+    return true;
+}
+
+void MessageBoxAlerts::forget(QMessageBox* box) {
+    for (auto entry = shown_.begin(); entry != shown_.end(); ++entry) {
+        if (entry->second == box) {
+            shown_.erase(entry);
+            box->hide();
+            box->deleteLater();
+            return;
+        }
+    }
+}
+
+}  // namespace pellora
