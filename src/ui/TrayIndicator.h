@@ -2,10 +2,9 @@
 
 #include <QPointer>
 #include <QString>
+#include <QSystemTrayIcon>
 
 #include "app/BrightnessIndicator.h"
-
-class QSystemTrayIcon;
 
 namespace pellora {
 
