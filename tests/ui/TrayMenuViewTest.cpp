@@ -12,6 +12,12 @@
 #include "app/StatusMenu.h"
 #include "ui/TrayIndicator.h"
 
+// For the whole ui test program under LeakSanitizer: fontconfig keeps what it parsed of its
+// configuration to the end of the process.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+
 namespace pellora::test {
 namespace {
 
