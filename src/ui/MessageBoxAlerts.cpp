@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <utility>
 
 namespace pellora {
 
@@ -11,7 +12,9 @@ MessageBoxAlerts::MessageBoxAlerts(QString windowTitle, QObject* parent)
     : QObject(parent), windowTitle_(std::move(windowTitle)) {}
 
 MessageBoxAlerts::~MessageBoxAlerts() {
-    for (auto& [message, box] : shown_) {
+    // Taken out first: a box going away must not find itself in the map being walked.
+    const auto boxes = std::exchange(shown_, {});
+    for (const auto& [message, box] : boxes) {
         delete box.data();
     }
 }

@@ -48,6 +48,7 @@ TEST(MessageBoxAlerts, ClickAnswersItsButtonDismissalNothingAndOneBoxPerMessage)
     again->close();
     EXPECT_EQ(boxesUp(), 0);
     EXPECT_EQ(answers, std::vector<int>{1});
+    EXPECT_NE(present("Still up when the alerts go"), nullptr);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QStringList>
+#include <QThread>
 #include <QUrl>
 #include <system_error>
 
@@ -30,6 +31,8 @@ std::shared_ptr<FreedesktopDesktop> FreedesktopDesktop::create(QDBusConnection b
 
 void FreedesktopDesktop::revealFile(const std::filesystem::path& file,
                                     std::function<void(bool opened)> done) {
+    // The answer comes through the event loop of the calling thread.
+    Q_ASSERT(QThread::currentThread() == QCoreApplication::instance()->thread());
     auto message = QDBusMessage::createMethodCall(kService, kPath, kService, "ShowItems");
     // No startup id: the file manager raises its window as it would for any request.
     message << QStringList{fileUri(file)} << QString();
