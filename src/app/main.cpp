@@ -1,24 +1,39 @@
 // Pellora's entry: builds the process-wide services and runs the event loop.
 
 #include <unistd.h>
+
+#include <QApplication>
 #include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
 #include <csignal>
 #include <cstdio>
 #include <memory>
 
+#include "app/AppDelegate.h"
+#include "app/Backends.h"
+#include "app/NoFeedUpdateCheck.h"
+#include "app/PlatformTexts.h"
+#include "app/StatusMenu.h"
+#include "display/BrightnessController.h"
+#include "display/DDCService.h"
+#include "display/MonitorRegistry.h"
 #include "platform/AppPaths.h"
 #include "platform/InstanceLock.h"
 #include "platform/QtMainQueue.h"
 #include "platform/QuitSignals.h"
 #include "platform/SerialQueue.h"
 #include "platform/SystemClock.h"
+#include "platform/linux/FreedesktopDesktop.h"
 #include "platform/linux/SyslogSystemLog.h"
 #include "platform/sim/StderrSystemLog.h"
+#include "sensor/LightSensor.h"
 #include "store/DebugLog.h"
+#include "store/DebugState.h"
 #include "store/SettingsStore.h"
+#include "ui/MessageBoxAlerts.h"
+#include "ui/TrayIndicator.h"
+#include "ui/TrayMenuView.h"
 
 #ifndef PELLORA_VERSION
 #define PELLORA_VERSION "0.0.0"
@@ -33,7 +48,9 @@ constexpr const char* kApplicationId = "org.pellora.Pellora";
 int main(int argc, char** argv) {
     // A peer that goes away (an X server, a bus) must fail our write with EPIPE, not end us.
     std::signal(SIGPIPE, SIG_IGN);
-    QCoreApplication app(argc, argv);
+    QApplication app(argc, argv);
+    // A tray program: closing an alert must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
     QCoreApplication::setApplicationName("Pellora");
     QCoreApplication::setApplicationVersion(PELLORA_VERSION);
     QCoreApplication::setOrganizationDomain("pellora.org");
@@ -114,10 +131,77 @@ int main(int argc, char** argv) {
     settings->watchCloudFolder();
     pellora::SettingsStore::installShared(settings);
 
-    log->log(std::string("Launching. Bundle=") + kApplicationId, "app");
     log->log("Data folder " + paths.dataDir.string() + ", settings " + paths.configDir.string() +
                  ", synced settings " + paths.syncDir.string(),
              "app");
+
+    // Each service's own queue; declared before the services, so they outlive them.
+    pellora::SerialQueue loggerQueue("pellora.logger", clock);
+    pellora::SerialQueue brightnessQueue("pellora.brightness", clock);
+    pellora::SerialQueue sensorQueue("pellora.sensor", clock);
+    pellora::SerialQueue retrainQueue("pellora.retrain", clock);
+    pellora::SerialQueue probeQueue("pellora.camera-probe", clock);
+    pellora::SerialQueue sessionQueue("pellora.session", clock);
+    pellora::SerialQueue dumpQueue("pellora.debug-state", clock);
+    auto debugState = pellora::DebugState::create(clock, mainQueue, dumpQueue, *log, paths.dataDir);
+    pellora::DebugState::installShared(debugState);
+
+    pellora::Backends backends =
+        simulated
+            ? pellora::Backends::simulatedDesk(*settings, clock, mainQueue)
+            : pellora::Backends::linuxDesktop(*log, clock, mainQueue, probeQueue, sessionQueue);
+    pellora::DisplayI2C& i2c = *backends.i2c;
+    pellora::SystemLog& ddcSystemLog = *systemLog;
+    auto brightness = pellora::BrightnessController::create(
+        mainQueue, brightnessQueue, [&i2c, &clock, &log, &ddcSystemLog] {
+            return std::make_shared<pellora::DDCService>(i2c, clock, *log, ddcSystemLog);
+        });
+    const auto& texts = pellora::PlatformTexts::linuxDesktop();
+    pellora::StatusMenu menu(texts);
+    pellora::TrayMenuView tray(menu, "Pellora");
+    if (!pellora::TrayMenuView::isTrayAvailable()) {
+        log->log(
+            "No system tray is running; the menu appears when one starts (on GNOME, "
+            "enable the AppIndicator extension)",
+            "app");
+    }
+    pellora::TrayIndicator indicator(tray.trayIcon());
+    pellora::MessageBoxAlerts alerts("Pellora");
+    auto sensor =
+        pellora::LightSensor::create(*backends.camera, sensorQueue, mainQueue, clock, *log);
+    auto registry = pellora::MonitorRegistry::create(*backends.displays, *settings, mainQueue);
+    pellora::NoFeedUpdateCheck updater(PELLORA_VERSION, *log, alerts);
+    auto desktop = pellora::FreedesktopDesktop::create();
+
+    pellora::AppServices services{
+        .clock = clock,
+        .main = mainQueue,
+        .retrainQueue = retrainQueue,
+        .probeQueue = probeQueue,
+        .loggerQueue = loggerQueue,
+        .settings = *settings,
+        .log = *log,
+        .debugState = *debugState,
+        .appSupportDir = paths.dataDir,
+        .brightness = brightness,
+        .sensor = sensor,
+        .camera = *backends.camera,
+        .registry = registry,
+        .cameraAccess = *backends.cameraAccess,
+        .session = *backends.session,
+        .desktop = *desktop,
+        .alerts = alerts,
+        .indicator = indicator,
+        .updater = updater,
+        .texts = texts,
+        .menu = menu,
+        .monitorChannelProblem = backends.monitorChannelProblem,
+        .quit = [] { QCoreApplication::quit(); },
+        .environment =
+            pellora::Backends::environment(kApplicationId, paths.configDir / "settings.json"),
+    };
+    auto controller = pellora::AppDelegate::create(std::move(services));
+    controller->applicationDidFinishLaunching();
 
     auto quitSignals = pellora::QuitSignals::install([&log](int signal) {
         log->log(std::string("Quitting on ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT"), "app");
@@ -128,6 +212,14 @@ int main(int argc, char** argv) {
                  "app");
     }
     int status = app.exec();
+    // The controller goes first, so nothing it scheduled runs against services being torn down.
+    controller.reset();
+    sensor.reset();
+    brightness.reset();
+    registry.reset();
+    debugState->stop();
+    debugState->flush();
+    pellora::DebugState::installShared(nullptr);
     // Everything still pending goes to disk before the process does.
     settings->flush();
     log->flush();
