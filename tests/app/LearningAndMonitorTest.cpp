@@ -1,6 +1,7 @@
 // Learning from the user's choices, modes and retraining, monitor changes, and what the menu
 // and the debug dump show.
 
+#include <chrono>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -134,6 +135,29 @@ TEST_F(LearningTest, RetrainRacingAMonitorChangeStoresIntoTheOldScope) {
     EXPECT_GT(old->model().totalWeight(), 0.0);
     ASSERT_TRUE(d().app->scope());
     EXPECT_NE(d().app->scope(), old);
+    EXPECT_EQ(d().app->scope()->model().totalWeight(), 0.0);
+}
+
+// The same race with the log read and the training on threads of their own.
+TEST_F(LearningTest, RetrainOnItsOwnThreadHandsTheModelOverOnMain) {
+    restart({.realWorkerQueues = true});
+    d().launch();
+    for (int i = 0; i < 5; ++i) {
+        d().app->menu().activate(Id::snapshot);
+        d().advance(5);
+    }
+    auto old = d().app->scope();
+    d().app->toggleMode();
+    d().unplug(SimulatedDesk::monitorA);
+    d().advance(0.1);
+    d().plug(SimulatedDesk::monitorB, d().otherMonitor);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while ((old->model().totalWeight() == 0.0 || !d().app->scope()) &&
+           std::chrono::steady_clock::now() < deadline) {
+        d().advance(0.01);
+    }
+    EXPECT_GT(old->model().totalWeight(), 0.0);
+    ASSERT_TRUE(d().app->scope());
     EXPECT_EQ(d().app->scope()->model().totalWeight(), 0.0);
 }
 

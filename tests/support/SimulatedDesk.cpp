@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "display/DDCService.h"
+#include "platform/SerialQueue.h"
 #include "store/SampleLogger.h"
 
 namespace pellora::test {
@@ -18,8 +19,6 @@ SimulatedDesk::SimulatedDesk(Options opts)
       env(opts.startWall),
       brightnessQueue(env.clock.makeQueue("pellora.brightness")),
       sensorQueue(env.clock.makeQueue("pellora.sensor")),
-      loggerQueue(env.clock.makeQueue("pellora.logger")),
-      retrainQueue(env.clock.makeQueue("pellora.retrain")),
       probeQueue(env.clock.makeQueue("pellora.camera-probe")),
       dumpQueue(env.clock.makeQueue("pellora.debug-state")),
       monitor(std::make_shared<SimulatedMonitor>(env.clock)),
@@ -27,6 +26,13 @@ SimulatedDesk::SimulatedDesk(Options opts)
       camera(env.clock),
       cameraAccess(SimulatedCameraAccess::create(*env.main)),
       session(SimulatedSessionState::create(*env.main)) {
+    if (opts.realWorkerQueues) {
+        loggerQueue = std::make_unique<SerialQueue>("pellora.logger", workerClock);
+        retrainQueue = std::make_unique<SerialQueue>("pellora.retrain", workerClock);
+    } else {
+        loggerQueue = env.clock.makeQueue("pellora.logger");
+        retrainQueue = env.clock.makeQueue("pellora.retrain");
+    }
     cameraAccess->setStatus(opts.cameraStatus);
     monitor->defineRegister(0x10, 50, 100);
     otherMonitor->defineRegister(0x10, 70, 100);
@@ -48,6 +54,10 @@ SimulatedDesk::~SimulatedDesk() {
     if (debugState) {
         debugState->stop();
     }
+    env.clock.runPending();
+    // Worker threads finish what they hold before the queues they post to go.
+    loggerQueue.reset();
+    retrainQueue.reset();
     env.clock.runPending();
 }
 
@@ -102,7 +112,7 @@ void SimulatedDesk::unplug(const DisplayInfo& display) {
 }
 
 int SimulatedDesk::monitorBrightness() {
-    auto reg = i2c.opens() >= 0 ? monitor->vcpRegister(0x10) : std::nullopt;
+    auto reg = monitor->vcpRegister(0x10);
     return reg ? reg->current : -1;
 }
 

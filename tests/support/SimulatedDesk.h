@@ -14,6 +14,7 @@
 #include "display/BrightnessController.h"
 #include "display/MonitorRegistry.h"
 #include "platform/Desktop.h"
+#include "platform/SystemClock.h"
 #include "platform/sim/SimulatedCamera.h"
 #include "platform/sim/SimulatedCameraAccess.h"
 #include "platform/sim/SimulatedDisplayI2C.h"
@@ -70,6 +71,9 @@ class SimulatedDesk {
         // The debug dump's period: a minute, so that simulated weeks do not write a file
         // every 3 s; the program's own period is tested on its own.
         double dumpPeriod = 60.0;
+        // The samples log's and retraining's queues on threads of their own, as in the
+        // program, for tests that look for races.
+        bool realWorkerQueues = false;
     };
 
     static const DisplayInfo monitorA;
@@ -97,8 +101,9 @@ class SimulatedDesk {
 
     Options options;
     TestEnvironment env;
-    std::unique_ptr<ManualQueue> brightnessQueue, sensorQueue, loggerQueue, retrainQueue,
-        probeQueue, dumpQueue;
+    SystemClock workerClock;
+    std::unique_ptr<ManualQueue> brightnessQueue, sensorQueue, probeQueue, dumpQueue;
+    std::unique_ptr<Queue> loggerQueue, retrainQueue;
     std::shared_ptr<SimulatedMonitor> monitor;
     std::shared_ptr<SimulatedMonitor> otherMonitor;
     SimulatedDisplayI2C i2c;
