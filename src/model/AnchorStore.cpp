@@ -46,8 +46,9 @@ void AnchorStore::subscribe() {
 
 void AnchorStore::load(bool notify) {
     anchors_.clear();
-    if (auto bytes = settings_.data(key_)) {
-        if (auto decoded = decode(*bytes)) {
+    if (auto stored = settings_.value(key_)) {
+        auto bytes = std::get_if<Bytes>(&*stored);
+        if (auto decoded = bytes ? decode(bytes->data) : std::nullopt) {
             anchors_ = std::move(*decoded);
         } else {
             note("stored anchors under " + key_ + " do not decode; starting empty");

@@ -152,6 +152,7 @@ TEST_F(ControllerTest, StoredModeAndBadStoredValues) {
     e.env.settings->set(e.keyPrefix() + "mode", std::string("Adapting"));
     e.env.settings->set(e.keyPrefix() + "brightnessVCP", std::int64_t(300));
     e.env.settings->set("userLat", std::string("north"));
+    e.env.settings->set(e.keyPrefix() + "anchorsV1", std::string("[[1,2]]"));
     e.launch();
     e.advance(10);
     EXPECT_EQ(e.app->mode(), Mode::learning);
@@ -159,6 +160,8 @@ TEST_F(ControllerTest, StoredModeAndBadStoredValues) {
               1u);
     EXPECT_EQ(e.linesWith("brightnessVCP is not a VCP code (0 to 255); using 0x10").size(), 1u);
     EXPECT_EQ(e.linesWith("Brightness VCP for this monitor: 0x10").size(), 1u);
+    EXPECT_EQ(e.linesWith("anchorsV1 do not decode; starting empty").size(), 1u);
+    EXPECT_EQ(e.samples().size(), 1u);  // the cycle goes on
     e.advance(3 * 3600);
     EXPECT_EQ(e.linesWith("Stored userLat cannot be used as a location").size(), 1u);
 }
