@@ -56,12 +56,8 @@ MonitorRegistry::~MonitorRegistry() = default;
 
 std::vector<Monitor> MonitorRegistry::allExternal() {
     std::vector<Monitor> monitors;
-    auto displays = displays_.activeDisplays();
-    if (!displays) {
-        return monitors;
-    }
     std::size_t seen = 0;
-    for (const auto& display : *displays) {
+    for (const auto& display : displaysSeen_) {
         if (++seen > kMaxDisplays) {
             break;
         }
@@ -74,6 +70,7 @@ std::vector<Monitor> MonitorRegistry::allExternal() {
 
 void MonitorRegistry::refresh() {
     PELLORA_ASSERT_ON(main_);
+    displaysSeen_ = displays_.activeDisplays().value_or(std::vector<DisplayInfo>{});
     auto monitors = allExternal();
     std::optional<Monitor> next;
     if (!monitors.empty()) {
@@ -89,11 +86,7 @@ void MonitorRegistry::refresh() {
 }
 
 std::optional<std::string> MonitorRegistry::localizedName(const Monitor& monitor) {
-    auto displays = displays_.activeDisplays();
-    if (!displays) {
-        return std::nullopt;
-    }
-    for (const auto& display : *displays) {
+    for (const auto& display : displaysSeen_) {
         if (sameIdentity(display, monitor) && display.name && !display.name->empty()) {
             return display.name;
         }

@@ -35,6 +35,7 @@ class MonitorRegistry : public std::enable_shared_from_this<MonitorRegistry> {
 
     // Reads the displays again and updates `current`.
     void refresh();
+    // As the latest refresh found them: the display list is read only when it has news.
     std::vector<Monitor> allExternal();
 
     // The display's own name (its EDID name) for the screen showing `monitor`.
@@ -51,6 +52,7 @@ class MonitorRegistry : public std::enable_shared_from_this<MonitorRegistry> {
     SettingsStore& settings_;
     Queue& main_;
     std::optional<Monitor> current_;
+    std::vector<DisplayInfo> displaysSeen_;
     std::function<void(const std::optional<Monitor>&)> onChange_;
 };
 
