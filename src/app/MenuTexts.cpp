@@ -70,8 +70,7 @@ std::optional<std::string> MenuTexts::monitorAccessRow(
     if (failedReadsInRow >= 2 || !everAnswered) {
         return std::string(
             "\u26A0\uFE0E Monitor not answering over DDC/CI — turn DDC/CI on in the monitor's "
-            "own menu, or try another cable or port (some docks and adapters do not pass it). "
-            "Click to retry.");
+            "menu, or try another cable, port or dock. Click to retry.");
     }
     return std::nullopt;
 }
