@@ -66,6 +66,8 @@ void AppDelegate::handleCameraAuthorization() {
         }
         std::string text = authStatusString(static_cast<int>(status));
         self->log("Initial camera authorization status: " + text, kTag);
+        // So the debug dump can say whether a camera is there before the first reading.
+        self->probeCamera([](bool) {});
         if (status == CameraAuthorization::authorized) {
             self->grantCamera(true);
         } else if (status == CameraAuthorization::notDetermined) {

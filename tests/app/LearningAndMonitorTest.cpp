@@ -270,6 +270,7 @@ TEST_F(MenuAndDumpTest, DumpHoldsTheStateWithSortedKeys) {
     d().launch();
     auto first = nlohmann::json::parse(d().dumpText());
     EXPECT_FALSE(first.contains("lastAppliedBrightness"));
+    EXPECT_EQ(first["sensorDeviceConnected"], true);
     EXPECT_EQ(first["location"]["lat"], 40.7128);
     EXPECT_EQ(first["location"]["lon"], -74.006);
     d().advance(5);
