@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "platform/AppPaths.h"
+#include "platform/ProcessWide.h"
 #include "store/AtomicFile.h"
 
 namespace pellora {
@@ -16,16 +17,6 @@ namespace {
 
 // A damaged debug.log bigger than this is not worth reading back: the window is ~4000 lines.
 constexpr std::size_t kMaxReloadBytes = 32u << 20;
-
-std::shared_ptr<DebugLog>& sharedSlot() {
-    static std::shared_ptr<DebugLog> slot;
-    return slot;
-}
-
-std::mutex& sharedMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
 
 }  // namespace
 
@@ -118,19 +109,11 @@ std::optional<std::deque<std::string>> DebugLog::reloadWindow(std::string_view b
 DebugLog::~DebugLog() = default;
 
 DebugLog& DebugLog::shared() {
-    std::lock_guard lock(sharedMutex());
-    auto& slot = sharedSlot();
-    if (!slot) {
-        // Start-up installs the real one; reaching this is a wiring mistake, not a user error.
-        std::fprintf(stderr, "DebugLog::shared() used before start-up installed it\n");
-        std::abort();
-    }
-    return *slot;
+    return ProcessWide<DebugLog>::get("DebugLog");
 }
 
 void DebugLog::installShared(std::shared_ptr<DebugLog> log) {
-    std::lock_guard lock(sharedMutex());
-    sharedSlot() = std::move(log);
+    ProcessWide<DebugLog>::install(std::move(log));
 }
 
 std::string DebugLog::isoTimestamp(double wallTime) {

@@ -7,22 +7,13 @@
 #include <mutex>
 
 #include "platform/AppPaths.h"
+#include "platform/ProcessWide.h"
 #include "store/AtomicFile.h"
 #include "store/DebugLog.h"
 
 namespace pellora {
 
 namespace {
-
-std::shared_ptr<DebugState>& sharedSlot() {
-    static std::shared_ptr<DebugState> slot;
-    return slot;
-}
-
-std::mutex& sharedMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
 
 // 2024-06-21T09:24:41Z: seconds cut, not rounded. A time outside the years 1 to 9999 has no
 // such form and reads as the epoch.
@@ -148,19 +139,11 @@ std::shared_ptr<DebugState> DebugState::create(const Clock& clock, Queue& main, 
 }
 
 DebugState& DebugState::shared() {
-    std::lock_guard lock(sharedMutex());
-    auto& slot = sharedSlot();
-    if (!slot) {
-        // Start-up installs the real one; reaching this is a wiring mistake, not a user error.
-        std::fprintf(stderr, "DebugState::shared() used before start-up installed it\n");
-        std::abort();
-    }
-    return *slot;
+    return ProcessWide<DebugState>::get("DebugState");
 }
 
 void DebugState::installShared(std::shared_ptr<DebugState> state) {
-    std::lock_guard lock(sharedMutex());
-    sharedSlot() = std::move(state);
+    ProcessWide<DebugState>::install(std::move(state));
 }
 
 void DebugState::setProvider(Provider provider) {

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cmath>
 
+#include "platform/ProcessWide.h"
 #include "store/AtomicFile.h"
 #include "store/DebugLog.h"
 #include "store/PeerSettingsFiles.h"
@@ -14,11 +15,6 @@ namespace {
 
 constexpr double kCheckDelaySeconds = 0.25;
 constexpr double kTwoTo63 = 9223372036854775808.0;
-
-std::shared_ptr<SettingsStore>& sharedSlot() {
-    static std::shared_ptr<SettingsStore> slot;
-    return slot;
-}
 
 // How a text reads as a truth value: "true", "yes" or a number other than zero.
 bool textAsBool(const std::string& text) {
@@ -144,17 +140,11 @@ std::shared_ptr<SettingsStore> SettingsStore::open(const AppPaths& paths, const 
 }
 
 SettingsStore& SettingsStore::shared() {
-    auto& slot = sharedSlot();
-    if (!slot) {
-        // Start-up installs the real one; reaching this is a wiring mistake, not a user error.
-        std::fprintf(stderr, "SettingsStore::shared() used before start-up installed it\n");
-        std::abort();
-    }
-    return *slot;
+    return ProcessWide<SettingsStore>::get("SettingsStore");
 }
 
 void SettingsStore::installShared(std::shared_ptr<SettingsStore> store) {
-    sharedSlot() = std::move(store);
+    ProcessWide<SettingsStore>::install(std::move(store));
 }
 
 const SettingValue* SettingsStore::localValue(const std::string& key) const {
