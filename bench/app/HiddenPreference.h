@@ -25,8 +25,8 @@ struct HiddenPreference {
         static std::optional<Line> parse(const std::string& text) {
             Line line;
             char tail = 0;
-            if (std::sscanf(text.c_str(), "%lf:%lf,%lf:%lf%c", &line.luma0, &line.bri0,
-                            &line.luma1, &line.bri1, &tail) != 4) {
+            if (std::sscanf(text.c_str(), "%lf:%lf,%lf:%lf%c", &line.luma0, &line.bri0, &line.luma1,
+                            &line.bri1, &tail) != 4) {
                 return std::nullopt;
             }
             return line;

@@ -55,11 +55,17 @@ struct Week {
     int userSet = 0;
     // userSet samples whose brightness the controller had written, not the user.
     int userSetByController = 0;
+    // Samples of a brightness the user had set, 3 or more from the controller's last write,
+    // read while the user was present, yet not logged as the user's.
+    int missed = 0;
     int externalChanges = 0;
     int committed = 0;
     int droppedChanged = 0;
 
+    double lagSum = 0;
+
     double mae() const { return looks ? errorSum / looks : NAN; }
+    double lag() const { return looks ? lagSum / looks : NAN; }
 };
 
 struct Run {
@@ -113,9 +119,14 @@ Run runDesk(const Setup& setup, bool learns) {
     DeskUser user(setup.user, setup.preference);
     Run run;
     std::vector<DeskUser::Look> adaptingLooks;
-    // Who last set the monitor's brightness, by time: the user (true) or the controller.
-    std::map<double, bool> setBy{{0.0, true}};
+    // Who set the monitor's brightness to what, by time. What it shows at the start counts
+    // as the user's.
+    struct Setter {
+        bool user = true;
+        int value = 0;
+    };
     int shown = desk.monitor->vcpRegister(0x10)->current;
+    std::map<double, Setter> setBy{{0.0, {true, shown}}};
     std::size_t linesSeen = 0;
     int writesSeen = 0;
     constexpr int minutesPerWeek = 7 * 24 * 60;
@@ -125,7 +136,7 @@ Run runDesk(const Setup& setup, bool learns) {
         for (int m = 0; m < minutesPerWeek; ++m) {
             double now = desk.env.clock.now();
             if (int value = desk.monitor->vcpRegister(0x10)->current; value != shown) {
-                setBy[now - 30] = false;  // written during the minute just run
+                setBy[now - 30] = {false, value};  // written during the minute just run
                 shown = value;
             }
             if (learns && w >= setup.learnWeeks && desk.app->mode() == Mode::learning &&
@@ -143,11 +154,12 @@ Run runDesk(const Setup& setup, bool learns) {
             }
             if (auto look = user.minute(desk)) {
                 week.errorSum += look->error;
+                week.lagSum += std::fabs(desk.app->smoothedLuma() - look->luma);
                 ++week.looks;
                 if (look->corrected) {
                     ++week.corrections;
-                    setBy[now] = true;
                     shown = desk.monitor->vcpRegister(0x10)->current;
+                    setBy[now] = {true, shown};
                 }
                 if (w >= setup.learnWeeks) {
                     adaptingLooks.push_back(*look);
@@ -158,7 +170,8 @@ Run runDesk(const Setup& setup, bool learns) {
         auto lines = desk.env.systemLog.lines();
         week.externalChanges = static_cast<int>(countIn(lines, linesSeen, "external brightness"));
         week.committed = static_cast<int>(countIn(lines, linesSeen, "anchor committed"));
-        week.droppedChanged = static_cast<int>(countIn(lines, linesSeen, "dropped — value changed"));
+        week.droppedChanged =
+            static_cast<int>(countIn(lines, linesSeen, "dropped — value changed"));
         linesSeen = lines.size();
         int writes = desk.monitor->stats().setRequests;
         week.writes = writes - writesSeen;
@@ -176,16 +189,21 @@ Run runDesk(const Setup& setup, bool learns) {
         }
         Week& week = run.weeks[w];
         ++week.samples;
-        if (!s.userSet) {
-            continue;
-        }
-        ++week.userSet;
+        week.userSet += s.userSet;
         // The read ran in the minute that began before the sample's time.
         double minuteStart = setup.startWall + std::floor((s.t - setup.startWall) / 60) * 60;
-        auto it = setBy.upper_bound(minuteStart);
-        if (!std::prev(it)->second) {
-            ++week.userSetByController;
+        auto owner = std::prev(setBy.upper_bound(minuteStart));
+        if (!owner->second.user) {
+            week.userSetByController += s.userSet;
+            continue;
         }
+        auto written = std::make_reverse_iterator(owner);
+        while (written != setBy.rend() && written->second.user) {
+            ++written;
+        }
+        bool departs =
+            written == setBy.rend() || std::abs(s.brightness - written->second.value) >= 3;
+        week.missed += departs && !s.userSet && user.presentAt(s.t);
     }
 
     run.defaultMae = curveError(adaptingLooks, nullptr);
@@ -203,18 +221,19 @@ Run runDesk(const Setup& setup, bool learns) {
 
 void printWeeks(const Run& learnt, const Run& plain) {
     std::printf(
-        "\n         |           learning, then adapting              |        default map "
-        "alone\n"
-        "week mode| MAE  corr/wk writes/d userSet (by ctrl) ext  commit drop | MAE  corr/wk "
-        "writes/d userSet (by ctrl)\n");
+        "\n          |         learning, then adapting          |   default map alone\n"
+        "week mode |  MAE corr wr/d uSet ctrl miss  ext comm drop |  MAE corr wr/d uSet ctrl miss  "
+        "lag\n");
     for (std::size_t i = 0; i < learnt.weeks.size(); ++i) {
         const Week& a = learnt.weeks[i];
         const Week& b = plain.weeks[i];
-        std::printf("%4zu %-4s| %4.1f %7d %8.1f %7d (%7d) %4d %6d %4d | %4.1f %7d %8.1f %7d (%7d)\n",
-                    i + 1, a.mode == Mode::adapting ? "adpt" : "lrn", a.mae(), a.corrections,
-                    a.writes / 7.0, a.userSet, a.userSetByController, a.externalChanges,
-                    a.committed, a.droppedChanged, b.mae(), b.corrections, b.writes / 7.0,
-                    b.userSet, b.userSetByController);
+        std::printf(
+            "%4zu %-5s| %4.1f %4d %4.1f %4d %4d %4d %4d %4d %4d | %4.1f %4d %4.1f %4d %4d %4d "
+            "%4.0f\n",
+            i + 1, a.mode == Mode::adapting ? "adapt" : "learn", a.mae(), a.corrections,
+            a.writes / 7.0, a.userSet, a.userSetByController, a.missed, a.externalChanges,
+            a.committed, a.droppedChanged, b.mae(), b.corrections, b.writes / 7.0, b.userSet,
+            b.userSetByController, b.missed, a.lag());
     }
 }
 
@@ -329,22 +348,24 @@ int run(int argc, char** argv) {
         "corrects when off by more than %d, to within ±%d; seed %u.\n"
         "Hidden wish: day %g:%g→%g:%g, night %g:%g→%g:%g (luma:brightness), night from %g h, "
         "full at %g h.\n",
-        setup.latitude, setup.longitude, setup.zone.c_str(), setup.clouds, setup.start.c_str(), setup.weeks,
-        setup.learnWeeks, setup.user.workFrom, setup.user.workTo, setup.user.eveningFrom,
-        setup.user.eveningTo, setup.user.eveningChance, setup.user.jitterMinutes,
-        setup.user.tolerance, setup.user.noise, setup.user.seed, p.day.luma0, p.day.bri0,
-        p.day.luma1, p.day.bri1, p.night.luma0, p.night.bri0, p.night.luma1, p.night.bri1,
-        p.nightFrom, p.nightFull);
+        setup.latitude, setup.longitude, setup.zone.c_str(), setup.clouds, setup.start.c_str(),
+        setup.weeks, setup.learnWeeks, setup.user.workFrom, setup.user.workTo,
+        setup.user.eveningFrom, setup.user.eveningTo, setup.user.eveningChance,
+        setup.user.jitterMinutes, setup.user.tolerance, setup.user.noise, setup.user.seed,
+        p.day.luma0, p.day.bri0, p.day.luma1, p.day.bri1, p.night.luma0, p.night.bri0,
+        p.night.luma1, p.night.bri1, p.nightFrom, p.nightFull);
 
     Run learnt = runDesk(setup, true);
     Run plain = runDesk(setup, false);
     printWeeks(learnt, plain);
     std::printf(
-        "\nMAE: mean |monitor − wish| at the user's looks (every 5 min while present). corr: "
-        "button corrections. writes/d: DDC brightness writes per day.\nuserSet: samples logged "
-        "as the user's own; (by ctrl): of those, samples whose brightness the controller had "
-        "written. ext/commit/drop: external-change\nlines, anchors committed, pending anchors "
-        "dropped because the value changed.\n\n");
+        "\nMAE: mean |monitor − wish| at the user's looks (every 5 min while present); corr: "
+        "button corrections; wr/d: DDC brightness writes a day;\nuSet: samples logged as the "
+        "user's own; ctrl: of those, samples of a brightness the controller had written; miss: "
+        "samples of a brightness\nthe user set, 3 or more from the controller's last write, read "
+        "while present, not logged as the user's; ext, comm, drop: external-change lines,\n"
+        "anchors committed, pending anchors dropped as the value changed; lag: mean |smoothed − "
+        "room luma| at the looks.\n\n");
     printCurves("learning, then adapting", learnt);
     printCurves("default map alone", plain);
     if (learnt.gate) {
