@@ -74,9 +74,14 @@ struct Run {
     int samples = 0;
     int anchors = 0;
     int seededAnchors = 0;
-    // Offline, over what the user saw in the adapting weeks: the default map, the anchors
-    // the run ended with, and the anchors seeding would make from its samples log.
-    double defaultMae = 0, anchorsMae = 0, seededMae = 0;
+    // Offline, over the looks of the adapting weeks, by day (before the user's night comes
+    // in) and in the evening: what the default map, the anchors the run ended with, and the
+    // anchors seeding would make from its samples log would have shown, at the smoothed luma
+    // the controller had then.
+    struct Error {
+        double day = 0, evening = 0;
+    };
+    Error defaultMap, anchorsCurve, seededCurve;
 };
 
 std::size_t countIn(const std::vector<std::string>& lines, std::size_t from, const char* text) {
@@ -87,16 +92,25 @@ std::size_t countIn(const std::vector<std::string>& lines, std::size_t from, con
     return n;
 }
 
-double curveError(const std::vector<DeskUser::Look>& looks, const AnchorStore* anchors) {
-    double sum = 0;
-    for (const auto& look : looks) {
+struct Seen {
+    DeskUser::Look look;
+    double smoothedLuma = 0;
+};
+
+Run::Error curveError(const std::vector<Seen>& seen, double eveningFrom,
+                      const AnchorStore* anchors) {
+    double sum[2] = {0, 0};
+    int count[2] = {0, 0};
+    for (const auto& [look, luma] : seen) {
         std::optional<int> predicted;
         if (anchors) {
-            predicted = anchors->predict(look.luma, look.hour);
+            predicted = anchors->predict(luma, look.hour);
         }
-        sum += std::fabs(predicted.value_or(ApplyPolicy::defaultMap(look.luma)) - look.wish);
+        int evening = look.hour >= eveningFrom || look.hour < 7;
+        sum[evening] += std::fabs(predicted.value_or(ApplyPolicy::defaultMap(luma)) - look.wish);
+        ++count[evening];
     }
-    return looks.empty() ? NAN : sum / static_cast<double>(looks.size());
+    return {count[0] ? sum[0] / count[0] : NAN, count[1] ? sum[1] / count[1] : NAN};
 }
 
 Run runDesk(const Setup& setup, bool learns) {
@@ -118,15 +132,15 @@ Run runDesk(const Setup& setup, bool learns) {
 
     DeskUser user(setup.user, setup.preference);
     Run run;
-    std::vector<DeskUser::Look> adaptingLooks;
+    std::vector<Seen> adaptingLooks;
     // Who set the monitor's brightness to what, by time. What it shows at the start counts
     // as the user's.
     struct Setter {
         bool user = true;
         int value = 0;
     };
-    int shown = desk.monitor->vcpRegister(0x10)->current;
-    std::map<double, Setter> setBy{{0.0, {true, shown}}};
+    std::map<double, Setter> setBy{{0.0, {true, desk.monitor->vcpRegister(0x10)->current}}};
+    int setsSeen = 0;
     std::size_t linesSeen = 0;
     int writesSeen = 0;
     constexpr int minutesPerWeek = 7 * 24 * 60;
@@ -135,9 +149,10 @@ Run runDesk(const Setup& setup, bool learns) {
         Week week;
         for (int m = 0; m < minutesPerWeek; ++m) {
             double now = desk.env.clock.now();
-            if (int value = desk.monitor->vcpRegister(0x10)->current; value != shown) {
-                setBy[now - 30] = {false, value};  // written during the minute just run
-                shown = value;
+            if (int sets = desk.monitor->stats().setRequests; sets != setsSeen) {
+                // Written during the minute just run (also when it changed nothing).
+                setBy[now - 30] = {false, desk.monitor->vcpRegister(0x10)->current};
+                setsSeen = sets;
             }
             if (learns && w >= setup.learnWeeks && desk.app->mode() == Mode::learning &&
                 m % 60 == 0) {
@@ -158,11 +173,10 @@ Run runDesk(const Setup& setup, bool learns) {
                 ++week.looks;
                 if (look->corrected) {
                     ++week.corrections;
-                    shown = desk.monitor->vcpRegister(0x10)->current;
-                    setBy[now] = {true, shown};
+                    setBy[now] = {true, desk.monitor->vcpRegister(0x10)->current};
                 }
                 if (w >= setup.learnWeeks) {
-                    adaptingLooks.push_back(*look);
+                    adaptingLooks.push_back({*look, desk.app->smoothedLuma()});
                 }
             }
             desk.advance(60);
@@ -206,16 +220,17 @@ Run runDesk(const Setup& setup, bool learns) {
         week.missed += departs && !s.userSet && user.presentAt(s.t);
     }
 
-    run.defaultMae = curveError(adaptingLooks, nullptr);
+    const double eveningFrom = setup.preference.nightFrom;
+    run.defaultMap = curveError(adaptingLooks, eveningFrom, nullptr);
     if (desk.app->scope()) {
         run.anchors = static_cast<int>(desk.app->scope()->anchors().anchors().size());
-        run.anchorsMae = curveError(adaptingLooks, &desk.app->scope()->anchors());
+        run.anchorsCurve = curveError(adaptingLooks, eveningFrom, &desk.app->scope()->anchors());
     }
     auto seeded =
         AnchorStore::create("0000FFFF-0000FFFF-0000FFFF", *desk.env.settings, desk.env.clock);
     seeded->seedFromSamples(samples);
     run.seededAnchors = static_cast<int>(seeded->anchors().size());
-    run.seededMae = curveError(adaptingLooks, seeded.get());
+    run.seededCurve = curveError(adaptingLooks, eveningFrom, seeded.get());
     return run;
 }
 
@@ -238,11 +253,10 @@ void printWeeks(const Run& learnt, const Run& plain) {
 }
 
 void printCurves(const char* name, const Run& run) {
-    std::printf(
-        "%-22s samples %5d | curve error over the adapting weeks' looks: default map %5.1f, "
-        "its anchors (%2d) %5.1f, seeded from its log (%2d) %5.1f\n",
-        name, run.samples, run.defaultMae, run.anchors, run.anchorsMae, run.seededAnchors,
-        run.seededMae);
+    std::printf("%-23s %5d | %4.1f / %4.1f | %2d: %4.1f / %4.1f | %2d: %4.1f / %4.1f\n", name,
+                run.samples, run.defaultMap.day, run.defaultMap.evening, run.anchors,
+                run.anchorsCurve.day, run.anchorsCurve.evening, run.seededAnchors,
+                run.seededCurve.day, run.seededCurve.evening);
 }
 
 bool parseSpan(const char* text, double& from, double& to) {
@@ -366,6 +380,11 @@ int run(int argc, char** argv) {
         "while present, not logged as the user's; ext, comm, drop: external-change lines,\n"
         "anchors committed, pending anchors dropped as the value changed; lag: mean |smoothed − "
         "room luma| at the looks.\n\n");
+    std::printf(
+        "Curves, by their error over the adapting weeks' looks at the controller's smoothed luma "
+        "(day / evening):\n"
+        "run                     samples | default map | anchors at the end | seeded from the "
+        "samples log\n");
     printCurves("learning, then adapting", learnt);
     printCurves("default map alone", plain);
     if (learnt.gate) {
