@@ -128,7 +128,11 @@ void AppDelegate::recordSample(double luma) {
     int hour = localtime::hourOfDay(s_.clock.now());
     log("recordSample querying DDC brightness…", "sample");
     std::weak_ptr<MonitorScope> kept = scope_;
-    readBrightness([weak = weak_from_this(), kept, luma, hour](std::optional<int> brightness) {
+    // The read returns the brightness from before any write queued after it (this cycle's
+    // own, next), so it is judged against the brightness we held when it was queued.
+    std::optional<int> reference = lastAppliedBrightness_;
+    readBrightness([weak = weak_from_this(), kept, luma, hour,
+                    reference](std::optional<int> brightness) {
         auto self = weak.lock();
         if (!self) {
             return;
@@ -143,13 +147,13 @@ void AppDelegate::recordSample(double luma) {
         }
         double readAt = self->s_.clock.now();
         int b = *brightness;
-        if (!LearningPolicy::departsFrom(self->lastAppliedBrightness_, b) || self->screenLocked_) {
+        if (!LearningPolicy::departsFrom(reference, b) || self->screenLocked_) {
             self->finishSample(kept, luma, hour, readAt, b, false);
             return;
         }
         // Only a change that departs from what we hold needs to know whether anyone is there.
-        self->s_.session.idleSeconds([weak, kept, luma, hour, readAt,
-                                      b](std::optional<double> idle) {
+        self->s_.session.idleSeconds([weak, kept, luma, hour, readAt, b,
+                                      reference](std::optional<double> idle) {
             auto self = weak.lock();
             if (!self) {
                 return;
@@ -159,16 +163,14 @@ void AppDelegate::recordSample(double luma) {
                 return;
             }
             bool present = LearningPolicy::isPresent(self->screenLocked_, idle);
-            auto judged = LearningPolicy::judgeReading(self->lastAppliedBrightness_, b, present,
+            auto judged = LearningPolicy::judgeReading(reference, b, present,
                                                        self->pendingAnchor_.has_value());
             if (judged.startPending) {
                 double now = self->s_.clock.now();
                 self->pendingAnchor_ = PendingAnchor{b, luma, localtime::fractionalHour(now), now};
                 self->pendingSinceMonotonic_ = self->s_.clock.monotonic();
                 self->schedulePendingCommit();
-                std::string from = self->lastAppliedBrightness_
-                                       ? std::to_string(*self->lastAppliedBrightness_)
-                                       : "?";
+                std::string from = reference ? std::to_string(*reference) : "?";
                 self->log("external brightness change " + from + "→" + std::to_string(b) +
                               " — pending anchor",
                           "anchor");

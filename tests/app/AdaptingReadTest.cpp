@@ -1,0 +1,48 @@
+// In adapting mode a cycle's brightness read is queued before its own write, so it returns
+// the brightness from before that write: it is the user's change only if it departs from
+// what we held before the write.
+
+#include <gtest/gtest.h>
+
+#include "ScopedLocalZone.h"
+#include "SimulatedDesk.h"
+
+namespace pellora::test {
+namespace {
+
+TEST(AdaptingReadTest, OwnWriteIsNotTheUsersAndTheUsersChangeIsNotMissed) {
+    ScopedLocalZone zone{"UTC0"};
+    SimulatedDesk d;
+    d.env.settings->set(d.keyPrefix() + "mode", std::string("adapting"));
+    // Smoothed from 128: 121 → 71, 140.75 → 80, 166.06 → 93 by the default map.
+    d.camera.setScriptedLuma({100, 200, 242});
+    d.launch();
+    d.advance(4);
+    ASSERT_EQ(d.monitorBrightness(), 71);
+    d.advance(200);  // the first cycle's read (50, nothing held yet) is dropped at its check
+
+    // The room brightens: 71 → 80 is written; the read still shows our own 71.
+    d.app->snapshotNow();
+    d.advance(4);
+    EXPECT_EQ(d.monitorBrightness(), 80);
+    ASSERT_EQ(d.samples().size(), 2u);
+    EXPECT_EQ(d.samples()[1].brightness, 71);
+    EXPECT_FALSE(d.samples()[1].userSet);
+    EXPECT_TRUE(d.linesWith("external brightness change 80→71").empty());
+    EXPECT_FALSE(d.app->pendingAnchor().has_value());
+
+    // The user presses up to 95; the same cycle writes 93, within 3 of their choice.
+    d.monitor->pressButton(MonitorButton::brightnessUp, 15);
+    d.app->snapshotNow();
+    d.advance(4);
+    ASSERT_EQ(d.samples().size(), 3u);
+    EXPECT_EQ(d.samples()[2].brightness, 95);
+    EXPECT_TRUE(d.samples()[2].userSet);
+    EXPECT_EQ(d.linesWith("external brightness change 80→95 — pending anchor").size(), 1u);
+    EXPECT_EQ(d.monitorBrightness(), 93);
+    d.advance(200);
+    EXPECT_EQ(d.linesWith("anchor committed: luma=166 brightness=95").size(), 1u);
+}
+
+}  // namespace
+}  // namespace pellora::test
