@@ -188,7 +188,7 @@ Run runDesk(const Setup& setup, bool learns) {
             static_cast<int>(countIn(lines, linesSeen, "dropped — value changed"));
         linesSeen = lines.size();
         int writes = desk.monitor->stats().setRequests;
-        week.writes = writes - writesSeen;
+        week.writes = (writes - writesSeen) / 2;  // each write is sent as two Set frames
         writesSeen = writes;
         week.mode = desk.app->mode();
         run.weeks.push_back(week);
@@ -374,7 +374,8 @@ int run(int argc, char** argv) {
     printWeeks(learnt, plain);
     std::printf(
         "\nMAE: mean |monitor − wish| at the user's looks (every 5 min while present); corr: "
-        "button corrections; wr/d: DDC brightness writes a day;\nuSet: samples logged as the "
+        "button corrections; wr/d: brightness writes a day (each two DDC Set frames);\nuSet: "
+        "samples logged as the "
         "user's own; ctrl: of those, samples of a brightness the controller had written; miss: "
         "samples of a brightness\nthe user set, 3 or more from the controller's last write, read "
         "while present, not logged as the user's; ext, comm, drop: external-change lines,\n"

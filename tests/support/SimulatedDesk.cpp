@@ -21,11 +21,13 @@ SimulatedDesk::SimulatedDesk(Options opts)
       sensorQueue(env.clock.makeQueue("pellora.sensor")),
       probeQueue(env.clock.makeQueue("pellora.camera-probe")),
       dumpQueue(env.clock.makeQueue("pellora.debug-state")),
+      wrappedMain(opts.wrapMain ? opts.wrapMain(*env.main) : nullptr),
+      mainQueue(wrappedMain ? *wrappedMain : static_cast<Queue&>(*env.main)),
       monitor(std::make_shared<SimulatedMonitor>(env.clock)),
       otherMonitor(std::make_shared<SimulatedMonitor>(env.clock)),
       camera(env.clock),
-      cameraAccess(SimulatedCameraAccess::create(*env.main)),
-      session(SimulatedSessionState::create(*env.main)) {
+      cameraAccess(SimulatedCameraAccess::create(mainQueue)),
+      session(SimulatedSessionState::create(mainQueue)) {
     if (opts.realWorkerQueues) {
         loggerQueue = std::make_unique<SerialQueue>("pellora.logger", workerClock);
         retrainQueue = std::make_unique<SerialQueue>("pellora.retrain", workerClock);
@@ -62,16 +64,16 @@ SimulatedDesk::~SimulatedDesk() {
 }
 
 void SimulatedDesk::launch() {
-    brightness = BrightnessController::create(*env.main, *brightnessQueue, [this] {
+    brightness = BrightnessController::create(mainQueue, *brightnessQueue, [this] {
         return std::make_shared<DDCService>(i2c, env.clock, *env.log, env.systemLog);
     });
-    sensor = LightSensor::create(camera, *sensorQueue, *env.main, env.clock, *env.log);
-    registry = MonitorRegistry::create(displays, *env.settings, *env.main);
-    debugState = DebugState::create(env.clock, *env.main, *dumpQueue, *env.log, env.paths.dataDir,
+    sensor = LightSensor::create(camera, *sensorQueue, mainQueue, env.clock, *env.log);
+    registry = MonitorRegistry::create(displays, *env.settings, mainQueue);
+    debugState = DebugState::create(env.clock, mainQueue, *dumpQueue, *env.log, env.paths.dataDir,
                                     options.dumpPeriod);
     AppServices services{
         .clock = env.clock,
-        .main = *env.main,
+        .main = mainQueue,
         .retrainQueue = *retrainQueue,
         .probeQueue = *probeQueue,
         .loggerQueue = *loggerQueue,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -74,6 +75,9 @@ class SimulatedDesk {
         // The samples log's and retraining's queues on threads of their own, as in the
         // program, for tests that look for races.
         bool realWorkerQueues = false;
+        // Stands between the main queue and everything that posts to it (the controller, its
+        // services, the session), e.g. to time the main thread's tasks.
+        std::function<std::unique_ptr<Queue>(Queue& main)> wrapMain = nullptr;
     };
 
     static const DisplayInfo monitorA;
@@ -104,6 +108,9 @@ class SimulatedDesk {
     SystemClock workerClock;
     std::unique_ptr<ManualQueue> brightnessQueue, sensorQueue, probeQueue, dumpQueue;
     std::unique_ptr<Queue> loggerQueue, retrainQueue;
+    std::unique_ptr<Queue> wrappedMain;
+    // The main queue as the desk's parts see it: env.main, or its wrapper.
+    Queue& mainQueue;
     std::shared_ptr<SimulatedMonitor> monitor;
     std::shared_ptr<SimulatedMonitor> otherMonitor;
     SimulatedDisplayI2C i2c;
