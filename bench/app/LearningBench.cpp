@@ -2,12 +2,6 @@
 // virtual time, a user who wants their own brightness and presses the monitor's buttons when
 // it is far off. Learning first, then adapting; beside it the same desk and user with the
 // default map alone (adapting from the first day, every anchor cleared as soon as it lands).
-//
-//   learning_bench [--lat 40.7128] [--lon -74.006] [--tz POSIX-TZ] [--clouds 0.65]
-//                  [--start 2024-03-04]
-//                  [--weeks 8] [--learn-weeks 2] [--day 10:18,150:70] [--night 10:8,90:35]
-//                  [--night-ramp 20-22] [--work 9-18] [--evenings 20-23]
-//                  [--evening-chance 0.3] [--tolerance 10] [--noise 3] [--seed 1]
 
 #include <cmath>
 #include <cstdio>
@@ -264,9 +258,20 @@ bool parseSpan(const char* text, double& from, double& to) {
     return std::sscanf(text, "%lf-%lf%c", &from, &to, &tail) == 2 && to >= from;
 }
 
+constexpr const char* kUsage =
+    "usage: learning_bench [--lat 40.7128] [--lon -74.006] [--tz POSIX-TZ] [--clouds 0.65]\n"
+    "                      [--start 2024-03-04] [--weeks 8] [--learn-weeks 2]\n"
+    "                      [--day 10:18,150:70] [--night 10:8,90:35] [--night-ramp 20-22]\n"
+    "                      [--work 9-18] [--evenings 20-23] [--evening-chance 0.3]\n"
+    "                      [--tolerance 10] [--noise 3] [--seed 1]\n"
+    "  --day, --night  the user's wish as a line from luma:brightness to luma:brightness\n"
+    "  --night-ramp    local hours over which the night line takes over (until 7:00)\n"
+    "  --tz            local zone (default: whole hours from the longitude, no summer time)\n"
+    "  --tolerance     the user corrects when the monitor is off by more than this,\n"
+    "  --noise         and lands within this many points of the wish\n";
+
 int usage(const char* bad) {
-    std::fprintf(stderr, "learning_bench: cannot use %s (see the comment at the top of %s)\n", bad,
-                 __FILE__);
+    std::fprintf(stderr, "learning_bench: cannot use %s\n%s", bad, kUsage);
     return 2;
 }
 
@@ -274,6 +279,10 @@ int run(int argc, char** argv) {
     Setup setup;
     for (int i = 1; i < argc; ++i) {
         std::string flag = argv[i];
+        if (flag == "--help" || flag == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
         if (i + 1 >= argc) {
             return usage(argv[i]);
         }
@@ -318,7 +327,8 @@ int run(int argc, char** argv) {
         } else if (flag == "--evenings") {
             ok = parseSpan(v, setup.user.eveningFrom, setup.user.eveningTo);
         } else if (flag == "--evening-chance") {
-            ok = number(setup.user.eveningChance);
+            ok = number(setup.user.eveningChance) && setup.user.eveningChance >= 0 &&
+                 setup.user.eveningChance <= 1;
         } else if (flag == "--tolerance") {
             ok = whole(setup.user.tolerance, 0, 100);
         } else if (flag == "--noise") {
