@@ -4,15 +4,15 @@
 
 #include <gtest/gtest.h>
 
-#include "ScopedLocalZone.h"
-#include "SimulatedDesk.h"
+#include "ControllerFixture.h"
 
 namespace pellora::test {
 namespace {
 
-TEST(AdaptingReadTest, OwnWriteIsNotTheUsersAndTheUsersChangeIsNotMissed) {
-    ScopedLocalZone zone{"UTC0"};
-    SimulatedDesk d;
+using AdaptingReadTest = ControllerFixture;
+
+TEST_F(AdaptingReadTest, OwnWriteIsNotTheUsersAndTheUsersChangeIsNotMissed) {
+    SimulatedDesk& d = *desk;
     d.env.settings->set(d.keyPrefix() + "mode", std::string("adapting"));
     // Smoothed from 128: 121 → 71, 140.75 → 80, 166.06 → 93 by the default map.
     d.camera.setScriptedLuma({100, 200, 242});
@@ -28,7 +28,7 @@ TEST(AdaptingReadTest, OwnWriteIsNotTheUsersAndTheUsersChangeIsNotMissed) {
     ASSERT_EQ(d.samples().size(), 2u);
     EXPECT_EQ(d.samples()[1].brightness, 71);
     EXPECT_FALSE(d.samples()[1].userSet);
-    EXPECT_TRUE(d.linesWith("external brightness change 80→71").empty());
+    EXPECT_EQ(count("external brightness change 80→71"), 0u);
     EXPECT_FALSE(d.app->pendingAnchor().has_value());
 
     // The user presses up to 95; the same cycle writes 93, within 3 of their choice.
@@ -38,10 +38,10 @@ TEST(AdaptingReadTest, OwnWriteIsNotTheUsersAndTheUsersChangeIsNotMissed) {
     ASSERT_EQ(d.samples().size(), 3u);
     EXPECT_EQ(d.samples()[2].brightness, 95);
     EXPECT_TRUE(d.samples()[2].userSet);
-    EXPECT_EQ(d.linesWith("external brightness change 80→95 — pending anchor").size(), 1u);
+    EXPECT_EQ(count("external brightness change 80→95 — pending anchor"), 1u);
     EXPECT_EQ(d.monitorBrightness(), 93);
     d.advance(200);
-    EXPECT_EQ(d.linesWith("anchor committed: luma=166 brightness=95").size(), 1u);
+    EXPECT_EQ(count("anchor committed: luma=166 brightness=95"), 1u);
 }
 
 }  // namespace
