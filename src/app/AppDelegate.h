@@ -97,7 +97,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     void scheduleSnapshot(double delay);
     void handleReading(std::optional<double> luma);
     void handleFailedReading();
-    void recordSample(double luma);
+    // `judged` runs once the read is judged (or failed), unless the monitor changed meanwhile.
+    void recordSample(double luma, std::function<void()> judged);
     void finishSample(std::weak_ptr<MonitorScope> kept, double luma, int hour, double readAt,
                       int brightness, bool userSet);
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/AppDelegate.h"
+#include "app/ApplyPolicy.h"
 #include "app/LearningPolicy.h"
 #include "app/LocalTime.h"
 #include "app/SnapshotPolicy.h"
@@ -97,10 +98,13 @@ void AppDelegate::handleReading(std::optional<double> luma) {
     lastSampleAt_ = s_.clock.now();
     menu_.setTitle(MenuItemId::lastSample,
                    "Last snapshot: " + localtime::hoursMinutesSeconds(lastSampleAt_));
-    // The read is queued before any write maybeApply makes, so it sees the brightness from
-    // before this cycle's write.
-    recordSample(smoothedLuma_);
-    maybeApply();
+    // The cycle writes only once its read is judged, so that a change the user just made
+    // with the monitor's buttons pauses adapting instead of being written over.
+    recordSample(smoothedLuma_, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->maybeApply();
+        }
+    });
 }
 
 void AppDelegate::handleFailedReading() {
@@ -120,25 +124,27 @@ void AppDelegate::handleFailedReading() {
     });
 }
 
-void AppDelegate::recordSample(double luma) {
+void AppDelegate::recordSample(double luma, std::function<void()> judged) {
     if (!scope_) {
         log("recordSample skipped (no scope)", "sample");
+        judged();
         return;
     }
     int hour = localtime::hourOfDay(s_.clock.now());
     log("recordSample querying DDC brightness…", "sample");
     std::weak_ptr<MonitorScope> kept = scope_;
-    // The read returns the brightness from before any write queued after it (this cycle's
-    // own, next), so it is judged against the brightness we held when it was queued.
+    // Judged against the brightness we held when the read was queued: whatever is written
+    // meanwhile, the read saw the monitor before it.
     std::optional<int> reference = lastAppliedBrightness_;
-    readBrightness([weak = weak_from_this(), kept, luma, hour,
-                    reference](std::optional<int> brightness) {
+    readBrightness([weak = weak_from_this(), kept, luma, hour, reference,
+                    judged = std::move(judged)](std::optional<int> brightness) {
         auto self = weak.lock();
         if (!self) {
             return;
         }
         if (!brightness) {
             self->log("DDC brightness read returned nil — sample NOT logged", "sample");
+            judged();
             return;
         }
         if (!self->scope_ || kept.lock() != self->scope_) {
@@ -149,11 +155,12 @@ void AppDelegate::recordSample(double luma) {
         int b = *brightness;
         if (!LearningPolicy::departsFrom(reference, b) || self->screenLocked_) {
             self->finishSample(kept, luma, hour, readAt, b, false);
+            judged();
             return;
         }
         // Only a change that departs from what we hold needs to know whether anyone is there.
-        self->s_.session.idleSeconds([weak, kept, luma, hour, readAt, b,
-                                      reference](std::optional<double> idle) {
+        self->s_.session.idleSeconds([weak, kept, luma, hour, readAt, b, reference,
+                                      judged](std::optional<double> idle) {
             auto self = weak.lock();
             if (!self) {
                 return;
@@ -163,9 +170,9 @@ void AppDelegate::recordSample(double luma) {
                 return;
             }
             bool present = LearningPolicy::isPresent(self->screenLocked_, idle);
-            auto judged = LearningPolicy::judgeReading(reference, b, present,
-                                                       self->pendingAnchor_.has_value());
-            if (judged.startPending) {
+            auto judgement = LearningPolicy::judgeReading(reference, b, present,
+                                                          self->pendingAnchor_.has_value());
+            if (judgement.startPending) {
                 double now = self->s_.clock.now();
                 self->pendingAnchor_ = PendingAnchor{b, luma, localtime::fractionalHour(now), now};
                 self->pendingSinceMonotonic_ = self->s_.clock.monotonic();
@@ -175,7 +182,16 @@ void AppDelegate::recordSample(double luma) {
                               " — pending anchor",
                           "anchor");
             }
-            self->finishSample(kept, luma, hour, readAt, b, judged.userSet);
+            // In adapting mode a change from what we wrote counts as a slider change does: it
+            // is the new reference, and adapting holds off for the same pause. (With nothing
+            // written yet there is no change to respect: the first write goes ahead.)
+            if (judgement.userSet && reference && self->mode_ == Mode::adapting) {
+                self->lastAppliedBrightness_ = b;
+                self->lastAppliedAt_ = readAt;
+                self->manualOverrideUntil_ = readAt + ApplyPolicy::manualOverridePause;
+            }
+            self->finishSample(kept, luma, hour, readAt, b, judgement.userSet);
+            judged();
         });
     });
 }

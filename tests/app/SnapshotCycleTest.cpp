@@ -120,6 +120,7 @@ TEST_F(SnapshotCycleTest, AdaptingWritesOnlyWhenTheTargetMovesByThree) {
 
     // A choice of the user's pauses adapting for five minutes.
     d().app->userDidAdjustBrightness(40);
+    setMonitor(40);  // the slider writes before it tells the controller
     d().advance(0.4);
     d().app->menu().activate(Id::snapshot);
     d().advance(5);
