@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "app/StatusMenu.h"
+#include "model/AnchorStore.h"
 
 namespace pellora {
 
@@ -29,14 +30,8 @@ ApplyPolicy::Decision ApplyPolicy::decide(const Inputs& in) {
 }
 
 int ApplyPolicy::defaultMap(double luma) {
-    if (luma >= maxLuma) {
-        return maxBrightness;
-    }
-    // NaN compares false everywhere above; it maps to the floor like the dark room it means.
-    double l = std::isnan(luma) ? minLuma : std::fmax(luma, minLuma);
-    double value =
-        (l - minLuma) / (maxLuma - minLuma) * (maxBrightness - minBrightness) + minBrightness;
-    return static_cast<int>(std::round(value));
+    // A reading that is no number maps to the floor, like the dark room it most likely was.
+    return static_cast<int>(std::round(AnchorStore::baseBrightness(std::isnan(luma) ? 0 : luma)));
 }
 
 const char* ApplyPolicy::glyphFor(int target) {

@@ -7,10 +7,6 @@ namespace pellora {
 
 // What the adapting step shows and whether it writes, from the state it finds.
 struct ApplyPolicy {
-    static constexpr double minLuma = 20.0;
-    static constexpr double maxLuma = 180.0;
-    static constexpr int minBrightness = 20;
-    static constexpr int maxBrightness = 100;
     static constexpr int rewriteThreshold = 3;
     static constexpr double manualOverridePause = 300.0;
 
@@ -30,7 +26,8 @@ struct ApplyPolicy {
     };
 
     static Decision decide(const Inputs& in);
-    // 20 up to luma 20, 100 from luma 180, linear between, halves away from zero.
+    // The curve's base line rounded: 20 up to luma 20, 100 from luma 180, linear between,
+    // halves away from zero.
     static int defaultMap(double luma);
     static const char* glyphFor(int target);
     // "Paused — resumes in 299s": seconds truncated towards zero.
