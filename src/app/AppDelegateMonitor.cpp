@@ -1,10 +1,6 @@
 // The current monitor: its scope, mode and brightness code, its capabilities, and whether its
 // control channel answers.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "app/AppDelegate.h"
@@ -15,43 +11,11 @@
 #include "display/MonitorRegistry.h"
 #include "display/MonitorScope.h"
 #include "platform/Queue.h"
-#include "platform/UniqueFd.h"
 #include "store/DebugLog.h"
 #include "store/SampleLogger.h"
 #include "store/SettingsStore.h"
 
 namespace pellora {
-
-namespace {
-
-// Line feeds in a samples file; nothing when it cannot be read. Never waits on a FIFO or
-// follows a link someone left in its place.
-std::optional<long long> countLineFeeds(const std::filesystem::path& file) {
-    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
-    struct stat info {};
-    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return std::nullopt;
-    }
-    long long count = 0;
-    char buffer[1 << 16];
-    for (;;) {
-        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return std::nullopt;
-        }
-        if (n == 0) {
-            return count;
-        }
-        for (ssize_t i = 0; i < n; ++i) {
-            count += buffer[i] == '\n';
-        }
-    }
-}
-
-}  // namespace
 
 void AppDelegate::scopeChanged(const std::optional<Monitor>& monitor) {
     if (snapshotWork_) {
@@ -115,18 +79,13 @@ void AppDelegate::scopeReady(std::shared_ptr<MonitorScope> scope) {
 void AppDelegate::countSamples() {
     std::uint64_t request = ++countRequest_;
     appendsSinceCount_ = 0;
-    Queue& main = s_.main;
-    s_.loggerQueue.post(
-        [weak = weak_from_this(), request, &main, file = scope_->logger().fileURL()] {
-            auto counted = countLineFeeds(file).value_or(0);
-            main.post([weak, request, counted] {
-                auto self = weak.lock();
-                if (self && self->countRequest_ == request && self->scope_) {
-                    self->sampleCount_ = counted + self->appendsSinceCount_;
-                    self->refreshMenu();
-                }
-            });
-        });
+    scope_->logger().countLines(s_.main, [weak = weak_from_this(), request](long long counted) {
+        auto self = weak.lock();
+        if (self && self->countRequest_ == request && self->scope_) {
+            self->sampleCount_ = counted + self->appendsSinceCount_;
+            self->refreshMenu();
+        }
+    });
 }
 
 void AppDelegate::loadCapabilitiesIfNeeded(const std::shared_ptr<MonitorScope>& scope) {

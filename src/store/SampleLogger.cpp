@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -309,6 +310,28 @@ std::size_t decodeWholeLines(std::string_view bytes, std::vector<Sample>& sample
 }
 
 // One write() for the whole line, so concurrent appenders cannot interleave.
+// Line feeds in the file, 0 when it cannot be read. Never waits on a FIFO or follows a link
+// someone left in its place.
+long long countLineFeeds(const std::filesystem::path& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    struct stat info {};
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return 0;
+    }
+    long long count = 0;
+    char buffer[1 << 16];
+    for (;;) {
+        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return n == 0 ? count : 0;
+        }
+        count += std::count(buffer, buffer + n, '\n');
+    }
+}
+
 void appendLine(const std::filesystem::path& path, std::string line, DebugLog* log) {
     // No O_CREAT: a log deleted while running stays deleted until its logger is made again.
     // Read access is only for looking at the last byte; without it the append still goes.
@@ -424,6 +447,12 @@ void SampleLogger::loadAll(Queue& deliverOn,
                  &deliverOn, completion = std::move(completion)] {
         deliverOn.post(
             [completion, samples = cache->load(path, maxReadBytes, log)] { completion(samples); });
+    });
+}
+
+void SampleLogger::countLines(Queue& deliverOn, std::function<void(long long)> completion) const {
+    queue_.post([path = fileURL_, &deliverOn, completion = std::move(completion)] {
+        deliverOn.post([completion, count = countLineFeeds(path)] { completion(count); });
     });
 }
 

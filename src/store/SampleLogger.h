@@ -56,6 +56,9 @@ class SampleLogger {
     // years of samples take tens of milliseconds to read: the main thread reads this way.
     void loadAll(Queue& deliverOn, std::function<void(std::vector<Sample>)> completion) const;
 
+    // The file's line feeds, counted on the logger's queue after the appends queued before;
+    // the count (0 when the file cannot be read) is handed to `completion` on `deliverOn`.
+    void countLines(Queue& deliverOn, std::function<void(long long)> completion) const;
     // One line of the file, line feed included; nothing for a non-finite time or luma.
     static std::optional<std::string> encodeLine(const Sample& sample);
     // One line without its line feed: an object with all five members, "brightness" and
