@@ -125,6 +125,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
 
     // The menu.
     void setupStatusItem();
+    // The row runs `action` on this controller while it exists.
+    void bindAction(MenuItemId id, void (AppDelegate::*action)());
     void refreshMenu();
     void refreshMonitorAccess();
     void reveal(const std::filesystem::path& file);

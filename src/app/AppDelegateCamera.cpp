@@ -86,10 +86,7 @@ void AppDelegate::handleCameraAuthorization() {
 
 void AppDelegate::grantCamera(bool atLaunch) {
     cameraGranted_ = true;
-    cameraHealth_ = CameraHealth::ok;
-    menu_.setHidden(MenuItemId::camera, true);
-    menu_.setAction(MenuItemId::camera, {});
-    refreshMenu();
+    setCameraHealth(CameraHealth::ok);
     startTimers();
     if (!atLaunch) {
         takeSnapshot();
@@ -107,20 +104,9 @@ void AppDelegate::setCameraHealth(CameraHealth health) {
         return;
     }
     menu_.setTitle(MenuItemId::camera, *row.title);
-    auto weak = weak_from_this();
-    if (row.action == MenuTexts::CameraAction::enableAccess) {
-        menu_.setAction(MenuItemId::camera, [weak] {
-            if (auto self = weak.lock()) {
-                self->enableCameraAccess();
-            }
-        });
-    } else {
-        menu_.setAction(MenuItemId::camera, [weak] {
-            if (auto self = weak.lock()) {
-                self->snapshotNow();
-            }
-        });
-    }
+    bindAction(MenuItemId::camera, row.action == MenuTexts::CameraAction::enableAccess
+                                       ? &AppDelegate::enableCameraAccess
+                                       : &AppDelegate::snapshotNow);
     menu_.setEnabled(MenuItemId::camera, true);
     menu_.setHidden(MenuItemId::camera, false);
     if (row.glyph) {

@@ -15,33 +15,34 @@
 
 namespace pellora {
 
+void AppDelegate::bindAction(MenuItemId id, void (AppDelegate::*action)()) {
+    menu_.setAction(id, [weak = weak_from_this(), action] {
+        if (auto self = weak.lock()) {
+            ((*self).*action)();
+        }
+    });
+}
+
 void AppDelegate::setupStatusItem() {
     using Id = MenuItemId;
-    auto bind = [this](Id id, void (AppDelegate::*action)()) {
-        menu_.setAction(id, [weak = weak_from_this(), action] {
-            if (auto self = weak.lock()) {
-                ((*self).*action)();
-            }
-        });
-    };
     menu_.setGlyph(StatusMenu::sunGlyph);
-    bind(Id::toggleMode, &AppDelegate::toggleMode);
-    bind(Id::snapshot, &AppDelegate::snapshotNow);
-    bind(Id::preview, &AppDelegate::previewHUD);
-    bind(Id::preferences, &AppDelegate::openPreferences);
+    bindAction(Id::toggleMode, &AppDelegate::toggleMode);
+    bindAction(Id::snapshot, &AppDelegate::snapshotNow);
+    bindAction(Id::preview, &AppDelegate::previewHUD);
+    bindAction(Id::preferences, &AppDelegate::openPreferences);
     menu_.setAction(Id::updates, [&updater = s_.updater] { updater.checkForUpdates(); });
-    bind(Id::revealSamples, &AppDelegate::revealSamples);
-    bind(Id::cameraAccess, &AppDelegate::enableCameraAccess);
-    bind(Id::cameraDiagnostics, &AppDelegate::dumpCameraDiagnostics);
-    bind(Id::cameraReset, &AppDelegate::resetCameraTCC);
-    bind(Id::revealDump, &AppDelegate::revealDebugDump);
-    bind(Id::probe, &AppDelegate::probeCapabilities);
+    bindAction(Id::revealSamples, &AppDelegate::revealSamples);
+    bindAction(Id::cameraAccess, &AppDelegate::enableCameraAccess);
+    bindAction(Id::cameraDiagnostics, &AppDelegate::dumpCameraDiagnostics);
+    bindAction(Id::cameraReset, &AppDelegate::resetCameraTCC);
+    bindAction(Id::revealDump, &AppDelegate::revealDebugDump);
+    bindAction(Id::probe, &AppDelegate::probeCapabilities);
     menu_.setAction(Id::quit, [quit = s_.quit] {
         if (quit) {
             quit();
         }
     });
-    bind(Id::monitorAccess, &AppDelegate::retryMonitorAccess);
+    bindAction(Id::monitorAccess, &AppDelegate::retryMonitorAccess);
 }
 
 void AppDelegate::refreshMenu() {
