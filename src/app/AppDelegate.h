@@ -9,6 +9,7 @@
 #include "app/CameraHealth.h"
 #include "app/Mode.h"
 #include "app/PendingAnchor.h"
+#include "app/PreferencesPresenter.h"
 #include "app/StatusMenu.h"
 #include "display/Monitor.h"
 #include "platform/CameraAccess.h"
@@ -57,6 +58,9 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     void openCameraSettings();
     void resetCameraTCC();
     void retryMonitorAccess();
+
+    // The preferences window, once opened; nothing before.
+    const std::shared_ptr<PreferencesPresenter>& prefs() const { return prefs_; }
 
     // The user chose a brightness in the preferences window.
     void userDidAdjustBrightness(int brightness);
@@ -117,6 +121,9 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     void scopeChanged(const std::optional<Monitor>& monitor);
     void scopeReady(std::shared_ptr<MonitorScope> scope);
     void loadCapabilitiesIfNeeded(const std::shared_ptr<MonitorScope>& scope);
+    void capabilitiesChanged();
+    // The open (or hidden) preferences window follows the new monitor.
+    void reloadPreferences();
     void logAllScreens();
     void countSamples();
     // Reads the brightness and keeps track of whether the monitor answers.
@@ -174,6 +181,7 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     int failedReadsInRow_ = 0;
     bool monitorEverAnswered_ = false;
     std::string lastLocationComplaint_;
+    std::shared_ptr<PreferencesPresenter> prefs_;
 };
 
 }  // namespace pellora

@@ -94,6 +94,9 @@ void AppDelegate::checkPendingAfterRead(std::weak_ptr<MonitorScope> kept, std::o
                   anchor.brightness, anchor.hour, scope->anchors().anchors().size());
     log(text, "anchor");
     pendingAnchor_.reset();
+    if (prefs_) {
+        prefs_->refreshSamples();
+    }
     refreshMenu();
 }
 

@@ -92,9 +92,32 @@ void AppDelegate::refreshMonitorAccess() {
 }
 
 void AppDelegate::openPreferences() {
-    // Until the preferences window exists, the settings file is where choices are made.
-    log("Preferences: revealing " + s_.environment.settingsFile.string(), "app");
-    reveal(s_.environment.settingsFile);
+    if (!prefs_ && s_.makePreferences) {
+        PreferencesHooks hooks;
+        hooks.scopeProvider = [weak = weak_from_this()]() -> std::shared_ptr<MonitorScope> {
+            auto self = weak.lock();
+            return self ? self->scope_ : nullptr;
+        };
+        hooks.onManualOverride = [weak = weak_from_this()](double seconds) {
+            if (auto self = weak.lock()) {
+                self->setManualOverride(seconds);
+            }
+        };
+        hooks.onUserBrightness = [weak = weak_from_this()](int brightness) {
+            if (auto self = weak.lock()) {
+                self->userDidAdjustBrightness(brightness);
+            }
+        };
+        prefs_ = s_.makePreferences(std::move(hooks));
+    }
+    if (!prefs_) {
+        // Without a window (no graphical session), the settings file is where choices are made.
+        log("Preferences: revealing " + s_.environment.settingsFile.string(), "app");
+        reveal(s_.environment.settingsFile);
+        return;
+    }
+    prefs_->setLiveLuma(smoothedLuma_);
+    prefs_->present();
 }
 
 void AppDelegate::revealSamples() {

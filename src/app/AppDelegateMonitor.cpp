@@ -30,6 +30,7 @@ void AppDelegate::scopeChanged(const std::optional<Monitor>& monitor) {
     monitorEverAnswered_ = false;
     std::uint64_t request = ++scopeRequest_;
     if (!monitor) {
+        reloadPreferences();
         refreshMenu();
         return;
     }
@@ -58,6 +59,10 @@ void AppDelegate::scopeReady(std::shared_ptr<MonitorScope> scope) {
     std::snprintf(line, sizeof line, "Brightness VCP for this monitor: 0x%02X", code.value);
     log(line, "app");
     lastAppliedBrightness_.reset();
+    const auto& caps = scope_->capabilities();
+    if (prefs_ && caps && !caps->vcps.empty()) {
+        prefs_->refreshCapabilities();
+    }
     countSamples();
     if (cameraGranted_) {
         // At launch the camera's answer may come before the scope does; the first snapshot
@@ -73,7 +78,22 @@ void AppDelegate::scopeReady(std::shared_ptr<MonitorScope> scope) {
             self->loadCapabilitiesIfNeeded(scope);
         }
     });
+    reloadPreferences();
     refreshMenu();
+}
+
+void AppDelegate::reloadPreferences() {
+    if (prefs_) {
+        prefs_->loadInitialState();
+        prefs_->refreshSamples();
+        prefs_->refreshCapabilities();
+    }
+}
+
+void AppDelegate::capabilitiesChanged() {
+    if (prefs_) {
+        prefs_->refreshCapabilities();
+    }
 }
 
 void AppDelegate::countSamples() {
@@ -92,11 +112,13 @@ void AppDelegate::loadCapabilitiesIfNeeded(const std::shared_ptr<MonitorScope>& 
     const auto& known = scope->capabilities();
     if (known && !known->vcps.empty()) {
         log("Capabilities cached (" + std::to_string(known->vcps.size()) + " VCPs)", "caps");
+        capabilitiesChanged();
         return;
     }
     std::string failedKey = scope->keyPrefix() + "capabilitiesFailed";
     if (s_.settings.boolean(failedKey)) {
         log("Capabilities previously failed — skipping read", "caps");
+        capabilitiesChanged();
         return;
     }
     log("Reading capabilities…", "caps");
@@ -113,11 +135,12 @@ void AppDelegate::loadCapabilitiesIfNeeded(const std::shared_ptr<MonitorScope>& 
                               " VCPs model=" + caps->model.value_or("nil"),
                           "caps");
                 scope->persistCapabilities(*caps);
-                return;
+            } else {
+                self->log("Capabilities read failed or empty — marking unsupported", "caps");
+                self->s_.settings.set(failedKey, true);
+                scope->setCapabilities(MonitorCapabilities{});
             }
-            self->log("Capabilities read failed or empty — marking unsupported", "caps");
-            self->s_.settings.set(failedKey, true);
-            scope->setCapabilities(MonitorCapabilities{});
+            self->capabilitiesChanged();
         });
 }
 
@@ -127,6 +150,7 @@ void AppDelegate::probeCapabilities() {
     }
     s_.settings.remove(scope_->keyPrefix() + "capabilitiesFailed");
     scope_->setCapabilities(std::nullopt);
+    capabilitiesChanged();
     loadCapabilitiesIfNeeded(scope_);
 }
 

@@ -95,6 +95,9 @@ void AppDelegate::handleReading(std::optional<double> luma) {
     log(format("Snapshot OK: luma=%.1f", *luma), "snapshot");
     smoothedLuma_ = SnapshotPolicy::smooth(smoothedLuma_, *luma);
     menu_.setTitle(MenuItemId::luma, format("Luma: %.0f / 255", smoothedLuma_));
+    if (prefs_) {
+        prefs_->setLiveLuma(smoothedLuma_);
+    }
     lastSampleAt_ = s_.clock.now();
     menu_.setTitle(MenuItemId::lastSample,
                    "Last snapshot: " + localtime::hoursMinutesSeconds(lastSampleAt_));
@@ -212,6 +215,10 @@ void AppDelegate::finishSample(std::weak_ptr<MonitorScope> kept, double luma, in
             " userSet=" + (userSet ? "true" : "false"),
         "sample");
     refreshMenu();
+    // The append is queued before the window's reload, on the same queue, so it shows.
+    if (prefs_) {
+        prefs_->refreshSamples();
+    }
 }
 
 }  // namespace pellora

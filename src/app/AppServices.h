@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "app/PreferencesPresenter.h"
+
 namespace pellora {
 
 class AlertPresenter;
@@ -34,7 +36,7 @@ struct AppEnvironment {
     std::string sandbox = "none";
     // The user's groups, as the camera's and the I2C bus's permissions see them.
     std::string groups;
-    // The local settings file, which the preferences row reveals for now.
+    // The local settings file, revealed where no preferences window can be made.
     std::filesystem::path settingsFile;
 };
 
@@ -70,6 +72,8 @@ struct AppServices {
     // nothing when it can (or the platform cannot tell). Any thread.
     std::function<std::optional<std::string>()> monitorChannelProblem;
     std::function<void()> quit;
+    // Makes the preferences window on first use; none where no window can be shown.
+    PreferencesFactory makePreferences;
     AppEnvironment environment;
 };
 
