@@ -72,9 +72,9 @@ struct AppServices {
     // nothing when it can (or the platform cannot tell). Any thread.
     std::function<std::optional<std::string>()> monitorChannelProblem;
     std::function<void()> quit;
+    AppEnvironment environment;
     // Makes the preferences window on first use; none where no window can be shown.
     PreferencesFactory makePreferences;
-    AppEnvironment environment;
 };
 
 }  // namespace pellora

@@ -10,6 +10,9 @@ const PlatformTexts& PlatformTexts::linuxDesktop() {
         "Brightness: (built-in display managed by the desktop)",
         "\u26A0\uFE0E Camera permission denied — click for the fix (video group / uaccess)",
         "Executable path: ",
+        // Window managers often keep Alt+press for moving windows, so Delete works too.
+        "Adaptive curve — anchors learned from your adjustments · drag to move, click to add, "
+        "Alt-click or Delete to remove",
     };
     return texts;
 }

@@ -17,6 +17,8 @@ struct PlatformTexts {
     std::string permissionDeniedRow;
     // Logged at launch before the program's location.
     std::string locationLabel;
+    // The preferences window's header over the curve editor, naming the removal gesture.
+    std::string curveEditorHeader;
 
     // The Linux desktop's.
     static const PlatformTexts& linuxDesktop();

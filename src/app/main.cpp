@@ -199,6 +199,7 @@ int main(int argc, char** argv) {
         .quit = [] { QCoreApplication::quit(); },
         .environment =
             pellora::Backends::environment(kApplicationId, paths.configDir / "settings.json"),
+        .makePreferences = nullptr,
     };
     auto controller = pellora::AppDelegate::create(std::move(services));
     controller->applicationDidFinishLaunching();

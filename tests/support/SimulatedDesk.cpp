@@ -97,7 +97,13 @@ void SimulatedDesk::launch() {
         .quit = [this] { ++quits; },
         .environment = {"org.pellora.Pellora", "/usr/bin/pellora", "none", "users video",
                         env.paths.configDir / "settings.json"},
+        .makePreferences = nullptr,
     };
+    if (options.preferences) {
+        services.makePreferences = [this](PreferencesHooks hooks) {
+            return options.preferences(*this, std::move(hooks));
+        };
+    }
     app = AppDelegate::create(std::move(services));
     app->applicationDidFinishLaunching();
     env.clock.runPending();

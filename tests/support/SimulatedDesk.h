@@ -78,6 +78,9 @@ class SimulatedDesk {
         // Stands between the main queue and everything that posts to it (the controller, its
         // services, the session), e.g. to time the main thread's tasks.
         std::function<std::unique_ptr<Queue>(Queue& main)> wrapMain = nullptr;
+        // Makes the preferences window on the desk's services; none: no window.
+        std::function<std::shared_ptr<PreferencesPresenter>(SimulatedDesk&, PreferencesHooks)>
+            preferences = nullptr;
     };
 
     static const DisplayInfo monitorA;
