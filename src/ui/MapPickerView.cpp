@@ -500,15 +500,19 @@ void MapPickerView::paintEvent(QPaintEvent* /*event*/) {
     const QPointF offset = landPathOffset();
     painter.save();
     painter.translate(offset);
+    // Qt's antialiased fill of tens of thousands of edges costs several times the rest of
+    // the paint; the antialiased coast drawn over the plain fill hides its stair steps.
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(land);
+    painter.drawPath(landPath_.land);
+    painter.drawPath(landPath_.polarFill);
+    painter.setRenderHint(QPainter::Antialiasing, true);
     QPen coastPen(coast, 1.0);
     coastPen.setCosmetic(true);
     painter.setPen(coastPen);
-    painter.setBrush(land);
-    painter.drawPath(landPath_.land);
-    painter.setPen(Qt::NoPen);
-    painter.drawPath(landPath_.polarFill);
-    painter.setPen(coastPen);
     painter.setBrush(Qt::NoBrush);
+    painter.drawPath(landPath_.land);
     painter.drawPath(landPath_.polarCoast);
     painter.restore();
 

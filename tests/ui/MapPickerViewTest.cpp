@@ -46,34 +46,15 @@ bool onLand(const WorldOutlines& land, Coordinate place) {
     return inside;
 }
 
-std::vector<std::uint8_t> header(std::uint32_t rings, std::uint32_t points) {
-    std::vector<std::uint8_t> bytes{'P', 'L', 'N', 'D', 1, 0, 0, 0};
-    for (std::uint32_t value : {rings, points}) {
+// The magic, then little-endian words: version and flags, counts, ring sizes, points.
+std::vector<std::uint8_t> file(std::initializer_list<std::uint32_t> words) {
+    std::vector<std::uint8_t> bytes{'P', 'L', 'N', 'D'};
+    for (std::uint32_t word : words) {
         for (int shift = 0; shift < 32; shift += 8) {
-            bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+            bytes.push_back(static_cast<std::uint8_t>(word >> shift));
         }
     }
     return bytes;
-}
-
-void append32(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) {
-        bytes.push_back(static_cast<std::uint8_t>(value >> shift));
-    }
-}
-
-// A well-formed file of one triangle.
-std::vector<std::uint8_t> triangle() {
-    std::vector<std::uint8_t> bytes = header(1, 3);
-    append32(bytes, 3);
-    for (std::uint32_t point : {0x00000000u, 0x10001000u, 0x00001000u}) {
-        append32(bytes, point);
-    }
-    return bytes;
-}
-
-WorldOutlines parse(const std::vector<std::uint8_t>& bytes) {
-    return WorldOutlines::fromBytes(bytes);
 }
 
 TEST(WorldOutlinesFile, BundledLandIsTheWorld) {
@@ -102,8 +83,14 @@ TEST(WorldOutlinesFile, BundledLandIsTheWorld) {
 }
 
 TEST(WorldOutlinesFile, AnythingButAWholeWellFormedFileIsNoLand) {
-    EXPECT_EQ(parse(triangle()).ringCount(), 1u);
-    const std::vector<std::uint8_t> good = triangle();
+    // One triangle; its second point is (+4096, +4096) quantized.
+    const std::vector<std::uint8_t> good = file({1, 1, 3, 3, 0, 0x10001000, 0x00001000});
+    const WorldOutlines triangle = WorldOutlines::fromBytes(good);
+    ASSERT_EQ(triangle.ringCount(), 1u);
+    ASSERT_EQ(triangle.ring(0).size(), 3u);
+    EXPECT_NEAR(WorldOutlines::coordinate(triangle.ring(0)[1]).lon, 22.500687, 1e-6);
+    EXPECT_NEAR(WorldOutlines::coordinate(triangle.ring(0)[1]).lat, 11.250343, 1e-6);
+
     std::vector<std::vector<std::uint8_t>> bad;
     for (std::size_t size = 0; size < good.size(); size += 3) {
         bad.emplace_back(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(size));
@@ -122,10 +109,10 @@ TEST(WorldOutlinesFile, AnythingButAWholeWellFormedFileIsNoLand) {
     auto longer = good;
     longer.push_back(0);
     bad.push_back(longer);
-    bad.push_back(header(0xFFFFFFFF, 0xFFFFFFFF));       // counts beyond any file
+    bad.push_back(file({1, 0xFFFFFFFF, 0xFFFFFFFF}));    // counts beyond any file
     bad.push_back(std::vector<std::uint8_t>(64, 0xFF));  // garbage
     for (const auto& bytes : bad) {
-        const WorldOutlines outlines = parse(bytes);
+        const WorldOutlines outlines = WorldOutlines::fromBytes(bytes);
         EXPECT_TRUE(outlines.empty());
         EXPECT_EQ(outlines.pointCount(), 0u);
     }
