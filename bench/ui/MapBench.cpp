@@ -1,6 +1,6 @@
 // The location map's costs, drawn off screen at the preferences window's size (528 × 200):
-// a first paint (projecting and caching the land), a repaint of the same region, and a
-// drag step. Counters give the heap the land takes.
+// making the view (projecting the land), a first paint (caching the land's path), a repaint
+// of the same region, and a drag step. Counters give the heap the land takes.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -74,6 +74,19 @@ void BM_MapPaintCold(benchmark::State& state) {
     state.counters["view_bytes"] = static_cast<double>(viewBytes);
 }
 BENCHMARK(BM_MapPaintCold)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Making the view: projecting every outline once (the bundled file is read before).
+void BM_MapViewCreate(benchmark::State& state) {
+    application();
+    WorldOutlines::bundled();
+    test::VirtualClock clock;
+    auto main = clock.makeQueue("main", true);
+    for (auto _ : state) {
+        MapPickerView view(*main, clock);
+        benchmark::DoNotOptimize(view.residentBytes());
+    }
+}
+BENCHMARK(BM_MapViewCreate)->Unit(benchmark::kMillisecond);
 
 void BM_MapPaintWarm(benchmark::State& state) {
     Scene scene(static_cast<int>(state.range(0)));

@@ -34,6 +34,7 @@ class MapPickerView final : public QWidget {
     static constexpr double animationSeconds = 0.25;
     // Web Mercator's edge: the latitude whose square world ends there.
     static constexpr double maxLatitude = 85.0511287798066;
+    // Zoomed in all the way, the view's shorter side spans this many degrees of longitude.
     static constexpr double minSpanDegrees = 2.0;
     static constexpr double cornerRadius = 8.0;
 
@@ -51,8 +52,8 @@ class MapPickerView final : public QWidget {
     // Fits the region into the view keeping the map's aspect, as a platform map does: the
     // centre lands in the middle and both spans are visible. Latitudes beyond the map's edge
     // and longitudes beyond ±180 are brought inside; a region with a number that is not
-    // finite is ignored. Until the view has a size, and until the user moves the map, the
-    // region is refitted whenever the view is resized.
+    // finite is ignored. Until the user moves the map, the region is refitted whenever the
+    // view is resized. A hidden view moves at once instead of animating.
     void setRegion(Coordinate centre, double spanLat, double spanLon, bool animated);
     // What is visible now: the coordinate at the view's centre and the spans of its edges.
     MapRegion region() const;
