@@ -1,0 +1,300 @@
+#include "ui/Updater.h"
+
+#include <QDesktopServices>
+#include <QLabel>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPushButton>
+#include <QSslConfiguration>
+#include <QUrl>
+#include <utility>
+
+#include "app/UpdateFeed.h"
+#include "platform/Clock.h"
+#include "platform/LogSink.h"
+#include "platform/Queue.h"
+
+#ifndef PELLORA_UPDATE_FEED
+#define PELLORA_UPDATE_FEED ""
+#endif
+
+namespace pellora {
+
+namespace {
+
+std::string feedForLog(const QString& feedUrl) {
+    return feedUrl.isEmpty() ? std::string("?") : feedUrl.toStdString();
+}
+
+std::string tooLarge() {
+    return "the feed is larger than " + std::to_string(UpdateFeed::kMaxBytes / 1024) + " KiB";
+}
+
+}  // namespace
+
+Updater::Updater(Queue& main, const Clock& clock, LogSink& log, QString feedUrl,
+                 QString runningVersion, QList<QSslCertificate> extraCaCertificates,
+                 QWidget* dialogParent)
+    : main_(main),
+      clock_(clock),
+      log_(log),
+      feedUrl_(std::move(feedUrl)),
+      runningVersion_(std::move(runningVersion)),
+      extraCaCertificates_(std::move(extraCaCertificates)),
+      dialogParent_(dialogParent),
+      network_(new QNetworkAccessManager(this)) {
+    this->log("Update checker started (feed=" + feedForLog(feedUrl_) + ")");
+    firstCheck_ = main_.postAfter(kFirstCheckDelay, [weak = QPointer<Updater>(this)] {
+        if (!weak.isNull()) {
+            weak->check(false);
+        }
+    });
+}
+
+Updater::~Updater() {
+    for (const auto& work : {firstCheck_, timeout_}) {
+        if (work) {
+            work->cancel();
+        }
+    }
+    if (reply_) {
+        // Aborting finishes the reply at once; nothing of ours may run from that any more.
+        reply_->disconnect(this);
+        reply_->abort();
+    }
+    // A box without a parent window is no one's child.
+    if (dialog_ && dialog_->parent() == nullptr) {
+        delete dialog_.data();
+    }
+}
+
+QString Updater::configuredFeed() {
+    return QString::fromUtf8(PELLORA_UPDATE_FEED);
+}
+
+QMessageBox* Updater::dialog() const {
+    return dialog_.data();
+}
+
+void Updater::checkForUpdates() {
+    check(true);
+}
+
+void Updater::check(bool userAsked) {
+    if (reply_) {
+        // The check under way answers the user when it ends.
+        userAsked_ = userAsked_ || userAsked;
+        return;
+    }
+    userAsked_ = userAsked;
+    if (feedUrl_.isEmpty()) {
+        log("No update feed is configured in this build: nothing to check");
+        if (userAsked_) {
+            showDialog(QStringLiteral("No update feed is configured in this build."),
+                       QStringLiteral("Updates come with your distribution's packages, or "
+                                      "build the newest source."));
+        }
+        emit checkFinished();
+        return;
+    }
+    // Refused before any connection is made: a plain-http answer could say anything.
+    if (!UpdateFeed::isHttpsAddress(feedUrl_.toStdString())) {
+        refuse("the feed address " + feedUrl_.toStdString() + " is not an https address");
+        return;
+    }
+    if (!UpdateFeed::parseVersion(runningVersion_.toStdString())) {
+        refuse("this program's version \"" + runningVersion_.toStdString() +
+               "\" is not dot-separated numbers");
+        return;
+    }
+
+    QNetworkRequest request{QUrl(feedUrl_, QUrl::StrictMode)};
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setMaximumRedirectsAllowed(kMaxRedirects);
+    request.setHeader(QNetworkRequest::UserAgentHeader,
+                      QStringLiteral("Pellora/") + runningVersion_);
+    request.setRawHeader("Accept", "application/json");
+    if (!extraCaCertificates_.isEmpty()) {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.addCaCertificates(extraCaCertificates_);
+        request.setSslConfiguration(tls);
+    }
+    body_.clear();
+    abortReason_.reset();
+    startedAt_ = clock_.monotonic();
+    QNetworkReply* reply = network_->get(request);
+    reply_ = reply;
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (reply == reply_ && length.isValid() &&
+            length.toLongLong() > static_cast<qint64>(UpdateFeed::kMaxBytes)) {
+            abortWith(tooLarge());
+        }
+    });
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
+        if (reply == reply_ && !receive()) {
+            abortWith(tooLarge());
+        }
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        if (reply == reply_) {
+            finish();
+        }
+    });
+    timeout_ = main_.postAfter(
+        kTimeoutSeconds, [weak = QPointer<Updater>(this), reply = QPointer<QNetworkReply>(reply)] {
+            if (!weak.isNull() && !reply.isNull() && weak->reply_ == reply) {
+                weak->abortWith("the feed did not answer within " +
+                                std::to_string(static_cast<int>(kTimeoutSeconds)) + " s");
+            }
+        });
+}
+
+bool Updater::receive() {
+    const qint64 room = static_cast<qint64>(UpdateFeed::kMaxBytes) - body_.size();
+    if (reply_->bytesAvailable() > room) {
+        return false;
+    }
+    body_ += reply_->readAll();
+    return true;
+}
+
+void Updater::abortWith(const std::string& reason) {
+    abortReason_ = reason;
+    // Finishes the reply at once, through finish().
+    reply_->abort();
+}
+
+void Updater::finish() {
+    QNetworkReply* reply = reply_.data();
+    if (!abortReason_ && !receive()) {
+        abortReason_ = tooLarge();
+    }
+    reply_.clear();
+    reply->deleteLater();
+    if (timeout_) {
+        timeout_->cancel();
+        timeout_.reset();
+    }
+    if (abortReason_) {
+        refuse(*abortReason_);
+        return;
+    }
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    switch (reply->error()) {
+        case QNetworkReply::NoError:
+            break;
+        case QNetworkReply::InsecureRedirectError:
+            refuse("the feed redirected to an address that is not https");
+            return;
+        case QNetworkReply::TooManyRedirectsError:
+            refuse("the feed redirected more than " + std::to_string(kMaxRedirects) + " times");
+            return;
+        default:
+            // Qt's text for an HTTP error status repeats the whole address; the status says it.
+            refuse(status > 0 ? "the feed's server answered HTTP " + std::to_string(status)
+                              : reply->errorString().toStdString());
+            return;
+    }
+    if (status != 200) {
+        refuse("the feed's server answered HTTP " + std::to_string(status));
+        return;
+    }
+    // The redirect policy already stops a step down to http; this holds whatever it misses.
+    if (!UpdateFeed::isHttpsAddress(reply->url().toString(QUrl::FullyEncoded).toStdString())) {
+        refuse("the feed ended at an address that is not https");
+        return;
+    }
+    std::string why;
+    const auto feed = UpdateFeed::parse(std::string_view(body_.constData(), body_.size()), &why);
+    if (!feed) {
+        refuse("the feed is not valid (" + why + ")");
+        return;
+    }
+    log("Feed read in " + QString::number(clock_.monotonic() - startedAt_, 'f', 2).toStdString() +
+        " s");
+    found(*feed);
+}
+
+void Updater::found(const UpdateFeed& feed) {
+    const auto offered = UpdateFeed::parseVersion(feed.version);
+    const auto running = UpdateFeed::parseVersion(runningVersion_.toStdString());
+    const std::string current = runningVersion_.toStdString();
+    if (UpdateFeed::compareVersions(*offered, *running) <= 0) {
+        log("No update: the feed offers " + feed.version + ", this is " + current);
+        if (userAsked_) {
+            showDialog(QStringLiteral("You have the newest version (%1).").arg(runningVersion_),
+                       {});
+        }
+        emit checkFinished();
+        return;
+    }
+    log("Update available: " + feed.version + " (this is " + current + "), " + feed.url);
+    QString notes = QString::fromStdString(feed.notes).trimmed();
+    if (notes.size() > kMaxNotesShown) {
+        qsizetype cut = kMaxNotesShown;
+        if (notes.at(cut - 1).isHighSurrogate()) {
+            --cut;
+        }
+        notes = notes.left(cut) + QStringLiteral("…");
+    }
+    const QString link = QString::fromStdString(feed.url);
+    showDialog(QStringLiteral("Pellora %1 is available — you have %2.")
+                   .arg(QString::fromStdString(feed.version), runningVersion_),
+               notes.isEmpty() ? link : notes + QStringLiteral("\n\n") + link, link);
+    emit checkFinished();
+}
+
+void Updater::refuse(const std::string& reason) {
+    log("Update check failed: " + reason);
+    if (userAsked_) {
+        showDialog(
+            QStringLiteral("Could not check for updates: %1.").arg(QString::fromStdString(reason)),
+            {});
+    }
+    emit checkFinished();
+}
+
+void Updater::showDialog(const QString& text, const QString& informative, const QString& link) {
+    if (dialog_) {
+        dialog_->hide();
+        dialog_->deleteLater();
+    }
+    auto* box = new QMessageBox(dialogParent_.data());
+    box->setWindowTitle(QStringLiteral("Pellora"));
+    box->setIcon(QMessageBox::Information);
+    // Every word of it may come from the feed: never read as markup.
+    box->setTextFormat(Qt::PlainText);
+    box->setText(text);
+    if (!informative.isEmpty()) {
+        box->setInformativeText(informative);
+        if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+            label->setTextFormat(Qt::PlainText);
+        }
+    }
+    if (link.isEmpty()) {
+        box->setStandardButtons(QMessageBox::Ok);
+    } else {
+        QPushButton* download =
+            box->addButton(QStringLiteral("Download…"), QMessageBox::AcceptRole);
+        box->addButton(QStringLiteral("Later"), QMessageBox::RejectRole);
+        box->setDefaultButton(download);
+        connect(download, &QPushButton::clicked, this,
+                [url = QUrl(link, QUrl::StrictMode)] { QDesktopServices::openUrl(url); });
+    }
+    connect(box, &QMessageBox::finished, box, &QObject::deleteLater);
+    box->setWindowModality(Qt::NonModal);
+    dialog_ = box;
+    box->show();
+    box->raise();
+    box->activateWindow();
+}
+
+void Updater::log(const std::string& message) {
+    log_.log(message, "update");
+}
+
+}  // namespace pellora
