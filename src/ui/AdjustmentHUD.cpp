@@ -38,12 +38,17 @@ QColor withAlpha(QColor colour, double alpha) {
 
 AdjustmentHUD::AdjustmentHUD(Queue& main, const Clock& clock, OnScreenDisplay* desktopOsd,
                              bool wayland, QWidget* parent)
-    : QWidget(parent), main_(main), clock_(clock), desktopOsd_(desktopOsd), wayland_(wayland) {
+    : QWidget(parent),
+      main_(main),
+      clock_(clock),
+      desktopOsd_(desktopOsd),
+      wayland_(wayland),
+      x11_(QGuiApplication::platformName() == QLatin1String("xcb")) {
     Qt::WindowFlags flags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                             Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput;
     // Override-redirect: on every workspace, in no taskbar or window switcher, never
     // focused, and exactly where it is put.
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+    if (x11_) {
         flags |= Qt::X11BypassWindowManagerHint;
     }
     setWindowFlags(flags);
@@ -52,6 +57,15 @@ AdjustmentHUD::AdjustmentHUD(Queue& main, const Clock& clock, OnScreenDisplay* d
     setFocusPolicy(Qt::NoFocus);
     setFixedSize(kWidth, kHeight);
     setWindowTitle(QStringLiteral("Pellora"));
+    if (x11_) {
+        // Without a compositor an X window has no see-through pixels: the shape cuts the
+        // corners off there too, and the server's own window opacity fades it where a
+        // compositor runs, instead of painting it darker on black.
+        QPainterPath panel;
+        panel.addRoundedRect(QRectF(rect()), kRadius, kRadius);
+        setMask(QRegion(panel.toFillPolygon().toPolygon()));
+        setWindowOpacity(0);
+    }
 
     glyphFont_ = font();
     glyphFont_.setPixelSize(22);
@@ -117,7 +131,10 @@ void AdjustmentHUD::showOwnWindow(int brightness, int delta) {
         opacityNow_ = 0;
         QWidget::show();
     }
-    raise();
+    if (x11_) {
+        // Override-redirect windows are stacked by no one but us.
+        raise();
+    }
     // From wherever a running fade has got to, so a show during the fade-out ends visible.
     startFade(Phase::FadingIn, kFadeInSeconds);
 
@@ -180,6 +197,9 @@ void AdjustmentHUD::tick() {
             hide();
         }
     }
+    if (x11_) {
+        setWindowOpacity(opacityNow_);
+    }
     update();
     if (phase_ == Phase::FadingIn || phase_ == Phase::FadingOut) {
         scheduleTick();
@@ -199,7 +219,7 @@ void AdjustmentHUD::scheduleTick() {
 void AdjustmentHUD::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setOpacity(opacityNow_);
+    painter.setOpacity(x11_ ? 1.0 : opacityNow_);
     const QPalette& colours = palette();
     const QColor ink = colours.color(QPalette::WindowText);
 

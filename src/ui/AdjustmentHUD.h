@@ -68,6 +68,7 @@ class AdjustmentHUD final : public QWidget, public BrightnessIndicator {
     const Clock& clock_;
     OnScreenDisplay* desktopOsd_;
     const bool wayland_;
+    const bool x11_;
     bool osdFailed_ = false;
     int lastBrightness_ = 0;
     int lastDelta_ = 0;
