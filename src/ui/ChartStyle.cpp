@@ -1,0 +1,41 @@
+#include "ui/ChartStyle.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+
+namespace pellora {
+
+QColor ChartStyle::withAlpha(QColor colour, double alpha) {
+    colour.setAlphaF(static_cast<float>(colour.alphaF() * alpha));
+    return colour;
+}
+
+ChartStyle ChartStyle::from(const QPalette& palette) {
+    const bool dark = palette.color(QPalette::Window).lightness() < 128;
+    const QColor text = palette.color(QPalette::WindowText);
+    ChartStyle s;
+    s.textBackground = palette.color(QPalette::Base);
+    s.separator = withAlpha(text, 0.35);
+    s.tertiaryLabel = withAlpha(text, 0.4);
+    s.secondaryLabel = withAlpha(text, 0.55);
+    s.highlight = palette.color(QPalette::Highlight);
+    s.purple = dark ? QColor(0xBF, 0x5A, 0xF2) : QColor(0xAF, 0x52, 0xDE);
+    s.yellow = dark ? QColor(0xFF, 0xD6, 0x0A) : QColor(0xFF, 0xCC, 0x00);
+    s.grey = QColor(0x8E, 0x8E, 0x93);
+    s.red = dark ? QColor(0xFF, 0x45, 0x3A) : QColor(0xFF, 0x3B, 0x30);
+    return s;
+}
+
+QFont ChartStyle::font(const QFont& base, int pixels, QFont::Weight weight) {
+    QFont f = base;
+    f.setPixelSize(pixels);
+    f.setWeight(weight);
+    return f;
+}
+
+void ChartStyle::drawText(QPainter& painter, QPointF bottomLeft, const QString& text) {
+    const QFontMetricsF metrics(painter.font());
+    painter.drawText(QPointF(bottomLeft.x(), bottomLeft.y() - metrics.descent()), text);
+}
+
+}  // namespace pellora

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+#include <QPointF>
+#include <QString>
+
+class QPainter;
+
+namespace pellora {
+
+// How the two preference charts look: colours taken from a widget's palette, their fonts,
+// and where their texts sit. The accent hues are fixed and only switch to their brighter
+// variants on a dark palette, so the current period, the faded other period and the live
+// marker keep their contrast on both.
+struct ChartStyle {
+    QColor textBackground;  // the chart's plate
+    QColor separator;       // grid lines
+    QColor tertiaryLabel;   // axis labels
+    QColor secondaryLabel;  // captions and the legend
+    QColor highlight;       // the selected anchor's ring
+    QColor purple;
+    QColor yellow;
+    QColor grey;
+    QColor red;
+
+    static ChartStyle from(const QPalette& palette);
+    static QColor withAlpha(QColor colour, double alpha);
+
+    // The system font at a size in device-independent pixels (the charts' sizes are points
+    // on a 72 dpi grid; Qt scales them for HiDPI screens itself).
+    static QFont font(const QFont& base, int pixels, QFont::Weight weight = QFont::Normal);
+    // Draws `text` in the painter's font and pen with the bottom-left corner of its line box
+    // at `bottomLeft` (Qt's own text origin is the baseline).
+    static void drawText(QPainter& painter, QPointF bottomLeft, const QString& text);
+};
+
+}  // namespace pellora
