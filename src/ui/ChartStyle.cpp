@@ -3,6 +3,8 @@
 #include <QFontMetricsF>
 #include <QPainter>
 
+#include "ui/ToneLabel.h"
+
 namespace pellora {
 
 QColor ChartStyle::withAlpha(QColor colour, double alpha) {
@@ -16,21 +18,14 @@ ChartStyle ChartStyle::from(const QPalette& palette) {
     ChartStyle s;
     s.textBackground = palette.color(QPalette::Base);
     s.separator = withAlpha(text, 0.35);
-    s.tertiaryLabel = withAlpha(text, 0.4);
-    s.secondaryLabel = withAlpha(text, 0.55);
+    s.tertiaryLabel = ToneLabel::color(palette, ToneLabel::Tone::tertiary);
+    s.secondaryLabel = ToneLabel::color(palette, ToneLabel::Tone::secondary);
     s.highlight = palette.color(QPalette::Highlight);
     s.purple = dark ? QColor(0xBF, 0x5A, 0xF2) : QColor(0xAF, 0x52, 0xDE);
     s.yellow = dark ? QColor(0xFF, 0xD6, 0x0A) : QColor(0xFF, 0xCC, 0x00);
     s.grey = QColor(0x8E, 0x8E, 0x93);
     s.red = dark ? QColor(0xFF, 0x45, 0x3A) : QColor(0xFF, 0x3B, 0x30);
     return s;
-}
-
-QFont ChartStyle::font(const QFont& base, int pixels, QFont::Weight weight) {
-    QFont f = base;
-    f.setPixelSize(pixels);
-    f.setWeight(weight);
-    return f;
 }
 
 void ChartStyle::drawText(QPainter& painter, QPointF bottomLeft, const QString& text) {

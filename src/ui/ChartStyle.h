@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QColor>
-#include <QFont>
 #include <QPalette>
 #include <QPointF>
 #include <QString>
@@ -10,10 +9,10 @@ class QPainter;
 
 namespace pellora {
 
-// How the two preference charts look: colours taken from a widget's palette, their fonts,
-// and where their texts sit. The accent hues are fixed and only switch to their brighter
-// variants on a dark palette, so the current period, the faded other period and the live
-// marker keep their contrast on both.
+// How the two preference charts look: colours taken from a widget's palette (label tones as
+// the window's labels have them), and where their texts sit. The accent hues are fixed and
+// only switch to their brighter variants on a dark palette, so the current period, the faded
+// other period and the live marker keep their contrast on both.
 struct ChartStyle {
     QColor textBackground;  // the chart's plate
     QColor separator;       // grid lines
@@ -28,9 +27,6 @@ struct ChartStyle {
     static ChartStyle from(const QPalette& palette);
     static QColor withAlpha(QColor colour, double alpha);
 
-    // The system font at a size in device-independent pixels (the charts' sizes are points
-    // on a 72 dpi grid; Qt scales them for HiDPI screens itself).
-    static QFont font(const QFont& base, int pixels, QFont::Weight weight = QFont::Normal);
     // Draws `text` in the painter's font and pen with the bottom-left corner of its line box
     // at `bottomLeft` (Qt's own text origin is the baseline).
     static void drawText(QPainter& painter, QPointF bottomLeft, const QString& text);

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "ui/ChartStyle.h"
+#include "ui/UiFonts.h"
 
 namespace pellora {
 
@@ -240,7 +241,7 @@ void CurveEditorView::paintEvent(QPaintEvent*) {
     }
     painter.strokePath(grid, QPen(ChartStyle::withAlpha(style.separator, 0.5), 0.5));
 
-    painter.setFont(ChartStyle::font(font(), 9));
+    painter.setFont(uifonts::system(9));
     const QFontMetricsF metrics(painter.font());
     painter.setPen(style.tertiaryLabel);
     const std::pair<double, const char*> brightnessLabels[] = {{0, "0"}, {0.5, "50"}, {1, "100"}};

@@ -11,6 +11,7 @@
 #include "app/LocalTime.h"
 #include "platform/Clock.h"
 #include "ui/ChartStyle.h"
+#include "ui/UiFonts.h"
 
 namespace pellora {
 
@@ -54,7 +55,7 @@ void drawAxisLabels(QPainter& painter, const QRectF& plot, const QRectF& bounds,
 }
 
 void drawLegend(QPainter& painter, const QRectF& bounds, const ChartStyle& style) {
-    painter.setFont(ChartStyle::font(painter.font(), 10, QFont::Medium));
+    painter.setFont(uifonts::system(10, QFont::Medium));
     const QFontMetricsF metrics(painter.font());
     const std::pair<QColor, const char*> entries[] = {
         {style.purple, " Luma"}, {style.yellow, " Brightness"}, {style.red, " Manual"}};
@@ -131,7 +132,7 @@ void TimelineView::paintEvent(QPaintEvent*) {
     }
     painter.strokePath(grid, QPen(ChartStyle::withAlpha(style.separator, 0.5), 0.5));
 
-    painter.setFont(ChartStyle::font(font(), 9));
+    painter.setFont(uifonts::system(9));
     drawAxisLabels(painter, plot, bounds, now, hours_, style);
 
     // Only the window is drawn: the log may hold a year, the window a few dozen samples.
@@ -145,7 +146,7 @@ void TimelineView::paintEvent(QPaintEvent*) {
                      [](const Sample& a, const Sample& b) { return a.t < b.t; });
 
     if (kept.empty()) {
-        painter.setFont(ChartStyle::font(font(), 12));
+        painter.setFont(uifonts::system(12));
         const QString text = QStringLiteral("Collecting samples…");
         const QFontMetricsF metrics(painter.font());
         painter.setPen(style.secondaryLabel);
