@@ -1,0 +1,527 @@
+#include "ui/PreferencesWindowController.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "app/LocalTime.h"
+#include "app/PlatformTexts.h"
+#include "display/BrightnessController.h"
+#include "display/MonitorRegistry.h"
+#include "display/MonitorScope.h"
+#include "model/AnchorStore.h"
+#include "platform/Clock.h"
+#include "platform/RepeatingTimer.h"
+#include "store/DebugLog.h"
+#include "store/SampleLogger.h"
+#include "store/SettingsStore.h"
+#include "ui/CurveEditorView.h"
+#include "ui/LocationSection.h"
+#include "ui/NativeControlsSection.h"
+#include "ui/TimelineView.h"
+#include "ui/ToneLabel.h"
+#include "ui/UiFonts.h"
+
+namespace pellora {
+
+namespace {
+
+constexpr const char* placeholderReadout = "—";
+
+struct VCPChoice {
+    const char* title;
+    std::uint8_t code;
+};
+constexpr VCPChoice brightnessVCPChoices[] = {
+    {"Luminance (0x10)", 0x10},
+    {"Contrast (0x12)", 0x12},
+    {"Backlight (0x6B)", 0x6B},
+};
+
+QLabel* header(const QString& text) {
+    auto* label = new ToneLabel(text, ToneLabel::Tone::secondary, 11, QFont::DemiBold);
+    label->setWordWrap(true);
+    return label;
+}
+
+QWidget* row(std::initializer_list<QWidget*> widgets, int spacing) {
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(spacing);
+    for (QWidget* widget : widgets) {
+        layout->addWidget(widget, 0, Qt::AlignVCenter);
+    }
+    layout->addStretch(1);
+    return row;
+}
+
+QPushButton* smallButton(const QString& title) {
+    auto* button = new QPushButton(title);
+    button->setFont(uifonts::system(11));
+    return button;
+}
+
+std::vector<CurvePoint> points(const std::vector<Anchor>& anchors) {
+    std::vector<CurvePoint> out;
+    out.reserve(anchors.size());
+    for (const Anchor& anchor : anchors) {
+        out.push_back(CurvePoint{anchor.luma, anchor.brightness});
+    }
+    return out;
+}
+
+}  // namespace
+
+std::shared_ptr<PreferencesWindowController> PreferencesWindowController::create(
+    Services services, PreferencesHooks hooks, QWidget* menuPanel) {
+    std::shared_ptr<PreferencesWindowController> controller(
+        new PreferencesWindowController(std::move(services), std::move(hooks)));
+    controller->buildUI(menuPanel);
+    controller->wire();
+    controller->loadInitialState();
+    return controller;
+}
+
+PreferencesWindowController::PreferencesWindowController(Services services, PreferencesHooks hooks)
+    : s_(std::move(services)), hooks_(std::move(hooks)) {}
+
+PreferencesWindowController::~PreferencesWindowController() {
+    refreshTimer_.reset();
+    window_.reset();
+}
+
+void PreferencesWindowController::buildUI(QWidget* menuPanel) {
+    window_ = std::make_unique<QWidget>();
+    window_->setWindowTitle("Pellora");
+    window_->installEventFilter(this);
+    auto* outer = new QVBoxLayout(window_.get());
+    outer->setContentsMargins(0, 0, 0, 0);
+    scroll_ = new QScrollArea;
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    outer->addWidget(scroll_);
+
+    auto* content = new QWidget;
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(14, 14, 14, 14);
+    column->setSpacing(6);
+    if (menuPanel != nullptr) {
+        column->addWidget(menuPanel);
+    }
+
+    column->addWidget(header("Monitor profile"));
+    monitorNameField_ = new QLineEdit;
+    monitorNameField_->setFont(uifonts::system(13, QFont::DemiBold));
+    monitorNameField_->setPlaceholderText("Monitor name");
+    monitorNameField_->setFixedWidth(240);
+    monitorIdLabel_ = new ToneLabel("", ToneLabel::Tone::tertiary, 10);
+    monitorIdLabel_->setFont(uifonts::monospaced(10));
+    monitorIdLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    column->addWidget(row({monitorNameField_, monitorIdLabel_}, 12));
+    noMonitorLabel_ = new ToneLabel("No external monitor connected — the app is idle.",
+                                    ToneLabel::Tone::secondary, 12);
+    column->addWidget(noMonitorLabel_);
+
+    column->addWidget(header("Luma timeline — last 12 hours (per monitor)"));
+    timeline_ = new TimelineView(s_.clock);
+    timeline_->setFixedHeight(140);
+    column->addWidget(timeline_);
+
+    column->addWidget(header(QString::fromStdString(s_.texts.curveEditorHeader)));
+    curveView_ = new CurveEditorView;
+    curveView_->setFixedHeight(240);
+    column->addWidget(curveView_);
+    seedButton_ = smallButton("Seed from history");
+    clearButton_ = smallButton("Clear anchors");
+    column->addWidget(row({seedButton_, clearButton_}, 8));
+
+    column->addWidget(header("Manual override (pauses auto-adjust for 5 minutes)"));
+    auto* via = new ToneLabel("Brightness via", ToneLabel::Tone::primary, 12);
+    via->setFixedWidth(90);
+    brightnessVCPPopup_ = new QComboBox;
+    brightnessVCPPopup_->setFont(uifonts::system(12));
+    for (const VCPChoice& choice : brightnessVCPChoices) {
+        brightnessVCPPopup_->addItem(choice.title, QVariant::fromValue<uint>(choice.code));
+    }
+    auto* hint =
+        new ToneLabel("the code that actually dims this panel", ToneLabel::Tone::tertiary, 10);
+    column->addWidget(row({via, brightnessVCPPopup_, hint}, 8));
+
+    auto* sliderRow = new QWidget;
+    auto* sliderLayout = new QHBoxLayout(sliderRow);
+    sliderLayout->setContentsMargins(0, 0, 0, 0);
+    sliderLayout->setSpacing(8);
+    auto* sliderLabel = new ToneLabel("Brightness", ToneLabel::Tone::primary, 12);
+    sliderLabel->setFixedWidth(74);
+    brightnessSlider_ = new QSlider(Qt::Horizontal);
+    brightnessSlider_->setRange(0, 100);
+    brightnessSlider_->setValue(70);
+    brightnessSlider_->setTracking(true);
+    brightnessReadout_ = new QLabel(placeholderReadout);
+    brightnessReadout_->setFont(uifonts::monospaced(11));
+    brightnessReadout_->setFixedWidth(44);
+    brightnessReadout_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    sliderLayout->addWidget(sliderLabel, 0, Qt::AlignVCenter);
+    sliderLayout->addWidget(brightnessSlider_, 1, Qt::AlignVCenter);
+    sliderLayout->addWidget(brightnessReadout_, 0, Qt::AlignVCenter);
+    column->addWidget(sliderRow);
+
+    native_ = new NativeControlsSection(s_.controller, this);
+    native_->addTo(*column);
+    location_ = new LocationSection(s_.settings, s_.clock, s_.main, s_.work, this);
+    location_->addTo(*column);
+    statusLabel_ = new ToneLabel("", ToneLabel::Tone::tertiary, 10);
+    column->addWidget(statusLabel_);
+    column->addStretch(1);
+    scroll_->setWidget(content);
+}
+
+void PreferencesWindowController::wire() {
+    std::weak_ptr<PreferencesWindowController> weak = weak_from_this();
+    curveView_->onDragAnchor = [weak](std::int64_t, CurvePoint point) {
+        auto self = weak.lock();
+        if (self && self->scope()) {
+            self->previewBrightness(point.brightness);
+        }
+    };
+    curveView_->onCommitAnchor = [weak](std::int64_t index, CurvePoint point) {
+        auto self = weak.lock();
+        auto scope = self ? self->scope() : nullptr;
+        if (!scope) {
+            return;
+        }
+        scope->anchors().moveEditable(static_cast<int>(index), point.luma, point.brightness,
+                                      self->fractionalHourNow());
+        self->previewBrightness(point.brightness);
+        self->reloadCurveEditor();
+        self->updateStatus();
+    };
+    curveView_->onAddAnchor = [weak](CurvePoint point) {
+        auto self = weak.lock();
+        auto scope = self ? self->scope() : nullptr;
+        if (!scope) {
+            return;
+        }
+        scope->anchors().observe(point.luma, point.brightness, self->fractionalHourNow(), 3.0);
+        self->previewBrightness(point.brightness);
+        self->reloadCurveEditor();
+        self->updateStatus();
+    };
+    curveView_->onRemoveAnchor = [weak](std::int64_t index) {
+        auto self = weak.lock();
+        auto scope = self ? self->scope() : nullptr;
+        if (!scope) {
+            return;
+        }
+        scope->anchors().removeEditable(static_cast<int>(index), self->fractionalHourNow());
+        self->reloadCurveEditor();
+        self->updateStatus();
+    };
+    connect(brightnessSlider_, &QSlider::valueChanged, this,
+            &PreferencesWindowController::brightnessChanged);
+    connect(brightnessVCPPopup_, &QComboBox::activated, this,
+            &PreferencesWindowController::brightnessVCPChanged);
+    connect(monitorNameField_, &QLineEdit::editingFinished, this,
+            &PreferencesWindowController::monitorNameChanged);
+    connect(seedButton_, &QPushButton::clicked, this, &PreferencesWindowController::adoptModel);
+    connect(clearButton_, &QPushButton::clicked, this, &PreferencesWindowController::clearCurve);
+}
+
+std::shared_ptr<MonitorScope> PreferencesWindowController::scope() const {
+    return hooks_.scopeProvider ? hooks_.scopeProvider() : nullptr;
+}
+
+double PreferencesWindowController::fractionalHourNow() const {
+    return localtime::fractionalHour(s_.clock.now());
+}
+
+void PreferencesWindowController::loadInitialState() {
+    location_->load();
+    auto current = scope();
+    setInteractiveViewsEnabled(current != nullptr);
+    if (!current) {
+        monitorNameField_->clear();
+        monitorIdLabel_->clear();
+        noMonitorLabel_->show();
+        clearCurveEditor();
+        brightnessReadout_->setText(placeholderReadout);
+        updateStatus();
+        location_->updateSolarLabel();
+        return;
+    }
+    showMonitorIdentity(*current);
+    noMonitorLabel_->hide();
+    reloadCurveEditor();
+
+    const std::string prefix = current->keyPrefix();
+    double luma = curveView_->currentLuma() < 0 ? 128.0 : curveView_->currentLuma();
+    std::optional<int> start = current->anchors().predict(luma, fractionalHourNow());
+    if (!start) {
+        if (auto stored = s_.settings.integer(prefix + "manualBrightness")) {
+            // A synced file may hold anything; the slider's range is what a brightness is.
+            start = static_cast<int>(std::clamp<std::int64_t>(*stored, 0, 100));
+        }
+    }
+    if (start) {
+        setSliderQuietly(*start);
+        brightnessReadout_->setText(QString::number(*start));
+    } else {
+        brightnessReadout_->setText(placeholderReadout);
+    }
+
+    std::int64_t code = s_.settings.integer(prefix + "brightnessVCP").value_or(0x10);
+    int index = 0;
+    for (int i = 0; i < static_cast<int>(std::size(brightnessVCPChoices)); ++i) {
+        if (brightnessVCPChoices[i].code == code) {
+            index = i;
+        }
+    }
+    brightnessVCPPopup_->setCurrentIndex(index);
+    updateStatus();
+    location_->updateSolarLabel();
+}
+
+void PreferencesWindowController::refreshSamples() {
+    auto current = scope();
+    std::uint64_t request = ++samplesRequest_;
+    if (current) {
+        std::weak_ptr<PreferencesWindowController> weak = weak_from_this();
+        std::weak_ptr<MonitorScope> kept = current;
+        current->logger().loadAll(s_.main, [weak, kept, request](std::vector<Sample> samples) {
+            auto self = weak.lock();
+            auto scope = kept.lock();
+            if (self && scope && request == self->samplesRequest_ && scope == self->scope()) {
+                self->timeline_->setSamples(std::move(samples));
+            }
+        });
+        reloadCurveEditor();
+        showMonitorIdentity(*current);
+        noMonitorLabel_->hide();
+        setInteractiveViewsEnabled(true);
+    } else {
+        timeline_->setSamples({});
+        clearCurveEditor();
+        noMonitorLabel_->show();
+        setInteractiveViewsEnabled(false);
+    }
+    updateStatus();
+    location_->updateSolarLabel();
+    refreshCapabilities();
+}
+
+void PreferencesWindowController::refreshCapabilities() {
+    native_->refresh(scope().get());
+}
+
+void PreferencesWindowController::setLiveLuma(double luma) {
+    curveView_->setCurrentLuma(luma);
+    auto current = scope();
+    curveView_->setLivePrediction(current ? current->anchors().predict(luma, fractionalHourNow())
+                                          : std::nullopt);
+}
+
+void PreferencesWindowController::present() {
+    if (!window_->isVisible()) {
+        // A laptop's screen may be shorter than the window: it scrolls instead.
+        QScreen* screen =
+            window_->screen() != nullptr ? window_->screen() : QGuiApplication::primaryScreen();
+        int height = windowHeight;
+        if (screen != nullptr) {
+            QRect area = screen->availableGeometry();
+            height = std::min(windowHeight, area.height() - 48);
+            window_->resize(windowWidth, std::max(height, 200));
+            window_->move(area.center() - window_->rect().center());
+        } else {
+            window_->resize(windowWidth, height);
+        }
+    }
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+    refreshSamples();
+    startTimer();
+}
+
+void PreferencesWindowController::startTimer() {
+    refreshTimer_ =
+        std::make_unique<RepeatingTimer>(s_.main, refreshInterval, [weak = weak_from_this()] {
+            if (auto self = weak.lock()) {
+                self->refreshSamples();
+            }
+        });
+}
+
+bool PreferencesWindowController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window_.get() && event->type() == QEvent::Close) {
+        refreshTimer_.reset();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void PreferencesWindowController::setInteractiveViewsEnabled(bool enabled) {
+    brightnessSlider_->setEnabled(enabled);
+    brightnessVCPPopup_->setEnabled(enabled);
+    monitorNameField_->setEnabled(enabled);
+    curveView_->setDimmed(!enabled);
+    timeline_->setDimmed(!enabled);
+}
+
+void PreferencesWindowController::showMonitorIdentity(const MonitorScope& scope) {
+    // A name being typed is not overwritten under the user's hands; Return or leaving the
+    // field commits it, and the stored name shows from then on.
+    if (!monitorNameField_->isModified()) {
+        monitorNameField_->setText(
+            QString::fromStdString(s_.registry->friendlyName(scope.monitor())));
+        monitorNameField_->setModified(false);
+    }
+    monitorIdLabel_->setText(QString::fromStdString(scope.monitor().identifier()));
+}
+
+void PreferencesWindowController::reloadCurveEditor() {
+    if (curveView_->dragIndex()) {
+        return;
+    }
+    auto current = scope();
+    if (!current) {
+        clearCurveEditor();
+        return;
+    }
+    double now = fractionalHourNow();
+    bool night = AnchorStore::nightWeight(now) >= 0.5;
+    const AnchorStore& anchors = current->anchors();
+    curveView_->setAnchors(points(anchors.editable(now)));
+    curveView_->setOtherAnchors(points(anchors.editable(night ? 13.0 : 2.0)));
+    curveView_->setCurveLine(anchors.curveSamples(now, 8.0));
+    curveView_->setPeriodLabel(night ? "night" : "day");
+}
+
+void PreferencesWindowController::clearCurveEditor() {
+    curveView_->setAnchors({});
+    curveView_->setOtherAnchors({});
+    curveView_->setCurveLine({});
+}
+
+void PreferencesWindowController::updateStatus() {
+    auto current = scope();
+    if (!current) {
+        statusLabel_->clear();
+        return;
+    }
+    std::size_t n = current->anchors().anchors().size();
+    QString period = AnchorStore::nightWeight(fractionalHourNow()) >= 0.5 ? "night" : "day";
+    if (n > 0) {
+        statusLabel_->setText(QString("Adapting from %1 anchor%2 · now: %3")
+                                  .arg(n)
+                                  .arg(n == 1 ? "" : "s")
+                                  .arg(period));
+    } else {
+        statusLabel_->setText(
+            "Learning from your adjustments · default map until anchored · now: " + period);
+    }
+}
+
+void PreferencesWindowController::previewBrightness(double brightness) {
+    int value = static_cast<int>(std::lround(brightness));
+    s_.controller->setBrightnessThrottled(value);
+    setSliderQuietly(value);
+    brightnessReadout_->setText(QString::number(value));
+    if (hooks_.onManualOverride) {
+        hooks_.onManualOverride(manualOverridePause);
+    }
+}
+
+void PreferencesWindowController::setSliderQuietly(int value) {
+    // Only the user's own moves are adjustments.
+    QSignalBlocker quiet(brightnessSlider_);
+    brightnessSlider_->setValue(value);
+}
+
+void PreferencesWindowController::brightnessChanged(int value) {
+    auto current = scope();
+    if (!current) {
+        return;
+    }
+    brightnessReadout_->setText(QString::number(value));
+    s_.controller->setBrightnessThrottled(value);
+    s_.settings.set(current->keyPrefix() + "manualBrightness", value);
+    if (hooks_.onUserBrightness) {
+        hooks_.onUserBrightness(value);
+    }
+}
+
+void PreferencesWindowController::brightnessVCPChanged(int index) {
+    auto current = scope();
+    QVariant data = brightnessVCPPopup_->itemData(index);
+    if (!current || index < 0 || !data.isValid()) {
+        return;
+    }
+    auto code = static_cast<std::uint8_t>(data.toUInt());
+    s_.settings.set(current->keyPrefix() + "brightnessVCP", static_cast<int>(code));
+    s_.controller->setBrightnessCode(code);
+    char line[48];
+    std::snprintf(line, sizeof line, "Brightness VCP set to 0x%02X", code);
+    s_.log.log(line, "app");
+    if (hooks_.onManualOverride) {
+        hooks_.onManualOverride(manualOverridePause);
+    }
+}
+
+void PreferencesWindowController::monitorNameChanged() {
+    auto current = scope();
+    if (!current || !monitorNameField_->isModified()) {
+        return;
+    }
+    monitorNameField_->setModified(false);
+    s_.registry->setFriendlyName(monitorNameField_->text().toStdString(), current->monitor());
+}
+
+void PreferencesWindowController::adoptModel() {
+    auto current = scope();
+    if (!current) {
+        return;
+    }
+    seedButton_->setEnabled(false);
+    std::weak_ptr<PreferencesWindowController> weak = weak_from_this();
+    std::weak_ptr<MonitorScope> kept = current;
+    current->logger().loadAll(s_.main, [weak, kept](std::vector<Sample> samples) {
+        auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        self->seedButton_->setEnabled(true);
+        auto scope = kept.lock();
+        if (!scope || scope != self->scope()) {
+            return;
+        }
+        scope->anchors().clear();
+        scope->anchors().seedFromSamples(samples);
+        self->reloadCurveEditor();
+        self->updateStatus();
+    });
+}
+
+void PreferencesWindowController::clearCurve() {
+    auto current = scope();
+    if (!current) {
+        return;
+    }
+    current->anchors().clear();
+    reloadCurveEditor();
+    updateStatus();
+}
+
+}  // namespace pellora

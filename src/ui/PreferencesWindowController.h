@@ -1,0 +1,143 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <memory>
+#include <optional>
+
+#include "app/PreferencesPresenter.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QScrollArea;
+class QSlider;
+class QVBoxLayout;
+class QWidget;
+
+namespace pellora {
+
+class BrightnessController;
+class Clock;
+class CurveEditorView;
+class DebugLog;
+class LocationSection;
+class MonitorRegistry;
+class MonitorScope;
+class NativeControlsSection;
+class Queue;
+class RepeatingTimer;
+class SettingsStore;
+class TimelineView;
+struct PlatformTexts;
+
+// The application's one window: the current monitor's name, its last 12 hours, its learnt
+// curve for editing, a manual brightness slider, the monitor's own controls and the user's
+// location. It keeps no model of its own: every value comes from the monitor's scope, the
+// settings and the brightness controller, and every edit goes straight back to them.
+//
+// Main thread only. The samples log is read on its own queue; nothing here waits on disk or
+// on the monitor.
+class PreferencesWindowController final
+    : public QObject,
+      public PreferencesPresenter,
+      public std::enable_shared_from_this<PreferencesWindowController> {
+    Q_OBJECT
+  public:
+    static constexpr double refreshInterval = 5.0;
+    static constexpr double manualOverridePause = 300.0;
+    static constexpr int windowWidth = 560;
+    static constexpr int windowHeight = 1120;
+
+    struct Services {
+        std::shared_ptr<BrightnessController> controller;
+        std::shared_ptr<MonitorRegistry> registry;
+        SettingsStore& settings;
+        DebugLog& log;
+        const Clock& clock;
+        Queue& main;
+        // Off the main thread: the time-zone guess.
+        Queue& work;
+        const PlatformTexts& texts;
+    };
+
+    // `menuPanel`, when given, goes above everything: the tray's rows where there is no tray.
+    static std::shared_ptr<PreferencesWindowController> create(Services services,
+                                                               PreferencesHooks hooks,
+                                                               QWidget* menuPanel = nullptr);
+    ~PreferencesWindowController() override;
+
+    void loadInitialState() override;
+    void refreshSamples() override;
+    void refreshCapabilities() override;
+    void setLiveLuma(double luma) override;
+    void present() override;
+    // (Re)starts the 5-second refresh; closing the window stops it.
+    void startTimer();
+    bool timerRunning() const { return refreshTimer_ != nullptr; }
+
+    // The views, for the tests that use the window as a person would.
+    QWidget& window() const { return *window_; }
+    TimelineView& timeline() const { return *timeline_; }
+    CurveEditorView& curveView() const { return *curveView_; }
+    QSlider& brightnessSlider() const { return *brightnessSlider_; }
+    QLabel& brightnessReadout() const { return *brightnessReadout_; }
+    QComboBox& brightnessVCPPopup() const { return *brightnessVCPPopup_; }
+    QLineEdit& monitorNameField() const { return *monitorNameField_; }
+    QLabel& monitorIdLabel() const { return *monitorIdLabel_; }
+    QLabel& noMonitorLabel() const { return *noMonitorLabel_; }
+    QPushButton& seedButton() const { return *seedButton_; }
+    QPushButton& clearButton() const { return *clearButton_; }
+    QLabel& statusLabel() const { return *statusLabel_; }
+    NativeControlsSection& nativeControls() const { return *native_; }
+    LocationSection& location() const { return *location_; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    PreferencesWindowController(Services services, PreferencesHooks hooks);
+
+    void buildUI(QWidget* menuPanel);
+    void wire();
+    std::shared_ptr<MonitorScope> scope() const;
+    double fractionalHourNow() const;
+    void setInteractiveViewsEnabled(bool enabled);
+    void showMonitorIdentity(const MonitorScope& scope);
+    void reloadCurveEditor();
+    void clearCurveEditor();
+    void updateStatus();
+    void previewBrightness(double brightness);
+    void setSliderQuietly(int value);
+
+    // User actions.
+    void brightnessChanged(int value);
+    void brightnessVCPChanged(int index);
+    void monitorNameChanged();
+    void adoptModel();
+    void clearCurve();
+
+    Services s_;
+    PreferencesHooks hooks_;
+    std::unique_ptr<QWidget> window_;
+    QScrollArea* scroll_ = nullptr;
+    TimelineView* timeline_ = nullptr;
+    CurveEditorView* curveView_ = nullptr;
+    QSlider* brightnessSlider_ = nullptr;
+    QLabel* brightnessReadout_ = nullptr;
+    QComboBox* brightnessVCPPopup_ = nullptr;
+    QLineEdit* monitorNameField_ = nullptr;
+    QLabel* monitorIdLabel_ = nullptr;
+    QLabel* noMonitorLabel_ = nullptr;
+    QPushButton* seedButton_ = nullptr;
+    QPushButton* clearButton_ = nullptr;
+    QLabel* statusLabel_ = nullptr;
+    NativeControlsSection* native_ = nullptr;
+    LocationSection* location_ = nullptr;
+    std::unique_ptr<RepeatingTimer> refreshTimer_;
+    // Counts sample loads, so that only the latest one is shown.
+    std::uint64_t samplesRequest_ = 0;
+};
+
+}  // namespace pellora

@@ -1,0 +1,287 @@
+// The preferences window on the simulated desk, used as a person would: real widgets, real
+// clicks and keys, the controller and the simulated monitor behind them, on virtual time.
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+
+#include "ScopedLocalZone.h"
+#include "SimulatedDesk.h"
+#include "WidgetsTestApp.h"
+#include "display/MonitorScope.h"
+#include "model/AnchorStore.h"
+#include "store/SettingsStore.h"
+#include "ui/CurveEditorView.h"
+#include "ui/LocationSection.h"
+#include "ui/NativeControlsSection.h"
+#include "ui/PreferencesWindowController.h"
+#include "ui/TimelineView.h"
+
+namespace pellora::test {
+namespace {
+
+using Native = NativeControlsSection;
+
+struct PreferencesWindowTest : ::testing::Test {
+    ScopedLocalZone zone{"UTC0"};
+    std::unique_ptr<SimulatedDesk> desk;
+
+    void start(SimulatedDesk::Options options = {}) {
+        widgetsApp();
+        options.preferences = [](SimulatedDesk& d, PreferencesHooks hooks) {
+            PreferencesWindowController::Services services{
+                .controller = d.brightness,
+                .registry = d.registry,
+                .settings = *d.env.settings,
+                .log = *d.env.log,
+                .clock = d.env.clock,
+                .main = d.mainQueue,
+                .work = *d.probeQueue,
+                .texts = PlatformTexts::linuxDesktop(),
+            };
+            return PreferencesWindowController::create(services, std::move(hooks));
+        };
+        desk = std::make_unique<SimulatedDesk>(options);
+        desk->launch();
+    }
+    PreferencesWindowController& open() {
+        desk->app->openPreferences();
+        desk->advance(0.01);
+        return window();
+    }
+    PreferencesWindowController& window() {
+        return static_cast<PreferencesWindowController&>(*desk->app->prefs());
+    }
+    SettingsStore& settings() { return *desk->env.settings; }
+    std::string key(const char* name) { return desk->keyPrefix() + name; }
+    std::vector<QString> items(QComboBox& popup) {
+        std::vector<QString> out;
+        for (int i = 0; i < popup.count(); ++i) {
+            out.push_back(popup.itemText(i));
+        }
+        return out;
+    }
+};
+
+TEST_F(PreferencesWindowTest, WithoutMonitorTheWindowIsIdleAndComesBackWhenOneArrives) {
+    start({.monitorPlugged = false});
+    auto& w = open();
+    EXPECT_TRUE(w.window().isVisible());
+    EXPECT_EQ(w.window().windowTitle(), "Pellora");
+    EXPECT_TRUE(w.monitorNameField().text().isEmpty());
+    EXPECT_TRUE(w.monitorIdLabel().text().isEmpty());
+    EXPECT_TRUE(w.noMonitorLabel().isVisibleTo(&w.window()));
+    EXPECT_FALSE(w.brightnessSlider().isEnabled());
+    EXPECT_FALSE(w.brightnessVCPPopup().isEnabled());
+    EXPECT_FALSE(w.monitorNameField().isEnabled());
+    EXPECT_TRUE(w.curveView().isDimmed());
+    EXPECT_TRUE(w.timeline().isDimmed());
+    EXPECT_EQ(w.brightnessReadout().text(), "—");
+    EXPECT_TRUE(w.statusLabel().text().isEmpty());
+    EXPECT_TRUE(w.nativeControls().statusLabel().text().isEmpty());
+
+    desk->plug(SimulatedDesk::monitorA, desk->monitor);
+    desk->advance(1.0);
+    EXPECT_FALSE(w.noMonitorLabel().isVisibleTo(&w.window()));
+    EXPECT_TRUE(w.brightnessSlider().isEnabled());
+    EXPECT_FALSE(w.curveView().isDimmed());
+    EXPECT_EQ(w.monitorNameField().text(), "DELL U2720Q");
+    EXPECT_EQ(w.monitorIdLabel().text(), "000010AC-0000A0C5-00000001");
+    EXPECT_EQ(w.statusLabel().text(),
+              "Learning from your adjustments · default map until anchored · now: day");
+    EXPECT_EQ(w.nativeControls().statusLabel().text(), "Reading capabilities…");
+}
+
+TEST_F(PreferencesWindowTest, SliderReachesTheControllerAndTheMonitorThroughTheDebounce) {
+    start();
+    auto& w = open();
+    QSlider& slider = w.brightnessSlider();
+    slider.setFocus();
+    int before = desk->monitorBrightness();
+    // Five steps in quick succession, as a drag sends them: one write follows, of the last.
+    for (int i = 0; i < 5; ++i) {
+        QTest::keyClick(&slider, Qt::Key_Right);
+    }
+    int chosen = slider.value();
+    EXPECT_EQ(w.brightnessReadout().text(), QString::number(chosen));
+    EXPECT_EQ(settings().integer(key("manualBrightness")), chosen);
+    ASSERT_TRUE(desk->app->pendingAnchor());
+    EXPECT_EQ(desk->app->pendingAnchor()->brightness, chosen);
+    EXPECT_EQ(desk->app->lastAppliedBrightness(), chosen);
+    EXPECT_EQ(desk->monitorBrightness(), before);
+    int setsBefore = desk->monitor->stats().setRequests;
+    desk->advance(0.2);
+    EXPECT_EQ(desk->monitorBrightness(), chosen);
+    // Each write goes out twice on the wire, for monitors that miss one.
+    EXPECT_EQ(desk->monitor->stats().setRequests - setsBefore, 2);
+}
+
+TEST_F(PreferencesWindowTest, SliderStartsAtThePredictionElseTheStoredValueElseSeventy) {
+    struct Case {
+        std::optional<int> stored;
+        bool anchored;
+        int slider;
+        QString readout;
+    };
+    for (Case c : {Case{std::nullopt, false, 70, "—"}, Case{42, false, 42, "42"},
+                   Case{250, false, 100, "100"}, Case{42, true, -1, ""}}) {
+        start();
+        if (c.stored) {
+            settings().set(key("manualBrightness"), *c.stored);
+        }
+        std::optional<int> predicted;
+        if (c.anchored) {
+            // Before the first reading the prediction is made for luma 128.
+            AnchorStore& anchors = desk->app->scope()->anchors();
+            anchors.observe(128.0, 5.0, 9.0, 3.0);
+            predicted = anchors.predict(128.0, 9.0);
+            ASSERT_TRUE(predicted);
+            ASSERT_NE(*predicted, 42);
+            c.slider = *predicted;
+            c.readout = QString::number(*predicted);
+        }
+        auto& w = open();
+        EXPECT_EQ(w.brightnessSlider().value(), c.slider) << c.stored.value_or(-1);
+        EXPECT_EQ(w.brightnessReadout().text(), c.readout);
+    }
+}
+
+TEST_F(PreferencesWindowTest, BrightnessCodeChoiceIsStoredAppliedAndLogged) {
+    struct Case {
+        std::optional<int> stored;
+        int shownIndex;
+    };
+    for (Case c : {Case{std::nullopt, 0}, Case{0x12, 1}, Case{0x6B, 2}, Case{0x0B, 0}}) {
+        start();
+        if (c.stored) {
+            settings().set(key("brightnessVCP"), *c.stored);
+        }
+        auto& w = open();
+        w.loadInitialState();
+        EXPECT_EQ(w.brightnessVCPPopup().currentIndex(), c.shownIndex) << c.stored.value_or(-1);
+    }
+    auto& w = open();
+    EXPECT_EQ(items(w.brightnessVCPPopup()),
+              (std::vector<QString>{"Luminance (0x10)", "Contrast (0x12)", "Backlight (0x6B)"}));
+    double overrideBefore = desk->app->manualOverrideUntil();
+    w.brightnessVCPPopup().setCurrentIndex(2);
+    emit w.brightnessVCPPopup().activated(2);
+    EXPECT_EQ(settings().integer(key("brightnessVCP")), 0x6B);
+    EXPECT_EQ(desk->brightness->brightnessCode(), 0x6B);
+    EXPECT_EQ(desk->linesWith("Brightness VCP set to 0x6B").size(), 1u);
+    EXPECT_GT(desk->app->manualOverrideUntil(), overrideBefore);
+}
+
+TEST_F(PreferencesWindowTest, NativeControlsOfferWhatTheMonitorLists) {
+    start();
+    desk->monitor->setCapabilities(
+        "(prot(monitor)type(lcd)model(U2720Q)vcp(10 12 14(05 7A) 60(0F 11)))");
+    auto& w = open();
+    Native& native = w.nativeControls();
+    EXPECT_EQ(native.statusLabel().text(), "Reading capabilities…");
+    EXPECT_FALSE(native.row(Native::inputSource).isVisibleTo(&w.window()));
+    desk->advance(7.0);
+    EXPECT_EQ(native.statusLabel().text(), "Indexed 4 VCP codes · U2720Q");
+    EXPECT_TRUE(native.row(Native::colorPreset).isVisibleTo(&w.window()));
+    EXPECT_FALSE(native.row(Native::pictureMode).isVisibleTo(&w.window()));
+    EXPECT_TRUE(native.row(Native::inputSource).isVisibleTo(&w.window()));
+    ASSERT_EQ(native.popup(Native::colorPreset).count(), 2);
+    EXPECT_EQ(native.popup(Native::colorPreset).itemText(1), "Value 0x7A");
+    EXPECT_EQ(native.popup(Native::inputSource).count(), 2);
+
+    // Choosing the item already shown writes too.
+    QComboBox& input = native.popup(Native::inputSource);
+    input.setCurrentIndex(1);
+    emit input.activated(1);
+    desk->advance(0.5);
+    auto reg = desk->monitor->vcpRegister(0x60);
+    ASSERT_TRUE(reg);
+    EXPECT_EQ(reg->current, 0x11);
+}
+
+TEST_F(PreferencesWindowTest, LocationFieldsParseWholeNumbersOnly) {
+    start();
+    auto& w = open();
+    LocationSection& location = w.location();
+    EXPECT_EQ(location.latitudeField().text(), "40.7128");
+    EXPECT_EQ(location.longitudeField().text(), "-74.0060");
+    struct Case {
+        const char* typed;
+        double stored;
+    };
+    for (Case c : {Case{"48.8566", 48.8566}, Case{" 48.8566", 40.7128}, Case{"48,8566", 40.7128},
+                   Case{"north", 40.7128}, Case{"48.8566 ", 40.7128}, Case{"-33.9", -33.9},
+                   Case{"1e1", 10.0}, Case{"nan", 40.7128}, Case{"", 40.7128}}) {
+        QLineEdit& field = location.latitudeField();
+        field.setFocus();
+        field.selectAll();
+        QTest::keyClick(&field, Qt::Key_Backspace);
+        QTest::keyClicks(&field, c.typed);
+        QTest::keyClick(&field, Qt::Key_Return);
+        EXPECT_DOUBLE_EQ(settings().doubleValue("userLat").value_or(-1), c.stored) << c.typed;
+        EXPECT_EQ(field.text(), QString::asprintf("%.4f", c.stored)) << c.typed;
+        EXPECT_DOUBLE_EQ(settings().doubleValue("userLon").value_or(-1), -74.006);
+    }
+    EXPECT_TRUE(LocationSection::parseCoordinate("+12.5").has_value());
+    EXPECT_FALSE(LocationSection::parseCoordinate("12.5.1").has_value());
+    EXPECT_FALSE(LocationSection::parseCoordinate("inf").has_value());
+}
+
+TEST_F(PreferencesWindowTest, SolarLineTellsTheCadence) {
+    // 2024-06-21 09:00 UTC: New York's sunrise was hours ago; noon is not near either.
+    start();
+    auto& w = open();
+    QString line = w.location().solarLabel().text();
+    EXPECT_TRUE(line.startsWith("Sunrise ")) << line.toStdString();
+    EXPECT_TRUE(line.endsWith(" · cadence: 20 min (solar window)") ||
+                line.endsWith(" · cadence: 60 min"));
+    w.location().applyLocation(78.0, 15.0);
+    EXPECT_EQ(w.location().solarLabel().text(),
+              "No sunrise/sunset today (polar day or night) · cadence: 60 min");
+}
+
+TEST_F(PreferencesWindowTest, CurveEditsGoToTheMonitorsAnchorsAndTheStatusLine) {
+    start();
+    auto& w = open();
+    CurveEditorView& curve = w.curveView();
+    QTest::mouseClick(&curve, Qt::LeftButton, {}, QPoint(curve.width() / 2, curve.height() / 2));
+    AnchorStore& anchors = desk->app->scope()->anchors();
+    ASSERT_EQ(anchors.anchors().size(), 1u);
+    EXPECT_DOUBLE_EQ(anchors.anchors()[0].weight, 3.0);
+    EXPECT_EQ(curve.anchors().size(), 1u);
+    EXPECT_EQ(w.statusLabel().text(), "Adapting from 1 anchor · now: day");
+    // The preview is written through the debounce and holds off adapting for 5 minutes.
+    desk->advance(0.2);
+    EXPECT_EQ(desk->monitorBrightness(), w.brightnessSlider().value());
+    EXPECT_NEAR(desk->app->manualOverrideUntil(), desk->env.clock.now() - 0.2 + 300.0, 0.5);
+
+    QTest::mouseClick(&w.clearButton(), Qt::LeftButton);
+    EXPECT_TRUE(anchors.anchors().empty());
+    EXPECT_TRUE(curve.anchors().empty());
+}
+
+TEST_F(PreferencesWindowTest, RefreshTimerRunsWhileOpenAndKeepsAnUnfinishedName) {
+    start();
+    auto& w = open();
+    EXPECT_TRUE(w.timerRunning());
+    QLineEdit& name = w.monitorNameField();
+    name.setFocus();
+    QTest::keyClicks(&name, " left");
+    desk->advance(5.0);
+    EXPECT_EQ(name.text(), "DELL U2720Q left");
+    QTest::keyClick(&name, Qt::Key_Return);
+    EXPECT_EQ(desk->registry->friendlyName(desk->app->scope()->monitor()), "DELL U2720Q left");
+    w.window().close();
+    EXPECT_FALSE(w.timerRunning());
+    EXPECT_FALSE(w.window().isVisible());
+    open();
+    EXPECT_TRUE(w.timerRunning());
+}
+
+}  // namespace
+}  // namespace pellora::test
