@@ -92,9 +92,32 @@ void StatusMenu::activate(MenuItemId id) {
     action();
 }
 
+int StatusMenu::addObserver(Observer observer) {
+    const int token = nextToken_++;
+    observers_.emplace_back(token, std::move(observer));
+    return token;
+}
+
+void StatusMenu::removeObserver(int token) {
+    std::erase_if(observers_, [token](const auto& entry) { return entry.first == token; });
+}
+
 void StatusMenu::changed(std::optional<MenuItemId> id) {
-    if (observer_) {
-        observer_(id);
+    // By token, not by position: an observer may add or remove observers while told, and
+    // one removed before its turn is not told.
+    std::vector<int> tokens;
+    tokens.reserve(observers_.size());
+    for (const auto& entry : observers_) {
+        tokens.push_back(entry.first);
+    }
+    for (int token : tokens) {
+        auto found = std::find_if(observers_.begin(), observers_.end(),
+                                  [token](const auto& entry) { return entry.first == token; });
+        if (found != observers_.end() && found->second) {
+            // A copy: the observer may remove itself while it runs.
+            Observer observer = found->second;
+            observer(id);
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/MenuRow.h"
@@ -38,10 +39,12 @@ class StatusMenu {
     // What a click does: runs the row's action when the row is shown, enabled and has one.
     void activate(MenuItemId id);
 
-    // The view's hook: told after every change, with the row, or nothing for the glyph.
-    void setObserver(std::function<void(std::optional<MenuItemId>)> observer) {
-        observer_ = std::move(observer);
-    }
+    // A view's hook: told after every change, with the row, or nothing for the glyph.
+    using Observer = std::function<void(std::optional<MenuItemId>)>;
+    // Several views may watch (the tray, the window's panel); each is told in the order
+    // added. The token is for `removeObserver`; adding or removing while being told is safe.
+    int addObserver(Observer observer);
+    void removeObserver(int token);
 
   private:
     MenuRow& mutableRow(MenuItemId id);
@@ -49,7 +52,8 @@ class StatusMenu {
 
     std::vector<MenuRow> rows_;
     std::string glyph_ = sunGlyph;
-    std::function<void(std::optional<MenuItemId>)> observer_;
+    std::vector<std::pair<int, Observer>> observers_;
+    int nextToken_ = 1;
 };
 
 }  // namespace pellora

@@ -82,20 +82,21 @@ TrayMenuView::TrayMenuView(StatusMenu& menu, QString appName, QObject* parent)
     tray_->setContextMenu(qmenu_.get());
     showGlyph();
     tray_->show();
-    model_.setObserver([view = QPointer<TrayMenuView>(this)](std::optional<MenuItemId> id) {
-        if (!view) {
-            return;
-        }
-        if (id) {
-            view->showRow(*id);
-        } else {
-            view->showGlyph();
-        }
-    });
+    observerToken_ =
+        model_.addObserver([view = QPointer<TrayMenuView>(this)](std::optional<MenuItemId> id) {
+            if (!view) {
+                return;
+            }
+            if (id) {
+                view->showRow(*id);
+            } else {
+                view->showGlyph();
+            }
+        });
 }
 
 TrayMenuView::~TrayMenuView() {
-    model_.setObserver({});
+    model_.removeObserver(observerToken_);
     // The icon lets go of the menu before the menu goes.
     tray_->setContextMenu(nullptr);
 }

@@ -54,6 +54,7 @@ class TrayMenuView final : public QObject {
     std::unique_ptr<QMenu> qmenu_;
     QSystemTrayIcon* tray_ = nullptr;
     std::vector<std::pair<MenuItemId, QAction*>> actions_;
+    int observerToken_ = 0;
 };
 
 }  // namespace pellora

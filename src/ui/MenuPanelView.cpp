@@ -1,0 +1,147 @@
+#include "ui/MenuPanelView.h"
+
+#include <QEvent>
+#include <QFrame>
+#include <QKeySequence>
+#include <QLabel>
+#include <QPointer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/StatusMenu.h"
+#include "ui/TrayMenuView.h"
+
+namespace pellora {
+
+namespace {
+
+// The window's text laid over its background at `alpha`: reads on light and dark alike.
+QColor faintText(const QPalette& palette, double alpha) {
+    const QColor text = palette.color(QPalette::WindowText);
+    const QColor window = palette.color(QPalette::Window);
+    auto mix = [alpha](float back, float front) {
+        return static_cast<float>(back + (front - back) * alpha);
+    };
+    return QColor::fromRgbF(mix(window.redF(), text.redF()), mix(window.greenF(), text.greenF()),
+                            mix(window.blueF(), text.blueF()));
+}
+
+}  // namespace
+
+MenuPanelView::MenuPanelView(StatusMenu& menu, QWidget* parent) : QWidget(parent), model_(menu) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 4, 0, 4);
+    layout->setSpacing(0);
+    for (const MenuRow& row : model_.rows()) {
+        // A state row (disabled, no action: monitor, luma…) is only read; it turns into a
+        // command while it has an action (the camera row, when the camera needs the user).
+        Row& shown = rows_.emplace_back(Row{row.id, row.enabled || row.action != nullptr});
+        if (row.separatorBefore) {
+            shown.separator = new QFrame(this);
+            shown.separator->setFrameShape(QFrame::HLine);
+            shown.separator->setFrameShadow(QFrame::Plain);
+            shown.separator->setLineWidth(1);
+            shown.separator->setFixedHeight(9);
+            layout->addWidget(shown.separator);
+        }
+        // Names from a monitor or another machine are shown as they are, never as markup.
+        shown.label = new QLabel(this);
+        shown.label->setTextFormat(Qt::PlainText);
+        // Level with the buttons' text.
+        shown.label->setContentsMargins(8, 3, 8, 3);
+        layout->addWidget(shown.label);
+
+        shown.button = new QToolButton(this);
+        shown.button->setAutoRaise(true);
+        shown.button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        shown.button->setCursor(Qt::PointingHandCursor);
+        shown.button->setFocusPolicy(Qt::TabFocus);
+        if (row.shortcut != 0) {
+            // The tray's key, named where the user can see it; the window keeps its own keys.
+            shown.button->setToolTip(
+                QKeySequence(QStringLiteral("Ctrl+") + QChar(row.shortcut).toUpper())
+                    .toString(QKeySequence::NativeText));
+        }
+        layout->addWidget(shown.button, 0, Qt::AlignLeft);
+        const MenuItemId id = row.id;
+        // The model decides whether the row may act (shown, enabled, has an action).
+        connect(shown.button, &QToolButton::clicked, this, [this, id] { model_.activate(id); });
+        showRow(id);
+    }
+    layout->addStretch(1);
+    applyColors();
+    observerToken_ =
+        model_.addObserver([view = QPointer<MenuPanelView>(this)](std::optional<MenuItemId> id) {
+            if (view && id) {
+                view->showRow(*id);
+            }
+        });
+}
+
+MenuPanelView::~MenuPanelView() {
+    model_.removeObserver(observerToken_);
+}
+
+const MenuPanelView::Row* MenuPanelView::find(MenuItemId id) const {
+    auto found =
+        std::find_if(rows_.begin(), rows_.end(), [id](const Row& r) { return r.id == id; });
+    return found == rows_.end() ? nullptr : &*found;
+}
+
+QLabel* MenuPanelView::label(MenuItemId id) const {
+    const Row* row = find(id);
+    return row == nullptr ? nullptr : row->label;
+}
+
+QToolButton* MenuPanelView::button(MenuItemId id) const {
+    const Row* row = find(id);
+    return row == nullptr ? nullptr : row->button;
+}
+
+QFrame* MenuPanelView::separatorBefore(MenuItemId id) const {
+    const Row* row = find(id);
+    return row == nullptr ? nullptr : row->separator;
+}
+
+void MenuPanelView::showRow(MenuItemId id) {
+    const Row* shown = find(id);
+    if (shown == nullptr) {
+        return;
+    }
+    const MenuRow& row = model_.row(id);
+    const bool command = shown->command || row.action != nullptr;
+    const QString text = QString::fromStdString(row.title);
+    shown->label->setText(text);
+    shown->label->setVisible(!row.hidden && !command);
+    shown->button->setText(TrayMenuView::menuText(row.title));
+    shown->button->setEnabled(row.enabled);
+    shown->button->setVisible(!row.hidden && command);
+}
+
+void MenuPanelView::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) {
+        applyColors();
+    }
+    QWidget::changeEvent(event);
+}
+
+void MenuPanelView::applyColors() {
+    const QPalette own = palette();
+    const QColor line = faintText(own, 0.16);
+    // Commands in the desktop's accent, so they read as things to click beside the state.
+    QPalette commands = own;
+    commands.setColor(QPalette::Active, QPalette::ButtonText, own.color(QPalette::Highlight));
+    commands.setColor(QPalette::Inactive, QPalette::ButtonText, own.color(QPalette::Highlight));
+    commands.setColor(QPalette::Disabled, QPalette::ButtonText, faintText(own, 0.4));
+    for (const Row& row : rows_) {
+        if (row.separator != nullptr) {
+            QPalette p = row.separator->palette();
+            p.setColor(QPalette::WindowText, line);
+            row.separator->setPalette(p);
+        }
+        row.button->setPalette(commands);
+    }
+}
+
+}  // namespace pellora
