@@ -24,6 +24,7 @@
 #include "platform/QuitSignals.h"
 #include "platform/SerialQueue.h"
 #include "platform/SystemClock.h"
+#include "platform/linux/DBusSingleInstance.h"
 #include "platform/linux/FreedesktopDesktop.h"
 #include "platform/linux/SyslogSystemLog.h"
 #include "platform/sim/StderrSystemLog.h"
@@ -42,6 +43,8 @@
 namespace {
 
 constexpr const char* kApplicationId = "org.pellora.Pellora";
+// A panel started with the session may register its tray a little after we do.
+constexpr double kTrayRecheckSeconds = 3.0;
 
 }  // namespace
 
@@ -102,13 +105,23 @@ int main(int argc, char** argv) {
     }
 
     // Two instances would each rewrite the files from their own memory and lose each
-    // other's changes. A second launch is no error: what was asked for is running.
-    auto instance = pellora::InstanceLock::acquire(paths.runtimeDir / "instance.lock");
+    // other's changes. A second launch is no error: what was asked for is running, and it is
+    // asked to show itself. The bus name goes with the lock: the user's own run has the
+    // desktop's name, a run over its own folder a name of that folder's lock.
+    const auto lockFile = paths.runtimeDir / "instance.lock";
+    const QString busName = simulated
+                                ? pellora::DBusSingleInstance::nameForLock(kApplicationId, lockFile)
+                                : QString::fromLatin1(kApplicationId);
+    auto instance = pellora::InstanceLock::acquire(lockFile);
     if (instance.outcome() == pellora::InstanceLock::Outcome::heldElsewhere) {
         std::string holder = instance.detail().empty() ? "" : " (pid " + instance.detail() + ")";
+        const bool answered = pellora::DBusSingleInstance::create(busName, nullptr)
+                                  ->activateRunning(pellora::DBusSingleInstance::kMaxWaitSeconds);
         // Only the system log: debug.log belongs to the running instance.
         std::string line = pellora::DebugLog::composeLine(
-            clock.now(), "app", "Pellora is already running" + holder + "; this launch exits");
+            clock.now(), "app",
+            "Pellora is already running" + holder +
+                (answered ? "; brought it forward, this launch exits" : "; this launch exits"));
         systemLog->write(line);
         if (!simulated && !isatty(STDERR_FILENO)) {
             std::fprintf(stderr, "%s\n", line.c_str());
@@ -159,12 +172,7 @@ int main(int argc, char** argv) {
     const auto& texts = pellora::PlatformTexts::linuxDesktop();
     pellora::StatusMenu menu(texts);
     pellora::TrayMenuView tray(menu, "Pellora");
-    if (!pellora::TrayMenuView::isTrayAvailable()) {
-        log->log(
-            "No system tray is running; the menu appears when one starts (on GNOME, "
-            "enable the AppIndicator extension)",
-            "app");
-    }
+    const bool trayAtLaunch = pellora::TrayMenuView::isTrayAvailable();
     pellora::TrayIndicator indicator(tray.trayIcon());
     pellora::MessageBoxAlerts alerts("Pellora");
     auto sensor =
@@ -204,6 +212,38 @@ int main(int argc, char** argv) {
     auto controller = pellora::AppDelegate::create(std::move(services));
     controller->applicationDidFinishLaunching();
 
+    // A later launch (from the application launcher, say) brings the window forward.
+    auto single = pellora::DBusSingleInstance::create(busName, log.get());
+    single->serve([&log, weak = std::weak_ptr(controller)] {
+        log->log("Activated by a second launch; opening the preferences window", "app");
+        if (auto self = weak.lock()) {
+            self->openPreferences();
+        }
+    });
+
+    // Without a tray the menu is out of reach: the window carries it, and opens at launch.
+    pellora::WorkItemPtr trayCheck;
+    if (!trayAtLaunch) {
+        log->log("No system tray yet; looking again in a moment", "app");
+        trayCheck = mainQueue.postAfter(
+            kTrayRecheckSeconds, [&log, &alerts, weak = std::weak_ptr(controller)] {
+                if (pellora::TrayMenuView::isTrayAvailable()) {
+                    log->log("A system tray appeared; the menu is in the tray", "app");
+                    return;
+                }
+                log->log(
+                    "No system tray found; the menu is in the preferences window (on GNOME, the "
+                    "AppIndicator extension gives the tray icon)",
+                    "app");
+                alerts.present("No system tray found — Pellora's menu is in its window.",
+                               "On GNOME, install the AppIndicator extension to get the tray icon.",
+                               {"OK"}, {});
+                if (auto self = weak.lock()) {
+                    self->openPreferences();
+                }
+            });
+    }
+
     auto quitSignals = pellora::QuitSignals::install([&log](int signal) {
         log->log(std::string("Quitting on ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT"), "app");
         QCoreApplication::quit();
@@ -213,6 +253,10 @@ int main(int argc, char** argv) {
                  "app");
     }
     int status = app.exec();
+    if (trayCheck) {
+        trayCheck->cancel();
+    }
+    single.reset();
     // The controller goes first, so nothing it scheduled runs against services being torn down.
     controller.reset();
     sensor.reset();
