@@ -57,6 +57,8 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName("Pellora");
     QCoreApplication::setApplicationVersion(PELLORA_VERSION);
     QCoreApplication::setOrganizationDomain("pellora.org");
+    // Wayland compositors and docks match our windows to the launcher entry by this name.
+    QGuiApplication::setDesktopFileName(kApplicationId);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
