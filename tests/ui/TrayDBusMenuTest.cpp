@@ -72,6 +72,23 @@ QString line(const Entry& entry) {
     return parts.join('|');
 }
 
+// The sizes of an icon's pixmaps, a(iiay), each checked to hold ARGB32: 4 bytes a pixel.
+QList<QSize> pixmapSizes(const QDBusArgument& pixmaps) {
+    QList<QSize> sizes;
+    pixmaps.beginArray();
+    while (!pixmaps.atEnd()) {
+        int w = 0, h = 0;
+        QByteArray bytes;
+        pixmaps.beginStructure();
+        pixmaps >> w >> h >> bytes;
+        pixmaps.endStructure();
+        EXPECT_EQ(bytes.size(), w * h * 4);
+        sizes << QSize(w, h);
+    }
+    pixmaps.endArray();
+    return sizes;
+}
+
 // Signals of the menu object, as the panel would hear them.
 class Heard : public QObject {
     Q_OBJECT
@@ -161,33 +178,12 @@ TEST_F(TrayDBusMenu, PanelReadsTheRowsClicksOneAndSeesChanges) {
     QString iconName, tipTitle, tipText;
     tooltip.beginStructure();
     tooltip >> iconName;
-    tooltip.beginArray();
-    while (!tooltip.atEnd()) {
-        tooltip.beginStructure();
-        int w = 0, h = 0;
-        QByteArray bytes;
-        tooltip >> w >> h >> bytes;
-        tooltip.endStructure();
-    }
-    tooltip.endArray();
+    pixmapSizes(tooltip);
     tooltip >> tipTitle >> tipText;
     tooltip.endStructure();
     EXPECT_EQ(tipTitle, "Pellora ☀");
-    // The glyph's pixmaps in ARGB32, big-endian: 4 bytes a pixel.
-    const auto pixmaps = itemProperty(item, "IconPixmap").value<QDBusArgument>();
-    QList<QSize> sizes;
-    pixmaps.beginArray();
-    while (!pixmaps.atEnd()) {
-        pixmaps.beginStructure();
-        int w = 0, h = 0;
-        QByteArray bytes;
-        pixmaps >> w >> h >> bytes;
-        pixmaps.endStructure();
-        EXPECT_EQ(bytes.size(), w * h * 4);
-        sizes << QSize(w, h);
-    }
-    pixmaps.endArray();
-    EXPECT_TRUE(sizes.contains(QSize(22, 22))) << sizes.size();
+    EXPECT_TRUE(pixmapSizes(itemProperty(item, "IconPixmap").value<QDBusArgument>())
+                    .contains(QSize(22, 22)));
     const QString menuPath = qvariant_cast<QDBusObjectPath>(itemProperty(item, "Menu")).path();
     ASSERT_FALSE(menuPath.isEmpty());
 
