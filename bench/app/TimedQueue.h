@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -15,6 +16,8 @@ class TimedQueue final : public Queue {
   public:
     struct Tally {
         double seconds = 0;
+        // The longest single task: how long the thread was held at once.
+        double longest = 0;
         long tasks = 0;
         int depth = 0;
     };
@@ -43,8 +46,10 @@ class TimedQueue final : public Queue {
             }
             auto start = std::chrono::steady_clock::now();
             task();
-            tally->seconds +=
+            double took =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            tally->seconds += took;
+            tally->longest = std::max(tally->longest, took);
             ++tally->tasks;
             --tally->depth;
         };

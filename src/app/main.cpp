@@ -12,7 +12,6 @@
 
 #include "app/AppDelegate.h"
 #include "app/Backends.h"
-#include "app/NoFeedUpdateCheck.h"
 #include "app/PlatformTexts.h"
 #include "app/StatusMenu.h"
 #include "display/BrightnessController.h"
@@ -26,15 +25,19 @@
 #include "platform/SystemClock.h"
 #include "platform/linux/DBusSingleInstance.h"
 #include "platform/linux/FreedesktopDesktop.h"
+#include "platform/linux/KdeOnScreenDisplay.h"
 #include "platform/linux/SyslogSystemLog.h"
 #include "platform/sim/StderrSystemLog.h"
 #include "sensor/LightSensor.h"
 #include "store/DebugLog.h"
 #include "store/DebugState.h"
 #include "store/SettingsStore.h"
+#include "ui/AdjustmentHUD.h"
+#include "ui/MenuPanelView.h"
 #include "ui/MessageBoxAlerts.h"
-#include "ui/TrayIndicator.h"
+#include "ui/PreferencesWindowController.h"
 #include "ui/TrayMenuView.h"
+#include "ui/Updater.h"
 
 #ifndef PELLORA_VERSION
 #define PELLORA_VERSION "0.0.0"
@@ -175,12 +178,15 @@ int main(int argc, char** argv) {
     pellora::StatusMenu menu(texts);
     pellora::TrayMenuView tray(menu, "Pellora");
     const bool trayAtLaunch = pellora::TrayMenuView::isTrayAvailable();
-    pellora::TrayIndicator indicator(tray.trayIcon());
+    // Plasma on Wayland shows its own brightness display; elsewhere the indicator is ours.
+    auto desktopOsd = pellora::KdeOnScreenDisplay::create();
+    pellora::AdjustmentHUD indicator(mainQueue, clock, desktopOsd.get());
     pellora::MessageBoxAlerts alerts("Pellora");
     auto sensor =
         pellora::LightSensor::create(*backends.camera, sensorQueue, mainQueue, clock, *log);
     auto registry = pellora::MonitorRegistry::create(*backends.displays, *settings, mainQueue);
-    pellora::NoFeedUpdateCheck updater(PELLORA_VERSION, *log, alerts);
+    pellora::Updater updater(mainQueue, clock, *log, pellora::Updater::configuredFeed(),
+                             QStringLiteral(PELLORA_VERSION));
     auto desktop = pellora::FreedesktopDesktop::create();
 
     pellora::AppServices services{
@@ -209,7 +215,25 @@ int main(int argc, char** argv) {
         .quit = [] { QCoreApplication::quit(); },
         .environment =
             pellora::Backends::environment(kApplicationId, paths.configDir / "settings.json"),
-        .makePreferences = nullptr,
+        .makePreferences =
+            [&](pellora::PreferencesHooks hooks) {
+                pellora::PreferencesWindowController::Services window{
+                    .controller = brightness,
+                    .registry = registry,
+                    .settings = *settings,
+                    .log = *log,
+                    .clock = clock,
+                    .main = mainQueue,
+                    .work = retrainQueue,
+                    .texts = texts,
+                };
+                // Without a tray the window carries the menu's rows and commands.
+                QWidget* menuPanel = pellora::TrayMenuView::isTrayAvailable()
+                                         ? nullptr
+                                         : new pellora::MenuPanelView(menu);
+                return pellora::PreferencesWindowController::create(window, std::move(hooks),
+                                                                    menuPanel);
+            },
     };
     auto controller = pellora::AppDelegate::create(std::move(services));
     controller->applicationDidFinishLaunching();

@@ -10,7 +10,6 @@
 #include "WidgetsTestApp.h"
 #include "app/PlatformTexts.h"
 #include "app/StatusMenu.h"
-#include "ui/TrayIndicator.h"
 
 // For the whole ui test program under LeakSanitizer: fontconfig keeps what it parsed of its
 // configuration to the end of the process, and Qt's D-Bus tray what it introspected of the
@@ -114,12 +113,6 @@ TEST_F(TrayView, GlyphIsDrawnIntoTheIconAndNamedInTheTooltip) {
         }
     }
     EXPECT_TRUE(view.trayIcon().icon().availableSizes().contains(QSize(16, 16)));
-}
-
-TEST(TrayIndicator, SaysTheBrightnessAndItsChange) {
-    EXPECT_EQ(TrayIndicator::text(63, 3), "Brightness 63 (+3)");
-    EXPECT_EQ(TrayIndicator::text(60, -3), "Brightness 60 (\u22123)");
-    EXPECT_EQ(TrayIndicator::text(63, 0), "Brightness 63");
 }
 
 }  // namespace

@@ -1,0 +1,137 @@
+// The preferences window's main-thread costs on the simulated desk, drawn off screen: a
+// refresh over a year of samples, and a slider dragged at pointer rate.
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QSlider>
+#include <chrono>
+#include <cmath>
+#include <fstream>
+
+#include "SimulatedDesk.h"
+#include "app/TimedQueue.h"
+#include "display/MonitorScope.h"
+#include "store/SampleLogger.h"
+#include "ui/PreferencesWindowController.h"
+#include "ui/TimelineView.h"
+
+namespace pellora::bench {
+namespace {
+
+using test::SimulatedDesk;
+
+QApplication& offscreenApp() {
+    static int argc = 1;
+    static char name[] = "ui_bench";
+    static char* argv[] = {name, nullptr};
+    if (QCoreApplication::instance() == nullptr) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        new QApplication(argc, argv);
+    }
+    return *qApp;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// A desk whose monitor has `days` of samples every 20 minutes, with the window open.
+struct OpenWindow {
+    TimedQueue* main = nullptr;
+    SimulatedDesk desk{SimulatedDesk::Options{
+        .dumpPeriod = 1e7,
+        .wrapMain =
+            [this](Queue& inner) {
+                auto timed = std::make_unique<TimedQueue>(inner);
+                main = timed.get();
+                return timed;
+            },
+        .preferences =
+            [](SimulatedDesk& d, PreferencesHooks hooks) {
+                PreferencesWindowController::Services services{
+                    .controller = d.brightness,
+                    .registry = d.registry,
+                    .settings = *d.env.settings,
+                    .log = *d.env.log,
+                    .clock = d.env.clock,
+                    .main = d.mainQueue,
+                    .work = *d.probeQueue,
+                    .texts = PlatformTexts::linuxDesktop(),
+                };
+                return PreferencesWindowController::create(services, std::move(hooks));
+            },
+    }};
+
+    explicit OpenWindow(int days) {
+        offscreenApp();
+        desk.launch();
+        std::ofstream out(desk.app->scope()->logger().fileURL(), std::ios::app);
+        double now = desk.env.clock.now();
+        for (double t = now - days * 86400.0; t < now; t += 1200.0) {
+            double hour = std::fmod(t / 3600.0, 24.0);
+            Sample sample{t, 60 + 50 * std::sin(hour / 24.0 * 6.283), 30 + (int)hour * 2,
+                          (int)hour, std::fmod(t, 7200.0) < 1200.0};
+            out << *SampleLogger::encodeLine(sample) << '\n';
+        }
+        out.close();
+        desk.app->openPreferences();
+        desk.advance(0.01);
+        window().window().resize(560, 1120);
+    }
+    PreferencesWindowController& window() {
+        return static_cast<PreferencesWindowController&>(*desk.app->prefs());
+    }
+};
+
+// The whole refresh as the main thread pays for it: the call itself, the loaded samples
+// handed to the timeline (the file is read on the logger's queue), and the repaint.
+void BM_PreferencesRefresh(benchmark::State& state) {
+    OpenWindow w(static_cast<int>(state.range(0)));
+    auto& prefs = w.window();
+    double longest = 0;
+    for (auto _ : state) {
+        w.main->reset();
+        auto start = std::chrono::steady_clock::now();
+        prefs.refreshSamples();
+        double own = secondsSince(start);
+        w.desk.advance(0.0);
+        start = std::chrono::steady_clock::now();
+        prefs.timeline().repaint();
+        double paint = secondsSince(start);
+        double total = own + w.main->tally()->seconds + paint;
+        longest = std::max(longest, total);
+        state.SetIterationTime(total);
+    }
+    state.counters["samples"] = static_cast<double>(prefs.timeline().samples().size());
+    state.counters["longest_ms"] = longest * 1e3;
+}
+BENCHMARK(BM_PreferencesRefresh)->Arg(30)->Arg(365)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Five seconds of dragging the slider at 60 moves a second: each move runs on the main
+// thread with everything it posts there. The figure that matters is the longest hold.
+void BM_SliderDrag(benchmark::State& state) {
+    OpenWindow w(365);
+    auto& slider = w.window().brightnessSlider();
+    double longest = 0;
+    for (auto _ : state) {
+        w.main->reset();
+        double total = 0;
+        for (int step = 0; step < 300; ++step) {
+            int value = 20 + static_cast<int>(60 * std::fabs(std::sin(step / 40.0)));
+            auto start = std::chrono::steady_clock::now();
+            slider.setValue(value);
+            double move = secondsSince(start);
+            total += move;
+            longest = std::max(longest, move);
+            w.desk.advance(1.0 / 60.0);
+        }
+        longest = std::max(longest, w.main->tally()->longest);
+        state.SetIterationTime(total + w.main->tally()->seconds);
+    }
+    state.counters["longest_ms"] = longest * 1e3;
+}
+BENCHMARK(BM_SliderDrag)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+}  // namespace
+}  // namespace pellora::bench
