@@ -67,8 +67,9 @@ int main(int argc, char** argv) {
     desk.app->openPreferences();
     desk.advance(0.1);
     settle();
-    std::printf("controller on the simulated desk: %ld KiB; with the preferences window open: %ld "
-                "KiB resident\n",
-                before, residentKiB());
+    std::printf(
+        "controller on the simulated desk: %ld KiB; with the preferences window open: %ld "
+        "KiB resident\n",
+        before, residentKiB());
     return 0;
 }

@@ -7,7 +7,9 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStyle>
 #include <QStyleFactory>
+#include <QTimer>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -58,6 +60,7 @@ void writeMonth(const std::filesystem::path& file, double now) {
 }
 
 void save(QWidget& widget, const QString& path) {
+    QCoreApplication::processEvents();
     widget.grab().save(path);
     std::printf("%s\n", path.toUtf8().constData());
 }
@@ -109,21 +112,27 @@ int main(int argc, char** argv) {
 
     pellora::AdjustmentHUD hud(desk.mainQueue, desk.env.clock, nullptr, false);
     pellora::MenuPanelView panel(desk.menu);
-    for (const auto& [name, palette] : {std::pair{"light", light}, std::pair{"dark", darkPalette()}}) {
-        QApplication::setPalette(palette);
-        // The whole column, as a tall screen shows it.
-        prefs.window().resize(560, 1120);
-        desk.advance(0.5);
-        save(prefs.window(), dir + "/prefs-" + name + ".png");
-        // A 768-pixel laptop: the window is shorter and scrolls.
-        prefs.window().resize(560, 700);
-        desk.advance(0.1);
-        save(prefs.window(), dir + "/prefs-short-" + name + ".png");
-        hud.show(62, 4);
-        desk.advance(0.5);
-        save(hud, dir + "/hud-" + name + ".png");
-        panel.resize(420, panel.sizeHint().height());
-        save(panel, dir + "/menu-panel-" + name + ".png");
-    }
-    return 0;
+    // Inside the event loop: Qt tells widgets of a palette change only while it runs.
+    QTimer::singleShot(0, [&] {
+        for (const auto& [name, palette] :
+             {std::pair{"light", light}, std::pair{"dark", darkPalette()}}) {
+            QApplication::setPalette(palette);
+            QCoreApplication::processEvents();
+            // The whole column, as a tall screen shows it.
+            prefs.window().resize(560, 1120);
+            desk.advance(0.5);
+            save(prefs.window(), dir + "/prefs-" + name + ".png");
+            // A 768-pixel laptop: the window is shorter and scrolls.
+            prefs.window().resize(560, 700);
+            desk.advance(0.1);
+            save(prefs.window(), dir + "/prefs-short-" + name + ".png");
+            hud.show(62, 4);
+            desk.advance(0.5);
+            save(hud, dir + "/hud-" + name + ".png");
+            panel.resize(420, panel.sizeHint().height());
+            save(panel, dir + "/menu-panel-" + name + ".png");
+        }
+        QCoreApplication::quit();
+    });
+    return QApplication::exec();
 }

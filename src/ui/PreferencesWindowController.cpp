@@ -130,7 +130,6 @@ void PreferencesWindowController::buildUI(QWidget* menuPanel) {
     monitorNameField_->setFixedWidth(240);
     monitorIdLabel_ = new ToneLabel("", ToneLabel::Tone::tertiary, 10);
     monitorIdLabel_->setFont(uifonts::monospaced(10));
-    monitorIdLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     column->addWidget(row({monitorNameField_, monitorIdLabel_}, 12));
     noMonitorLabel_ = new ToneLabel("No external monitor connected — the app is idle.",
                                     ToneLabel::Tone::secondary, 12);

@@ -1,7 +1,7 @@
 #include "ui/ToneLabel.h"
 
-#include <QApplication>
-#include <QEvent>
+#include <QPainter>
+#include <QStyle>
 
 #include "ui/UiFonts.h"
 
@@ -11,7 +11,7 @@ ToneLabel::ToneLabel(const QString& text, Tone tone, int pixelSize, QFont::Weigh
                      QWidget* parent)
     : QLabel(text, parent), tone_(tone) {
     setFont(uifonts::system(pixelSize, weight));
-    applyTone();
+    setTextFormat(Qt::PlainText);
 }
 
 QColor ToneLabel::color(const QPalette& palette, Tone tone) {
@@ -30,23 +30,20 @@ QColor ToneLabel::color(const QPalette& palette, Tone tone) {
     return text;
 }
 
-bool ToneLabel::event(QEvent* event) {
-    // Our own palette change would come back here; only the application's counts.
-    if (event->type() == QEvent::ApplicationPaletteChange) {
-        applyTone();
-    }
-    return QLabel::event(event);
-}
-
-void ToneLabel::applyTone() {
-    QPalette own = QApplication::palette(this);
+void ToneLabel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    QPalette own = palette();
     QColor text = color(own, tone_);
     own.setColor(QPalette::Active, QPalette::WindowText, text);
     own.setColor(QPalette::Inactive, QPalette::WindowText, text);
-    QColor disabled = text;
-    disabled.setAlphaF(text.alphaF() * 0.6f);
-    own.setColor(QPalette::Disabled, QPalette::WindowText, disabled);
-    setPalette(own);
+    text.setAlphaF(text.alphaF() * 0.6f);
+    own.setColor(QPalette::Disabled, QPalette::WindowText, text);
+    int flags = QStyle::visualAlignment(layoutDirection(), alignment());
+    if (wordWrap()) {
+        flags |= Qt::TextWordWrap;
+    }
+    style()->drawItemText(&painter, contentsRect(), flags, own, isEnabled(), QLabel::text(),
+                          QPalette::WindowText);
 }
 
 }  // namespace pellora

@@ -20,11 +20,11 @@ class ToneLabel final : public QLabel {
     static QColor color(const QPalette& palette, Tone tone);
 
   protected:
-    bool event(QEvent* event) override;
+    // Drawn from the inherited palette at each paint, so the tone follows a theme change
+    // without a palette of its own going stale.
+    void paintEvent(QPaintEvent* event) override;
 
   private:
-    void applyTone();
-
     Tone tone_;
 };
 
