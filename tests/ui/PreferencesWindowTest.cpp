@@ -18,6 +18,7 @@
 #include "store/SettingsStore.h"
 #include "ui/CurveEditorView.h"
 #include "ui/LocationSection.h"
+#include "ui/MapPickerView.h"
 #include "ui/NativeControlsSection.h"
 #include "ui/PreferencesWindowController.h"
 #include "ui/TimelineView.h"
@@ -194,14 +195,19 @@ TEST_F(PreferencesWindowTest, NativeControlsOfferWhatTheMonitorLists) {
     EXPECT_EQ(native.popup(Native::colorPreset).itemText(1), "Value 0x7A");
     EXPECT_EQ(native.popup(Native::inputSource).count(), 2);
 
-    // Choosing the item already shown writes too.
     QComboBox& input = native.popup(Native::inputSource);
-    input.setCurrentIndex(1);
-    emit input.activated(1);
+    input.setFocus();
+    QTest::keyClick(&input, Qt::Key_Down);
     desk->advance(0.5);
     auto reg = desk->monitor->vcpRegister(0x60);
     ASSERT_TRUE(reg);
     EXPECT_EQ(reg->current, 0x11);
+    // Choosing the item already shown writes too; the refresh does not put the first back.
+    desk->monitor->defineRegister(0x60, 0x0F, 0xFF);
+    emit input.activated(1);
+    desk->advance(5.5);
+    EXPECT_EQ(desk->monitor->vcpRegister(0x60)->current, 0x11);
+    EXPECT_EQ(input.currentIndex(), 1);
 }
 
 TEST_F(PreferencesWindowTest, LocationFieldsParseWholeNumbersOnly) {
@@ -263,6 +269,87 @@ TEST_F(PreferencesWindowTest, CurveEditsGoToTheMonitorsAnchorsAndTheStatusLine) 
     QTest::mouseClick(&w.clearButton(), Qt::LeftButton);
     EXPECT_TRUE(anchors.anchors().empty());
     EXPECT_TRUE(curve.anchors().empty());
+}
+
+TEST_F(PreferencesWindowTest, ClickingTheMapPicksThePlaceAndDraggingOnlyPans) {
+    start();
+    auto& w = open();
+    MapPickerView& map = w.location().map();
+    QPoint spot(map.width() / 2 + 60, map.height() / 2 - 20);
+    Coordinate expected = map.coordinateAt(spot);
+    QTest::mouseClick(&map, Qt::LeftButton, {}, spot);
+    EXPECT_NEAR(settings().doubleValue("userLat").value_or(0), expected.lat, 1e-9);
+    EXPECT_NEAR(settings().doubleValue("userLon").value_or(0), expected.lon, 1e-9);
+    EXPECT_EQ(w.location().latitudeField().text(), QString::asprintf("%.4f", expected.lat));
+
+    double lat = expected.lat;
+    // The click's region change animates; let it end before the drag.
+    desk->advance(1.0);
+    double centreLon = map.region().centre.lon;
+    QTest::mousePress(&map, Qt::LeftButton, {}, spot);
+    QMouseEvent move(QEvent::MouseMove, QPointF(spot) + QPointF(30, 10), map.mapToGlobal(spot),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&map, &move);
+    QTest::mouseRelease(&map, Qt::LeftButton, {}, spot + QPoint(30, 10));
+    EXPECT_DOUBLE_EQ(settings().doubleValue("userLat").value_or(0), lat);
+    EXPECT_GT(std::abs(map.region().centre.lon - centreLon), 1.0);
+}
+
+TEST_F(PreferencesWindowTest, AnAnchorDragSurvivesTheRefreshAndCommitsWhereReleased) {
+    start();
+    auto& w = open();
+    AnchorStore& anchors = desk->app->scope()->anchors();
+    anchors.observe(60.0, 30.0, 9.0, 1.0);
+    anchors.observe(200.0, 80.0, 9.0, 1.0);
+    w.refreshSamples();
+    CurveEditorView& curve = w.curveView();
+    ASSERT_EQ(curve.anchors().size(), 2u);
+    QPoint from = curve.viewPoint(curve.anchors()[0]).toPoint();
+    QTest::mousePress(&curve, Qt::LeftButton, {}, from);
+    auto drag = [&](QPoint to) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(to), curve.mapToGlobal(to), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&curve, &move);
+    };
+    drag(from + QPoint(20, -20));
+    // The 5-second refresh fires under the hand.
+    desk->advance(5.5);
+    ASSERT_TRUE(curve.dragIndex());
+    CurvePoint held = curve.curvePoint(from + QPoint(20, -20));
+    EXPECT_NEAR(curve.anchors()[0].luma, held.luma, 1e-9);
+    EXPECT_NEAR(curve.anchors()[0].brightness, held.brightness, 1e-9);
+    QPoint to = from + QPoint(40, -40);
+    drag(to);
+    CurvePoint released = curve.curvePoint(to);
+    QTest::mouseRelease(&curve, Qt::LeftButton, {}, to);
+    auto editable = anchors.editable(9.0);
+    ASSERT_EQ(editable.size(), 2u);
+    EXPECT_NEAR(editable[0].luma, released.luma, 0.5);
+    EXPECT_NEAR(editable[0].brightness, released.brightness, 0.5);
+    // Each step was previewed on the monitor, through the debounce.
+    desk->advance(0.2);
+    EXPECT_EQ(desk->monitorBrightness(), static_cast<int>(std::lround(released.brightness)));
+    EXPECT_EQ(w.brightnessSlider().value(), static_cast<int>(std::lround(released.brightness)));
+}
+
+TEST_F(PreferencesWindowTest, SeedFromHistoryRebuildsTheAnchorsFromTheLog) {
+    start();
+    auto& w = open();
+    // A morning of the user's own choices, logged.
+    for (int i = 0; i < 12; ++i) {
+        desk->app->scope()->logger().log(Sample{desk->env.clock.now() - 3600.0 + i * 300.0,
+                                                40.0 + i * 15.0, 20 + i * 5, 9, true});
+    }
+    desk->app->scope()->anchors().observe(128.0, 90.0, 9.0, 1.0);
+    QTest::mouseClick(&w.seedButton(), Qt::LeftButton);
+    desk->advance(0.1);
+    const auto& seeded = desk->app->scope()->anchors().anchors();
+    ASSERT_FALSE(seeded.empty());
+    for (const Anchor& anchor : seeded) {
+        EXPECT_NE(anchor.brightness, 90.0);
+    }
+    EXPECT_EQ(w.curveView().anchors().size(), desk->app->scope()->anchors().editable(9.0).size());
+    EXPECT_TRUE(w.statusLabel().text().startsWith("Adapting from "));
 }
 
 TEST_F(PreferencesWindowTest, RefreshTimerRunsWhileOpenAndKeepsAnUnfinishedName) {
