@@ -5,14 +5,18 @@
 
 #include <QApplication>
 #include <QSlider>
+#include <QTest>
 #include <chrono>
 #include <cmath>
 #include <fstream>
 
 #include "SimulatedDesk.h"
+#include "app/LocalTime.h"
 #include "app/TimedQueue.h"
 #include "display/MonitorScope.h"
+#include "model/AnchorStore.h"
 #include "store/SampleLogger.h"
+#include "ui/CurveEditorView.h"
 #include "ui/PreferencesWindowController.h"
 #include "ui/TimelineView.h"
 
@@ -134,6 +138,47 @@ void BM_SliderDrag(benchmark::State& state) {
     state.counters["longest_ms"] = longest * 1e3;
 }
 BENCHMARK(BM_SliderDrag)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// An anchor dragged for five seconds at 60 moves a second, then released: each move previews
+// the brightness (debounced write, a 5-minute pause), the release stores the anchor.
+void BM_AnchorDrag(benchmark::State& state) {
+    OpenWindow w(365);
+    auto& curve = w.window().curveView();
+    curve.resize(532, 240);
+    w.desk.app->scope()->anchors().observe(60.0, 30.0,
+                                           localtime::fractionalHour(w.desk.env.clock.now()), 1.0);
+    w.window().refreshSamples();
+    double longest = 0;
+    for (auto _ : state) {
+        w.main->reset();
+        QPointF from = curve.viewPoint(curve.anchors().at(0));
+        double total = 0;
+        auto timed = [&](auto&& gesture) {
+            auto start = std::chrono::steady_clock::now();
+            gesture();
+            double took = secondsSince(start);
+            total += took;
+            longest = std::max(longest, took);
+        };
+        timed([&] { QTest::mousePress(&curve, Qt::LeftButton, {}, from.toPoint()); });
+        QPointF at = from;
+        for (int step = 0; step < 300; ++step) {
+            at = from + QPointF(40 * std::sin(step / 30.0), 30 * std::sin(step / 20.0));
+            timed([&] {
+                QMouseEvent move(QEvent::MouseMove, at, curve.mapToGlobal(at), Qt::NoButton,
+                                 Qt::LeftButton, Qt::NoModifier);
+                QApplication::sendEvent(&curve, &move);
+            });
+            w.desk.advance(1.0 / 60.0);
+        }
+        timed([&] { QTest::mouseRelease(&curve, Qt::LeftButton, {}, at.toPoint()); });
+        w.desk.advance(1.0);
+        longest = std::max(longest, w.main->tally()->longest);
+        state.SetIterationTime(total + w.main->tally()->seconds);
+    }
+    state.counters["longest_ms"] = longest * 1e3;
+}
+BENCHMARK(BM_AnchorDrag)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace
 }  // namespace pellora::bench
