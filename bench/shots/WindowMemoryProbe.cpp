@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "DeskPreferences.h"
 #include "SimulatedDesk.h"
 #include "ui/PreferencesWindowController.h"
 
@@ -47,20 +48,7 @@ int main(int argc, char** argv) {
     }
     using pellora::test::SimulatedDesk;
     SimulatedDesk desk(SimulatedDesk::Options{
-        .preferences =
-            [](SimulatedDesk& d, pellora::PreferencesHooks hooks) {
-                pellora::PreferencesWindowController::Services services{
-                    .controller = d.brightness,
-                    .registry = d.registry,
-                    .settings = *d.env.settings,
-                    .log = *d.env.log,
-                    .clock = d.env.clock,
-                    .main = d.mainQueue,
-                    .work = *d.probeQueue,
-                    .texts = pellora::PlatformTexts::linuxDesktop(),
-                };
-                return pellora::PreferencesWindowController::create(services, std::move(hooks));
-            },
+        .preferences = pellora::test::deskPreferences,
     });
     desk.launch();
     long before = residentKiB();

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "DeskPreferences.h"
 #include "SimulatedDesk.h"
 #include "display/MonitorScope.h"
 #include "store/SampleLogger.h"
@@ -81,20 +82,7 @@ int main(int argc, char** argv) {
     // 2024-06-21 16:00 in New York: an afternoon with the sun still up.
     SimulatedDesk desk(SimulatedDesk::Options{
         .startWall = 1718999999.0,
-        .preferences =
-            [](SimulatedDesk& d, pellora::PreferencesHooks hooks) {
-                pellora::PreferencesWindowController::Services services{
-                    .controller = d.brightness,
-                    .registry = d.registry,
-                    .settings = *d.env.settings,
-                    .log = *d.env.log,
-                    .clock = d.env.clock,
-                    .main = d.mainQueue,
-                    .work = *d.probeQueue,
-                    .texts = pellora::PlatformTexts::linuxDesktop(),
-                };
-                return pellora::PreferencesWindowController::create(services, std::move(hooks));
-            },
+        .preferences = pellora::test::deskPreferences,
     });
     desk.monitor->setCapabilities(
         "(prot(monitor)type(lcd)model(U2720Q)vcp(02 04 05 08 10 12 14(01 04 05 06 08 0B) 16 18 "

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <vector>
 
+#include "BenchApplication.h"
 #include "VirtualClock.h"
 #include "ui/CurveEditorView.h"
 #include "ui/TimelineView.h"
@@ -15,17 +16,6 @@
 namespace {
 
 using namespace pellora;
-
-// Made on first use: benchmark_main owns main, and widgets need an application.
-void ensureApplication() {
-    static int argc = 1;
-    static char name[] = "charts-bench";
-    static char* argv[] = {name, nullptr};
-    if (QCoreApplication::instance() == nullptr) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        new QApplication(argc, argv);
-    }
-}
 
 // A snapshot every 20 minutes for a year, ending now, a manual change every eleventh.
 std::vector<Sample> yearOfSamples(double now) {
@@ -41,7 +31,7 @@ std::vector<Sample> yearOfSamples(double now) {
 }
 
 void paintTimeline(benchmark::State& state, double hours) {
-    ensureApplication();
+    bench::benchApplication();
     test::VirtualClock clock;
     TimelineView view(clock);
     view.resize(528, 140);
@@ -69,7 +59,7 @@ void BM_TimelinePaintYearWindow(benchmark::State& state) {
 BENCHMARK(BM_TimelinePaintYearWindow)->Unit(benchmark::kMillisecond);
 
 void BM_CurveEditorPaint(benchmark::State& state) {
-    ensureApplication();
+    bench::benchApplication();
     CurveEditorView view;
     view.resize(528, 240);
     std::vector<CurvePoint> anchors, others, curve;

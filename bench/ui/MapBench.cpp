@@ -9,24 +9,12 @@
 
 #include <memory>
 
+#include "BenchApplication.h"
 #include "VirtualClock.h"
 #include "ui/MapPickerView.h"
 
 namespace pellora {
 namespace {
-
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "map-bench";
-    static char* argv[] = {name, nullptr};
-    if (QCoreApplication::instance() == nullptr) {
-        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        }
-        new QApplication(argc, argv);
-    }
-    return *qApp;
-}
 
 struct Scene {
     test::VirtualClock clock;
@@ -36,7 +24,7 @@ struct Scene {
 
     // Range 0: New York, 60 by 80 degrees (the window's start); 1: Europe, 20 by 30.
     explicit Scene(int which) {
-        application();
+        bench::benchApplication();
         view = std::make_unique<MapPickerView>(*main, clock);
         view->resize(528, 200);
         if (which == 0) {
@@ -77,7 +65,7 @@ BENCHMARK(BM_MapPaintCold)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // Making the view: projecting every outline once (the bundled file is read before).
 void BM_MapViewCreate(benchmark::State& state) {
-    application();
+    bench::benchApplication();
     WorldOutlines::bundled();
     test::VirtualClock clock;
     auto main = clock.makeQueue("main", true);

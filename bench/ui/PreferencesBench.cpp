@@ -10,6 +10,8 @@
 #include <cmath>
 #include <fstream>
 
+#include "BenchApplication.h"
+#include "DeskPreferences.h"
 #include "SimulatedDesk.h"
 #include "app/LocalTime.h"
 #include "app/TimedQueue.h"
@@ -24,17 +26,6 @@ namespace pellora::bench {
 namespace {
 
 using test::SimulatedDesk;
-
-QApplication& offscreenApp() {
-    static int argc = 1;
-    static char name[] = "ui_bench";
-    static char* argv[] = {name, nullptr};
-    if (QCoreApplication::instance() == nullptr) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        new QApplication(argc, argv);
-    }
-    return *qApp;
-}
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -51,24 +42,11 @@ struct OpenWindow {
                 main = timed.get();
                 return timed;
             },
-        .preferences =
-            [](SimulatedDesk& d, PreferencesHooks hooks) {
-                PreferencesWindowController::Services services{
-                    .controller = d.brightness,
-                    .registry = d.registry,
-                    .settings = *d.env.settings,
-                    .log = *d.env.log,
-                    .clock = d.env.clock,
-                    .main = d.mainQueue,
-                    .work = *d.probeQueue,
-                    .texts = PlatformTexts::linuxDesktop(),
-                };
-                return PreferencesWindowController::create(services, std::move(hooks));
-            },
+        .preferences = test::deskPreferences,
     }};
 
     explicit OpenWindow(int days) {
-        offscreenApp();
+        benchApplication();
         desk.launch();
         std::ofstream out(desk.app->scope()->logger().fileURL(), std::ios::app);
         double now = desk.env.clock.now();

@@ -33,4 +33,14 @@ void ChartStyle::drawText(QPainter& painter, QPointF bottomLeft, const QString& 
     painter.drawText(QPointF(bottomLeft.x(), bottomLeft.y() - metrics.descent()), text);
 }
 
+void ChartStyle::drawPlate(QPainter& painter, const QRectF& bounds, bool dimmed) const {
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (dimmed) {
+        painter.setOpacity(0.45);
+    }
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(withAlpha(textBackground, 0.6));
+    painter.drawRoundedRect(bounds, 8, 8);
+}
+
 }  // namespace pellora

@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QPalette>
 #include <QPointF>
+#include <QRectF>
 #include <QString>
 
 class QPainter;
@@ -30,6 +31,10 @@ struct ChartStyle {
     // Draws `text` in the painter's font and pen with the bottom-left corner of its line box
     // at `bottomLeft` (Qt's own text origin is the baseline).
     static void drawText(QPainter& painter, QPointF bottomLeft, const QString& text);
+
+    // Readies the painter (antialiased; faded when the window has no monitor) and fills the
+    // chart's rounded plate over `bounds`.
+    void drawPlate(QPainter& painter, const QRectF& bounds, bool dimmed) const;
 };
 
 }  // namespace pellora

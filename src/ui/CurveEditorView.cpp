@@ -17,8 +17,6 @@ namespace pellora {
 
 namespace {
 
-constexpr double kDimmedOpacity = 0.45;
-
 bool isFinite(const CurvePoint& p) {
     return std::isfinite(p.luma) && std::isfinite(p.brightness);
 }
@@ -223,14 +221,7 @@ void CurveEditorView::paintEvent(QPaintEvent*) {
     const auto yAt = [&](double f) { return bottom - f * plot.height(); };
 
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    if (dimmed_) {
-        painter.setOpacity(kDimmedOpacity);
-    }
-
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(ChartStyle::withAlpha(style.textBackground, 0.6));
-    painter.drawRoundedRect(bounds, 8, 8);
+    style.drawPlate(painter, bounds, dimmed_);
 
     QPainterPath grid;
     for (double f : {0.0, 0.25, 0.5, 0.75, 1.0}) {

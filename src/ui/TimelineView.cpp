@@ -17,8 +17,6 @@ namespace pellora {
 
 namespace {
 
-constexpr double kDimmedOpacity = 0.45;
-
 // Limits to 0..1; a value that is not a number counts as 0.
 double unit(double v) {
     return v > 1 ? 1 : (v >= 0 ? v : 0);
@@ -111,14 +109,7 @@ void TimelineView::paintEvent(QPaintEvent*) {
     const auto yAt = [&](double f) { return plot.bottom() - plot.height() * unit(f); };
 
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    if (dimmed_) {
-        painter.setOpacity(kDimmedOpacity);
-    }
-
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(ChartStyle::withAlpha(style.textBackground, 0.6));
-    painter.drawRoundedRect(bounds, 8, 8);
+    style.drawPlate(painter, bounds, dimmed_);
 
     QPainterPath grid;
     for (double f : {0.0, 0.25, 0.5, 0.75, 1.0}) {

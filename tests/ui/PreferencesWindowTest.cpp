@@ -10,6 +10,7 @@
 #include <QSlider>
 #include <QTest>
 
+#include "DeskPreferences.h"
 #include "ScopedLocalZone.h"
 #include "SimulatedDesk.h"
 #include "WidgetsTestApp.h"
@@ -34,19 +35,7 @@ struct PreferencesWindowTest : ::testing::Test {
 
     void start(SimulatedDesk::Options options = {}) {
         widgetsApp();
-        options.preferences = [](SimulatedDesk& d, PreferencesHooks hooks) {
-            PreferencesWindowController::Services services{
-                .controller = d.brightness,
-                .registry = d.registry,
-                .settings = *d.env.settings,
-                .log = *d.env.log,
-                .clock = d.env.clock,
-                .main = d.mainQueue,
-                .work = *d.probeQueue,
-                .texts = PlatformTexts::linuxDesktop(),
-            };
-            return PreferencesWindowController::create(services, std::move(hooks));
-        };
+        options.preferences = deskPreferences;
         desk = std::make_unique<SimulatedDesk>(options);
         desk->launch();
     }

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <memory>
+
+#include "SimulatedDesk.h"
+#include "ui/PreferencesWindowController.h"
+
+namespace pellora::test {
+
+// The real preferences window over a simulated desk's services, as the program makes it.
+// For programs that link the widgets (the desk's support library does not).
+inline std::shared_ptr<PreferencesPresenter> deskPreferences(SimulatedDesk& desk,
+                                                             PreferencesHooks hooks) {
+    PreferencesWindowController::Services services{
+        .controller = desk.brightness,
+        .registry = desk.registry,
+        .settings = *desk.env.settings,
+        .log = *desk.env.log,
+        .clock = desk.env.clock,
+        .main = desk.mainQueue,
+        .work = *desk.probeQueue,
+        .texts = PlatformTexts::linuxDesktop(),
+    };
+    return PreferencesWindowController::create(services, std::move(hooks));
+}
+
+}  // namespace pellora::test
