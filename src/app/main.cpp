@@ -185,7 +185,7 @@ int main(int argc, char** argv) {
     auto sensor =
         pellora::LightSensor::create(*backends.camera, sensorQueue, mainQueue, clock, *log);
     auto registry = pellora::MonitorRegistry::create(*backends.displays, *settings, mainQueue);
-    pellora::Updater updater(mainQueue, clock, *log, pellora::Updater::configuredFeed(),
+    pellora::Updater updater(mainQueue, clock, *log, alerts, pellora::Updater::configuredFeed(),
                              QStringLiteral(PELLORA_VERSION));
     auto desktop = pellora::FreedesktopDesktop::create();
 

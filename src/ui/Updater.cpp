@@ -1,16 +1,14 @@
 #include "ui/Updater.h"
 
 #include <QDesktopServices>
-#include <QLabel>
-#include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QPushButton>
 #include <QSslConfiguration>
 #include <QUrl>
 #include <utility>
 
+#include "app/AlertPresenter.h"
 #include "app/UpdateFeed.h"
 #include "platform/Clock.h"
 #include "platform/LogSink.h"
@@ -34,16 +32,16 @@ std::string tooLarge() {
 
 }  // namespace
 
-Updater::Updater(Queue& main, const Clock& clock, LogSink& log, QString feedUrl,
-                 QString runningVersion, QList<QSslCertificate> extraCaCertificates,
-                 QWidget* dialogParent)
+Updater::Updater(Queue& main, const Clock& clock, LogSink& log, AlertPresenter& alerts,
+                 QString feedUrl, QString runningVersion,
+                 QList<QSslCertificate> extraCaCertificates)
     : main_(main),
       clock_(clock),
       log_(log),
+      alerts_(alerts),
       feedUrl_(std::move(feedUrl)),
       runningVersion_(std::move(runningVersion)),
       extraCaCertificates_(std::move(extraCaCertificates)),
-      dialogParent_(dialogParent),
       network_(new QNetworkAccessManager(this)) {
     this->log("Update checker started (feed=" + feedForLog(feedUrl_) + ")");
     firstCheck_ = main_.postAfter(kFirstCheckDelay, [weak = QPointer<Updater>(this)] {
@@ -64,18 +62,10 @@ Updater::~Updater() {
         reply_->disconnect(this);
         reply_->abort();
     }
-    // A box without a parent window is no one's child.
-    if (dialog_ && dialog_->parent() == nullptr) {
-        delete dialog_.data();
-    }
 }
 
 QString Updater::configuredFeed() {
     return QString::fromUtf8(PELLORA_UPDATE_FEED);
-}
-
-QMessageBox* Updater::dialog() const {
-    return dialog_.data();
 }
 
 void Updater::checkForUpdates() {
@@ -92,9 +82,8 @@ void Updater::check(bool userAsked) {
     if (feedUrl_.isEmpty()) {
         log("No update feed is configured in this build: nothing to check");
         if (userAsked_) {
-            showDialog(QStringLiteral("No update feed is configured in this build."),
-                       QStringLiteral("Updates come with your distribution's packages, or "
-                                      "build the newest source."));
+            tell("No update feed is configured in this build.",
+                 "Updates come with your distribution's packages, or build the newest source.");
         }
         emit checkFinished();
         return;
@@ -226,8 +215,7 @@ void Updater::found(const UpdateFeed& feed) {
     if (UpdateFeed::compareVersions(*offered, *running) <= 0) {
         log("No update: the feed offers " + feed.version + ", this is " + current);
         if (userAsked_) {
-            showDialog(QStringLiteral("You have the newest version (%1).").arg(runningVersion_),
-                       {});
+            tell("You have the newest version (" + current + ").");
         }
         emit checkFinished();
         return;
@@ -241,56 +229,31 @@ void Updater::found(const UpdateFeed& feed) {
         }
         notes = notes.left(cut) + QStringLiteral("…");
     }
-    const QString link = QString::fromStdString(feed.url);
-    showDialog(QStringLiteral("Pellora %1 is available — you have %2.")
-                   .arg(QString::fromStdString(feed.version), runningVersion_),
-               notes.isEmpty() ? link : notes + QStringLiteral("\n\n") + link, link);
+    tell("Pellora " + feed.version + " is available — you have " + current + ".",
+         notes.isEmpty() ? feed.url : notes.toStdString() + "\n\n" + feed.url, feed.url);
     emit checkFinished();
 }
 
 void Updater::refuse(const std::string& reason) {
     log("Update check failed: " + reason);
     if (userAsked_) {
-        showDialog(
-            QStringLiteral("Could not check for updates: %1.").arg(QString::fromStdString(reason)),
-            {});
+        tell("Could not check for updates: " + reason + ".");
     }
     emit checkFinished();
 }
 
-void Updater::showDialog(const QString& text, const QString& informative, const QString& link) {
-    if (dialog_) {
-        dialog_->hide();
-        dialog_->deleteLater();
+void Updater::tell(const std::string& text, const std::string& informative,
+                   const std::string& link) {
+    if (link.empty()) {
+        alerts_.present(text, informative, {"OK"}, {});
+        return;
     }
-    auto* box = new QMessageBox(dialogParent_.data());
-    box->setWindowTitle(QStringLiteral("Pellora"));
-    box->setIcon(QMessageBox::Information);
-    // Every word of it may come from the feed: never read as markup.
-    box->setTextFormat(Qt::PlainText);
-    box->setText(text);
-    if (!informative.isEmpty()) {
-        box->setInformativeText(informative);
-        if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
-            label->setTextFormat(Qt::PlainText);
-        }
-    }
-    if (link.isEmpty()) {
-        box->setStandardButtons(QMessageBox::Ok);
-    } else {
-        QPushButton* download =
-            box->addButton(QStringLiteral("Download…"), QMessageBox::AcceptRole);
-        box->addButton(QStringLiteral("Later"), QMessageBox::RejectRole);
-        box->setDefaultButton(download);
-        connect(download, &QPushButton::clicked, this,
-                [url = QUrl(link, QUrl::StrictMode)] { QDesktopServices::openUrl(url); });
-    }
-    connect(box, &QMessageBox::finished, box, &QObject::deleteLater);
-    box->setWindowModality(Qt::NonModal);
-    dialog_ = box;
-    box->show();
-    box->raise();
-    box->activateWindow();
+    alerts_.present(text, informative, {"Download…", "Later"},
+                    [url = QUrl(QString::fromStdString(link), QUrl::StrictMode)](int button) {
+                        if (button == 0) {
+                            QDesktopServices::openUrl(url);
+                        }
+                    });
 }
 
 void Updater::log(const std::string& message) {

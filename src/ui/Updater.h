@@ -12,13 +12,12 @@
 #include "app/UpdateCheck.h"
 #include "platform/WorkItem.h"
 
-class QMessageBox;
 class QNetworkAccessManager;
 class QNetworkReply;
-class QWidget;
 
 namespace pellora {
 
+class AlertPresenter;
 class Clock;
 class LogSink;
 class Queue;
@@ -37,10 +36,10 @@ class Updater final : public QObject, public UpdateCheck {
     static constexpr int kMaxRedirects = 5;
     static constexpr int kMaxNotesShown = 2000;
 
-    // `feedUrl` empty: this build has no feed. `extraCaCertificates` are trusted beside the
-    // system's (tests); dialogs are made as children of `dialogParent` when given.
-    Updater(Queue& main, const Clock& clock, LogSink& log, QString feedUrl, QString runningVersion,
-            QList<QSslCertificate> extraCaCertificates = {}, QWidget* dialogParent = nullptr);
+    // `feedUrl` empty: this build has no feed. What the user is told goes to `alerts`.
+    // `extraCaCertificates` are trusted beside the system's (tests).
+    Updater(Queue& main, const Clock& clock, LogSink& log, AlertPresenter& alerts, QString feedUrl,
+            QString runningVersion, QList<QSslCertificate> extraCaCertificates = {});
     ~Updater() override;
 
     // The feed address this build was configured with ("" for none).
@@ -48,8 +47,7 @@ class Updater final : public QObject, public UpdateCheck {
 
     void checkForUpdates() override;
 
-    // The dialog on screen, if any; and whether a fetch is under way.
-    QMessageBox* dialog() const;
+    // Whether a fetch is under way.
     bool checking() const { return !reply_.isNull(); }
 
   signals:
@@ -64,16 +62,18 @@ class Updater final : public QObject, public UpdateCheck {
     void abortWith(const std::string& reason);
     void refuse(const std::string& reason);
     void found(const UpdateFeed& feed);
-    void showDialog(const QString& text, const QString& informative, const QString& link = {});
+    // With a link, the answer offers to open it.
+    void tell(const std::string& text, const std::string& informative = {},
+              const std::string& link = {});
     void log(const std::string& message);
 
     Queue& main_;
     const Clock& clock_;
     LogSink& log_;
+    AlertPresenter& alerts_;
     const QString feedUrl_;
     const QString runningVersion_;
     const QList<QSslCertificate> extraCaCertificates_;
-    QPointer<QWidget> dialogParent_;
 
     QNetworkAccessManager* network_;
     QPointer<QNetworkReply> reply_;
@@ -83,7 +83,6 @@ class Updater final : public QObject, public UpdateCheck {
     double startedAt_ = 0;
     WorkItemPtr firstCheck_;
     WorkItemPtr timeout_;
-    QPointer<QMessageBox> dialog_;
 };
 
 }  // namespace pellora

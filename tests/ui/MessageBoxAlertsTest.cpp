@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -49,6 +50,22 @@ TEST(MessageBoxAlerts, ClickAnswersItsButtonDismissalNothingAndOneBoxPerMessage)
     EXPECT_EQ(boxesUp(), 0);
     EXPECT_EQ(answers, std::vector<int>{1});
     EXPECT_NE(present("Still up when the alerts go"), nullptr);
+}
+
+// Texts may come from outside (a feed's notes, a device's name): shown as they are, in a box
+// that blocks nothing.
+TEST(MessageBoxAlerts, TextsAreNeverReadAsMarkup) {
+    widgetsApp();
+    MessageBoxAlerts alerts("Pellora");
+    alerts.present("Pellora <i>9</i> is available", "Faster <b>start</b>.", {"OK"}, {});
+    QMessageBox* box = alerts.shown("Pellora <i>9</i> is available");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->textFormat(), Qt::PlainText);
+    EXPECT_EQ(box->informativeText(), "Faster <b>start</b>.");
+    auto* informative = box->findChild<QLabel*>("qt_msgbox_informativelabel");
+    ASSERT_NE(informative, nullptr);
+    EXPECT_EQ(informative->textFormat(), Qt::PlainText);
+    EXPECT_FALSE(box->isModal());
 }
 
 }  // namespace

@@ -4,9 +4,6 @@
 
 #include <QDesktopServices>
 #include <QFile>
-#include <QLabel>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QSslKey>
 #include <QSslServer>
@@ -16,6 +13,7 @@
 #include <map>
 
 #include "QtTestApp.h"
+#include "SimulatedDesk.h"
 #include "VirtualClock.h"
 #include "WidgetsTestApp.h"
 #include "app/UpdateFeed.h"
@@ -128,7 +126,7 @@ class OpenedUrls : public QObject {
 
 struct UpdaterTest : ::testing::Test {
     std::unique_ptr<Updater> makeUpdater(const QString& feed, QString version = "0.1.0") {
-        return std::make_unique<Updater>(*main, clock, log, feed, version,
+        return std::make_unique<Updater>(*main, clock, log, alerts, feed, version,
                                          QList<QSslCertificate>{testCa()});
     }
     // Runs the check (the user's, or the silent one 5 s in) to its end.
@@ -141,8 +139,12 @@ struct UpdaterTest : ::testing::Test {
         }
         return runEventsUntil([&] { return !finished.isEmpty(); }, 3000);
     }
-    QString dialogText(Updater& updater) {
-        return updater.dialog() != nullptr ? updater.dialog()->text() : QString();
+    // What the user was last told, and forgets it.
+    QString told() {
+        QString text =
+            alerts.shown.empty() ? QString() : QString::fromStdString(alerts.shown.back().message);
+        alerts.shown.clear();
+        return text;
     }
 
     // First: the servers' sockets need the application's event loop.
@@ -150,11 +152,12 @@ struct UpdaterTest : ::testing::Test {
     VirtualClock clock;
     std::unique_ptr<ManualQueue> main = clock.makeQueue("main", true);
     RecordingLog log;
+    RecordingAlerts alerts;
     FeedServer server{true};
     FeedServer plain{false};
 };
 
-TEST_F(UpdaterTest, ANewerVersionIsShownWithItsNotesAsPlainTextAndItsLink) {
+TEST_F(UpdaterTest, ANewerVersionIsOfferedWithItsNotesAndItsLink) {
     const QByteArray feed = R"({"version": "0.10.0", "notes": "Faster <b>start</b>.",
         "url": "https://example.org/pellora-0.10.0.tar.gz", "size": 12})";
     server.answers["/feed.json"] = http(302, "", "Location: /moved.json\r\n");
@@ -165,24 +168,19 @@ TEST_F(UpdaterTest, ANewerVersionIsShownWithItsNotesAsPlainTextAndItsLink) {
     // Silent, and still shown: an update is the one thing the silent check tells.
     ASSERT_TRUE(runCheck(*updater, false));
     EXPECT_EQ(server.requested, (QList<QByteArray>{"/feed.json", "/moved.json"}));
-    QMessageBox* box = updater->dialog();
-    ASSERT_NE(box, nullptr);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
-    EXPECT_EQ(box->text(), "Pellora 0.10.0 is available \u2014 you have 0.9.7.");
-    EXPECT_EQ(box->textFormat(), Qt::PlainText);
-    EXPECT_EQ(box->informativeText(),
+    ASSERT_EQ(alerts.shown.size(), 1u);
+    const RecordingAlerts::Alert& offer = alerts.shown.back();
+    EXPECT_EQ(offer.message, "Pellora 0.10.0 is available \u2014 you have 0.9.7.");
+    EXPECT_EQ(offer.informative,
               "Faster <b>start</b>.\n\nhttps://example.org/pellora-0.10.0.tar.gz");
-    auto* notes = box->findChild<QLabel*>("qt_msgbox_informativelabel");
-    ASSERT_NE(notes, nullptr);
-    EXPECT_EQ(notes->textFormat(), Qt::PlainText);
-    EXPECT_FALSE(box->isModal());
+    EXPECT_EQ(offer.buttons, (std::vector<std::string>{"Download\u2026", "Later"}));
     EXPECT_TRUE(log.has("Update available: 0.10.0 (this is 0.9.7)"));
 
     OpenedUrls opened;
     QDesktopServices::setUrlHandler("https", &opened, "open");
-    QPushButton* download = box->defaultButton();
-    ASSERT_EQ(download->text(), "Download\u2026");
-    QTest::mouseClick(download, Qt::LeftButton);
+    offer.answer(1);
+    EXPECT_TRUE(opened.urls.isEmpty());
+    offer.answer(0);
     QDesktopServices::unsetUrlHandler("https");
     EXPECT_EQ(opened.urls, QList<QUrl>{QUrl("https://example.org/pellora-0.10.0.tar.gz")});
 }
@@ -195,10 +193,10 @@ TEST_F(UpdaterTest, TheSameOrAnOlderVersionIsNoUpdate) {
             http(200, R"({"version":")" + offered + R"(","url":"https://example.org/d"})");
         auto updater = makeUpdater(server.url("/feed"));
         ASSERT_TRUE(runCheck(*updater, false));
-        EXPECT_EQ(updater->dialog(), nullptr) << logged;
+        EXPECT_EQ(told(), QString()) << logged;
         EXPECT_TRUE(log.has("No update: the feed offers " + logged + ", this is 0.1.0"));
         ASSERT_TRUE(runCheck(*updater, true));
-        EXPECT_EQ(dialogText(*updater), "You have the newest version (0.1.0).");
+        EXPECT_EQ(told(), "You have the newest version (0.1.0).");
     }
 }
 
@@ -235,13 +233,14 @@ TEST_F(UpdaterTest, HostileOrBrokenFeedsAreRefused) {
         server.keepOpen = name == std::string("70 KiB, unsaid and unending");
         auto updater = makeUpdater(feed.isEmpty() ? server.url("/feed") : feed);
         ASSERT_TRUE(runCheck(*updater, false)) << name;
-        EXPECT_EQ(updater->dialog(), nullptr) << name;
+        EXPECT_EQ(told(), QString()) << name;
         EXPECT_TRUE(log.has("Update check failed: ")) << name;
         EXPECT_TRUE(log.has(logged)) << name;
         log.lines.clear();
         ASSERT_TRUE(runCheck(*updater, true)) << name;
-        EXPECT_TRUE(dialogText(*updater).startsWith("Could not check for updates: ")) << name;
-        EXPECT_TRUE(dialogText(*updater).contains(QString::fromStdString(logged))) << name;
+        const QString said = told();
+        EXPECT_TRUE(said.startsWith("Could not check for updates: ")) << name;
+        EXPECT_TRUE(said.contains(QString::fromStdString(logged))) << name;
     }
     // Neither the plain feed nor the redirect's target was ever connected to.
     runEventsUntil([] { return false; }, 100);
@@ -250,10 +249,11 @@ TEST_F(UpdaterTest, HostileOrBrokenFeedsAreRefused) {
 
 TEST_F(UpdaterTest, AnUntrustedCertificateOrASilentServerEndTheCheck) {
     server.answers["/feed"] = http(200, R"({"version":"9.0","url":"https://example.org/d"})");
-    Updater untrusting(*main, clock, log, server.url("/feed"), "0.1.0");
+    Updater untrusting(*main, clock, log, alerts, server.url("/feed"), "0.1.0");
     ASSERT_TRUE(runCheck(untrusting, true));
-    EXPECT_TRUE(dialogText(untrusting).startsWith("Could not check for updates: "));
-    EXPECT_EQ(untrusting.dialog()->text().contains("available"), false);
+    const QString said = told();
+    EXPECT_TRUE(said.startsWith("Could not check for updates: "));
+    EXPECT_FALSE(said.contains("available"));
 
     auto updater = makeUpdater(server.url("/never"));
     QSignalSpy finished(updater.get(), &Updater::checkFinished);
@@ -262,8 +262,7 @@ TEST_F(UpdaterTest, AnUntrustedCertificateOrASilentServerEndTheCheck) {
     EXPECT_TRUE(finished.isEmpty());
     clock.advance(Updater::kTimeoutSeconds);
     EXPECT_EQ(finished.size(), 1);
-    EXPECT_EQ(dialogText(*updater),
-              "Could not check for updates: the feed did not answer within 15 s.");
+    EXPECT_EQ(told(), "Could not check for updates: the feed did not answer within 15 s.");
     EXPECT_FALSE(updater->checking());
 }
 
@@ -275,9 +274,9 @@ TEST_F(UpdaterTest, WithoutAFeedItSaysSoAndStillSchedulesTheSilentCheck) {
     EXPECT_EQ(log.lines.size(), 1u);
     clock.advance(0.01);
     EXPECT_TRUE(log.has("No update feed is configured in this build"));
-    EXPECT_EQ(updater->dialog(), nullptr);
+    EXPECT_EQ(told(), QString());
     updater->checkForUpdates();
-    EXPECT_EQ(dialogText(*updater), "No update feed is configured in this build.");
+    EXPECT_EQ(told(), "No update feed is configured in this build.");
 }
 
 TEST_F(UpdaterTest, TheUsersCheckBeforeTheFirstSilentOneStartsAtOnce) {
@@ -290,7 +289,7 @@ TEST_F(UpdaterTest, TheUsersCheckBeforeTheFirstSilentOneStartsAtOnce) {
     updater->checkForUpdates();
     ASSERT_TRUE(runEventsUntil([&] { return !updater->checking(); }, 3000));
     EXPECT_EQ(server.requested.size(), 1);
-    EXPECT_EQ(dialogText(*updater), "You have the newest version (0.1.0).");
+    EXPECT_EQ(told(), "You have the newest version (0.1.0).");
 }
 
 TEST(UpdateFeed, VersionsCompareByNumberPerPart) {
