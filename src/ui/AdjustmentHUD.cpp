@@ -13,6 +13,7 @@
 #include "platform/Clock.h"
 #include "platform/OnScreenDisplay.h"
 #include "platform/Queue.h"
+#include "ui/ChartStyle.h"
 
 namespace pellora {
 
@@ -28,11 +29,6 @@ constexpr double kLabelTop = 14;
 constexpr double kBarGap = 10;
 constexpr double kBarHeight = 6;
 constexpr double kRadius = 16;
-
-QColor withAlpha(QColor colour, double alpha) {
-    colour.setAlphaF(static_cast<float>(alpha));
-    return colour;
-}
 
 }  // namespace
 
@@ -226,8 +222,8 @@ void AdjustmentHUD::paintEvent(QPaintEvent*) {
     // Qt has no blurred material to put behind it: a nearly opaque panel reads on anything.
     QPainterPath panel;
     panel.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kRadius, kRadius);
-    painter.fillPath(panel, withAlpha(colours.color(QPalette::Window), 0.85));
-    painter.setPen(QPen(withAlpha(ink, 0.12), 1));
+    painter.fillPath(panel, ChartStyle::withAlpha(colours.color(QPalette::Window), 0.85));
+    painter.setPen(QPen(ChartStyle::withAlpha(ink, 0.12), 1));
     painter.drawPath(panel);
 
     painter.setPen(ink);
@@ -239,17 +235,17 @@ void AdjustmentHUD::paintEvent(QPaintEvent*) {
     const double width = kWidth - kMargin - left;
     const QFontMetricsF metrics(labelFont_);
     painter.setFont(labelFont_);
-    painter.setPen(withAlpha(ink, 0.55));
+    painter.setPen(ChartStyle::withAlpha(ink, 0.55));
     painter.drawText(QRectF(left, kLabelTop, width, metrics.height()),
                      Qt::AlignLeft | Qt::AlignVCenter,
                      metrics.elidedText(text_, Qt::ElideRight, width));
 
     const QRectF track(left, kLabelTop + metrics.height() + kBarGap, width, kBarHeight);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(withAlpha(ink, 0.15));
+    painter.setBrush(ChartStyle::withAlpha(ink, 0.15));
     painter.drawRoundedRect(track, kBarHeight / 2, kBarHeight / 2);
     if (fillNow_ > 0) {
-        painter.setBrush(withAlpha(ink, 0.85));
+        painter.setBrush(ChartStyle::withAlpha(ink, 0.85));
         painter.drawRoundedRect(QRectF(track.topLeft(), QSizeF(fillNow_, kBarHeight)),
                                 kBarHeight / 2, kBarHeight / 2);
     }

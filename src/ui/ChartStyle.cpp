@@ -16,6 +16,7 @@ ChartStyle ChartStyle::from(const QPalette& palette) {
     const bool dark = palette.color(QPalette::Window).lightness() < 128;
     const QColor text = palette.color(QPalette::WindowText);
     ChartStyle s;
+    s.dark = dark;
     s.textBackground = palette.color(QPalette::Base);
     s.separator = withAlpha(text, 0.35);
     s.tertiaryLabel = ToneLabel::color(palette, ToneLabel::Tone::tertiary);

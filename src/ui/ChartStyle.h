@@ -10,11 +10,13 @@ class QPainter;
 
 namespace pellora {
 
-// How the two preference charts look: colours taken from a widget's palette (label tones as
-// the window's labels have them), and where their texts sit. The accent hues are fixed and
-// only switch to their brighter variants on a dark palette, so the current period, the faded
-// other period and the live marker keep their contrast on both.
+// How the painted views (the two preference charts, the map, the indicator) look: colours
+// taken from a widget's palette (label tones as the window's labels have them), and where
+// the charts' texts sit. The accent hues are fixed and only switch to their brighter variants
+// on a dark palette, so the current period, the faded other period and the live marker keep
+// their contrast on both.
 struct ChartStyle {
+    bool dark = false;      // the palette's window is dark
     QColor textBackground;  // the chart's plate
     QColor separator;       // grid lines
     QColor tertiaryLabel;   // axis labels

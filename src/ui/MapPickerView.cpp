@@ -11,6 +11,8 @@
 #include <limits>
 #include <numbers>
 
+#include "ui/ChartStyle.h"
+
 namespace pellora {
 namespace {
 
@@ -42,20 +44,11 @@ double easeInOut(double t) {
     return t < 0.5 ? 4 * t * t * t : 1 - std::pow(-2 * t + 2, 3) / 2;
 }
 
-bool isDark(const QPalette& palette) {
-    return palette.color(QPalette::Window).lightnessF() < 0.5;
-}
-
 QColor blend(const QColor& base, const QColor& over, double amount) {
     return QColor::fromRgbF(
         static_cast<float>(base.redF() + (over.redF() - base.redF()) * amount),
         static_cast<float>(base.greenF() + (over.greenF() - base.greenF()) * amount),
         static_cast<float>(base.blueF() + (over.blueF() - base.blueF()) * amount));
-}
-
-QColor withAlpha(QColor colour, double alpha) {
-    colour.setAlphaF(static_cast<float>(alpha));
-    return colour;
 }
 
 // The spacing of the faint grid: the first round step at least kMinGridPixels apart.
@@ -478,16 +471,16 @@ std::size_t MapPickerView::residentBytes() const {
 
 void MapPickerView::paintEvent(QPaintEvent* /*event*/) {
     const QPalette& palette = this->palette();
-    const bool dark = isDark(palette);
+    const ChartStyle style = ChartStyle::from(palette);
+    const bool dark = style.dark;
     const QColor text = palette.color(QPalette::WindowText);
     const QColor base = palette.color(QPalette::Base);
     const QColor blue = dark ? QColor(0x0A, 0x84, 0xFF) : QColor(0x00, 0x7A, 0xFF);
     const QColor sea = blend(base, blue, dark ? 0.22 : 0.14);
     // Land a warm shade of the window (not its very colour, which the map sits on).
-    const QColor yellow = dark ? QColor(0xFF, 0xD6, 0x0A) : QColor(0xFF, 0xCC, 0x00);
     const QColor land = blend(blend(palette.color(QPalette::Window), text, dark ? 0.10 : 0.02),
-                              yellow, dark ? 0.03 : 0.10);
-    const QColor coast = withAlpha(text, dark ? 0.45 : 0.30);
+                              style.yellow, dark ? 0.03 : 0.10);
+    const QColor coast = ChartStyle::withAlpha(text, dark ? 0.45 : 0.30);
 
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -519,7 +512,7 @@ void MapPickerView::paintEvent(QPaintEvent* /*event*/) {
     // A faint grid of meridians and parallels at round degrees.
     const double pixelsPerDegree = camera_.scale / 360.0;
     const double step = gridStep(pixelsPerDegree);
-    painter.setPen(QPen(withAlpha(text, dark ? 0.10 : 0.08), 1.0));
+    painter.setPen(QPen(ChartStyle::withAlpha(text, dark ? 0.10 : 0.08), 1.0));
     const double westLon = unitAt({0, 0}, camera_).x() * 360.0 - 180.0;
     for (double lon = std::ceil(westLon / step) * step;
          (lon - westLon) * pixelsPerDegree <= width(); lon += step) {
@@ -535,18 +528,17 @@ void MapPickerView::paintEvent(QPaintEvent* /*event*/) {
 
     if (const std::optional<QPointF> pin = marker_ ? pointFor(*marker_) : std::nullopt) {
         // Red with a white ring and a dark rim reads on sea and land, light or dark.
-        const QColor red = dark ? QColor(0xFF, 0x45, 0x3A) : QColor(0xFF, 0x3B, 0x30);
         painter.setPen(QPen(QColor(0, 0, 0, 90), 1.0));
         painter.setBrush(Qt::white);
         painter.drawEllipse(*pin, 7.5, 7.5);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(red);
+        painter.setBrush(style.red);
         painter.drawEllipse(*pin, 5.0, 5.0);
     }
 
     // The edge hides the clip's stair steps at the corners.
     painter.setClipping(false);
-    painter.setPen(QPen(withAlpha(text, dark ? 0.25 : 0.18), 1.0));
+    painter.setPen(QPen(ChartStyle::withAlpha(text, dark ? 0.25 : 0.18), 1.0));
     painter.setBrush(Qt::NoBrush);
     painter.drawRoundedRect(bounds.adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius, cornerRadius);
 }
