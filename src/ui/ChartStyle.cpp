@@ -12,6 +12,14 @@ QColor ChartStyle::withAlpha(QColor colour, double alpha) {
     return colour;
 }
 
+QColor ChartStyle::blend(const QColor& base, const QColor& over, double amount) {
+    const auto mix = [amount](float back, float front) {
+        return static_cast<float>(back + (front - back) * amount);
+    };
+    return QColor::fromRgbF(mix(base.redF(), over.redF()), mix(base.greenF(), over.greenF()),
+                            mix(base.blueF(), over.blueF()));
+}
+
 ChartStyle ChartStyle::from(const QPalette& palette) {
     const bool dark = palette.color(QPalette::Window).lightness() < 128;
     const QColor text = palette.color(QPalette::WindowText);

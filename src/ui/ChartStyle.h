@@ -29,6 +29,8 @@ struct ChartStyle {
 
     static ChartStyle from(const QPalette& palette);
     static QColor withAlpha(QColor colour, double alpha);
+    // `over` laid on `base` at `amount` (0 to 1), as an opaque colour.
+    static QColor blend(const QColor& base, const QColor& over, double amount);
 
     // Draws `text` in the painter's font and pen with the bottom-left corner of its line box
     // at `bottomLeft` (Qt's own text origin is the baseline).

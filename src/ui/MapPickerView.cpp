@@ -44,13 +44,6 @@ double easeInOut(double t) {
     return t < 0.5 ? 4 * t * t * t : 1 - std::pow(-2 * t + 2, 3) / 2;
 }
 
-QColor blend(const QColor& base, const QColor& over, double amount) {
-    return QColor::fromRgbF(
-        static_cast<float>(base.redF() + (over.redF() - base.redF()) * amount),
-        static_cast<float>(base.greenF() + (over.greenF() - base.greenF()) * amount),
-        static_cast<float>(base.blueF() + (over.blueF() - base.blueF()) * amount));
-}
-
 // The spacing of the faint grid: the first round step at least kMinGridPixels apart.
 double gridStep(double pixelsPerDegree) {
     for (double step : {1.0, 2.0, 5.0, 10.0, 15.0, 30.0}) {
@@ -476,10 +469,11 @@ void MapPickerView::paintEvent(QPaintEvent* /*event*/) {
     const QColor text = palette.color(QPalette::WindowText);
     const QColor base = palette.color(QPalette::Base);
     const QColor blue = dark ? QColor(0x0A, 0x84, 0xFF) : QColor(0x00, 0x7A, 0xFF);
-    const QColor sea = blend(base, blue, dark ? 0.22 : 0.14);
+    const QColor sea = ChartStyle::blend(base, blue, dark ? 0.22 : 0.14);
     // Land a warm shade of the window (not its very colour, which the map sits on).
-    const QColor land = blend(blend(palette.color(QPalette::Window), text, dark ? 0.10 : 0.02),
-                              style.yellow, dark ? 0.03 : 0.10);
+    const QColor land = ChartStyle::blend(
+        ChartStyle::blend(palette.color(QPalette::Window), text, dark ? 0.10 : 0.02), style.yellow,
+        dark ? 0.03 : 0.10);
     const QColor coast = ChartStyle::withAlpha(text, dark ? 0.45 : 0.30);
 
     QPainter painter(this);

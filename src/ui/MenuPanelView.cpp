@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "app/StatusMenu.h"
+#include "ui/ChartStyle.h"
 #include "ui/TrayMenuView.h"
 
 namespace pellora {
@@ -18,13 +19,8 @@ namespace {
 
 // The window's text laid over its background at `alpha`: reads on light and dark alike.
 QColor faintText(const QPalette& palette, double alpha) {
-    const QColor text = palette.color(QPalette::WindowText);
-    const QColor window = palette.color(QPalette::Window);
-    auto mix = [alpha](float back, float front) {
-        return static_cast<float>(back + (front - back) * alpha);
-    };
-    return QColor::fromRgbF(mix(window.redF(), text.redF()), mix(window.greenF(), text.greenF()),
-                            mix(window.blueF(), text.blueF()));
+    return ChartStyle::blend(palette.color(QPalette::Window), palette.color(QPalette::WindowText),
+                             alpha);
 }
 
 }  // namespace
