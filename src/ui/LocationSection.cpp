@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "app/LocalTime.h"
+#include "app/StoredChoices.h"
 #include "platform/Clock.h"
 #include "platform/Queue.h"
 #include "solar/SolarCalculator.h"
@@ -150,8 +151,9 @@ void LocationSection::applyLocation(double lat, double lon) {
 }
 
 void LocationSection::updateSolarLabel() {
-    auto [lat, lon] = stored();
-    SolarCalculator solar{lat, lon};
+    // The place as the sampling schedule reads it, so that the line tells the cadence in use
+    // also when the stored place is one it cannot use (a typed latitude of 95, say).
+    const SolarCalculator solar = StoredChoices::location(settings_).value;
     double now = clock_.now();
     auto times = solar.sunriseSunset(now);
     if (!times) {

@@ -238,6 +238,13 @@ TEST_F(PreferencesWindowTest, SolarLineTellsTheCadence) {
     w.location().applyLocation(78.0, 15.0);
     EXPECT_EQ(w.location().solarLabel().text(),
               "No sunrise/sunset today (polar day or night) · cadence: 60 min");
+    // A latitude the schedule cannot use: it samples at the default latitude, and the line
+    // says what it does, not "polar".
+    w.location().applyLocation(40.7128, 15.0);
+    const QString usable = w.location().solarLabel().text();
+    ASSERT_TRUE(usable.startsWith("Sunrise "));
+    w.location().applyLocation(95.0, 15.0);
+    EXPECT_EQ(w.location().solarLabel().text(), usable);
 }
 
 TEST_F(PreferencesWindowTest, CurveEditsGoToTheMonitorsAnchorsAndTheStatusLine) {
