@@ -111,9 +111,6 @@ void AppDelegate::openPreferences() {
         prefs_ = s_.makePreferences(std::move(hooks));
     }
     if (!prefs_) {
-        // Without a window (no graphical session), the settings file is where choices are made.
-        log("Preferences: revealing " + s_.environment.settingsFile.string(), "app");
-        reveal(s_.environment.settingsFile);
         return;
     }
     prefs_->setLiveLuma(smoothedLuma_);

@@ -36,8 +36,6 @@ struct AppEnvironment {
     std::string sandbox = "none";
     // The user's groups, as the camera's and the I2C bus's permissions see them.
     std::string groups;
-    // The local settings file, revealed where no preferences window can be made.
-    std::filesystem::path settingsFile;
 };
 
 // Everything the controller is given: its clock and queues, the process-wide stores and
@@ -73,7 +71,7 @@ struct AppServices {
     std::function<std::optional<std::string>()> monitorChannelProblem;
     std::function<void()> quit;
     AppEnvironment environment;
-    // Makes the preferences window on first use; none where no window can be shown.
+    // Makes the preferences window on first use; none where no window can be shown (tests).
     PreferencesFactory makePreferences;
 };
 

@@ -67,10 +67,9 @@ Backends Backends::simulatedDesk(const SettingsStore& settings, Clock& clock, Qu
     return b;
 }
 
-AppEnvironment Backends::environment(std::string appId, std::filesystem::path settingsFile) {
+AppEnvironment Backends::environment(std::string appId) {
     AppEnvironment env;
     env.appId = std::move(appId);
-    env.settingsFile = std::move(settingsFile);
     std::error_code error;
     env.executablePath = std::filesystem::read_symlink("/proc/self/exe", error).string();
     if (std::filesystem::exists("/.flatpak-info", error)) {

@@ -47,7 +47,7 @@ struct Backends {
     static Backends simulatedDesk(const SettingsStore& settings, Clock& clock, Queue& main);
 
     // What the camera's diagnostics say about this process: its path, sandbox and groups.
-    static AppEnvironment environment(std::string appId, std::filesystem::path settingsFile);
+    static AppEnvironment environment(std::string appId);
 };
 
 }  // namespace pellora

@@ -213,8 +213,7 @@ int main(int argc, char** argv) {
         .menu = menu,
         .monitorChannelProblem = backends.monitorChannelProblem,
         .quit = [] { QCoreApplication::quit(); },
-        .environment =
-            pellora::Backends::environment(kApplicationId, paths.configDir / "settings.json"),
+        .environment = pellora::Backends::environment(kApplicationId),
         .makePreferences =
             [&](pellora::PreferencesHooks hooks) {
                 pellora::PreferencesWindowController::Services window{

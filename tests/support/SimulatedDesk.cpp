@@ -95,8 +95,7 @@ void SimulatedDesk::launch() {
         .menu = menu,
         .monitorChannelProblem = [this] { return channelProblem; },
         .quit = [this] { ++quits; },
-        .environment = {"org.pellora.Pellora", "/usr/bin/pellora", "none", "users video",
-                        env.paths.configDir / "settings.json"},
+        .environment = {"org.pellora.Pellora", "/usr/bin/pellora", "none", "users video"},
         .makePreferences = nullptr,
     };
     if (options.preferences) {
