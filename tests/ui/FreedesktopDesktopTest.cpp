@@ -7,6 +7,7 @@
 #include <QDesktopServices>
 #include <QUrl>
 
+#include "OpenedUrls.h"
 #include "PrivateDBus.h"
 #include "QtTestApp.h"
 #include "WidgetsTestApp.h"
@@ -16,15 +17,6 @@ namespace {
 
 const QString kFileManager = "org.freedesktop.FileManager1";
 const QString kPath = "/org/freedesktop/FileManager1";
-
-// What QDesktopServices would have handed to the desktop's launcher.
-class OpenedUrls : public QObject {
-    Q_OBJECT
-  public:
-    QList<QUrl> urls;
-  public slots:
-    void open(const QUrl& url) { urls << url; }
-};
 
 QDBusMessage mockCall(PrivateDBus& bus, const QString& method, const QVariantList& args) {
     auto call =
@@ -76,5 +68,3 @@ TEST(FreedesktopDesktop, AsksTheFileManagerElseOpensTheFolder) {
 
 }  // namespace
 }  // namespace pellora::test
-
-#include "FreedesktopDesktopTest.moc"

@@ -12,6 +12,7 @@
 #include <QUrl>
 #include <map>
 
+#include "OpenedUrls.h"
 #include "QtTestApp.h"
 #include "SimulatedDesk.h"
 #include "VirtualClock.h"
@@ -113,15 +114,6 @@ struct RecordingLog : LogSink {
         return std::any_of(lines.begin(), lines.end(),
                            [&](const std::string& line) { return line.find(part) != line.npos; });
     }
-};
-
-// Where QDesktopServices would have sent the download link.
-class OpenedUrls : public QObject {
-    Q_OBJECT
-  public:
-    QList<QUrl> urls;
-  public slots:
-    void open(const QUrl& url) { urls << url; }
 };
 
 struct UpdaterTest : ::testing::Test {
@@ -327,5 +319,3 @@ TEST(UpdateFeed, OnlyHttpsAddressesWithAHost) {
 
 }  // namespace
 }  // namespace pellora::test
-
-#include "UpdaterTest.moc"
