@@ -8,8 +8,8 @@
 #include <mutex>
 
 #include "platform/AppPaths.h"
+#include "platform/AtomicFile.h"
 #include "platform/ProcessWide.h"
-#include "store/AtomicFile.h"
 
 namespace pellora {
 

@@ -7,8 +7,8 @@
 #include <mutex>
 
 #include "platform/AppPaths.h"
+#include "platform/AtomicFile.h"
 #include "platform/ProcessWide.h"
-#include "store/AtomicFile.h"
 #include "store/DebugLog.h"
 
 namespace pellora {

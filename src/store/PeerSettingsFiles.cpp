@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-#include "store/AtomicFile.h"
+#include "platform/AtomicFile.h"
 #include "store/SettingsFile.h"
 
 namespace pellora {

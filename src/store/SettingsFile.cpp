@@ -1,7 +1,7 @@
 #include "store/SettingsFile.h"
 
 #include "platform/AppPaths.h"
-#include "store/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 namespace pellora {
 

@@ -3,8 +3,8 @@
 #include <cctype>
 #include <cmath>
 
+#include "platform/AtomicFile.h"
 #include "platform/ProcessWide.h"
-#include "store/AtomicFile.h"
 #include "store/DebugLog.h"
 #include "store/PeerSettingsFiles.h"
 #include "store/SettingsFile.h"

@@ -1,4 +1,4 @@
-#include "store/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <gtest/gtest.h>
 
