@@ -1,5 +1,6 @@
 #include "ui/MessageBoxAlerts.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -30,7 +31,13 @@ void MessageBoxAlerts::present(const std::string& message, const std::string& in
     }
     auto* box = new QMessageBox();
     box->setWindowTitle(windowTitle_);
-    box->setIcon(QMessageBox::Information);
+    // The program's own icon says who is asking; the generic one where it has none.
+    const QIcon appIcon = QApplication::windowIcon();
+    if (appIcon.isNull()) {
+        box->setIcon(QMessageBox::Information);
+    } else {
+        box->setIconPixmap(appIcon.pixmap(QSize(64, 64), box->devicePixelRatio()));
+    }
     // Texts may carry names from outside (a device's, a file's): never read as markup.
     box->setTextFormat(Qt::PlainText);
     box->setText(QString::fromStdString(message));

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -32,7 +33,16 @@ std::size_t occurrences(const std::string& text, const std::string& what) {
     return n;
 }
 
+// The program built with the tests, or another copy of it (the installed package's) named by
+// PELLORA_TEST_BINARY.
+std::string binary() {
+    const char* other = std::getenv("PELLORA_TEST_BINARY");
+    return other != nullptr && *other != '\0' ? other : PELLORA_BINARY;
+}
+
 TEST(ProcessTest, SimulatedDeskRunsTheWholeLoopAndQuitsCleanly) {
+    const std::string program = binary();
+    SCOPED_TRACE("binary " + program);
     TempDir dir;
     // Under LeakSanitizer: fontconfig keeps what it parsed until the process ends.
     auto suppressions = dir.path() / "lsan.supp";
@@ -43,7 +53,7 @@ TEST(ProcessTest, SimulatedDeskRunsTheWholeLoopAndQuitsCleanly) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         ::setenv("LSAN_OPTIONS", ("suppressions=" + suppressions.string()).c_str(), 1);
         // An hour of the desk passes in a fifth of a second.
-        ::execl(PELLORA_BINARY, "pellora", "--simulate", "--time-scale", "18000", "--data-dir",
+        ::execl(program.c_str(), "pellora", "--simulate", "--time-scale", "18000", "--data-dir",
                 dir.path().c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
@@ -59,6 +69,12 @@ TEST(ProcessTest, SimulatedDeskRunsTheWholeLoopAndQuitsCleanly) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+    // The process is the program asked for, not some other copy.
+    std::error_code error;
+    EXPECT_TRUE(std::filesystem::equivalent(
+        std::filesystem::read_symlink("/proc/" + std::to_string(child) + "/exe", error), program,
+        error))
+        << error.message();
     ::kill(child, SIGTERM);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
