@@ -45,6 +45,7 @@ AppPaths AppPaths::fromEnvironment() {
     paths.dataDir = xdgDir("XDG_DATA_HOME", ".local/share") / "Pellora";
     paths.configDir = xdgDir("XDG_CONFIG_HOME", ".config") / "Pellora";
     paths.syncDir = paths.configDir / "sync";
+    paths.autostartDir = xdgDir("XDG_CONFIG_HOME", ".config") / "autostart";
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     paths.runtimeDir =
         runtime && *runtime == '/' ? std::filesystem::path(runtime) / "pellora" : paths.configDir;
@@ -57,6 +58,7 @@ AppPaths AppPaths::underRoot(const std::filesystem::path& root) {
     paths.configDir = root / "config" / "Pellora";
     paths.syncDir = root / "config" / "Pellora" / "sync";
     paths.runtimeDir = root / "runtime";
+    paths.autostartDir = root / "config" / "autostart";
     return paths;
 }
 

@@ -15,9 +15,12 @@ struct AppPaths {
     std::filesystem::path configDir;
     std::filesystem::path syncDir;
     std::filesystem::path runtimeDir;
+    // Where the desktop looks for programs to start at login.
+    std::filesystem::path autostartDir;
 
     // $XDG_DATA_HOME/Pellora and $XDG_CONFIG_HOME/Pellora, with the XDG fallbacks under $HOME;
-    // $XDG_RUNTIME_DIR/pellora, else the settings folder (private to the user as well).
+    // $XDG_RUNTIME_DIR/pellora, else the settings folder (private to the user as well);
+    // $XDG_CONFIG_HOME/autostart.
     static AppPaths fromEnvironment();
     // Everything under one folder (for --data-dir and tests).
     static AppPaths underRoot(const std::filesystem::path& root);

@@ -1,0 +1,171 @@
+// Start at login from a sandbox: the desktop portal's Background request, with the portal
+// played by python3-dbusmock on a private bus.
+
+#include "platform/linux/PortalAutostart.h"
+
+#include <gtest/gtest.h>
+
+#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <optional>
+
+#include "PrivateDBus.h"
+#include "QtTestApp.h"
+#include "TempDir.h"
+#include "VirtualClock.h"
+
+namespace pellora::test {
+namespace {
+
+const QString kPortal = "org.freedesktop.portal.Desktop";
+const QString kPortalPath = "/org/freedesktop/portal/desktop";
+
+struct PortalAutostartTest : ::testing::Test {
+    QCoreApplication& app = qtApp();
+    PrivateDBus bus;
+    QDBusConnection client = bus.connect("pellora");
+    TempDir dir;
+    std::filesystem::path record = dir / "config" / "Pellora" / "start-at-login";
+    VirtualClock clock;
+    std::unique_ptr<ManualQueue> main = clock.makeQueue("main", true);
+    std::unique_ptr<ManualQueue> work = clock.makeQueue("pellora.login");
+    std::shared_ptr<PortalAutostart> portal = PortalAutostart::create(record, *work, *main, client);
+
+    bool startPortal() {
+        return bus.startMock(
+            {"--template", PELLORA_TEST_DATA "/background_portal.py", "--parameters",
+             QString("{\"sender\": \"%1\"}").arg(client.baseService())},
+            kPortal);
+    }
+    void answerWith(const QString& property, const QVariant& value) {
+        auto call = QDBusMessage::createMethodCall(kPortal, kPortalPath,
+                                                   "org.freedesktop.DBus.Properties", "Set");
+        call << "org.pellora.TestPortal" << property << QVariant::fromValue(QDBusVariant(value));
+        ASSERT_EQ(client.call(call, QDBus::Block, 5000).type(), QDBusMessage::ReplyMessage);
+    }
+    // The options of every RequestBackground call, as the portal received them.
+    std::vector<QVariantMap> requests() {
+        auto call = QDBusMessage::createMethodCall(kPortal, kPortalPath,
+                                                   "org.freedesktop.DBus.Mock", "GetMethodCalls");
+        call << "RequestBackground";
+        QDBusMessage reply = client.call(call, QDBus::Block, 5000);
+        std::vector<QVariantMap> out;
+        const QDBusArgument calls = reply.arguments().value(0).value<QDBusArgument>();
+        calls.beginArray();
+        while (!calls.atEnd()) {
+            quint64 when = 0;
+            QVariantList args;
+            calls.beginStructure();
+            calls >> when >> args;
+            calls.endStructure();
+            out.push_back(qdbus_cast<QVariantMap>(args.value(1)));
+        }
+        calls.endArray();
+        return out;
+    }
+    LoginItem::Outcome set(bool enabled) {
+        std::optional<LoginItem::Outcome> got;
+        portal->setEnabled(enabled, [&](LoginItem::Outcome outcome) { got = outcome; });
+        runEventsUntil([&] { return got.has_value(); }, 5000, [&] { clock.runPending(); });
+        EXPECT_TRUE(got);
+        clock.runPending();
+        return got.value_or(LoginItem::Outcome{});
+    }
+    LoginItem::State read() {
+        std::optional<LoginItem::State> got;
+        portal->read([&](LoginItem::State state) { got = state; });
+        clock.runPending();
+        EXPECT_TRUE(got);
+        return got.value_or(LoginItem::State{});
+    }
+};
+
+TEST_F(PortalAutostartTest, AsksThePortalAndKeepsItsAnswerForLaterRuns) {
+    ASSERT_TRUE(bus.ok());
+    ASSERT_TRUE(startPortal());
+    EXPECT_FALSE(read().enabled);
+
+    auto on = set(true);
+    EXPECT_TRUE(on.ok) << on.detail;
+    EXPECT_TRUE(on.enabled);
+    EXPECT_EQ(on.detail, "The desktop portal will start Pellora at login");
+    auto asked = requests();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].value("autostart").toBool(), true);
+    EXPECT_EQ(asked[0].value("dbus-activatable").toBool(), false);
+    EXPECT_FALSE(asked[0].value("handle_token").toString().isEmpty());
+    EXPECT_FALSE(asked[0].value("reason").toString().isEmpty());
+    EXPECT_EQ(readFile(record), "autostart=true\n");
+    // A later run reads the same record.
+    auto later = PortalAutostart::create(record, *work, *main, client);
+    std::optional<LoginItem::State> seen;
+    later->read([&](LoginItem::State state) { seen = state; });
+    clock.runPending();
+    ASSERT_TRUE(seen);
+    EXPECT_TRUE(seen->enabled);
+
+    auto off = set(false);
+    EXPECT_TRUE(off.ok) << off.detail;
+    EXPECT_FALSE(off.enabled);
+    EXPECT_EQ(requests().at(1).value("autostart").toBool(), false);
+    EXPECT_FALSE(read().enabled);
+}
+
+TEST_F(PortalAutostartTest, ARefusalOrNoPortalIsAFailureThatNamesWhy) {
+    ASSERT_TRUE(bus.ok());
+    auto none = set(true);
+    EXPECT_FALSE(none.ok);
+    EXPECT_NE(none.detail.find("No desktop portal took the request"), std::string::npos)
+        << none.detail;
+
+    ASSERT_TRUE(startPortal());
+    struct Case {
+        QString property;
+        QVariant value;
+        std::string detail;
+    };
+    const Case cases[] = {
+        {"Autostart", "false", "The desktop did not allow Pellora to start at login"},
+        {"Response", 1u, "The request to the desktop portal was cancelled"},
+        {"Response", 2u, "The desktop portal refused the request"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.detail);
+        answerWith(c.property, c.value);
+        auto outcome = set(true);
+        EXPECT_FALSE(outcome.ok);
+        EXPECT_EQ(outcome.detail, c.detail);
+        EXPECT_FALSE(read().enabled);
+    }
+    // A garbled record reads as off, and says so.
+    writeFile(record, "yes please");
+    auto state = read();
+    EXPECT_FALSE(state.enabled);
+    EXPECT_NE(state.problem.find(record.string()), std::string::npos);
+}
+
+TEST_F(PortalAutostartTest, APortalThatNeverAnswersTimesOutAndOneRequestWaitsAtATime) {
+    ASSERT_TRUE(bus.ok());
+    ASSERT_TRUE(startPortal());
+    answerWith("Silent", true);
+    std::optional<LoginItem::Outcome> first, second;
+    portal->setEnabled(true, [&](LoginItem::Outcome outcome) { first = outcome; });
+    portal->setEnabled(false, [&](LoginItem::Outcome outcome) { second = outcome; });
+    // The call itself is answered; the Response never comes.
+    ASSERT_TRUE(runEventsUntil([&] { return requests().size() == 1; }, 5000));
+    clock.runPending();
+    ASSERT_TRUE(second);
+    EXPECT_FALSE(second->ok);
+    EXPECT_EQ(second->detail, "The desktop portal has not answered the last request yet");
+    EXPECT_FALSE(first);
+    clock.advance(PortalAutostart::kAnswerTimeoutSeconds - 1);
+    EXPECT_FALSE(first);
+    clock.advance(1);
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(first->ok);
+    EXPECT_EQ(first->detail, "The desktop portal gave no answer");
+}
+
+}  // namespace
+}  // namespace pellora::test

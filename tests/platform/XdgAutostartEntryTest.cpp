@@ -1,0 +1,287 @@
+// Start at login through $XDG_CONFIG_HOME/autostart, on a temporary folder: the entry it
+// writes, how it reads entries a person or another program left there, and what it does
+// when the folder will not take a change.
+
+#include "platform/linux/XdgAutostartEntry.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <optional>
+
+#include "AsOrdinaryUser.h"
+#include "TempDir.h"
+#include "VirtualClock.h"
+
+namespace pellora::test {
+namespace {
+
+TEST(XdgAutostartEntry, ExecArgumentsAreQuotedAsDesktopsUnquoteThem) {
+    struct Case {
+        std::string path;
+        std::optional<std::string> exec;
+    };
+    const Case cases[] = {
+        {"/usr/bin/pellora", "/usr/bin/pellora"},
+        {"/home/ann/my builds/pellora", "\"/home/ann/my builds/pellora\""},
+        // '%' starts a field code unless doubled.
+        {"/opt/100%/pellora", "/opt/100%%/pellora"},
+        // Inside quotes " ` $ \ take a backslash, and the string rules double every one.
+        {"/a/it's \"$x\"/p\\q", "\"/a/it's \\\\\"\\\\$x\\\\\"/p\\\\\\\\q\""},
+        {"/tmp/line\nbreak", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(XdgAutostartEntry::execArgument(c.path), c.exec);
+        if (c.exec) {
+            EXPECT_EQ(XdgAutostartEntry::execProgram(*c.exec + " --flag %U"), c.path);
+        }
+    }
+    struct Line {
+        std::string exec;
+        std::optional<std::string> program;
+    };
+    const Line lines[] = {
+        {"pellora", "pellora"},
+        {"  /usr/bin/pellora --simulate", "/usr/bin/pellora"},
+        {"\"/opt/p p/pellora\"", "/opt/p p/pellora"},
+        {"\"/unterminated", std::nullopt},
+        {"   ", std::nullopt},
+        // The string escapes come first: an escaped space still ends an unquoted word.
+        {"/opt/a\\sb", "/opt/a"},
+    };
+    for (const Line& l : lines) {
+        SCOPED_TRACE(l.exec);
+        EXPECT_EQ(XdgAutostartEntry::execProgram(l.exec), l.program);
+    }
+}
+
+TEST(XdgAutostartEntry, JudgesEntriesAsTheDesktopWouldStartThem) {
+    const std::string ours = *XdgAutostartEntry::entryText("/usr/bin/pellora");
+    struct Case {
+        const char* what;
+        std::string bytes;
+        bool enabled;
+        std::string problem;  // a part of it; empty: none
+    };
+    const Case cases[] = {
+        {"ours", ours, true, ""},
+        {"a comment first, spaces round '='",
+         "# mine\n[Desktop Entry]\nType = Application\nExec = /usr/bin/pellora\n", true, ""},
+        {"switched off the freedesktop way", ours + "Hidden=true\n", false, "has Hidden=true"},
+        {"switched off the GNOME way",
+         "[Desktop Entry]\nExec=/usr/bin/pellora\nX-GNOME-Autostart-enabled=false\n", false,
+         "X-GNOME-Autostart-enabled=false"},
+        {"another program", "[Desktop Entry]\nExec=/opt/old/pellora --simulate\n", true,
+         "starts /opt/old/pellora, not this Pellora"},
+        {"no Exec", "[Desktop Entry]\nType=Application\nName=Pellora\n", false,
+         "no usable Exec line"},
+        {"Exec of another group only",
+         "[Desktop Entry]\nName=P\n[Desktop Action x]\nExec=/usr/bin/pellora\n", false,
+         "no usable Exec line"},
+        {"another first group", "[Other]\nExec=/usr/bin/pellora\n", false, "not a desktop entry"},
+        {"keys before any group", "Exec=/usr/bin/pellora\n[Desktop Entry]\n", false,
+         "not a desktop entry"},
+        {"binary bytes",
+         std::string("\x7f"
+                     "ELF\x02\x01\x00\x00",
+                     8),
+         false, "not a desktop entry"},
+        {"empty", "", false, "not a desktop entry"},
+    };
+    const auto isThis = [](const std::string& program) { return program == "/usr/bin/pellora"; };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto state =
+            XdgAutostartEntry::judge(c.bytes, "/home/ann/.config/autostart/x.desktop", isThis);
+        EXPECT_EQ(state.enabled, c.enabled);
+        if (c.problem.empty()) {
+            EXPECT_EQ(state.problem, "");
+        } else {
+            EXPECT_NE(state.problem.find(c.problem), std::string::npos) << state.problem;
+            EXPECT_NE(state.problem.find("/home/ann/.config/autostart/x.desktop"),
+                      std::string::npos);
+        }
+    }
+}
+
+// The entry over a temporary config folder, its work run on virtual queues.
+struct AutostartFolder : ::testing::Test {
+    TempDir root;
+    std::filesystem::path dir = root / "config" / "autostart";
+    std::filesystem::path file = dir / XdgAutostartEntry::fileName;
+    std::string executable = (root / "bin" / "pellora").string();
+    VirtualClock clock;
+    std::unique_ptr<ManualQueue> main = clock.makeQueue("main", true);
+    std::unique_ptr<ManualQueue> work = clock.makeQueue("pellora.login");
+    std::shared_ptr<XdgAutostartEntry> entry =
+        XdgAutostartEntry::create(dir, executable, *work, *main);
+
+    void SetUp() override {
+        writeFile(executable, "#!/bin/sh\n");
+        std::filesystem::permissions(executable, std::filesystem::perms::owner_all);
+    }
+
+    LoginItem::State read() {
+        std::optional<LoginItem::State> got;
+        entry->read([&](LoginItem::State state) { got = state; });
+        clock.runPending();
+        EXPECT_TRUE(got);
+        return got.value_or(LoginItem::State{});
+    }
+    LoginItem::Outcome set(bool enabled) {
+        std::optional<LoginItem::Outcome> got;
+        entry->setEnabled(enabled, [&](LoginItem::Outcome outcome) { got = outcome; });
+        clock.runPending();
+        EXPECT_TRUE(got);
+        return got.value_or(LoginItem::Outcome{});
+    }
+};
+
+TEST_F(AutostartFolder, OnWritesTheEntryAndOffRemovesIt) {
+    EXPECT_FALSE(read().enabled);
+    auto on = set(true);
+    EXPECT_TRUE(on.ok);
+    EXPECT_TRUE(on.enabled);
+    EXPECT_EQ(on.detail, "Wrote " + file.string() + ", which starts " + executable);
+    EXPECT_EQ(readFile(file), *XdgAutostartEntry::entryText(executable));
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
+    auto state = read();
+    EXPECT_TRUE(state.enabled);
+    EXPECT_EQ(state.problem, "");
+
+    auto off = set(false);
+    EXPECT_TRUE(off.ok);
+    EXPECT_FALSE(off.enabled);
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_FALSE(read().enabled);
+    // Off when already off is no failure.
+    EXPECT_TRUE(set(false).ok);
+}
+
+TEST_F(AutostartFolder, AnEntryNamingThisProgramOnThePathIsOurs) {
+    writeFile(root / "path" / "keep", "");
+    std::filesystem::create_symlink(executable, root / "path" / "pellora");
+    const char* saved = std::getenv("PATH");
+    const std::string previous = saved ? saved : "";
+    ::setenv("PATH", (root / "path").c_str(), 1);
+    writeFile(file, "[Desktop Entry]\nExec=pellora\n");
+    auto state = read();
+    ::setenv("PATH", previous.c_str(), 1);
+    EXPECT_TRUE(state.enabled);
+    EXPECT_EQ(state.problem, "");
+}
+
+TEST_F(AutostartFolder, WhatCannotBeReadShowsOffUntouchedAndIsReplacedWhenTurnedOn) {
+    enum class Kind { fifo, unreadable, link, directory, huge };
+    const std::pair<Kind, const char*> kinds[] = {
+        {Kind::fifo, "not a regular file"},
+        {Kind::unreadable, "Permission denied"},
+        {Kind::link, "a symbolic link"},
+        {Kind::directory, "not a regular file"},
+        {Kind::huge, "more than the 65536 allowed"},
+    };
+    for (const auto& [kind, why] : kinds) {
+        SCOPED_TRACE(why);
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        switch (kind) {
+            case Kind::fifo:
+                ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+                break;
+            case Kind::unreadable:
+                writeFile(file, *XdgAutostartEntry::entryText(executable));
+                std::filesystem::permissions(file, std::filesystem::perms::none);
+                break;
+            case Kind::link:
+                writeFile(root / "elsewhere.desktop", *XdgAutostartEntry::entryText(executable));
+                std::filesystem::create_symlink(root / "elsewhere.desktop", file);
+                break;
+            case Kind::directory:
+                std::filesystem::create_directories(file);
+                break;
+            case Kind::huge:
+                writeFile(file, std::string(100000, '#'));
+                break;
+        }
+        const auto before = std::filesystem::symlink_status(file).type();
+        LoginItem::State state;
+        {
+            // As root every file is readable; the user's own permissions must apply.
+            AsOrdinaryUser::openWayTo(file, root.path());
+            ::chown(dir.c_str(), AsOrdinaryUser::nobody, AsOrdinaryUser::nobody);
+            AsOrdinaryUser user;
+            ASSERT_TRUE(user.ok());
+            state = read();
+        }
+        EXPECT_FALSE(state.enabled);
+        EXPECT_NE(state.problem.find(file.string()), std::string::npos) << state.problem;
+        EXPECT_NE(state.problem.find(why), std::string::npos) << state.problem;
+        EXPECT_EQ(std::filesystem::symlink_status(file).type(), before);
+        if (kind == Kind::directory) {
+            // A folder in its place is no file to replace: turning on says why.
+            auto on = set(true);
+            EXPECT_FALSE(on.ok);
+            EXPECT_NE(on.detail.find("Cannot write " + file.string()), std::string::npos);
+            continue;
+        }
+        EXPECT_TRUE(set(true).ok);
+        EXPECT_TRUE(read().enabled);
+        if (kind == Kind::link) {
+            // The link is replaced; what it led to is left as it was.
+            EXPECT_EQ(readFile(root / "elsewhere.desktop"),
+                      *XdgAutostartEntry::entryText(executable));
+        }
+    }
+}
+
+TEST_F(AutostartFolder, AReadOnlyFolderRefusesEitherChangeAndKeepsWhatIsThere) {
+    std::filesystem::create_directories(dir);
+    AsOrdinaryUser::openWayTo(file, root.path());
+    ASSERT_EQ(::chown(dir.c_str(), AsOrdinaryUser::nobody, AsOrdinaryUser::nobody), 0);
+    std::filesystem::permissions(
+        dir, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    {
+        AsOrdinaryUser user;
+        ASSERT_TRUE(user.ok());
+        auto on = set(true);
+        EXPECT_FALSE(on.ok);
+        EXPECT_NE(on.detail.find("Cannot write " + file.string()), std::string::npos) << on.detail;
+        EXPECT_NE(on.detail.find("Check that " + dir.string() + " is yours and writable"),
+                  std::string::npos);
+    }
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+
+    std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
+    writeFile(file, "[Desktop Entry]\nExec=/opt/mine\n");
+    std::filesystem::permissions(
+        dir, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    {
+        AsOrdinaryUser user;
+        auto off = set(false);
+        EXPECT_FALSE(off.ok);
+        EXPECT_NE(off.detail.find("Cannot remove " + file.string() + " (Permission denied)"),
+                  std::string::npos)
+            << off.detail;
+    }
+    EXPECT_EQ(readFile(file), "[Desktop Entry]\nExec=/opt/mine\n");
+    std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
+}
+
+TEST_F(AutostartFolder, AnswersNothingOnceGone) {
+    bool answered = false;
+    entry->read([&](LoginItem::State) { answered = true; });
+    entry->setEnabled(true, [&](LoginItem::Outcome) { answered = true; });
+    entry.reset();
+    clock.runPending();
+    EXPECT_FALSE(answered);
+}
+
+}  // namespace
+}  // namespace pellora::test
