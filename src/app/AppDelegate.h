@@ -19,6 +19,7 @@
 namespace pellora {
 
 class MonitorScope;
+class StartAtLogin;
 
 // The application's controller: the state of the adaptive loop and the wiring that runs it.
 // Snapshots measure the room, the monitor is read and logged, adapting mode writes what the
@@ -182,6 +183,7 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     bool monitorEverAnswered_ = false;
     std::string lastLocationComplaint_;
     std::shared_ptr<PreferencesPresenter> prefs_;
+    std::shared_ptr<StartAtLogin> startAtLogin_;
 };
 
 }  // namespace pellora

@@ -4,6 +4,7 @@
 #include "app/MenuTexts.h"
 #include "app/PlatformTexts.h"
 #include "app/SnapshotPolicy.h"
+#include "app/StartAtLogin.h"
 #include "app/StoredChoices.h"
 #include "app/UpdateCheck.h"
 #include "display/MonitorRegistry.h"
@@ -43,6 +44,21 @@ void AppDelegate::setupStatusItem() {
         }
     });
     bindAction(Id::monitorAccess, &AppDelegate::retryMonitorAccess);
+    if (!s_.loginItem) {
+        menu_.setHidden(Id::startAtLogin, true);
+        return;
+    }
+    startAtLogin_ =
+        StartAtLogin::create(menu_, *s_.loginItem, s_.alerts, s_.log,
+                             {s_.environment.executablePath, s_.environment.fromBuildTree});
+    // The entry may change behind our back (a settings panel, a hand edit): it is looked at
+    // each time the rows are about to show.
+    menu_.setOnWillShow([weak = std::weak_ptr(startAtLogin_)] {
+        if (auto row = weak.lock()) {
+            row->refresh();
+        }
+    });
+    startAtLogin_->refresh();
 }
 
 void AppDelegate::refreshMenu() {

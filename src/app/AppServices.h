@@ -20,6 +20,7 @@ class DebugLog;
 class DebugState;
 class Desktop;
 class LightSensor;
+class LoginItem;
 class MonitorRegistry;
 class Queue;
 class SessionState;
@@ -36,6 +37,8 @@ struct AppEnvironment {
     std::string sandbox = "none";
     // The user's groups, as the camera's and the I2C bus's permissions see them.
     std::string groups;
+    // The program is a build folder's copy, not an installed one.
+    bool fromBuildTree = false;
 };
 
 // Everything the controller is given: its clock and queues, the process-wide stores and
@@ -73,6 +76,8 @@ struct AppServices {
     AppEnvironment environment;
     // Makes the preferences window on first use; none where no window can be shown (tests).
     PreferencesFactory makePreferences;
+    // Whether the desktop starts the program at login; none: the menu offers no such row.
+    std::shared_ptr<LoginItem> loginItem = nullptr;
 };
 
 }  // namespace pellora

@@ -4,14 +4,17 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <string_view>
 #include <vector>
 
 #include "app/StoredChoices.h"
 #include "platform/linux/DrmDisplayList.h"
 #include "platform/linux/LinuxDisplayI2C.h"
 #include "platform/linux/LinuxSessionState.h"
+#include "platform/linux/PortalAutostart.h"
 #include "platform/linux/V4l2Camera.h"
 #include "platform/linux/V4l2CameraAccess.h"
+#include "platform/linux/XdgAutostartEntry.h"
 #include "platform/sim/SimulatedCamera.h"
 #include "platform/sim/SimulatedCameraAccess.h"
 #include "platform/sim/SimulatedDisplayI2C.h"
@@ -67,11 +70,30 @@ Backends Backends::simulatedDesk(const SettingsStore& settings, Clock& clock, Qu
     return b;
 }
 
-AppEnvironment Backends::environment(std::string appId) {
+std::string Backends::liveExecutable(std::string link) {
+    constexpr std::string_view deleted = " (deleted)";
+    if (link.size() > deleted.size() && link.ends_with(deleted)) {
+        link.resize(link.size() - deleted.size());
+    }
+    return link;
+}
+
+std::shared_ptr<LoginItem> Backends::loginItem(const AppPaths& paths,
+                                               const AppEnvironment& environment, bool simulated,
+                                               Queue& work, Queue& main) {
+    if (!simulated && environment.sandbox != "none") {
+        return PortalAutostart::create(paths.configDir / "start-at-login", work, main);
+    }
+    return XdgAutostartEntry::create(paths.autostartDir, environment.executablePath, work, main);
+}
+
+AppEnvironment Backends::environment(std::string appId, const std::string& buildDir) {
     AppEnvironment env;
     env.appId = std::move(appId);
     std::error_code error;
-    env.executablePath = std::filesystem::read_symlink("/proc/self/exe", error).string();
+    env.executablePath =
+        liveExecutable(std::filesystem::read_symlink("/proc/self/exe", error).string());
+    env.fromBuildTree = !buildDir.empty() && env.executablePath.starts_with(buildDir + "/");
     if (std::filesystem::exists("/.flatpak-info", error)) {
         env.sandbox = "flatpak";
     } else if (std::getenv("SNAP")) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/AppServices.h"
+#include "platform/AppPaths.h"
 
 namespace pellora {
 
@@ -16,6 +17,7 @@ class Clock;
 class DebugLog;
 class DisplayI2C;
 class DisplayList;
+class LoginItem;
 class Queue;
 class SessionState;
 class SettingsStore;
@@ -46,8 +48,18 @@ struct Backends {
     // stored place; the user is always there.
     static Backends simulatedDesk(const SettingsStore& settings, Clock& clock, Queue& main);
 
-    // What the camera's diagnostics say about this process: its path, sandbox and groups.
-    static AppEnvironment environment(std::string appId);
+    // What the camera's diagnostics say about this process: its path, sandbox and groups;
+    // whether it runs from `buildDir` (the folder it was built in).
+    static AppEnvironment environment(std::string appId, const std::string& buildDir = "");
+    // "/usr/bin/pellora (deleted)", as /proc/self/exe reads once an upgrade replaced the
+    // program, names the file that is there now.
+    static std::string liveExecutable(std::string link);
+
+    // Start at login: the desktop portal inside a sandbox, else the autostart folder (the
+    // one under the data folder for a simulated run). Its file work runs on `work`.
+    static std::shared_ptr<LoginItem> loginItem(const AppPaths& paths,
+                                                const AppEnvironment& environment, bool simulated,
+                                                Queue& work, Queue& main);
 };
 
 }  // namespace pellora

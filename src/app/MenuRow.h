@@ -20,6 +20,7 @@ enum class MenuItemId {
     preview,
     preferences,
     updates,
+    startAtLogin,
     revealSamples,
     cameraAccess,
     cameraDiagnostics,
@@ -39,6 +40,9 @@ struct MenuRow {
     char shortcut = 0;
     bool separatorBefore = false;
     std::function<void()> action;
+    // A row with a check mark, shown when `checked`.
+    bool checkable = false;
+    bool checked = false;
 };
 
 }  // namespace pellora

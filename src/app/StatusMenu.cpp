@@ -28,6 +28,7 @@ StatusMenu::StatusMenu(const PlatformTexts& texts) {
         command(Id::preview, "Preview adjustment", 'v'),
         command(Id::preferences, "Preferences…", ','),
         command(Id::updates, "Check for Updates…"),
+        MenuRow{Id::startAtLogin, "Start at login", true, false, 0, false, {}, true, false},
         command(Id::revealSamples, texts.revealSamplesTitle, 's', true),
         command(Id::cameraAccess, "Enable camera access…"),
         command(Id::cameraDiagnostics, "Log camera diagnostics"),
@@ -80,6 +81,26 @@ void StatusMenu::setGlyph(std::string glyph) {
         glyph_ = std::move(glyph);
         changed(std::nullopt);
     }
+}
+
+void StatusMenu::setChecked(MenuItemId id, bool checked) {
+    MenuRow& r = mutableRow(id);
+    if (r.checked != checked) {
+        r.checked = checked;
+        changed(id);
+    }
+}
+
+void StatusMenu::willShow() {
+    if (onWillShow_) {
+        // A copy: the hook may replace itself.
+        auto hook = onWillShow_;
+        hook();
+    }
+}
+
+void StatusMenu::setOnWillShow(std::function<void()> hook) {
+    onWillShow_ = std::move(hook);
 }
 
 void StatusMenu::activate(MenuItemId id) {

@@ -35,6 +35,7 @@ class StatusMenu {
     void setHidden(MenuItemId id, bool hidden);
     void setAction(MenuItemId id, std::function<void()> action);
     void setGlyph(std::string glyph);
+    void setChecked(MenuItemId id, bool checked);
 
     // What a click does: runs the row's action when the row is shown, enabled and has one.
     void activate(MenuItemId id);
@@ -46,6 +47,11 @@ class StatusMenu {
     int addObserver(Observer observer);
     void removeObserver(int token);
 
+    // A view is about to show the rows (the tray's menu opening, the window coming forward):
+    // rows that mirror something outside the program look at it again.
+    void willShow();
+    void setOnWillShow(std::function<void()> hook);
+
   private:
     MenuRow& mutableRow(MenuItemId id);
     void changed(std::optional<MenuItemId> id);
@@ -54,6 +60,7 @@ class StatusMenu {
     std::string glyph_ = sunGlyph;
     std::vector<std::pair<int, Observer>> observers_;
     int nextToken_ = 1;
+    std::function<void()> onWillShow_;
 };
 
 }  // namespace pellora

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "app/AppDelegate.h"
@@ -33,6 +34,7 @@
 #include "store/DebugState.h"
 #include "store/SettingsStore.h"
 #include "ui/AdjustmentHUD.h"
+#include "ui/ApplicationIcon.h"
 #include "ui/MenuPanelView.h"
 #include "ui/MessageBoxAlerts.h"
 #include "ui/PreferencesWindowController.h"
@@ -41,6 +43,9 @@
 
 #ifndef PELLORA_VERSION
 #define PELLORA_VERSION "0.0.0"
+#endif
+#ifndef PELLORA_BUILD_DIR
+#define PELLORA_BUILD_DIR ""
 #endif
 
 namespace {
@@ -54,6 +59,11 @@ constexpr double kTrayRecheckSeconds = 3.0;
 int main(int argc, char** argv) {
     // A peer that goes away (an X server, a bus) must fail our write with EPIPE, not end us.
     std::signal(SIGPIPE, SIG_IGN);
+    // Outside a graphical session (a terminal over ssh, a service) there is no display to
+    // open: run without one, as --version, --help and a headless run need, not abort.
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    }
     QApplication app(argc, argv);
     // A tray program: closing an alert must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -62,6 +72,8 @@ int main(int argc, char** argv) {
     QCoreApplication::setOrganizationDomain("pellora.org");
     // Wayland compositors and docks match our windows to the launcher entry by this name.
     QGuiApplication::setDesktopFileName(kApplicationId);
+    // Every window and alert shows it; X11 window managers take it from the window.
+    QApplication::setWindowIcon(pellora::applicationIcon());
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -161,6 +173,7 @@ int main(int argc, char** argv) {
     pellora::SerialQueue probeQueue("pellora.camera-probe", clock);
     pellora::SerialQueue sessionQueue("pellora.session", clock);
     pellora::SerialQueue dumpQueue("pellora.debug-state", clock);
+    pellora::SerialQueue loginQueue("pellora.login", clock);
     auto debugState = pellora::DebugState::create(clock, mainQueue, dumpQueue, *log, paths.dataDir);
     pellora::DebugState::installShared(debugState);
 
@@ -188,6 +201,7 @@ int main(int argc, char** argv) {
     pellora::Updater updater(mainQueue, clock, *log, alerts, pellora::Updater::configuredFeed(),
                              QStringLiteral(PELLORA_VERSION));
     auto desktop = pellora::FreedesktopDesktop::create();
+    auto environment = pellora::Backends::environment(kApplicationId, PELLORA_BUILD_DIR);
 
     pellora::AppServices services{
         .clock = clock,
@@ -213,7 +227,7 @@ int main(int argc, char** argv) {
         .menu = menu,
         .monitorChannelProblem = backends.monitorChannelProblem,
         .quit = [] { QCoreApplication::quit(); },
-        .environment = pellora::Backends::environment(kApplicationId),
+        .environment = environment,
         .makePreferences =
             [&](pellora::PreferencesHooks hooks) {
                 pellora::PreferencesWindowController::Services window{
@@ -225,6 +239,7 @@ int main(int argc, char** argv) {
                     .main = mainQueue,
                     .work = retrainQueue,
                     .texts = texts,
+                    .menu = &menu,
                 };
                 // Without a tray the window carries the menu's rows and commands.
                 QWidget* menuPanel = pellora::TrayMenuView::isTrayAvailable()
@@ -233,6 +248,8 @@ int main(int argc, char** argv) {
                 return pellora::PreferencesWindowController::create(window, std::move(hooks),
                                                                     menuPanel);
             },
+        .loginItem =
+            pellora::Backends::loginItem(paths, environment, simulated, loginQueue, mainQueue),
     };
     auto controller = pellora::AppDelegate::create(std::move(services));
     controller->applicationDidFinishLaunching();

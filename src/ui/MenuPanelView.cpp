@@ -30,6 +30,10 @@ MenuPanelView::MenuPanelView(StatusMenu& menu, QWidget* parent) : QWidget(parent
     layout->setContentsMargins(0, 4, 0, 4);
     layout->setSpacing(0);
     for (const MenuRow& row : model_.rows()) {
+        if (row.checkable) {
+            // The window has a checkbox of its own for such a row.
+            continue;
+        }
         // A state row (disabled, no action: monitor, luma…) is only read; it turns into a
         // command while it has an action (the camera row, when the camera needs the user).
         Row& shown = rows_.emplace_back(Row{row.id, row.enabled || row.action != nullptr});

@@ -1,5 +1,6 @@
 #include "ui/PreferencesWindowController.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
 #include <QGuiApplication>
@@ -18,6 +19,7 @@
 
 #include "app/LocalTime.h"
 #include "app/PlatformTexts.h"
+#include "app/StatusMenu.h"
 #include "display/BrightnessController.h"
 #include "display/MonitorRegistry.h"
 #include "display/MonitorScope.h"
@@ -99,6 +101,9 @@ PreferencesWindowController::PreferencesWindowController(Services services, Pref
     : s_(std::move(services)), hooks_(std::move(hooks)) {}
 
 PreferencesWindowController::~PreferencesWindowController() {
+    if (s_.menu != nullptr) {
+        s_.menu->removeObserver(menuObserver_);
+    }
     refreshTimer_.reset();
     window_.reset();
 }
@@ -183,6 +188,12 @@ void PreferencesWindowController::buildUI(QWidget* menuPanel) {
     native_->addTo(*column);
     location_ = new LocationSection(s_.settings, s_.clock, s_.main, s_.work, this);
     location_->addTo(*column);
+    if (s_.menu != nullptr) {
+        startAtLogin_ = new QCheckBox;
+        startAtLogin_->setFont(uifonts::system(12));
+        column->addWidget(startAtLogin_);
+        showStartAtLogin();
+    }
     statusLabel_ = new ToneLabel("", ToneLabel::Tone::tertiary, 10);
     column->addWidget(statusLabel_);
     column->addStretch(1);
@@ -238,6 +249,19 @@ void PreferencesWindowController::wire() {
             &PreferencesWindowController::monitorNameChanged);
     connect(seedButton_, &QPushButton::clicked, this, &PreferencesWindowController::adoptModel);
     connect(clearButton_, &QPushButton::clicked, this, &PreferencesWindowController::clearCurve);
+    if (startAtLogin_ != nullptr) {
+        // The menu's row decides; the box shows what it says, before and after the answer.
+        connect(startAtLogin_, &QCheckBox::clicked, this, [this] {
+            s_.menu->activate(MenuItemId::startAtLogin);
+            showStartAtLogin();
+        });
+        menuObserver_ = s_.menu->addObserver([weak](std::optional<MenuItemId> id) {
+            auto self = weak.lock();
+            if (self && id == MenuItemId::startAtLogin) {
+                self->showStartAtLogin();
+            }
+        });
+    }
 }
 
 std::shared_ptr<MonitorScope> PreferencesWindowController::scope() const {
@@ -353,6 +377,9 @@ void PreferencesWindowController::present() {
     window_->activateWindow();
     refreshSamples();
     startTimer();
+    if (s_.menu != nullptr) {
+        s_.menu->willShow();
+    }
 }
 
 void PreferencesWindowController::startTimer() {
@@ -360,6 +387,10 @@ void PreferencesWindowController::startTimer() {
         std::make_unique<RepeatingTimer>(s_.main, refreshInterval, [weak = weak_from_this()] {
             if (auto self = weak.lock()) {
                 self->refreshSamples();
+                // What the menu's rows mirror may change behind the window's back too.
+                if (self->s_.menu != nullptr) {
+                    self->s_.menu->willShow();
+                }
             }
         });
 }
@@ -447,6 +478,14 @@ void PreferencesWindowController::setSliderQuietly(int value) {
     // Only the user's own moves are adjustments.
     QSignalBlocker quiet(brightnessSlider_);
     brightnessSlider_->setValue(value);
+}
+
+void PreferencesWindowController::showStartAtLogin() {
+    const MenuRow& row = s_.menu->row(MenuItemId::startAtLogin);
+    startAtLogin_->setText(QString::fromStdString(row.title));
+    startAtLogin_->setChecked(row.checked);
+    startAtLogin_->setEnabled(row.enabled && row.action != nullptr);
+    startAtLogin_->setVisible(!row.hidden);
 }
 
 void PreferencesWindowController::brightnessChanged(int value) {

@@ -6,6 +6,7 @@
 
 #include "app/PreferencesPresenter.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -28,6 +29,7 @@ class NativeControlsSection;
 class Queue;
 class RepeatingTimer;
 class SettingsStore;
+class StatusMenu;
 class TimelineView;
 struct PlatformTexts;
 
@@ -59,6 +61,9 @@ class PreferencesWindowController final
         // Off the main thread: the time-zone guess.
         Queue& work;
         const PlatformTexts& texts;
+        // The status menu, whose "Start at login" row the window's checkbox shows and sets;
+        // none: no such checkbox.
+        StatusMenu* menu = nullptr;
     };
 
     // `menuPanel`, when given, goes above everything: the tray's rows where there is no tray.
@@ -89,6 +94,8 @@ class PreferencesWindowController final
     QPushButton& seedButton() const { return *seedButton_; }
     QPushButton& clearButton() const { return *clearButton_; }
     QLabel& statusLabel() const { return *statusLabel_; }
+    // None without a status menu.
+    QCheckBox* startAtLoginBox() const { return startAtLogin_; }
     NativeControlsSection& nativeControls() const { return *native_; }
     LocationSection& location() const { return *location_; }
 
@@ -109,6 +116,7 @@ class PreferencesWindowController final
     void updateStatus();
     void previewBrightness(double brightness);
     void setSliderQuietly(int value);
+    void showStartAtLogin();
 
     // User actions.
     void brightnessChanged(int value);
@@ -132,6 +140,8 @@ class PreferencesWindowController final
     QPushButton* seedButton_ = nullptr;
     QPushButton* clearButton_ = nullptr;
     QLabel* statusLabel_ = nullptr;
+    QCheckBox* startAtLogin_ = nullptr;
+    int menuObserver_ = 0;
     NativeControlsSection* native_ = nullptr;
     LocationSection* location_ = nullptr;
     std::unique_ptr<RepeatingTimer> refreshTimer_;

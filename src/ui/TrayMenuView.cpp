@@ -80,6 +80,8 @@ TrayMenuView::TrayMenuView(StatusMenu& menu, QString appName, QObject* parent)
       tray_(new QSystemTrayIcon(this)) {
     build();
     tray_->setContextMenu(qmenu_.get());
+    // Also when a panel opens the menu over D-Bus (com.canonical.dbusmenu's AboutToShow).
+    connect(qmenu_.get(), &QMenu::aboutToShow, this, [this] { model_.willShow(); });
     showGlyph();
     tray_->show();
     observerToken_ =
@@ -118,9 +120,14 @@ void TrayMenuView::build() {
         }
         QAction* entry = qmenu_->addAction(QString());
         entry->setShortcut(shortcutFor(row.shortcut));
+        entry->setCheckable(row.checkable);
         const MenuItemId id = row.id;
-        // The model decides whether the row may act (shown, enabled, has an action).
-        connect(entry, &QAction::triggered, this, [this, id] { model_.activate(id); });
+        // The model decides whether the row may act (shown, enabled, has an action), and
+        // what its check mark shows: Qt's own toggle on the click is put back to the model's.
+        connect(entry, &QAction::triggered, this, [this, id] {
+            model_.activate(id);
+            showRow(id);
+        });
         actions_.emplace_back(id, entry);
         showRow(id);
     }
@@ -135,6 +142,7 @@ void TrayMenuView::showRow(MenuItemId id) {
     entry->setText(menuText(row.title));
     entry->setEnabled(row.enabled);
     entry->setVisible(!row.hidden);
+    entry->setChecked(row.checked);
 }
 
 void TrayMenuView::showGlyph() {

@@ -97,6 +97,7 @@ void SimulatedDesk::launch() {
         .quit = [this] { ++quits; },
         .environment = {"org.pellora.Pellora", "/usr/bin/pellora", "none", "users video"},
         .makePreferences = nullptr,
+        .loginItem = loginItem,
     };
     if (options.preferences) {
         services.makePreferences = [this](PreferencesHooks hooks) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "FakeLoginItem.h"
 #include "TestEnvironment.h"
 #include "app/AlertPresenter.h"
 #include "app/AppDelegate.h"
@@ -128,6 +129,8 @@ class SimulatedDesk {
     StatusMenu menu{PlatformTexts::linuxDesktop()};
     std::optional<std::string> channelProblem;
     int quits = 0;
+    // Answered by hand; none (set before launch): the program offers no start at login.
+    std::shared_ptr<FakeLoginItem> loginItem = std::make_shared<FakeLoginItem>();
 
     std::shared_ptr<DebugState> debugState;
     std::shared_ptr<BrightnessController> brightness;
