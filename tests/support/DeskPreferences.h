@@ -20,6 +20,7 @@ inline std::shared_ptr<PreferencesPresenter> deskPreferences(SimulatedDesk& desk
         .main = desk.mainQueue,
         .work = *desk.probeQueue,
         .texts = PlatformTexts::linuxDesktop(),
+        .menu = &desk.menu,
     };
     return PreferencesWindowController::create(services, std::move(hooks));
 }

@@ -24,6 +24,9 @@ using Id = MenuItemId;
 QStringList shown(const MenuPanelView& panel, const StatusMenu& model) {
     QStringList lines;
     for (const MenuRow& row : model.rows()) {
+        if (panel.label(row.id) == nullptr) {
+            continue;
+        }
         if (QFrame* line = panel.separatorBefore(row.id); line && line->isVisibleTo(&panel)) {
             lines << "--";
         }
@@ -54,6 +57,9 @@ TEST_F(MenuPanel, RowsInOrderStateAsTextCommandsAsButtons) {
               "button:Reveal debug dump in file manager ; "
               "button:Probe monitor capabilities (may stall DDC briefly) ; button:Quit");
     EXPECT_EQ(panel.button(Id::snapshot)->toolTip(), "Ctrl+N");
+    // A check-mark row is the window's own checkbox, not a row of the panel.
+    EXPECT_EQ(panel.label(Id::startAtLogin), nullptr);
+    EXPECT_EQ(panel.button(Id::startAtLogin), nullptr);
 }
 
 TEST_F(MenuPanel, ClickRunsTheRowsActionOnlyWhenEnabled) {

@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include "WidgetsTestApp.h"
+#include "ui/ApplicationIcon.h"
 
 namespace pellora::test {
 namespace {
@@ -50,6 +51,29 @@ TEST(MessageBoxAlerts, ClickAnswersItsButtonDismissalNothingAndOneBoxPerMessage)
     EXPECT_EQ(boxesUp(), 0);
     EXPECT_EQ(answers, std::vector<int>{1});
     EXPECT_NE(present("Still up when the alerts go"), nullptr);
+}
+
+// The program's own icon, at every size the package installs, on the alerts as on the
+// windows; the generic one only where the program has none.
+TEST(MessageBoxAlerts, ShowTheApplicationsIcon) {
+    widgetsApp();
+    const QIcon icon = applicationIcon();
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QImage drawn = icon.pixmap(size).toImage();
+        ASSERT_EQ(drawn.size(), QSize(size, size));
+        // The plate's corner is clear, its middle is not.
+        EXPECT_EQ(qAlpha(drawn.pixel(0, 0)), 0) << size;
+        EXPECT_EQ(qAlpha(drawn.pixel(size / 2, size / 2)), 255) << size;
+    }
+    MessageBoxAlerts alerts("Pellora");
+    alerts.present("Without an icon", "", {"OK"}, {});
+    EXPECT_EQ(alerts.shown("Without an icon")->icon(), QMessageBox::Information);
+    QApplication::setWindowIcon(icon);
+    alerts.present("With the icon", "", {"OK"}, {});
+    const QPixmap shown = alerts.shown("With the icon")->iconPixmap();
+    QApplication::setWindowIcon(QIcon());
+    EXPECT_EQ(shown.toImage().convertToFormat(QImage::Format_ARGB32),
+              icon.pixmap(64).toImage().convertToFormat(QImage::Format_ARGB32));
 }
 
 // Texts may come from outside (a feed's notes, a device's name): shown as they are, in a box

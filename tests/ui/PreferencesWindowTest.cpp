@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSlider>
 #include <QTest>
 
@@ -364,6 +366,42 @@ TEST_F(PreferencesWindowTest, RefreshTimerRunsWhileOpenAndKeepsAnUnfinishedName)
     EXPECT_FALSE(w.window().isVisible());
     open();
     EXPECT_TRUE(w.timerRunning());
+}
+
+TEST_F(PreferencesWindowTest, StartAtLoginBoxShowsTheLoginItemAndSetsIt) {
+    start();
+    desk->loginItem->answerReads({false, ""});
+    auto& w = open();
+    QCheckBox* box = w.startAtLoginBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "Start at login");
+    // Coming forward, the window has the entry looked at again; so does its refresh.
+    EXPECT_EQ(desk->loginItem->answerReads({true, ""}), 1u);
+    EXPECT_TRUE(box->isChecked());
+    desk->advance(PreferencesWindowController::refreshInterval);
+    EXPECT_EQ(desk->loginItem->answerReads({false, ""}), 1u);
+    EXPECT_FALSE(box->isChecked());
+
+    w.window().show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w.window()));
+    box->ensurePolished();
+    w.window().findChild<QScrollArea*>()->ensureWidgetVisible(box);
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+    ASSERT_EQ(desk->loginItem->changes.size(), 1u);
+    EXPECT_TRUE(desk->loginItem->changes[0].first);
+    EXPECT_TRUE(box->isChecked());
+    EXPECT_FALSE(box->isEnabled());
+    desk->loginItem->answerChange({false, false, "Cannot write the entry."});
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_TRUE(box->isEnabled());
+    ASSERT_EQ(desk->alerts.shown.size(), 1u);
+    EXPECT_EQ(desk->alerts.shown[0].message, "Start at login could not be turned on.");
+
+    desk->loginItem->answerReads({false, ""});
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+    desk->loginItem->answerChange({true, true, "Wrote the entry"});
+    EXPECT_TRUE(box->isChecked());
+    EXPECT_TRUE(desk->menu.row(MenuItemId::startAtLogin).checked);
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ Entry readEntry(const QDBusArgument& argument) {
 }
 
 // One line per entry, as the panel would draw it: "--" for a separator, else its label,
-// "off" when disabled, "hidden" when invisible, and its shortcut keys.
+// "off" when disabled, "hidden" when invisible, its check mark, and its shortcut keys.
 QString line(const Entry& entry) {
     const QVariantMap& p = entry.properties;
     QStringList parts{p.value("type").toString() == "separator" ? "--"
@@ -63,6 +63,9 @@ QString line(const Entry& entry) {
     }
     if (!p.value("visible", true).toBool()) {
         parts << "hidden";
+    }
+    if (p.value("toggle-type").toString() == "checkmark") {
+        parts << (p.value("toggle-state").toInt() == 1 ? "checked" : "unchecked");
     }
     if (p.contains("shortcut")) {
         for (const QStringList& keys : qdbus_cast<QList<QStringList>>(p.value("shortcut"))) {
@@ -193,13 +196,14 @@ TEST_F(TrayDBusMenu, PanelReadsTheRowsClicksOneAndSeesChanges) {
               "Samples: 0|off ; Last snapshot: never|off ; |off|hidden ; |off|hidden ; -- ; "
               "Start adapting|Control+A ; Snapshot now|Control+N ; "
               "Preview adjustment|Control+V ; Preferences…|Control+, ; Check for Updates… ; "
-              "-- ; Reveal samples in file manager|Control+S ; Enable camera access… ; "
+              "Start at login|unchecked ; -- ; Reveal samples in file manager|Control+S ; Enable "
+              "camera access… ; "
               "Log camera diagnostics ; Re-check camera permission (video group) ; "
               "Reveal debug dump in file manager ; "
               "Probe monitor capabilities (may stall DDC briefly) ; Quit|Control+Q");
 
     // A click in the panel runs the row's action in the program.
-    ASSERT_EQ(entries.size(), 23u);
+    ASSERT_EQ(entries.size(), 24u);
     auto event = QDBusMessage::createMethodCall(item, menuPath, kMenuInterface, "Event");
     event.setArguments({entries[11].id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
     panel.call(event, QDBus::BlockWithGui, 5000);
@@ -212,11 +216,22 @@ TEST_F(TrayDBusMenu, PanelReadsTheRowsClicksOneAndSeesChanges) {
     }
     model.setTitle(Id::monitor, "Monitor: DELL U2720Q");
     model.setHidden(Id::camera, false);
+    model.setChecked(Id::startAtLogin, true);
     EXPECT_TRUE(runEventsUntil([&] { return !heard.signalNames.isEmpty(); }, 5000));
     const QStringList changed = layout(item, menuPath, &entries);
-    ASSERT_EQ(changed.size(), 23);
+    ASSERT_EQ(changed.size(), 24);
     EXPECT_EQ(changed[0], "Monitor: DELL U2720Q|off");
     EXPECT_EQ(changed[7], "|off");
+    EXPECT_EQ(changed[15], "Start at login|checked");
+
+    // A panel opening the menu tells the program first, so rows that mirror the system are
+    // read again.
+    int willShow = 0;
+    model.setOnWillShow([&willShow] { ++willShow; });
+    auto opening = QDBusMessage::createMethodCall(item, menuPath, kMenuInterface, "AboutToShow");
+    opening.setArguments({0});
+    panel.call(opening, QDBus::BlockWithGui, 5000);
+    EXPECT_TRUE(runEventsUntil([&] { return willShow > 0; }, 5000));
 }
 
 }  // namespace

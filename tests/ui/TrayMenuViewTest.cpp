@@ -24,12 +24,15 @@ namespace {
 using Id = MenuItemId;
 
 // One line per entry: "--" for a separator, else its text, "off" when disabled, "hidden"
-// when invisible, and its shortcut.
+// when invisible, its check mark, and its shortcut.
 QStringList shown(QMenu& menu) {
     QStringList lines;
     for (QAction* entry : menu.actions()) {
         QStringList parts{entry->isSeparator() ? "--" : entry->text(),
                           entry->isEnabled() ? "" : "off", entry->isVisible() ? "" : "hidden",
+                          !entry->isCheckable() ? ""
+                          : entry->isChecked()  ? "checked"
+                                                : "unchecked",
                           entry->shortcut().toString()};
         parts.removeAll("");
         lines << parts.join('|');
@@ -48,7 +51,7 @@ TEST_F(TrayView, EntriesFollowTheRowsAndChangeInPlace) {
               "Monitor: —|off ; -- ; Luma: —|off ; Brightness: —|off ; Mode: —|off ; "
               "Samples: 0|off ; Last snapshot: never|off ; off|hidden ; off|hidden ; -- ; "
               "Start adapting|Ctrl+A ; Snapshot now|Ctrl+N ; Preview adjustment|Ctrl+V ; "
-              "Preferences…|Ctrl+, ; Check for Updates… ; -- ; "
+              "Preferences…|Ctrl+, ; Check for Updates… ; Start at login|unchecked ; -- ; "
               "Reveal samples in file manager|Ctrl+S ; Enable camera access… ; "
               "Log camera diagnostics ; Re-check camera permission (video group) ; "
               "Reveal debug dump in file manager ; "
@@ -59,6 +62,7 @@ TEST_F(TrayView, EntriesFollowTheRowsAndChangeInPlace) {
         {[&] { model.setTitle(Id::monitor, "Monitor: A&B\tC"); }, 0, "Monitor: A&&B C|off"},
         {[&] { model.setEnabled(Id::toggleMode, false); }, 10, "Start adapting|off|Ctrl+A"},
         {[&] { model.setHidden(Id::camera, false); }, 7, "off"},
+        {[&] { model.setChecked(Id::startAtLogin, true); }, 15, "Start at login|checked"},
     };
     for (const auto& [change, line, text] : changes) {
         QStringList expected = shown(view.menu());
@@ -84,6 +88,23 @@ TEST_F(TrayView, ClickRunsTheRowsActionOnlyWhenShownAndEnabled) {
     }
     view.action(Id::camera)->trigger();  // hidden, so out of the pointer's reach anyway
     EXPECT_EQ(ran, std::vector<Id>{Id::snapshot});
+}
+
+// The check mark is the model's: a click that the model has not (yet) taken up leaves it
+// as it was, and opening the menu lets the rows look again at what they mirror.
+TEST_F(TrayView, CheckMarkShowsTheModelAndOpeningTellsIt) {
+    int clicks = 0, opened = 0;
+    model.setAction(Id::startAtLogin, [&clicks] { ++clicks; });
+    model.setOnWillShow([&opened] { ++opened; });
+    view.menu().popup({20, 20});
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view.menu()));
+    EXPECT_EQ(opened, 1);
+    QAction* row = view.action(Id::startAtLogin);
+    QTest::mouseClick(&view.menu(), Qt::LeftButton, {}, view.menu().actionGeometry(row).center());
+    EXPECT_EQ(clicks, 1);
+    EXPECT_FALSE(row->isChecked());
+    model.setChecked(Id::startAtLogin, true);
+    EXPECT_TRUE(row->isChecked());
 }
 
 // Light on a dark plate: the half circles show their filled half light on any panel.
