@@ -8,6 +8,7 @@
 #include "FakeLoginItem.h"
 #include "SimulatedDesk.h"
 #include "TestEnvironment.h"
+#include "app/Backends.h"
 #include "app/PlatformTexts.h"
 #include "app/StatusMenu.h"
 
@@ -111,6 +112,14 @@ TEST(StartAtLoginTitle, NamesABuildFolderCopy) {
     EXPECT_EQ(StartAtLogin::rowTitle({"/usr/bin/pellora", false}), "Start at login");
     EXPECT_EQ(StartAtLogin::rowTitle({"/src/build/release/src/pellora", true}),
               "Start at login (this build: /src/build/release/src/pellora)");
+}
+
+// After an upgrade replaced the program under a running one, /proc/self/exe names the old
+// file "(deleted)"; the entry must name the file that is there.
+TEST(StartAtLoginTitle, TheEntryNamesTheLiveProgram) {
+    EXPECT_EQ(Backends::liveExecutable("/usr/bin/pellora (deleted)"), "/usr/bin/pellora");
+    EXPECT_EQ(Backends::liveExecutable("/usr/bin/pellora"), "/usr/bin/pellora");
+    EXPECT_EQ(Backends::liveExecutable(" (deleted)"), " (deleted)");
 }
 
 TEST(StartAtLoginOnTheDesk, LooksAtLaunchAndEachTimeTheRowsAreAboutToShow) {
