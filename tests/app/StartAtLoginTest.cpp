@@ -122,6 +122,19 @@ TEST(StartAtLoginTitle, TheEntryNamesTheLiveProgram) {
     EXPECT_EQ(Backends::liveExecutable(" (deleted)"), " (deleted)");
 }
 
+// A program under the folder it was built in is a build's copy; one elsewhere, or in a
+// folder whose name merely begins the same, is not.
+TEST(StartAtLoginTitle, ABuildFolderCopyIsKnownByItsPath) {
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
+    const std::string folder = self.parent_path().parent_path().string();
+    EXPECT_EQ(Backends::environment("org.pellora.Pellora", folder).executablePath, self.string());
+    EXPECT_TRUE(Backends::environment("org.pellora.Pellora", folder).fromBuildTree);
+    EXPECT_FALSE(Backends::environment("org.pellora.Pellora", folder.substr(0, folder.size() - 1))
+                     .fromBuildTree);
+    EXPECT_FALSE(Backends::environment("org.pellora.Pellora", "/usr/src").fromBuildTree);
+    EXPECT_FALSE(Backends::environment("org.pellora.Pellora", "").fromBuildTree);
+}
+
 TEST(StartAtLoginOnTheDesk, LooksAtLaunchAndEachTimeTheRowsAreAboutToShow) {
     SimulatedDesk desk;
     desk.launch();
