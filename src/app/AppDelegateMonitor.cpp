@@ -64,6 +64,11 @@ void AppDelegate::scopeReady(std::shared_ptr<MonitorScope> scope) {
         prefs_->refreshCapabilities();
     }
     countSamples();
+    // A choice whose check found no monitor (or lost it mid-read) is checked again now, so it
+    // lands in its own monitor's curve or goes, instead of waiting with no check to come.
+    if (pendingAnchor_ && !pendingCommitWork_) {
+        schedulePendingCommit();
+    }
     if (cameraGranted_) {
         // At launch the camera's answer may come before the scope does; the first snapshot
         // then keeps its launch delay.

@@ -177,7 +177,8 @@ void AppDelegate::recordSample(double luma, std::function<void()> judged) {
                                                           self->pendingAnchor_.has_value());
             if (judgement.startPending) {
                 double now = self->s_.clock.now();
-                self->pendingAnchor_ = PendingAnchor{b, luma, localtime::fractionalHour(now), now};
+                double atHour = localtime::fractionalHour(now);
+                self->pendingAnchor_ = PendingAnchor{b, luma, atHour, now, self->scope_->monitor()};
                 self->pendingSinceMonotonic_ = self->s_.clock.monotonic();
                 self->schedulePendingCommit();
                 std::string from = reference ? std::to_string(*reference) : "?";

@@ -158,6 +158,9 @@ TEST(LearningPolicyTest, WhoseChangeAndWhetherItStands) {
     EXPECT_EQ(LearningPolicy::beforeRead(true, true, 178.9, true), Step::nothing);
     EXPECT_EQ(LearningPolicy::beforeRead(true, true, 179, false), Step::dropAbsent);
     EXPECT_EQ(LearningPolicy::beforeRead(true, true, 180, true), Step::readBack);
+    // Another monitor's choice goes whether or not anyone is there, but never early.
+    EXPECT_EQ(LearningPolicy::beforeRead(true, true, 180, false, false), Step::dropOtherMonitor);
+    EXPECT_EQ(LearningPolicy::beforeRead(true, true, 178.9, true, false), Step::nothing);
     EXPECT_TRUE(LearningPolicy::stands(43, 45));
     EXPECT_TRUE(LearningPolicy::stands(47, 45));
     EXPECT_FALSE(LearningPolicy::stands(43, 40));
