@@ -18,10 +18,8 @@
 namespace pellora {
 
 void AppDelegate::scopeChanged(const std::optional<Monitor>& monitor) {
-    if (snapshotWork_) {
-        snapshotWork_->cancel();
-        snapshotWork_.reset();
-    }
+    cancelSnapshotWork();
+    snapshotWork_.reset();
     nextSnapshotAt_ = distantFuture;
     // Work in flight for the old monitor finds it gone from here on.
     scope_.reset();

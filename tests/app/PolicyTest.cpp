@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 #include "ScopedLocalZone.h"
 #include "app/ApplyPolicy.h"
 #include "app/LearningPolicy.h"
@@ -127,6 +130,47 @@ TEST(SnapshotPolicyTest, IntervalIsDenseNearSunriseAndSunset) {
     EXPECT_EQ(SnapshotPolicy::interval((sun->sunrise + sun->sunset) / 2, ny), 3600.0);
     EXPECT_STREQ(SnapshotPolicy::intervalLabel(1200), "20m");
     EXPECT_STREQ(SnapshotPolicy::intervalLabel(3600), "60m");
+}
+
+TEST(SnapshotPolicyTest, FollowingTheRoomClosely) {
+    const double tau = SnapshotPolicy::forgetSeconds;
+    const struct {
+        double since, weight;
+    } weights[] = {
+        {0, 0},
+        {-5, 0},  // a clock set back gives no weight, never a negative one
+        {tau, 1 - std::exp(-1.0)},
+        {3 * tau, 1 - std::exp(-3.0)},
+        {std::numeric_limits<double>::infinity(), 1},  // the first reading stands alone
+    };
+    for (auto w : weights) {
+        EXPECT_NEAR(SnapshotPolicy::forgettingWeight(w.since), w.weight, 1e-12) << w.since;
+    }
+    // Readings seconds apart are smoothed; ten minutes on, the old light is all but gone.
+    EXPECT_LT(SnapshotPolicy::forgettingWeight(3), 0.05);
+    EXPECT_GT(SnapshotPolicy::forgettingWeight(600), 0.95);
+    EXPECT_DOUBLE_EQ(SnapshotPolicy::smoothForgetting(40, 200, tau), 200 - 160 * std::exp(-1.0));
+
+    const double now = 1000;
+    const struct {
+        double usualDueAt;
+        bool present, readNow;
+        double checkAgainIn;
+    } steps[] = {
+        {now + 3000, true, true, 0},      // at the desk: read every check
+        {now + 3000, false, false, 600},  // away: look again in ten minutes...
+        {now + 250, false, false, 250},   // ...or when the usual cadence falls due
+        {now, false, true, 0},            // away and due: the usual reading
+        {now - 1, false, true, 0},
+    };
+    for (auto c : steps) {
+        auto step = SnapshotPolicy::closeStep(now, c.usualDueAt, c.present);
+        EXPECT_EQ(step.readNow, c.readNow) << c.usualDueAt - now << " " << c.present;
+        EXPECT_DOUBLE_EQ(step.checkAgainIn, c.checkAgainIn) << c.usualDueAt - now;
+    }
+    EXPECT_STREQ(SnapshotPolicy::cadenceLabel(3600, true, true), "10m");
+    EXPECT_STREQ(SnapshotPolicy::cadenceLabel(3600, true, false), "60m");
+    EXPECT_STREQ(SnapshotPolicy::cadenceLabel(1200, false, true), "20m");
 }
 
 TEST(LearningPolicyTest, WhoseChangeAndWhetherItStands) {
