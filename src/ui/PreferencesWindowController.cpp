@@ -1,5 +1,6 @@
 #include "ui/PreferencesWindowController.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
 #include <QGuiApplication>
@@ -18,6 +19,7 @@
 
 #include "app/LocalTime.h"
 #include "app/PlatformTexts.h"
+#include "app/StoredChoices.h"
 #include "display/BrightnessController.h"
 #include "display/MonitorRegistry.h"
 #include "display/MonitorScope.h"
@@ -183,6 +185,10 @@ void PreferencesWindowController::buildUI(QWidget* menuPanel) {
     native_->addTo(*column);
     location_ = new LocationSection(s_.settings, s_.clock, s_.main, s_.work, this);
     location_->addTo(*column);
+    followRoomCheckbox_ = new QCheckBox(
+        "Follow the room closely — measure every 10 minutes while you are at the desk");
+    followRoomCheckbox_->setFont(uifonts::system(12));
+    column->addWidget(followRoomCheckbox_);
     statusLabel_ = new ToneLabel("", ToneLabel::Tone::tertiary, 10);
     column->addWidget(statusLabel_);
     column->addStretch(1);
@@ -238,6 +244,9 @@ void PreferencesWindowController::wire() {
             &PreferencesWindowController::monitorNameChanged);
     connect(seedButton_, &QPushButton::clicked, this, &PreferencesWindowController::adoptModel);
     connect(clearButton_, &QPushButton::clicked, this, &PreferencesWindowController::clearCurve);
+    // Clicked, not toggled: only the user's own click is a choice to pass on.
+    connect(followRoomCheckbox_, &QCheckBox::clicked, this,
+            &PreferencesWindowController::followRoomClicked);
 }
 
 std::shared_ptr<MonitorScope> PreferencesWindowController::scope() const {
@@ -259,6 +268,7 @@ void PreferencesWindowController::loadInitialState() {
         clearCurveEditor();
         brightnessReadout_->setText(placeholderReadout);
         updateStatus();
+        showFollowRoom();
         location_->updateSolarLabel();
         return;
     }
@@ -291,6 +301,7 @@ void PreferencesWindowController::loadInitialState() {
     }
     brightnessVCPPopup_->setCurrentIndex(index);
     updateStatus();
+    showFollowRoom();
     location_->updateSolarLabel();
 }
 
@@ -318,8 +329,22 @@ void PreferencesWindowController::refreshSamples() {
         setInteractiveViewsEnabled(false);
     }
     updateStatus();
+    showFollowRoom();
     location_->updateSolarLabel();
     refreshCapabilities();
+}
+
+void PreferencesWindowController::followRoomClicked(bool on) {
+    if (hooks_.onFollowRoomClosely) {
+        hooks_.onFollowRoomClosely(on);
+    }
+    showFollowRoom();
+    location_->updateSolarLabel();
+}
+
+// The machine's own setting, whatever changed it.
+void PreferencesWindowController::showFollowRoom() {
+    followRoomCheckbox_->setChecked(StoredChoices::followRoomClosely(s_.settings));
 }
 
 void PreferencesWindowController::refreshCapabilities() {

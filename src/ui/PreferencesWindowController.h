@@ -6,6 +6,7 @@
 
 #include "app/PreferencesPresenter.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -91,6 +92,7 @@ class PreferencesWindowController final
     QLabel& statusLabel() const { return *statusLabel_; }
     NativeControlsSection& nativeControls() const { return *native_; }
     LocationSection& location() const { return *location_; }
+    QCheckBox& followRoomCheckbox() const { return *followRoomCheckbox_; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -116,6 +118,8 @@ class PreferencesWindowController final
     void monitorNameChanged();
     void adoptModel();
     void clearCurve();
+    void followRoomClicked(bool on);
+    void showFollowRoom();
 
     Services s_;
     PreferencesHooks hooks_;
@@ -134,6 +138,7 @@ class PreferencesWindowController final
     QLabel* statusLabel_ = nullptr;
     NativeControlsSection* native_ = nullptr;
     LocationSection* location_ = nullptr;
+    QCheckBox* followRoomCheckbox_ = nullptr;
     std::unique_ptr<RepeatingTimer> refreshTimer_;
     // Counts sample loads, so that only the latest one is shown.
     std::uint64_t samplesRequest_ = 0;
