@@ -52,6 +52,8 @@ struct Setup {
     bool follow = false;
     // A line for each correction in the adapting weeks.
     bool trace = false;
+    // The same desk on the default map alone, beside the learning run.
+    bool defaultMap = true;
     // Each camera reading is off the room's light by this much (standard deviation, luma).
     double cameraNoise = 0;
 };
@@ -292,6 +294,14 @@ Run runDesk(const Setup& setup, bool learns) {
     if (desk.app->scope()) {
         run.anchors = static_cast<int>(desk.app->scope()->anchors().anchors().size());
         run.anchorsCurve = curveError(adaptingLooks, eveningFrom, &desk.app->scope()->anchors());
+        if (setup.trace && learns) {
+            double now = desk.env.clock.now();
+            for (const Anchor& a : desk.app->scope()->anchors().anchors()) {
+                std::printf(
+                    "anchor at the end: luma %5.1f brightness %5.1f hour %5.2f weight %.2f\n",
+                    a.luma, a.brightness, a.hour, a.decayedWeight(now));
+            }
+        }
     }
     auto seeded =
         AnchorStore::create("0000FFFF-0000FFFF-0000FFFF", *desk.env.settings, desk.env.clock);
@@ -340,9 +350,12 @@ Tally tally(const Run& run, std::size_t first) {
         seconds += w.cameraSeconds;
         writes += w.writes;
     }
+    if (looks == 0) {
+        return t;  // nobody looked: the run was not made
+    }
     double weeks = static_cast<double>(run.weeks.size() - first + 1);
     t.corrections = corrections / weeks;
-    t.mae = looks ? error / looks : NAN;
+    t.mae = error / looks;
     t.readingsPerDay = readings / (7 * weeks);
     t.cameraSecondsPerDay = seconds / (7 * weeks);
     t.writesPerDay = writes / (7 * weeks);
@@ -381,7 +394,7 @@ constexpr const char* kUsage =
     "                      [--wish-change 5:10:25,150:80:10:12,90:40]\n"
     "                      [--work 9-18] [--evenings 20-23] [--evening-chance 0.3]\n"
     "                      [--tolerance 10] [--noise 3] [--camera-noise 0] [--seed 1]\n"
-    "                      [--follow] [--trace]\n"
+    "                      [--follow] [--trace] [--no-default-map]\n"
     "  --day, --night  the user's wish as a line from luma:brightness to luma:brightness\n"
     "  --wish-change   from that week on (1-based) the user wants new day and night lines\n"
     "  --night-ramp    local hours over which the night line takes over (until 7:00)\n"
@@ -393,6 +406,7 @@ constexpr const char* kUsage =
     "  --camera-noise  each reading is off the room's light by this much (std. dev., luma)\n"
     "  --follow        \"Follow the room closely\" on, for both runs\n"
     "  --trace         a line for each correction of the adapting weeks (learning run)\n"
+    "  --no-default-map  only the learning run (the default map's figures read nan)\n"
     "The last line, \"summary …\", holds the figures with fixed keys.\n";
 
 int usage(const char* bad) {
@@ -410,6 +424,10 @@ int run(int argc, char** argv) {
         }
         if (flag == "--follow" || flag == "--trace") {
             (flag == "--follow" ? setup.follow : setup.trace) = true;
+            continue;
+        }
+        if (flag == "--no-default-map") {
+            setup.defaultMap = false;
             continue;
         }
         if (i + 1 >= argc) {
@@ -533,7 +551,12 @@ int run(int argc, char** argv) {
         p.night.luma1, p.night.bri1, p.nightFrom, p.nightFull);
 
     Run learnt = runDesk(setup, true);
-    Run plain = runDesk(setup, false);
+    Run plain;
+    if (setup.defaultMap) {
+        plain = runDesk(setup, false);
+    } else {
+        plain.weeks.resize(learnt.weeks.size());
+    }
     printWeeks(learnt, plain);
     std::printf(
         "\nMAE: mean |monitor − wish| at the user's looks (every 5 min while present); corr: "
