@@ -2,7 +2,7 @@
 # The learning benchmark on a set of desks that differ in place, season, clouds, room, schedule,
 # tolerance, noise and wish, each with the usual cadence and with "Follow the room closely".
 # Prints one line per desk and cadence: the desk's name, the cadence and learning_bench's
-# summary. Two desks run at a time.
+# summary. A desk's two runs go side by side.
 #   bench/app/learning_desks.sh [build/release/bench/learning_bench] [desk names…]
 set -eu
 bench=${1:-build/release/bench/learning_bench}
@@ -41,7 +41,7 @@ desk() {
     esac
 }
 
-names=${*:-newyork clear nightshift tropical dimnorth wishchange tolerant london capetown seattle reykjavik}
+names=${*:-newyork clear nightshift noisy tropical dimnorth wishchange tolerant london capetown seattle reykjavik}
 run() {
     # shellcheck disable=SC2046
     line=$("$bench" $(desk "$1") $2 | tail -n 1)

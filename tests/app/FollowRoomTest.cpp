@@ -21,7 +21,6 @@ struct FollowRoomTest : ControllerFixture {
         d().env.settings->setForThisMachine("followRoomClosely", true);
     }
     int readings() { return d().camera.stats().starts; }
-    double sinceStart() { return d().env.clock.now() - noon; }
     double nextIn() { return d().app->nextSnapshotAt() - d().env.clock.now(); }
 };
 
@@ -62,47 +61,34 @@ TEST_F(FollowRoomTest, EveryTenMinutesAtTheDeskTheUsualCadenceAway) {
     EXPECT_EQ(count("takeSnapshot skipped (screen locked)") - skipped, 2u);
 }
 
-TEST_F(FollowRoomTest, TheFilterForgetsStaleLight) {
-    // Spaced readings stand almost alone; one seconds after another is smoothed against it.
-    d().camera.setScriptedLuma({40, 200, 100});
+// Readings ten minutes apart stand almost alone, one seconds after another is smoothed
+// against it; turned off, the usual cadence and smoothing come back.
+TEST_F(FollowRoomTest, TheFilterForgetsStaleLightUntilTurnedOff) {
+    d().camera.setScriptedLuma({40, 200, 100, 100});
     d().launch();
     d().advance(5);
     EXPECT_NEAR(d().app->smoothedLuma(), 40, 0.05);  // no blend with a made-up start value
-    d().advance(600);
     const double tau = SnapshotPolicy::forgetSeconds;
-    double afterTen = 40 + 160 * -std::expm1(-600 / tau);
-    EXPECT_NEAR(d().app->smoothedLuma(), afterTen, 0.05);
-    double before = d().app->smoothedLuma();
-    double lastAt = d().app->lastSampleAt();
+    auto weightOfNext = [&](double advance, double reading) {
+        double before = d().app->smoothedLuma(), at = d().app->lastSampleAt();
+        d().advance(advance);
+        double since = d().app->lastSampleAt() - at;
+        EXPECT_NEAR((d().app->smoothedLuma() - before) / (reading - before),
+                    -std::expm1(-since / tau), 1e-3)
+            << since;
+        return since;
+    };
+    EXPECT_DOUBLE_EQ(weightOfNext(600, 200), 600);
     d().app->menu().activate(Id::snapshot);
-    d().advance(5);
-    double weight = (d().app->smoothedLuma() - before) / (100 - before);
-    double since = d().app->lastSampleAt() - lastAt;
-    ASSERT_LT(since, 5);
-    EXPECT_NEAR(weight, -std::expm1(-since / tau), 1e-4);
-}
-
-TEST_F(FollowRoomTest, TurningItOffGivesBackTheUsualCadenceAndSmoothing) {
-    d().env.settings->setForThisMachine("followRoomClosely", false);
-    d().camera.setScriptedLuma({40});
-    d().launch();
-    d().advance(5);
-    double smoothed = d().app->smoothedLuma();
-    EXPECT_NEAR(smoothed, 106.0, 0.05);
-    EXPECT_NEAR(nextIn(), 3600 - 3, 1);
-
-    d().app->setFollowRoomClosely(true);
-    EXPECT_EQ(count("Follow the room closely: on"), 1u);
-    EXPECT_TRUE(d().env.settings->machineBoolean("followRoomClosely"));
-    EXPECT_DOUBLE_EQ(nextIn(), 600);
-    EXPECT_EQ(title(Id::samples), "Samples: 1 · next 16:10 (10m)");
+    EXPECT_LT(weightOfNext(5, 100), 5);
 
     d().app->setFollowRoomClosely(false);
     EXPECT_DOUBLE_EQ(nextIn(), 3600);
-    EXPECT_EQ(title(Id::samples), "Samples: 1 · next 17:00 (60m)");
+    EXPECT_EQ(title(Id::samples), "Samples: 3 · next 17:10 (60m)");
+    double smoothed = d().app->smoothedLuma();
     d().advance(3605);
-    EXPECT_EQ(readings(), 2);
-    EXPECT_NEAR(d().app->smoothedLuma(), 0.25 * 40 + 0.75 * smoothed, 0.05);
+    EXPECT_EQ(readings(), 4);
+    EXPECT_NEAR(d().app->smoothedLuma(), 0.25 * 100 + 0.75 * smoothed, 0.05);
 }
 
 }  // namespace

@@ -150,27 +150,6 @@ TEST(SnapshotPolicyTest, FollowingTheRoomClosely) {
     EXPECT_LT(SnapshotPolicy::forgettingWeight(3), 0.05);
     EXPECT_GT(SnapshotPolicy::forgettingWeight(600), 0.95);
     EXPECT_DOUBLE_EQ(SnapshotPolicy::smoothForgetting(40, 200, tau), 200 - 160 * std::exp(-1.0));
-
-    const double now = 1000;
-    const struct {
-        double usualDueAt;
-        bool present, readNow;
-        double checkAgainIn;
-    } steps[] = {
-        {now + 3000, true, true, 0},      // at the desk: read every check
-        {now + 3000, false, false, 600},  // away: look again in ten minutes...
-        {now + 250, false, false, 250},   // ...or when the usual cadence falls due
-        {now, false, true, 0},            // away and due: the usual reading
-        {now - 1, false, true, 0},
-    };
-    for (auto c : steps) {
-        auto step = SnapshotPolicy::closeStep(now, c.usualDueAt, c.present);
-        EXPECT_EQ(step.readNow, c.readNow) << c.usualDueAt - now << " " << c.present;
-        EXPECT_DOUBLE_EQ(step.checkAgainIn, c.checkAgainIn) << c.usualDueAt - now;
-    }
-    EXPECT_STREQ(SnapshotPolicy::cadenceLabel(3600, true, true), "10m");
-    EXPECT_STREQ(SnapshotPolicy::cadenceLabel(3600, true, false), "60m");
-    EXPECT_STREQ(SnapshotPolicy::cadenceLabel(1200, false, true), "20m");
 }
 
 TEST(LearningPolicyTest, WhoseChangeAndWhetherItStands) {
