@@ -9,17 +9,24 @@
 namespace pellora::bench {
 
 DeskUser::DeskUser(DeskUserOptions options, HiddenPreference preference)
-    : options_(options), preference_(preference), hands_(options.seed * 2654435761u + 7) {}
+    : options_(options),
+      preference_(preference),
+      hands_(options.seed * 2654435761u + 7),
+      eyes_(options.seed * 40503u + 11) {}
 
 const DeskUser::Day& DeskUser::dayOf(double wall) {
     std::time_t t = static_cast<std::time_t>(std::floor(wall));
     std::tm local{};
     localtime_r(&t, &local);
     int key = (local.tm_year + 1900) * 400 + local.tm_yday;
-    if (key == day_.key) {
-        return day_;
+    for (const Day& known : days_) {
+        if (known.key == key) {
+            return known;
+        }
     }
-    day_ = Day{key, {}};
+    Day& day = days_[nextDay_];
+    nextDay_ = (nextDay_ + 1) % days_.size();
+    day = Day{key, {}};
     double midnight = wall - (local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec);
     // Each day draws from its own stream, so the schedule does not depend on what the user
     // did with their hands.
@@ -31,7 +38,7 @@ const DeskUser::Day& DeskUser::dayOf(double wall) {
         double a = midnight + from * 3600 + jitter(dice);
         double b = midnight + to * 3600 + jitter(dice);
         if (b > a) {
-            day_.spans.emplace_back(a, b);
+            day.spans.emplace_back(a, b);
         }
     };
     bool weekday = local.tm_wday >= 1 && local.tm_wday <= 5;
@@ -41,16 +48,22 @@ const DeskUser::Day& DeskUser::dayOf(double wall) {
     if (chance(dice) < options_.eveningChance) {
         span(options_.eveningFrom, options_.eveningTo);
     }
-    return day_;
+    return day;
 }
 
 bool DeskUser::presentAt(double wall) {
-    const Day& day = dayOf(wall);
-    return std::any_of(day.spans.begin(), day.spans.end(),
-                       [wall](const auto& s) { return wall >= s.first && wall < s.second; });
+    // Yesterday's spans too: a night shift runs past midnight.
+    for (double day : {wall, wall - 86400}) {
+        const auto& spans = dayOf(day).spans;
+        if (std::any_of(spans.begin(), spans.end(),
+                        [wall](const auto& s) { return wall >= s.first && wall < s.second; })) {
+            return true;
+        }
+    }
+    return false;
 }
 
-std::optional<DeskUser::Look> DeskUser::minute(test::SimulatedDesk& desk) {
+void DeskUser::presence(test::SimulatedDesk& desk) {
     double now = desk.env.clock.now();
     bool present = presentAt(now);
     auto& session = *desk.session;
@@ -64,7 +77,7 @@ std::optional<DeskUser::Look> DeskUser::minute(test::SimulatedDesk& desk) {
         if (away >= options_.lockAfterMinutes * 60 && !session.isScreenLocked()) {
             session.setLocked(true);
         }
-        return std::nullopt;
+        return;
     }
     if (!wasPresent_) {
         wasPresent_ = true;
@@ -74,10 +87,20 @@ std::optional<DeskUser::Look> DeskUser::minute(test::SimulatedDesk& desk) {
         }
     }
     session.setIdleSeconds(options_.presentIdleSeconds);
-    if (now < nextLook_) {
+}
+
+std::optional<DeskUser::Look> DeskUser::look(test::SimulatedDesk& desk) {
+    double now = desk.env.clock.now();
+    if (!wasPresent_ || now < nextLook_) {
         return std::nullopt;
     }
-    nextLook_ = now + options_.lookMinutes * 60;
+    auto& session = *desk.session;
+    // Glances come about every `lookMinutes`, whole minutes apart but not on a fixed beat, so
+    // they fall at any phase of Pellora's schedule.
+    double mean = options_.lookMinutes;
+    double minutes =
+        std::round(std::uniform_real_distribution<double>(0.5 * mean, 1.5 * mean)(eyes_));
+    nextLook_ = now + std::max(1.0, minutes) * 60;
 
     std::time_t t = static_cast<std::time_t>(std::floor(now));
     std::tm local{};

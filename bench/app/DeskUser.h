@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <random>
@@ -15,7 +16,8 @@ class SimulatedDesk;
 namespace pellora::bench {
 
 struct DeskUserOptions {
-    // Local hours at the desk on weekdays, and on the evenings it happens (any day).
+    // Local hours at the desk on weekdays, and on the evenings it happens (any day); an end
+    // past 24 runs into the next day.
     double workFrom = 9, workTo = 18;
     double eveningFrom = 20, eveningTo = 23;
     double eveningChance = 0.3;
@@ -25,7 +27,7 @@ struct DeskUserOptions {
     int tolerance = 10;
     // ...and lands within this many points of it.
     int noise = 3;
-    // How often a present user looks at the monitor.
+    // How often, on average, a present user looks at the monitor.
     double lookMinutes = 5;
     // The screen locks itself after this long away.
     double lockAfterMinutes = 10;
@@ -49,14 +51,19 @@ class DeskUser {
 
     DeskUser(DeskUserOptions options, HiddenPreference preference);
 
-    // Called once a virtual minute: sets presence on the desk's session and, when it is time
-    // to look, looks at the monitor. Gives the look, if one was made.
-    std::optional<Look> minute(test::SimulatedDesk& desk);
+    // Called at the start of each virtual minute: comes or goes, and keeps the session's idle
+    // time and lock state as that makes them.
+    void presence(test::SimulatedDesk& desk);
+    // Called later in the minute: a present user, when it is time, looks at the monitor and
+    // corrects it. Seconds after sitting down, so what the unlock set is what they see.
+    std::optional<Look> look(test::SimulatedDesk& desk);
 
     bool presentAt(double wall);
     int corrections() const { return corrections_; }
     const std::vector<double>& correctionTimes() const { return correctionTimes_; }
     const HiddenPreference& preference() const { return preference_; }
+    // The user's taste changes (from the next look on).
+    void setPreference(const HiddenPreference& preference) { preference_ = preference; }
 
   private:
     struct Day {
@@ -67,8 +74,10 @@ class DeskUser {
 
     DeskUserOptions options_;
     HiddenPreference preference_;
-    Day day_;
+    std::array<Day, 3> days_;
+    std::size_t nextDay_ = 0;
     std::mt19937 hands_;
+    std::mt19937 eyes_;
     bool wasPresent_ = false;
     double leftAt_ = -1e18;
     double nextLook_ = 0;

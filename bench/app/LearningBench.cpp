@@ -3,6 +3,7 @@
 // it is far off. Learning first, then adapting; beside it the same desk and user with the
 // default map alone (adapting from the first day, every anchor cleared as soon as it lands).
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <random>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -26,17 +28,34 @@ namespace {
 
 using test::SimulatedDesk;
 
+// The user wants something else from the start of `week` (1-based) on.
+struct WishChange {
+    int week = 0;
+    HiddenPreference::Line day, night;
+};
+
 struct Setup {
     double latitude = 40.7128;
     double longitude = -74.006;
     double clouds = RoomLight{}.cloudDepth;
+    double daylight = RoomLight{}.daylightLuma;
+    double lamp = RoomLight{}.lampLuma;
     std::string zone;  // empty: whole hours from the longitude
     std::string start = "2024-03-04";
     double startWall = 0;
     int weeks = 8;
     int learnWeeks = 2;
     HiddenPreference preference;
+    std::optional<WishChange> wishChange;
     DeskUserOptions user;
+    // "Follow the room closely" on.
+    bool follow = false;
+    // A line for each correction in the adapting weeks.
+    bool trace = false;
+    // The same desk on the default map alone, beside the learning run.
+    bool defaultMap = true;
+    // Each camera reading is off the room's light by this much (standard deviation, luma).
+    double cameraNoise = 0;
 };
 
 struct Week {
@@ -45,6 +64,8 @@ struct Week {
     int looks = 0;
     int corrections = 0;
     int writes = 0;
+    int readings = 0;  // the camera switched on
+    double cameraSeconds = 0;
     int samples = 0;
     int userSet = 0;
     // userSet samples whose brightness the controller had written, not the user.
@@ -107,6 +128,28 @@ Run::Error curveError(const std::vector<Seen>& seen, double eveningFrom,
     return {count[0] ? sum[0] / count[0] : NAN, count[1] ? sum[1] / count[1] : NAN};
 }
 
+// One line per correction in the adapting weeks, to see where the curve misses: when, the
+// room's light and the controller's smoothed value of it, the wish, the error the user saw,
+// and what the curve predicts there.
+void traceCorrection(SimulatedDesk& desk, int week, const DeskUser::Look& look) {
+    std::time_t t = static_cast<std::time_t>(desk.env.clock.now());
+    std::tm local{};
+    localtime_r(&t, &local);
+    double smoothed = desk.app->smoothedLuma();
+    std::optional<int> predicted;
+    std::size_t anchors = 0;
+    if (const auto& scope = desk.app->scope()) {
+        predicted = scope->anchors().predict(smoothed, look.hour);
+        anchors = scope->anchors().anchors().size();
+    }
+    std::printf(
+        "correction week %d %s %5.2f h: room %5.1f, smoothed %5.1f, wish %5.1f, off by %4.1f, "
+        "curve %s (%zu anchors)\n",
+        week + 1, local.tm_wday == 0 || local.tm_wday == 6 ? "weekend" : "weekday", look.hour,
+        look.luma, smoothed, look.wish, look.error,
+        predicted ? std::to_string(*predicted).c_str() : "-", anchors);
+}
+
 Run runDesk(const Setup& setup, bool learns) {
     SimulatedDesk desk(SimulatedDesk::Options{.startWall = setup.startWall, .dumpPeriod = 3600});
     RoomLight room;
@@ -114,9 +157,12 @@ Run runDesk(const Setup& setup, bool learns) {
     room.longitude = setup.longitude;
     room.seed = setup.user.seed;
     room.cloudDepth = setup.clouds;
+    room.daylightLuma = setup.daylight;
+    room.lampLuma = setup.lamp;
     desk.camera.setRoomLight(room);
     desk.env.settings->set("userLat", setup.latitude);
     desk.env.settings->set("userLon", setup.longitude);
+    desk.env.settings->setForThisMachine("followRoomClosely", setup.follow);
     if (!learns) {
         desk.env.settings->set(desk.keyPrefix() + "mode", std::string("adapting"));
     }
@@ -137,17 +183,34 @@ Run runDesk(const Setup& setup, bool learns) {
     int setsSeen = 0;
     std::size_t linesSeen = 0;
     int writesSeen = 0;
+    SimulatedCamera::Stats cameraSeen;
+    std::mt19937 shutter(setup.user.seed * 7919u + 13);
+    std::normal_distribution<double> noise(0, std::max(setup.cameraNoise, 1e-9));
     constexpr int minutesPerWeek = 7 * 24 * 60;
 
     for (int w = 0; w < setup.weeks; ++w) {
         Week week;
+        if (setup.wishChange && w + 1 == setup.wishChange->week) {
+            HiddenPreference changed = setup.preference;
+            changed.day = setup.wishChange->day;
+            changed.night = setup.wishChange->night;
+            user.setPreference(changed);
+        }
         for (int m = 0; m < minutesPerWeek; ++m) {
             double now = desk.env.clock.now();
-            if (int sets = desk.monitor->stats().setRequests; sets != setsSeen) {
-                // Written during the minute just run (also when it changed nothing).
-                setBy[now - 30] = {false, desk.monitor->vcpRegister(0x10)->current};
-                setsSeen = sets;
+            if (setup.cameraNoise > 0) {
+                // A reading this minute sees the room through the camera's own noise.
+                double seen = std::clamp(room.lumaAt(now) + noise(shutter), 0.0, 255.0);
+                desk.camera.setScriptedLuma({seen});
             }
+            // Writes made during the half minute just run (also those that changed nothing).
+            auto noteWrites = [&](double at) {
+                if (int sets = desk.monitor->stats().setRequests; sets != setsSeen) {
+                    setBy[at] = {false, desk.monitor->vcpRegister(0x10)->current};
+                    setsSeen = sets;
+                }
+            };
+            noteWrites(now - 15);
             if (learns && w >= setup.learnWeeks && desk.app->mode() == Mode::learning &&
                 m % 60 == 0) {
                 desk.app->menu().activate(MenuItemId::toggleMode);
@@ -161,19 +224,27 @@ Run runDesk(const Setup& setup, bool learns) {
             if (!learns && desk.app->scope() && !desk.app->scope()->anchors().anchors().empty()) {
                 desk.app->scope()->anchors().clear();
             }
-            if (auto look = user.minute(desk)) {
+            // Presence changes at the minute, the look comes half a minute later: a person
+            // takes a moment to glance up, and Pellora's reading of a second is done by then.
+            user.presence(desk);
+            desk.advance(30);
+            noteWrites(now + 15);
+            if (auto look = user.look(desk)) {
                 week.errorSum += look->error;
                 week.lagSum += std::fabs(desk.app->smoothedLuma() - look->luma);
                 ++week.looks;
                 if (look->corrected) {
+                    if (setup.trace && learns && w >= setup.learnWeeks) {
+                        traceCorrection(desk, w, *look);
+                    }
                     ++week.corrections;
-                    setBy[now] = {true, desk.monitor->vcpRegister(0x10)->current};
+                    setBy[now + 30] = {true, desk.monitor->vcpRegister(0x10)->current};
                 }
                 if (w >= setup.learnWeeks) {
                     adaptingLooks.push_back({*look, desk.app->smoothedLuma()});
                 }
             }
-            desk.advance(60);
+            desk.advance(30);
         }
         auto lines = desk.env.systemLog.lines();
         week.externalChanges = static_cast<int>(countIn(lines, linesSeen, "external brightness"));
@@ -184,6 +255,10 @@ Run runDesk(const Setup& setup, bool learns) {
         int writes = desk.monitor->stats().setRequests;
         week.writes = (writes - writesSeen) / 2;  // each write is sent as two Set frames
         writesSeen = writes;
+        auto camera = desk.camera.stats();
+        week.readings = camera.starts - cameraSeen.starts;
+        week.cameraSeconds = camera.onSeconds - cameraSeen.onSeconds;
+        cameraSeen = camera;
         week.mode = desk.app->mode();
         run.weeks.push_back(week);
     }
@@ -219,6 +294,14 @@ Run runDesk(const Setup& setup, bool learns) {
     if (desk.app->scope()) {
         run.anchors = static_cast<int>(desk.app->scope()->anchors().anchors().size());
         run.anchorsCurve = curveError(adaptingLooks, eveningFrom, &desk.app->scope()->anchors());
+        if (setup.trace && learns) {
+            double now = desk.env.clock.now();
+            for (const Anchor& a : desk.app->scope()->anchors().anchors()) {
+                std::printf(
+                    "anchor at the end: luma %5.1f brightness %5.1f hour %5.2f weight %.2f\n",
+                    a.luma, a.brightness, a.hour, a.decayedWeight(now));
+            }
+        }
     }
     auto seeded =
         AnchorStore::create("0000FFFF-0000FFFF-0000FFFF", *desk.env.settings, desk.env.clock);
@@ -230,20 +313,65 @@ Run runDesk(const Setup& setup, bool learns) {
 
 void printWeeks(const Run& learnt, const Run& plain) {
     std::printf(
-        "\n          |         learning, then adapting          |   default map alone\n"
-        "week mode |  MAE corr wr/d uSet ctrl miss  ext comm drop |  MAE corr wr/d uSet ctrl miss  "
-        "lag\n");
+        "\n          |            learning, then adapting            |   default map alone\n"
+        "week mode |  MAE corr wr/d cam/d uSet ctrl miss  ext comm drop |  MAE corr wr/d uSet "
+        "ctrl miss  lag\n");
     for (std::size_t i = 0; i < learnt.weeks.size(); ++i) {
         const Week& a = learnt.weeks[i];
         const Week& b = plain.weeks[i];
         std::printf(
-            "%4zu %-5s| %4.1f %4d %4.1f %4d %4d %4d %4d %4d %4d | %4.1f %4d %4.1f %4d %4d %4d "
-            "%4.0f\n",
+            "%4zu %-5s| %4.1f %4d %4.1f %5.1f %4d %4d %4d %4d %4d %4d | %4.1f %4d %4.1f %4d %4d "
+            "%4d %4.0f\n",
             i + 1, a.mode == Mode::adapting ? "adapt" : "learn", a.mae(), a.corrections,
-            a.writes / 7.0, a.userSet, a.userSetByController, a.missed, a.externalChanges,
-            a.committed, a.droppedChanged, b.mae(), b.corrections, b.writes / 7.0, b.userSet,
-            b.userSetByController, b.missed, a.lag());
+            a.writes / 7.0, a.readings / 7.0, a.userSet, a.userSetByController, a.missed,
+            a.externalChanges, a.committed, a.droppedChanged, b.mae(), b.corrections,
+            b.writes / 7.0, b.userSet, b.userSetByController, b.missed, a.lag());
     }
+}
+
+// Means over the weeks from `first` (1-based) to the end.
+struct Tally {
+    double corrections = NAN, mae = NAN, readingsPerDay = NAN, cameraSecondsPerDay = NAN,
+           writesPerDay = NAN;
+};
+Tally tally(const Run& run, std::size_t first) {
+    Tally t;
+    if (run.weeks.size() < first) {
+        return t;
+    }
+    double corrections = 0, error = 0, readings = 0, seconds = 0, writes = 0;
+    int looks = 0;
+    for (std::size_t i = first - 1; i < run.weeks.size(); ++i) {
+        const Week& w = run.weeks[i];
+        corrections += w.corrections;
+        error += w.errorSum;
+        looks += w.looks;
+        readings += w.readings;
+        seconds += w.cameraSeconds;
+        writes += w.writes;
+    }
+    if (looks == 0) {
+        return t;  // nobody looked: the run was not made
+    }
+    double weeks = static_cast<double>(run.weeks.size() - first + 1);
+    t.corrections = corrections / weeks;
+    t.mae = error / looks;
+    t.readingsPerDay = readings / (7 * weeks);
+    t.cameraSecondsPerDay = seconds / (7 * weeks);
+    t.writesPerDay = writes / (7 * weeks);
+    return t;
+}
+
+// One line with fixed keys for scripts: corrections a week from week 3 and from week 4 on,
+// then (from week 3 on) the mean error at the looks, camera readings, camera-on seconds and
+// brightness writes a day; the default map alone's corrections from week 3 last.
+void printSummary(const Run& learnt, const Run& plain) {
+    Tally three = tally(learnt, 3), four = tally(learnt, 4), plainThree = tally(plain, 3);
+    std::printf(
+        "summary corr_w3=%.1f corr_w4=%.1f mae=%.2f readings_day=%.1f camera_s_day=%.1f "
+        "writes_day=%.1f default_corr_w3=%.1f\n",
+        three.corrections, four.corrections, three.mae, three.readingsPerDay,
+        three.cameraSecondsPerDay, three.writesPerDay, plainThree.corrections);
 }
 
 void printCurves(const char* name, const Run& run) {
@@ -260,15 +388,26 @@ bool parseSpan(const char* text, double& from, double& to) {
 
 constexpr const char* kUsage =
     "usage: learning_bench [--lat 40.7128] [--lon -74.006] [--tz POSIX-TZ] [--clouds 0.65]\n"
+    "                      [--daylight 170] [--lamp 60]\n"
     "                      [--start 2024-03-04] [--weeks 8] [--learn-weeks 2]\n"
     "                      [--day 10:18,150:70] [--night 10:8,90:35] [--night-ramp 20-22]\n"
+    "                      [--wish-change 5:10:25,150:80:10:12,90:40]\n"
     "                      [--work 9-18] [--evenings 20-23] [--evening-chance 0.3]\n"
-    "                      [--tolerance 10] [--noise 3] [--seed 1]\n"
+    "                      [--tolerance 10] [--noise 3] [--camera-noise 0] [--seed 1]\n"
+    "                      [--follow] [--trace] [--no-default-map]\n"
     "  --day, --night  the user's wish as a line from luma:brightness to luma:brightness\n"
+    "  --wish-change   from that week on (1-based) the user wants new day and night lines\n"
     "  --night-ramp    local hours over which the night line takes over (until 7:00)\n"
     "  --tz            local zone (default: whole hours from the longitude, no summer time)\n"
+    "  --daylight      the room's luma in full clear daylight; --lamp, what the evening lamp adds\n"
+    "  --work, --evenings  local hours; an end past 24 runs into the next day (22-30)\n"
     "  --tolerance     the user corrects when the monitor is off by more than this,\n"
-    "  --noise         and lands within this many points of the wish\n";
+    "  --noise         and lands within this many points of the wish\n"
+    "  --camera-noise  each reading is off the room's light by this much (std. dev., luma)\n"
+    "  --follow        \"Follow the room closely\" on, for both runs\n"
+    "  --trace         a line for each correction of the adapting weeks (learning run)\n"
+    "  --no-default-map  only the learning run (the default map's figures read nan)\n"
+    "The last line, \"summary …\", holds the figures with fixed keys.\n";
 
 int usage(const char* bad) {
     std::fprintf(stderr, "learning_bench: cannot use %s\n%s", bad, kUsage);
@@ -282,6 +421,14 @@ int run(int argc, char** argv) {
         if (flag == "--help" || flag == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
+        }
+        if (flag == "--follow" || flag == "--trace") {
+            (flag == "--follow" ? setup.follow : setup.trace) = true;
+            continue;
+        }
+        if (flag == "--no-default-map") {
+            setup.defaultMap = false;
+            continue;
         }
         if (i + 1 >= argc) {
             return usage(argv[i]);
@@ -307,6 +454,10 @@ int run(int argc, char** argv) {
             ok = number(setup.longitude) && std::fabs(setup.longitude) <= 180;
         } else if (flag == "--clouds") {
             ok = number(setup.clouds) && setup.clouds >= 0 && setup.clouds <= 1;
+        } else if (flag == "--daylight") {
+            ok = number(setup.daylight) && setup.daylight >= 0 && setup.daylight <= 255;
+        } else if (flag == "--lamp") {
+            ok = number(setup.lamp) && setup.lamp >= 0 && setup.lamp <= 255;
         } else if (flag == "--tz") {
             setup.zone = v;
         } else if (flag == "--start") {
@@ -333,6 +484,18 @@ int run(int argc, char** argv) {
             ok = whole(setup.user.tolerance, 0, 100);
         } else if (flag == "--noise") {
             ok = whole(setup.user.noise, 0, 50);
+        } else if (flag == "--camera-noise") {
+            ok = number(setup.cameraNoise) && setup.cameraNoise >= 0 && setup.cameraNoise <= 100;
+        } else if (flag == "--wish-change") {
+            WishChange change;
+            auto& d = change.day;
+            auto& n = change.night;
+            char tail = 0;
+            ok = std::sscanf(v, "%d:%lf:%lf,%lf:%lf:%lf:%lf,%lf:%lf%c", &change.week, &d.luma0,
+                             &d.bri0, &d.luma1, &d.bri1, &n.luma0, &n.bri0, &n.luma1, &n.bri1,
+                             &tail) == 9 &&
+                 change.week >= 1;
+            setup.wishChange = change;
         } else if (flag == "--seed") {
             ok = whole(setup.user.seed, 0, 4294967295.0);
         } else {
@@ -365,26 +528,40 @@ int run(int argc, char** argv) {
     setup.startWall = static_cast<double>(std::mktime(&date));
 
     const auto& p = setup.preference;
+    std::printf("%s, camera noise %g luma.\n",
+                setup.follow ? "Follow the room closely" : "The usual cadence and smoothing",
+                setup.cameraNoise);
+    if (const auto& c = setup.wishChange) {
+        std::printf("From week %d the wish is day %g:%g→%g:%g, night %g:%g→%g:%g.\n", c->week,
+                    c->day.luma0, c->day.bri0, c->day.luma1, c->day.bri1, c->night.luma0,
+                    c->night.bri0, c->night.luma1, c->night.bri1);
+    }
     std::printf(
-        "Desk at %.4f, %.4f (TZ=%s, clouds %.2f) from %s local midnight, %d weeks, learning for "
-        "%d.\n"
+        "Desk at %.4f, %.4f (TZ=%s, clouds %.2f, daylight %g, lamp %g) from %s local midnight, "
+        "%d weeks, learning for %d.\n"
         "User at the desk on weekdays %g–%g h, evenings %g–%g h with chance %.2f (±%g min); "
         "corrects when off by more than %d, to within ±%d; seed %u.\n"
         "Hidden wish: day %g:%g→%g:%g, night %g:%g→%g:%g (luma:brightness), night from %g h, "
         "full at %g h.\n",
-        setup.latitude, setup.longitude, setup.zone.c_str(), setup.clouds, setup.start.c_str(),
-        setup.weeks, setup.learnWeeks, setup.user.workFrom, setup.user.workTo,
-        setup.user.eveningFrom, setup.user.eveningTo, setup.user.eveningChance,
+        setup.latitude, setup.longitude, setup.zone.c_str(), setup.clouds, setup.daylight,
+        setup.lamp, setup.start.c_str(), setup.weeks, setup.learnWeeks, setup.user.workFrom,
+        setup.user.workTo, setup.user.eveningFrom, setup.user.eveningTo, setup.user.eveningChance,
         setup.user.jitterMinutes, setup.user.tolerance, setup.user.noise, setup.user.seed,
         p.day.luma0, p.day.bri0, p.day.luma1, p.day.bri1, p.night.luma0, p.night.bri0,
         p.night.luma1, p.night.bri1, p.nightFrom, p.nightFull);
 
     Run learnt = runDesk(setup, true);
-    Run plain = runDesk(setup, false);
+    Run plain;
+    if (setup.defaultMap) {
+        plain = runDesk(setup, false);
+    } else {
+        plain.weeks.resize(learnt.weeks.size());
+    }
     printWeeks(learnt, plain);
     std::printf(
         "\nMAE: mean |monitor − wish| at the user's looks (every 5 min while present); corr: "
-        "button corrections; wr/d: brightness writes a day (each two DDC Set frames);\nuSet: "
+        "button corrections; wr/d: brightness writes a day (each two DDC Set frames);\ncam/d: "
+        "camera readings a day; uSet: "
         "samples logged as the "
         "user's own; ctrl: of those, samples of a brightness the controller had written; miss: "
         "samples of a brightness\nthe user set, 3 or more from the controller's last write, read "
@@ -401,6 +578,7 @@ int run(int argc, char** argv) {
     if (learnt.gate) {
         std::printf("Switch to adapting: %s\n", learnt.gate->c_str());
     }
+    printSummary(learnt, plain);
     return 0;
 }
 

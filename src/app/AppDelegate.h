@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -67,6 +68,10 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     void userDidAdjustBrightness(int brightness);
     // The preferences window asks adapting mode to hold off for `seconds`.
     void setManualOverride(double seconds);
+    // This machine's "Follow the room closely": readings every 10 minutes while the user is
+    // at the desk, smoothed by a filter that forgets stale light. Takes effect at once.
+    void setFollowRoomClosely(bool on);
+    bool followRoomClosely() const;
     // What the debug dump writes.
     nlohmann::json debugState() const;
 
@@ -100,6 +105,12 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     void takeSnapshot();
     void scheduleNextSnapshot();
     void scheduleSnapshot(double delay);
+    void cancelSnapshotWork();
+    // The close cadence: a check `delay` from now that reads if the user is there or the
+    // usual cadence is due, and otherwise looks again.
+    void scheduleCloseCheck(double delay);
+    void closeCheck(std::uint64_t generation);
+    bool atDeskAsLastSeen() const { return !screenLocked_ && presentAtDesk_.value_or(true); }
     void handleReading(std::optional<double> luma);
     void handleFailedReading();
     // `judged` runs once the read is judged (or failed), unless the monitor changed meanwhile.
@@ -170,6 +181,14 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     double lastSampleAt_ = distantPast;
     double nextSnapshotAt_ = distantFuture;
     WorkItemPtr snapshotWork_;
+    // Counts replacements of the snapshot item, so a check answered late knows it is stale.
+    std::uint64_t snapshotGeneration_ = 0;
+    // Following the room closely: when the usual cadence would take the next reading, and
+    // whether the user was at the desk when last asked.
+    double usualDueAt_ = distantFuture;
+    std::optional<bool> presentAtDesk_;
+    // When the last reading was smoothed in, on the clock that never jumps.
+    std::optional<double> lastReadingMonotonic_;
     std::unique_ptr<RepeatingTimer> retrainTimer_;
     CameraHealth cameraHealth_ = CameraHealth::ok;
     std::optional<bool> cameraFound_;

@@ -292,6 +292,7 @@ void AppDelegate::registerScreenLockObservers() {
             self->log("Screen locked — pausing camera sampling", "snapshot");
         } else if (!locked && self->screenLocked_) {
             self->screenLocked_ = false;
+            self->presentAtDesk_ = true;  // someone just unlocked it
             self->log("Screen unlocked — resuming camera sampling", "snapshot");
             if (self->cameraGranted_) {
                 self->takeSnapshot();

@@ -19,7 +19,8 @@ void AppDelegate::userDidAdjustBrightness(int brightness) {
     lastAppliedBrightness_ = brightness;
     lastAppliedAt_ = now;
     manualOverrideUntil_ = now + ApplyPolicy::manualOverridePause;
-    pendingAnchor_ = PendingAnchor{brightness, smoothedLuma_, localtime::fractionalHour(now), now};
+    pendingAnchor_ = PendingAnchor{brightness, smoothedLuma_, localtime::fractionalHour(now), now,
+                                   scope_ ? std::optional(scope_->monitor()) : std::nullopt};
     pendingSinceMonotonic_ = s_.clock.monotonic();
     char luma[32];
     std::snprintf(luma, sizeof luma, "%.0f", smoothedLuma_);
@@ -41,7 +42,13 @@ void AppDelegate::schedulePendingCommit() {
 }
 
 void AppDelegate::commitPendingIfStable() {
-    if (!pendingAnchor_ || !scope_) {
+    // This check has run: a monitor connected from now on gets one of its own.
+    pendingCommitWork_.reset();
+    if (!pendingAnchor_) {
+        return;
+    }
+    if (!scope_) {
+        log("pending anchor kept — its monitor is not connected", "anchor");
         return;
     }
     // Asked first: whether the user is there comes back later, on this thread.
@@ -55,11 +62,18 @@ void AppDelegate::commitPendingIfStable() {
             double age = self->s_.clock.monotonic() - self->pendingSinceMonotonic_;
             bool hasScope = self->scope_ && kept.lock() == self->scope_;
             bool present = LearningPolicy::isPresent(self->screenLocked_, idle);
-            switch (LearningPolicy::beforeRead(true, hasScope, age, present)) {
+            bool ownMonitor = hasScope && anchor.monitor == self->scope_->monitor();
+            switch (LearningPolicy::beforeRead(true, hasScope, age, present, ownMonitor)) {
                 case LearningPolicy::CheckStep::nothing:
                     return;
                 case LearningPolicy::CheckStep::dropAbsent:
                     self->log("pending anchor dropped — user not present", "anchor");
+                    self->pendingAnchor_.reset();
+                    return;
+                case LearningPolicy::CheckStep::dropOtherMonitor:
+                    self->log("pending anchor dropped — chosen on another monitor (" +
+                                  (anchor.monitor ? anchor.monitor->identifier() : "none") + ")",
+                              "anchor");
                     self->pendingAnchor_.reset();
                     return;
                 case LearningPolicy::CheckStep::readBack:

@@ -83,8 +83,9 @@ void AppDelegate::refreshMenu() {
     }
     double interval =
         SnapshotPolicy::interval(s_.clock.now(), StoredChoices::location(s_.settings).value);
-    menu_.setTitle(Id::samples,
-                   MenuTexts::samplesRow(count, next, SnapshotPolicy::intervalLabel(interval)));
+    const char* cadence =
+        SnapshotPolicy::cadenceLabel(interval, followRoomClosely(), atDeskAsLastSeen());
+    menu_.setTitle(Id::samples, MenuTexts::samplesRow(count, next, cadence));
     auto toggle = MenuTexts::toggleRow(mode_, count);
     menu_.setTitle(Id::toggleMode, toggle.title);
     menu_.setEnabled(Id::toggleMode, toggle.enabled);
@@ -122,6 +123,11 @@ void AppDelegate::openPreferences() {
         hooks.onUserBrightness = [weak = weak_from_this()](int brightness) {
             if (auto self = weak.lock()) {
                 self->userDidAdjustBrightness(brightness);
+            }
+        };
+        hooks.onFollowRoomClosely = [weak = weak_from_this()](bool on) {
+            if (auto self = weak.lock()) {
+                self->setFollowRoomClosely(on);
             }
         };
         prefs_ = s_.makePreferences(std::move(hooks));

@@ -18,10 +18,8 @@
 namespace pellora {
 
 void AppDelegate::scopeChanged(const std::optional<Monitor>& monitor) {
-    if (snapshotWork_) {
-        snapshotWork_->cancel();
-        snapshotWork_.reset();
-    }
+    cancelSnapshotWork();
+    snapshotWork_.reset();
     nextSnapshotAt_ = distantFuture;
     // Work in flight for the old monitor finds it gone from here on.
     scope_.reset();
@@ -64,6 +62,11 @@ void AppDelegate::scopeReady(std::shared_ptr<MonitorScope> scope) {
         prefs_->refreshCapabilities();
     }
     countSamples();
+    // A choice whose check found no monitor (or lost it mid-read) is checked again now, so it
+    // lands in its own monitor's curve or goes, instead of waiting with no check to come.
+    if (pendingAnchor_ && !pendingCommitWork_) {
+        schedulePendingCommit();
+    }
     if (cameraGranted_) {
         // At launch the camera's answer may come before the scope does; the first snapshot
         // then keeps its launch delay.

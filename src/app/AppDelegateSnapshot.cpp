@@ -1,6 +1,8 @@
 // The snapshot cycle: measure the room, read the monitor, log a sample, schedule the next.
 
+#include <algorithm>
 #include <cstdio>
+#include <limits>
 
 #include "app/AppDelegate.h"
 #include "app/ApplyPolicy.h"
@@ -48,9 +50,7 @@ void AppDelegate::snapshotNow() {
 }
 
 void AppDelegate::scheduleNextSnapshot() {
-    if (snapshotWork_) {
-        snapshotWork_->cancel();
-    }
+    cancelSnapshotWork();
     if (!scope_) {
         nextSnapshotAt_ = distantFuture;
         refreshMenu();
@@ -64,14 +64,25 @@ void AppDelegate::scheduleNextSnapshot() {
             log(*location.complaint, "snapshot");
         }
     }
-    scheduleSnapshot(SnapshotPolicy::interval(s_.clock.now(), location.value));
+    double interval = SnapshotPolicy::interval(s_.clock.now(), location.value);
+    if (!followRoomClosely()) {
+        scheduleSnapshot(interval);
+        return;
+    }
+    usualDueAt_ = s_.clock.now() + interval;
+    scheduleCloseCheck(SnapshotPolicy::closeInterval);
+}
+
+void AppDelegate::cancelSnapshotWork() {
+    if (snapshotWork_) {
+        snapshotWork_->cancel();
+    }
+    ++snapshotGeneration_;
 }
 
 // Every snapshot that comes due goes through this one item, so at most one is ever pending.
 void AppDelegate::scheduleSnapshot(double delay) {
-    if (snapshotWork_) {
-        snapshotWork_->cancel();
-    }
+    cancelSnapshotWork();
     nextSnapshotAt_ = s_.clock.now() + delay;
     snapshotWork_ = s_.main.postAfter(delay, [weak = weak_from_this()] {
         if (auto self = weak.lock()) {
@@ -79,6 +90,56 @@ void AppDelegate::scheduleSnapshot(double delay) {
             self->scheduleNextSnapshot();
         }
     });
+    refreshMenu();
+}
+
+void AppDelegate::scheduleCloseCheck(double delay) {
+    cancelSnapshotWork();
+    double now = s_.clock.now();
+    // The reading expected: at this check while the user is there, else at the usual time.
+    nextSnapshotAt_ = atDeskAsLastSeen() ? now + delay : usualDueAt_;
+    snapshotWork_ =
+        s_.main.postAfter(delay, [weak = weak_from_this(), generation = snapshotGeneration_] {
+            if (auto self = weak.lock()) {
+                self->closeCheck(generation);
+            }
+        });
+    refreshMenu();
+}
+
+void AppDelegate::closeCheck(std::uint64_t generation) {
+    s_.session.idleSeconds([weak = weak_from_this(), generation](std::optional<double> idle) {
+        auto self = weak.lock();
+        // Rescheduled (a snapshot taken by hand, an unlock, a monitor change) meanwhile.
+        if (!self || self->snapshotGeneration_ != generation) {
+            return;
+        }
+        bool present = LearningPolicy::isPresent(self->screenLocked_, idle);
+        self->presentAtDesk_ = present;
+        auto step = SnapshotPolicy::closeStep(self->s_.clock.now(), self->usualDueAt_, present);
+        if (step.readNow) {
+            self->takeSnapshot();
+            self->scheduleNextSnapshot();
+        } else {
+            self->scheduleCloseCheck(step.checkAgainIn);
+        }
+    });
+}
+
+bool AppDelegate::followRoomClosely() const {
+    return StoredChoices::followRoomClosely(s_.settings);
+}
+
+void AppDelegate::setFollowRoomClosely(bool on) {
+    if (on == followRoomClosely()) {
+        return;
+    }
+    s_.settings.setForThisMachine(StoredChoices::followRoomCloselyKey, on);
+    log(std::string("Follow the room closely: ") + (on ? "on" : "off"), "snapshot");
+    // The new cadence counts from now; without a chain running there is nothing to move.
+    if (scope_ && nextSnapshotAt_ != distantFuture) {
+        scheduleNextSnapshot();
+    }
     refreshMenu();
 }
 
@@ -93,7 +154,17 @@ void AppDelegate::handleReading(std::optional<double> luma) {
     cameraFound_ = true;
     setCameraHealth(CameraHealth::ok);
     log(format("Snapshot OK: luma=%.1f", *luma), "snapshot");
-    smoothedLuma_ = SnapshotPolicy::smooth(smoothedLuma_, *luma);
+    double monotonic = s_.clock.monotonic();
+    if (followRoomClosely()) {
+        // The wall clock sees a sleep, the monotonic one a clock set back: the longer counts.
+        double since = lastReadingMonotonic_ ? std::max(s_.clock.now() - lastSampleAt_,
+                                                        monotonic - *lastReadingMonotonic_)
+                                             : std::numeric_limits<double>::infinity();
+        smoothedLuma_ = SnapshotPolicy::smoothForgetting(smoothedLuma_, *luma, since);
+    } else {
+        smoothedLuma_ = SnapshotPolicy::smooth(smoothedLuma_, *luma);
+    }
+    lastReadingMonotonic_ = monotonic;
     menu_.setTitle(MenuItemId::luma, format("Luma: %.0f / 255", smoothedLuma_));
     if (prefs_) {
         prefs_->setLiveLuma(smoothedLuma_);
@@ -177,7 +248,8 @@ void AppDelegate::recordSample(double luma, std::function<void()> judged) {
                                                           self->pendingAnchor_.has_value());
             if (judgement.startPending) {
                 double now = self->s_.clock.now();
-                self->pendingAnchor_ = PendingAnchor{b, luma, localtime::fractionalHour(now), now};
+                double atHour = localtime::fractionalHour(now);
+                self->pendingAnchor_ = PendingAnchor{b, luma, atHour, now, self->scope_->monitor()};
                 self->pendingSinceMonotonic_ = self->s_.clock.monotonic();
                 self->schedulePendingCommit();
                 std::string from = reference ? std::to_string(*reference) : "?";

@@ -24,9 +24,13 @@ LearningPolicy::Judgement LearningPolicy::judgeReading(std::optional<int> refere
 }
 
 LearningPolicy::CheckStep LearningPolicy::beforeRead(bool anchorPending, bool hasScope,
-                                                     double ageSeconds, bool present) {
+                                                     double ageSeconds, bool present,
+                                                     bool ownMonitor) {
     if (!anchorPending || !hasScope || ageSeconds < earlyCheckGuard) {
         return CheckStep::nothing;
+    }
+    if (!ownMonitor) {
+        return CheckStep::dropOtherMonitor;
     }
     return present ? CheckStep::readBack : CheckStep::dropAbsent;
 }

@@ -29,11 +29,14 @@ struct LearningPolicy {
                                   bool anchorPending);
 
     enum class CheckStep {
-        nothing,     // no anchor pending, no monitor, or checked too early: leave it be
-        dropAbsent,  // the user left during the dwell
-        readBack,    // read the monitor to see whether the choice stands
+        nothing,           // no anchor pending, no monitor, or checked too early: leave it be
+        dropAbsent,        // the user left during the dwell
+        dropOtherMonitor,  // chosen on a monitor that is no longer the one connected
+        readBack,          // read the monitor to see whether the choice stands
     };
-    static CheckStep beforeRead(bool anchorPending, bool hasScope, double ageSeconds, bool present);
+    // `ownMonitor`: the connected monitor is the one the choice was made on.
+    static CheckStep beforeRead(bool anchorPending, bool hasScope, double ageSeconds, bool present,
+                                bool ownMonitor = true);
     // Commit when the monitor still shows the choice within 2.
     static bool stands(std::optional<int> read, int chosen);
 };

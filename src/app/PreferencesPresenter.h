@@ -15,6 +15,8 @@ struct PreferencesHooks {
     std::function<void(double seconds)> onManualOverride;
     // The user chose this brightness with the window's slider.
     std::function<void(int brightness)> onUserBrightness;
+    // The user turned "Follow the room closely" on or off.
+    std::function<void(bool on)> onFollowRoomClosely;
 };
 
 // The preferences window as the controller drives it. Main thread only.

@@ -1,5 +1,8 @@
 #include "app/SnapshotPolicy.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "solar/SolarCalculator.h"
 
 namespace pellora {
@@ -27,7 +30,33 @@ double SnapshotPolicy::interval(double now, const SolarCalculator& solar) {
 }
 
 const char* SnapshotPolicy::intervalLabel(double interval) {
+    if (interval <= closeInterval) {
+        return "10m";
+    }
     return interval <= fastInterval ? "20m" : "60m";
+}
+
+double SnapshotPolicy::forgettingWeight(double secondsSinceLast) {
+    if (!(secondsSinceLast > 0)) {
+        return 0.0;
+    }
+    return -std::expm1(-secondsSinceLast / forgetSeconds);
+}
+
+double SnapshotPolicy::smoothForgetting(double previous, double reading, double secondsSinceLast) {
+    double alpha = forgettingWeight(secondsSinceLast);
+    return alpha * reading + (1.0 - alpha) * previous;
+}
+
+SnapshotPolicy::CloseStep SnapshotPolicy::closeStep(double now, double usualDueAt, bool present) {
+    if (present || !(now < usualDueAt)) {
+        return {true, 0};
+    }
+    return {false, std::min(closeInterval, usualDueAt - now)};
+}
+
+const char* SnapshotPolicy::cadenceLabel(double usualInterval, bool followClosely, bool present) {
+    return intervalLabel(followClosely && present ? closeInterval : usualInterval);
 }
 
 CameraHealth SnapshotPolicy::failedReadingHealth(bool accessAuthorized, bool cameraFound) {

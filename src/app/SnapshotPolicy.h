@@ -27,8 +27,27 @@ struct SnapshotPolicy {
     static double smooth(double previous, double reading);
     // Densest around sunrise and sunset, judged at `now`.
     static double interval(double now, const SolarCalculator& solar);
-    // "20m" or "60m".
+    // "10m", "20m" or "60m".
     static const char* intervalLabel(double interval);
+
+    // Following the room closely: a reading every 600 s while the user is at the desk, the
+    // cadence above while away, and a filter that forgets light older than a few minutes.
+    static constexpr double closeInterval = 600.0;
+    static constexpr double forgetSeconds = 120.0;
+    // The weight of a reading taken `secondsSinceLast` after the one before: 1 − e^(−Δt/τ).
+    // Readings seconds apart still smooth each other; an hour-old value counts for nothing.
+    static double forgettingWeight(double secondsSinceLast);
+    static double smoothForgetting(double previous, double reading, double secondsSinceLast);
+    struct CloseStep {
+        bool readNow = false;
+        double checkAgainIn = 0;  // when not reading now
+    };
+    // At a check of the close cadence: read when the user is there, or when they are away and
+    // the usual cadence is due (at `usualDueAt`); else look again when it falls due, and at
+    // least every 600 s, so a return is seen within ten minutes.
+    static CloseStep closeStep(double now, double usualDueAt, bool present);
+    // The menu's cadence: 10m while following the room with the user there, else the usual.
+    static const char* cadenceLabel(double usualInterval, bool followClosely, bool present);
     static CameraHealth failedReadingHealth(bool accessAuthorized, bool cameraFound);
 };
 

@@ -73,4 +73,8 @@ StoredChoices::Read<SolarCalculator> StoredChoices::location(const SettingsStore
     return read;
 }
 
+bool StoredChoices::followRoomClosely(const SettingsStore& settings) {
+    return settings.machineBoolean(followRoomCloselyKey);
+}
+
 }  // namespace pellora

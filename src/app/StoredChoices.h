@@ -29,6 +29,11 @@ struct StoredChoices {
                                              const std::string& keyPrefix);
     // "userLat" and "userLon", each replaced by its default when absent or unusable.
     static Read<SolarCalculator> location(const SettingsStore& settings);
+
+    // This machine's "followRoomClosely": measure every 10 minutes while the user is at the
+    // desk. Off when absent.
+    static constexpr const char* followRoomCloselyKey = "followRoomClosely";
+    static bool followRoomClosely(const SettingsStore& settings);
 };
 
 }  // namespace pellora

@@ -266,6 +266,20 @@ void SettingsStore::set(const std::string& key, double value) {
     write(key, value);
 }
 
+bool SettingsStore::machineBoolean(const std::string& key) const {
+    PELLORA_ASSERT_ON(main_);
+    auto it = local_.entries.find(key);
+    return it != local_.entries.end() && it->second.value && asBool(*it->second.value);
+}
+
+void SettingsStore::setForThisMachine(const std::string& key, bool value) {
+    PELLORA_ASSERT_ON(main_);
+    local_.entries[key] = SettingsEntry{value, 0};
+    local_.unreadable.erase(key);
+    localDirty_ = true;
+    changed();
+}
+
 void SettingsStore::remove(const std::string& key) {
     PELLORA_ASSERT_ON(main_);
     if (local_.entries.erase(key) + local_.unreadable.erase(key) > 0) {

@@ -70,6 +70,11 @@ class SettingsStore : public std::enable_shared_from_this<SettingsStore> {
     }
     void remove(const std::string& key);
 
+    // A choice that belongs to this machine's desk: kept in its own settings file only, never
+    // synced, so another machine neither sees nor overrides it. Absent reads as false.
+    bool machineBoolean(const std::string& key) const;
+    void setForThisMachine(const std::string& key, bool value);
+
     // Waits until every change made so far is in the files (for orderly exit and tests).
     void flush();
     // How many files have been written so far (waits for the store's queue).

@@ -154,17 +154,22 @@ void LocationSection::updateSolarLabel() {
     // The place as the sampling schedule reads it, so that the line tells the cadence in use
     // also when the stored place is one it cannot use (a typed latitude of 95, say).
     const SolarCalculator solar = StoredChoices::location(settings_).value;
+    // Following the room closely, the desk's 10 minutes come first and the sun's only away.
+    const std::string cadence = StoredChoices::followRoomClosely(settings_)
+                                    ? " · cadence: 10 min at the desk, else "
+                                    : " · cadence: ";
     double now = clock_.now();
     auto times = solar.sunriseSunset(now);
     if (!times) {
-        solarLabel_->setText("No sunrise/sunset today (polar day or night) · cadence: 60 min");
+        solarLabel_->setText(QString::fromStdString("No sunrise/sunset today (polar day or night)" +
+                                                    cadence + "60 min"));
         return;
     }
     bool inWindow = solar.isInSolarWindow(now, solarWindow);
     solarLabel_->setText(
         QString::fromStdString("Sunrise " + localtime::hoursMinutes(times->sunrise) + " · sunset " +
-                               localtime::hoursMinutes(times->sunset) +
-                               " · cadence: " + (inWindow ? "20 min (solar window)" : "60 min")));
+                               localtime::hoursMinutes(times->sunset) + cadence +
+                               (inWindow ? "20 min (solar window)" : "60 min")));
 }
 
 }  // namespace pellora

@@ -20,6 +20,7 @@
 #include "app/LocalTime.h"
 #include "app/PlatformTexts.h"
 #include "app/StatusMenu.h"
+#include "app/StoredChoices.h"
 #include "display/BrightnessController.h"
 #include "display/MonitorRegistry.h"
 #include "display/MonitorScope.h"
@@ -188,6 +189,10 @@ void PreferencesWindowController::buildUI(QWidget* menuPanel) {
     native_->addTo(*column);
     location_ = new LocationSection(s_.settings, s_.clock, s_.main, s_.work, this);
     location_->addTo(*column);
+    followRoomCheckbox_ = new QCheckBox(
+        "Follow the room closely — measure every 10 minutes while you are at the desk");
+    followRoomCheckbox_->setFont(uifonts::system(12));
+    column->addWidget(followRoomCheckbox_);
     if (s_.menu != nullptr) {
         startAtLogin_ = new QCheckBox;
         startAtLogin_->setFont(uifonts::system(12));
@@ -262,6 +267,9 @@ void PreferencesWindowController::wire() {
             }
         });
     }
+    // Clicked, not toggled: only the user's own click is a choice to pass on.
+    connect(followRoomCheckbox_, &QCheckBox::clicked, this,
+            &PreferencesWindowController::followRoomClicked);
 }
 
 std::shared_ptr<MonitorScope> PreferencesWindowController::scope() const {
@@ -283,6 +291,7 @@ void PreferencesWindowController::loadInitialState() {
         clearCurveEditor();
         brightnessReadout_->setText(placeholderReadout);
         updateStatus();
+        showFollowRoom();
         location_->updateSolarLabel();
         return;
     }
@@ -315,6 +324,7 @@ void PreferencesWindowController::loadInitialState() {
     }
     brightnessVCPPopup_->setCurrentIndex(index);
     updateStatus();
+    showFollowRoom();
     location_->updateSolarLabel();
 }
 
@@ -342,8 +352,22 @@ void PreferencesWindowController::refreshSamples() {
         setInteractiveViewsEnabled(false);
     }
     updateStatus();
+    showFollowRoom();
     location_->updateSolarLabel();
     refreshCapabilities();
+}
+
+void PreferencesWindowController::followRoomClicked(bool on) {
+    if (hooks_.onFollowRoomClosely) {
+        hooks_.onFollowRoomClosely(on);
+    }
+    showFollowRoom();
+    location_->updateSolarLabel();
+}
+
+// The machine's own setting, whatever changed it.
+void PreferencesWindowController::showFollowRoom() {
+    followRoomCheckbox_->setChecked(StoredChoices::followRoomClosely(s_.settings));
 }
 
 void PreferencesWindowController::refreshCapabilities() {

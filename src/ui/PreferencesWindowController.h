@@ -98,6 +98,7 @@ class PreferencesWindowController final
     QCheckBox* startAtLoginBox() const { return startAtLogin_; }
     NativeControlsSection& nativeControls() const { return *native_; }
     LocationSection& location() const { return *location_; }
+    QCheckBox& followRoomCheckbox() const { return *followRoomCheckbox_; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -124,6 +125,8 @@ class PreferencesWindowController final
     void monitorNameChanged();
     void adoptModel();
     void clearCurve();
+    void followRoomClicked(bool on);
+    void showFollowRoom();
 
     Services s_;
     PreferencesHooks hooks_;
@@ -144,6 +147,7 @@ class PreferencesWindowController final
     int menuObserver_ = 0;
     NativeControlsSection* native_ = nullptr;
     LocationSection* location_ = nullptr;
+    QCheckBox* followRoomCheckbox_ = nullptr;
     std::unique_ptr<RepeatingTimer> refreshTimer_;
     // Counts sample loads, so that only the latest one is shown.
     std::uint64_t samplesRequest_ = 0;

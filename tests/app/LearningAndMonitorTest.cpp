@@ -85,6 +85,73 @@ TEST_F(LearningTest, UnplugDuringTheDwellKeepsThePendingAnchor) {
     EXPECT_EQ(count("anchor committed"), 1u);  // only the launch's
 }
 
+// 60 chosen on monitor A (whose curve holds 50 at that light from the launch's reading), then
+// the cable changes. Each row: what is connected during the dwell, what is plugged in once the
+// check has come due, the line the check logs, and what each monitor's curve then holds.
+TEST_F(LearningTest, APendingChoiceIsCommittedOnlyIntoItsOwnMonitor) {
+    using M = const DisplayInfo*;
+    M a = &SimulatedDesk::monitorA, b = &SimulatedDesk::monitorB, none = nullptr;
+    struct Case {
+        const char* name;
+        std::vector<M> duringDwell;
+        M afterDue;
+        const char* line;
+        double brightnessOfA;
+        std::size_t anchorsOfB;
+    };
+    for (const Case& c : {
+             Case{"A→B", {b}, none, "pending anchor dropped — chosen on another monitor", 50, 0},
+             Case{"A→B→A", {b, a}, none, "anchor committed: luma=97 brightness=60", 55, 0},
+             Case{"A→none, A back later",
+                  {none},
+                  a,
+                  "anchor committed: luma=97 brightness=60",
+                  55,
+                  0},
+             Case{"A→none, B later", {none}, b, "dropped — chosen on another monitor", 50, 0},
+         }) {
+        SCOPED_TRACE(c.name);
+        restart({});
+        d().otherMonitor->defineRegister(0x10, 60, 100);  // B happens to show the same value
+        d().launch();
+        d().advance(200);
+        M connected = a;
+        auto connect = [&](M next) {
+            if (connected) {
+                d().unplug(*connected);
+            }
+            if (next) {
+                d().plug(*next, next == a ? d().monitor : d().otherMonitor);
+            }
+            connected = next;
+        };
+        setMonitor(60);
+        d().app->userDidAdjustBrightness(60);
+        d().session->setIdleSeconds(400);  // away while the cable changes: B's value is not theirs
+        for (M m : c.duringDwell) {
+            connect(m);
+            d().advance(30);
+        }
+        d().session->setIdleSeconds(0);
+        d().advance(200);
+        if (c.afterDue) {
+            EXPECT_EQ(count("pending anchor kept — its monitor is not connected"), 1u);
+            connect(c.afterDue);
+            d().advance(200);
+        }
+        EXPECT_EQ(count(c.line), 1u);
+        EXPECT_FALSE(d().app->pendingAnchor());
+        auto anchorsOf = [&](M m) {
+            return AnchorStore::create(Monitor{m->vendor, m->model, m->serial}.identifier(),
+                                       *d().env.settings, d().env.clock)
+                ->anchors();
+        };
+        ASSERT_EQ(anchorsOf(a).size(), 1u);
+        EXPECT_DOUBLE_EQ(anchorsOf(a)[0].brightness, c.brightnessOfA);
+        EXPECT_EQ(anchorsOf(b).size(), c.anchorsOfB);
+    }
+}
+
 TEST_F(LearningTest, ReadingsWithinTwoOfTheReferenceAreNotTheUsers) {
     d().launch();
     d().advance(5);

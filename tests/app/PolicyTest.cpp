@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 #include "ScopedLocalZone.h"
 #include "app/ApplyPolicy.h"
 #include "app/LearningPolicy.h"
@@ -129,6 +132,26 @@ TEST(SnapshotPolicyTest, IntervalIsDenseNearSunriseAndSunset) {
     EXPECT_STREQ(SnapshotPolicy::intervalLabel(3600), "60m");
 }
 
+TEST(SnapshotPolicyTest, FollowingTheRoomClosely) {
+    const double tau = SnapshotPolicy::forgetSeconds;
+    const struct {
+        double since, weight;
+    } weights[] = {
+        {0, 0},
+        {-5, 0},  // a clock set back gives no weight, never a negative one
+        {tau, 1 - std::exp(-1.0)},
+        {3 * tau, 1 - std::exp(-3.0)},
+        {std::numeric_limits<double>::infinity(), 1},  // the first reading stands alone
+    };
+    for (auto w : weights) {
+        EXPECT_NEAR(SnapshotPolicy::forgettingWeight(w.since), w.weight, 1e-12) << w.since;
+    }
+    // Readings seconds apart are smoothed; ten minutes on, the old light is all but gone.
+    EXPECT_LT(SnapshotPolicy::forgettingWeight(3), 0.05);
+    EXPECT_GT(SnapshotPolicy::forgettingWeight(600), 0.95);
+    EXPECT_DOUBLE_EQ(SnapshotPolicy::smoothForgetting(40, 200, tau), 200 - 160 * std::exp(-1.0));
+}
+
 TEST(LearningPolicyTest, WhoseChangeAndWhetherItStands) {
     struct Case {
         std::optional<int> reference;
@@ -158,6 +181,9 @@ TEST(LearningPolicyTest, WhoseChangeAndWhetherItStands) {
     EXPECT_EQ(LearningPolicy::beforeRead(true, true, 178.9, true), Step::nothing);
     EXPECT_EQ(LearningPolicy::beforeRead(true, true, 179, false), Step::dropAbsent);
     EXPECT_EQ(LearningPolicy::beforeRead(true, true, 180, true), Step::readBack);
+    // Another monitor's choice goes whether or not anyone is there, but never early.
+    EXPECT_EQ(LearningPolicy::beforeRead(true, true, 180, false, false), Step::dropOtherMonitor);
+    EXPECT_EQ(LearningPolicy::beforeRead(true, true, 178.9, true, false), Step::nothing);
     EXPECT_TRUE(LearningPolicy::stands(43, 45));
     EXPECT_TRUE(LearningPolicy::stands(47, 45));
     EXPECT_FALSE(LearningPolicy::stands(43, 40));

@@ -89,6 +89,27 @@ TEST(SettingsStoreReads, TypedReadsFollowTheRulesOfTheCopyHoldingTheKey) {
     EXPECT_EQ(env.settings->data("never"), std::nullopt);
 }
 
+// A choice for this machine's desk stays in its own file: other machines neither see it nor
+// change it, and it outlives a restart.
+TEST(SettingsStoreWrites, AChoiceForThisMachineIsNeverSynced) {
+    TestEnvironment env;
+    OtherMachine other(env.paths.syncDir, "laptop", env.clock, [](const std::string&) {});
+    other.set("peer.on", true);
+    other.synchronize();
+    env.reopenSettings();
+    EXPECT_FALSE(env.settings->machineBoolean("peer.on"));
+    EXPECT_FALSE(env.settings->machineBoolean("here.on"));
+    env.settings->setForThisMachine("here.on", true);
+    EXPECT_TRUE(env.settings->machineBoolean("here.on"));
+    env.settings->flush();
+    other.refresh();
+    EXPECT_EQ(other.value("here.on"), nullptr);
+    env.reopenSettings();
+    EXPECT_TRUE(env.settings->machineBoolean("here.on"));
+    env.settings->setForThisMachine("here.on", false);
+    EXPECT_FALSE(env.settings->machineBoolean("here.on"));
+}
+
 // Once `flush` returns, both private copies hold every change (the first write was under way,
 // the others waited for it); what is still pending when the store goes is written then.
 TEST(SettingsStoreWrites, FlushAndTheStoresEndPutEveryChangeInBothPrivateCopies) {

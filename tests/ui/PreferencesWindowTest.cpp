@@ -249,6 +249,32 @@ TEST_F(PreferencesWindowTest, SolarLineTellsTheCadence) {
     EXPECT_EQ(w.location().solarLabel().text(), usable);
 }
 
+TEST_F(PreferencesWindowTest, FollowTheRoomCloselyIsOneClickForThisMachine) {
+    start();
+    auto& w = open();
+    QCheckBox& box = w.followRoomCheckbox();
+    EXPECT_EQ(box.text(),
+              "Follow the room closely — measure every 10 minutes while you are at the desk");
+    EXPECT_FALSE(box.isChecked());
+    const QString usual = w.location().solarLabel().text();
+    QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(8, box.height() / 2));
+    EXPECT_TRUE(box.isChecked());
+    EXPECT_TRUE(settings().machineBoolean("followRoomClosely"));
+    EXPECT_DOUBLE_EQ(desk->app->nextSnapshotAt() - desk->env.clock.now(), 600);
+    EXPECT_TRUE(desk->app->menu().row(MenuItemId::samples).title.ends_with("(10m)"));
+    QString close = w.location().solarLabel().text();
+    EXPECT_TRUE(close.contains(" · cadence: 10 min at the desk, else ")) << close.toStdString();
+    EXPECT_TRUE(close.endsWith(usual.section(" · cadence: ", 1))) << close.toStdString();
+
+    QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(8, box.height() / 2));
+    EXPECT_FALSE(settings().machineBoolean("followRoomClosely"));
+    EXPECT_EQ(w.location().solarLabel().text(), usual);
+    // Changed elsewhere (another window of this program, a script): the next refresh shows it.
+    desk->app->setFollowRoomClosely(true);
+    desk->advance(6);
+    EXPECT_TRUE(box.isChecked());
+}
+
 TEST_F(PreferencesWindowTest, CurveEditsGoToTheMonitorsAnchorsAndTheStatusLine) {
     start();
     auto& w = open();

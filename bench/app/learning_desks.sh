@@ -1,0 +1,56 @@
+#!/bin/sh
+# The learning benchmark on a set of desks that differ in place, season, clouds, room, schedule,
+# tolerance, noise and wish, each with the usual cadence and with "Follow the room closely".
+# Prints one line per desk and cadence: the desk's name, the cadence and learning_bench's
+# summary. A desk's two runs go side by side.
+#   bench/app/learning_desks.sh [build/release/bench/learning_bench] [desk names…]
+set -eu
+bench=${1:-build/release/bench/learning_bench}
+[ $# -gt 0 ] && shift
+
+desk() {
+    case $1 in
+    newyork) echo "" ;;
+    clear) echo "--clouds 0" ;;
+    noisy) echo "--clouds 0.5 --camera-noise 5 --seed 2" ;;
+    nightshift) echo "--lat 52.52 --lon 13.40 --tz CET-1CEST,M3.5.0,M10.5.0/3 --start 2024-04-08
+        --work 22-30 --evenings 18-21 --evening-chance 0.2 --day 10:20,150:65 --night 5:10,90:45
+        --camera-noise 3 --seed 4" ;;
+    tropical) echo "--lat 1.35 --lon 103.82 --tz SGT-8 --start 2024-07-01 --clouds 0.8
+        --daylight 230 --lamp 70 --day 20:30,200:90 --night 20:15,120:50 --work 8-17
+        --evenings 19-23 --evening-chance 0.5 --camera-noise 4 --seed 3" ;;
+    dimnorth) echo "--lat 59.91 --lon 10.75 --tz CET-1 --start 2024-11-25 --clouds 0.8
+        --daylight 70 --lamp 35 --tolerance 6 --noise 2 --day 5:15,70:45 --night 5:8,50:30
+        --camera-noise 2 --seed 5" ;;
+    wishchange) echo "--lat 39.74 --lon -104.99 --tz MST7MDT,M3.2.0,M11.1.0 --start 2024-05-06
+        --clouds 0.4 --evenings 19-23 --evening-chance 0.6 --wish-change 5:10:30,150:85:10:15,90:50
+        --camera-noise 3 --seed 6" ;;
+    tolerant) echo "--lat -33.87 --lon 151.21 --tz AEST-10 --start 2024-06-03 --tolerance 15
+        --noise 6 --day 10:45,150:95 --night 10:25,90:60 --work 8-16 --camera-noise 6 --seed 7" ;;
+    london) echo "--lat 51.51 --lon -0.13 --tz GMT0BST,M3.5.0/1,M10.5.0 --start 2024-09-23
+        --clouds 0.9 --camera-noise 8 --tolerance 8 --evening-chance 0.5 --seed 8" ;;
+    capetown) echo "--lat -33.92 --lon 18.42 --tz SAST-2 --start 2024-01-15 --clouds 0.5
+        --daylight 200 --evenings 19-22 --evening-chance 0.4 --noise 4 --day 10:25,160:80
+        --night 10:12,80:40 --camera-noise 5 --seed 9" ;;
+    seattle) echo "--lat 47.61 --lon -122.33 --tz PST8PDT,M3.2.0,M11.1.0 --start 2024-10-14
+        --clouds 0.85 --daylight 150 --lamp 50 --work 7-15 --evenings 18-22 --evening-chance 0.7
+        --tolerance 9 --wish-change 5:10:12,150:55:10:6,90:25 --camera-noise 4 --seed 10" ;;
+    reykjavik) echo "--lat 64.15 --lon -21.94 --tz GMT0 --start 2024-12-09 --daylight 40
+        --lamp 45 --work 14-23 --evening-chance 0 --tolerance 7 --camera-noise 3 --seed 11" ;;
+    *) echo "unknown desk $1" >&2; exit 2 ;;
+    esac
+}
+
+names=${*:-newyork clear nightshift noisy tropical dimnorth wishchange tolerant london capetown seattle reykjavik}
+run() {
+    # shellcheck disable=SC2046
+    line=$("$bench" $(desk "$1") $2 | tail -n 1)
+    cadence=usual
+    [ -n "$2" ] && cadence=follow
+    printf '%-11s %-6s %s\n' "$1" "$cadence" "$line"
+}
+for name in $names; do
+    run "$name" "" &
+    run "$name" --follow
+    wait
+done
