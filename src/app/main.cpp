@@ -1,4 +1,4 @@
-// Pellora's entry: builds the process-wide services and runs the event loop.
+// Pellora's entry: reads the command line, makes the services and runs the event loop.
 
 #include <unistd.h>
 
@@ -11,26 +11,20 @@
 #include <memory>
 
 #include "app/AppDelegate.h"
+#include "app/AppRuntime.h"
 #include "app/Backends.h"
 #include "app/PlatformTexts.h"
 #include "app/StatusMenu.h"
-#include "display/BrightnessController.h"
-#include "display/DDCService.h"
-#include "display/MonitorRegistry.h"
 #include "platform/AppPaths.h"
 #include "platform/InstanceLock.h"
-#include "platform/QtMainQueue.h"
 #include "platform/QuitSignals.h"
-#include "platform/SerialQueue.h"
 #include "platform/SystemClock.h"
 #include "platform/linux/DBusSingleInstance.h"
 #include "platform/linux/FreedesktopDesktop.h"
 #include "platform/linux/KdeOnScreenDisplay.h"
 #include "platform/linux/SyslogSystemLog.h"
 #include "platform/sim/StderrSystemLog.h"
-#include "sensor/LightSensor.h"
 #include "store/DebugLog.h"
-#include "store/DebugState.h"
 #include "store/SettingsStore.h"
 #include "ui/AdjustmentHUD.h"
 #include "ui/MenuPanelView.h"
@@ -134,46 +128,20 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    pellora::QtMainQueue mainQueue(clock);
-    pellora::SerialQueue logQueue("pellora.debug-log", clock);
-    auto log = std::make_shared<pellora::DebugLog>(clock, logQueue, paths.dataDir, *systemLog);
-    pellora::DebugLog::installShared(log);
+    // Everything below it goes before it, in the reverse of the order made here.
+    pellora::AppRuntime runtime(paths, simulated, clock, *systemLog);
+    pellora::DebugLog& log = runtime.log();
+    pellora::SettingsStore& settings = runtime.settings();
+    pellora::Queue& mainQueue = runtime.main();
+    pellora::Backends& backends = runtime.backends();
+    const auto& brightness = runtime.brightness();
+    const auto& registry = runtime.registry();
     if (instance.outcome() == pellora::InstanceLock::Outcome::unavailable) {
-        log->log(
+        log.log(
             "No instance lock (" + instance.detail() + "); a second Pellora would not be stopped",
             "app");
     }
-    // Declared after the log: its work logs, and it is drained before the log goes.
-    pellora::SerialQueue settingsQueue("pellora.settings", clock);
-    auto settings = pellora::SettingsStore::open(paths, clock, mainQueue, settingsQueue, log.get());
-    settings->watchCloudFolder();
-    pellora::SettingsStore::installShared(settings);
 
-    log->log("Data folder " + paths.dataDir.string() + ", settings " + paths.configDir.string() +
-                 ", synced settings " + paths.syncDir.string(),
-             "app");
-
-    // Each service's own queue; declared before the services, so they outlive them.
-    pellora::SerialQueue loggerQueue("pellora.logger", clock);
-    pellora::SerialQueue brightnessQueue("pellora.brightness", clock);
-    pellora::SerialQueue sensorQueue("pellora.sensor", clock);
-    pellora::SerialQueue retrainQueue("pellora.retrain", clock);
-    pellora::SerialQueue probeQueue("pellora.camera-probe", clock);
-    pellora::SerialQueue sessionQueue("pellora.session", clock);
-    pellora::SerialQueue dumpQueue("pellora.debug-state", clock);
-    auto debugState = pellora::DebugState::create(clock, mainQueue, dumpQueue, *log, paths.dataDir);
-    pellora::DebugState::installShared(debugState);
-
-    pellora::Backends backends =
-        simulated
-            ? pellora::Backends::simulatedDesk(*settings, clock, mainQueue)
-            : pellora::Backends::linuxDesktop(*log, clock, mainQueue, probeQueue, sessionQueue);
-    pellora::DisplayI2C& i2c = *backends.i2c;
-    pellora::SystemLog& ddcSystemLog = *systemLog;
-    auto brightness = pellora::BrightnessController::create(
-        mainQueue, brightnessQueue, [&i2c, &clock, &log, &ddcSystemLog] {
-            return std::make_shared<pellora::DDCService>(i2c, clock, *log, ddcSystemLog);
-        });
     const auto& texts = pellora::PlatformTexts::linuxDesktop();
     pellora::StatusMenu menu(texts);
     pellora::TrayMenuView tray(menu, "Pellora");
@@ -182,25 +150,22 @@ int main(int argc, char** argv) {
     auto desktopOsd = pellora::KdeOnScreenDisplay::create();
     pellora::AdjustmentHUD indicator(mainQueue, clock, desktopOsd.get());
     pellora::MessageBoxAlerts alerts("Pellora");
-    auto sensor =
-        pellora::LightSensor::create(*backends.camera, sensorQueue, mainQueue, clock, *log);
-    auto registry = pellora::MonitorRegistry::create(*backends.displays, *settings, mainQueue);
-    pellora::Updater updater(mainQueue, clock, *log, alerts, pellora::Updater::configuredFeed(),
+    pellora::Updater updater(mainQueue, clock, log, alerts, pellora::Updater::configuredFeed(),
                              QStringLiteral(PELLORA_VERSION));
     auto desktop = pellora::FreedesktopDesktop::create();
 
     pellora::AppServices services{
         .clock = clock,
         .main = mainQueue,
-        .retrainQueue = retrainQueue,
-        .probeQueue = probeQueue,
-        .loggerQueue = loggerQueue,
-        .settings = *settings,
-        .log = *log,
-        .debugState = *debugState,
+        .retrainQueue = runtime.retrainQueue(),
+        .probeQueue = runtime.probeQueue(),
+        .loggerQueue = runtime.loggerQueue(),
+        .settings = settings,
+        .log = log,
+        .debugState = runtime.debugState(),
         .appSupportDir = paths.dataDir,
         .brightness = brightness,
-        .sensor = sensor,
+        .sensor = runtime.sensor(),
         .camera = *backends.camera,
         .registry = registry,
         .cameraAccess = *backends.cameraAccess,
@@ -219,11 +184,11 @@ int main(int argc, char** argv) {
                 pellora::PreferencesWindowController::Services window{
                     .controller = brightness,
                     .registry = registry,
-                    .settings = *settings,
-                    .log = *log,
+                    .settings = settings,
+                    .log = log,
                     .clock = clock,
                     .main = mainQueue,
-                    .work = retrainQueue,
+                    .work = runtime.retrainQueue(),
                     .texts = texts,
                 };
                 // Without a tray the window carries the menu's rows and commands.
@@ -238,9 +203,9 @@ int main(int argc, char** argv) {
     controller->applicationDidFinishLaunching();
 
     // A later launch (from the application launcher, say) brings the window forward.
-    auto single = pellora::DBusSingleInstance::create(busName, log.get());
+    auto single = pellora::DBusSingleInstance::create(busName, &log);
     single->serve([&log, weak = std::weak_ptr(controller)] {
-        log->log("Activated by a second launch; opening the preferences window", "app");
+        log.log("Activated by a second launch; opening the preferences window", "app");
         if (auto self = weak.lock()) {
             self->openPreferences();
         }
@@ -249,14 +214,14 @@ int main(int argc, char** argv) {
     // Without a tray the menu is out of reach: the window carries it, and opens at launch.
     pellora::WorkItemPtr trayCheck;
     if (!trayAtLaunch) {
-        log->log("No system tray yet; looking again in a moment", "app");
+        log.log("No system tray yet; looking again in a moment", "app");
         trayCheck = mainQueue.postAfter(
             kTrayRecheckSeconds, [&log, &alerts, weak = std::weak_ptr(controller)] {
                 if (pellora::TrayMenuView::isTrayAvailable()) {
-                    log->log("A system tray appeared; the menu is in the tray", "app");
+                    log.log("A system tray appeared; the menu is in the tray", "app");
                     return;
                 }
-                log->log(
+                log.log(
                     "No system tray found; the menu is in the preferences window (on GNOME, the "
                     "AppIndicator extension gives the tray icon)",
                     "app");
@@ -270,31 +235,18 @@ int main(int argc, char** argv) {
     }
 
     auto quitSignals = pellora::QuitSignals::install([&log](int signal) {
-        log->log(std::string("Quitting on ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT"), "app");
+        log.log(std::string("Quitting on ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT"), "app");
         QCoreApplication::quit();
     });
     if (!quitSignals) {
-        log->log("Cannot catch SIGINT and SIGTERM; changes not yet written are lost on them",
-                 "app");
+        log.log("Cannot catch SIGINT and SIGTERM; changes not yet written are lost on them", "app");
     }
     int status = app.exec();
     if (trayCheck) {
         trayCheck->cancel();
     }
-    single.reset();
-    // The controller goes first, so nothing it scheduled runs against services being torn down.
-    controller.reset();
-    sensor.reset();
-    brightness.reset();
-    registry.reset();
-    debugState->stop();
-    debugState->flush();
-    pellora::DebugState::installShared(nullptr);
-    // Everything still pending goes to disk before the process does.
-    settings->flush();
-    log->flush();
-    pellora::SettingsStore::installShared(nullptr);
-    pellora::DebugLog::installShared(nullptr);
-    settings.reset();
+    // What was made above goes in reverse order: the controller before the views and services
+    // it uses, the runtime's services before the queues they post to, each queue drained before
+    // what its work uses, and what the stores hold pending written before the process ends.
     return status;
 }

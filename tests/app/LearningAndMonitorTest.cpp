@@ -9,6 +9,7 @@
 #include "display/MonitorScope.h"
 #include "model/AnchorStore.h"
 #include "model/BrightnessModel.h"
+#include "store/SampleLogger.h"
 #include "store/SettingsStore.h"
 
 namespace pellora::test {
@@ -122,6 +123,22 @@ TEST_F(LearningTest, ModeToggleAndRetraining) {
     EXPECT_GT(d().app->scope()->model().totalWeight(), 0.0);
     d().app->toggleMode();
     EXPECT_EQ(d().env.settings->string(d().keyPrefix() + "mode"), "learning");
+}
+
+// A read of a large log may outlast the retrain timer on a fast clock: retrainings never
+// stack up on the samples log's queue, and one asked for meanwhile runs after, on the newer log.
+TEST_F(LearningTest, OneRetrainingAtATimeAndTheOneAskedMeanwhileFollows) {
+    d().launch();
+    d().advance(5);
+    d().app->toggleMode();  // adapting: retrains at once
+    const std::size_t reading = d().env.clock.pendingCount();
+    d().app->scope()->logger().log(Sample{d().env.clock.now(), 200.0, 90, 9, true});
+    d().app->toggleMode();
+    d().app->toggleMode();  // adapting again, while the first is under way
+    EXPECT_EQ(d().env.clock.pendingCount(), reading + 1) << "only the append was queued";
+    d().advance(1);
+    EXPECT_EQ(d().app->scope()->model().totalWeight(),
+              BrightnessModel::train(d().samples()).totalWeight());
 }
 
 TEST_F(LearningTest, RetrainRacingAMonitorChangeStoresIntoTheOldScope) {
@@ -255,15 +272,27 @@ TEST_F(MenuAndDumpTest, SamplesRowToggleGateAndCommands) {
     EXPECT_EQ(d().desktop.revealed.size(), 2u);  // no monitor: nothing to reveal
 }
 
-TEST_F(MenuAndDumpTest, AnExistingLogIsCountedByItsLines) {
+// Only samples count towards adapting: lines that do not decode, a line cut short at the end
+// and appends that never reached the file are no samples.
+TEST_F(MenuAndDumpTest, TheCountIsOfReadableSamplesAndAppendsThatLanded) {
     Monitor a{SimulatedDesk::monitorA.vendor, SimulatedDesk::monitorA.model,
               SimulatedDesk::monitorA.serial};
     auto dir = d().env.paths.dataDir / "monitors" / a.identifier();
     std::filesystem::create_directories(dir);
-    std::ofstream(dir / "samples.jsonl") << "{}\nnot json\n{\"t\":1}\n";
+    const std::string good = *SampleLogger::encodeLine(Sample{1718950000, 80, 50, 6, false});
+    std::ofstream(dir / "samples.jsonl") << good << "{}\nnot json\n{\"t\":1}\n"
+                                         << good << "{\"t\":";
     d().launch();
+    EXPECT_EQ(d().app->sampleCount(), 2);
+    EXPECT_EQ(title(Id::toggleMode), "Start adapting (need 78 more samples)");
+    d().advance(5);  // the launch's snapshot lands
     EXPECT_EQ(d().app->sampleCount(), 3);
-    EXPECT_EQ(title(Id::toggleMode), "Start adapting (need 77 more samples)");
+    std::filesystem::remove(dir / "samples.jsonl");
+    d().app->menu().activate(Id::snapshot);
+    d().advance(5);
+    EXPECT_EQ(count("Sample dropped: cannot open"), 1u);
+    EXPECT_EQ(d().app->sampleCount(), 3);
+    EXPECT_EQ(nlohmann::json::parse(d().dumpText())["monitor"]["sampleCount"], 3);
 }
 
 TEST_F(MenuAndDumpTest, DumpHoldsTheStateWithSortedKeys) {
