@@ -104,7 +104,9 @@ FileRead readWholeFile(const std::filesystem::path& path, std::size_t maxBytes) 
     // comes. O_NOFOLLOW: a link may lead anywhere, devices included.
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
     if (!fd) {
-        result.status = errno == ENOENT ? FileRead::Status::missing : FileRead::Status::unreadable;
+        result.status = errno == ENOENT                     ? FileRead::Status::missing
+                        : errno == EACCES || errno == EPERM ? FileRead::Status::denied
+                                                            : FileRead::Status::unreadable;
         result.error = errno == ELOOP ? "a symbolic link, not a file" : errnoText("open");
         return result;
     }

@@ -9,7 +9,8 @@ namespace pellora {
 
 // Whole-file reads and crash-safe whole-file writes.
 struct FileRead {
-    enum class Status { ok, missing, unreadable, tooLarge };
+    // `denied`: the file is there, but its permissions do not let this user read it.
+    enum class Status { ok, missing, unreadable, denied, tooLarge };
     Status status = Status::missing;
     std::string bytes;
     std::string error;  // why, for the debug log, when not ok

@@ -12,6 +12,7 @@
 #include "platform/Clock.h"
 #include "platform/DirectoryWatcher.h"
 #include "platform/Queue.h"
+#include "store/SettingsFile.h"
 #include "store/SettingsFileCodec.h"
 #include "store/SyncedSettings.h"
 
@@ -70,6 +71,10 @@ class SettingsStore : public std::enable_shared_from_this<SettingsStore> {
     }
     void remove(const std::string& key);
 
+    // Why changes are not being saved to one of this machine's settings files (it may not be
+    // read, and so is never replaced); nothing when all is well.
+    const std::optional<SettingsFile::Problem>& fileProblem() const { return fileProblem_; }
+
     // Waits until every change made so far is in the files (for orderly exit and tests).
     void flush();
     // How many files have been written so far (waits for the store's queue).
@@ -116,6 +121,7 @@ class SettingsStore : public std::enable_shared_from_this<SettingsStore> {
     WorkItemPtr pendingCheck_;
     std::vector<std::weak_ptr<std::function<void()>>> subscribers_;
     std::unique_ptr<DirectoryWatcher> watcher_;
+    std::optional<SettingsFile::Problem> fileProblem_;
 };
 
 }  // namespace pellora

@@ -1,10 +1,14 @@
 // Learning from the user's choices, modes and retraining, monitor changes, and what the menu
 // and the debug dump show.
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "AsOrdinaryUser.h"
 #include "ControllerFixture.h"
 #include "display/MonitorScope.h"
 #include "model/AnchorStore.h"
@@ -241,6 +245,7 @@ TEST_F(MonitorChangeTest, TwoMonitorsAreBothListed) {
 TEST_F(MenuAndDumpTest, SamplesRowToggleGateAndCommands) {
     d().launch();
     d().advance(5);
+    EXPECT_TRUE(hidden(Id::settingsFile));
     EXPECT_EQ(title(Id::toggleMode), "Start adapting (need 79 more samples)");
     EXPECT_FALSE(d().app->menu().row(Id::toggleMode).enabled);
     // 79 more cycles: the row opens at 80.
@@ -293,6 +298,34 @@ TEST_F(MenuAndDumpTest, TheCountIsOfReadableSamplesAndAppendsThatLanded) {
     EXPECT_EQ(count("Sample dropped: cannot open"), 1u);
     EXPECT_EQ(d().app->sampleCount(), 3);
     EXPECT_EQ(nlohmann::json::parse(d().dumpText())["monitor"]["sampleCount"], 3);
+}
+
+// A settings file that may not be read is left as it is, and the menu says changes are not
+// being saved to it, with the fix; the row shows the file.
+TEST_F(MenuAndDumpTest, ASettingsFileThatCannotBeReadIsShownInTheMenu) {
+    const auto file = d().env.paths.configDir / "settings.json";
+    writeFile(file, "{}");
+    ASSERT_EQ(::chmod(file.c_str(), 0), 0);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(d().env.dir.path())) {
+        [[maybe_unused]] int ignored =
+            ::chown(entry.path().c_str(), AsOrdinaryUser::nobody, AsOrdinaryUser::nobody);
+    }
+    AsOrdinaryUser::openWayTo(file, d().env.dir.path());
+    {
+        AsOrdinaryUser user;
+        ASSERT_TRUE(user.ok());
+        d().env.reopenSettings();
+    }
+    d().launch();
+    EXPECT_FALSE(hidden(Id::settingsFile));
+    EXPECT_EQ(title(Id::settingsFile),
+              "\u26A0\uFE0E Settings not saved — settings file " + file.string() +
+                  " cannot be read (open: Permission denied). Give yourself read and write access "
+                  "to it, then restart Pellora. Click to show it.");
+    EXPECT_EQ(d().app->menu().glyph(), StatusMenu::warningGlyph);
+    d().app->menu().activate(Id::settingsFile);
+    ASSERT_EQ(d().desktop.revealed.size(), 1u);
+    EXPECT_EQ(d().desktop.revealed[0], file);
 }
 
 TEST_F(MenuAndDumpTest, DumpHoldsTheStateWithSortedKeys) {
