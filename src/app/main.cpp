@@ -8,11 +8,14 @@
 #include <QTemporaryDir>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "app/AppDelegate.h"
 #include "app/AppRuntime.h"
 #include "app/Backends.h"
+#include "app/GraphicalSession.h"
 #include "app/PlatformTexts.h"
 #include "app/StatusMenu.h"
 #include "platform/AppPaths.h"
@@ -39,6 +42,11 @@
 
 namespace {
 
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
 constexpr const char* kApplicationId = "org.pellora.Pellora";
 // A panel started with the session may register its tray a little after we do.
 constexpr double kTrayRecheckSeconds = 3.0;
@@ -48,6 +56,14 @@ constexpr double kTrayRecheckSeconds = 3.0;
 int main(int argc, char** argv) {
     // A peer that goes away (an X server, a bus) must fail our write with EPIPE, not end us.
     std::signal(SIGPIPE, SIG_IGN);
+    // Read before the platform is chosen for Qt below.
+    const std::string qpaPlatform = environment("QT_QPA_PLATFORM");
+    const std::string display = environment("DISPLAY");
+    const std::string waylandDisplay = environment("WAYLAND_DISPLAY");
+    if (auto platform = pellora::GraphicalSession::platformFor(qpaPlatform.c_str(), display.c_str(),
+                                                               waylandDisplay.c_str())) {
+        ::setenv("QT_QPA_PLATFORM", platform->c_str(), 1);
+    }
     QApplication app(argc, argv);
     // A tray program: closing an alert must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -212,8 +228,14 @@ int main(int argc, char** argv) {
     });
 
     // Without a tray the menu is out of reach: the window carries it, and opens at launch.
+    // Off screen there is no one to see either.
     pellora::WorkItemPtr trayCheck;
-    if (!trayAtLaunch) {
+    const auto offScreen = pellora::GraphicalSession::offScreenLine(
+        qpaPlatform.c_str(), display.c_str(), waylandDisplay.c_str(),
+        QGuiApplication::platformName().toStdString());
+    if (offScreen) {
+        log.log(*offScreen, "app");
+    } else if (!trayAtLaunch) {
         log.log("No system tray yet; looking again in a moment", "app");
         trayCheck = mainQueue.postAfter(
             kTrayRecheckSeconds, [&log, &alerts, weak = std::weak_ptr(controller)] {

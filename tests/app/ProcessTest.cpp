@@ -9,9 +9,12 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "TempDir.h"
 #include "store/SampleLogger.h"
@@ -34,20 +37,49 @@ std::size_t occurrences(const std::string& text, const std::string& what) {
     return n;
 }
 
-// Starts `pellora --simulate` over `dir` on a clock `timeScale` times faster, off screen.
-pid_t launch(const TempDir& dir, const char* timeScale) {
+// Starts `pellora` with `arguments` and the environment `display` sets up (by default, off
+// screen), its output going to `dir`/out.
+pid_t start(
+    const TempDir& dir, std::vector<std::string> arguments,
+    const std::function<void()>& display = [] { ::setenv("QT_QPA_PLATFORM", "offscreen", 1); }) {
     // Under LeakSanitizer: fontconfig keeps what it parsed until the process ends.
     auto suppressions = dir.path() / "lsan.supp";
     std::ofstream(suppressions) << "leak:libfontconfig.so\n";
+    const auto out = dir.path() / "out";
     pid_t child = ::fork();
     if (child == 0) {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        display();
         ::setenv("LSAN_OPTIONS", ("suppressions=" + suppressions.string()).c_str(), 1);
-        ::execl(PELLORA_BINARY, "pellora", "--simulate", "--time-scale", timeScale, "--data-dir",
-                dir.path().c_str(), static_cast<char*>(nullptr));
+        std::freopen(out.c_str(), "w", stdout);
+        std::vector<char*> argv{const_cast<char*>("pellora")};
+        for (auto& argument : arguments) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        ::execv(PELLORA_BINARY, argv.data());
         ::_exit(127);
     }
     return child;
+}
+
+// Starts `pellora --simulate` over `dir` on a clock `timeScale` times faster, off screen.
+pid_t launch(const TempDir& dir, const char* timeScale) {
+    return start(dir, {"--simulate", "--time-scale", timeScale, "--data-dir", dir.path()});
+}
+
+// The exit status, or nothing when the process is still running after `seconds` (it is
+// then killed).
+std::optional<int> exitWithin(pid_t child, int seconds) {
+    int status = 0;
+    for (int i = 0; i < seconds * 20; ++i) {
+        if (::waitpid(child, &status, WNOHANG) == child) {
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+    return std::nullopt;
 }
 
 // Polls `file` until it holds `what` `times` times or `seconds` have passed; its text.
@@ -118,20 +150,48 @@ TEST(ProcessTest, QuitsPromptlyWhileTheSamplesLogIsBusy) {
     waitFor(data / "debug.log", "the menu is in the preferences window", 1);
     std::string text = waitFor(data / "debug.log", "Sample logged", 3);
     ::kill(child, SIGTERM);
-    int status = 0;
-    pid_t ended = 0;
-    for (int i = 0; i < 200 && ended == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        ended = ::waitpid(child, &status, WNOHANG);
-    }
-    if (ended == 0) {
-        ::kill(child, SIGKILL);
-        ::waitpid(child, &status, 0);
-        FAIL() << "still running 10 s after SIGTERM";
-    }
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(exitWithin(child, 10), 0) << "still running 10 s after SIGTERM, or failed";
     EXPECT_GE(occurrences(text, "Sample logged"), 3u);
+}
+
+// With no display to reach, as when an autostart fires before the session's display is up:
+// the version and the help need none, and a run says so in one line and goes on off screen.
+TEST(ProcessTest, WithoutADisplayItRunsOffScreenAndSaysSo) {
+    const struct {
+        const char* name;
+        const char* display;  // nothing: unset
+        const char* why;
+    } cases[] = {
+        {"no session", nullptr, "neither DISPLAY nor WAYLAND_DISPLAY is set"},
+        {"a display that does not answer", ":4095", "the display :4095 does not answer"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto display = [&] {
+            ::unsetenv("QT_QPA_PLATFORM");
+            ::unsetenv("WAYLAND_DISPLAY");
+            c.display ? ::setenv("DISPLAY", c.display, 1) : ::unsetenv("DISPLAY");
+        };
+        for (const auto& [option, says] :
+             {std::pair{"--version", "Pellora "}, {"--help", "Keeps an external monitor's"}}) {
+            TempDir dir;
+            EXPECT_EQ(exitWithin(start(dir, {option}, display), 10), 0) << option;
+            EXPECT_NE(readAll(dir.path() / "out").find(says), std::string::npos) << option;
+        }
+        TempDir dir;
+        pid_t child =
+            start(dir, {"--simulate", "--time-scale", "18000", "--data-dir", dir.path()}, display);
+        const auto log = dir.path() / "data" / "Pellora" / "debug.log";
+        std::string text = waitFor(log, "Sample logged", 1);
+        ::kill(child, SIGTERM);
+        EXPECT_EQ(exitWithin(child, 10), 0);
+        text = readAll(log);
+        EXPECT_EQ(occurrences(text, "No graphical session (" + std::string(c.why) +
+                                        "): running off screen"),
+                  1u);
+        EXPECT_EQ(occurrences(text, "No system tray"), 0u) << "no one is there to see a window";
+        EXPECT_GE(occurrences(text, "Sample logged"), 1u);
+    }
 }
 
 }  // namespace
