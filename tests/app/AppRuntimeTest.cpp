@@ -27,19 +27,19 @@ TEST(AppRuntime, QuitsWhileTheSamplesLogIsBusy) {
         SCOPED_TRACE(scopeGoesFirst ? "scope gone first" : "scope still held");
         TempDir dir;
         const AppPaths paths = AppPaths::underRoot(dir.path());
+        const auto file = paths.dataDir / "monitors" / monitor / SampleLogger::fileName;
         std::string lines;
         for (int i = 0; i < 20000; ++i) {
             lines += *SampleLogger::encodeLine(Sample{1718960400.0 + i * 600, 80, 50, 9, false});
         }
-        writeFile(paths.dataDir / "monitors" / monitor / SampleLogger::fileName, lines);
+        writeFile(file, lines);
         SystemClock clock;
         RecordingSystemLog systemLog;
         std::atomic<int> trained{0};
         std::unique_ptr<SampleLogger> logger;
         {
             AppRuntime runtime(paths, true, clock, systemLog);
-            logger = std::make_unique<SampleLogger>(monitor, paths.dataDir, runtime.loggerQueue(),
-                                                    &runtime.log());
+            logger = std::make_unique<SampleLogger>(monitor, paths.dataDir, runtime.loggerQueue());
             std::promise<void> release;
             runtime.loggerQueue().post([gate = release.get_future().share()] { gate.wait(); });
             for (int i = 0; i < 8; ++i) {
@@ -56,10 +56,7 @@ TEST(AppRuntime, QuitsWhileTheSamplesLogIsBusy) {
             release.set_value();
         }
         EXPECT_EQ(trained, scopeGoesFirst ? 0 : 8);
-        EXPECT_EQ(SampleLogger::decodeLines(
-                      readFile(paths.dataDir / "monitors" / monitor / SampleLogger::fileName))
-                      .size(),
-                  20008u)
+        EXPECT_EQ(SampleLogger::decodeLines(readFile(file)).size(), 20008u)
             << "every append queued before quit landed";
     }
 }

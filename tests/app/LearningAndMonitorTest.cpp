@@ -300,12 +300,14 @@ TEST_F(MenuAndDumpTest, TheCountIsOfReadableSamplesAndAppendsThatLanded) {
     EXPECT_EQ(nlohmann::json::parse(d().dumpText())["monitor"]["sampleCount"], 3);
 }
 
-// A settings file that may not be read is left as it is, and the menu says changes are not
-// being saved to it, with the fix; the row shows the file.
-TEST_F(MenuAndDumpTest, ASettingsFileThatCannotBeReadIsShownInTheMenu) {
+// A settings file this user may not read (mode 000, or another user's) is never replaced, or
+// what it holds would be lost: the log says so once and the menu shows it, with the fix.
+// Changes still reach the synced copy, which reads come from first.
+TEST_F(MenuAndDumpTest, ASettingsFileThatCannotBeReadIsLeftAsItIsAndShownInTheMenu) {
     const auto file = d().env.paths.configDir / "settings.json";
     writeFile(file, "{}");
     ASSERT_EQ(::chmod(file.c_str(), 0), 0);
+    std::filesystem::create_directories(d().env.paths.syncDir);
     for (const auto& entry : std::filesystem::recursive_directory_iterator(d().env.dir.path())) {
         [[maybe_unused]] int ignored =
             ::chown(entry.path().c_str(), AsOrdinaryUser::nobody, AsOrdinaryUser::nobody);
@@ -315,7 +317,16 @@ TEST_F(MenuAndDumpTest, ASettingsFileThatCannotBeReadIsShownInTheMenu) {
         AsOrdinaryUser user;
         ASSERT_TRUE(user.ok());
         d().env.reopenSettings();
+        d().env.settings->set("userLat", 52.5);
+        d().env.reopenSettings();
+        EXPECT_EQ(d().env.settings->doubleValue("userLat"), 52.5) << "kept in the synced copy";
     }
+    EXPECT_EQ(readFile(file), "{}");
+    EXPECT_FALSE(std::filesystem::exists(file.string() + ".damaged.1"));
+    EXPECT_EQ(count("settings.json cannot be read (open: Permission denied); using defaults and "
+                    "leaving it as it is"),
+              2u)
+        << "once per start";
     d().launch();
     EXPECT_FALSE(hidden(Id::settingsFile));
     EXPECT_EQ(title(Id::settingsFile),

@@ -37,20 +37,18 @@ std::size_t occurrences(const std::string& text, const std::string& what) {
     return n;
 }
 
-// Starts `pellora` with `arguments` and the environment `display` sets up (by default, off
-// screen), its output going to `dir`/out.
+// Starts `pellora` with `arguments` (output to `dir`/out), off screen unless `display` sets
+// up another environment.
 pid_t start(
     const TempDir& dir, std::vector<std::string> arguments,
     const std::function<void()>& display = [] { ::setenv("QT_QPA_PLATFORM", "offscreen", 1); }) {
     // Under LeakSanitizer: fontconfig keeps what it parsed until the process ends.
-    auto suppressions = dir.path() / "lsan.supp";
-    std::ofstream(suppressions) << "leak:libfontconfig.so\n";
-    const auto out = dir.path() / "out";
+    std::ofstream(dir / "lsan.supp") << "leak:libfontconfig.so\n";
     pid_t child = ::fork();
     if (child == 0) {
         display();
-        ::setenv("LSAN_OPTIONS", ("suppressions=" + suppressions.string()).c_str(), 1);
-        std::freopen(out.c_str(), "w", stdout);
+        ::setenv("LSAN_OPTIONS", ("suppressions=" + (dir / "lsan.supp").string()).c_str(), 1);
+        std::freopen((dir / "out").c_str(), "w", stdout);
         std::vector<char*> argv{const_cast<char*>("pellora")};
         for (auto& argument : arguments) {
             argv.push_back(argument.data());
@@ -60,11 +58,6 @@ pid_t start(
         ::_exit(127);
     }
     return child;
-}
-
-// Starts `pellora --simulate` over `dir` on a clock `timeScale` times faster, off screen.
-pid_t launch(const TempDir& dir, const char* timeScale) {
-    return start(dir, {"--simulate", "--time-scale", timeScale, "--data-dir", dir.path()});
 }
 
 // The exit status, or nothing when the process is still running after `seconds` (it is
@@ -100,7 +93,7 @@ std::string waitFor(const std::filesystem::path& file, const std::string& what, 
 TEST(ProcessTest, SimulatedDeskRunsTheWholeLoopAndQuitsCleanly) {
     TempDir dir;
     // An hour of the desk passes in a fifth of a second.
-    pid_t child = launch(dir, "18000");
+    pid_t child = start(dir, {"--simulate", "--time-scale", "18000", "--data-dir", dir.path()});
     ASSERT_GE(child, 0);
     auto data = dir.path() / "data" / "Pellora";
     auto log = data / "debug.log";
@@ -133,20 +126,13 @@ TEST(ProcessTest, SimulatedDeskRunsTheWholeLoopAndQuitsCleanly) {
 TEST(ProcessTest, QuitsPromptlyWhileTheSamplesLogIsBusy) {
     TempDir dir;
     auto data = dir.path() / "data" / "Pellora";
-    const double now = double(std::time(nullptr));
-    constexpr int kSamples = 300000;
     std::string lines;
-    lines.reserve(kSamples * 80);
-    for (int i = kSamples; i > 0; --i) {
-        char line[96];
-        std::snprintf(line, sizeof line,
-                      "{\"t\":%.1f,\"luma\":80.0,\"brightness\":50,\"hour\":9,\"userSet\":false}\n",
-                      now - i * 600.0);
-        lines += line;
+    for (int i = 300000; i > 0; --i) {
+        lines += "{\"t\":" + std::to_string(double(std::time(nullptr)) - i * 600.0) +
+                 ",\"luma\":80.0,\"brightness\":50,\"hour\":9,\"userSet\":false}\n";
     }
     writeFile(data / "monitors" / "000040AC-00000001-00000001" / SampleLogger::fileName, lines);
-    pid_t child = launch(dir, "3000");
-    ASSERT_GE(child, 0);
+    pid_t child = start(dir, {"--simulate", "--time-scale", "3000", "--data-dir", dir.path()});
     waitFor(data / "debug.log", "the menu is in the preferences window", 1);
     std::string text = waitFor(data / "debug.log", "Sample logged", 3);
     ::kill(child, SIGTERM);
@@ -182,10 +168,10 @@ TEST(ProcessTest, WithoutADisplayItRunsOffScreenAndSaysSo) {
         pid_t child =
             start(dir, {"--simulate", "--time-scale", "18000", "--data-dir", dir.path()}, display);
         const auto log = dir.path() / "data" / "Pellora" / "debug.log";
-        std::string text = waitFor(log, "Sample logged", 1);
+        waitFor(log, "Sample logged", 1);
         ::kill(child, SIGTERM);
         EXPECT_EQ(exitWithin(child, 10), 0);
-        text = readAll(log);
+        const std::string text = readAll(log);
         EXPECT_EQ(occurrences(text, "No graphical session (" + std::string(c.why) +
                                         "): running off screen"),
                   1u);

@@ -115,22 +115,6 @@ TEST_F(LoggerFixture, AppendsAndQueuedReadsRunInCallOrderAndOnlyAppendsOutliveTh
         "{\"t\":1718960400.5,\"luma\":87.25,\"brightness\":57,\"hour\":9,\"userSet\":false}\n");
 }
 
-// An append reports whether its whole line is in the file: what the sample count counts.
-TEST_F(LoggerFixture, AnAppendTellsWhetherItLanded) {
-    std::vector<bool> written;
-    const auto logged = [&](const Sample& sample) {
-        logger->log(sample, *env.main, [&](bool ok) { written.push_back(ok); });
-        env.clock.runPending();
-        return written.back();
-    };
-    EXPECT_TRUE(logged(sampleAt(1)));
-    EXPECT_FALSE(logged({kNaN, 100.0, 50, 12, false}));
-    std::filesystem::remove(samplesFile(env));
-    EXPECT_FALSE(logged(sampleAt(2)));
-    ASSERT_EQ(::mkfifo(samplesFile(env).c_str(), 0600), 0);
-    EXPECT_FALSE(logged(sampleAt(3)));
-}
-
 TEST_F(LoggerFixture, NumbersComeBackExactlyAndNonFiniteOnesAreNeverWritten) {
     const std::vector<Sample> samples = {
         {1718960400.123456789, 1.0 / 3.0, 42, 7, true},

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <functional>
 
-#include "AsOrdinaryUser.h"
 #include "OtherMachine.h"
 #include "QtTestApp.h"
 #include "TestEnvironment.h"
@@ -395,45 +394,6 @@ TEST(SettingsStoreLinks, ALinkToThisUsersFileIsFollowedAndAnythingElseIsSetAside
             EXPECT_EQ(readFile(target), kept) << "the file the link leads to is not touched";
         }
     }
-}
-
-// A settings file this user may not read (mode 000, or another user's) is never replaced:
-// what it holds would be lost. It is said in the log once; changes still reach the synced
-// copy, which reads come from first.
-TEST(SettingsStoreDamage, AFileThisUserMayNotReadIsLeftAsItIs) {
-    TestEnvironment env;
-    const std::string held = settingsFile(R"("userLat":{"type":"double","value":52.5})");
-    writeFile(localFile(env), held);
-    ASSERT_EQ(::chmod(localFile(env).c_str(), 0), 0);
-    std::filesystem::create_directories(env.paths.syncDir);
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(env.dir.path())) {
-        [[maybe_unused]] int ignored =
-            ::chown(entry.path().c_str(), AsOrdinaryUser::nobody, AsOrdinaryUser::nobody);
-    }
-    AsOrdinaryUser::openWayTo(localFile(env), env.dir.path());
-    {
-        AsOrdinaryUser user;
-        ASSERT_TRUE(user.ok());
-        env.reopenSettings();
-        ASSERT_TRUE(env.settings->fileProblem());
-        EXPECT_EQ(env.settings->fileProblem()->file, localFile(env));
-        EXPECT_EQ(logCount(env,
-                           "settings.json cannot be read (open: Permission denied); using "
-                           "defaults and leaving it as it is"),
-                  1);
-        env.settings->set("userLon", 13.4);
-        env.settings->flush();
-        env.settings->set("userLon", 13.5);
-        env.settings->flush();
-        EXPECT_EQ(env.settings->doubleValue("userLon"), 13.5);
-        env.settings.reset();
-    }
-    EXPECT_EQ(readFile(localFile(env)), held);
-    EXPECT_EQ(std::filesystem::status(localFile(env)).permissions(), std::filesystem::perms::none);
-    EXPECT_FALSE(std::filesystem::exists(localFile(env).string() + ".damaged.1"));
-    EXPECT_EQ(logCount(env, "cannot be read"), 1);
-    env.reopenSettings();
-    EXPECT_EQ(env.settings->doubleValue("userLon"), 13.5) << "kept in the synced copy";
 }
 
 // A write killed half-way leaves a temporary file; the next start removes this machine's
