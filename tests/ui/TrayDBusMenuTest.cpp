@@ -188,20 +188,22 @@ TEST_F(TrayDBusMenu, PanelReadsTheRowsClicksOneAndSeesChanges) {
     ASSERT_FALSE(menuPath.isEmpty());
 
     std::vector<Entry> entries;
-    EXPECT_EQ(layout(item, menuPath, &entries).join(" ; "),
-              "Monitor: —|off ; -- ; Luma: —|off ; Brightness: —|off ; Mode: —|off ; "
-              "Samples: 0|off ; Last snapshot: never|off ; |off|hidden ; |off|hidden ; -- ; "
-              "Start adapting|Control+A ; Snapshot now|Control+N ; "
-              "Preview adjustment|Control+V ; Preferences…|Control+, ; Check for Updates… ; "
-              "-- ; Reveal samples in file manager|Control+S ; Enable camera access… ; "
-              "Log camera diagnostics ; Re-check camera permission (video group) ; "
-              "Reveal debug dump in file manager ; "
-              "Probe monitor capabilities (may stall DDC briefly) ; Quit|Control+Q");
+    EXPECT_EQ(
+        layout(item, menuPath, &entries).join(" ; "),
+        "Monitor: —|off ; -- ; Luma: —|off ; Brightness: —|off ; Mode: —|off ; "
+        "Samples: 0|off ; Last snapshot: never|off ; |off|hidden ; |off|hidden ; |off|hidden ; "
+        "-- ; "
+        "Start adapting|Control+A ; Snapshot now|Control+N ; "
+        "Preview adjustment|Control+V ; Preferences…|Control+, ; Check for Updates… ; "
+        "-- ; Reveal samples in file manager|Control+S ; Enable camera access… ; "
+        "Log camera diagnostics ; Re-check camera permission (video group) ; "
+        "Reveal debug dump in file manager ; "
+        "Probe monitor capabilities (may stall DDC briefly) ; Quit|Control+Q");
 
     // A click in the panel runs the row's action in the program.
-    ASSERT_EQ(entries.size(), 23u);
+    ASSERT_EQ(entries.size(), 24u);
     auto event = QDBusMessage::createMethodCall(item, menuPath, kMenuInterface, "Event");
-    event.setArguments({entries[11].id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+    event.setArguments({entries[12].id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
     panel.call(event, QDBus::BlockWithGui, 5000);
     EXPECT_TRUE(runEventsUntil([&] { return !ran.empty(); }, 5000));
     EXPECT_EQ(ran, std::vector<Id>{Id::snapshot});
@@ -214,7 +216,7 @@ TEST_F(TrayDBusMenu, PanelReadsTheRowsClicksOneAndSeesChanges) {
     model.setHidden(Id::camera, false);
     EXPECT_TRUE(runEventsUntil([&] { return !heard.signalNames.isEmpty(); }, 5000));
     const QStringList changed = layout(item, menuPath, &entries);
-    ASSERT_EQ(changed.size(), 23);
+    ASSERT_EQ(changed.size(), 24);
     EXPECT_EQ(changed[0], "Monitor: DELL U2720Q|off");
     EXPECT_EQ(changed[7], "|off");
 }
