@@ -30,13 +30,14 @@ std::vector<Sample> yearOfSamples(double now) {
     return samples;
 }
 
-void paintTimeline(benchmark::State& state, double hours) {
+// `ahead`: the log was written on a clock that far ahead of this one.
+void paintTimeline(benchmark::State& state, double hours, double ahead = 0) {
     bench::benchApplication();
     test::VirtualClock clock;
     TimelineView view(clock);
     view.resize(528, 140);
     view.setHours(hours);
-    view.setSamples(yearOfSamples(clock.now()));
+    view.setSamples(yearOfSamples(clock.now() + ahead));
     QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
     for (auto _ : state) {
         image.fill(Qt::white);
@@ -57,6 +58,13 @@ void BM_TimelinePaintYearWindow(benchmark::State& state) {
     paintTimeline(state, TimelineView::kMaxHours);
 }
 BENCHMARK(BM_TimelinePaintYearWindow)->Unit(benchmark::kMillisecond);
+
+// A year of samples dated in the future (a folder written with --time-scale): they cost what
+// past ones do, not a pile drawn on the right edge.
+void BM_TimelinePaintFutureLog(benchmark::State& state) {
+    paintTimeline(state, 12, 2 * 365 * 86400.0);
+}
+BENCHMARK(BM_TimelinePaintFutureLog)->Unit(benchmark::kMillisecond);
 
 void BM_CurveEditorPaint(benchmark::State& state) {
     bench::benchApplication();

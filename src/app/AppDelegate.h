@@ -89,7 +89,7 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     bool cameraGranted() const { return cameraGranted_; }
     bool screenLocked() const { return screenLocked_; }
     CameraHealth cameraHealth() const { return cameraHealth_; }
-    // Lines in the current monitor's samples log; nothing while not yet counted.
+    // Readable samples in the current monitor's log; nothing while not yet counted.
     std::optional<long long> sampleCount() const { return sampleCount_; }
 
   private:
@@ -128,6 +128,7 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
 
     // Modes and retraining.
     void retrain();
+    void forgetRetraining();
 
     // Monitor changes.
     void scopeChanged(const std::optional<Monitor>& monitor);
@@ -190,12 +191,14 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     // When the last reading was smoothed in, on the clock that never jumps.
     std::optional<double> lastReadingMonotonic_;
     std::unique_ptr<RepeatingTimer> retrainTimer_;
+    bool retrainRunning_ = false;
+    bool retrainAgain_ = false;
+    std::uint64_t retrainRequest_ = 0;
     CameraHealth cameraHealth_ = CameraHealth::ok;
     std::optional<bool> cameraFound_;
 
+    // Readable samples in the current monitor's log; nothing until counted.
     std::optional<long long> sampleCount_;
-    // Samples logged since the count was asked for; the count includes none of them.
-    long long appendsSinceCount_ = 0;
     std::uint64_t countRequest_ = 0;
 
     int failedReadsInRow_ = 0;

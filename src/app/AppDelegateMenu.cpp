@@ -13,6 +13,7 @@
 #include "platform/Desktop.h"
 #include "store/DebugState.h"
 #include "store/SampleLogger.h"
+#include "store/SettingsStore.h"
 
 namespace pellora {
 
@@ -44,6 +45,17 @@ void AppDelegate::setupStatusItem() {
         }
     });
     bindAction(Id::monitorAccess, &AppDelegate::retryMonitorAccess);
+    // Known at start and for the whole run: the file is never replaced while it cannot be read.
+    if (const auto& problem = s_.settings.fileProblem()) {
+        menu_.setTitle(Id::settingsFile, MenuTexts::settingsFileRow(problem->text));
+        menu_.setEnabled(Id::settingsFile, true);
+        menu_.setHidden(Id::settingsFile, false);
+        menu_.setAction(Id::settingsFile, [weak = weak_from_this(), file = problem->file] {
+            if (auto self = weak.lock()) {
+                self->reveal(file);
+            }
+        });
+    }
     if (!s_.loginItem) {
         menu_.setHidden(Id::startAtLogin, true);
         return;
@@ -105,7 +117,8 @@ void AppDelegate::refreshMonitorAccess() {
     menu_.setTitle(MenuItemId::monitorAccess, row.value_or(""));
     menu_.setEnabled(MenuItemId::monitorAccess, row.has_value());
     menu_.setHidden(MenuItemId::monitorAccess, !row);
-    menu_.setGlyph(MenuTexts::glyph(scope_ != nullptr, cameraHealth_, row.has_value()));
+    menu_.setGlyph(MenuTexts::glyph(scope_ != nullptr, cameraHealth_,
+                                    row.has_value() || s_.settings.fileProblem().has_value()));
 }
 
 void AppDelegate::openPreferences() {

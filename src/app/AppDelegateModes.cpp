@@ -1,5 +1,7 @@
 // Learning and adapting mode, and the sample-trained model kept up to date off the main thread.
 
+#include <utility>
+
 #include "app/AppDelegate.h"
 #include "display/MonitorScope.h"
 #include "model/BrightnessModel.h"
@@ -26,26 +28,47 @@ void AppDelegate::retrain() {
     if (!scope_) {
         return;
     }
+    // One retraining at a time: a read of a large log outlasts the timer on a fast clock, and
+    // stacking reads would hold up the samples log's queue. One asked for meanwhile follows.
+    if (retrainRunning_) {
+        retrainAgain_ = true;
+        return;
+    }
+    retrainRunning_ = true;
+    std::uint64_t request = ++retrainRequest_;
     // The samples are read on the logger's queue after the appends already queued, trained on
     // the retrain queue, and the model handed over on main: a scope is only ever touched there.
     std::weak_ptr<MonitorScope> kept = scope_;
     Queue& main = s_.main;
-    scope_->logger().loadAll(
-        s_.retrainQueue, [weak = weak_from_this(), kept, &main](std::vector<Sample> samples) {
-            auto model = std::make_shared<BrightnessModel>(BrightnessModel::train(samples));
-            main.post([weak, kept, model] {
-                auto scope = kept.lock();
-                if (!scope) {
-                    return;
-                }
-                // A scope replaced meanwhile still gets its model; only the menu is spared.
+    scope_->logger().loadAll(s_.retrainQueue, [weak = weak_from_this(), kept, &main,
+                                               request](std::vector<Sample> samples) {
+        auto model = std::make_shared<BrightnessModel>(BrightnessModel::train(samples));
+        main.post([weak, kept, model, request] {
+            auto self = weak.lock();
+            auto scope = kept.lock();
+            // A scope replaced meanwhile still gets its model; only the menu is spared.
+            if (scope) {
                 scope->setModel(std::move(*model));
-                auto self = weak.lock();
-                if (self && self->scope_ == scope) {
-                    self->refreshMenu();
-                }
-            });
+            }
+            if (!self || self->retrainRequest_ != request) {
+                return;
+            }
+            self->retrainRunning_ = false;
+            if (self->scope_ == scope) {
+                self->refreshMenu();
+            }
+            if (std::exchange(self->retrainAgain_, false)) {
+                self->retrain();
+            }
         });
+    });
+}
+
+void AppDelegate::forgetRetraining() {
+    // What is still under way belongs to the monitor that went.
+    ++retrainRequest_;
+    retrainRunning_ = false;
+    retrainAgain_ = false;
 }
 
 }  // namespace pellora

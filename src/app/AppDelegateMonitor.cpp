@@ -23,6 +23,7 @@ void AppDelegate::scopeChanged(const std::optional<Monitor>& monitor) {
     nextSnapshotAt_ = distantFuture;
     // Work in flight for the old monitor finds it gone from here on.
     scope_.reset();
+    forgetRetraining();
     sampleCount_.reset();
     failedReadsInRow_ = 0;
     monitorEverAnswered_ = false;
@@ -101,11 +102,13 @@ void AppDelegate::capabilitiesChanged() {
 
 void AppDelegate::countSamples() {
     std::uint64_t request = ++countRequest_;
-    appendsSinceCount_ = 0;
-    scope_->logger().countLines(s_.main, [weak = weak_from_this(), request](long long counted) {
+    sampleCount_.reset();
+    // Appends queued before the count are in it; those after it report back after it, since
+    // both hand their answers to main in the logger queue's order (see finishSample).
+    scope_->logger().countSamples(s_.main, [weak = weak_from_this(), request](long long counted) {
         auto self = weak.lock();
         if (self && self->countRequest_ == request && self->scope_) {
-            self->sampleCount_ = counted + self->appendsSinceCount_;
+            self->sampleCount_ = counted;
             self->refreshMenu();
         }
     });

@@ -277,12 +277,17 @@ void AppDelegate::finishSample(std::weak_ptr<MonitorScope> kept, double luma, in
     if (!scope || scope != scope_) {
         return;
     }
-    scope->logger().log(Sample{readAt, luma, brightness, hour, userSet});
-    if (sampleCount_) {
-        ++*sampleCount_;
-    } else {
-        ++appendsSinceCount_;
-    }
+    // Counted once it is in the file: a dropped append is no sample. One that lands before
+    // the count has run is in the count, and its answer comes while there is none yet.
+    scope->logger().log(Sample{readAt, luma, brightness, hour, userSet}, s_.main,
+                        [weak = weak_from_this(), kept, request = countRequest_](bool written) {
+                            auto self = weak.lock();
+                            if (written && self && self->countRequest_ == request &&
+                                self->sampleCount_ && kept.lock() == self->scope_) {
+                                ++*self->sampleCount_;
+                                self->refreshMenu();
+                            }
+                        });
     log(format("Sample logged: luma=%.1f", luma) + " brightness=" + std::to_string(brightness) +
             " userSet=" + (userSet ? "true" : "false"),
         "sample");

@@ -15,6 +15,7 @@ enum class MenuItemId {
     lastSample,
     camera,
     monitorAccess,
+    settingsFile,
     toggleMode,
     snapshot,
     preview,

@@ -23,6 +23,7 @@ StatusMenu::StatusMenu(const PlatformTexts& texts) {
         info(Id::lastSample, "Last snapshot: never"),
         info(Id::camera, "", true),
         info(Id::monitorAccess, "", true),
+        info(Id::settingsFile, "", true),
         command(Id::toggleMode, "Start adapting", 'a', true),
         command(Id::snapshot, "Snapshot now", 'n'),
         command(Id::preview, "Preview adjustment", 'v'),

@@ -1,4 +1,4 @@
-// Pellora's entry: builds the process-wide services and runs the event loop.
+// Pellora's entry: reads the command line, makes the services and runs the event loop.
 
 #include <unistd.h>
 
@@ -10,28 +10,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "app/AppDelegate.h"
+#include "app/AppRuntime.h"
 #include "app/Backends.h"
+#include "app/GraphicalSession.h"
 #include "app/PlatformTexts.h"
 #include "app/StatusMenu.h"
-#include "display/BrightnessController.h"
-#include "display/DDCService.h"
-#include "display/MonitorRegistry.h"
 #include "platform/AppPaths.h"
 #include "platform/InstanceLock.h"
-#include "platform/QtMainQueue.h"
 #include "platform/QuitSignals.h"
-#include "platform/SerialQueue.h"
 #include "platform/SystemClock.h"
 #include "platform/linux/DBusSingleInstance.h"
 #include "platform/linux/FreedesktopDesktop.h"
 #include "platform/linux/KdeOnScreenDisplay.h"
 #include "platform/linux/SyslogSystemLog.h"
 #include "platform/sim/StderrSystemLog.h"
-#include "sensor/LightSensor.h"
 #include "store/DebugLog.h"
-#include "store/DebugState.h"
 #include "store/SettingsStore.h"
 #include "ui/AdjustmentHUD.h"
 #include "ui/ApplicationIcon.h"
@@ -50,6 +46,11 @@
 
 namespace {
 
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
 constexpr const char* kApplicationId = "org.pellora.Pellora";
 // A panel started with the session may register its tray a little after we do.
 constexpr double kTrayRecheckSeconds = 3.0;
@@ -59,10 +60,13 @@ constexpr double kTrayRecheckSeconds = 3.0;
 int main(int argc, char** argv) {
     // A peer that goes away (an X server, a bus) must fail our write with EPIPE, not end us.
     std::signal(SIGPIPE, SIG_IGN);
-    // Outside a graphical session (a terminal over ssh, a service) there is no display to
-    // open: run without one, as --version, --help and a headless run need, not abort.
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // Read before the platform is chosen for Qt below.
+    const std::string qpaPlatform = environment("QT_QPA_PLATFORM");
+    const std::string display = environment("DISPLAY");
+    const std::string waylandDisplay = environment("WAYLAND_DISPLAY");
+    if (auto platform = pellora::GraphicalSession::platformFor(qpaPlatform.c_str(), display.c_str(),
+                                                               waylandDisplay.c_str())) {
+        ::setenv("QT_QPA_PLATFORM", platform->c_str(), 1);
     }
     QApplication app(argc, argv);
     // A tray program: closing an alert must not end it.
@@ -146,47 +150,20 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    pellora::QtMainQueue mainQueue(clock);
-    pellora::SerialQueue logQueue("pellora.debug-log", clock);
-    auto log = std::make_shared<pellora::DebugLog>(clock, logQueue, paths.dataDir, *systemLog);
-    pellora::DebugLog::installShared(log);
+    // Everything below it goes before it, in the reverse of the order made here.
+    pellora::AppRuntime runtime(paths, simulated, clock, *systemLog);
+    pellora::DebugLog& log = runtime.log();
+    pellora::SettingsStore& settings = runtime.settings();
+    pellora::Queue& mainQueue = runtime.main();
+    pellora::Backends& backends = runtime.backends();
+    const auto& brightness = runtime.brightness();
+    const auto& registry = runtime.registry();
     if (instance.outcome() == pellora::InstanceLock::Outcome::unavailable) {
-        log->log(
+        log.log(
             "No instance lock (" + instance.detail() + "); a second Pellora would not be stopped",
             "app");
     }
-    // Declared after the log: its work logs, and it is drained before the log goes.
-    pellora::SerialQueue settingsQueue("pellora.settings", clock);
-    auto settings = pellora::SettingsStore::open(paths, clock, mainQueue, settingsQueue, log.get());
-    settings->watchCloudFolder();
-    pellora::SettingsStore::installShared(settings);
 
-    log->log("Data folder " + paths.dataDir.string() + ", settings " + paths.configDir.string() +
-                 ", synced settings " + paths.syncDir.string(),
-             "app");
-
-    // Each service's own queue; declared before the services, so they outlive them.
-    pellora::SerialQueue loggerQueue("pellora.logger", clock);
-    pellora::SerialQueue brightnessQueue("pellora.brightness", clock);
-    pellora::SerialQueue sensorQueue("pellora.sensor", clock);
-    pellora::SerialQueue retrainQueue("pellora.retrain", clock);
-    pellora::SerialQueue probeQueue("pellora.camera-probe", clock);
-    pellora::SerialQueue sessionQueue("pellora.session", clock);
-    pellora::SerialQueue dumpQueue("pellora.debug-state", clock);
-    pellora::SerialQueue loginQueue("pellora.login", clock);
-    auto debugState = pellora::DebugState::create(clock, mainQueue, dumpQueue, *log, paths.dataDir);
-    pellora::DebugState::installShared(debugState);
-
-    pellora::Backends backends =
-        simulated
-            ? pellora::Backends::simulatedDesk(*settings, clock, mainQueue)
-            : pellora::Backends::linuxDesktop(*log, clock, mainQueue, probeQueue, sessionQueue);
-    pellora::DisplayI2C& i2c = *backends.i2c;
-    pellora::SystemLog& ddcSystemLog = *systemLog;
-    auto brightness = pellora::BrightnessController::create(
-        mainQueue, brightnessQueue, [&i2c, &clock, &log, &ddcSystemLog] {
-            return std::make_shared<pellora::DDCService>(i2c, clock, *log, ddcSystemLog);
-        });
     const auto& texts = pellora::PlatformTexts::linuxDesktop();
     pellora::StatusMenu menu(texts);
     pellora::TrayMenuView tray(menu, "Pellora");
@@ -195,10 +172,7 @@ int main(int argc, char** argv) {
     auto desktopOsd = pellora::KdeOnScreenDisplay::create();
     pellora::AdjustmentHUD indicator(mainQueue, clock, desktopOsd.get());
     pellora::MessageBoxAlerts alerts("Pellora");
-    auto sensor =
-        pellora::LightSensor::create(*backends.camera, sensorQueue, mainQueue, clock, *log);
-    auto registry = pellora::MonitorRegistry::create(*backends.displays, *settings, mainQueue);
-    pellora::Updater updater(mainQueue, clock, *log, alerts, pellora::Updater::configuredFeed(),
+    pellora::Updater updater(mainQueue, clock, log, alerts, pellora::Updater::configuredFeed(),
                              QStringLiteral(PELLORA_VERSION));
     auto desktop = pellora::FreedesktopDesktop::create();
     auto environment = pellora::Backends::environment(kApplicationId, PELLORA_BUILD_DIR);
@@ -206,15 +180,15 @@ int main(int argc, char** argv) {
     pellora::AppServices services{
         .clock = clock,
         .main = mainQueue,
-        .retrainQueue = retrainQueue,
-        .probeQueue = probeQueue,
-        .loggerQueue = loggerQueue,
-        .settings = *settings,
-        .log = *log,
-        .debugState = *debugState,
+        .retrainQueue = runtime.retrainQueue(),
+        .probeQueue = runtime.probeQueue(),
+        .loggerQueue = runtime.loggerQueue(),
+        .settings = settings,
+        .log = log,
+        .debugState = runtime.debugState(),
         .appSupportDir = paths.dataDir,
         .brightness = brightness,
-        .sensor = sensor,
+        .sensor = runtime.sensor(),
         .camera = *backends.camera,
         .registry = registry,
         .cameraAccess = *backends.cameraAccess,
@@ -233,11 +207,11 @@ int main(int argc, char** argv) {
                 pellora::PreferencesWindowController::Services window{
                     .controller = brightness,
                     .registry = registry,
-                    .settings = *settings,
-                    .log = *log,
+                    .settings = settings,
+                    .log = log,
                     .clock = clock,
                     .main = mainQueue,
-                    .work = retrainQueue,
+                    .work = runtime.retrainQueue(),
                     .texts = texts,
                     .menu = &menu,
                 };
@@ -248,32 +222,38 @@ int main(int argc, char** argv) {
                 return pellora::PreferencesWindowController::create(window, std::move(hooks),
                                                                     menuPanel);
             },
-        .loginItem =
-            pellora::Backends::loginItem(paths, environment, simulated, loginQueue, mainQueue),
+        .loginItem = pellora::Backends::loginItem(paths, environment, simulated,
+                                                  runtime.loginQueue(), runtime.main()),
     };
     auto controller = pellora::AppDelegate::create(std::move(services));
     controller->applicationDidFinishLaunching();
 
     // A later launch (from the application launcher, say) brings the window forward.
-    auto single = pellora::DBusSingleInstance::create(busName, log.get());
+    auto single = pellora::DBusSingleInstance::create(busName, &log);
     single->serve([&log, weak = std::weak_ptr(controller)] {
-        log->log("Activated by a second launch; opening the preferences window", "app");
+        log.log("Activated by a second launch; opening the preferences window", "app");
         if (auto self = weak.lock()) {
             self->openPreferences();
         }
     });
 
     // Without a tray the menu is out of reach: the window carries it, and opens at launch.
+    // Off screen there is no one to see either.
     pellora::WorkItemPtr trayCheck;
-    if (!trayAtLaunch) {
-        log->log("No system tray yet; looking again in a moment", "app");
+    const auto offScreen = pellora::GraphicalSession::offScreenLine(
+        qpaPlatform.c_str(), display.c_str(), waylandDisplay.c_str(),
+        QGuiApplication::platformName().toStdString());
+    if (offScreen) {
+        log.log(*offScreen, "app");
+    } else if (!trayAtLaunch) {
+        log.log("No system tray yet; looking again in a moment", "app");
         trayCheck = mainQueue.postAfter(
             kTrayRecheckSeconds, [&log, &alerts, weak = std::weak_ptr(controller)] {
                 if (pellora::TrayMenuView::isTrayAvailable()) {
-                    log->log("A system tray appeared; the menu is in the tray", "app");
+                    log.log("A system tray appeared; the menu is in the tray", "app");
                     return;
                 }
-                log->log(
+                log.log(
                     "No system tray found; the menu is in the preferences window (on GNOME, the "
                     "AppIndicator extension gives the tray icon)",
                     "app");
@@ -287,31 +267,18 @@ int main(int argc, char** argv) {
     }
 
     auto quitSignals = pellora::QuitSignals::install([&log](int signal) {
-        log->log(std::string("Quitting on ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT"), "app");
+        log.log(std::string("Quitting on ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT"), "app");
         QCoreApplication::quit();
     });
     if (!quitSignals) {
-        log->log("Cannot catch SIGINT and SIGTERM; changes not yet written are lost on them",
-                 "app");
+        log.log("Cannot catch SIGINT and SIGTERM; changes not yet written are lost on them", "app");
     }
     int status = app.exec();
     if (trayCheck) {
         trayCheck->cancel();
     }
-    single.reset();
-    // The controller goes first, so nothing it scheduled runs against services being torn down.
-    controller.reset();
-    sensor.reset();
-    brightness.reset();
-    registry.reset();
-    debugState->stop();
-    debugState->flush();
-    pellora::DebugState::installShared(nullptr);
-    // Everything still pending goes to disk before the process does.
-    settings->flush();
-    log->flush();
-    pellora::SettingsStore::installShared(nullptr);
-    pellora::DebugLog::installShared(nullptr);
-    settings.reset();
+    // What was made above goes in reverse order: the controller before the views and services
+    // it uses, the runtime's services before the queues they post to, each queue drained before
+    // what its work uses, and what the stores hold pending written before the process ends.
     return status;
 }

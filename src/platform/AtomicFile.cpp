@@ -4,11 +4,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <signal.h>
+#include <time.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstring>
+#include <mutex>
+#include <optional>
 #include <random>
+#include <set>
 #include <string_view>
 #include <vector>
 
@@ -53,6 +60,53 @@ bool consume(std::string_view& text, std::string_view prefix) {
     }
     text.remove_prefix(prefix.size());
     return true;
+}
+
+// The temporary files this process is writing at the moment, which no sweep may take.
+class WritesUnderWay {
+  public:
+    static WritesUnderWay& instance() {
+        static WritesUnderWay writes;
+        return writes;
+    }
+    void begin(const std::string& temp) {
+        std::lock_guard lock(mutex_);
+        temps_.insert(temp);
+    }
+    void end(const std::string& temp) {
+        std::lock_guard lock(mutex_);
+        temps_.erase(temp);
+    }
+    bool contains(const std::string& temp) {
+        std::lock_guard lock(mutex_);
+        return temps_.count(temp) > 0;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::set<std::string> temps_;
+};
+
+// The process id in a temporary file's name: "~target.<pid>.<n>.tmp" (or "." in front).
+std::optional<long long> writerOf(const std::string& name, const std::string& target) {
+    if (!isTemporaryOf(name, target)) {
+        return std::nullopt;
+    }
+    std::string_view rest = std::string_view(name).substr(1 + target.size() + 1);
+    long long pid = 0;
+    auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), pid);
+    return error == std::errc() ? std::optional(pid) : std::nullopt;
+}
+
+// Whether a process of that id may still be writing: it is running, or not ours to ask.
+bool mayBeRunning(long long pid) {
+    return pid > 0 && pid <= INT_MAX && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH);
+}
+
+double wallNow() {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return double(now.tv_sec) + 1e-9 * double(now.tv_nsec);
 }
 
 // Fills a new file that is to take `path`'s place and leaves it named `temp`. The data goes
@@ -104,7 +158,9 @@ FileRead readWholeFile(const std::filesystem::path& path, std::size_t maxBytes) 
     // comes. O_NOFOLLOW: a link may lead anywhere, devices included.
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
     if (!fd) {
-        result.status = errno == ENOENT ? FileRead::Status::missing : FileRead::Status::unreadable;
+        result.status = errno == ENOENT                     ? FileRead::Status::missing
+                        : errno == EACCES || errno == EPERM ? FileRead::Status::denied
+                                                            : FileRead::Status::unreadable;
         result.error = errno == ELOOP ? "a symbolic link, not a file" : errnoText("open");
         return result;
     }
@@ -162,12 +218,14 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& path
     const std::filesystem::path temp =
         dir / ("~" + path.filename().string() + "." + std::to_string(::getpid()) + "." +
                std::to_string(random() % 1000000000) + ".tmp");
-    if (auto error = writeTemporary(dir, temp, bytes, mode, durable, true)) {
-        return error;
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        std::string error = errnoText("rename");
+    WritesUnderWay::instance().begin(temp.string());
+    std::optional<std::string> error = writeTemporary(dir, temp, bytes, mode, durable, true);
+    if (!error && ::rename(temp.c_str(), path.c_str()) != 0) {
+        error = errnoText("rename");
         ::unlink(temp.c_str());
+    }
+    WritesUnderWay::instance().end(temp.string());
+    if (error) {
         return error;
     }
     if (durable) {
@@ -177,6 +235,8 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& path
             ::fsync(dirFd.get());
         }
     }
+    // What a killed earlier run left of this file goes now, not only at the next start.
+    sweepStaleTemporaries(path, wallNow());
     return std::nullopt;
 }
 
@@ -202,9 +262,15 @@ int sweepStaleTemporaries(const std::filesystem::path& target, double now, doubl
             ::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
             continue;
         }
+        const std::string name = path.filename().string();
+        const std::optional<long long> writer = writerOf(name, targetName);
         const double changed = double(info.st_mtim.tv_sec) + 1e-9 * double(info.st_mtim.tv_nsec);
-        // A younger one may be another process's write still under way.
-        if (now - changed > minAgeSeconds) {
+        // A young one may be a write still under way: this process's own, or another running
+        // process's. One whose writer has gone is a leftover however young.
+        const bool ours = writer && *writer == ::getpid();
+        const bool underWay = ours ? WritesUnderWay::instance().contains(path.string())
+                                   : writer && mayBeRunning(*writer);
+        if (!underWay || now - changed > minAgeSeconds) {
             stale.push_back(path);
         }
     }

@@ -9,7 +9,8 @@ namespace pellora {
 
 // Whole-file reads and crash-safe whole-file writes.
 struct FileRead {
-    enum class Status { ok, missing, unreadable, tooLarge };
+    // `denied`: the file is there, but its permissions do not let this user read it.
+    enum class Status { ok, missing, unreadable, denied, tooLarge };
     Status status = Status::missing;
     std::string bytes;
     std::string error;  // why, for the debug log, when not ok
@@ -20,7 +21,8 @@ struct FileRead {
 FileRead readWholeFile(const std::filesystem::path& path, std::size_t maxBytes);
 
 // Writes `bytes` to a temporary file beside `path`, flushes it to disk and renames it over
-// `path`, so a crash at any point leaves either the old or the new file, never a mix.
+// `path`, so a crash at any point leaves either the old or the new file, never a mix. Then
+// sweeps what killed writers left of `path` (see `sweepStaleTemporaries`).
 // The data goes to an unnamed file first where the file system allows; a name of the
 // "~<file>.<pid>.<n>.tmp" form exists only for the moment before the rename. The file gets
 // `mode` (0600: private to the user). Without `durable` the data is not forced to disk
@@ -34,8 +36,10 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& path
 // file of `target`: "~target.<digits>.<digits>.tmp" or ".target.<digits>.<digits>.tmp".
 bool isTemporaryOf(const std::string& name, const std::string& target);
 
-// Removes the temporary files of `target` (in its folder) that a killed writer left behind,
-// those last changed more than `minAgeSeconds` before `now` (wall time). Returns how many.
+// Removes the temporary files of `target` (in its folder) that a killed writer left behind:
+// those whose writer (the process id in the name) is no longer running, this process's own
+// that no write of it is using, and any last changed more than `minAgeSeconds` before `now`
+// (wall time). Returns how many.
 int sweepStaleTemporaries(const std::filesystem::path& target, double now,
                           double minAgeSeconds = 60);
 

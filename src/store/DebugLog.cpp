@@ -1,6 +1,7 @@
 #include "store/DebugLog.h"
 
-#include <QStringDecoder>
+#include <QByteArrayView>
+#include <QString>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -59,7 +60,7 @@ DebugLog::DebugLog(const Clock& clock, Queue& queue, std::filesystem::path appSu
     state_->file = fileURL_;
     // The disk is the log's queue's business, the earlier run's window included: the queue is
     // serial, so the window is back before the first new line joins it.
-    queue_.post([weak = std::weak_ptr<State>(state_), now = clock_.now()] {
+    queue_.post([weak = std::weak_ptr<State>(state_), now = clock_.now(), &systemLog] {
         auto state = weak.lock();
         if (!state) {
             return;
@@ -67,8 +68,20 @@ DebugLog::DebugLog(const Clock& clock, Queue& queue, std::filesystem::path appSu
         ensureDirectory(state->dir);
         FileRead read = readWholeFile(state->file, kMaxReloadBytes);
         if (read.status == FileRead::Status::ok) {
-            if (auto window = reloadWindow(read.bytes)) {
-                state->buffer = std::move(*window);
+            Reloaded reloaded = reloadWindow(read.bytes);
+            state->buffer = std::move(reloaded.lines);
+            if (reloaded.linesMended > 0) {
+                std::string line =
+                    composeLine(now, "app",
+                                std::to_string(reloaded.linesMended) + " line" +
+                                    (reloaded.linesMended == 1 ? "" : "s") + " of the previous " +
+                                    state->file.filename().string() +
+                                    " held bytes that are not UTF-8; they read as U+FFFD");
+                systemLog.write(line);
+                state->buffer.push_back(std::move(line));
+                if (state->buffer.size() > maxLines) {
+                    state->buffer.pop_front();
+                }
             }
         }
         // What a killed write left behind; younger ones may be another process's, under way.
@@ -76,34 +89,35 @@ DebugLog::DebugLog(const Clock& clock, Queue& queue, std::filesystem::path appSu
     });
 }
 
-std::optional<std::deque<std::string>> DebugLog::reloadWindow(std::string_view bytes) {
-    // Stateless: a sequence cut short at the end is an error, not left for more input.
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    // The decoder works lazily: the text must be taken for the error flag to be set.
-    QString text = utf8.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
-    if (utf8.hasError()) {
-        return std::nullopt;
-    }
+DebugLog::Reloaded DebugLog::reloadWindow(std::string_view bytes) {
     // Every piece between line feeds is a line, empty ones included: the final line feed
     // therefore leaves one blank line between the previous run and this one.
-    std::deque<std::string> buffer;
+    std::deque<std::string_view> pieces;
     std::size_t start = 0;
     for (;;) {
         std::size_t end = bytes.find('\n', start);
+        pieces.push_back(bytes.substr(start, end == std::string_view::npos ? end : end - start));
+        if (pieces.size() > maxLines) {
+            pieces.pop_front();
+        }
         if (end == std::string_view::npos) {
-            buffer.emplace_back(bytes.substr(start));
             break;
         }
-        buffer.emplace_back(bytes.substr(start, end - start));
         start = end + 1;
-        if (buffer.size() > maxLines) {
-            buffer.pop_front();
+    }
+    // A line with a stray byte (a path in Latin-1, a crash mid-write) keeps the rest of it.
+    Reloaded reloaded;
+    for (std::string_view piece : pieces) {
+        const QByteArrayView view(piece.data(), qsizetype(piece.size()));
+        if (view.isValidUtf8()) {
+            reloaded.lines.emplace_back(piece);
+        } else {
+            const QByteArray mended = QString::fromUtf8(view).toUtf8();
+            reloaded.lines.emplace_back(mended.constData(), std::size_t(mended.size()));
+            ++reloaded.linesMended;
         }
     }
-    while (buffer.size() > maxLines) {
-        buffer.pop_front();
-    }
-    return buffer;
+    return reloaded;
 }
 
 DebugLog::~DebugLog() = default;

@@ -51,9 +51,13 @@ class DebugLog final : public LogSink {
     static std::string composeLine(double wallTime, std::string_view tag, std::string_view message);
     // Internet date-time in UTC with milliseconds, e.g. 2024-06-21T09:24:41.123Z.
     static std::string isoTimestamp(double wallTime);
-    // The window a previous run's file gives: its last 4000 pieces between line feeds, or
-    // nothing when it is not UTF-8 text.
-    static std::optional<std::deque<std::string>> reloadWindow(std::string_view bytes);
+    // The window a previous run's file gives: its last 4000 pieces between line feeds, with
+    // every byte that is not part of UTF-8 text replaced by U+FFFD.
+    struct Reloaded {
+        std::deque<std::string> lines;
+        std::size_t linesMended = 0;  // lines in which bytes were replaced
+    };
+    static Reloaded reloadWindow(std::string_view bytes);
 
   private:
     struct State;

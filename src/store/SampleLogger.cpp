@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -293,11 +294,13 @@ class CanonicalLine {
 };
 
 // Decodes the whole lines of `bytes` onto `samples`; returns how many bytes they took up.
-std::size_t decodeWholeLines(std::string_view bytes, std::vector<Sample>& samples) {
+// Stops early, at a line's end, once `stop` is set: no one is left to want the samples.
+std::size_t decodeWholeLines(std::string_view bytes, std::vector<Sample>& samples,
+                             const std::atomic<bool>* stop = nullptr) {
     std::size_t start = 0;
-    for (;;) {
+    for (std::size_t n = 0;; ++n) {
         const std::size_t end = bytes.find('\n', start);
-        if (end == std::string_view::npos) {
+        if (end == std::string_view::npos || (stop && n % 4096 == 0 && *stop)) {
             return start;
         }
         if (end > start) {
@@ -309,30 +312,51 @@ std::size_t decodeWholeLines(std::string_view bytes, std::vector<Sample>& sample
     }
 }
 
-// One write() for the whole line, so concurrent appenders cannot interleave.
-// Line feeds in the file, 0 when it cannot be read. Never waits on a FIFO or follows a link
-// someone left in its place.
-long long countLineFeeds(const std::filesystem::path& path) {
+// The lines of the file that decode as samples, 0 when it cannot be read; a final line
+// without its line feed is not one yet. Streams the file, so a large one costs no memory.
+// Never waits on a FIFO or follows a link someone left in its place.
+long long countReadable(const std::filesystem::path& path, const std::atomic<bool>& stop) {
+    // A sample line is under a hundred bytes; one longer than this is damage, not a sample.
+    constexpr std::size_t maxLine = 1u << 20;
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
     struct stat info {};
     if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return 0;
     }
     long long count = 0;
+    std::string line;
+    bool overlong = false;
     char buffer[1 << 16];
     for (;;) {
         ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n <= 0) {
+        if (n <= 0 || stop) {
             return n == 0 ? count : 0;
         }
-        count += std::count(buffer, buffer + n, '\n');
+        std::string_view rest(buffer, static_cast<std::size_t>(n));
+        for (std::size_t end; (end = rest.find('\n')) != std::string_view::npos;
+             rest.remove_prefix(end + 1)) {
+            if (!overlong) {
+                line.append(rest.substr(0, end));
+                count += SampleLogger::decodeLine(line).has_value();
+            }
+            line.clear();
+            overlong = false;
+        }
+        overlong = overlong || line.size() + rest.size() > maxLine;
+        if (!overlong) {
+            line.append(rest);
+        } else {
+            line.clear();
+        }
     }
 }
 
-void appendLine(const std::filesystem::path& path, std::string line, DebugLog* log) {
+// One write() for the whole line, so concurrent appenders cannot interleave. True once the
+// whole line is in the file.
+bool appendLine(const std::filesystem::path& path, std::string line, DebugLog* log) {
     // No O_CREAT: a log deleted while running stays deleted until its logger is made again.
     // Read access is only for looking at the last byte; without it the append still goes.
     // O_NOFOLLOW: a link in the file's place could aim the append at any file we may write.
@@ -344,12 +368,12 @@ void appendLine(const std::filesystem::path& path, std::string line, DebugLog* l
     if (!fd) {
         note(log, "Sample dropped: cannot open " + path.string() + ": " +
                       (errno == ELOOP ? std::string("a symbolic link, not a file") : errnoText()));
-        return;
+        return false;
     }
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         note(log, "Sample dropped: " + path.string() + " is not a regular file");
-        return;
+        return false;
     }
     // A final line cut short (a crash or a full disk mid-append) would swallow this one:
     // start on a fresh line, leaving the fragment to be skipped on its own. The lock keeps
@@ -369,12 +393,16 @@ void appendLine(const std::filesystem::path& path, std::string line, DebugLog* l
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
         note(log, "Sample dropped: cannot write " + path.string() + ": " + errnoText());
-    } else if (static_cast<std::size_t>(n) != line.size()) {
+        return false;
+    }
+    if (static_cast<std::size_t>(n) != line.size()) {
         // Writing the rest separately could interleave with another appender; the next
         // append starts on a fresh line instead.
         note(log, "Sample cut short: " + std::to_string(n) + " of " + std::to_string(line.size()) +
                       " bytes written to " + path.string());
+        return false;
     }
+    return true;
 }
 
 }  // namespace
@@ -395,6 +423,8 @@ struct SampleLogger::Cache {
     std::mutex mutex;
     State state;
     std::string lastComplaint;  // logged once, not at every read
+    // Set when the logger goes: a read under way stops, since no one is left to want it.
+    std::atomic<bool> abandoned{false};
 
     std::vector<Sample> load(const std::filesystem::path& path, std::size_t maxReadBytes,
                              DebugLog* log);
@@ -421,19 +451,31 @@ SampleLogger::SampleLogger(const std::string& monitorID, const std::filesystem::
     }
 }
 
-SampleLogger::~SampleLogger() = default;
+SampleLogger::~SampleLogger() {
+    cache_->abandoned = true;
+}
 
 void SampleLogger::log(const Sample& sample) {
+    queue_.post([sample, path = fileURL_, log = log_] { append(path, sample, log); });
+}
+
+void SampleLogger::log(const Sample& sample, Queue& deliverOn,
+                       std::function<void(bool written)> completion) {
+    queue_.post([sample, path = fileURL_, log = log_, &deliverOn,
+                 completion = std::move(completion)] {
+        deliverOn.post([completion, written = append(path, sample, log)] { completion(written); });
+    });
+}
+
+bool SampleLogger::append(const std::filesystem::path& path, const Sample& sample, DebugLog* log) {
     // The task carries everything it needs, so appends queued before the logger goes away
     // still happen.
-    queue_.post([sample, path = fileURL_, log = log_] {
-        std::optional<std::string> line = encodeLine(sample);
-        if (!line) {
-            note(log, "Sample dropped: non-finite time or luma");
-            return;
-        }
-        appendLine(path, std::move(*line), log);
-    });
+    std::optional<std::string> line = encodeLine(sample);
+    if (!line) {
+        note(log, "Sample dropped: non-finite time or luma");
+        return false;
+    }
+    return appendLine(path, std::move(*line), log);
 }
 
 std::vector<Sample> SampleLogger::loadAll() const {
@@ -442,17 +484,33 @@ std::vector<Sample> SampleLogger::loadAll() const {
 
 void SampleLogger::loadAll(Queue& deliverOn,
                            std::function<void(std::vector<Sample>)> completion) const {
-    // Like appends, the task carries what it needs and runs after the appends queued before.
-    queue_.post([path = fileURL_, cache = cache_, maxReadBytes = maxReadBytes_, log = log_,
-                 &deliverOn, completion = std::move(completion)] {
-        deliverOn.post(
-            [completion, samples = cache->load(path, maxReadBytes, log)] { completion(samples); });
+    // Runs after the appends queued before. Only someone holding the logger wants the
+    // samples: a read whose logger has gone (its monitor changed, or the program is ending)
+    // is skipped, so the queue drains quickly.
+    queue_.post([path = fileURL_, weak = std::weak_ptr(cache_), maxReadBytes = maxReadBytes_,
+                 log = log_, &deliverOn, completion = std::move(completion)] {
+        auto cache = weak.lock();
+        if (!cache) {
+            return;
+        }
+        std::vector<Sample> samples = cache->load(path, maxReadBytes, log);
+        if (!cache->abandoned) {
+            deliverOn.post([completion, samples = std::move(samples)] { completion(samples); });
+        }
     });
 }
 
-void SampleLogger::countLines(Queue& deliverOn, std::function<void(long long)> completion) const {
-    queue_.post([path = fileURL_, &deliverOn, completion = std::move(completion)] {
-        deliverOn.post([completion, count = countLineFeeds(path)] { completion(count); });
+void SampleLogger::countSamples(Queue& deliverOn, std::function<void(long long)> completion) const {
+    queue_.post([path = fileURL_, weak = std::weak_ptr(cache_), &deliverOn,
+                 completion = std::move(completion)] {
+        auto cache = weak.lock();
+        if (!cache) {
+            return;
+        }
+        const long long count = countReadable(path, cache->abandoned);
+        if (!cache->abandoned) {
+            deliverOn.post([completion, count] { completion(count); });
+        }
     });
 }
 
@@ -491,7 +549,7 @@ std::vector<Sample> SampleLogger::Cache::load(const std::filesystem::path& path,
         const std::size_t firstBreak = bytes->find('\n');
         std::vector<Sample> samples;
         if (firstBreak != std::string::npos) {
-            decodeWholeLines(std::string_view(*bytes).substr(firstBreak + 1), samples);
+            decodeWholeLines(std::string_view(*bytes).substr(firstBreak + 1), samples, &abandoned);
         }
         return samples;
     }
@@ -515,7 +573,7 @@ std::vector<Sample> SampleLogger::Cache::load(const std::filesystem::path& path,
         cache = {};
         return {};
     }
-    const std::size_t used = decodeWholeLines(*bytes, cache.samples);
+    const std::size_t used = decodeWholeLines(*bytes, cache.samples, &abandoned);
     cache.end += used;
     const std::string_view taken = std::string_view(*bytes).substr(0, used);
     if (taken.size() >= Cache::guardBytes) {

@@ -45,6 +45,9 @@ class SampleLogger {
     // Queues one sample for appending; returns at once. Callable from any thread. A sample
     // with a non-finite time or luma is dropped; so is one whose file has gone missing.
     void log(const Sample& sample);
+    // The same, then tells `completion` on `deliverOn` (which must outlive the work) whether
+    // the whole line is in the file.
+    void log(const Sample& sample, Queue& deliverOn, std::function<void(bool written)> completion);
 
     // Every readable sample of the file, in file order, read on the caller's thread (any
     // thread). An unreadable file gives nothing; undecodable lines and a final line without
@@ -54,11 +57,13 @@ class SampleLogger {
     // The same read, run on the logger's queue after the appends queued before it; the
     // samples are handed to `completion` on `deliverOn`, which must outlive the work. Five
     // years of samples take tens of milliseconds to read: the main thread reads this way.
+    // A read still queued when the logger goes is skipped, and `completion` is not called.
     void loadAll(Queue& deliverOn, std::function<void(std::vector<Sample>)> completion) const;
 
-    // The file's line feeds, counted on the logger's queue after the appends queued before;
-    // the count (0 when the file cannot be read) is handed to `completion` on `deliverOn`.
-    void countLines(Queue& deliverOn, std::function<void(long long)> completion) const;
+    // The file's lines that decode as samples, counted on the logger's queue after the
+    // appends queued before; the count (0 when the file cannot be read) is handed to
+    // `completion` on `deliverOn`. Skipped like a read when the logger has gone.
+    void countSamples(Queue& deliverOn, std::function<void(long long)> completion) const;
     // One line of the file, line feed included; nothing for a non-finite time or luma.
     static std::optional<std::string> encodeLine(const Sample& sample);
     // One line without its line feed: an object with all five members, "brightness" and
@@ -69,6 +74,8 @@ class SampleLogger {
 
   private:
     struct Cache;
+
+    static bool append(const std::filesystem::path& path, const Sample& sample, DebugLog* log);
 
     std::filesystem::path fileURL_;
     Queue& queue_;

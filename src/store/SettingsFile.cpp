@@ -1,5 +1,13 @@
 #include "store/SettingsFile.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
 
@@ -12,9 +20,52 @@ SettingsFile::SettingsFile(std::filesystem::path path, bool withHistory, std::st
       what_(std::move(what)),
       log_(std::move(log)) {}
 
+SettingsFile::Place SettingsFile::resolve() const {
+    struct stat info {};
+    if (::lstat(path_.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+        return {path_, std::nullopt};
+    }
+    // A dotfile manager (GNU Stow, chezmoi, home-manager) keeps the file elsewhere and links
+    // it here: the file is wherever the links lead, if that is a file of this user's.
+    char real[PATH_MAX];
+    if (::realpath(path_.c_str(), real) == nullptr) {
+        return {path_,
+                "a symbolic link that leads nowhere (" + std::string(std::strerror(errno)) + ")"};
+    }
+    const std::filesystem::path target = real;
+    if (::stat(real, &info) != 0 || !S_ISREG(info.st_mode)) {
+        return {path_, "a symbolic link to " + target.string() + ", which is not a regular file"};
+    }
+    if (info.st_uid != ::geteuid()) {
+        return {path_, "a symbolic link to " + target.string() + ", which belongs to another user"};
+    }
+    return {target, std::nullopt};
+}
+
 SettingsFileCodec::Decoded SettingsFile::load() {
-    FileRead read = readWholeFile(path_, maxFileBytes);
+    const Place place = resolve();
+    if (place.refusal) {
+        log_(what_ + " " + path_.string() + " cannot be read (" + *place.refusal +
+             "); using defaults and keeping the link as " + path_.filename().string() +
+             ".damaged.<n>");
+        setAside_ = true;
+        return {};
+    }
+    if (place.file != path_) {
+        log_(what_ + " " + path_.string() + " is a link to " + place.file.string() +
+             ", which is read and written in its place");
+    }
+    FileRead read = readWholeFile(place.file, maxFileBytes);
     if (read.status == FileRead::Status::missing) {
+        return {};
+    }
+    if (read.status == FileRead::Status::denied) {
+        // Replacing it would lose what it holds; the user can give access back.
+        problem_ = Problem{
+            place.file, what_ + " " + place.file.string() + " cannot be read (" + read.error + ")"};
+        log_(problem_->text +
+             "; using defaults and leaving it as it is: changes are not saved to it " +
+             "until it can be read (chmod u+rw " + place.file.string() + ", then restart Pellora)");
         return {};
     }
     std::optional<SettingsFileCodec::Decoded> decoded;
@@ -40,23 +91,34 @@ SettingsFileCodec::Decoded SettingsFile::load() {
 }
 
 bool SettingsFile::write(const SettingsEntries& entries, const RawEntries& kept) {
-    const std::filesystem::path dir = path_.parent_path();
+    if (problem_) {
+        return false;
+    }
+    // Looked up again at each write: the link may have been changed meanwhile.
+    Place place = resolve();
+    if (place.refusal) {
+        // Set aside, the link keeps leading where it did; a file of our own takes its place.
+        setAside_ = true;
+        place.file = path_;
+    }
+    const std::filesystem::path dir = place.file.parent_path();
     if (!ensureDirectory(dir)) {
         log_(what_ + " folder " + dir.string() +
              " cannot be created; the change is kept in memory and written with the next one");
         return false;
     }
     if (setAside_) {
-        if (auto error = setAsideDamaged(path_)) {
-            log_(what_ + " " + path_.string() + " cannot be set aside (" + *error +
+        // A damaged file a link leads to is kept beside it, and the link stays.
+        if (auto error = setAsideDamaged(place.file)) {
+            log_(what_ + " " + place.file.string() + " cannot be set aside (" + *error +
                  "); the change is kept in memory and written with the next one");
             return false;
         }
         setAside_ = false;
     }
-    if (auto error =
-            writeFileAtomically(path_, SettingsFileCodec::encode(entries, withHistory_, kept))) {
-        log_(what_ + " " + path_.string() + " cannot be written (" + *error +
+    if (auto error = writeFileAtomically(place.file,
+                                         SettingsFileCodec::encode(entries, withHistory_, kept))) {
+        log_(what_ + " " + place.file.string() + " cannot be written (" + *error +
              "); will try again with the next change");
         return false;
     }

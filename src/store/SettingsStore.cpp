@@ -130,6 +130,7 @@ std::shared_ptr<SettingsStore> SettingsStore::open(const AppPaths& paths, const 
     PeerChanges peers = files->peers.scan();
     std::shared_ptr<SettingsStore> store(new SettingsStore(
         mainQueue, settingsQueue, log, files, std::move(local), std::move(cloud), paths.syncDir));
+    store->fileProblem_ = files->local.problem() ? files->local.problem() : files->own.problem();
     store->applyPeers(std::move(peers));
     // What a killed write left behind; younger ones may be another process's, under way.
     settingsQueue.post([files, now = clock.now()] {

@@ -12,6 +12,7 @@
 #include "platform/Clock.h"
 #include "platform/DirectoryWatcher.h"
 #include "platform/Queue.h"
+#include "store/SettingsFile.h"
 #include "store/SettingsFileCodec.h"
 #include "store/SyncedSettings.h"
 
@@ -74,6 +75,9 @@ class SettingsStore : public std::enable_shared_from_this<SettingsStore> {
     // synced, so another machine neither sees nor overrides it. Absent reads as false.
     bool machineBoolean(const std::string& key) const;
     void setForThisMachine(const std::string& key, bool value);
+    // Why changes are not being saved to one of this machine's settings files (it may not be
+    // read, and so is never replaced); nothing when all is well.
+    const std::optional<SettingsFile::Problem>& fileProblem() const { return fileProblem_; }
 
     // Waits until every change made so far is in the files (for orderly exit and tests).
     void flush();
@@ -121,6 +125,7 @@ class SettingsStore : public std::enable_shared_from_this<SettingsStore> {
     WorkItemPtr pendingCheck_;
     std::vector<std::weak_ptr<std::function<void()>>> subscribers_;
     std::unique_ptr<DirectoryWatcher> watcher_;
+    std::optional<SettingsFile::Problem> fileProblem_;
 };
 
 }  // namespace pellora

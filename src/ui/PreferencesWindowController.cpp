@@ -330,22 +330,14 @@ void PreferencesWindowController::loadInitialState() {
 
 void PreferencesWindowController::refreshSamples() {
     auto current = scope();
-    std::uint64_t request = ++samplesRequest_;
     if (current) {
-        std::weak_ptr<PreferencesWindowController> weak = weak_from_this();
-        std::weak_ptr<MonitorScope> kept = current;
-        current->logger().loadAll(s_.main, [weak, kept, request](std::vector<Sample> samples) {
-            auto self = weak.lock();
-            auto scope = kept.lock();
-            if (self && scope && request == self->samplesRequest_ && scope == self->scope()) {
-                self->timeline_->setSamples(std::move(samples));
-            }
-        });
+        loadSamples(current);
         reloadCurveEditor();
         showMonitorIdentity(*current);
         noMonitorLabel_->hide();
         setInteractiveViewsEnabled(true);
     } else {
+        samplesLoading_.reset();
         timeline_->setSamples({});
         clearCurveEditor();
         noMonitorLabel_->show();
@@ -368,6 +360,35 @@ void PreferencesWindowController::followRoomClicked(bool on) {
 // The machine's own setting, whatever changed it.
 void PreferencesWindowController::showFollowRoom() {
     followRoomCheckbox_->setChecked(StoredChoices::followRoomClosely(s_.settings));
+}
+
+void PreferencesWindowController::loadSamples(const std::shared_ptr<MonitorScope>& current) {
+    // One read at a time: a large log can take longer to read than the refresh interval, and
+    // reads stacked behind it would hold up the appends queued after them. A refresh asked for
+    // meanwhile is made once the read under way has answered.
+    if (samplesLoading_.lock() == current) {
+        samplesStale_ = true;
+        return;
+    }
+    samplesLoading_ = current;
+    samplesStale_ = false;
+    std::weak_ptr<PreferencesWindowController> weak = weak_from_this();
+    std::weak_ptr<MonitorScope> kept = current;
+    current->logger().loadAll(s_.main, [weak, kept](std::vector<Sample> samples) {
+        auto self = weak.lock();
+        auto scope = kept.lock();
+        if (!self || !scope || self->samplesLoading_.lock() != scope) {
+            return;
+        }
+        self->samplesLoading_.reset();
+        if (scope != self->scope()) {
+            return;
+        }
+        self->timeline_->setSamples(std::move(samples));
+        if (self->samplesStale_) {
+            self->loadSamples(scope);
+        }
+    });
 }
 
 void PreferencesWindowController::refreshCapabilities() {

@@ -112,6 +112,7 @@ class PreferencesWindowController final
     double fractionalHourNow() const;
     void setInteractiveViewsEnabled(bool enabled);
     void showMonitorIdentity(const MonitorScope& scope);
+    void loadSamples(const std::shared_ptr<MonitorScope>& current);
     void reloadCurveEditor();
     void clearCurveEditor();
     void updateStatus();
@@ -149,8 +150,9 @@ class PreferencesWindowController final
     LocationSection* location_ = nullptr;
     QCheckBox* followRoomCheckbox_ = nullptr;
     std::unique_ptr<RepeatingTimer> refreshTimer_;
-    // Counts sample loads, so that only the latest one is shown.
-    std::uint64_t samplesRequest_ = 0;
+    // The scope whose samples are being read, and whether a refresh came meanwhile.
+    std::weak_ptr<MonitorScope> samplesLoading_;
+    bool samplesStale_ = false;
 };
 
 }  // namespace pellora

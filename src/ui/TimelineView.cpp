@@ -127,9 +127,12 @@ void TimelineView::paintEvent(QPaintEvent*) {
     drawAxisLabels(painter, plot, bounds, now, hours_, style);
 
     // Only the window is drawn: the log may hold a year, the window a few dozen samples.
+    // Samples stamped a little later than now (a clock set back) are pinned to the right
+    // edge; ones further ahead than the window is wide (a clock that was once far ahead, a
+    // folder written on a fast clock) are left out, or they would all be drawn there.
     std::vector<Sample> kept;
     for (const Sample& s : samples_) {
-        if (s.t >= now - window) {
+        if (s.t >= now - window && s.t <= now + window) {
             kept.push_back(s);
         }
     }

@@ -23,7 +23,8 @@ class TimelineView final : public QWidget {
     // Longer windows than a year are ignored: the grid and labels grow with the hours.
     static constexpr double kMaxHours = 24 * 366;
 
-    // In any order; samples older than the window are skipped when drawing.
+    // In any order; samples older than the window, or later than now by more than its width,
+    // are skipped when drawing.
     void setSamples(std::vector<Sample> samples);
     // The window's width. Values outside (0, kMaxHours] are ignored.
     void setHours(double hours);

@@ -1,14 +1,19 @@
 // Learning from the user's choices, modes and retraining, monitor changes, and what the menu
 // and the debug dump show.
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "AsOrdinaryUser.h"
 #include "ControllerFixture.h"
 #include "display/MonitorScope.h"
 #include "model/AnchorStore.h"
 #include "model/BrightnessModel.h"
+#include "store/SampleLogger.h"
 #include "store/SettingsStore.h"
 
 namespace pellora::test {
@@ -191,6 +196,22 @@ TEST_F(LearningTest, ModeToggleAndRetraining) {
     EXPECT_EQ(d().env.settings->string(d().keyPrefix() + "mode"), "learning");
 }
 
+// A read of a large log may outlast the retrain timer on a fast clock: retrainings never
+// stack up on the samples log's queue, and one asked for meanwhile runs after, on the newer log.
+TEST_F(LearningTest, OneRetrainingAtATimeAndTheOneAskedMeanwhileFollows) {
+    d().launch();
+    d().advance(5);
+    d().app->toggleMode();  // adapting: retrains at once
+    const std::size_t reading = d().env.clock.pendingCount();
+    d().app->scope()->logger().log(Sample{d().env.clock.now(), 200.0, 90, 9, true});
+    d().app->toggleMode();
+    d().app->toggleMode();  // adapting again, while the first is under way
+    EXPECT_EQ(d().env.clock.pendingCount(), reading + 1) << "only the append was queued";
+    d().advance(1);
+    EXPECT_EQ(d().app->scope()->model().totalWeight(),
+              BrightnessModel::train(d().samples()).totalWeight());
+}
+
 TEST_F(LearningTest, RetrainRacingAMonitorChangeStoresIntoTheOldScope) {
     d().launch();
     d().advance(5);
@@ -291,6 +312,7 @@ TEST_F(MonitorChangeTest, TwoMonitorsAreBothListed) {
 TEST_F(MenuAndDumpTest, SamplesRowToggleGateAndCommands) {
     d().launch();
     d().advance(5);
+    EXPECT_TRUE(hidden(Id::settingsFile));
     EXPECT_EQ(title(Id::toggleMode), "Start adapting (need 79 more samples)");
     EXPECT_FALSE(d().app->menu().row(Id::toggleMode).enabled);
     // 79 more cycles: the row opens at 80.
@@ -322,15 +344,66 @@ TEST_F(MenuAndDumpTest, SamplesRowToggleGateAndCommands) {
     EXPECT_EQ(d().desktop.revealed.size(), 2u);  // no monitor: nothing to reveal
 }
 
-TEST_F(MenuAndDumpTest, AnExistingLogIsCountedByItsLines) {
+// Only samples count towards adapting: lines that do not decode, a line cut short at the end
+// and appends that never reached the file are no samples.
+TEST_F(MenuAndDumpTest, TheCountIsOfReadableSamplesAndAppendsThatLanded) {
     Monitor a{SimulatedDesk::monitorA.vendor, SimulatedDesk::monitorA.model,
               SimulatedDesk::monitorA.serial};
     auto dir = d().env.paths.dataDir / "monitors" / a.identifier();
     std::filesystem::create_directories(dir);
-    std::ofstream(dir / "samples.jsonl") << "{}\nnot json\n{\"t\":1}\n";
+    const std::string good = *SampleLogger::encodeLine(Sample{1718950000, 80, 50, 6, false});
+    std::ofstream(dir / "samples.jsonl") << good << "{}\nnot json\n{\"t\":1}\n"
+                                         << good << "{\"t\":";
     d().launch();
+    EXPECT_EQ(d().app->sampleCount(), 2);
+    EXPECT_EQ(title(Id::toggleMode), "Start adapting (need 78 more samples)");
+    d().advance(5);  // the launch's snapshot lands
     EXPECT_EQ(d().app->sampleCount(), 3);
-    EXPECT_EQ(title(Id::toggleMode), "Start adapting (need 77 more samples)");
+    std::filesystem::remove(dir / "samples.jsonl");
+    d().app->menu().activate(Id::snapshot);
+    d().advance(5);
+    EXPECT_EQ(count("Sample dropped: cannot open"), 1u);
+    EXPECT_EQ(d().app->sampleCount(), 3);
+    EXPECT_EQ(nlohmann::json::parse(d().dumpText())["monitor"]["sampleCount"], 3);
+}
+
+// A settings file this user may not read (mode 000, or another user's) is never replaced, or
+// what it holds would be lost: the log says so once and the menu shows it, with the fix.
+// Changes still reach the synced copy, which reads come from first.
+TEST_F(MenuAndDumpTest, ASettingsFileThatCannotBeReadIsLeftAsItIsAndShownInTheMenu) {
+    const auto file = d().env.paths.configDir / "settings.json";
+    writeFile(file, "{}");
+    ASSERT_EQ(::chmod(file.c_str(), 0), 0);
+    std::filesystem::create_directories(d().env.paths.syncDir);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(d().env.dir.path())) {
+        [[maybe_unused]] int ignored =
+            ::chown(entry.path().c_str(), AsOrdinaryUser::nobody, AsOrdinaryUser::nobody);
+    }
+    AsOrdinaryUser::openWayTo(file, d().env.dir.path());
+    {
+        AsOrdinaryUser user;
+        ASSERT_TRUE(user.ok());
+        d().env.reopenSettings();
+        d().env.settings->set("userLat", 52.5);
+        d().env.reopenSettings();
+        EXPECT_EQ(d().env.settings->doubleValue("userLat"), 52.5) << "kept in the synced copy";
+    }
+    EXPECT_EQ(readFile(file), "{}");
+    EXPECT_FALSE(std::filesystem::exists(file.string() + ".damaged.1"));
+    EXPECT_EQ(count("settings.json cannot be read (open: Permission denied); using defaults and "
+                    "leaving it as it is"),
+              2u)
+        << "once per start";
+    d().launch();
+    EXPECT_FALSE(hidden(Id::settingsFile));
+    EXPECT_EQ(title(Id::settingsFile),
+              "\u26A0\uFE0E Settings not saved — settings file " + file.string() +
+                  " cannot be read (open: Permission denied). Give yourself read and write access "
+                  "to it, then restart Pellora. Click to show it.");
+    EXPECT_EQ(d().app->menu().glyph(), StatusMenu::warningGlyph);
+    d().app->menu().activate(Id::settingsFile);
+    ASSERT_EQ(d().desktop.revealed.size(), 1u);
+    EXPECT_EQ(d().desktop.revealed[0], file);
 }
 
 TEST_F(MenuAndDumpTest, DumpHoldsTheStateWithSortedKeys) {

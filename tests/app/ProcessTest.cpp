@@ -6,11 +6,16 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "TempDir.h"
 #include "store/SampleLogger.h"
@@ -40,39 +45,73 @@ std::string binary() {
     return other != nullptr && *other != '\0' ? other : PELLORA_BINARY;
 }
 
-TEST(ProcessTest, SimulatedDeskRunsTheWholeLoopAndQuitsCleanly) {
-    const std::string program = binary();
-    SCOPED_TRACE("binary " + program);
-    TempDir dir;
+// Starts `pellora` with `arguments` (output to `dir`/out), off screen unless `display` sets
+// up another environment.
+pid_t start(
+    const TempDir& dir, std::vector<std::string> arguments,
+    const std::function<void()>& display = [] { ::setenv("QT_QPA_PLATFORM", "offscreen", 1); }) {
     // Under LeakSanitizer: fontconfig keeps what it parsed until the process ends.
-    auto suppressions = dir.path() / "lsan.supp";
-    std::ofstream(suppressions) << "leak:libfontconfig.so\n";
+    std::ofstream(dir / "lsan.supp") << "leak:libfontconfig.so\n";
+    const std::string program = binary();
     pid_t child = ::fork();
-    ASSERT_GE(child, 0);
     if (child == 0) {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::setenv("LSAN_OPTIONS", ("suppressions=" + suppressions.string()).c_str(), 1);
-        // An hour of the desk passes in a fifth of a second.
-        ::execl(program.c_str(), "pellora", "--simulate", "--time-scale", "18000", "--data-dir",
-                dir.path().c_str(), static_cast<char*>(nullptr));
+        display();
+        ::setenv("LSAN_OPTIONS", ("suppressions=" + (dir / "lsan.supp").string()).c_str(), 1);
+        std::freopen((dir / "out").c_str(), "w", stdout);
+        std::vector<char*> argv{const_cast<char*>("pellora")};
+        for (auto& argument : arguments) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
-    auto data = dir.path() / "data" / "Pellora";
-    auto log = data / "debug.log";
-    // Polls the files the program writes; it is done once three samples are logged.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    return child;
+}
+
+// The exit status, or nothing when the process is still running after `seconds` (it is
+// then killed).
+std::optional<int> exitWithin(pid_t child, int seconds) {
+    int status = 0;
+    for (int i = 0; i < seconds * 20; ++i) {
+        if (::waitpid(child, &status, WNOHANG) == child) {
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+    return std::nullopt;
+}
+
+// Polls `file` until it holds `what` `times` times or `seconds` have passed; its text.
+std::string waitFor(const std::filesystem::path& file, const std::string& what, std::size_t times,
+                    int seconds = 20) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     std::string text;
     while (std::chrono::steady_clock::now() < deadline) {
-        text = readAll(log);
-        if (occurrences(text, "Sample logged") >= 3) {
+        text = readAll(file);
+        if (occurrences(text, what) >= times) {
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+    return text;
+}
+
+TEST(ProcessTest, SimulatedDeskRunsTheWholeLoopAndQuitsCleanly) {
+    TempDir dir;
+    // An hour of the desk passes in a fifth of a second.
+    pid_t child = start(dir, {"--simulate", "--time-scale", "18000", "--data-dir", dir.path()});
+    ASSERT_GE(child, 0);
+    auto data = dir.path() / "data" / "Pellora";
+    auto log = data / "debug.log";
+    // It is done once three samples are logged.
+    std::string text = waitFor(log, "Sample logged", 3);
     // The process is the program asked for, not some other copy.
     std::error_code error;
     EXPECT_TRUE(std::filesystem::equivalent(
-        std::filesystem::read_symlink("/proc/" + std::to_string(child) + "/exe", error), program,
+        std::filesystem::read_symlink("/proc/" + std::to_string(child) + "/exe", error), binary(),
         error))
         << error.message();
     ::kill(child, SIGTERM);
@@ -94,6 +133,66 @@ TEST(ProcessTest, SimulatedDeskRunsTheWholeLoopAndQuitsCleanly) {
     ASSERT_FALSE(dump.is_discarded());
     EXPECT_EQ(dump["monitor"]["name"], "Simulated Monitor");
     EXPECT_EQ(dump["cameraHealth"], "ok");
+}
+
+// Years of samples keep the samples log's queue busy: the window, open for want of a tray,
+// reads the log at every refresh, and retraining reads it too. Quitting then is still prompt
+// and clean.
+TEST(ProcessTest, QuitsPromptlyWhileTheSamplesLogIsBusy) {
+    TempDir dir;
+    auto data = dir.path() / "data" / "Pellora";
+    std::string lines;
+    for (int i = 300000; i > 0; --i) {
+        lines += "{\"t\":" + std::to_string(double(std::time(nullptr)) - i * 600.0) +
+                 ",\"luma\":80.0,\"brightness\":50,\"hour\":9,\"userSet\":false}\n";
+    }
+    writeFile(data / "monitors" / "000040AC-00000001-00000001" / SampleLogger::fileName, lines);
+    pid_t child = start(dir, {"--simulate", "--time-scale", "3000", "--data-dir", dir.path()});
+    waitFor(data / "debug.log", "the menu is in the preferences window", 1);
+    std::string text = waitFor(data / "debug.log", "Sample logged", 3);
+    ::kill(child, SIGTERM);
+    EXPECT_EQ(exitWithin(child, 10), 0) << "still running 10 s after SIGTERM, or failed";
+    EXPECT_GE(occurrences(text, "Sample logged"), 3u);
+}
+
+// With no display to reach, as when an autostart fires before the session's display is up:
+// the version and the help need none, and a run says so in one line and goes on off screen.
+TEST(ProcessTest, WithoutADisplayItRunsOffScreenAndSaysSo) {
+    const struct {
+        const char* name;
+        const char* display;  // nothing: unset
+        const char* why;
+    } cases[] = {
+        {"no session", nullptr, "neither DISPLAY nor WAYLAND_DISPLAY is set"},
+        {"a display that does not answer", ":4095", "the display :4095 does not answer"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto display = [&] {
+            ::unsetenv("QT_QPA_PLATFORM");
+            ::unsetenv("WAYLAND_DISPLAY");
+            c.display ? ::setenv("DISPLAY", c.display, 1) : ::unsetenv("DISPLAY");
+        };
+        for (const auto& [option, says] :
+             {std::pair{"--version", "Pellora "}, {"--help", "Keeps an external monitor's"}}) {
+            TempDir dir;
+            EXPECT_EQ(exitWithin(start(dir, {option}, display), 10), 0) << option;
+            EXPECT_NE(readAll(dir.path() / "out").find(says), std::string::npos) << option;
+        }
+        TempDir dir;
+        pid_t child =
+            start(dir, {"--simulate", "--time-scale", "18000", "--data-dir", dir.path()}, display);
+        const auto log = dir.path() / "data" / "Pellora" / "debug.log";
+        waitFor(log, "Sample logged", 1);
+        ::kill(child, SIGTERM);
+        EXPECT_EQ(exitWithin(child, 10), 0);
+        const std::string text = readAll(log);
+        EXPECT_EQ(occurrences(text, "No graphical session (" + std::string(c.why) +
+                                        "): running off screen"),
+                  1u);
+        EXPECT_EQ(occurrences(text, "No system tray"), 0u) << "no one is there to see a window";
+        EXPECT_GE(occurrences(text, "Sample logged"), 1u);
+    }
 }
 
 }  // namespace

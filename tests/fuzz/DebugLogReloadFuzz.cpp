@@ -1,9 +1,11 @@
 // libFuzzer target for the debug log's reload of a previous run's debug.log. Beyond not
-// crashing: the window holds at most 4000 lines, and joined again it is the file's end.
+// crashing: the window holds at most 4000 lines of UTF-8 text, and when nothing needed
+// mending, joined again it is the file's end.
 //
 //   build/fuzz/tests/fuzz/DebugLogReloadFuzz -max_total_time=60 \
 //       tests/fuzz/corpus/DebugLogReloadFuzz
 
+#include <QByteArrayView>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,17 +19,19 @@ using pellora::fuzz::check;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view bytes(reinterpret_cast<const char*>(data), size);
     auto window = DebugLog::reloadWindow(bytes);
-    if (!window) {
-        return 0;
-    }
-    check(!window->empty() && window->size() <= DebugLog::maxLines);
+    check(!window.lines.empty() && window.lines.size() <= DebugLog::maxLines);
+    check(window.linesMended <= window.lines.size());
     std::string joined;
-    for (const auto& line : *window) {
+    for (const auto& line : window.lines) {
         check(line.find('\n') == std::string::npos);
+        check(QByteArrayView(line.data(), qsizetype(line.size())).isValidUtf8());
         joined += line;
         joined += '\n';
     }
     joined.pop_back();
+    if (window.linesMended > 0) {
+        return 0;
+    }
     check(bytes.size() >= joined.size() && bytes.substr(bytes.size() - joined.size()) == joined);
     check(joined.size() == bytes.size() || bytes[bytes.size() - joined.size() - 1] == '\n');
     return 0;

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <random>
 #include <set>
 
@@ -100,31 +101,55 @@ TEST(AtomicFile, KilledWriterLeavesOldOrNewFileNeverAMix) {
     EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"s.json"});
 }
 
-TEST(AtomicFile, SweepTakesOnlyStaleTemporariesOfItsOwnFile) {
-    TempDir dir;
-    const double now = 1718960400;
+// The id of a process that has ended.
+std::string endedPid() {
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(child, nullptr, 0);
+    return std::to_string(child);
+}
+
+// A temporary is a leftover when its writer has gone, when it is this process's and no write
+// of it is using it, or when it is old; a young one of a running process may be a write under
+// way. A write sweeps its own file's leftovers, so a quick relaunch does not keep them.
+TEST(AtomicFile, SweepAndEachWriteTakeOnlyLeftoversOfTheirOwnFile) {
+    const std::string ended = endedPid(), self = std::to_string(::getpid());
     const struct {
-        const char* name;
+        std::string name;
         double age;
         bool swept;
     } cases[] = {
-        {"~a.json.123.456.tmp", 120, true},
-        {".a.json.123.456.tmp", 120, true},  // the name older versions used
-        {"~a.json.123.456.tmp.x", 120, false},
-        {"~a.json.123.tmp", 120, false},
+        {"~a.json.1.456.tmp", 120, true},
+        {".a.json.1.456.tmp", 120, true},  // the name older versions used
+        {"~a.json.1.456.tmp.x", 120, false},
+        {"~a.json.1.tmp", 120, false},
         {"~a.json.1x3.456.tmp", 120, false},
-        {"~b.json.123.456.tmp", 120, false},  // another file's (another machine's)
-        {"~a.json.999.456.tmp", 30, false},   // may be a write under way
+        {"~b.json." + ended + ".456.tmp", 120, false},  // another file's (another machine's)
+        {"~a.json.1.789.tmp", 30, false},  // a running process's: may be a write under way
+        {"~a.json." + ended + ".456.tmp", 1, true},
+        {"~a.json." + self + ".456.tmp", 1, true},
         {"a.json", 120, false},
     };
-    for (const auto& c : cases) {
-        writeFile(dir / c.name, "x");
-        const timespec when{time_t(now - c.age), 0}, times[2] = {when, when};
-        ASSERT_EQ(::utimensat(AT_FDCWD, (dir / c.name).c_str(), times, 0), 0);
-    }
-    EXPECT_EQ(sweepStaleTemporaries(dir / "a.json", now), 2);
-    for (const auto& c : cases) {
-        EXPECT_EQ(std::filesystem::exists(dir / c.name), !c.swept) << c.name;
+    const double now = 1718960400;
+    for (bool byWrite : {false, true}) {
+        SCOPED_TRACE(byWrite ? "by a write" : "by a sweep");
+        TempDir dir;
+        for (const auto& c : cases) {
+            writeFile(dir / c.name, "x");
+            const double at = byWrite ? double(std::time(nullptr)) : now;
+            const timespec when{time_t(at - c.age), 0}, times[2] = {when, when};
+            ASSERT_EQ(::utimensat(AT_FDCWD, (dir / c.name).c_str(), times, 0), 0);
+        }
+        if (byWrite) {
+            ASSERT_FALSE(writeFileAtomically(dir / "a.json", "new", 0600, false));
+        } else {
+            EXPECT_EQ(sweepStaleTemporaries(dir / "a.json", now), 4);
+        }
+        for (const auto& c : cases) {
+            EXPECT_EQ(std::filesystem::exists(dir / c.name), !c.swept) << c.name << " " << c.age;
+        }
     }
 }
 

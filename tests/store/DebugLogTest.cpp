@@ -113,17 +113,49 @@ TEST_F(DebugLogTest, PreviousRunIsReloadedWithABlankLineBetweenRuns) {
     EXPECT_EQ(file(), lines(1, 10) + "\n[2024-06-21T09:24:41.123Z] [app] new\n");
 }
 
-TEST(DebugLogReload, KeepsTheLast4000PiecesOfUtf8TextOnly) {
+TEST(DebugLogReload, KeepsTheLast4000PiecesMendingOnlyBytesThatAreNotUtf8) {
     auto window = DebugLog::reloadWindow(lines(1, 5000));
-    ASSERT_TRUE(window);
-    ASSERT_EQ(window->size(), 4000u);
-    EXPECT_EQ(window->front(), "old 1002");  // pieces 1002..5000 and the empty final piece
-    EXPECT_EQ((*window)[3998], "old 5000");
-    EXPECT_EQ(window->back(), "");
-    EXPECT_EQ(DebugLog::reloadWindow("a\n\nb"), (std::deque<std::string>{"a", "", "b"}));
-    EXPECT_EQ(DebugLog::reloadWindow(""), std::deque<std::string>{""});
-    EXPECT_EQ(DebugLog::reloadWindow("fine\n\xff\xfe broken\n"), std::nullopt);
-    EXPECT_EQ(DebugLog::reloadWindow("cut \xe2\x82"), std::nullopt);
+    ASSERT_EQ(window.lines.size(), 4000u);
+    EXPECT_EQ(window.lines.front(), "old 1002");  // pieces 1002..5000 and the empty final piece
+    EXPECT_EQ(window.lines[3998], "old 5000");
+    EXPECT_EQ(window.lines.back(), "");
+    EXPECT_EQ(window.linesMended, 0u);
+    const struct {
+        std::string bytes;
+        std::deque<std::string> lines;
+        std::size_t mended;
+    } cases[] = {
+        {"a\n\nb", {"a", "", "b"}, 0},
+        {"", {""}, 0},
+        {"caf\xc3\xa9 \xe2\x82\xac\n", {"caf\xc3\xa9 \xe2\x82\xac", ""}, 0},
+        // A Latin-1 path, stray bytes, a sequence cut short at the end of the file: each bad
+        // byte becomes one U+FFFD.
+        {"/home/jos\xe9/x\nfine\n\xff\xfe broken\ncut \xe2\x82",
+         {"/home/jos\xef\xbf\xbd/x", "fine", "\xef\xbf\xbd\xef\xbf\xbd broken",
+          "cut \xef\xbf\xbd\xef\xbf\xbd"},
+         3},
+    };
+    for (const auto& c : cases) {
+        auto reloaded = DebugLog::reloadWindow(c.bytes);
+        EXPECT_EQ(reloaded.lines, c.lines) << c.bytes;
+        EXPECT_EQ(reloaded.linesMended, c.mended) << c.bytes;
+    }
+}
+
+// One bad byte no longer costs the history: the window comes back whole, and one line says
+// what was mended.
+TEST_F(DebugLogTest, APreviousRunWithBytesThatAreNotUtf8IsReloadedAndSaysSo) {
+    writeFile(dir / "debug.log", lines(1, 4500) + "Data folder /tmp/caf\xe9\n");
+    auto log = open();
+    const auto window = log->recent(int(DebugLog::maxLines));
+    ASSERT_EQ(window.size(), DebugLog::maxLines);
+    EXPECT_EQ(window[0], "old 504");
+    EXPECT_EQ(window[3997], "Data folder /tmp/caf\xef\xbf\xbd");
+    const std::string note =
+        "[2024-06-21T09:24:41.123Z] [app] 1 line of the previous debug.log held bytes that are "
+        "not UTF-8; they read as U+FFFD";
+    EXPECT_EQ(window.back(), note);
+    EXPECT_EQ(systemLog.lines(), std::vector<std::string>{note});
 }
 
 // Whatever sits at debug.log, start-up neither hangs (a FIFO) nor follows it (a link).

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <algorithm>
+#include <functional>
 
 #include "OtherMachine.h"
 #include "QtTestApp.h"
@@ -354,6 +355,66 @@ TEST(SettingsStoreDamage, FifoInPlaceOfTheLocalFileNeitherHangsNorIsLost) {
     env.settings->flush();
     EXPECT_TRUE(std::filesystem::is_fifo(localFile(env).string() + ".damaged.1"));
     EXPECT_TRUE(std::filesystem::is_regular_file(localFile(env)));
+}
+
+// Dotfile managers make settings.json a link into their own folder. A link to a regular file
+// of this user's is followed: that file is read and rewritten in its own folder, and the link
+// stays. A link to anything else is refused with a log line and set aside as it is, still
+// leading where it did; a damaged file a link leads to is kept beside it.
+TEST(SettingsStoreLinks, ALinkToThisUsersFileIsFollowedAndAnythingElseIsSetAside) {
+    enum Outcome { followed, followedDamaged, setAside };
+    const std::string kept = settingsFile(R"("k":{"type":"string","value":"kept"})");
+    const struct {
+        const char* name;
+        std::function<bool(const std::filesystem::path&)> make;  // false: cannot here
+        Outcome outcome;
+        const char* logged;
+    } cases[] = {
+        {"this user's file", [&](const auto& t) { return writeFile(t, kept), true; }, followed,
+         "is a link to"},
+        {"this user's damaged file", [](const auto& t) { return writeFile(t, "{\"fo"), true; },
+         followedDamaged, "cannot be read (not a settings file)"},
+        // Only root can give a file away.
+        {"another user's file",
+         [&](const auto& t) { return writeFile(t, kept), ::chown(t.c_str(), 65534, 65534) == 0; },
+         setAside, "which belongs to another user"},
+        {"a FIFO", [](const auto& t) { return ::mkfifo(t.c_str(), 0600) == 0; }, setAside,
+         "which is not a regular file"},
+        {"nothing", [](const auto&) { return true; }, setAside,
+         "a symbolic link that leads nowhere"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestEnvironment env;
+        TempDir dotfiles;
+        const auto target = dotfiles / "settings.json";
+        if (!c.make(target)) {
+            continue;
+        }
+        std::filesystem::create_directories(env.paths.configDir);
+        std::filesystem::create_symlink(target, localFile(env));
+        env.reopenSettings();
+        EXPECT_EQ(env.settings->string("k").has_value(), c.outcome == followed);
+        EXPECT_EQ(logCount(env, c.logged), 1);
+        env.settings->set("new", std::int64_t{1});
+        env.settings->flush();
+
+        const auto written = c.outcome == setAside ? localFile(env) : target;
+        auto decoded = SettingsFileCodec::decode(readFile(written));
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(decoded->entries.count("new"), 1u);
+        EXPECT_EQ(decoded->entries.count("k"), c.outcome == followed ? 1u : 0u);
+        const auto link = c.outcome == setAside ? localFile(env).string() + ".damaged.1"
+                                                : localFile(env).string();
+        ASSERT_TRUE(std::filesystem::is_symlink(link));
+        EXPECT_EQ(std::filesystem::read_symlink(link), target);
+        if (c.outcome == followedDamaged) {
+            EXPECT_EQ(readFile(target.string() + ".damaged.1"), "{\"fo");
+        }
+        if (c.outcome == setAside && std::filesystem::is_regular_file(target)) {
+            EXPECT_EQ(readFile(target), kept) << "the file the link leads to is not touched";
+        }
+    }
 }
 
 // A write killed half-way leaves a temporary file; the next start removes this machine's

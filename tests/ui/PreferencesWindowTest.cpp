@@ -423,5 +423,25 @@ TEST_F(PreferencesWindowTest, StartAtLoginBoxShowsTheLoginItemAndSetsIt) {
     EXPECT_TRUE(box->isEnabled());
 }
 
+// Refreshes come every 5 seconds and after every snapshot; a large log may take longer to
+// read. While one read is under way further refreshes queue nothing behind it, and the one
+// read that follows it shows what was appended meanwhile.
+TEST_F(PreferencesWindowTest, ARefreshNeverQueuesBehindAnUnfinishedOne) {
+    start();
+    auto& w = open();
+    desk->advance(1.0);
+    w.refreshSamples();
+    const std::size_t reading = desk->env.clock.pendingCount();
+    for (int i = 0; i < 10; ++i) {
+        w.refreshSamples();
+    }
+    EXPECT_EQ(desk->env.clock.pendingCount(), reading);
+    const double t = desk->env.clock.now();
+    desk->app->scope()->logger().log(Sample{t, 99.0, 42, 9, true});
+    desk->advance(0.01);
+    ASSERT_FALSE(w.timeline().samples().empty());
+    EXPECT_EQ(w.timeline().samples().back().t, t);
+}
+
 }  // namespace
 }  // namespace pellora::test

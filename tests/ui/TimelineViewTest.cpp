@@ -52,6 +52,8 @@ TEST_F(Timeline, SamplesSitWhereTheirTimeAndValuesPutThem) {
         {{sample(3, 300, 0)}, at(3, 1), purple, true},
         {{sample(3, 0, 120)}, at(3, 1), yellow, true},
         {{sample(-1, 127.5, 0)}, at(0, 0.5), purple, true},
+        // Further ahead than the window is wide: left out, not piled up on the right edge.
+        {{sample(-12 - 1 / 3600.0, 127.5, 0)}, at(0, 0.5), purple, false},
         // Rising luma given out of order: in time order the line passes halfway between the
         // two older samples; in the given order it would run 15 points lower there.
         {{sample(1, 240, 50), sample(11, 20, 50), sample(6, 200, 50)},

@@ -191,21 +191,23 @@ TEST_F(TrayDBusMenu, PanelReadsTheRowsClicksOneAndSeesChanges) {
     ASSERT_FALSE(menuPath.isEmpty());
 
     std::vector<Entry> entries;
-    EXPECT_EQ(layout(item, menuPath, &entries).join(" ; "),
-              "Monitor: —|off ; -- ; Luma: —|off ; Brightness: —|off ; Mode: —|off ; "
-              "Samples: 0|off ; Last snapshot: never|off ; |off|hidden ; |off|hidden ; -- ; "
-              "Start adapting|Control+A ; Snapshot now|Control+N ; "
-              "Preview adjustment|Control+V ; Preferences…|Control+, ; Check for Updates… ; "
-              "Start at login|unchecked ; -- ; Reveal samples in file manager|Control+S ; Enable "
-              "camera access… ; "
-              "Log camera diagnostics ; Re-check camera permission (video group) ; "
-              "Reveal debug dump in file manager ; "
-              "Probe monitor capabilities (may stall DDC briefly) ; Quit|Control+Q");
+    EXPECT_EQ(
+        layout(item, menuPath, &entries).join(" ; "),
+        "Monitor: —|off ; -- ; Luma: —|off ; Brightness: —|off ; Mode: —|off ; "
+        "Samples: 0|off ; Last snapshot: never|off ; |off|hidden ; |off|hidden ; |off|hidden ; "
+        "-- ; "
+        "Start adapting|Control+A ; Snapshot now|Control+N ; "
+        "Preview adjustment|Control+V ; Preferences…|Control+, ; Check for Updates… ; "
+        "Start at login|unchecked ; -- ; Reveal samples in file manager|Control+S ; Enable "
+        "camera access… ; "
+        "Log camera diagnostics ; Re-check camera permission (video group) ; "
+        "Reveal debug dump in file manager ; "
+        "Probe monitor capabilities (may stall DDC briefly) ; Quit|Control+Q");
 
     // A click in the panel runs the row's action in the program.
-    ASSERT_EQ(entries.size(), 24u);
+    ASSERT_EQ(entries.size(), 25u);
     auto event = QDBusMessage::createMethodCall(item, menuPath, kMenuInterface, "Event");
-    event.setArguments({entries[11].id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+    event.setArguments({entries[12].id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
     panel.call(event, QDBus::BlockWithGui, 5000);
     EXPECT_TRUE(runEventsUntil([&] { return !ran.empty(); }, 5000));
     EXPECT_EQ(ran, std::vector<Id>{Id::snapshot});
@@ -219,10 +221,10 @@ TEST_F(TrayDBusMenu, PanelReadsTheRowsClicksOneAndSeesChanges) {
     model.setChecked(Id::startAtLogin, true);
     EXPECT_TRUE(runEventsUntil([&] { return !heard.signalNames.isEmpty(); }, 5000));
     const QStringList changed = layout(item, menuPath, &entries);
-    ASSERT_EQ(changed.size(), 24);
+    ASSERT_EQ(changed.size(), 25);
     EXPECT_EQ(changed[0], "Monitor: DELL U2720Q|off");
     EXPECT_EQ(changed[7], "|off");
-    EXPECT_EQ(changed[15], "Start at login|checked");
+    EXPECT_EQ(changed[16], "Start at login|checked");
 
     // A panel opening the menu tells the program first, so rows that mirror the system are
     // read again.

@@ -49,7 +49,8 @@ struct TrayView : ::testing::Test {
 TEST_F(TrayView, EntriesFollowTheRowsAndChangeInPlace) {
     EXPECT_EQ(shown(view.menu()).join(" ; "),
               "Monitor: —|off ; -- ; Luma: —|off ; Brightness: —|off ; Mode: —|off ; "
-              "Samples: 0|off ; Last snapshot: never|off ; off|hidden ; off|hidden ; -- ; "
+              "Samples: 0|off ; Last snapshot: never|off ; off|hidden ; off|hidden ; off|hidden ; "
+              "-- ; "
               "Start adapting|Ctrl+A ; Snapshot now|Ctrl+N ; Preview adjustment|Ctrl+V ; "
               "Preferences…|Ctrl+, ; Check for Updates… ; Start at login|unchecked ; -- ; "
               "Reveal samples in file manager|Ctrl+S ; Enable camera access… ; "
@@ -60,9 +61,9 @@ TEST_F(TrayView, EntriesFollowTheRowsAndChangeInPlace) {
     const std::tuple<std::function<void()>, int, QString> changes[] = {
         // A name from the monitor or another machine shows as it is, tabs flattened.
         {[&] { model.setTitle(Id::monitor, "Monitor: A&B\tC"); }, 0, "Monitor: A&&B C|off"},
-        {[&] { model.setEnabled(Id::toggleMode, false); }, 10, "Start adapting|off|Ctrl+A"},
+        {[&] { model.setEnabled(Id::toggleMode, false); }, 11, "Start adapting|off|Ctrl+A"},
         {[&] { model.setHidden(Id::camera, false); }, 7, "off"},
-        {[&] { model.setChecked(Id::startAtLogin, true); }, 15, "Start at login|checked"},
+        {[&] { model.setChecked(Id::startAtLogin, true); }, 16, "Start at login|checked"},
     };
     for (const auto& [change, line, text] : changes) {
         QStringList expected = shown(view.menu());

@@ -290,6 +290,7 @@ LoginItem::State XdgAutostartEntry::readNow(const std::filesystem::path& file,
         case FileRead::Status::missing:
             return {false, ""};
         case FileRead::Status::unreadable:
+        case FileRead::Status::denied:
         case FileRead::Status::tooLarge:
             return {false, "Autostart entry " + file.string() + " cannot be read (" + read.error +
                                "); shown as off, and turning Start at login on replaces it"};
