@@ -160,9 +160,11 @@ int main(int argc, char** argv) {
     pellora::SerialQueue retrainQueue("pellora.retrain", clock);
     pellora::SerialQueue probeQueue("pellora.camera-probe", clock);
     pellora::SerialQueue sessionQueue("pellora.session", clock);
-    pellora::SerialQueue dumpQueue("pellora.debug-state", clock);
-    auto debugState = pellora::DebugState::create(clock, mainQueue, dumpQueue, *log, paths.dataDir);
+    auto debugState = pellora::DebugState::create(clock, mainQueue, *log, paths.dataDir);
     pellora::DebugState::installShared(debugState);
+    // What the dump shows changes only on the main thread: it is looked at whenever that
+    // thread has worked, so no timer of its own wakes it.
+    mainQueue.setIdleObserver([&debugState] { debugState->capture(); });
 
     pellora::Backends backends =
         simulated
@@ -278,6 +280,7 @@ int main(int argc, char** argv) {
                  "app");
     }
     int status = app.exec();
+    mainQueue.setIdleObserver(nullptr);
     if (trayCheck) {
         trayCheck->cancel();
     }

@@ -1,6 +1,7 @@
 #include "store/AtomicFile.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -149,9 +150,34 @@ FileRead readWholeFile(const std::filesystem::path& path, std::size_t maxBytes) 
     return result;
 }
 
-std::optional<std::string> writeFileAtomically(const std::filesystem::path& path,
-                                               const std::string& bytes, unsigned mode,
-                                               bool durable) {
+namespace {
+
+// Puts `temp` in `path`'s place. An exchange leaves the old file at `temp`, removed at once.
+std::optional<std::string> replace(const std::filesystem::path& temp,
+                                   const std::filesystem::path& path, bool exchange) {
+#ifdef RENAME_EXCHANGE
+    struct stat target {};
+    // Only with a file: a folder or a link in its place is refused or replaced, as by rename.
+    if (exchange && ::lstat(path.c_str(), &target) == 0 && S_ISREG(target.st_mode)) {
+        if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
+            ::unlink(temp.c_str());
+            return std::nullopt;
+        }
+        // A file system that cannot: a plain rename.
+    }
+#else
+    (void)exchange;
+#endif
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        std::string error = errnoText("rename");
+        ::unlink(temp.c_str());
+        return error;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> writeWhole(const std::filesystem::path& path, const std::string& bytes,
+                                      unsigned mode, bool durable, bool exchange) {
     thread_local std::mt19937_64 random{std::random_device{}()};
     std::filesystem::path dir = path.parent_path();
     if (dir.empty()) {
@@ -165,9 +191,7 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& path
     if (auto error = writeTemporary(dir, temp, bytes, mode, durable, true)) {
         return error;
     }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        std::string error = errnoText("rename");
-        ::unlink(temp.c_str());
+    if (auto error = replace(temp, path, exchange)) {
         return error;
     }
     if (durable) {
@@ -178,6 +202,19 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& path
         }
     }
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> writeFileAtomically(const std::filesystem::path& path,
+                                               const std::string& bytes, unsigned mode,
+                                               bool durable) {
+    return writeWhole(path, bytes, mode, durable, false);
+}
+
+std::optional<std::string> rewriteFileAtomically(const std::filesystem::path& path,
+                                                 const std::string& bytes, unsigned mode) {
+    return writeWhole(path, bytes, mode, false, true);
 }
 
 bool isTemporaryOf(const std::string& name, const std::string& target) {

@@ -78,6 +78,8 @@ TEST(ProcessTest, SimulatedDeskRunsTheWholeLoopAndQuitsCleanly) {
     ASSERT_FALSE(dump.is_discarded());
     EXPECT_EQ(dump["monitor"]["name"], "Simulated Monitor");
     EXPECT_EQ(dump["cameraHealth"], "ok");
+    // Taken from the controller as it went, with no dump asked for.
+    EXPECT_EQ(dump["monitor"]["sampleCount"], samples.size());
 }
 
 }  // namespace

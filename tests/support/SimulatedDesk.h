@@ -109,7 +109,7 @@ class SimulatedDesk {
     Options options;
     TestEnvironment env;
     SystemClock workerClock;
-    std::unique_ptr<ManualQueue> brightnessQueue, sensorQueue, probeQueue, dumpQueue;
+    std::unique_ptr<ManualQueue> brightnessQueue, sensorQueue, probeQueue;
     std::unique_ptr<Queue> loggerQueue, retrainQueue;
     std::unique_ptr<Queue> wrappedMain;
     // The main queue as the desk's parts see it: env.main, or its wrapper.
