@@ -135,6 +135,11 @@ int main(int argc, char** argv) {
     }
 
     pellora::QtMainQueue mainQueue(clock);
+    // The person at the desk lives in real time: what they watch (the indicator, the window's
+    // refresh, the map's moves, the tray's late arrival) is timed on it even when
+    // --time-scale speeds up the simulated desk.
+    pellora::SystemClock realClock;
+    pellora::QtMainQueue realTime(realClock);
     pellora::SerialQueue logQueue("pellora.debug-log", clock);
     auto log = std::make_shared<pellora::DebugLog>(clock, logQueue, paths.dataDir, *systemLog);
     pellora::DebugLog::installShared(log);
@@ -182,7 +187,7 @@ int main(int argc, char** argv) {
     const bool trayAtLaunch = pellora::TrayMenuView::isTrayAvailable();
     // Plasma on Wayland shows its own brightness display; elsewhere the indicator is ours.
     auto desktopOsd = pellora::KdeOnScreenDisplay::create();
-    pellora::AdjustmentHUD indicator(mainQueue, clock, desktopOsd.get());
+    pellora::AdjustmentHUD indicator(realTime, realClock, desktopOsd.get());
     pellora::MessageBoxAlerts alerts("Pellora");
     auto sensor =
         pellora::LightSensor::create(*backends.camera, sensorQueue, mainQueue, clock, *log);
@@ -225,6 +230,8 @@ int main(int argc, char** argv) {
                     .log = *log,
                     .clock = clock,
                     .main = mainQueue,
+                    .realClock = realClock,
+                    .realTime = realTime,
                     .work = retrainQueue,
                     .texts = texts,
                 };
@@ -252,7 +259,7 @@ int main(int argc, char** argv) {
     pellora::WorkItemPtr trayCheck;
     if (!trayAtLaunch) {
         log->log("No system tray yet; looking again in a moment", "app");
-        trayCheck = mainQueue.postAfter(
+        trayCheck = realTime.postAfter(
             kTrayRecheckSeconds, [&log, &alerts, weak = std::weak_ptr(controller)] {
                 if (pellora::TrayMenuView::isTrayAvailable()) {
                     log->log("A system tray appeared; the menu is in the tray", "app");

@@ -181,7 +181,8 @@ void PreferencesWindowController::buildUI(QWidget* menuPanel) {
 
     native_ = new NativeControlsSection(s_.controller, this);
     native_->addTo(*column);
-    location_ = new LocationSection(s_.settings, s_.clock, s_.main, s_.work, this);
+    location_ = new LocationSection(s_.settings, s_.clock, s_.main, s_.work,
+                                    {s_.realClock, s_.realTime}, this);
     location_->addTo(*column);
     statusLabel_ = new ToneLabel("", ToneLabel::Tone::tertiary, 10);
     column->addWidget(statusLabel_);
@@ -357,7 +358,7 @@ void PreferencesWindowController::present() {
 
 void PreferencesWindowController::startTimer() {
     refreshTimer_ =
-        std::make_unique<RepeatingTimer>(s_.main, refreshInterval, [weak = weak_from_this()] {
+        std::make_unique<RepeatingTimer>(s_.realTime, refreshInterval, [weak = weak_from_this()] {
             if (auto self = weak.lock()) {
                 self->refreshSamples();
             }
