@@ -35,6 +35,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     static constexpr double distantFuture = 64092211200.0;
     static constexpr double retrainInterval = 600.0;
     static constexpr double capabilitiesDelay = 6.0;
+    // A wake from suspend and an unlock within this many seconds of it measure the room once.
+    static constexpr double wakeSnapshotGap = 10.0;
 
     static std::shared_ptr<AppDelegate> create(AppServices services);
     ~AppDelegate();
@@ -141,6 +143,9 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     // The camera and the screen lock.
     void handleCameraAuthorization();
     void registerScreenLockObservers();
+    // After suspend the monitor may have come back at another brightness: measure, as at
+    // unlock. `occasion` ("resume" or "unlock") names it in the log.
+    void snapshotOnWake(const char* occasion);
     void setCameraHealth(CameraHealth health);
     void grantCamera(bool atLaunch);
     void logCameraDiagnostics(const std::string& reason, std::function<void()> then);
@@ -166,6 +171,10 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     WorkItemPtr pendingCommitWork_;
     bool screenLocked_ = false;
     bool lockStateKnown_ = false;
+    // When a wake from suspend or an unlock last took a snapshot, on the clock that never
+    // jumps, and which of them it was.
+    std::optional<double> wakeSnapshotAt_;
+    const char* wakeSnapshotOccasion_ = "";
     double lastSampleAt_ = distantPast;
     double nextSnapshotAt_ = distantFuture;
     WorkItemPtr snapshotWork_;
