@@ -13,6 +13,8 @@
 #include "app/StatusMenu.h"
 #include "display/Monitor.h"
 #include "platform/CameraAccess.h"
+#include "platform/RemoteCommands.h"
+#include "platform/RemoteControl.h"
 #include "platform/RepeatingTimer.h"
 #include "platform/WorkItem.h"
 
@@ -28,7 +30,7 @@ class MonitorScope;
 //
 // Main thread only. Every callback it hands out holds it weakly; work tied to one monitor
 // also holds that monitor's scope weakly and does nothing once the scope is not current.
-class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
+class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public RemoteCommands {
   public:
     // Apple's distant past and future, so that dumped times stay plain numbers.
     static constexpr double distantPast = -62135769600.0;
@@ -64,12 +66,27 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     // The preferences window, once opened; nothing before.
     const std::shared_ptr<PreferencesPresenter>& prefs() const { return prefs_; }
 
+    // The user set the brightness by hand, with the window's slider or from a script:
+    // written through the slider's debounce, kept as the monitor's manual brightness, and
+    // taken as the user's choice (userDidAdjustBrightness).
+    void userChoseBrightness(int brightness);
     // The user chose a brightness in the preferences window.
     void userDidAdjustBrightness(int brightness);
     // The preferences window asks adapting mode to hold off for `seconds`.
     void setManualOverride(double seconds);
     // What the debug dump writes.
     nlohmann::json debugState() const;
+    // What scripts read; published to the remote control whenever it may have changed.
+    RemoteState remoteState() const;
+    void publishRemoteState();
+
+    // Scripts' requests (the remote control's), checked by RemotePolicy.
+    void remoteSnapshotNow(RemoteReply reply) override;
+    void remoteSetBrightness(long long brightness, RemoteReply reply) override;
+    void remoteStepBrightness(long long delta, RemoteReply reply) override;
+    void remotePause(double seconds, RemoteReply reply) override;
+    void remoteSetMode(const std::string& mode, RemoteReply reply) override;
+    void remoteOpenPreferences(RemoteReply reply) override;
 
     StatusMenu& menu() { return menu_; }
 
@@ -186,6 +203,12 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     // Samples logged since the count was asked for; the count includes none of them.
     long long appendsSinceCount_ = 0;
     std::uint64_t countRequest_ = 0;
+
+    // The monitor's brightness as last read or written; nothing while unknown.
+    std::optional<int> knownBrightness_;
+    // Publishes the end of a pause, which comes with no other change.
+    WorkItemPtr pauseEndWork_;
+    double pauseEndAt_ = distantPast;
 
     int failedReadsInRow_ = 0;
     bool monitorEverAnswered_ = false;

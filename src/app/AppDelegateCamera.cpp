@@ -113,6 +113,7 @@ void AppDelegate::setCameraHealth(CameraHealth health) {
     if (row.glyph) {
         menu_.setGlyph(*row.glyph);
     }
+    publishRemoteState();
 }
 
 void AppDelegate::enableCameraAccess() {

@@ -89,6 +89,7 @@ void AppDelegate::refreshMonitorAccess() {
     menu_.setEnabled(MenuItemId::monitorAccess, row.has_value());
     menu_.setHidden(MenuItemId::monitorAccess, !row);
     menu_.setGlyph(MenuTexts::glyph(scope_ != nullptr, cameraHealth_, row.has_value()));
+    publishRemoteState();
 }
 
 void AppDelegate::openPreferences() {
@@ -105,7 +106,7 @@ void AppDelegate::openPreferences() {
         };
         hooks.onUserBrightness = [weak = weak_from_this()](int brightness) {
             if (auto self = weak.lock()) {
-                self->userDidAdjustBrightness(brightness);
+                self->userChoseBrightness(brightness);
             }
         };
         prefs_ = s_.makePreferences(std::move(hooks));

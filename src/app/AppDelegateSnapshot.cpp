@@ -95,6 +95,7 @@ void AppDelegate::handleReading(std::optional<double> luma) {
     log(format("Snapshot OK: luma=%.1f", *luma), "snapshot");
     smoothedLuma_ = SnapshotPolicy::smooth(smoothedLuma_, *luma);
     menu_.setTitle(MenuItemId::luma, format("Luma: %.0f / 255", smoothedLuma_));
+    publishRemoteState();
     if (prefs_) {
         prefs_->setLiveLuma(smoothedLuma_);
     }

@@ -22,6 +22,7 @@ class Desktop;
 class LightSensor;
 class MonitorRegistry;
 class Queue;
+class RemoteControl;
 class SessionState;
 class SettingsStore;
 class StatusMenu;
@@ -73,6 +74,8 @@ struct AppServices {
     AppEnvironment environment;
     // Makes the preferences window on first use; none where no window can be shown (tests).
     PreferencesFactory makePreferences;
+    // Where scripts read the state; none where no bus is offered.
+    RemoteControl* remote = nullptr;
 };
 
 }  // namespace pellora

@@ -9,9 +9,13 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <string_view>
+#include <thread>
+#include <variant>
 
 #include "app/AppDelegate.h"
 #include "app/Backends.h"
+#include "app/ControlCommand.h"
 #include "app/PlatformTexts.h"
 #include "app/StatusMenu.h"
 #include "display/BrightnessController.h"
@@ -23,6 +27,8 @@
 #include "platform/QuitSignals.h"
 #include "platform/SerialQueue.h"
 #include "platform/SystemClock.h"
+#include "platform/linux/DBusRemoteClient.h"
+#include "platform/linux/DBusRemoteControl.h"
 #include "platform/linux/DBusSingleInstance.h"
 #include "platform/linux/FreedesktopDesktop.h"
 #include "platform/linux/KdeOnScreenDisplay.h"
@@ -48,12 +54,57 @@ namespace {
 constexpr const char* kApplicationId = "org.pellora.Pellora";
 // A panel started with the session may register its tray a little after we do.
 constexpr double kTrayRecheckSeconds = 3.0;
+// The longest `pellora ctl` takes, whatever the bus does.
+constexpr double kControlBound = 2.0;
+
+// The running one's bus name: the desktop's for the user's own Pellora, one of the lock's for
+// a simulated run over its own folder.
+QString busNameFor(const pellora::AppPaths& paths, bool simulated) {
+    return simulated ? pellora::DBusSingleInstance::nameForLock(kApplicationId,
+                                                                paths.runtimeDir / "instance.lock")
+                     : QString::fromLatin1(kApplicationId);
+}
+
+// `pellora ctl …`: asks the running Pellora over the session bus and exits.
+int runControl(int argc, char** argv) {
+    using pellora::ControlCommand;
+    auto parsed = ControlCommand::parse(std::vector<std::string>(argv + 2, argv + argc));
+    if (const auto* complaint = std::get_if<std::string>(&parsed)) {
+        std::fprintf(stderr, "pellora ctl: %s\n%s\n", complaint->c_str(), ControlCommand::usage);
+        return ControlCommand::badArgument;
+    }
+    const auto& command = std::get<ControlCommand>(parsed);
+    // The calls have their own timeouts; this also bounds connecting to a bus that accepts
+    // and never answers.
+    std::thread([] {
+        pellora::SystemClock().sleep(kControlBound);
+        static const char late[] = "Pellora did not answer within 2 s\n";
+        [[maybe_unused]] auto written = ::write(STDERR_FILENO, late, sizeof late - 1);
+        ::_exit(ControlCommand::notRunning);
+    }).detach();
+    QCoreApplication app(argc, argv);
+    const bool simulated = !command.dataDir.empty();
+    const auto paths = simulated ? pellora::AppPaths::underRoot(command.dataDir)
+                                 : pellora::AppPaths::fromEnvironment();
+    pellora::DBusRemoteClient client(busNameFor(paths, simulated), QDBusConnection::sessionBus(),
+                                     kControlBound - 0.2);
+    const auto result = command.run(client);
+    std::fputs(result.out.c_str(), stdout);
+    std::fputs(result.err.c_str(), stderr);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    // Said and done: the bus's thread must not speak up while the process is taken apart.
+    ::_exit(result.status);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     // A peer that goes away (an X server, a bus) must fail our write with EPIPE, not end us.
     std::signal(SIGPIPE, SIG_IGN);
+    if (argc >= 2 && std::string_view(argv[1]) == "ctl") {
+        return runControl(argc, argv);
+    }
     QApplication app(argc, argv);
     // A tray program: closing an alert must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -65,7 +116,8 @@ int main(int argc, char** argv) {
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "Keeps an external monitor's brightness in step with the light in the room.");
+        "Keeps an external monitor's brightness in step with the light in the room.\n"
+        "`pellora ctl` asks the running one (run it alone for its commands).");
     parser.addHelpOption();
     parser.addVersionOption();
     QCommandLineOption simulate("simulate", "Use the built-in simulated monitor and camera.");
@@ -114,9 +166,7 @@ int main(int argc, char** argv) {
     // asked to show itself. The bus name goes with the lock: the user's own run has the
     // desktop's name, a run over its own folder a name of that folder's lock.
     const auto lockFile = paths.runtimeDir / "instance.lock";
-    const QString busName = simulated
-                                ? pellora::DBusSingleInstance::nameForLock(kApplicationId, lockFile)
-                                : QString::fromLatin1(kApplicationId);
+    const QString busName = busNameFor(paths, simulated);
     auto instance = pellora::InstanceLock::acquire(lockFile);
     if (instance.outcome() == pellora::InstanceLock::Outcome::heldElsewhere) {
         std::string holder = instance.detail().empty() ? "" : " (pid " + instance.detail() + ")";
@@ -167,9 +217,6 @@ int main(int argc, char** argv) {
     pellora::SerialQueue sessionQueue("pellora.session", clock);
     auto debugState = pellora::DebugState::create(clock, mainQueue, *log, paths.dataDir);
     pellora::DebugState::installShared(debugState);
-    // What the dump shows changes only on the main thread: it is looked at whenever that
-    // thread has worked, so no timer of its own wakes it.
-    mainQueue.setIdleObserver([&debugState] { debugState->capture(); });
 
     pellora::Backends backends =
         simulated
@@ -195,6 +242,9 @@ int main(int argc, char** argv) {
     pellora::Updater updater(mainQueue, clock, *log, alerts, pellora::Updater::configuredFeed(),
                              QStringLiteral(PELLORA_VERSION));
     auto desktop = pellora::FreedesktopDesktop::create();
+    // The name a later launch and scripts find this one by, with the scripting interface.
+    auto single = pellora::DBusSingleInstance::create(busName, log.get());
+    pellora::DBusRemoteControl remote(*single);
 
     pellora::AppServices services{
         .clock = clock,
@@ -242,12 +292,21 @@ int main(int argc, char** argv) {
                 return pellora::PreferencesWindowController::create(window, std::move(hooks),
                                                                     menuPanel);
             },
+        .remote = &remote,
     };
     auto controller = pellora::AppDelegate::create(std::move(services));
     controller->applicationDidFinishLaunching();
+    // What the dump and scripts see changes only on the main thread: it is looked at whenever
+    // that thread has worked, so no timer of its own wakes it.
+    mainQueue.setIdleObserver([&debugState, weak = std::weak_ptr(controller)] {
+        debugState->capture();
+        if (auto self = weak.lock()) {
+            self->publishRemoteState();
+        }
+    });
 
     // A later launch (from the application launcher, say) brings the window forward.
-    auto single = pellora::DBusSingleInstance::create(busName, log.get());
+    remote.serve(*controller);
     single->serve([&log, weak = std::weak_ptr(controller)] {
         log->log("Activated by a second launch; opening the preferences window", "app");
         if (auto self = weak.lock()) {

@@ -456,8 +456,8 @@ void PreferencesWindowController::brightnessChanged(int value) {
         return;
     }
     brightnessReadout_->setText(QString::number(value));
-    s_.controller->setBrightnessThrottled(value);
-    s_.settings.set(current->keyPrefix() + "manualBrightness", value);
+    // The controller writes it through the debounce and keeps it as the manual brightness:
+    // the one path for a brightness set by hand, scripts' included.
     if (hooks_.onUserBrightness) {
         hooks_.onUserBrightness(value);
     }

@@ -11,18 +11,12 @@
 #include <sstream>
 #include <thread>
 
+#include "ProgramRun.h"
 #include "TempDir.h"
 #include "store/SampleLogger.h"
 
 namespace pellora::test {
 namespace {
-
-std::string readAll(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::size_t occurrences(const std::string& text, const std::string& what) {
     std::size_t n = 0;

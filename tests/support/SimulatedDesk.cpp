@@ -96,6 +96,7 @@ void SimulatedDesk::launch() {
         .quit = [this] { ++quits; },
         .environment = {"org.pellora.Pellora", "/usr/bin/pellora", "none", "users video"},
         .makePreferences = nullptr,
+        .remote = options.remote,
     };
     if (options.preferences) {
         services.makePreferences = [this](PreferencesHooks hooks) {

@@ -81,6 +81,8 @@ class SimulatedDesk {
         // Makes the preferences window on the desk's services; none: no window.
         std::function<std::shared_ptr<PreferencesPresenter>(SimulatedDesk&, PreferencesHooks)>
             preferences = nullptr;
+        // Where the controller publishes what scripts read; none: nowhere.
+        RemoteControl* remote = nullptr;
     };
 
     static const DisplayInfo monitorA;
