@@ -147,6 +147,7 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     void countSamples();
     // Reads the brightness and keeps track of whether the monitor answers.
     void readBrightness(std::function<void(std::optional<int>)> then);
+    void noteKnownBrightness(int brightness);
     void noteBrightnessRead(bool answered);
 
     // The menu.
@@ -204,8 +205,10 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     long long appendsSinceCount_ = 0;
     std::uint64_t countRequest_ = 0;
 
-    // The monitor's brightness as last read or written; nothing while unknown.
+    // The monitor's brightness as last read or written, and when (on the clock that never
+    // jumps); nothing while unknown.
     std::optional<int> knownBrightness_;
+    double knownBrightnessAt_ = 0;
     // Publishes the end of a pause, which comes with no other change.
     WorkItemPtr pauseEndWork_;
     double pauseEndAt_ = distantPast;

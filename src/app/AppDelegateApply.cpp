@@ -42,7 +42,7 @@ void AppDelegate::maybeApply() {
             " at luma=" + luma,
         "apply");
     s_.brightness->setBrightness(*decision.write);
-    knownBrightness_ = *decision.write;
+    noteKnownBrightness(*decision.write);
     s_.indicator.show(*decision.write, decision.delta);
     publishRemoteState();
 }

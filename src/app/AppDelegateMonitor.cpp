@@ -180,7 +180,7 @@ void AppDelegate::readBrightness(std::function<void(std::optional<int>)> then) {
         [weak = weak_from_this(), then = std::move(then)](std::optional<int> value) {
             if (auto self = weak.lock()) {
                 if (value) {
-                    self->knownBrightness_ = value;
+                    self->noteKnownBrightness(*value);
                 }
                 self->noteBrightnessRead(value.has_value());
                 then(value);

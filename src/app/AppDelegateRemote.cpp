@@ -57,6 +57,8 @@ void AppDelegate::publishRemoteState() {
             pauseEndWork_ =
                 s_.main.postAfter(state.pausedUntil - s_.clock.now(), [weak = weak_from_this()] {
                     if (auto self = weak.lock()) {
+                        // A timer a little early finds the pause still on and waits again.
+                        self->pauseEndAt_ = distantPast;
                         self->publishRemoteState();
                     }
                 });
@@ -65,13 +67,18 @@ void AppDelegate::publishRemoteState() {
     s_.remote->publish(state);
 }
 
+void AppDelegate::noteKnownBrightness(int brightness) {
+    knownBrightness_ = brightness;
+    knownBrightnessAt_ = s_.clock.monotonic();
+}
+
 void AppDelegate::userChoseBrightness(int brightness) {
     if (!scope_) {
         return;
     }
     s_.brightness->setBrightnessThrottled(brightness);
     s_.settings.set(scope_->keyPrefix() + "manualBrightness", brightness);
-    knownBrightness_ = brightness;
+    noteKnownBrightness(brightness);
     userDidAdjustBrightness(brightness);
 }
 
@@ -131,12 +138,17 @@ void AppDelegate::remoteStepBrightness(long long delta, RemoteReply reply) {
         }
         reply(refused);
     };
-    if (knownBrightness_) {
+    // A burst of steps goes from the value the last one set, which the monitor may not have
+    // been written yet; a step after a while from what the monitor says now (its own buttons
+    // may have moved it), or, should it not answer, from what was known.
+    if (knownBrightness_ &&
+        s_.clock.monotonic() - knownBrightnessAt_ < RemotePolicy::stepFromKnownSeconds) {
         step(knownBrightness_);
         return;
     }
-    // Never read yet (no snapshot so far): the monitor is asked first.
-    readBrightness([step](std::optional<int> value) { step(value); });
+    readBrightness([step, known = knownBrightness_](std::optional<int> value) {
+        step(value ? value : known);
+    });
 }
 
 void AppDelegate::remotePause(double seconds, RemoteReply reply) {

@@ -15,6 +15,9 @@ struct RemotePolicy {
     static constexpr int maxStep = 100;
     // A week: longer is more likely a mistake (milliseconds for seconds) than a wish.
     static constexpr double maxPauseSeconds = 7 * 86400.0;
+    // A step within this many seconds of the brightness last read or set goes from that
+    // value; a later one reads the monitor first.
+    static constexpr double stepFromKnownSeconds = 10.0;
 
     // Nothing when the request may go ahead.
     static std::optional<RemoteRefusal> brightness(long long value);

@@ -168,6 +168,14 @@ TEST_F(RemoteControlTest, EveryMethodGoesThroughOrIsRefusedWithItsReason) {
     EXPECT_GT(d().env.clock.now(), now);
     // A refusal changes nothing: the bad calls above left the mode, the pause and the monitor.
     EXPECT_EQ(d().app->mode(), Mode::learning);
+    // Steps in a burst go from the last one's value; a step after a while reads the monitor,
+    // whose own buttons may have moved it.
+    d().monitor->defineRegister(0x10, 70, 100);
+    d().advance(11);
+    EXPECT_EQ(call("StepBrightness", {-5}), QString());
+    EXPECT_EQ(call("StepBrightness", {-5}), QString());
+    d().advance(0.2);
+    EXPECT_EQ(d().monitorBrightness(), 60);
     // A call of the wrong type is refused by the bus layer, and Pellora runs on.
     EXPECT_EQ(call("SetBrightness", {QString("abc")}), "org.freedesktop.DBus.Error.UnknownMethod");
     d().session->setLocked(true);
