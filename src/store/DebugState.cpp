@@ -118,8 +118,7 @@ struct DebugState::Writer {
 
 DebugState::DebugState(const Clock& clock, Queue& main, DebugLog& log,
                        std::filesystem::path appSupportDir, double period)
-    : clock_(clock),
-      main_(main),
+    : main_(main),
       writeQueue_(log.queue()),
       fileURL_(appSupportDir / "debug.json"),
       // A period of zero or less would spin the queue.

@@ -79,7 +79,6 @@ class DebugState : public std::enable_shared_from_this<DebugState> {
     DebugState(const Clock& clock, Queue& main, DebugLog& log, std::filesystem::path appSupportDir,
                double period);
 
-    const Clock& clock_;
     Queue& main_;
     Queue& writeQueue_;
     std::filesystem::path fileURL_;
