@@ -14,6 +14,8 @@
 #include "app/StatusMenu.h"
 #include "display/Monitor.h"
 #include "platform/CameraAccess.h"
+#include "platform/RemoteCommands.h"
+#include "platform/RemoteControl.h"
 #include "platform/RepeatingTimer.h"
 #include "platform/WorkItem.h"
 
@@ -30,13 +32,15 @@ class StartAtLogin;
 //
 // Main thread only. Every callback it hands out holds it weakly; work tied to one monitor
 // also holds that monitor's scope weakly and does nothing once the scope is not current.
-class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
+class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public RemoteCommands {
   public:
     // Apple's distant past and future, so that dumped times stay plain numbers.
     static constexpr double distantPast = -62135769600.0;
     static constexpr double distantFuture = 64092211200.0;
     static constexpr double retrainInterval = 600.0;
     static constexpr double capabilitiesDelay = 6.0;
+    // A wake from suspend and an unlock within this many seconds of it measure the room once.
+    static constexpr double wakeSnapshotGap = 10.0;
 
     static std::shared_ptr<AppDelegate> create(AppServices services);
     ~AppDelegate();
@@ -64,6 +68,10 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     // The preferences window, once opened; nothing before.
     const std::shared_ptr<PreferencesPresenter>& prefs() const { return prefs_; }
 
+    // The user set the brightness by hand, with the window's slider or from a script:
+    // written through the slider's debounce, kept as the monitor's manual brightness, and
+    // taken as the user's choice (userDidAdjustBrightness).
+    void userChoseBrightness(int brightness);
     // The user chose a brightness in the preferences window.
     void userDidAdjustBrightness(int brightness);
     // The preferences window asks adapting mode to hold off for `seconds`.
@@ -74,6 +82,17 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     bool followRoomClosely() const;
     // What the debug dump writes.
     nlohmann::json debugState() const;
+    // What scripts read; published to the remote control whenever it may have changed.
+    RemoteState remoteState() const;
+    void publishRemoteState();
+
+    // Scripts' requests (the remote control's), checked by RemotePolicy.
+    void remoteSnapshotNow(RemoteReply reply) override;
+    void remoteSetBrightness(long long brightness, RemoteReply reply) override;
+    void remoteStepBrightness(long long delta, RemoteReply reply) override;
+    void remotePause(double seconds, RemoteReply reply) override;
+    void remoteSetMode(const std::string& mode, RemoteReply reply) override;
+    void remoteOpenPreferences(RemoteReply reply) override;
 
     StatusMenu& menu() { return menu_; }
 
@@ -141,6 +160,7 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     void countSamples();
     // Reads the brightness and keeps track of whether the monitor answers.
     void readBrightness(std::function<void(std::optional<int>)> then);
+    void noteKnownBrightness(int brightness);
     void noteBrightnessRead(bool answered);
 
     // The menu.
@@ -154,6 +174,9 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     // The camera and the screen lock.
     void handleCameraAuthorization();
     void registerScreenLockObservers();
+    // After suspend the monitor may have come back at another brightness: measure, as at
+    // unlock. `occasion` ("resume" or "unlock") names it in the log.
+    void snapshotOnWake(const char* occasion);
     void setCameraHealth(CameraHealth health);
     void grantCamera(bool atLaunch);
     void logCameraDiagnostics(const std::string& reason, std::function<void()> then);
@@ -179,6 +202,10 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     WorkItemPtr pendingCommitWork_;
     bool screenLocked_ = false;
     bool lockStateKnown_ = false;
+    // When a wake from suspend or an unlock last took a snapshot, on the clock that never
+    // jumps, and which of them it was.
+    std::optional<double> wakeSnapshotAt_;
+    const char* wakeSnapshotOccasion_ = "";
     double lastSampleAt_ = distantPast;
     double nextSnapshotAt_ = distantFuture;
     WorkItemPtr snapshotWork_;
@@ -200,6 +227,14 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     // Readable samples in the current monitor's log; nothing until counted.
     std::optional<long long> sampleCount_;
     std::uint64_t countRequest_ = 0;
+
+    // The monitor's brightness as last read or written, and when (on the clock that never
+    // jumps); nothing while unknown.
+    std::optional<int> knownBrightness_;
+    double knownBrightnessAt_ = 0;
+    // Publishes the end of a pause, which comes with no other change.
+    WorkItemPtr pauseEndWork_;
+    double pauseEndAt_ = distantPast;
 
     int failedReadsInRow_ = 0;
     bool monitorEverAnswered_ = false;

@@ -42,11 +42,14 @@ void AppDelegate::maybeApply() {
             " at luma=" + luma,
         "apply");
     s_.brightness->setBrightness(*decision.write);
+    noteKnownBrightness(*decision.write);
     s_.indicator.show(*decision.write, decision.delta);
+    publishRemoteState();
 }
 
 void AppDelegate::setManualOverride(double seconds) {
     manualOverrideUntil_ = s_.clock.now() + seconds;
+    publishRemoteState();
 }
 
 void AppDelegate::previewHUD() {

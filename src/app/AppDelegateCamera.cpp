@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <string_view>
 
 #include "app/AlertPresenter.h"
 #include "app/AppDelegate.h"
@@ -112,6 +113,7 @@ void AppDelegate::setCameraHealth(CameraHealth health) {
     if (row.glyph) {
         menu_.setGlyph(*row.glyph);
     }
+    publishRemoteState();
 }
 
 void AppDelegate::enableCameraAccess() {
@@ -295,11 +297,44 @@ void AppDelegate::registerScreenLockObservers() {
             self->presentAtDesk_ = true;  // someone just unlocked it
             self->log("Screen unlocked — resuming camera sampling", "snapshot");
             if (self->cameraGranted_) {
-                self->takeSnapshot();
-                self->scheduleNextSnapshot();
+                self->snapshotOnWake("unlock");
             }
         }
     });
+    s_.session.setResumeHandler([weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        if (!self->cameraGranted_) {
+            self->log("Resumed from suspend (camera not granted: no snapshot)", "snapshot");
+        } else if (self->screenLocked_) {
+            self->log("Resumed from suspend with the screen locked — the snapshot waits for unlock",
+                      "snapshot");
+        } else {
+            self->log("Resumed from suspend — taking a snapshot", "snapshot");
+            self->snapshotOnWake("resume");
+        }
+    });
+}
+
+void AppDelegate::snapshotOnWake(const char* occasion) {
+    const double now = s_.clock.monotonic();
+    // Unlocks alone each measure, as they always have; a wake and its unlock measure once.
+    const bool afterWake = std::string_view(occasion) == "resume" ||
+                           std::string_view(wakeSnapshotOccasion_) == "resume";
+    if (wakeSnapshotAt_ && afterWake && now - *wakeSnapshotAt_ < wakeSnapshotGap) {
+        char ago[32];
+        std::snprintf(ago, sizeof ago, "%.0f", now - *wakeSnapshotAt_);
+        log(std::string("No second snapshot at ") + occasion + ": one was taken " + ago +
+                " s ago, at " + wakeSnapshotOccasion_,
+            "snapshot");
+        return;
+    }
+    wakeSnapshotAt_ = now;
+    wakeSnapshotOccasion_ = occasion;
+    takeSnapshot();
+    scheduleNextSnapshot();
 }
 
 }  // namespace pellora

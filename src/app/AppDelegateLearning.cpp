@@ -28,6 +28,7 @@ void AppDelegate::userDidAdjustBrightness(int brightness) {
             " — pending anchor",
         "anchor");
     schedulePendingCommit();
+    publishRemoteState();
 }
 
 void AppDelegate::schedulePendingCommit() {

@@ -119,6 +119,7 @@ void AppDelegate::refreshMonitorAccess() {
     menu_.setHidden(MenuItemId::monitorAccess, !row);
     menu_.setGlyph(MenuTexts::glyph(scope_ != nullptr, cameraHealth_,
                                     row.has_value() || s_.settings.fileProblem().has_value()));
+    publishRemoteState();
 }
 
 void AppDelegate::openPreferences() {
@@ -135,7 +136,7 @@ void AppDelegate::openPreferences() {
         };
         hooks.onUserBrightness = [weak = weak_from_this()](int brightness) {
             if (auto self = weak.lock()) {
-                self->userDidAdjustBrightness(brightness);
+                self->userChoseBrightness(brightness);
             }
         };
         hooks.onFollowRoomClosely = [weak = weak_from_this()](bool on) {

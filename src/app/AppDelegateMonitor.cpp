@@ -185,6 +185,9 @@ void AppDelegate::readBrightness(std::function<void(std::optional<int>)> then) {
     s_.brightness->getBrightness(
         [weak = weak_from_this(), then = std::move(then)](std::optional<int> value) {
             if (auto self = weak.lock()) {
+                if (value) {
+                    self->noteKnownBrightness(*value);
+                }
                 self->noteBrightnessRead(value.has_value());
                 then(value);
             }

@@ -166,6 +166,7 @@ void AppDelegate::handleReading(std::optional<double> luma) {
     }
     lastReadingMonotonic_ = monotonic;
     menu_.setTitle(MenuItemId::luma, format("Luma: %.0f / 255", smoothedLuma_));
+    publishRemoteState();
     if (prefs_) {
         prefs_->setLiveLuma(smoothedLuma_);
     }

@@ -39,7 +39,7 @@ class AppRuntime {
     SystemClock& clock() { return clock_; }
     SystemLog& systemLog() { return systemLog_; }
     const AppPaths& paths() const { return paths_; }
-    Queue& main() { return main_; }
+    QtMainQueue& main() { return main_; }
     DebugLog& log() { return *log_.instance; }
     SettingsStore& settings() { return *settings_.instance; }
     DebugState& debugState() { return *debugState_.instance; }
@@ -74,7 +74,7 @@ class AppRuntime {
     Installed<DebugLog> log_;
     SerialQueue settingsQueue_;
     Installed<SettingsStore> settings_;
-    SerialQueue dumpQueue_;
+    // Rewrites its file on the debug log's queue.
     Installed<DebugState> debugState_;
     // The session backend hands its last work to this queue as it goes, so the queue outlives
     // the backends; its tasks own what they use.

@@ -23,6 +23,7 @@ class LightSensor;
 class LoginItem;
 class MonitorRegistry;
 class Queue;
+class RemoteControl;
 class SessionState;
 class SettingsStore;
 class StatusMenu;
@@ -78,6 +79,8 @@ struct AppServices {
     PreferencesFactory makePreferences;
     // Whether the desktop starts the program at login; none: the menu offers no such row.
     std::shared_ptr<LoginItem> loginItem = nullptr;
+    // Where scripts read the state; none where no bus is offered.
+    RemoteControl* remote = nullptr;
 };
 
 }  // namespace pellora

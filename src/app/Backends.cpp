@@ -36,13 +36,7 @@ Backends Backends::linuxDesktop(DebugLog& log, Clock& clock, Queue& main, Queue&
     Backends b;
     auto i2c = std::make_unique<LinuxDisplayI2C>(log, clock);
     LinuxDisplayI2C* channel = i2c.get();
-    b.monitorChannelProblem = [channel]() -> std::optional<std::string> {
-        auto status = channel->status();
-        if (status.reason == LinuxDisplayI2C::Status::Reason::available) {
-            return std::nullopt;
-        }
-        return status.text;
-    };
+    b.monitorChannelProblem = [channel] { return channel->status().whyUnanswered(); };
     b.i2c = std::move(i2c);
     b.displays = std::make_unique<DrmDisplayList>();
     b.camera = V4l2Camera::create();

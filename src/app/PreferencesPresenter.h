@@ -13,7 +13,8 @@ struct PreferencesHooks {
     std::function<std::shared_ptr<MonitorScope>()> scopeProvider;
     // Holds off automatic brightness for that many seconds.
     std::function<void(double seconds)> onManualOverride;
-    // The user chose this brightness with the window's slider.
+    // The user chose this brightness with the window's slider: the controller writes it
+    // and keeps it as the monitor's manual brightness.
     std::function<void(int brightness)> onUserBrightness;
     // The user turned "Follow the room closely" on or off.
     std::function<void(bool on)> onFollowRoomClosely;

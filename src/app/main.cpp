@@ -11,23 +11,31 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <thread>
+#include <variant>
 
 #include "app/AppDelegate.h"
 #include "app/AppRuntime.h"
 #include "app/Backends.h"
+#include "app/ControlCommand.h"
 #include "app/GraphicalSession.h"
 #include "app/PlatformTexts.h"
 #include "app/StatusMenu.h"
 #include "platform/AppPaths.h"
 #include "platform/InstanceLock.h"
+#include "platform/QtMainQueue.h"
 #include "platform/QuitSignals.h"
 #include "platform/SystemClock.h"
+#include "platform/linux/DBusRemoteClient.h"
+#include "platform/linux/DBusRemoteControl.h"
 #include "platform/linux/DBusSingleInstance.h"
 #include "platform/linux/FreedesktopDesktop.h"
 #include "platform/linux/KdeOnScreenDisplay.h"
 #include "platform/linux/SyslogSystemLog.h"
 #include "platform/sim/StderrSystemLog.h"
 #include "store/DebugLog.h"
+#include "store/DebugState.h"
 #include "store/SettingsStore.h"
 #include "ui/AdjustmentHUD.h"
 #include "ui/ApplicationIcon.h"
@@ -54,12 +62,57 @@ std::string environment(const char* name) {
 constexpr const char* kApplicationId = "org.pellora.Pellora";
 // A panel started with the session may register its tray a little after we do.
 constexpr double kTrayRecheckSeconds = 3.0;
+// The longest `pellora ctl` takes, whatever the bus does.
+constexpr double kControlBound = 2.0;
+
+// The running one's bus name: the desktop's for the user's own Pellora, one of the lock's for
+// a simulated run over its own folder.
+QString busNameFor(const pellora::AppPaths& paths, bool simulated) {
+    return simulated ? pellora::DBusSingleInstance::nameForLock(kApplicationId,
+                                                                paths.runtimeDir / "instance.lock")
+                     : QString::fromLatin1(kApplicationId);
+}
+
+// `pellora ctl …`: asks the running Pellora over the session bus and exits.
+int runControl(int argc, char** argv) {
+    using pellora::ControlCommand;
+    auto parsed = ControlCommand::parse(std::vector<std::string>(argv + 2, argv + argc));
+    if (const auto* complaint = std::get_if<std::string>(&parsed)) {
+        std::fprintf(stderr, "pellora ctl: %s\n%s\n", complaint->c_str(), ControlCommand::usage);
+        return ControlCommand::badArgument;
+    }
+    const auto& command = std::get<ControlCommand>(parsed);
+    // The calls have their own timeouts; this also bounds connecting to a bus that accepts
+    // and never answers.
+    std::thread([] {
+        pellora::SystemClock().sleep(kControlBound);
+        static const char late[] = "Pellora did not answer within 2 s\n";
+        [[maybe_unused]] auto written = ::write(STDERR_FILENO, late, sizeof late - 1);
+        ::_exit(ControlCommand::notRunning);
+    }).detach();
+    QCoreApplication app(argc, argv);
+    const bool simulated = !command.dataDir.empty();
+    const auto paths = simulated ? pellora::AppPaths::underRoot(command.dataDir)
+                                 : pellora::AppPaths::fromEnvironment();
+    pellora::DBusRemoteClient client(busNameFor(paths, simulated), QDBusConnection::sessionBus(),
+                                     kControlBound - 0.2);
+    const auto result = command.run(client);
+    std::fputs(result.out.c_str(), stdout);
+    std::fputs(result.err.c_str(), stderr);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    // Said and done: the bus's thread must not speak up while the process is taken apart.
+    ::_exit(result.status);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     // A peer that goes away (an X server, a bus) must fail our write with EPIPE, not end us.
     std::signal(SIGPIPE, SIG_IGN);
+    if (argc >= 2 && std::string_view(argv[1]) == "ctl") {
+        return runControl(argc, argv);
+    }
     // Read before the platform is chosen for Qt below.
     const std::string qpaPlatform = environment("QT_QPA_PLATFORM");
     const std::string display = environment("DISPLAY");
@@ -81,7 +134,8 @@ int main(int argc, char** argv) {
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "Keeps an external monitor's brightness in step with the light in the room.");
+        "Keeps an external monitor's brightness in step with the light in the room.\n"
+        "`pellora ctl` asks the running one (run it alone for its commands).");
     parser.addHelpOption();
     parser.addVersionOption();
     QCommandLineOption simulate("simulate", "Use the built-in simulated monitor and camera.");
@@ -118,6 +172,11 @@ int main(int argc, char** argv) {
     }
 
     pellora::SystemClock clock(scale);
+    // The person at the desk lives in real time: what they watch (the indicator, the window's
+    // refresh, the map's moves, the tray's late arrival) is timed on it even when
+    // --time-scale speeds up the simulated desk.
+    pellora::SystemClock realClock;
+    pellora::QtMainQueue realTime(realClock);
     std::unique_ptr<pellora::SystemLog> systemLog;
     if (simulated) {
         systemLog = std::make_unique<pellora::StderrSystemLog>();
@@ -130,9 +189,7 @@ int main(int argc, char** argv) {
     // asked to show itself. The bus name goes with the lock: the user's own run has the
     // desktop's name, a run over its own folder a name of that folder's lock.
     const auto lockFile = paths.runtimeDir / "instance.lock";
-    const QString busName = simulated
-                                ? pellora::DBusSingleInstance::nameForLock(kApplicationId, lockFile)
-                                : QString::fromLatin1(kApplicationId);
+    const QString busName = busNameFor(paths, simulated);
     auto instance = pellora::InstanceLock::acquire(lockFile);
     if (instance.outcome() == pellora::InstanceLock::Outcome::heldElsewhere) {
         std::string holder = instance.detail().empty() ? "" : " (pid " + instance.detail() + ")";
@@ -154,7 +211,7 @@ int main(int argc, char** argv) {
     pellora::AppRuntime runtime(paths, simulated, clock, *systemLog);
     pellora::DebugLog& log = runtime.log();
     pellora::SettingsStore& settings = runtime.settings();
-    pellora::Queue& mainQueue = runtime.main();
+    pellora::QtMainQueue& mainQueue = runtime.main();
     pellora::Backends& backends = runtime.backends();
     const auto& brightness = runtime.brightness();
     const auto& registry = runtime.registry();
@@ -170,12 +227,15 @@ int main(int argc, char** argv) {
     const bool trayAtLaunch = pellora::TrayMenuView::isTrayAvailable();
     // Plasma on Wayland shows its own brightness display; elsewhere the indicator is ours.
     auto desktopOsd = pellora::KdeOnScreenDisplay::create();
-    pellora::AdjustmentHUD indicator(mainQueue, clock, desktopOsd.get());
+    pellora::AdjustmentHUD indicator(realTime, realClock, desktopOsd.get());
     pellora::MessageBoxAlerts alerts("Pellora");
     pellora::Updater updater(mainQueue, clock, log, alerts, pellora::Updater::configuredFeed(),
                              QStringLiteral(PELLORA_VERSION));
     auto desktop = pellora::FreedesktopDesktop::create();
     auto environment = pellora::Backends::environment(kApplicationId, PELLORA_BUILD_DIR);
+    // The name a later launch and scripts find this one by, with the scripting interface.
+    auto single = pellora::DBusSingleInstance::create(busName, &log);
+    pellora::DBusRemoteControl remote(*single);
 
     pellora::AppServices services{
         .clock = clock,
@@ -211,6 +271,8 @@ int main(int argc, char** argv) {
                     .log = log,
                     .clock = clock,
                     .main = mainQueue,
+                    .realClock = realClock,
+                    .realTime = realTime,
                     .work = runtime.retrainQueue(),
                     .texts = texts,
                     .menu = &menu,
@@ -224,12 +286,22 @@ int main(int argc, char** argv) {
             },
         .loginItem = pellora::Backends::loginItem(paths, environment, simulated,
                                                   runtime.loginQueue(), runtime.main()),
+        .remote = &remote,
     };
     auto controller = pellora::AppDelegate::create(std::move(services));
     controller->applicationDidFinishLaunching();
+    // What the dump and scripts see changes only on the main thread: it is looked at whenever
+    // that thread has worked, so no timer of its own wakes it.
+    mainQueue.setIdleObserver(
+        [&debugState = runtime.debugState(), weak = std::weak_ptr(controller)] {
+            debugState.capture();
+            if (auto self = weak.lock()) {
+                self->publishRemoteState();
+            }
+        });
 
     // A later launch (from the application launcher, say) brings the window forward.
-    auto single = pellora::DBusSingleInstance::create(busName, &log);
+    remote.serve(*controller);
     single->serve([&log, weak = std::weak_ptr(controller)] {
         log.log("Activated by a second launch; opening the preferences window", "app");
         if (auto self = weak.lock()) {
@@ -247,7 +319,7 @@ int main(int argc, char** argv) {
         log.log(*offScreen, "app");
     } else if (!trayAtLaunch) {
         log.log("No system tray yet; looking again in a moment", "app");
-        trayCheck = mainQueue.postAfter(
+        trayCheck = realTime.postAfter(
             kTrayRecheckSeconds, [&log, &alerts, weak = std::weak_ptr(controller)] {
                 if (pellora::TrayMenuView::isTrayAvailable()) {
                     log.log("A system tray appeared; the menu is in the tray", "app");
@@ -274,6 +346,7 @@ int main(int argc, char** argv) {
         log.log("Cannot catch SIGINT and SIGTERM; changes not yet written are lost on them", "app");
     }
     int status = app.exec();
+    mainQueue.setIdleObserver(nullptr);
     if (trayCheck) {
         trayCheck->cancel();
     }

@@ -1,6 +1,7 @@
 #include "platform/AtomicFile.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -205,9 +206,34 @@ FileRead readWholeFile(const std::filesystem::path& path, std::size_t maxBytes) 
     return result;
 }
 
-std::optional<std::string> writeFileAtomically(const std::filesystem::path& path,
-                                               const std::string& bytes, unsigned mode,
-                                               bool durable) {
+namespace {
+
+// Puts `temp` in `path`'s place. An exchange leaves the old file at `temp`, removed at once.
+std::optional<std::string> replace(const std::filesystem::path& temp,
+                                   const std::filesystem::path& path, bool exchange) {
+#ifdef RENAME_EXCHANGE
+    struct stat target {};
+    // Only with a file: a folder or a link in its place is refused or replaced, as by rename.
+    if (exchange && ::lstat(path.c_str(), &target) == 0 && S_ISREG(target.st_mode)) {
+        if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
+            ::unlink(temp.c_str());
+            return std::nullopt;
+        }
+        // A file system that cannot: a plain rename.
+    }
+#else
+    (void)exchange;
+#endif
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        std::string error = errnoText("rename");
+        ::unlink(temp.c_str());
+        return error;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> writeWhole(const std::filesystem::path& path, const std::string& bytes,
+                                      unsigned mode, bool durable, bool exchange) {
     thread_local std::mt19937_64 random{std::random_device{}()};
     std::filesystem::path dir = path.parent_path();
     if (dir.empty()) {
@@ -220,9 +246,8 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& path
                std::to_string(random() % 1000000000) + ".tmp");
     WritesUnderWay::instance().begin(temp.string());
     std::optional<std::string> error = writeTemporary(dir, temp, bytes, mode, durable, true);
-    if (!error && ::rename(temp.c_str(), path.c_str()) != 0) {
-        error = errnoText("rename");
-        ::unlink(temp.c_str());
+    if (!error) {
+        error = replace(temp, path, exchange);
     }
     WritesUnderWay::instance().end(temp.string());
     if (error) {
@@ -238,6 +263,19 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& path
     // What a killed earlier run left of this file goes now, not only at the next start.
     sweepStaleTemporaries(path, wallNow());
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> writeFileAtomically(const std::filesystem::path& path,
+                                               const std::string& bytes, unsigned mode,
+                                               bool durable) {
+    return writeWhole(path, bytes, mode, durable, false);
+}
+
+std::optional<std::string> rewriteFileAtomically(const std::filesystem::path& path,
+                                                 const std::string& bytes, unsigned mode) {
+    return writeWhole(path, bytes, mode, false, true);
 }
 
 bool isTemporaryOf(const std::string& name, const std::string& target) {

@@ -32,6 +32,14 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& path
                                                const std::string& bytes, unsigned mode = 0600,
                                                bool durable = true);
 
+// As writeFileAtomically without `durable`, for a file rewritten every few seconds that
+// nothing reads back: the new file changes places with the old one, which is then removed.
+// File systems that push the data of a file renamed over another out to disk (ext4's
+// auto_da_alloc) make the writer wait at every such rename; an exchange does not. A power cut
+// may therefore leave the file empty, never half written.
+std::optional<std::string> rewriteFileAtomically(const std::filesystem::path& path,
+                                                 const std::string& bytes, unsigned mode = 0600);
+
 // True for a name `writeFileAtomically` (or an older version of it) gives the temporary
 // file of `target`: "~target.<digits>.<digits>.tmp" or ".target.<digits>.<digits>.tmp".
 bool isTemporaryOf(const std::string& name, const std::string& target);

@@ -1,5 +1,6 @@
 #include "platform/QtMainQueue.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QThread>
@@ -109,6 +110,20 @@ void QtMainQueue::sync(Task task) {
     });
     std::unique_lock lock(mutex);
     done.wait(lock, [&] { return finished; });
+}
+
+void QtMainQueue::setIdleObserver(Task observer) {
+    const bool first = !idleObserver_;
+    idleObserver_ = std::move(observer);
+    auto* dispatcher = QAbstractEventDispatcher::instance(context_->thread());
+    if (first && dispatcher != nullptr) {
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, context_.get(),
+                         [this] {
+                             if (idleObserver_) {
+                                 idleObserver_();
+                             }
+                         });
+    }
 }
 
 bool QtMainQueue::isCurrent() const {

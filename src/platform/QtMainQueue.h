@@ -24,6 +24,12 @@ class QtMainQueue final : public Queue {
     void sync(Task task) override;
     bool isCurrent() const override;
 
+    // Runs `observer` on the main thread each time its event loop has done what was due and
+    // is about to wait for more: the moment to look at state that only the main thread
+    // changes, without a timer of its own waking the thread. Call on the main thread, after
+    // the application object exists.
+    void setIdleObserver(Task observer);
+
   private:
     class Context;
     bool isWakeUp(const QEvent* event);
@@ -34,6 +40,7 @@ class QtMainQueue final : public Queue {
     std::unique_ptr<Context> context_;
     std::mutex pendingMutex_;
     std::deque<Task> pending_;
+    Task idleObserver_;
 };
 
 }  // namespace pellora

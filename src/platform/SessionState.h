@@ -18,6 +18,8 @@ class SessionState {
     // nothing answers), then with every lock (true) and unlock (false) notice as it comes,
     // repeats included.
     virtual void setLockHandler(std::function<void(bool locked)> handler) = 0;
+    // `handler` runs on the main queue each time the machine has woken from suspend.
+    virtual void setResumeHandler(std::function<void()> handler) = 0;
     // Seconds since the user last touched keyboard or mouse, or nothing when no source
     // answers. `answer` runs once, later, on the main queue; never when this object is gone.
     virtual void idleSeconds(std::function<void(std::optional<double> seconds)> answer) = 0;

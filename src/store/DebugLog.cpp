@@ -2,6 +2,8 @@
 
 #include <QByteArrayView>
 #include <QString>
+#include <QStringDecoder>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -192,6 +194,18 @@ void DebugLog::log(std::string_view message, std::string_view tag) {
     });
 }
 
+namespace {
+
+std::vector<std::string> lastLines(const std::deque<std::string>& buffer, int n) {
+    if (n <= 0) {
+        return {};
+    }
+    std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(n), buffer.size());
+    return {buffer.end() - static_cast<std::ptrdiff_t>(count), buffer.end()};
+}
+
+}  // namespace
+
 std::vector<std::string> DebugLog::recent(int n) {
     std::vector<std::string> out;
     if (n <= 0) {
@@ -199,15 +213,16 @@ std::vector<std::string> DebugLog::recent(int n) {
     }
     std::weak_ptr<State> weak = state_;
     queue_.sync([&] {
-        auto state = weak.lock();
-        if (!state) {
-            return;
+        if (auto state = weak.lock()) {
+            out = lastLines(state->buffer, n);
         }
-        std::size_t count =
-            std::min<std::size_t>(static_cast<std::size_t>(n), state->buffer.size());
-        out.assign(state->buffer.end() - static_cast<std::ptrdiff_t>(count), state->buffer.end());
     });
     return out;
+}
+
+std::vector<std::string> DebugLog::recentHere(int n) {
+    PELLORA_ASSERT_ON(queue_);
+    return lastLines(state_->buffer, n);
 }
 
 void DebugLog::flush() {

@@ -39,6 +39,10 @@ class DebugLog final : public LogSink {
     // The last `n` lines, oldest first. Waits for the log's queue, so it must not be called
     // from a task on that queue.
     std::vector<std::string> recent(int n);
+    // The same, from a task running on the log's own queue, without waiting.
+    std::vector<std::string> recentHere(int n);
+    // The log's own serial queue ("pellora.debug-log"), for work that reads its window.
+    Queue& queue() const { return queue_; }
 
     // Waits until every line logged so far is in the file (for orderly exit).
     void flush();

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
+#include <utility>
 
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
@@ -49,38 +50,37 @@ bool holdsDiscarded(const nlohmann::json& value) {
 
 }  // namespace
 
-// The write queue's side. `next` is the mailbox between the queues: the main queue leaves the
-// newest dump there and posts a write only when the box was empty, so a dump that has not
-// begun is replaced by a newer one.
+// The log queue's side. The main queue leaves the newest state here; the periodic rewrite
+// takes whatever is newest, and an asked-for dump posts a write only when none is waiting, so
+// a burst of dumps that have not begun comes out as one write of the newest.
 struct DebugState::Writer {
-    struct Job {
-        nlohmann::json state;
-        double now = 0;
-    };
+    Writer(const Clock& clock, DebugLog& log, std::filesystem::path dir, std::filesystem::path file)
+        : clock(clock), log(log), dir(std::move(dir)), file(std::move(file)) {}
 
-    Writer(DebugLog& log, std::filesystem::path dir, std::filesystem::path file)
-        : log(log), dir(std::move(dir)), file(std::move(file)) {}
-
-    // Returns true when the caller must post a write to take the job.
-    bool leave(Job job) {
+    void leave(nlohmann::json next) {
         std::lock_guard lock(mutex);
-        const bool wasEmpty = !next.has_value();
-        next = std::move(job);
-        return wasEmpty;
+        state = std::move(next);
+        unwritten = true;
+    }
+    // Returns true when the caller must post a write.
+    bool askWrite() {
+        std::lock_guard lock(mutex);
+        return !std::exchange(writeAsked, true);
     }
 
-    void writeNext() {
-        std::optional<Job> job;
+    void write() {
+        std::optional<nlohmann::json> job;
         {
             std::lock_guard lock(mutex);
-            job.swap(next);
+            writeAsked = false;
+            unwritten = false;
+            job = state;
         }
         if (!job) {
             return;
         }
-        const std::string logFile = log.fileURL().string();
-        const auto bytes =
-            render(std::move(job->state), job->now, logFile, log.recent(recentLogLines));
+        const auto bytes = render(std::move(*job), clock.now(), log.fileURL().string(),
+                                  log.recentHere(recentLogLines));
         if (!bytes) {
             report("the state cannot be written as JSON");
             return;
@@ -89,7 +89,7 @@ struct DebugState::Writer {
         ensureDirectory(dir);
         // Not forced to disk: a power cut may lose the newest dump, which is rewritten within
         // seconds anyway, but a reader never sees a half-written file.
-        if (auto error = writeFileAtomically(file, *bytes, 0600, /*durable=*/false)) {
+        if (auto error = rewriteFileAtomically(file, *bytes, 0600)) {
             report(*error);
             return;
         }
@@ -105,33 +105,34 @@ struct DebugState::Writer {
         log.log("debug state not written to " + file.string() + ": " + problem, "app");
     }
 
+    const Clock& clock;
     DebugLog& log;
     const std::filesystem::path dir;
     const std::filesystem::path file;
     std::mutex mutex;
-    std::optional<Job> next;                 // guarded by `mutex`
-    std::optional<std::string> lastProblem;  // the write queue's
+    std::optional<nlohmann::json> state;     // guarded by `mutex`
+    bool writeAsked = false;                 // guarded by `mutex`
+    bool unwritten = false;                  // guarded by `mutex`: a state not yet in the file
+    std::optional<std::string> lastProblem;  // the log queue's
 };
 
-DebugState::DebugState(const Clock& clock, Queue& main, Queue& writeQueue, DebugLog& log,
+DebugState::DebugState(const Clock& clock, Queue& main, DebugLog& log,
                        std::filesystem::path appSupportDir, double period)
-    : clock_(clock),
-      main_(main),
-      writeQueue_(writeQueue),
+    : main_(main),
+      writeQueue_(log.queue()),
       fileURL_(appSupportDir / "debug.json"),
-      // A period of zero or less would spin the main queue.
+      // A period of zero or less would spin the queue.
       period_(std::isfinite(period) && period > 0 ? period : interval),
-      writer_(std::make_shared<Writer>(log, std::move(appSupportDir), fileURL_)) {}
+      writer_(std::make_shared<Writer>(clock, log, std::move(appSupportDir), fileURL_)) {}
 
 DebugState::~DebugState() = default;
 
-std::shared_ptr<DebugState> DebugState::create(const Clock& clock, Queue& main, Queue& writeQueue,
-                                               DebugLog& log, std::filesystem::path appSupportDir,
-                                               double period) {
+std::shared_ptr<DebugState> DebugState::create(const Clock& clock, Queue& main, DebugLog& log,
+                                               std::filesystem::path appSupportDir, double period) {
     std::shared_ptr<DebugState> state(
-        new DebugState(clock, main, writeQueue, log, std::move(appSupportDir), period));
+        new DebugState(clock, main, log, std::move(appSupportDir), period));
     // The folder is the disk's business too, and so is what a killed write left behind.
-    writeQueue.post([writer = state->writer_, now = clock.now()] {
+    state->writeQueue_.post([writer = state->writer_, now = clock.now()] {
         ensureDirectory(writer->dir);
         sweepStaleTemporaries(writer->file, now);
     });
@@ -149,17 +150,16 @@ void DebugState::installShared(std::shared_ptr<DebugState> state) {
 void DebugState::setProvider(Provider provider) {
     PELLORA_ASSERT_ON(main_);
     provider_ = std::move(provider);
+    captured_.reset();
 }
 
 void DebugState::start() {
     PELLORA_ASSERT_ON(main_);
     stop();
-    timer_ = std::make_unique<RepeatingTimer>(main_, period_, [weak = weak_from_this()] {
-        if (auto self = weak.lock()) {
-            self->dump();
-        }
-    });
     dump();
+    // The writer alone, not this object, goes to the log's queue.
+    timer_ = std::make_unique<RepeatingTimer>(writeQueue_, period_,
+                                              [writer = writer_] { writer->write(); });
 }
 
 void DebugState::stop() {
@@ -167,19 +167,43 @@ void DebugState::stop() {
     timer_.reset();
 }
 
+void DebugState::capture() {
+    PELLORA_ASSERT_ON(main_);
+    if (!provider_) {
+        return;
+    }
+    nlohmann::json state = provider_();
+    if (captured_ && *captured_ == state) {
+        return;
+    }
+    captured_ = state;
+    writer_->leave(std::move(state));
+}
+
 void DebugState::dump() {
     PELLORA_ASSERT_ON(main_);
     if (!provider_) {
         return;
     }
-    if (writer_->leave(Writer::Job{provider_(), clock_.now()})) {
-        writeQueue_.post([writer = writer_] { writer->writeNext(); });
+    capture();
+    if (writer_->askWrite()) {
+        writeQueue_.post([writer = writer_] { writer->write(); });
     }
 }
 
 void DebugState::flush() {
-    // Every job left in the mailbox has its write posted before this.
-    writeQueue_.sync([] {});
+    // Every write asked for is posted before this; a state captured since the last rewrite
+    // is written too, so that the file ends with the newest.
+    writeQueue_.sync([writer = writer_] {
+        bool unwritten = false;
+        {
+            std::lock_guard lock(writer->mutex);
+            unwritten = writer->unwritten;
+        }
+        if (unwritten) {
+            writer->write();
+        }
+    });
 }
 
 std::optional<std::string> DebugState::render(nlohmann::json state, double now,

@@ -20,9 +20,12 @@ class DebugLog;
 // state from the provider, the time, the debug log's path and its newest lines. Rewritten
 // every few seconds and whenever the controller asks.
 //
-// The provider runs on the main queue; the file is written on `writeQueue`. Only the newest
-// state matters, so dumps that are still waiting for the write queue are replaced by newer
-// ones rather than written one after another.
+// The state is the main thread's alone and changes only there, so it is taken there when the
+// main thread has done some work (capture(): the program calls it each time the main loop is
+// about to wait) and left for the writer. The periodic rewrite runs on the debug log's own
+// queue, where the recent lines are at hand: an idle program wakes one thread per period,
+// not three. Only the newest state matters, so a dump still waiting for the queue is
+// replaced by a newer one rather than written after it.
 class DebugState : public std::enable_shared_from_this<DebugState> {
   public:
     // Builds the dictionary of state to dump; runs on the main queue.
@@ -30,13 +33,12 @@ class DebugState : public std::enable_shared_from_this<DebugState> {
     static constexpr double interval = 3.0;
     static constexpr int recentLogLines = 100;
 
-    // `writeQueue` runs the file writes (and the wait for the debug log's recent lines) so the
-    // main thread never waits on the disk; `appSupportDir` gets "debug.json" (created when
-    // missing). `period` is the timer's interval (3 s; tests of long runs may pass more).
-    // `log` and `writeQueue` must outlive the work posted to the queue, which must not be
-    // the debug log's own.
-    static std::shared_ptr<DebugState> create(const Clock& clock, Queue& main, Queue& writeQueue,
-                                              DebugLog& log, std::filesystem::path appSupportDir,
+    // The file is written on `log`'s queue, so the main thread never waits on the disk;
+    // `appSupportDir` gets "debug.json" (created when missing). `period` is the rewrite's
+    // interval (3 s; tests of long runs may pass more). `log` must outlive the work posted
+    // to its queue.
+    static std::shared_ptr<DebugState> create(const Clock& clock, Queue& main, DebugLog& log,
+                                              std::filesystem::path appSupportDir,
                                               double period = interval);
     ~DebugState();
 
@@ -49,14 +51,17 @@ class DebugState : public std::enable_shared_from_this<DebugState> {
 
     const std::filesystem::path& fileURL() const { return fileURL_; }
     void setProvider(Provider provider);
-    // (Re)starts the periodic dump and dumps once now.
+    // (Re)starts the periodic rewrite and dumps once now.
     void start();
     void stop();
-    // Takes the provider's dictionary now (on main) and writes the file on `writeQueue`.
-    // Nothing is written while no provider is set.
+    // Takes the provider's dictionary (on main) for the next rewrite; cheap when it has not
+    // changed. Nothing while no provider is set.
+    void capture();
+    // Takes the provider's dictionary now (on main) and writes the file at once on the log's
+    // queue. Nothing is written while no provider is set.
     void dump();
-    // Waits until every dump asked for so far is in the file (exit, tests). Not from a task
-    // on `writeQueue`.
+    // Waits until every dump asked for, and the state last captured, is in the file (exit,
+    // tests). Not from a task on the log's queue.
     void flush();
 
     // The file's bytes for `state`: adds "dumpedAt" (internet date-time, whole seconds, UTC),
@@ -71,17 +76,18 @@ class DebugState : public std::enable_shared_from_this<DebugState> {
   private:
     struct Writer;
 
-    DebugState(const Clock& clock, Queue& main, Queue& writeQueue, DebugLog& log,
-               std::filesystem::path appSupportDir, double period);
+    DebugState(const Clock& clock, Queue& main, DebugLog& log, std::filesystem::path appSupportDir,
+               double period);
 
-    const Clock& clock_;
     Queue& main_;
     Queue& writeQueue_;
     std::filesystem::path fileURL_;
     double period_;
     Provider provider_;
+    // The state last handed to the writer (main only), to leave out unchanged captures.
+    std::optional<nlohmann::json> captured_;
     std::unique_ptr<RepeatingTimer> timer_;
-    // Shared with the writes queued on `writeQueue`, which may outlive this object.
+    // Shared with the writes queued on the log's queue, which may outlive this object.
     std::shared_ptr<Writer> writer_;
 };
 

@@ -40,8 +40,13 @@ QString fourDecimals(double value) {
 }  // namespace
 
 LocationSection::LocationSection(SettingsStore& settings, const Clock& clock, Queue& main,
-                                 Queue& work, QObject* parent)
-    : QObject(parent), settings_(settings), clock_(clock), main_(main), work_(work) {}
+                                 Queue& work, Animation animation, QObject* parent)
+    : QObject(parent),
+      settings_(settings),
+      clock_(clock),
+      main_(main),
+      work_(work),
+      animation_(animation) {}
 
 void LocationSection::addTo(QVBoxLayout& column) {
     column.addWidget(new ToneLabel("Location — used to schedule denser samples near sunrise/sunset",
@@ -63,7 +68,7 @@ void LocationSection::addTo(QVBoxLayout& column) {
     layout->addStretch(1);
     column.addWidget(row);
 
-    map_ = new MapPickerView(main_, clock_);
+    map_ = new MapPickerView(animation_.queue, animation_.clock);
     map_->setFixedHeight(200);
     column.addWidget(map_);
     column.addWidget(

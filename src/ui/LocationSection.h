@@ -26,9 +26,16 @@ class LocationSection final : public QObject {
     static constexpr double spanLat = 60.0;
     static constexpr double spanLon = 80.0;
 
-    // `work` runs the time-zone guess, which reads the system's zone files.
+    // The real time the map's moves are timed on (main thread).
+    struct Animation {
+        const Clock& clock;
+        Queue& queue;
+    };
+
+    // `clock` is the desk's, for the solar line; `work` runs the time-zone guess, which reads
+    // the system's zone files.
     LocationSection(SettingsStore& settings, const Clock& clock, Queue& main, Queue& work,
-                    QObject* parent = nullptr);
+                    Animation animation, QObject* parent = nullptr);
 
     void addTo(QVBoxLayout& column);
     // Fields and map from the stored place (or New York).
@@ -56,6 +63,7 @@ class LocationSection final : public QObject {
     const Clock& clock_;
     Queue& main_;
     Queue& work_;
+    Animation animation_;
     QLineEdit* latField_ = nullptr;
     QLineEdit* lonField_ = nullptr;
     QPushButton* autoButton_ = nullptr;

@@ -187,7 +187,8 @@ void PreferencesWindowController::buildUI(QWidget* menuPanel) {
 
     native_ = new NativeControlsSection(s_.controller, this);
     native_->addTo(*column);
-    location_ = new LocationSection(s_.settings, s_.clock, s_.main, s_.work, this);
+    location_ = new LocationSection(s_.settings, s_.clock, s_.main, s_.work,
+                                    {s_.realClock, s_.realTime}, this);
     location_->addTo(*column);
     followRoomCheckbox_ = new QCheckBox(
         "Follow the room closely — measure every 10 minutes while you are at the desk");
@@ -429,7 +430,7 @@ void PreferencesWindowController::present() {
 
 void PreferencesWindowController::startTimer() {
     refreshTimer_ =
-        std::make_unique<RepeatingTimer>(s_.main, refreshInterval, [weak = weak_from_this()] {
+        std::make_unique<RepeatingTimer>(s_.realTime, refreshInterval, [weak = weak_from_this()] {
             if (auto self = weak.lock()) {
                 self->refreshSamples();
                 // What the menu's rows mirror may change behind the window's back too.
@@ -539,8 +540,8 @@ void PreferencesWindowController::brightnessChanged(int value) {
         return;
     }
     brightnessReadout_->setText(QString::number(value));
-    s_.controller->setBrightnessThrottled(value);
-    s_.settings.set(current->keyPrefix() + "manualBrightness", value);
+    // The controller writes it through the debounce and keeps it as the manual brightness:
+    // the one path for a brightness set by hand, scripts' included.
     if (hooks_.onUserBrightness) {
         hooks_.onUserBrightness(value);
     }

@@ -56,8 +56,13 @@ class PreferencesWindowController final
         std::shared_ptr<MonitorRegistry> registry;
         SettingsStore& settings;
         DebugLog& log;
+        // The desk's time: samples, the solar line, the hour of the curve.
         const Clock& clock;
         Queue& main;
+        // Real time on the main thread, for what a person watches (the 5-second refresh, the
+        // map's moves): a demo's --time-scale speeds up the desk, not the person.
+        const Clock& realClock;
+        Queue& realTime;
         // Off the main thread: the time-zone guess.
         Queue& work;
         const PlatformTexts& texts;

@@ -17,18 +17,12 @@
 #include <thread>
 #include <vector>
 
+#include "ProgramRun.h"
 #include "TempDir.h"
 #include "store/SampleLogger.h"
 
 namespace pellora::test {
 namespace {
-
-std::string readAll(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::size_t occurrences(const std::string& text, const std::string& what) {
     std::size_t n = 0;
@@ -133,6 +127,8 @@ TEST(ProcessTest, SimulatedDeskRunsTheWholeLoopAndQuitsCleanly) {
     ASSERT_FALSE(dump.is_discarded());
     EXPECT_EQ(dump["monitor"]["name"], "Simulated Monitor");
     EXPECT_EQ(dump["cameraHealth"], "ok");
+    // Taken from the controller as it went, with no dump asked for.
+    EXPECT_EQ(dump["monitor"]["sampleCount"], samples.size());
 }
 
 // Years of samples keep the samples log's queue busy: the window, open for want of a tray,

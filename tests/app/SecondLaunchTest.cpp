@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "PrivateDBus.h"
+#include "ProgramRun.h"
 #include "QtTestApp.h"
 #include "TempDir.h"
 #include "platform/InstanceLock.h"
@@ -100,78 +101,25 @@ TEST(DBusSingleInstance, NameOfALockIsValidAndOnePerLockFile) {
     EXPECT_NE(DBusSingleInstance::nameForLock(kName, dir.path() / "b/runtime/x.lock"), name);
 }
 
-std::string readAll(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Runs `pellora --simulate --data-dir dir` on `busAddress`, its stderr into `errors`.
-pid_t launch(const std::filesystem::path& dir, const QString& busAddress,
-             const std::filesystem::path& errors) {
-    const std::string address = busAddress.toStdString();
-    const std::string suppressions = (dir / "lsan.supp").string();
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
-        // Under LeakSanitizer: fontconfig keeps what it parsed until the process ends.
-        ::setenv("LSAN_OPTIONS", ("suppressions=" + suppressions).c_str(), 1);
-        if (std::freopen(errors.c_str(), "w", stderr) == nullptr) {
-            ::_exit(126);
-        }
-        ::execl(PELLORA_BINARY, "pellora", "--simulate", "--data-dir", dir.c_str(),
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    return child;
-}
-
-// Polls every 50 ms for at most `seconds`; whether `done` came true.
-template <typename Done>
-bool within(double seconds, Done done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
-
-// The exit status of `child` once it has ended within `seconds`; else it is killed, and -1.
-int exitStatusWithin(pid_t child, double seconds) {
-    int status = 0;
-    if (!within(seconds, [&] { return ::waitpid(child, &status, WNOHANG) == child; })) {
-        ::kill(child, SIGKILL);
-        ::waitpid(child, &status, 0);
-        return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 TEST(SecondLaunch, AsksTheRunningOneForItsWindowAndExits) {
     qtApp();
     // The program's own bus, so that the test needs no desktop session around it.
     PrivateDBus bus;
     ASSERT_TRUE(bus.ok());
     TempDir dir;
-    std::ofstream(dir.path() / "lsan.supp") << "leak:libfontconfig.so\n";
     const auto log = dir.path() / "data" / "Pellora" / "debug.log";
     const QString name =
         DBusSingleInstance::nameForLock(kName, dir.path() / "runtime" / "instance.lock");
     QDBusConnection watch = bus.connect("watch");
 
-    pid_t first = launch(dir.path(), bus.address(), dir.path() / "first.err");
+    pid_t first = launchSimulated(dir.path(), bus.address(), dir.path() / "first.err");
     ASSERT_GT(first, 0);
     const bool up = within(20, [&] {
         return readAll(log).find("Launching.") != std::string::npos &&
                watch.interface()->isServiceRegistered(name).value();
     });
     if (up) {
-        pid_t second = launch(dir.path(), bus.address(), dir.path() / "second.err");
+        pid_t second = launchSimulated(dir.path(), bus.address(), dir.path() / "second.err");
         EXPECT_EQ(exitStatusWithin(second, 3), 0);
         EXPECT_NE(readAll(dir.path() / "second.err")
                       .find("Pellora is already running (pid " + std::to_string(first) +
@@ -194,13 +142,12 @@ TEST(SecondLaunch, WhenNothingAnswersItSaysPelloraIsRunningAndExits) {
     PrivateDBus bus;
     ASSERT_TRUE(bus.ok());
     TempDir dir;
-    std::ofstream(dir.path() / "lsan.supp") << "leak:libfontconfig.so\n";
     std::filesystem::create_directories(dir.path() / "runtime");
     // This process holds the lock and answers nothing on the bus.
     auto held = InstanceLock::acquire(dir.path() / "runtime" / "instance.lock");
     ASSERT_EQ(held.outcome(), InstanceLock::Outcome::acquired);
 
-    pid_t second = launch(dir.path(), bus.address(), dir.path() / "second.err");
+    pid_t second = launchSimulated(dir.path(), bus.address(), dir.path() / "second.err");
     EXPECT_EQ(exitStatusWithin(second, 3), 0);
     EXPECT_NE(readAll(dir.path() / "second.err")
                   .find("Pellora is already running (pid " + std::to_string(::getpid()) +

@@ -98,6 +98,78 @@ TEST_F(SnapshotCycleTest, SnapshotNowTwiceLeavesOneChainAndLocksPause) {
     EXPECT_EQ(count("Screen unlocked"), 1u);
 }
 
+// The monitor may come back from suspend at another brightness: the wake measures, as an
+// unlock does, and a wake with an unlock soon after measures once.
+TEST_F(SnapshotCycleTest, AWakeFromSuspendMeasuresOnceWithItsUnlock) {
+    enum class Event { lock, unlock, resume };
+    struct Step {
+        Event event;
+        double then;  // seconds to let pass after it
+    };
+    struct Case {
+        const char* name;
+        CameraAuthorization camera;
+        std::vector<Step> steps;
+        std::size_t snapshots;
+        const char* line;
+    };
+    const auto ok = CameraAuthorization::authorized;
+    // Each reading holds the sensor's queue for the camera's 0.7 s warm-up, on virtual time.
+    const Case cases[] = {
+        {"awake and unlocked",
+         ok,
+         {{Event::resume, 1}},
+         1,
+         "Resumed from suspend — taking a snapshot"},
+        {"locked through the sleep",
+         ok,
+         {{Event::lock, 60}, {Event::resume, 30}, {Event::unlock, 1}},
+         1,
+         "Resumed from suspend with the screen locked — the snapshot waits for unlock"},
+        {"unlocked seconds after the wake",
+         ok,
+         {{Event::resume, 1}, {Event::lock, 2}, {Event::unlock, 1}},
+         1,
+         "No second snapshot at unlock: one was taken 4 s ago, at resume"},
+        {"unlocked long after the wake",
+         ok,
+         {{Event::resume, 1}, {Event::lock, 20}, {Event::unlock, 1}},
+         2,
+         "Screen unlocked — resuming camera sampling"},
+        {"camera not granted",
+         CameraAuthorization::notDetermined,
+         {{Event::resume, 1}},
+         0,
+         "Resumed from suspend (camera not granted: no snapshot)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        restart({.cameraStatus = c.camera});
+        d().launch();
+        d().advance(5);
+        const std::size_t before = count("takeSnapshot requesting frame…");
+        double lastSnapshotAt = 0;
+        for (const Step& step : c.steps) {
+            if (step.event == Event::resume) {
+                d().session->resume();
+            } else {
+                d().session->setLocked(step.event == Event::lock);
+            }
+            d().advance(0.01);
+            if (count("takeSnapshot requesting frame…") > before && lastSnapshotAt == 0) {
+                lastSnapshotAt = d().env.clock.now() - 0.01;
+            }
+            d().advance(step.then);
+        }
+        EXPECT_EQ(count("takeSnapshot requesting frame…") - before, c.snapshots);
+        EXPECT_EQ(count(c.line), 1u);
+        if (c.snapshots > 0) {
+            // The next one counts from the wake's measurement, not from before the sleep.
+            EXPECT_GT(d().app->nextSnapshotAt(), lastSnapshotAt + 1199);
+        }
+    }
+}
+
 TEST_F(SnapshotCycleTest, AdaptingWritesOnlyWhenTheTargetMovesByThree) {
     d().env.settings->set(d().keyPrefix() + "mode", std::string("adapting"));
     d().camera.setScriptedLuma({100, 117, 88});

@@ -46,6 +46,25 @@ TEST(AtomicFile, WritesPrivateFileOrReportsWhyAndKeepsTheOld) {
     EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"a.json", "blocker", "c.json"}));
 }
 
+// The frequent rewrite: the file changes places with the old one, which goes; what is not a
+// file in its place is refused as a plain rename refuses it.
+TEST(AtomicFile, RewriteLeavesOnlyTheNewFile) {
+    TempDir dir;
+    for (const char* text : {"first", "second", "third"}) {
+        auto error = rewriteFileAtomically(dir / "d.json", text);
+        ASSERT_FALSE(error) << *error;
+        EXPECT_EQ(readFile(dir / "d.json"), text);
+        EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"d.json"});
+    }
+    struct stat info {};
+    ASSERT_EQ(::stat((dir / "d.json").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    std::filesystem::create_directories(dir / "e.json" / "inside");
+    EXPECT_TRUE(rewriteFileAtomically(dir / "e.json", "new"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "e.json" / "inside"));
+    EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"d.json", "e.json"}));
+}
+
 // Nothing but a regular file is read, and nothing blocks: a FIFO would hold an ordinary
 // open until a writer comes.
 TEST(AtomicFile, ReadTakesOnlyRegularFilesOfBoundedSize) {

@@ -101,6 +101,7 @@ TEST_F(LaptopTestbed, DdcServiceGetsSetsAndReadsCapabilitiesThroughTheDevNode) {
     EXPECT_EQ(i2c.status(),
               (LinuxDisplayI2C::Status{Reason::available,
                                        "Using /dev/i2c-5 for card0-DP-1 (DP-AUX adapter)"}));
+    EXPECT_EQ(i2c.status().whyUnanswered(), std::nullopt);
     EXPECT_EQ(ddcLines(i2c.status().text), 1);
 
     auto caps = ddc.readCapabilities();  // in fragments, an exchange each
@@ -181,6 +182,7 @@ TEST_F(LaptopTestbed, EachKindOfOpenFailureIsLoggedOnceWithItsFix) {
         EXPECT_FALSE(ddc.getVCP(0x10));
         EXPECT_FALSE(ddc.setVCP(0x10, 30));
         EXPECT_EQ(i2c.status(), (LinuxDisplayI2C::Status{c.reason, c.text}));
+        EXPECT_EQ(i2c.status().whyUnanswered(), c.text);
         EXPECT_EQ(ddcLines(c.text), 1);
         EXPECT_EQ(bed->traffic(3).opens, 0);
     }
@@ -239,6 +241,47 @@ TEST_F(LaptopTestbed, AnotherProgramsBusLockIsWaitedForThenGivenUpOn) {
     EXPECT_NE(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
     channel.reset();
     EXPECT_EQ(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
+}
+
+// The ddcci kernel driver binds to 0x37 of a monitor's bus, and I2C_SLAVE then answers
+// EBUSY. The address is taken alongside the driver; when the monitor still does not answer,
+// the row's text names the driver and how to let the bus go.
+TEST_F(LaptopTestbed, DdcciDriverOnTheAddressIsWorkedAlongsideAndNamedWhenItBlocks) {
+    const std::string logged =
+        "DDC/CI address 0x37 on /dev/i2c-5 is held by the ddcci kernel driver; using it alongside";
+    for (bool answers : {true, false}) {
+        SCOPED_TRACE(answers ? "the monitor answers alongside" : "the monitor does not answer");
+        freshKernel();
+        plugMonitorIntoDp();
+        bed->holdAddress(5, 0x37, "ddcci", answers);
+        LinuxDisplayI2C i2c(*env.log, env.clock);
+        DDCService ddc(i2c, env.clock, *env.log, env.systemLog);
+        const int before = ddcLines(logged);
+        EXPECT_EQ(ddc.getVCP(0x10).has_value(), answers);
+        EXPECT_EQ(ddc.setVCP(0x10, 42), answers);
+        EXPECT_EQ(ddc.getVCP(0x10).has_value(), answers);
+        if (answers) {
+            EXPECT_EQ(monitor->vcpRegister(0x10)->current, 42);
+        }
+        EXPECT_EQ(ddcLines(logged) - before, 1) << "logged once, not per exchange";
+        EXPECT_EQ(bed->traffic(5).forcedSelects, bed->traffic(5).opens - 1) << "all but the probe";
+        const auto status = i2c.status();
+        EXPECT_EQ(status.reason, Reason::sharedWithDriver);
+        EXPECT_EQ(status.text, logged);
+        EXPECT_EQ(status.whyUnanswered(),
+                  "The ddcci kernel driver holds /dev/i2c-5 and the monitor does not answer "
+                  "alongside it: unload it (sudo modprobe -r ddcci) or blacklist it (echo "
+                  "'blacklist ddcci' | sudo tee /etc/modprobe.d/blacklist-ddcci.conf)");
+    }
+    // The EDID's address is not ours to force.
+    freshKernel();
+    plugMonitorIntoDp();
+    bed->holdAddress(5, 0x50, "at24", true);
+    int fd = openNode("/dev/i2c-5");
+    ASSERT_GE(fd, 0);
+    I2cDevChannel channel{UniqueFd(fd), [](std::uint8_t) { return false; }};
+    EXPECT_EQ(channel.write(0x50, 0x00, {}), EBUSY);
+    EXPECT_EQ(bed->traffic(5).forcedSelects, 0);
 }
 
 TEST_F(LaptopTestbed, ChannelReportsTheKernelsErrorsAndShortTransfers) {

@@ -118,6 +118,29 @@ TEST_F(SessionBuses, LogindLockedHintGivesStateAndNoticesUntilTheServiceIsGone) 
     EXPECT_EQ(notices.size(), 3u);
 }
 
+// logind says PrepareForSleep(true) before the machine sleeps and (false) once it is awake.
+TEST_F(SessionBuses, LogindWakeFromSuspendRunsTheResumeHandlerOnMain) {
+    ASSERT_TRUE(startLogind());
+    auto state = watched();
+    int resumes = 0;
+    state->setResumeHandler([&] {
+        EXPECT_TRUE(main->isCurrent());
+        ++resumes;
+    });
+    // The lock state's first look goes over the same connection, after the match rule.
+    ASSERT_TRUE(noticesReach(1));
+    auto sleep = [&](bool sleeping) {
+        return call(system, kLogind, "/org/freedesktop/login1", kMock, "EmitSignal",
+                    {kLogind + ".Manager", QString("PrepareForSleep"), QString("b"),
+                     QVariantList{sleeping}});
+    };
+    ASSERT_TRUE(sleep(true));
+    ASSERT_TRUE(sleep(false));
+    ASSERT_TRUE(runEventsUntil([&] { return resumes > 0; }, 2000, [&] { clock.runPending(); }));
+    EXPECT_EQ(resumes, 1);
+    EXPECT_EQ(notices.size(), 1u) << "a wake is no lock notice";
+}
+
 TEST_F(SessionBuses, ScreenSaverActiveChangedStandsInWithoutLogind) {
     ASSERT_TRUE(sessionService(kScreenSaver, kScreenSaverPath, "GetActive", "b", "ret = True"));
     auto state = watched();

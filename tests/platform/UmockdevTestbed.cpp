@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
@@ -40,6 +41,9 @@ void add(UMockdevTestbed* testbed, const std::string& description) {
 
 struct UmockdevTestbed::Adapter {
     std::shared_ptr<SimulatedMonitor> monitor;
+    std::string sysPath;
+    // Addresses a kernel driver holds: whether the device answers alongside it.
+    std::map<std::uint8_t, bool> held;
     UMockdevIoctlBase* handler = nullptr;
     mutable std::mutex mutex;
     Traffic traffic;
@@ -56,6 +60,9 @@ struct UmockdevTestbed::Adapter {
         ++(read ? traffic.reads : traffic.writes);
         ++traffic.transfersByAddress[std::uint8_t(address)];
         if (!monitor || address < 0) {
+            return -ENXIO;
+        }
+        if (auto it = held.find(std::uint8_t(address)); it != held.end() && !it->second) {
             return -ENXIO;
         }
         std::size_t n = limit >= 0 ? std::min<std::size_t>(length, limit) : length;
@@ -108,10 +115,20 @@ struct UmockdevTestbed::Adapter {
         switch (umockdev_ioctl_client_get_request(client)) {
             case I2C_SLAVE:
             case I2C_SLAVE_FORCE: {
-                count(traffic.addressSelects);
+                const bool force = umockdev_ioctl_client_get_request(client) == I2C_SLAVE_FORCE;
+                count(force ? traffic.forcedSelects : traffic.addressSelects);
+                if (force) {
+                    count(traffic.addressSelects);
+                }
                 unsigned long address = *reinterpret_cast<unsigned long*>(arg->data);
                 if (address > 0x7F) {
                     return -EINVAL;
+                }
+                {
+                    std::lock_guard lock(mutex);
+                    if (!force && held.count(std::uint8_t(address)) > 0) {
+                        return -EBUSY;
+                    }
                 }
                 // Kept plus one, so that "never chosen" reads as -1.
                 g_object_set_data(G_OBJECT(client), kAddressKey, GINT_TO_POINTER(address + 1));
@@ -223,6 +240,7 @@ std::string UmockdevTestbed::addI2cBus(int bus, const std::string& name, const s
 
     auto& adapter = adapters_[bus] = std::make_unique<Adapter>();
     adapter->monitor = std::move(monitor);
+    adapter->sysPath = "/sys" + path;
     if (devNode) {
         adapter->handler = umockdev_ioctl_base_new();
         g_signal_connect(adapter->handler, "handle-ioctl", G_CALLBACK(Adapter::onIoctl),
@@ -263,6 +281,30 @@ UmockdevTestbed::Traffic UmockdevTestbed::traffic(int bus) const {
     }
     std::lock_guard lock(it->second->mutex);
     return it->second->traffic;
+}
+
+void UmockdevTestbed::holdAddress(int bus, std::uint8_t address, const std::string& driver,
+                                  bool answersAlongside) {
+    Adapter& adapter = *adapters_.at(bus);
+    char name[32];
+    std::snprintf(name, sizeof name, "%d-%04x", bus, address);
+    add(testbed_, "P: " + adapter.sysPath.substr(4) + "/" + name +
+                      "\nE: SUBSYSTEM=i2c\nA: name=" + driver + "\\n\n");
+    const std::filesystem::path sys = root() / "sys";
+    const std::filesystem::path client = sys / adapter.sysPath.substr(5) / name;
+    std::filesystem::create_directories(sys / "bus" / "i2c" / "drivers" / driver);
+    std::filesystem::create_directory_symlink(
+        (sys / "bus" / "i2c" / "drivers" / driver).lexically_relative(client), client / "driver");
+    // Where the kernel lists its I2C devices, the adapter among them.
+    const std::filesystem::path listed =
+        sys / "bus" / "i2c" / "devices" / ("i2c-" + std::to_string(bus));
+    std::filesystem::create_directories(listed.parent_path());
+    if (!std::filesystem::exists(std::filesystem::symlink_status(listed))) {
+        std::filesystem::create_directory_symlink(
+            (sys / adapter.sysPath.substr(5)).lexically_relative(listed.parent_path()), listed);
+    }
+    std::lock_guard lock(adapter.mutex);
+    adapter.held[address] = answersAlongside;
 }
 
 void UmockdevTestbed::limitTransfers(int bus, int bytes) {

@@ -29,6 +29,7 @@ class UmockdevTestbed {
     struct Traffic {
         int opens = 0;
         int addressSelects = 0;     // I2C_SLAVE and I2C_SLAVE_FORCE
+        int forcedSelects = 0;      // I2C_SLAVE_FORCE
         int combinedTransfers = 0;  // I2C_RDWR ioctls
         int reads = 0;              // read() calls and read messages of I2C_RDWR
         int writes = 0;             // write() calls and write messages of I2C_RDWR
@@ -63,6 +64,11 @@ class UmockdevTestbed {
     void uevent(const std::string& device, const std::string& action);
 
     Traffic traffic(int bus) const;
+    // A kernel driver named `driver` holds `address` on `bus`, as the ddcci driver holds 0x37:
+    // the client's folder and its driver link in sysfs, EBUSY for I2C_SLAVE at that address
+    // (I2C_SLAVE_FORCE takes it). Unless `answersAlongside`, nothing acknowledges there.
+    void holdAddress(int bus, std::uint8_t address, const std::string& driver,
+                     bool answersAlongside);
     // Transfers on `bus` move at most `bytes` bytes from now on, like an adapter that stops
     // early (a read or write then returns a short count).
     void limitTransfers(int bus, int bytes);

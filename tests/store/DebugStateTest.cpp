@@ -18,11 +18,9 @@ using nlohmann::json;
 
 struct DebugStateTest : ::testing::Test {
     TestEnvironment env;  // 2024-06-21T09:00:00Z
-    std::unique_ptr<ManualQueue> writes = env.clock.makeQueue("pellora.debug-state");
     std::filesystem::path dir = env.paths.dataDir / "missing";
     std::filesystem::path path = dir / "debug.json";
-    std::shared_ptr<DebugState> debug =
-        DebugState::create(env.clock, *env.main, *writes, *env.log, dir);
+    std::shared_ptr<DebugState> debug = DebugState::create(env.clock, *env.main, *env.log, dir);
     json current = {{"mode", "learning"}, {"n", 0}};
 
     void provide() {
@@ -44,24 +42,36 @@ struct DebugStateTest : ::testing::Test {
     }
 };
 
-// Nothing before a provider; then a dump at each 3 s tick, at once on a restart, none stopped.
-TEST_F(DebugStateTest, DumpsOnlyWithAProviderEveryPeriodOnVirtualTime) {
+// Nothing before a provider. Then the file is rewritten every 3 s with the time and the log's
+// newest lines, and with the state last captured: the provider is asked only on the main
+// thread, when it captures or dumps, never by the rewrite. Stopped, nothing is rewritten.
+TEST_F(DebugStateTest, RewritesTheCapturedStateEveryPeriodOnVirtualTime) {
     debug->start();
     dumpNow();
     env.clock.advance(10);
     EXPECT_FALSE(std::filesystem::exists(path));
     provide();
-    for (auto [seconds, dumps] : {std::pair{1.9, 0}, {0.1, 1}, {2.9, 1}, {0.1, 2}, {30.0, 12}}) {
-        env.clock.advance(seconds);
-        EXPECT_EQ(current["n"], dumps);
-    }
-    EXPECT_EQ(file()["n"], 12);
     debug->start();
+    env.clock.runPending();
+    EXPECT_EQ(file()["dumpedAt"], "2024-06-21T09:00:10Z");
+    env.log->log("later", "app");
+    env.clock.advance(3);
+    EXPECT_EQ(file()["dumpedAt"], "2024-06-21T09:00:13Z");
+    EXPECT_EQ(file()["recentLog"].back(), "[2024-06-21T09:00:10.000Z] [app] later");
+    EXPECT_EQ(current["n"], 1);
+    debug->capture();
+    EXPECT_EQ(current["n"], 2);
     env.clock.advance(2.9);
-    EXPECT_EQ(file()["n"], 13);
+    EXPECT_EQ(file()["n"], 1);
+    env.clock.advance(0.1);
+    EXPECT_EQ(file()["n"], 2);
+    EXPECT_EQ(file()["dumpedAt"], "2024-06-21T09:00:16Z");
+    env.clock.advance(30);
+    EXPECT_EQ(file()["dumpedAt"], "2024-06-21T09:00:46Z");
     debug->stop();
     env.clock.advance(60);
-    EXPECT_EQ(current["n"], 13);
+    EXPECT_EQ(file()["dumpedAt"], "2024-06-21T09:00:46Z");
+    EXPECT_EQ(current["n"], 2);
     struct stat info {};
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -148,7 +158,7 @@ TEST_F(DebugStateTest, FailedWriteKeepsTheOldFileAndLogsOncePerTrouble) {
     EXPECT_EQ(problemLines(), 1u);
     ASSERT_EQ(::chmod(dir.c_str(), 0700), 0);
     env.clock.advance(3);
-    EXPECT_EQ(file()["n"], 12);
+    EXPECT_EQ(file()["dumpedAt"], "2024-06-21T09:00:33Z");
     std::filesystem::remove(path);
     std::filesystem::create_directories(path / "inside");
     env.clock.advance(30);
@@ -166,12 +176,13 @@ TEST_F(DebugStateTest, BurstWhileAWriteIsQueuedWritesOnceWithTheNewest) {
     EXPECT_EQ(file()["n"], 5);
 }
 
-TEST_F(DebugStateTest, TimerDoesNothingOnceTheDumpIsGone) {
+TEST_F(DebugStateTest, NothingIsRewrittenOnceTheDumpIsGone) {
     provide();
     debug->start();
+    env.clock.runPending();
     debug.reset();
     env.clock.advance(30);
-    EXPECT_EQ(current["n"], 1);
+    EXPECT_EQ(file()["dumpedAt"], "2024-06-21T09:00:00Z");
 }
 
 // Real threads: dumps are taken while earlier ones are being written, and every flush leaves
@@ -179,12 +190,12 @@ TEST_F(DebugStateTest, TimerDoesNothingOnceTheDumpIsGone) {
 TEST(DebugStateThreads, EachFlushLeavesTheNewestDump) {
     TempDir dir;
     SystemClock clock;
-    SerialQueue logQueue("pellora.debug-log", clock), writeQueue("pellora.debug-state", clock);
+    SerialQueue logQueue("pellora.debug-log", clock);
     RecordingSystemLog systemLog;
     DebugLog log(clock, logQueue, dir.path(), systemLog);
     VirtualClock mainClock;
     auto main = mainClock.makeQueue("main", /*isMain=*/true);
-    auto debug = DebugState::create(clock, *main, writeQueue, log, dir.path());
+    auto debug = DebugState::create(clock, *main, log, dir.path());
     int n = 0;
     debug->setProvider([&n] { return json{{"n", ++n}}; });
     for (int i = 1; i <= 300; ++i) {

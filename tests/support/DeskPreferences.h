@@ -18,6 +18,8 @@ inline std::shared_ptr<PreferencesPresenter> deskPreferences(SimulatedDesk& desk
         .log = *desk.env.log,
         .clock = desk.env.clock,
         .main = desk.mainQueue,
+        .realClock = desk.env.clock,
+        .realTime = desk.mainQueue,
         .work = *desk.probeQueue,
         .texts = PlatformTexts::linuxDesktop(),
         .menu = &desk.menu,

@@ -20,7 +20,6 @@ SimulatedDesk::SimulatedDesk(Options opts)
       brightnessQueue(env.clock.makeQueue("pellora.brightness")),
       sensorQueue(env.clock.makeQueue("pellora.sensor")),
       probeQueue(env.clock.makeQueue("pellora.camera-probe")),
-      dumpQueue(env.clock.makeQueue("pellora.debug-state")),
       wrappedMain(opts.wrapMain ? opts.wrapMain(*env.main) : nullptr),
       mainQueue(wrappedMain ? *wrappedMain : static_cast<Queue&>(*env.main)),
       monitor(std::make_shared<SimulatedMonitor>(env.clock)),
@@ -69,8 +68,8 @@ void SimulatedDesk::launch() {
     });
     sensor = LightSensor::create(camera, *sensorQueue, mainQueue, env.clock, *env.log);
     registry = MonitorRegistry::create(displays, *env.settings, mainQueue);
-    debugState = DebugState::create(env.clock, mainQueue, *dumpQueue, *env.log, env.paths.dataDir,
-                                    options.dumpPeriod);
+    debugState =
+        DebugState::create(env.clock, mainQueue, *env.log, env.paths.dataDir, options.dumpPeriod);
     AppServices services{
         .clock = env.clock,
         .main = mainQueue,
@@ -98,6 +97,7 @@ void SimulatedDesk::launch() {
         .environment = {"org.pellora.Pellora", "/usr/bin/pellora", "none", "users video"},
         .makePreferences = nullptr,
         .loginItem = loginItem,
+        .remote = options.remote,
     };
     if (options.preferences) {
         services.makePreferences = [this](PreferencesHooks hooks) {

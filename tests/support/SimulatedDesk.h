@@ -82,6 +82,8 @@ class SimulatedDesk {
         // Makes the preferences window on the desk's services; none: no window.
         std::function<std::shared_ptr<PreferencesPresenter>(SimulatedDesk&, PreferencesHooks)>
             preferences = nullptr;
+        // Where the controller publishes what scripts read; none: nowhere.
+        RemoteControl* remote = nullptr;
     };
 
     static const DisplayInfo monitorA;
@@ -110,7 +112,7 @@ class SimulatedDesk {
     Options options;
     TestEnvironment env;
     SystemClock workerClock;
-    std::unique_ptr<ManualQueue> brightnessQueue, sensorQueue, probeQueue, dumpQueue;
+    std::unique_ptr<ManualQueue> brightnessQueue, sensorQueue, probeQueue;
     std::unique_ptr<Queue> loggerQueue, retrainQueue;
     std::unique_ptr<Queue> wrappedMain;
     // The main queue as the desk's parts see it: env.main, or its wrapper.

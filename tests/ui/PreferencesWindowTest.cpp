@@ -443,5 +443,73 @@ TEST_F(PreferencesWindowTest, ARefreshNeverQueuesBehindAnUnfinishedOne) {
     EXPECT_EQ(w.timeline().samples().back().t, t);
 }
 
+// Real time for the window as the program has it: timed on a clock of its own, run on the
+// main queue (the program's two main queues share the main thread).
+class RealTimeOnMain final : public Queue {
+  public:
+    RealTimeOnMain(VirtualClock& clock, Queue& main)
+        : timing_(clock.makeQueue("real-time")), main_(main) {}
+    const std::string& label() const override { return main_.label(); }
+    void post(Task task) override { main_.post(std::move(task)); }
+    WorkItemPtr postAfter(double seconds, Task task) override {
+        auto item = std::make_shared<WorkItem>();
+        timing_->postAfter(seconds, [&main = main_, item, task = std::move(task)]() mutable {
+            main.post([item, task = std::move(task)] {
+                if (!item->isCancelled()) {
+                    task();
+                }
+            });
+        });
+        return item;
+    }
+    void sync(Task task) override { main_.sync(std::move(task)); }
+    bool isCurrent() const override { return main_.isCurrent(); }
+
+  private:
+    std::unique_ptr<ManualQueue> timing_;
+    Queue& main_;
+};
+
+// The refresh is for the person at the window, who lives in real time: a demo's time scale
+// speeds up the desk, never the refresh.
+TEST_F(PreferencesWindowTest, TheRefreshRunsOnRealTimeNotTheDesks) {
+    VirtualClock real;
+    std::unique_ptr<RealTimeOnMain> realTime;
+    widgetsApp();
+    SimulatedDesk::Options options;
+    options.preferences = [&](SimulatedDesk& d, PreferencesHooks hooks) {
+        realTime = std::make_unique<RealTimeOnMain>(real, d.mainQueue);
+        PreferencesWindowController::Services services{
+            .controller = d.brightness,
+            .registry = d.registry,
+            .settings = *d.env.settings,
+            .log = *d.env.log,
+            .clock = d.env.clock,
+            .main = d.mainQueue,
+            .realClock = real,
+            .realTime = *realTime,
+            .work = *d.probeQueue,
+            .texts = PlatformTexts::linuxDesktop(),
+        };
+        return PreferencesWindowController::create(services, std::move(hooks));
+    };
+    desk = std::make_unique<SimulatedDesk>(options);
+    desk->launch();
+    auto& w = open();
+    // The first snapshot, the capabilities read and the commit of the anchor the first
+    // reading started are over; the next snapshot is 20 minutes after the first.
+    desk->advance(200.0);
+    const Monitor monitor = desk->app->scope()->monitor();
+    desk->registry->setFriendlyName("Renamed elsewhere", monitor);
+    desk->advance(600.0);
+    EXPECT_EQ(w.monitorNameField().text(), "DELL U2720Q");
+    real.advance(4.9);
+    desk->advance(0.01);
+    EXPECT_EQ(w.monitorNameField().text(), "DELL U2720Q");
+    real.advance(0.1);
+    desk->advance(0.01);
+    EXPECT_EQ(w.monitorNameField().text(), "Renamed elsewhere");
+}
+
 }  // namespace
 }  // namespace pellora::test

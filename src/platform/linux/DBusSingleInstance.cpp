@@ -51,8 +51,9 @@ void DBusSingleInstance::serve(std::function<void()> onActivate) {
         report("No session bus; a second launch cannot reach this one");
         return;
     }
-    exported_ = bus_.registerObject(QString::fromLatin1(kPath), this,
-                                    QDBusConnection::ExportScriptableSlots);
+    exported_ = bus_.registerObject(
+        QString::fromLatin1(kPath), this,
+        QDBusConnection::ExportScriptableSlots | QDBusConnection::ExportAdaptors);
     if (!exported_) {
         report("Cannot export " + QString::fromLatin1(kPath) + " on the session bus");
         return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -20,6 +21,9 @@ class LogSink;
 // org.freedesktop.Application there, as desktop launchers and GApplication do; a later
 // launch calls Activate on that name and exits. Made and used on the main thread.
 class DBusSingleInstance final : public QObject,
+                                 // Qt keeps the call being handled here for this object's
+                                 // adaptors too.
+                                 public QDBusContext,
                                  public SingleInstance,
                                  public std::enable_shared_from_this<DBusSingleInstance> {
     Q_OBJECT
@@ -43,6 +47,10 @@ class DBusSingleInstance final : public QObject,
 
     // Whether the bus granted the name (known some time after `serve`).
     bool ownsName() const { return owned_; }
+    // Whether the object is on the bus (from `serve` on), with any interfaces added to it
+    // as Qt adaptors (children of this object).
+    bool exported() const { return exported_; }
+    QDBusConnection bus() const { return bus_; }
 
     // The name for an instance lock other than the user's own (a run with its own data
     // folder): one per lock file, so runs over different folders do not meet, and runs

@@ -27,15 +27,23 @@ int transferAll(std::size_t size, Transfer transfer) {
 
 }  // namespace
 
-I2cDevChannel::I2cDevChannel(UniqueFd fd) : fd_(std::move(fd)) {}
+I2cDevChannel::I2cDevChannel(UniqueFd fd, HeldAddress onHeld)
+    : fd_(std::move(fd)), onHeld_(std::move(onHeld)) {}
 
 int I2cDevChannel::selectDevice(std::uint8_t device) {
     if (selected_ == device) {
         return 0;
     }
-    if (::ioctl(fd_.get(), I2C_SLAVE, static_cast<unsigned long>(device)) < 0) {
+    const auto address = static_cast<unsigned long>(device);
+    if (::ioctl(fd_.get(), I2C_SLAVE, address) < 0) {
+        const int error = errno;
         selected_ = -1;
-        return errno;
+        if (error != EBUSY || !onHeld_ || !onHeld_(device)) {
+            return error;
+        }
+        if (::ioctl(fd_.get(), I2C_SLAVE_FORCE, address) < 0) {
+            return errno;
+        }
     }
     selected_ = device;
     return 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 
 #include "platform/DisplayI2C.h"
@@ -13,7 +14,11 @@ namespace pellora {
 // which is what DDC/CI asks for. Owns the descriptor (and with it any lock taken on it).
 class I2cDevChannel final : public DisplayI2CChannel {
   public:
-    explicit I2cDevChannel(UniqueFd fd);
+    // Asked when a kernel driver holds `device` (I2C_SLAVE answers EBUSY): true to talk to it
+    // alongside the driver (I2C_SLAVE_FORCE, as ddcutil's --force-slave-address does).
+    using HeldAddress = std::function<bool(std::uint8_t device)>;
+
+    explicit I2cDevChannel(UniqueFd fd, HeldAddress onHeld = {});
 
     // One transfer of `dataAddress` followed by `bytes`. 0, an errno, or EIO when the
     // adapter took fewer bytes than given.
@@ -30,6 +35,7 @@ class I2cDevChannel final : public DisplayI2CChannel {
     int selectDevice(std::uint8_t device);
 
     UniqueFd fd_;
+    HeldAddress onHeld_;
     int selected_ = -1;
 };
 

@@ -16,6 +16,7 @@ namespace {
 
 constexpr char kTag[] = "ddc";
 constexpr std::uint8_t kEdidAddress = 0x50;
+constexpr std::uint8_t kDdcCiAddress = 0x37;
 
 int openReadWrite(const std::filesystem::path& node) {
     int fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
@@ -108,13 +109,55 @@ std::unique_ptr<DisplayI2CChannel> LinuxDisplayI2C::open() {
     return openLocked();
 }
 
+// A bus shared with a kernel driver is logged once, when it is found (heldByDriver).
 void LinuxDisplayI2C::report(Status next) {
     std::lock_guard lock(statusMutex_);
-    if (!reported_ || next != status_) {
+    if ((!reported_ || next != status_) && next.reason != Status::Reason::sharedWithDriver) {
         log_.log(next.text, kTag);
-        reported_ = true;
     }
+    reported_ = true;
     status_ = std::move(next);
+}
+
+LinuxDisplayI2C::Status LinuxDisplayI2C::sharedStatus(int bus, const std::string& driver) const {
+    const std::string node = nodeFor(bus).string();
+    Status shared{Status::Reason::sharedWithDriver,
+                  "DDC/CI address 0x37 on " + node + " is held by " +
+                      (driver.empty() ? "a kernel driver" : "the " + driver + " kernel driver") +
+                      "; using it alongside"};
+    if (driver.empty()) {
+        shared.problem = "A kernel driver holds DDC/CI address 0x37 on " + node +
+                         " and the monitor does not answer alongside it: unload that driver "
+                         "(sudo modprobe -r <driver>) or blacklist it";
+    } else {
+        shared.problem = "The " + driver + " kernel driver holds " + node +
+                         " and the monitor does not answer alongside it: unload it (sudo "
+                         "modprobe -r " +
+                         driver + ") or blacklist it (echo 'blacklist " + driver +
+                         "' | sudo tee /etc/modprobe.d/blacklist-" + driver + ".conf)";
+    }
+    return shared;
+}
+
+bool LinuxDisplayI2C::heldByDriver(int bus, std::uint8_t device) {
+    if (device != kDdcCiAddress) {
+        return false;
+    }
+    // The client the kernel made for the address, and the driver bound to it.
+    const std::string n = std::to_string(bus);
+    std::error_code error;
+    const std::filesystem::path link = std::filesystem::read_symlink(
+        paths_.sysfs / "bus" / "i2c" / "devices" / ("i2c-" + n) / (n + "-0037") / "driver", error);
+    const std::string driver = error ? std::string() : link.filename().string();
+    Status shared = sharedStatus(bus, driver);
+    {
+        std::lock_guard lock(statusMutex_);
+        if (heldBy_.emplace(bus, driver).second) {
+            log_.log(shared.text, kTag);
+        }
+    }
+    report(std::move(shared));
+    return true;
 }
 
 std::unique_ptr<DisplayI2CChannel> LinuxDisplayI2C::fail(Status::Reason reason, std::string text) {
@@ -192,9 +235,19 @@ std::unique_ptr<DisplayI2CChannel> LinuxDisplayI2C::openLocked() {
         return fail(Reason::openFailed, "Cannot open " + node.string() + " for " + external->id +
                                             ": " + std::strerror(error));
     }
-    report(Status{Reason::available,
-                  "Using " + node.string() + " for " + external->id + " (" + found->how + ")"});
-    return std::make_unique<I2cDevChannel>(UniqueFd(fd));
+    std::optional<std::string> heldBy;
+    {
+        std::lock_guard lock(statusMutex_);
+        if (auto it = heldBy_.find(found->bus); it != heldBy_.end()) {
+            heldBy = it->second;
+        }
+    }
+    report(heldBy ? sharedStatus(found->bus, *heldBy)
+                  : Status{Reason::available, "Using " + node.string() + " for " + external->id +
+                                                  " (" + found->how + ")"});
+    return std::make_unique<I2cDevChannel>(
+        UniqueFd(fd),
+        [this, bus = found->bus](std::uint8_t device) { return heldByDriver(bus, device); });
 }
 
 }  // namespace pellora

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -30,11 +31,13 @@ struct LinuxDevicePaths {
 // locked the way ddcutil locks it, so that a channel is ours alone from open to close.
 // When the channel cannot be had, why is written once to the log (tag "ddc") with the
 // fix, and again only when the reason changes; status() keeps it for the user interface.
+// A monitor whose DDC/CI address the ddcci kernel driver holds is talked to alongside it.
 class LinuxDisplayI2C final : public DisplayI2C {
   public:
     struct Status {
         enum class Reason {
             available,          // the last open found the channel
+            sharedWithDriver,   // found, but a kernel driver holds the DDC/CI address
             noExternalDisplay,  // no external display is active (or DRM cannot be read)
             i2cDevMissing,      // the i2c-dev module is not loaded: no /dev/i2c-* nodes
             noBus,              // no DDC bus could be found for the display's connector
@@ -42,9 +45,25 @@ class LinuxDisplayI2C final : public DisplayI2C {
             openFailed,         // the node could not be opened for another reason
             busBusy,            // another program kept the bus locked for the whole wait
         };
+        Status() = default;
+        Status(Reason reason, std::string text, std::string problem = {})
+            : reason(reason), text(std::move(text)), problem(std::move(problem)) {}
+
         Reason reason = Reason::noExternalDisplay;
         std::string text;  // one sentence naming the cause and, where there is one, the fix
+        // What the monitor row says should exchanges fail: for a bus shared with a kernel
+        // driver, the driver and how to let the bus go; empty where `text` says it.
+        std::string problem;
         bool operator==(const Status&) const = default;
+
+        // What the monitor row names as the cause when exchanges fail: nothing while the
+        // channel is ours alone (the monitor itself is then not answering).
+        std::optional<std::string> whyUnanswered() const {
+            if (reason == Reason::available) {
+                return std::nullopt;
+            }
+            return problem.empty() ? text : problem;
+        }
     };
 
     using Paths = LinuxDevicePaths;
@@ -71,6 +90,10 @@ class LinuxDisplayI2C final : public DisplayI2C {
     // The node opened and locked; -errno, or -EWOULDBLOCK when the lock stayed held.
     int openBus(const std::filesystem::path& node);
     std::filesystem::path nodeFor(int bus) const;
+    // A kernel driver holds the DDC/CI address on `bus`: noted (and logged once), and used
+    // alongside it.
+    bool heldByDriver(int bus, std::uint8_t device);
+    Status sharedStatus(int bus, const std::string& driver) const;
 
     LogSink& log_;
     Clock& clock_;
@@ -86,6 +109,9 @@ class LinuxDisplayI2C final : public DisplayI2C {
     mutable std::mutex statusMutex_;
     Status status_;
     bool reported_ = false;
+    // Buses whose DDC/CI address a kernel driver holds, with the driver's name (guarded by
+    // statusMutex_: learnt during exchanges, read by opens).
+    std::map<int, std::string> heldBy_;
     // Errors met while looking for the connector's EDID on the buses, for the report.
     int edidSearchDenied_ = 0;
     std::filesystem::path edidSearchDeniedNode_;

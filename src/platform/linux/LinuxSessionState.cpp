@@ -9,6 +9,8 @@ namespace {
 
 const QString kLogind = "org.freedesktop.login1";
 const QString kSessionInterface = "org.freedesktop.login1.Session";
+const QString kManagerPath = "/org/freedesktop/login1";
+const QString kManagerInterface = "org.freedesktop.login1.Manager";
 
 using IdleAnswer = std::function<void(std::optional<double>)>;
 
@@ -62,6 +64,16 @@ void LinuxSessionState::setLockHandler(std::function<void(bool)> handler) {
                 self->handler_(self->locked_);
             }
         });
+    }
+}
+
+void LinuxSessionState::setResumeHandler(std::function<void()> handler) {
+    PELLORA_ASSERT_ON(main_);
+    resumeHandler_ = std::move(handler);
+    // A match rule only: nothing is asked of logind, so nothing waits for it.
+    if (!watchingSleep_) {
+        watchingSleep_ = systemBus_.connect(kLogind, kManagerPath, kManagerInterface,
+                                            "PrepareForSleep", this, SLOT(onPrepareForSleep(bool)));
     }
 }
 
@@ -150,6 +162,18 @@ void LinuxSessionState::onLogindPropertiesChanged(const QString& interface,
 
 void LinuxSessionState::onScreenSaverActiveChanged(bool active) {
     postNotice(active);
+}
+
+// True before the machine sleeps, false once it has woken.
+void LinuxSessionState::onPrepareForSleep(bool sleeping) {
+    if (sleeping) {
+        return;
+    }
+    main_.post([weak = weak_from_this()] {
+        if (auto self = weak.lock(); self && self->resumeHandler_) {
+            self->resumeHandler_();
+        }
+    });
 }
 
 // Whichever comes first answers: the chain's finding or, should the X server never reply,

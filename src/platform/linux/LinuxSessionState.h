@@ -14,8 +14,9 @@
 namespace pellora {
 
 // Lock state from logind's LockedHint on the system bus (the desktop's ScreenSaver
-// ActiveChanged as fallback); idle time from Mutter's IdleMonitor, the freedesktop
-// ScreenSaver, XScreenSaver and logind's IdleHint, first that answers.
+// ActiveChanged as fallback); waking from suspend from logind's PrepareForSleep; idle time from
+// Mutter's IdleMonitor, the freedesktop ScreenSaver, XScreenSaver and logind's IdleHint, first that
+// answers.
 //
 // The questions are asked on `sessionQueue`, where a slow or silent service may keep them
 // waiting; the main thread only ever reads what they found. Made and used on the main
@@ -45,6 +46,7 @@ class LinuxSessionState final : public QObject,
 
     bool isScreenLocked() const override;
     void setLockHandler(std::function<void(bool)> handler) override;
+    void setResumeHandler(std::function<void()> handler) override;
     void idleSeconds(std::function<void(std::optional<double>)> answer) override;
 
     // Which idle source gave the last answer, for diagnostics ("mutter", "screensaver",
@@ -55,6 +57,7 @@ class LinuxSessionState final : public QObject,
     void onLogindPropertiesChanged(const QString& interface, const QVariantMap& changed,
                                    const QStringList& invalidated);
     void onScreenSaverActiveChanged(bool active);
+    void onPrepareForSleep(bool sleeping);
 
   private:
     LinuxSessionState(Queue& sessionQueue, Queue& mainQueue, QDBusConnection systemBus,
@@ -72,6 +75,8 @@ class LinuxSessionState final : public QObject,
     QDBusConnection sessionBus_;
     std::shared_ptr<SessionProbe> probe_;
     std::function<void(bool)> handler_;
+    std::function<void()> resumeHandler_;
+    bool watchingSleep_ = false;
     SessionProbe::LockSource lockSource_ = SessionProbe::LockSource::none;
     bool known_ = false;
     bool locked_ = false;

@@ -21,6 +21,9 @@ class SimulatedSessionState final : public SessionState,
         handler_ = std::move(handler);
         notify(locked_);
     }
+    void setResumeHandler(std::function<void()> handler) override {
+        resumeHandler_ = std::move(handler);
+    }
     // The idle time is read when the answer runs, as a backend reads it when asked.
     void idleSeconds(std::function<void(std::optional<double>)> answer) override {
         main_.post([weak = weak_from_this(), answer = std::move(answer)] {
@@ -38,6 +41,14 @@ class SimulatedSessionState final : public SessionState,
         }
     }
     void setIdleSeconds(std::optional<double> seconds) { idle_ = seconds; }
+    // The machine wakes from suspend.
+    void resume() {
+        main_.post([weak = weak_from_this()] {
+            if (auto self = weak.lock(); self && self->resumeHandler_) {
+                self->resumeHandler_();
+            }
+        });
+    }
 
   private:
     explicit SimulatedSessionState(Queue& mainQueue) : main_(mainQueue) {}
@@ -54,6 +65,7 @@ class SimulatedSessionState final : public SessionState,
     bool locked_ = false;
     std::optional<double> idle_ = 0.0;
     std::function<void(bool)> handler_;
+    std::function<void()> resumeHandler_;
 };
 
 }  // namespace pellora

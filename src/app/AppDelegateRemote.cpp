@@ -1,0 +1,192 @@
+// What scripts see of the controller and ask of it, over the remote control (D-Bus on Linux).
+
+#include "app/AppDelegate.h"
+#include "app/RemotePolicy.h"
+#include "display/BrightnessController.h"
+#include "display/MonitorRegistry.h"
+#include "display/MonitorScope.h"
+#include "platform/Clock.h"
+#include "platform/Queue.h"
+#include "store/SettingsStore.h"
+
+#include <cstdio>
+
+namespace pellora {
+
+namespace {
+
+// The request as the log shows it.
+std::string requestLine(const std::string& request, const RemoteOutcome& outcome) {
+    return "Script asked " + request + (outcome ? " — refused: " + outcome->message : "");
+}
+
+}  // namespace
+
+RemoteState AppDelegate::remoteState() const {
+    RemoteState state;
+    const double now = s_.clock.now();
+    if (scope_) {
+        state.monitorName = s_.registry->friendlyName(scope_->monitor());
+        state.monitorId = scope_->monitor().identifier();
+        state.mode = modeText(mode_);
+        state.samples = sampleCount_.value_or(0);
+    }
+    state.luma = smoothedLuma_;
+    state.brightness = knownBrightness_.value_or(-1);
+    state.nextSnapshot = nextSnapshotAt_ == distantFuture ? -1 : nextSnapshotAt_;
+    state.cameraHealth = cameraHealthText(cameraHealth_);
+    const MenuRow& access = menu_.row(MenuItemId::monitorAccess);
+    state.monitorAccess = access.hidden ? "" : access.title;
+    state.pausedUntil = manualOverrideUntil_ > now ? manualOverrideUntil_ : -1;
+    return state;
+}
+
+void AppDelegate::publishRemoteState() {
+    if (!s_.remote) {
+        return;
+    }
+    RemoteState state = remoteState();
+    // A pause ends with nothing else happening: its end is published when it comes.
+    if (state.pausedUntil != pauseEndAt_) {
+        pauseEndAt_ = state.pausedUntil;
+        if (pauseEndWork_) {
+            pauseEndWork_->cancel();
+            pauseEndWork_.reset();
+        }
+        if (state.pausedUntil > 0) {
+            pauseEndWork_ =
+                s_.main.postAfter(state.pausedUntil - s_.clock.now(), [weak = weak_from_this()] {
+                    if (auto self = weak.lock()) {
+                        // A timer a little early finds the pause still on and waits again.
+                        self->pauseEndAt_ = distantPast;
+                        self->publishRemoteState();
+                    }
+                });
+        }
+    }
+    s_.remote->publish(state);
+}
+
+void AppDelegate::noteKnownBrightness(int brightness) {
+    knownBrightness_ = brightness;
+    knownBrightnessAt_ = s_.clock.monotonic();
+}
+
+void AppDelegate::userChoseBrightness(int brightness) {
+    if (!scope_) {
+        return;
+    }
+    s_.brightness->setBrightnessThrottled(brightness);
+    s_.settings.set(scope_->keyPrefix() + "manualBrightness", brightness);
+    noteKnownBrightness(brightness);
+    userDidAdjustBrightness(brightness);
+}
+
+void AppDelegate::remoteSnapshotNow(RemoteReply reply) {
+    RemoteOutcome refused;
+    if (!scope_) {
+        refused = RemotePolicy::noMonitor();
+    } else {
+        refused = RemotePolicy::snapshot(cameraGranted_, screenLocked_);
+    }
+    log(requestLine("SnapshotNow", refused), "app");
+    if (!refused) {
+        snapshotNow();
+    }
+    reply(refused);
+}
+
+void AppDelegate::remoteSetBrightness(long long brightness, RemoteReply reply) {
+    RemoteOutcome refused = RemotePolicy::brightness(brightness);
+    if (!refused && !scope_) {
+        refused = RemotePolicy::noMonitor();
+    }
+    log(requestLine("SetBrightness " + std::to_string(brightness), refused), "app");
+    if (!refused) {
+        userChoseBrightness(static_cast<int>(brightness));
+        publishRemoteState();
+    }
+    reply(refused);
+}
+
+void AppDelegate::remoteStepBrightness(long long delta, RemoteReply reply) {
+    RemoteOutcome refused = RemotePolicy::step(delta);
+    if (!refused && !scope_) {
+        refused = RemotePolicy::noMonitor();
+    }
+    const std::string request = "StepBrightness " + std::to_string(delta);
+    if (refused) {
+        log(requestLine(request, refused), "app");
+        reply(refused);
+        return;
+    }
+    auto step = [weak = weak_from_this(), delta, request, reply](std::optional<int> from) {
+        auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        RemoteOutcome refused;
+        if (!self->scope_) {
+            refused = RemotePolicy::noMonitor();
+        } else if (!from) {
+            refused = RemotePolicy::notAnswering();
+        }
+        self->log(requestLine(request, refused), "app");
+        if (!refused) {
+            self->userChoseBrightness(RemotePolicy::stepped(*from, delta));
+            self->publishRemoteState();
+        }
+        reply(refused);
+    };
+    // A burst of steps goes from the value the last one set, which the monitor may not have
+    // been written yet; a step after a while from what the monitor says now (its own buttons
+    // may have moved it), or, should it not answer, from what was known.
+    if (knownBrightness_ &&
+        s_.clock.monotonic() - knownBrightnessAt_ < RemotePolicy::stepFromKnownSeconds) {
+        step(knownBrightness_);
+        return;
+    }
+    readBrightness([step, known = knownBrightness_](std::optional<int> value) {
+        step(value ? value : known);
+    });
+}
+
+void AppDelegate::remotePause(double seconds, RemoteReply reply) {
+    RemoteOutcome refused = RemotePolicy::pause(seconds);
+    char shown[64];
+    std::snprintf(shown, sizeof shown, "Pause %g s", seconds);
+    log(requestLine(shown, refused), "app");
+    if (!refused) {
+        if (seconds == 0) {
+            manualOverrideUntil_ = distantPast;
+        } else {
+            setManualOverride(seconds);
+        }
+        publishRemoteState();
+    }
+    reply(refused);
+}
+
+void AppDelegate::remoteSetMode(const std::string& mode, RemoteReply reply) {
+    RemotePolicy::ModeChange change;
+    if (!scope_) {
+        change.refusal = RemotePolicy::noMonitor();
+    } else {
+        change = RemotePolicy::mode(mode, mode_, sampleCount_.value_or(0));
+    }
+    log(requestLine("SetMode " + (modeFromText(mode) ? mode : std::string("(unknown)")),
+                    change.refusal),
+        "app");
+    if (change.to) {
+        toggleMode();
+    }
+    reply(change.refusal);
+}
+
+void AppDelegate::remoteOpenPreferences(RemoteReply reply) {
+    log(requestLine("OpenPreferences", std::nullopt), "app");
+    openPreferences();
+    reply(std::nullopt);
+}
+
+}  // namespace pellora

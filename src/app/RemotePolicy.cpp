@@ -1,0 +1,100 @@
+#include "app/RemotePolicy.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "app/MenuTexts.h"
+
+namespace pellora {
+
+namespace {
+
+using Kind = RemoteRefusal::Kind;
+
+// A caller's text, fit to quote back: cut to 40 bytes on a character boundary, quoted.
+std::string quoted(std::string_view text) {
+    std::size_t n = std::min<std::size_t>(text.size(), 40);
+    while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) {
+        --n;
+    }
+    return "\"" + std::string(text.substr(0, n)) + (n < text.size() ? "…\"" : "\"");
+}
+
+}  // namespace
+
+std::optional<RemoteRefusal> RemotePolicy::brightness(long long value) {
+    if (value < 0 || value > 100) {
+        return RemoteRefusal{Kind::invalidArgument,
+                             "Brightness goes from 0 to 100, not " + std::to_string(value)};
+    }
+    return std::nullopt;
+}
+
+std::optional<RemoteRefusal> RemotePolicy::step(long long delta) {
+    if (delta < -maxStep || delta > maxStep) {
+        return RemoteRefusal{
+            Kind::invalidArgument,
+            "A brightness step goes from -100 to 100, not " + std::to_string(delta)};
+    }
+    return std::nullopt;
+}
+
+std::optional<RemoteRefusal> RemotePolicy::pause(double seconds) {
+    if (std::isfinite(seconds) && seconds >= 0 && seconds <= maxPauseSeconds) {
+        return std::nullopt;
+    }
+    char shown[64];
+    std::snprintf(shown, sizeof shown, "%g", seconds);
+    return RemoteRefusal{Kind::invalidArgument,
+                         std::string("A pause lasts 0 to 604800 seconds (7 days), not ") + shown};
+}
+
+std::optional<RemoteRefusal> RemotePolicy::snapshot(bool cameraGranted, bool screenLocked) {
+    if (!cameraGranted) {
+        return RemoteRefusal{Kind::notYetAvailable,
+                             "The camera may not be used yet: see the menu's camera row"};
+    }
+    if (screenLocked) {
+        return RemoteRefusal{Kind::notYetAvailable,
+                             "The screen is locked: the room is measured again at unlock"};
+    }
+    return std::nullopt;
+}
+
+RemotePolicy::ModeChange RemotePolicy::mode(std::string_view asked, Mode current,
+                                            long long samples) {
+    auto wanted = modeFromText(asked);
+    if (!wanted) {
+        return {std::nullopt,
+                RemoteRefusal{Kind::invalidArgument,
+                              "The mode is \"learning\" or \"adapting\", not " + quoted(asked)}};
+    }
+    if (*wanted == current) {
+        return {};
+    }
+    if (*wanted == Mode::adapting && !MenuTexts::toggleRow(current, samples).enabled) {
+        return {std::nullopt,
+                RemoteRefusal{
+                    Kind::notYetAvailable,
+                    "Adapting is offered once " + std::to_string(MenuTexts::minSamplesToAdapt) +
+                        " samples are logged; " +
+                        std::to_string(MenuTexts::minSamplesToAdapt - samples) + " more to go"}};
+    }
+    return {wanted, std::nullopt};
+}
+
+RemoteRefusal RemotePolicy::noMonitor() {
+    return {Kind::noMonitor, "No external monitor is connected"};
+}
+
+RemoteRefusal RemotePolicy::notAnswering() {
+    return {Kind::noMonitor,
+            "The monitor does not answer over DDC/CI, so its brightness is not known"};
+}
+
+int RemotePolicy::stepped(int brightness, long long delta) {
+    return static_cast<int>(std::clamp<long long>(brightness + delta, 0, 100));
+}
+
+}  // namespace pellora

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/Mode.h"
+#include "platform/RemoteCommands.h"
+
+namespace pellora {
+
+// What scripts may ask of the controller, what is refused and in which words: plain
+// functions of the request and the state it finds.
+struct RemotePolicy {
+    static constexpr int maxStep = 100;
+    // A week: longer is more likely a mistake (milliseconds for seconds) than a wish.
+    static constexpr double maxPauseSeconds = 7 * 86400.0;
+    // A step within this many seconds of the brightness last read or set goes from that
+    // value; a later one reads the monitor first.
+    static constexpr double stepFromKnownSeconds = 10.0;
+
+    // Nothing when the request may go ahead.
+    static std::optional<RemoteRefusal> brightness(long long value);
+    static std::optional<RemoteRefusal> step(long long delta);
+    static std::optional<RemoteRefusal> pause(double seconds);
+    static std::optional<RemoteRefusal> snapshot(bool cameraGranted, bool screenLocked);
+    struct ModeChange {
+        std::optional<Mode> to;  // nothing: already in it, or refused
+        std::optional<RemoteRefusal> refusal;
+    };
+    // Adapting is offered, as in the menu, once enough samples are logged.
+    static ModeChange mode(std::string_view asked, Mode current, long long samples);
+
+    static RemoteRefusal noMonitor();
+    static RemoteRefusal notAnswering();
+    // `brightness` moved by `delta` (already checked), kept within 0...100.
+    static int stepped(int brightness, long long delta);
+};
+
+}  // namespace pellora

@@ -1,0 +1,214 @@
+// `pellora ctl`: what it accepts, what it asks the running Pellora, and what it prints.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "ScopedLocalZone.h"
+#include "app/ControlCommand.h"
+#include "app/RemotePolicy.h"
+
+namespace pellora::test {
+namespace {
+
+using Verb = ControlCommand::Verb;
+
+TEST(ControlCommandTest, ArgumentsAreCheckedBeforeAnythingIsAsked) {
+    struct Case {
+        std::vector<std::string> args;
+        std::optional<Verb> verb;  // nothing: refused
+        double value = 0;          // the number or the seconds
+    };
+    const Case cases[] = {
+        {{"status"}, Verb::status},
+        {{"status", "--json"}, Verb::status},
+        {{"status", "--yaml"}, {}},
+        {{"snapshot"}, Verb::snapshot},
+        {{"snapshot", "now"}, {}},
+        {{"set", "100"}, Verb::set, 100},
+        {{"set", "101"}, {}},
+        {{"set", "abc"}, {}},
+        {{"set", "50.5"}, {}},
+        {{"set", "+5"}, {}},
+        {{"set", "99999999999999999999999"}, {}},
+        {{"set"}, {}},
+        {{"set", "1", "2"}, {}},
+        {{"up", "5"}, Verb::up, 5},
+        {{"down", "100"}, Verb::down, 100},
+        {{"pause", "1.5"}, Verb::pause, 1.5},
+        {{"pause", "604800"}, Verb::pause, 604800},
+        {{"pause", "604801"}, {}},
+        {{"pause", "nan"}, {}},
+        {{"pause", "inf"}, {}},
+        {{"pause", "1e400"}, {}},
+        {{"pause", "0x10"}, {}},
+        {{"pause", ""}, {}},
+        {{"resume"}, Verb::resume},
+        {{"mode", "Adapting"}, {}},
+        {{"prefs"}, Verb::prefs},
+        {{"--data-dir", "/tmp/p", "status"}, Verb::status},
+        {{"--data-dir"}, {}},
+        {{}, {}},
+        {{"frobnicate"}, {}},
+    };
+    for (const Case& c : cases) {
+        std::string shown;
+        for (const auto& a : c.args) {
+            shown += "[" + a + "]";
+        }
+        SCOPED_TRACE(shown);
+        auto parsed = ControlCommand::parse(c.args);
+        auto* command = std::get_if<ControlCommand>(&parsed);
+        ASSERT_EQ(command != nullptr, c.verb.has_value())
+            << (command ? "" : std::get<std::string>(parsed));
+        if (command) {
+            EXPECT_EQ(command->verb, *c.verb);
+            EXPECT_DOUBLE_EQ(command->verb == Verb::pause ? command->seconds : command->number,
+                             c.value);
+        }
+    }
+    auto dir = std::get<ControlCommand>(ControlCommand::parse({"--data-dir", "/tmp/p", "status"}));
+    EXPECT_EQ(dir.dataDir, "/tmp/p");
+    EXPECT_EQ(std::get<std::string>(ControlCommand::parse({"set", "abc"})),
+              "set wants a whole number from 0 to 100, not \"abc\"");
+}
+
+// Answers as a running Pellora would, and keeps what it was asked.
+struct FakeClient final : RemoteClient {
+    RemoteState shown;
+    std::optional<RemoteFailure> failure;
+    std::vector<std::string> asked;
+    std::variant<RemoteState, RemoteFailure> state() override {
+        asked.push_back("state");
+        if (failure) {
+            return *failure;
+        }
+        return shown;
+    }
+    std::optional<RemoteFailure> ask(std::string what) {
+        asked.push_back(std::move(what));
+        return failure;
+    }
+    std::optional<RemoteFailure> snapshotNow() override { return ask("snapshot"); }
+    std::optional<RemoteFailure> setBrightness(int b) override {
+        return ask("set " + std::to_string(b));
+    }
+    std::optional<RemoteFailure> stepBrightness(int d) override {
+        return ask("step " + std::to_string(d));
+    }
+    std::optional<RemoteFailure> pause(double s) override {
+        return ask("pause " + std::to_string(s));
+    }
+    std::optional<RemoteFailure> setMode(const std::string& m) override { return ask("mode " + m); }
+    std::optional<RemoteFailure> openPreferences() override { return ask("prefs"); }
+};
+
+ControlCommand command(std::vector<std::string> args) {
+    return std::get<ControlCommand>(ControlCommand::parse(args));
+}
+
+TEST(ControlCommandTest, StatusPrintsOneLinePerPropertyOrOneJsonObject) {
+    ScopedLocalZone zone("UTC0");
+    FakeClient client;
+    client.shown = {"DELL U2720Q",
+                    "000010AC-0000A0C5-00002A17",
+                    104.25,
+                    62,
+                    "learning",
+                    12,
+                    1718964000.0,
+                    "ok",
+                    "",
+                    -1};
+    auto text = command({"status"}).run(client);
+    EXPECT_EQ(text.status, ControlCommand::done);
+    EXPECT_EQ(text.out,
+              "Monitor: DELL U2720Q (000010AC-0000A0C5-00002A17)\nLuma: 104.2\nBrightness: 62\n"
+              "Mode: learning\nSamples: 12\nNextSnapshot: 2024-06-21 10:00:00\nCameraHealth: ok\n"
+              "MonitorAccess: ok\nPausedUntil: none\n");
+    auto json = nlohmann::json::parse(command({"status", "--json"}).run(client).out);
+    EXPECT_EQ(json["Monitor"]["name"], "DELL U2720Q");
+    EXPECT_EQ(json["Brightness"], 62);
+    EXPECT_EQ(json["PausedUntil"], -1);
+    EXPECT_EQ(json.size(), 9u);
+
+    client.shown = RemoteState{};
+    client.shown.monitorAccess = "\u26A0\uFE0E Monitor not answering over DDC/CI — …";
+    text = command({"status"}).run(client);
+    EXPECT_NE(text.out.find("Monitor: none\n"), std::string::npos);
+    EXPECT_NE(text.out.find("Brightness: unknown\n"), std::string::npos);
+    EXPECT_NE(text.out.find("NextSnapshot: none\n"), std::string::npos);
+    EXPECT_NE(text.out.find("MonitorAccess: \u26A0\uFE0E Monitor not answering"),
+              std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(command({"status", "--json"}).run(client).out)["Monitor"],
+              nullptr);
+}
+
+TEST(ControlCommandTest, EachCommandAsksOnceAndFailuresSetTheExitStatus) {
+    const std::pair<std::vector<std::string>, std::string> asks[] = {
+        {{"snapshot"}, "snapshot"},
+        {{"set", "40"}, "set 40"},
+        {{"up", "5"}, "step 5"},
+        {{"down", "5"}, "step -5"},
+        {{"pause", "60"}, "pause 60.000000"},
+        {{"resume"}, "pause 0.000000"},
+        {{"mode", "adapting"}, "mode adapting"},
+        {{"prefs"}, "prefs"},
+    };
+    for (const auto& [args, asked] : asks) {
+        FakeClient client;
+        EXPECT_EQ(command(args).run(client).status, ControlCommand::done);
+        EXPECT_EQ(client.asked, std::vector<std::string>{asked});
+    }
+    using Kind = RemoteFailure::Kind;
+    using Refusal = RemoteRefusal::Kind;
+    const struct {
+        RemoteFailure failure;
+        int status;
+        std::string err;
+    } failures[] = {
+        {{Kind::notRunning, Refusal::invalidArgument, "no owner"}, 1, "Pellora is not running\n"},
+        {{Kind::noAnswer, Refusal::invalidArgument, "timeout"},
+         1,
+         "Pellora did not answer within 2 s\n"},
+        {{Kind::refused, Refusal::noMonitor, "No external monitor is connected"},
+         3,
+         "pellora ctl: No external monitor is connected\n"},
+        {{Kind::refused, Refusal::invalidArgument, "Brightness goes from 0 to 100, not 101"},
+         2,
+         std::string("pellora ctl: Brightness goes from 0 to 100, not 101\n") +
+             ControlCommand::usage + "\n"},
+        {{Kind::failed, Refusal::invalidArgument, "org.freedesktop.DBus.Error.UnknownMethod: …"},
+         3,
+         "pellora ctl: org.freedesktop.DBus.Error.UnknownMethod: …\n"},
+    };
+    for (const auto& f : failures) {
+        FakeClient client;
+        client.failure = f.failure;
+        for (auto args : {std::vector<std::string>{"set", "40"}, {"status"}}) {
+            auto result = command(args).run(client);
+            EXPECT_EQ(result.status, f.status) << f.err;
+            EXPECT_EQ(result.err, f.err);
+            EXPECT_EQ(result.out, "");
+        }
+    }
+}
+
+TEST(RemotePolicyTest, ModesAndTheirWords) {
+    auto adapt = RemotePolicy::mode("adapting", Mode::learning, 79);
+    EXPECT_FALSE(adapt.to);
+    EXPECT_EQ(adapt.refusal->kind, RemoteRefusal::Kind::notYetAvailable);
+    EXPECT_EQ(adapt.refusal->message,
+              "Adapting is offered once 80 samples are logged; 1 more to go");
+    EXPECT_EQ(RemotePolicy::mode("adapting", Mode::learning, 80).to, Mode::adapting);
+    EXPECT_EQ(RemotePolicy::mode("learning", Mode::adapting, 0).to, Mode::learning);
+    auto same = RemotePolicy::mode("adapting", Mode::adapting, 0);
+    EXPECT_FALSE(same.to || same.refusal);
+    // A caller's text is quoted back cut short, never in the middle of a character.
+    auto odd = RemotePolicy::mode(std::string(39, 'x') + "é and more", Mode::learning, 0);
+    EXPECT_EQ(odd.refusal->message,
+              "The mode is \"learning\" or \"adapting\", not \"" + std::string(39, 'x') + "…\"");
+}
+
+}  // namespace
+}  // namespace pellora::test

@@ -1,0 +1,270 @@
+// The scripting interface, org.pellora.Pellora1, on a bus of the test's own over the
+// controller on the simulated desk, called as a script would call it.
+
+#include <gtest/gtest.h>
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusVariant>
+#include <cmath>
+#include <limits>
+
+#include "ControllerFixture.h"
+#include "PrivateDBus.h"
+#include "QtTestApp.h"
+#include "display/MonitorScope.h"
+#include "platform/linux/DBusRemoteControl.h"
+#include "platform/linux/DBusSingleInstance.h"
+#include "platform/linux/Pellora1Adaptor.h"
+#include "store/SettingsStore.h"
+
+namespace pellora::test {
+namespace {
+
+const QString kNamePrefix = "org.pellora.Pellora";
+const QString kError = "org.pellora.Pellora1.Error.";
+
+// Properties announced, as a listener hears them.
+class Heard : public QObject {
+    Q_OBJECT
+  public:
+    std::vector<QVariantMap> changes;
+  public slots:
+    void changed(const QString& interface, const QVariantMap& properties, const QStringList&) {
+        if (interface == DBusRemoteControl::kInterface) {
+            changes.push_back(properties);
+        }
+    }
+};
+
+struct RemoteControlTest : ControllerFixture {
+    PrivateDBus bus;
+    std::shared_ptr<DBusSingleInstance> single;
+    std::unique_ptr<DBusRemoteControl> remote;
+    QDBusConnection script{QString()};
+    // A name of its own for each start, so that the last one's going need not be awaited.
+    QString kName;
+    int starts = 0;
+
+    void start(SimulatedDesk::Options options = {}) {
+        qtApp();
+        ASSERT_TRUE(bus.ok());
+        desk.reset();
+        remote.reset();
+        single.reset();
+        kName = kNamePrefix + (starts++ > 0 ? QString(".Test%1").arg(starts) : QString());
+        single = DBusSingleInstance::create(kName, nullptr, bus.connect("pellora"));
+        remote = std::make_unique<DBusRemoteControl>(*single);
+        options.remote = remote.get();
+        restart(options);
+        d().launch();
+        remote->serve(*d().app);
+        single->serve([] {});
+        ASSERT_TRUE(runEventsUntil([&] { return single->ownsName(); }, 5000));
+        script = bus.connect("script");
+        d().advance(5);  // the first snapshot is in
+    }
+    void TearDown() override {
+        desk.reset();
+        remote.reset();
+        single.reset();
+    }
+    // The call's error name, empty for a reply; the desk's time runs while it waits.
+    QString call(const QString& method, const QVariantList& arguments,
+                 const QString& interface = DBusRemoteControl::kInterface) {
+        auto message =
+            QDBusMessage::createMethodCall(kName, DBusSingleInstance::kPath, interface, method);
+        message.setArguments(arguments);
+        QDBusPendingCall pending = script.asyncCall(message, 5000);
+        EXPECT_TRUE(
+            runEventsUntil([&] { return pending.isFinished(); }, 5000, [&] { d().advance(0.05); }));
+        lastMessage = pending.error().message();
+        return pending.isError() ? pending.error().name() : QString();
+    }
+    QVariantMap properties() {
+        auto message = QDBusMessage::createMethodCall(kName, DBusSingleInstance::kPath,
+                                                      "org.freedesktop.DBus.Properties", "GetAll");
+        message << QString(DBusRemoteControl::kInterface);
+        QDBusMessage reply = script.call(message, QDBus::BlockWithGui, 5000);
+        QVariantMap values;
+        if (reply.arguments().size() == 1) {
+            reply.arguments()[0].value<QDBusArgument>() >> values;
+        }
+        return values;
+    }
+    double pausedUntil() { return properties().value("PausedUntil").toDouble(); }
+    QString lastMessage;
+};
+
+TEST_F(RemoteControlTest, EveryMethodGoesThroughOrIsRefusedWithItsReason) {
+    start();
+    const double now = d().env.clock.now();
+    struct Case {
+        const char* method;
+        QVariantList arguments;
+        QString error;  // empty: done
+        std::function<void()> then;
+    };
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const Case cases[] = {
+        {"SetBrightness",
+         {150},
+         "InvalidArgument",
+         [&] { EXPECT_EQ(d().monitorBrightness(), 50); }},
+        {"SetBrightness", {-1}, "InvalidArgument", {}},
+        // The slider's path: written after the debounce, kept, the user's choice, a pause.
+        {"SetBrightness",
+         {40},
+         "",
+         [&] {
+             d().advance(0.2);
+             EXPECT_EQ(d().monitorBrightness(), 40);
+             EXPECT_EQ(d().env.settings->integer(d().keyPrefix() + "manualBrightness"), 40);
+             ASSERT_TRUE(d().app->pendingAnchor());
+             EXPECT_EQ(d().app->pendingAnchor()->brightness, 40);
+             EXPECT_NEAR(pausedUntil(), d().env.clock.now() + 300, 1);
+         }},
+        {"StepBrightness",
+         {5},
+         "",
+         [&] {
+             d().advance(0.2);
+             EXPECT_EQ(d().monitorBrightness(), 45);
+         }},
+        {"StepBrightness",
+         {100},
+         "",
+         [&] {
+             d().advance(0.2);
+             EXPECT_EQ(d().monitorBrightness(), 100);
+         }},
+        {"StepBrightness", {-101}, "InvalidArgument", {}},
+        {"StepBrightness", {std::numeric_limits<int>::min()}, "InvalidArgument", {}},
+        {"Pause", {nan}, "InvalidArgument", {}},
+        {"Pause", {-1.0}, "InvalidArgument", {}},
+        {"Pause", {std::numeric_limits<double>::infinity()}, "InvalidArgument", {}},
+        {"Pause", {1e12}, "InvalidArgument", {}},
+        {"Pause", {600.0}, "", [&] { EXPECT_NEAR(pausedUntil(), d().env.clock.now() + 600, 1); }},
+        {"Pause", {0.0}, "", [&] { EXPECT_EQ(pausedUntil(), -1); }},
+        {"SetMode", {QString("sideways")}, "InvalidArgument", {}},
+        {"SetMode",
+         {QString("adapting")},
+         "NotYetAvailable",
+         [&] { EXPECT_EQ(d().app->mode(), Mode::learning); }},
+        {"SetMode", {QString("learning")}, "", {}},
+        {"SnapshotNow", {}, "", [&] { EXPECT_EQ(count("takeSnapshot requesting frame…"), 2u); }},
+        {"OpenPreferences", {}, "", [&] { EXPECT_EQ(count("Script asked OpenPreferences"), 1u); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.method + (" " + QVariant(c.arguments.value(0)).toString()).toStdString());
+        EXPECT_EQ(call(c.method, c.arguments), c.error.isEmpty() ? QString() : kError + c.error);
+        EXPECT_EQ(lastMessage.isEmpty(), c.error.isEmpty()) << lastMessage.toStdString();
+        if (c.then) {
+            c.then();
+        }
+    }
+    EXPECT_GT(d().env.clock.now(), now);
+    // A refusal changes nothing: the bad calls above left the mode, the pause and the monitor.
+    EXPECT_EQ(d().app->mode(), Mode::learning);
+    // Steps in a burst go from the last one's value; a step after a while reads the monitor,
+    // whose own buttons may have moved it.
+    d().monitor->defineRegister(0x10, 70, 100);
+    d().advance(11);
+    EXPECT_EQ(call("StepBrightness", {-5}), QString());
+    EXPECT_EQ(call("StepBrightness", {-5}), QString());
+    d().advance(0.2);
+    EXPECT_EQ(d().monitorBrightness(), 60);
+    // A call of the wrong type is refused by the bus layer, and Pellora runs on.
+    EXPECT_EQ(call("SetBrightness", {QString("abc")}), "org.freedesktop.DBus.Error.UnknownMethod");
+    d().session->setLocked(true);
+    d().advance(0.1);
+    EXPECT_EQ(call("SnapshotNow", {}), kError + "NotYetAvailable");
+}
+
+TEST_F(RemoteControlTest, WithoutAMonitorEachMonitorCallSaysSo) {
+    start({.monitorPlugged = false});
+    for (const auto& [method, arguments] :
+         std::vector<std::pair<QString, QVariantList>>{{"SetBrightness", {40}},
+                                                       {"StepBrightness", {5}},
+                                                       {"SnapshotNow", {}},
+                                                       {"SetMode", {QString("adapting")}}}) {
+        SCOPED_TRACE(method.toStdString());
+        EXPECT_EQ(call(method, arguments), kError + "NoMonitor");
+    }
+    EXPECT_EQ(call("Pause", {60.0}), QString());
+    const QVariantMap state = properties();
+    const auto monitor = qdbus_cast<DBusMonitorIdentity>(state.value("Monitor"));
+    EXPECT_TRUE(monitor.name.isEmpty() && monitor.id.isEmpty());
+    EXPECT_EQ(state.value("Mode").toString(), "");
+    EXPECT_EQ(state.value("NextSnapshot").toDouble(), -1);
+}
+
+// A monitor never read yet (the camera is not granted, so no snapshot ran) is asked first;
+// one that does not answer refuses the step and is left alone.
+TEST_F(RemoteControlTest, AStepFromAnUnknownBrightnessReadsItFirst) {
+    for (bool answers : {true, false}) {
+        SCOPED_TRACE(answers ? "answers" : "does not answer");
+        start({.cameraStatus = CameraAuthorization::notDetermined});
+        EXPECT_EQ(properties().value("Brightness").toInt(), -1);
+        if (!answers) {
+            d().monitor->setFault(SimulatedMonitorFault::noReply, 1000);
+        }
+        EXPECT_EQ(call("StepBrightness", {-10}), answers ? QString() : kError + "NoMonitor");
+        d().advance(0.2);
+        d().monitor->setFault(SimulatedMonitorFault::none, 0);
+        EXPECT_EQ(d().monitorBrightness(), answers ? 40 : 50);
+        EXPECT_EQ(call("SnapshotNow", {}), kError + "NotYetAvailable");
+    }
+}
+
+TEST_F(RemoteControlTest, PropertiesShowTheStateAndASnapshotAnnouncesWhatChanged) {
+    start();
+    QVariantMap state = properties();
+    const auto monitor = qdbus_cast<DBusMonitorIdentity>(state.value("Monitor"));
+    EXPECT_EQ(monitor.name, "DELL U2720Q");
+    EXPECT_EQ(monitor.id, QString::fromStdString(d().app->scope()->monitor().identifier()));
+    EXPECT_EQ(state.value("Brightness").toInt(), 50);
+    EXPECT_EQ(state.value("Mode").toString(), "learning");
+    EXPECT_EQ(state.value("Samples").toUInt(), 1u);
+    EXPECT_DOUBLE_EQ(state.value("NextSnapshot").toDouble(), d().app->nextSnapshotAt());
+    EXPECT_DOUBLE_EQ(state.value("Luma").toDouble(), d().app->smoothedLuma());
+    EXPECT_EQ(state.value("CameraHealth").toString(), "ok");
+    EXPECT_EQ(state.value("MonitorAccess").toString(), "");
+    EXPECT_EQ(state.value("PausedUntil").toDouble(), -1);
+
+    Heard heard;
+    ASSERT_TRUE(script.connect(kName, DBusSingleInstance::kPath, "org.freedesktop.DBus.Properties",
+                               "PropertiesChanged", &heard,
+                               SLOT(changed(QString, QVariantMap, QStringList))));
+    properties();  // the match is in place once this returns
+    d().monitor->defineRegister(0x10, 70, 100);
+    d().app->menu().activate(MenuItemId::snapshot);
+    ASSERT_TRUE(runEventsUntil(
+        [&] {
+            return !heard.changes.empty() && heard.changes.back().contains("Samples") &&
+                   heard.changes.back().value("Samples").toUInt() == 2u;
+        },
+        5000, [&] { d().advance(0.1); }));
+    QVariantMap all;
+    for (const auto& change : heard.changes) {
+        all.insert(change);
+    }
+    EXPECT_EQ(all.value("Brightness").toInt(), 70);
+    EXPECT_TRUE(all.contains("Luma"));
+    EXPECT_TRUE(all.contains("NextSnapshot"));
+    EXPECT_FALSE(all.contains("Monitor")) << "only what changed";
+
+    // A pause's end comes with nothing else happening, and is announced too.
+    heard.changes.clear();
+    EXPECT_EQ(call("Pause", {30.0}), QString());
+    d().advance(31);
+    ASSERT_TRUE(runEventsUntil([&] { return heard.changes.size() >= 2; }, 5000));
+    EXPECT_EQ(heard.changes.back().value("PausedUntil").toDouble(), -1);
+}
+
+}  // namespace
+}  // namespace pellora::test
+
+#include "RemoteControlTest.moc"
