@@ -213,8 +213,8 @@ void AppDelegate::dumpCameraDiagnostics() {
 void AppDelegate::probeCamera(std::function<void(bool found)> then) {
     Queue& main = s_.main;
     s_.probeQueue.post(
-        [weak = weak_from_this(), &main, &camera = s_.camera, then = std::move(then)]() mutable {
-            bool found = LightSensor::discoverDevice(camera).has_value();
+        [weak = weak_from_this(), &main, camera = s_.camera, then = std::move(then)]() mutable {
+            bool found = LightSensor::discoverDevice(*camera).has_value();
             main.post([weak, found, then = std::move(then)] {
                 if (auto self = weak.lock()) {
                     self->cameraFound_ = found;
@@ -244,34 +244,34 @@ void AppDelegate::logCameraDiagnostics(const std::string& reason, std::function<
             "authorizationStatus raw=" + std::to_string(raw) + " (" + authStatusString(raw) + ")",
             tag);
         Queue& main = self->s_.main;
-        self->s_.probeQueue.post([weak, &main, &camera = self->s_.camera, status,
-                                  then = std::move(then), tag]() mutable {
-            auto fallback = camera.defaultDevice();
-            auto discovered = LightSensor::discoverDevice(camera);
-            main.post([weak, fallback, discovered, status, then = std::move(then), tag] {
-                auto self = weak.lock();
-                if (!self) {
-                    return;
-                }
-                self->cameraFound_ = discovered.has_value();
-                self->log("defaultCamera=" + (fallback ? fallback->localizedName : "nil") +
-                              "  id=" + (fallback ? fallback->uniqueID : "-"),
-                          tag);
-                self->log("discoverDevice=" + (discovered ? discovered->localizedName : "nil"),
-                          tag);
-                if (fallback) {
-                    if (status == CameraAuthorization::authorized) {
-                        self->log("open(" + fallback->localizedName + "): OK", tag);
-                    } else {
-                        self->log("open(" + fallback->localizedName +
-                                      ") ERROR: " + self->s_.cameraAccess.repairHint(),
-                                  tag);
+        self->s_.probeQueue.post(
+            [weak, &main, camera = self->s_.camera, status, then = std::move(then), tag]() mutable {
+                auto fallback = camera->defaultDevice();
+                auto discovered = LightSensor::discoverDevice(*camera);
+                main.post([weak, fallback, discovered, status, then = std::move(then), tag] {
+                    auto self = weak.lock();
+                    if (!self) {
+                        return;
                     }
-                }
-                self->s_.debugState.dump();
-                then();
+                    self->cameraFound_ = discovered.has_value();
+                    self->log("defaultCamera=" + (fallback ? fallback->localizedName : "nil") +
+                                  "  id=" + (fallback ? fallback->uniqueID : "-"),
+                              tag);
+                    self->log("discoverDevice=" + (discovered ? discovered->localizedName : "nil"),
+                              tag);
+                    if (fallback) {
+                        if (status == CameraAuthorization::authorized) {
+                            self->log("open(" + fallback->localizedName + "): OK", tag);
+                        } else {
+                            self->log("open(" + fallback->localizedName +
+                                          ") ERROR: " + self->s_.cameraAccess.repairHint(),
+                                      tag);
+                        }
+                    }
+                    self->s_.debugState.dump();
+                    then();
+                });
             });
-        });
     });
 }
 

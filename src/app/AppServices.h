@@ -59,7 +59,8 @@ struct AppServices {
     std::filesystem::path appSupportDir;
     std::shared_ptr<BrightnessController> brightness;
     std::shared_ptr<LightSensor> sensor;
-    Camera& camera;
+    // Shared with the probes queued on `probeQueue`, which may run after the controller is gone.
+    std::shared_ptr<Camera> camera;
     std::shared_ptr<MonitorRegistry> registry;
     CameraAccess& cameraAccess;
     SessionState& session;

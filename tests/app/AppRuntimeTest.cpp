@@ -1,6 +1,6 @@
 // The program's queues and services come apart safely whatever is still queued at quit.
 
-#include "app/AppRuntime.h"
+#include "main/AppRuntime.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include "FakeLoginItem.h"
 #include "SimulatedDesk.h"
 #include "TestEnvironment.h"
-#include "app/Backends.h"
+#include "main/Backends.h"
 #include "app/PlatformTexts.h"
 #include "app/StatusMenu.h"
 

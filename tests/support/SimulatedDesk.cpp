@@ -82,7 +82,8 @@ void SimulatedDesk::launch() {
         .appSupportDir = env.paths.dataDir,
         .brightness = brightness,
         .sensor = sensor,
-        .camera = camera,
+        // The desk owns its camera and outlives the queues of its tests.
+        .camera = std::shared_ptr<Camera>(std::shared_ptr<void>(), &camera),
         .registry = registry,
         .cameraAccess = *cameraAccess,
         .session = *session,

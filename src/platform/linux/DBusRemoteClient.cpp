@@ -24,6 +24,9 @@ RemoteFailure failure(Kind kind, std::string message) {
 
 }  // namespace
 
+DBusRemoteClient::DBusRemoteClient(QString busName, double boundSeconds)
+    : DBusRemoteClient(std::move(busName), QDBusConnection::sessionBus(), boundSeconds) {}
+
 DBusRemoteClient::DBusRemoteClient(QString busName, QDBusConnection bus, double boundSeconds)
     : busName_(std::move(busName)),
       bus_(std::move(bus)),

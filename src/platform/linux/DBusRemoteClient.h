@@ -15,6 +15,8 @@ namespace pellora {
 class DBusRemoteClient final : public RemoteClient {
   public:
     DBusRemoteClient(QString busName, QDBusConnection bus, double boundSeconds);
+    // On the user's session bus.
+    DBusRemoteClient(QString busName, double boundSeconds);
 
     std::variant<RemoteState, RemoteFailure> state() override;
     std::optional<RemoteFailure> snapshotNow() override;

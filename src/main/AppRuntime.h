@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "app/Backends.h"
+#include "main/Backends.h"
 #include "platform/AppPaths.h"
 #include "platform/QtMainQueue.h"
 #include "platform/SerialQueue.h"

@@ -1,4 +1,4 @@
-#include "app/GraphicalSession.h"
+#include "main/GraphicalSession.h"
 
 namespace pellora {
 

@@ -1,4 +1,4 @@
-#include "app/Backends.h"
+#include "main/Backends.h"
 
 #include <grp.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "app/AppRuntime.h"
+#include "main/AppRuntime.h"
 
 #include "display/BrightnessController.h"
 #include "display/DDCService.h"
