@@ -25,7 +25,7 @@ class DBusSingleInstance;
 class FreedesktopDesktop;
 class InstanceGate;
 class KdeOnScreenDisplay;
-class PlatformTexts;
+struct PlatformTexts;
 
 // One run of Pellora: the runtime's queues and services, the views, the controller that joins
 // them and the program's own bus names, made under the Qt application. The members are

@@ -5,12 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <future>
+#include <thread>
 
 #include "QtTestApp.h"
 #include "TestEnvironment.h"
 #include "display/Monitor.h"
+#include "platform/Camera.h"
 #include "platform/SystemClock.h"
+#include "sensor/LightSensor.h"
 #include "store/SampleLogger.h"
 
 namespace pellora::test {
@@ -59,6 +63,32 @@ TEST(AppRuntime, QuitsWhileTheSamplesLogIsBusy) {
         EXPECT_EQ(SampleLogger::decodeLines(readFile(file)).size(), 20008u)
             << "every append queued before quit landed";
     }
+}
+
+// A camera probe queued just before quit (the menu's diagnostics, a re-check of access) still
+// finds the camera there when it runs: the probe queue is drained before the backends go.
+TEST(AppRuntime, AProbeQueuedAtQuitFindsTheCameraStillThere) {
+    qtApp();
+    TempDir dir;
+    SystemClock clock;
+    RecordingSystemLog systemLog;
+    std::atomic<bool> probed{false};
+    std::promise<void> release;
+    std::thread releaser;
+    {
+        AppRuntime runtime(AppPaths::underRoot(dir.path()), true, clock, systemLog);
+        runtime.probeQueue().post([gate = release.get_future().share()] { gate.wait(); });
+        runtime.probeQueue().post([&camera = *runtime.backends().camera, &probed] {
+            probed = LightSensor::discoverDevice(camera).has_value();
+        });
+        // Let go only once the runtime is being taken apart.
+        releaser = std::thread([&release] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            release.set_value();
+        });
+    }
+    releaser.join();
+    EXPECT_TRUE(probed) << "the probe ran, on a live camera";
 }
 
 }  // namespace
