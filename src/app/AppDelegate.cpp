@@ -5,6 +5,7 @@
 #include "display/MonitorRegistry.h"
 #include "display/MonitorScope.h"
 #include "platform/Queue.h"
+#include "platform/WhileAlive.h"
 #include "store/DebugLog.h"
 #include "store/DebugState.h"
 #include "store/SettingsStore.h"
@@ -31,6 +32,12 @@ void AppDelegate::log(const std::string& message, const char* tag) const {
     s_.log.log(message, tag);
 }
 
+std::shared_ptr<MonitorScope> AppDelegate::currentScope(
+    const std::weak_ptr<MonitorScope>& kept) const {
+    auto scope = kept.lock();
+    return scope && scope == scope_ ? scope : nullptr;
+}
+
 void AppDelegate::applicationDidFinishLaunching() {
     PELLORA_ASSERT_ON(s_.main);
     log("Launching. Bundle=" + (s_.environment.appId.empty() ? "?" : s_.environment.appId), "app");
@@ -42,15 +49,12 @@ void AppDelegate::applicationDidFinishLaunching() {
     setupStatusItem();
     logAllScreens();
     scopeChanged(s_.registry->current());
-    s_.registry->setOnChange([weak = weak_from_this()](const std::optional<Monitor>& monitor) {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
+    s_.registry->setOnChange(whileAlive(this, [](const auto& self,
+                                                 const std::optional<Monitor>& monitor) {
         self->log("Monitor changed to " + (monitor ? monitor->identifier() : "nil"), "registry");
         self->logAllScreens();
         self->scopeChanged(monitor);
-    });
+    }));
     handleCameraAuthorization();
     registerScreenLockObservers();
 }

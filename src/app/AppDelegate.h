@@ -115,6 +115,9 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     explicit AppDelegate(AppServices services);
 
     void log(const std::string& message, const char* tag) const;
+    // The current scope when `kept` is it, else nothing: work begun for one monitor does
+    // nothing once another monitor (or none) is current.
+    std::shared_ptr<MonitorScope> currentScope(const std::weak_ptr<MonitorScope>& kept) const;
 
     // Start-up and timers.
     void startTimers();
@@ -193,7 +196,6 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     Mode mode_ = Mode::learning;
     double smoothedLuma_;
     std::optional<int> lastAppliedBrightness_;
-    double lastAppliedAt_ = distantPast;
     double manualOverrideUntil_ = distantPast;
     bool cameraGranted_ = false;
     std::optional<PendingAnchor> pendingAnchor_;

@@ -35,7 +35,6 @@ void AppDelegate::maybeApply() {
         return;
     }
     lastAppliedBrightness_ = *decision.write;
-    lastAppliedAt_ = now;
     char luma[32];
     std::snprintf(luma, sizeof luma, "%.0f", smoothedLuma_);
     log("maybeApply (adapting) writing brightness=" + std::to_string(*decision.write) +

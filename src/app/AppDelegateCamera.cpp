@@ -16,6 +16,7 @@
 #include "platform/Clock.h"
 #include "platform/Queue.h"
 #include "platform/SessionState.h"
+#include "platform/WhileAlive.h"
 #include "sensor/LightSensor.h"
 #include "store/DebugState.h"
 
@@ -60,11 +61,8 @@ void AppDelegate::handleCameraAuthorization() {
     if (auto warning = sandboxWarning(s_.environment.sandbox); !warning.empty()) {
         log(warning, kTag);
     }
-    s_.cameraAccess.checkAuthorization([weak = weak_from_this()](CameraAuthorization status) {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
+    s_.cameraAccess.checkAuthorization(whileAlive(this, [](const auto& self,
+                                                           CameraAuthorization status) {
         std::string text = authStatusString(static_cast<int>(status));
         self->log("Initial camera authorization status: " + text, kTag);
         // So the debug dump can say whether a camera is there before the first reading.
@@ -82,7 +80,7 @@ void AppDelegate::handleCameraAuthorization() {
                       kTag);
             self->setCameraHealth(CameraHealth::permissionDenied);
         }
-    });
+    }));
 }
 
 void AppDelegate::grantCamera(bool atLaunch) {
@@ -117,50 +115,49 @@ void AppDelegate::setCameraHealth(CameraHealth health) {
 }
 
 void AppDelegate::enableCameraAccess() {
-    logCameraDiagnostics("user clicked Enable camera access", [weak = weak_from_this()] {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        auto status =
-            self->s_.cameraAccess.lastKnownStatus().value_or(CameraAuthorization::notDetermined);
-        if (status == CameraAuthorization::authorized) {
-            self->grantCamera(false);
-            return;
-        }
-        if (status != CameraAuthorization::notDetermined) {
-            self->log("status=" + authStatusString(static_cast<int>(status)) +
-                          "; cannot re-prompt: Linux has no camera prompt. " +
-                          self->s_.cameraAccess.repairHint() + " Then log out and back in.",
-                      kTag);
-            self->openCameraSettings();
-            return;
-        }
-        self->log("requesting camera access (notDetermined)…", kTag);
-        double askedAt = self->s_.clock.monotonic();
-        self->s_.cameraAccess.requestAccess([weak, askedAt](bool granted) {
-            auto self = weak.lock();
-            if (!self) {
+    logCameraDiagnostics(
+        "user clicked Enable camera access",
+        whileAlive(this, [weak = weak_from_this()](const auto& self) {
+            auto status = self->s_.cameraAccess.lastKnownStatus().value_or(
+                CameraAuthorization::notDetermined);
+            if (status == CameraAuthorization::authorized) {
+                self->grantCamera(false);
                 return;
             }
-            double took = self->s_.clock.monotonic() - askedAt;
-            auto now = self->s_.cameraAccess.lastKnownStatus().value_or(
-                CameraAuthorization::notDetermined);
-            char line[256];
-            std::snprintf(
-                line, sizeof line, "requestAccess returned granted=%s after %.2fs → %s  (%s)",
-                granted ? "true" : "false", took, authStatusString(static_cast<int>(now)).c_str(),
-                took < 0.3 ? "INSTANT — no prompt was shown (cached/auto decision)"
-                           : "prompt was shown");
-            self->log(line, kTag);
-            self->cameraGranted_ = granted;
-            if (granted) {
-                self->grantCamera(false);
-            } else {
-                self->setCameraHealth(CameraHealth::permissionDenied);
+            if (status != CameraAuthorization::notDetermined) {
+                self->log("status=" + authStatusString(static_cast<int>(status)) +
+                              "; cannot re-prompt: Linux has no camera prompt. " +
+                              self->s_.cameraAccess.repairHint() + " Then log out and back in.",
+                          kTag);
+                self->openCameraSettings();
+                return;
             }
-        });
-    });
+            self->log("requesting camera access (notDetermined)…", kTag);
+            double askedAt = self->s_.clock.monotonic();
+            self->s_.cameraAccess.requestAccess([weak, askedAt](bool granted) {
+                auto self = weak.lock();
+                if (!self) {
+                    return;
+                }
+                double took = self->s_.clock.monotonic() - askedAt;
+                auto now = self->s_.cameraAccess.lastKnownStatus().value_or(
+                    CameraAuthorization::notDetermined);
+                char line[256];
+                std::snprintf(line, sizeof line,
+                              "requestAccess returned granted=%s after %.2fs → %s  (%s)",
+                              granted ? "true" : "false", took,
+                              authStatusString(static_cast<int>(now)).c_str(),
+                              took < 0.3 ? "INSTANT — no prompt was shown (cached/auto decision)"
+                                         : "prompt was shown");
+                self->log(line, kTag);
+                self->cameraGranted_ = granted;
+                if (granted) {
+                    self->grantCamera(false);
+                } else {
+                    self->setCameraHealth(CameraHealth::permissionDenied);
+                }
+            });
+        }));
 }
 
 // There is no settings pane for camera access on Linux: the alert names the fix.
@@ -181,11 +178,7 @@ void AppDelegate::resetCameraTCC() {
 
 void AppDelegate::recheckCameraAccess(bool fromAlert) {
     s_.cameraAccess.checkAuthorization(
-        [weak = weak_from_this(), fromAlert](CameraAuthorization status) {
-            auto self = weak.lock();
-            if (!self) {
-                return;
-            }
+        whileAlive(this, [fromAlert](const auto& self, CameraAuthorization status) {
             std::string text = authStatusString(static_cast<int>(status));
             self->log("Camera access re-checked: " + text, kTag);
             bool authorized = status == CameraAuthorization::authorized;
@@ -203,7 +196,7 @@ void AppDelegate::recheckCameraAccess(bool fromAlert) {
                                                   " Group changes take effect at your next login.",
                                         {"OK"}, [](int) {});
             }
-        });
+        }));
 }
 
 void AppDelegate::dumpCameraDiagnostics() {
@@ -215,12 +208,10 @@ void AppDelegate::probeCamera(std::function<void(bool found)> then) {
     s_.probeQueue.post(
         [weak = weak_from_this(), &main, camera = s_.camera, then = std::move(then)]() mutable {
             bool found = LightSensor::discoverDevice(*camera).has_value();
-            main.post([weak, found, then = std::move(then)] {
-                if (auto self = weak.lock()) {
-                    self->cameraFound_ = found;
-                    then(found);
-                }
-            });
+            main.post(whileAlive(weak, [found, then = std::move(then)](const auto& self) {
+                self->cameraFound_ = found;
+                then(found);
+            }));
         });
 }
 
@@ -233,19 +224,16 @@ void AppDelegate::logCameraDiagnostics(const std::string& reason, std::function<
     log("sandbox=" + s_.environment.sandbox, tag);
     log("groups=" + s_.environment.groups, tag);
     // The look opens the video nodes, so it and the device lists run off the main thread.
-    s_.cameraAccess.checkAuthorization([weak = weak_from_this(), then = std::move(then),
-                                        tag](CameraAuthorization status) mutable {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        int raw = static_cast<int>(status);
-        self->log(
-            "authorizationStatus raw=" + std::to_string(raw) + " (" + authStatusString(raw) + ")",
-            tag);
-        Queue& main = self->s_.main;
-        self->s_.probeQueue.post(
-            [weak, &main, camera = self->s_.camera, status, then = std::move(then), tag]() mutable {
+    s_.cameraAccess.checkAuthorization(
+        whileAlive(this, [weak = weak_from_this(), then = std::move(then), tag](
+                             const auto& self, CameraAuthorization status) mutable {
+            int raw = static_cast<int>(status);
+            self->log("authorizationStatus raw=" + std::to_string(raw) + " (" +
+                          authStatusString(raw) + ")",
+                      tag);
+            Queue& main = self->s_.main;
+            self->s_.probeQueue.post([weak, &main, camera = self->s_.camera, status,
+                                      then = std::move(then), tag]() mutable {
                 auto fallback = camera->defaultDevice();
                 auto discovered = LightSensor::discoverDevice(*camera);
                 main.post([weak, fallback, discovered, status, then = std::move(then), tag] {
@@ -272,15 +260,11 @@ void AppDelegate::logCameraDiagnostics(const std::string& reason, std::function<
                     then();
                 });
             });
-    });
+        }));
 }
 
 void AppDelegate::registerScreenLockObservers() {
-    s_.session.setLockHandler([weak = weak_from_this()](bool locked) {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
+    s_.session.setLockHandler(whileAlive(this, [](const auto& self, bool locked) {
         if (!self->lockStateKnown_) {
             self->lockStateKnown_ = true;
             self->screenLocked_ = locked;
@@ -300,12 +284,8 @@ void AppDelegate::registerScreenLockObservers() {
                 self->snapshotOnWake("unlock");
             }
         }
-    });
-    s_.session.setResumeHandler([weak = weak_from_this()] {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
+    }));
+    s_.session.setResumeHandler(whileAlive(this, [](const auto& self) {
         if (!self->cameraGranted_) {
             self->log("Resumed from suspend (camera not granted: no snapshot)", "snapshot");
         } else if (self->screenLocked_) {
@@ -315,7 +295,7 @@ void AppDelegate::registerScreenLockObservers() {
             self->log("Resumed from suspend — taking a snapshot", "snapshot");
             self->snapshotOnWake("resume");
         }
-    });
+    }));
 }
 
 void AppDelegate::snapshotOnWake(const char* occasion) {

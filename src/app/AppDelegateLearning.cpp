@@ -11,13 +11,13 @@
 #include "platform/Clock.h"
 #include "platform/Queue.h"
 #include "platform/SessionState.h"
+#include "platform/WhileAlive.h"
 
 namespace pellora {
 
 void AppDelegate::userDidAdjustBrightness(int brightness) {
     double now = s_.clock.now();
     lastAppliedBrightness_ = brightness;
-    lastAppliedAt_ = now;
     manualOverrideUntil_ = now + ApplyPolicy::manualOverridePause;
     pendingAnchor_ = PendingAnchor{brightness, smoothedLuma_, localtime::fractionalHour(now), now,
                                    scope_ ? std::optional(scope_->monitor()) : std::nullopt};
@@ -35,11 +35,9 @@ void AppDelegate::schedulePendingCommit() {
     if (pendingCommitWork_) {
         pendingCommitWork_->cancel();
     }
-    pendingCommitWork_ = s_.main.postAfter(LearningPolicy::anchorDwell, [weak = weak_from_this()] {
-        if (auto self = weak.lock()) {
-            self->commitPendingIfStable();
-        }
-    });
+    pendingCommitWork_ = s_.main.postAfter(
+        LearningPolicy::anchorDwell,
+        whileAlive(this, [](const auto& self) { self->commitPendingIfStable(); }));
 }
 
 void AppDelegate::commitPendingIfStable() {
@@ -53,44 +51,42 @@ void AppDelegate::commitPendingIfStable() {
         return;
     }
     // Asked first: whether the user is there comes back later, on this thread.
-    s_.session.idleSeconds(
-        [weak = weak_from_this(), anchor = *pendingAnchor_,
-         kept = std::weak_ptr<MonitorScope>(scope_)](std::optional<double> idle) {
-            auto self = weak.lock();
-            if (!self || self->pendingAnchor_ != anchor) {
+    s_.session.idleSeconds([weak = weak_from_this(), anchor = *pendingAnchor_,
+                            kept =
+                                std::weak_ptr<MonitorScope>(scope_)](std::optional<double> idle) {
+        auto self = weak.lock();
+        if (!self || self->pendingAnchor_ != anchor) {
+            return;
+        }
+        double age = self->s_.clock.monotonic() - self->pendingSinceMonotonic_;
+        bool hasScope = self->currentScope(kept) != nullptr;
+        bool present = LearningPolicy::isPresent(self->screenLocked_, idle);
+        bool ownMonitor = hasScope && anchor.monitor == self->scope_->monitor();
+        switch (LearningPolicy::beforeRead(true, hasScope, age, present, ownMonitor)) {
+            case LearningPolicy::CheckStep::nothing:
                 return;
-            }
-            double age = self->s_.clock.monotonic() - self->pendingSinceMonotonic_;
-            bool hasScope = self->scope_ && kept.lock() == self->scope_;
-            bool present = LearningPolicy::isPresent(self->screenLocked_, idle);
-            bool ownMonitor = hasScope && anchor.monitor == self->scope_->monitor();
-            switch (LearningPolicy::beforeRead(true, hasScope, age, present, ownMonitor)) {
-                case LearningPolicy::CheckStep::nothing:
-                    return;
-                case LearningPolicy::CheckStep::dropAbsent:
-                    self->log("pending anchor dropped — user not present", "anchor");
-                    self->pendingAnchor_.reset();
-                    return;
-                case LearningPolicy::CheckStep::dropOtherMonitor:
-                    self->log("pending anchor dropped — chosen on another monitor (" +
-                                  (anchor.monitor ? anchor.monitor->identifier() : "none") + ")",
-                              "anchor");
-                    self->pendingAnchor_.reset();
-                    return;
-                case LearningPolicy::CheckStep::readBack:
-                    break;
-            }
-            self->readBrightness([weak, kept](std::optional<int> read) {
-                if (auto self = weak.lock()) {
-                    self->checkPendingAfterRead(kept, read);
-                }
-            });
-        });
+            case LearningPolicy::CheckStep::dropAbsent:
+                self->log("pending anchor dropped — user not present", "anchor");
+                self->pendingAnchor_.reset();
+                return;
+            case LearningPolicy::CheckStep::dropOtherMonitor:
+                self->log("pending anchor dropped — chosen on another monitor (" +
+                              (anchor.monitor ? anchor.monitor->identifier() : "none") + ")",
+                          "anchor");
+                self->pendingAnchor_.reset();
+                return;
+            case LearningPolicy::CheckStep::readBack:
+                break;
+        }
+        self->readBrightness(whileAlive(weak, [kept](const auto& self, std::optional<int> read) {
+            self->checkPendingAfterRead(kept, read);
+        }));
+    });
 }
 
 void AppDelegate::checkPendingAfterRead(std::weak_ptr<MonitorScope> kept, std::optional<int> read) {
-    auto scope = kept.lock();
-    if (!scope || scope != scope_ || !pendingAnchor_) {
+    auto scope = currentScope(kept);
+    if (!scope || !pendingAnchor_) {
         return;
     }
     PendingAnchor anchor = *pendingAnchor_;

@@ -11,6 +11,7 @@
 #include "display/MonitorScope.h"
 #include "platform/Clock.h"
 #include "platform/Desktop.h"
+#include "platform/WhileAlive.h"
 #include "store/DebugState.h"
 #include "store/SampleLogger.h"
 #include "store/SettingsStore.h"
@@ -18,11 +19,7 @@
 namespace pellora {
 
 void AppDelegate::bindAction(MenuItemId id, void (AppDelegate::*action)()) {
-    menu_.setAction(id, [weak = weak_from_this(), action] {
-        if (auto self = weak.lock()) {
-            ((*self).*action)();
-        }
-    });
+    menu_.setAction(id, whileAlive(this, [action](const auto& self) { ((*self).*action)(); }));
 }
 
 void AppDelegate::setupStatusItem() {
@@ -50,11 +47,9 @@ void AppDelegate::setupStatusItem() {
         menu_.setTitle(Id::settingsFile, MenuTexts::settingsFileRow(problem->text));
         menu_.setEnabled(Id::settingsFile, true);
         menu_.setHidden(Id::settingsFile, false);
-        menu_.setAction(Id::settingsFile, [weak = weak_from_this(), file = problem->file] {
-            if (auto self = weak.lock()) {
-                self->reveal(file);
-            }
-        });
+        menu_.setAction(
+            Id::settingsFile,
+            whileAlive(this, [file = problem->file](const auto& self) { self->reveal(file); }));
     }
     if (!s_.loginItem) {
         menu_.setHidden(Id::startAtLogin, true);
@@ -129,21 +124,12 @@ void AppDelegate::openPreferences() {
             auto self = weak.lock();
             return self ? self->scope_ : nullptr;
         };
-        hooks.onManualOverride = [weak = weak_from_this()](double seconds) {
-            if (auto self = weak.lock()) {
-                self->setManualOverride(seconds);
-            }
-        };
-        hooks.onUserBrightness = [weak = weak_from_this()](int brightness) {
-            if (auto self = weak.lock()) {
-                self->userChoseBrightness(brightness);
-            }
-        };
-        hooks.onFollowRoomClosely = [weak = weak_from_this()](bool on) {
-            if (auto self = weak.lock()) {
-                self->setFollowRoomClosely(on);
-            }
-        };
+        hooks.onManualOverride = whileAlive(
+            this, [](const auto& self, double seconds) { self->setManualOverride(seconds); });
+        hooks.onUserBrightness = whileAlive(
+            this, [](const auto& self, int brightness) { self->userChoseBrightness(brightness); });
+        hooks.onFollowRoomClosely =
+            whileAlive(this, [](const auto& self, bool on) { self->setFollowRoomClosely(on); });
         prefs_ = s_.makePreferences(std::move(hooks));
     }
     if (!prefs_) {

@@ -11,6 +11,7 @@
 #include "display/MonitorRegistry.h"
 #include "display/MonitorScope.h"
 #include "platform/Queue.h"
+#include "platform/WhileAlive.h"
 #include "store/DebugLog.h"
 #include "store/SampleLogger.h"
 #include "store/SettingsStore.h"
@@ -75,13 +76,11 @@ void AppDelegate::scopeReady(std::shared_ptr<MonitorScope> scope) {
                                             : SnapshotPolicy::afterMonitorChangeDelay);
     }
     std::weak_ptr<MonitorScope> kept = scope_;
-    s_.main.postAfter(capabilitiesDelay, [weak = weak_from_this(), kept] {
-        auto self = weak.lock();
-        auto scope = kept.lock();
-        if (self && scope && scope == self->scope_) {
-            self->loadCapabilitiesIfNeeded(scope);
-        }
-    });
+    s_.main.postAfter(capabilitiesDelay, whileAlive(this, [kept](const auto& self) {
+                          if (auto scope = self->currentScope(kept)) {
+                              self->loadCapabilitiesIfNeeded(scope);
+                          }
+                      }));
     reloadPreferences();
     refreshMenu();
 }
@@ -132,8 +131,8 @@ void AppDelegate::loadCapabilitiesIfNeeded(const std::shared_ptr<MonitorScope>& 
     s_.brightness->readCapabilities(
         [weak = weak_from_this(), kept, failedKey](std::optional<MonitorCapabilities> caps) {
             auto self = weak.lock();
-            auto scope = kept.lock();
-            if (!self || !scope || scope != self->scope_) {
+            auto scope = self ? self->currentScope(kept) : nullptr;
+            if (!scope) {
                 return;
             }
             if (caps && !caps->vcps.empty()) {
@@ -183,15 +182,13 @@ void AppDelegate::logAllScreens() {
 
 void AppDelegate::readBrightness(std::function<void(std::optional<int>)> then) {
     s_.brightness->getBrightness(
-        [weak = weak_from_this(), then = std::move(then)](std::optional<int> value) {
-            if (auto self = weak.lock()) {
-                if (value) {
-                    self->noteKnownBrightness(*value);
-                }
-                self->noteBrightnessRead(value.has_value());
-                then(value);
+        whileAlive(this, [then = std::move(then)](const auto& self, std::optional<int> value) {
+            if (value) {
+                self->noteKnownBrightness(*value);
             }
-        });
+            self->noteBrightnessRead(value.has_value());
+            then(value);
+        }));
 }
 
 void AppDelegate::noteBrightnessRead(bool answered) {

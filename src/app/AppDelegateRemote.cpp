@@ -7,6 +7,7 @@
 #include "display/MonitorScope.h"
 #include "platform/Clock.h"
 #include "platform/Queue.h"
+#include "platform/WhileAlive.h"
 #include "store/SettingsStore.h"
 
 #include <cstdio>
@@ -54,14 +55,13 @@ void AppDelegate::publishRemoteState() {
             pauseEndWork_.reset();
         }
         if (state.pausedUntil > 0) {
-            pauseEndWork_ =
-                s_.main.postAfter(state.pausedUntil - s_.clock.now(), [weak = weak_from_this()] {
-                    if (auto self = weak.lock()) {
-                        // A timer a little early finds the pause still on and waits again.
-                        self->pauseEndAt_ = distantPast;
-                        self->publishRemoteState();
-                    }
-                });
+            pauseEndWork_ = s_.main.postAfter(state.pausedUntil - s_.clock.now(),
+                                              whileAlive(this, [](const auto& self) {
+                                                  // A timer a little early finds the pause still on
+                                                  // and waits again.
+                                                  self->pauseEndAt_ = distantPast;
+                                                  self->publishRemoteState();
+                                              }));
         }
     }
     s_.remote->publish(state);
@@ -120,24 +120,21 @@ void AppDelegate::remoteStepBrightness(long long delta, RemoteReply reply) {
         reply(refused);
         return;
     }
-    auto step = [weak = weak_from_this(), delta, request, reply](std::optional<int> from) {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        RemoteOutcome refused;
-        if (!self->scope_) {
-            refused = RemotePolicy::noMonitor();
-        } else if (!from) {
-            refused = RemotePolicy::notAnswering();
-        }
-        self->log(requestLine(request, refused), "app");
-        if (!refused) {
-            self->userChoseBrightness(RemotePolicy::stepped(*from, delta));
-            self->publishRemoteState();
-        }
-        reply(refused);
-    };
+    auto step =
+        whileAlive(this, [delta, request, reply](const auto& self, std::optional<int> from) {
+            RemoteOutcome refused;
+            if (!self->scope_) {
+                refused = RemotePolicy::noMonitor();
+            } else if (!from) {
+                refused = RemotePolicy::notAnswering();
+            }
+            self->log(requestLine(request, refused), "app");
+            if (!refused) {
+                self->userChoseBrightness(RemotePolicy::stepped(*from, delta));
+                self->publishRemoteState();
+            }
+            reply(refused);
+        });
     // A burst of steps goes from the value the last one set, which the monitor may not have
     // been written yet; a step after a while from what the monitor says now (its own buttons
     // may have moved it), or, should it not answer, from what was known.

@@ -15,6 +15,7 @@
 #include "platform/Clock.h"
 #include "platform/Queue.h"
 #include "platform/SessionState.h"
+#include "platform/WhileAlive.h"
 #include "sensor/LightSensor.h"
 #include "store/DebugState.h"
 
@@ -37,11 +38,9 @@ void AppDelegate::takeSnapshot() {
     }
     log("takeSnapshot requesting frame…", "snapshot");
     s_.sensor->sampleOnce(SnapshotPolicy::sensorTimeout,
-                          [weak = weak_from_this()](std::optional<double> luma) {
-                              if (auto self = weak.lock()) {
-                                  self->handleReading(luma);
-                              }
-                          });
+                          whileAlive(this, [](const auto& self, std::optional<double> luma) {
+                              self->handleReading(luma);
+                          }));
 }
 
 void AppDelegate::snapshotNow() {
@@ -84,12 +83,10 @@ void AppDelegate::cancelSnapshotWork() {
 void AppDelegate::scheduleSnapshot(double delay) {
     cancelSnapshotWork();
     nextSnapshotAt_ = s_.clock.now() + delay;
-    snapshotWork_ = s_.main.postAfter(delay, [weak = weak_from_this()] {
-        if (auto self = weak.lock()) {
-            self->takeSnapshot();
-            self->scheduleNextSnapshot();
-        }
-    });
+    snapshotWork_ = s_.main.postAfter(delay, whileAlive(this, [](const auto& self) {
+                                          self->takeSnapshot();
+                                          self->scheduleNextSnapshot();
+                                      }));
     refreshMenu();
 }
 
@@ -98,12 +95,10 @@ void AppDelegate::scheduleCloseCheck(double delay) {
     double now = s_.clock.now();
     // The reading expected: at this check while the user is there, else at the usual time.
     nextSnapshotAt_ = atDeskAsLastSeen() ? now + delay : usualDueAt_;
-    snapshotWork_ =
-        s_.main.postAfter(delay, [weak = weak_from_this(), generation = snapshotGeneration_] {
-            if (auto self = weak.lock()) {
-                self->closeCheck(generation);
-            }
-        });
+    snapshotWork_ = s_.main.postAfter(
+        delay, whileAlive(this, [generation = snapshotGeneration_](const auto& self) {
+            self->closeCheck(generation);
+        }));
     refreshMenu();
 }
 
@@ -175,28 +170,20 @@ void AppDelegate::handleReading(std::optional<double> luma) {
                    "Last snapshot: " + localtime::hoursMinutesSeconds(lastSampleAt_));
     // The cycle writes only once its read is judged, so that a change the user just made
     // with the monitor's buttons pauses adapting instead of being written over.
-    recordSample(smoothedLuma_, [weak = weak_from_this()] {
-        if (auto self = weak.lock()) {
-            self->maybeApply();
-        }
-    });
+    recordSample(smoothedLuma_, whileAlive(this, [](const auto& self) { self->maybeApply(); }));
 }
 
 void AppDelegate::handleFailedReading() {
     menu_.setTitle(MenuItemId::lastSample, "Last snapshot: failed");
     bool authorized = s_.cameraAccess.lastKnownStatus() == CameraAuthorization::authorized;
-    probeCamera([weak = weak_from_this(), authorized](bool found) {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
+    probeCamera(whileAlive(this, [authorized](const auto& self, bool found) {
         CameraHealth health = SnapshotPolicy::failedReadingHealth(authorized, found);
         self->log(
             std::string("Snapshot FAILED (nil luma) — camera health: ") + cameraHealthText(health),
             "snapshot");
         self->setCameraHealth(health);
         self->s_.debugState.dump();
-    });
+    }));
 }
 
 void AppDelegate::recordSample(double luma, std::function<void()> judged) {
@@ -211,18 +198,15 @@ void AppDelegate::recordSample(double luma, std::function<void()> judged) {
     // Judged against the brightness we held when the read was queued: whatever is written
     // meanwhile, the read saw the monitor before it.
     std::optional<int> reference = lastAppliedBrightness_;
-    readBrightness([weak = weak_from_this(), kept, luma, hour, reference,
-                    judged = std::move(judged)](std::optional<int> brightness) {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
+    readBrightness(whileAlive(this, [weak = weak_from_this(), kept, luma, hour, reference,
+                                     judged = std::move(judged)](const auto& self,
+                                                                 std::optional<int> brightness) {
         if (!brightness) {
             self->log("DDC brightness read returned nil — sample NOT logged", "sample");
             judged();
             return;
         }
-        if (!self->scope_ || kept.lock() != self->scope_) {
+        if (!self->currentScope(kept)) {
             self->log("Scope changed mid-read — sample NOT logged", "sample");
             return;
         }
@@ -240,7 +224,7 @@ void AppDelegate::recordSample(double luma, std::function<void()> judged) {
             if (!self) {
                 return;
             }
-            if (!self->scope_ || kept.lock() != self->scope_) {
+            if (!self->currentScope(kept)) {
                 self->log("Scope changed mid-read — sample NOT logged", "sample");
                 return;
             }
@@ -263,19 +247,18 @@ void AppDelegate::recordSample(double luma, std::function<void()> judged) {
             // written yet there is no change to respect: the first write goes ahead.)
             if (judgement.userSet && reference && self->mode_ == Mode::adapting) {
                 self->lastAppliedBrightness_ = b;
-                self->lastAppliedAt_ = readAt;
                 self->manualOverrideUntil_ = readAt + ApplyPolicy::manualOverridePause;
             }
             self->finishSample(kept, luma, hour, readAt, b, judgement.userSet);
             judged();
         });
-    });
+    }));
 }
 
 void AppDelegate::finishSample(std::weak_ptr<MonitorScope> kept, double luma, int hour,
                                double readAt, int brightness, bool userSet) {
-    auto scope = kept.lock();
-    if (!scope || scope != scope_) {
+    auto scope = currentScope(kept);
+    if (!scope) {
         return;
     }
     // Counted once it is in the file: a dropped append is no sample. One that lands before
@@ -284,7 +267,7 @@ void AppDelegate::finishSample(std::weak_ptr<MonitorScope> kept, double luma, in
                         [weak = weak_from_this(), kept, request = countRequest_](bool written) {
                             auto self = weak.lock();
                             if (written && self && self->countRequest_ == request &&
-                                self->sampleCount_ && kept.lock() == self->scope_) {
+                                self->sampleCount_ && self->currentScope(kept)) {
                                 ++*self->sampleCount_;
                                 self->refreshMenu();
                             }

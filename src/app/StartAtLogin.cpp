@@ -2,6 +2,7 @@
 
 #include "app/AlertPresenter.h"
 #include "app/StatusMenu.h"
+#include "platform/WhileAlive.h"
 #include "store/DebugLog.h"
 
 namespace pellora {
@@ -60,11 +61,10 @@ void StartAtLogin::toggle() {
     // The click shows at once; the row waits, greyed, for the answer.
     menu_.setChecked(MenuItemId::startAtLogin, wanted);
     menu_.setEnabled(MenuItemId::startAtLogin, false);
-    item_.setEnabled(wanted, [weak = weak_from_this(), wanted](LoginItem::Outcome outcome) {
-        if (auto self = weak.lock()) {
-            self->changed(wanted, outcome);
-        }
-    });
+    item_.setEnabled(wanted,
+                     whileAlive(this, [wanted](const auto& self, LoginItem::Outcome outcome) {
+                         self->changed(wanted, outcome);
+                     }));
 }
 
 void StartAtLogin::changed(bool wanted, const LoginItem::Outcome& outcome) {

@@ -1,4 +1,5 @@
 #include "display/BrightnessController.h"
+#include "platform/WhileAlive.h"
 
 #include <algorithm>
 
@@ -30,16 +31,12 @@ BrightnessController::~BrightnessController() {
 void BrightnessController::replaceTransport() {
     // The queue is serial, so whatever was queued before runs first with the old transport,
     // and whatever comes after waits for the new one.
-    queue_.post([weak = weak_from_this()] {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
+    queue_.post(whileAlive(this, [](const auto& self) {
         self->ddc_ = self->makeTransport_();
         if (self->ddc_) {
             self->ddc_->setBrightnessCode(self->brightnessCode_.load());
         }
-    });
+    }));
 }
 
 void BrightnessController::submit(std::function<void(DDCService&)> exchange,
@@ -83,11 +80,8 @@ void BrightnessController::setBrightness(int value) {
 
 void BrightnessController::setBrightnessThrottled(int value) {
     PELLORA_ASSERT_ON(main_);
-    debounce(brightnessWork_, [weak = weak_from_this(), value] {
-        if (auto self = weak.lock()) {
-            self->setBrightness(value);
-        }
-    });
+    debounce(brightnessWork_,
+             whileAlive(this, [value](const auto& self) { self->setBrightness(value); }));
 }
 
 void BrightnessController::debounce(WorkItemPtr& work, std::function<void()> action) {

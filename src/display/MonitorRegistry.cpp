@@ -1,5 +1,6 @@
 #include "display/MonitorRegistry.h"
 
+#include "platform/WhileAlive.h"
 #include "store/SettingsStore.h"
 
 namespace pellora {
@@ -41,11 +42,7 @@ std::shared_ptr<MonitorRegistry> MonitorRegistry::create(DisplayList& displays,
     // it only hands a refresh to the main queue, where the registry is looked up again.
     Queue* main = &mainQueue;
     displays.setChangeHandler([weak = registry->weak_from_this(), main](DisplayChange) {
-        main->post([weak] {
-            if (auto self = weak.lock()) {
-                self->refresh();
-            }
-        });
+        main->post(whileAlive(weak, [](const auto& self) { self->refresh(); }));
     });
     return registry;
 }

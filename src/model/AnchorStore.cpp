@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "model/NumberRecords.h"
+#include "platform/WhileAlive.h"
 #include "store/DebugLog.h"
 
 namespace pellora {
@@ -37,11 +38,8 @@ AnchorStore::AnchorStore(const std::string& monitorID, SettingsStore& settings, 
 }
 
 void AnchorStore::subscribe() {
-    subscription_ = settings_.onRemoteChange([weak = weak_from_this()] {
-        if (auto self = weak.lock()) {
-            self->load(/*notify=*/true);
-        }
-    });
+    subscription_ = settings_.onRemoteChange(
+        whileAlive(this, [](const auto& self) { self->load(/*notify=*/true); }));
 }
 
 void AnchorStore::load(bool notify) {

@@ -1,4 +1,5 @@
 #include "platform/RepeatingTimer.h"
+#include "platform/WhileAlive.h"
 
 #include <mutex>
 
@@ -12,11 +13,8 @@ class RepeatingTimer::Ticker final : public std::enable_shared_from_this<Ticker>
         : queue_(queue), interval_(interval), task_(std::move(task)) {}
 
     void schedule() {
-        WorkItemPtr next = queue_.postAfter(interval_, [weak = weak_from_this()] {
-            if (auto self = weak.lock()) {
-                self->tick();
-            }
-        });
+        WorkItemPtr next =
+            queue_.postAfter(interval_, whileAlive(this, [](const auto& self) { self->tick(); }));
         std::lock_guard lock(mutex_);
         pending_ = std::move(next);
     }

@@ -1,4 +1,5 @@
 #include "sensor/LightSensor.h"
+#include "platform/WhileAlive.h"
 
 #include <charconv>
 #include <cmath>
@@ -110,12 +111,10 @@ void LightSensor::select(const std::string& name, const std::string& typeRaw) {
     }
     selectedDeviceName_ = name;
     selectedDeviceTypeRaw_ = typeRaw;
-    main_.post([weak = weak_from_this(), name, typeRaw] {
-        if (auto self = weak.lock()) {
-            self->mainDeviceName_ = name;
-            self->mainDeviceTypeRaw_ = typeRaw;
-        }
-    });
+    main_.post(whileAlive(this, [name, typeRaw](const auto& self) {
+        self->mainDeviceName_ = name;
+        self->mainDeviceTypeRaw_ = typeRaw;
+    }));
 }
 
 void LightSensor::configureSession() {
@@ -140,11 +139,10 @@ void LightSensor::configureSession() {
         log("Can't add input for " + device->localizedName);
     }
     if (!outputAttached_) {
-        camera_.setFrameHandler(queue_, [weak = weak_from_this()](const CameraFrame& frame) {
-            if (auto self = weak.lock()) {
-                self->handleFrame(frame);
-            }
-        });
+        camera_.setFrameHandler(queue_,
+                                whileAlive(this, [](const auto& self, const CameraFrame& frame) {
+                                    self->handleFrame(frame);
+                                }));
         outputAttached_ = true;
     }
     log("Session configured (preset=" + camera_.preset() + ")");
@@ -175,12 +173,11 @@ void LightSensor::request(double timeout, Completion completion) {
     log(std::string("session.isRunning=") + (camera_.isRunning() ? "true" : "false"));
     // A timeout that is not a finite positive number would keep the camera on for good.
     const double delay = std::isfinite(timeout) && timeout > 0 ? timeout : 0.0;
-    timeoutWork_ = queue_.postAfter(delay, [weak = weak_from_this(), timeout] {
-        if (auto self = weak.lock()) {
+    timeoutWork_ = queue_.postAfter(
+        delay, whileAlive(this, [timeout](const auto& self) {
             self->log("Timeout " + shortestDecimal(timeout) + "s — no frame accepted");
             self->finish(std::nullopt);
-        }
-    });
+        }));
 }
 
 void LightSensor::handleFrame(const CameraFrame& frame) {
@@ -216,11 +213,7 @@ void LightSensor::handleFrame(const CameraFrame& frame) {
 // Always goes round the queue once, so frames already queued may still be accepted; only
 // the first finish of a reading counts.
 void LightSensor::finish(std::optional<double> result) {
-    queue_.post([weak = weak_from_this(), result] {
-        if (auto self = weak.lock()) {
-            self->finishNow(result);
-        }
-    });
+    queue_.post(whileAlive(this, [result](const auto& self) { self->finishNow(result); }));
 }
 
 void LightSensor::finishNow(std::optional<double> result) {
@@ -248,11 +241,10 @@ void LightSensor::sampleOnce(double timeout, Completion completion) {
     if (!completion) {
         completion = [](std::optional<double>) {};
     }
-    queue_.post([weak = weak_from_this(), timeout, completion = std::move(completion)]() mutable {
-        if (auto self = weak.lock()) {
+    queue_.post(
+        whileAlive(this, [timeout, completion = std::move(completion)](const auto& self) mutable {
             self->request(timeout, std::move(completion));
-        }
-    });
+        }));
 }
 
 const std::string& LightSensor::selectedDeviceName() const {

@@ -5,6 +5,7 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/ProcessWide.h"
+#include "platform/WhileAlive.h"
 #include "store/DebugLog.h"
 #include "store/PeerSettingsFiles.h"
 #include "store/SettingsFile.h"
@@ -319,11 +320,9 @@ void SettingsStore::sendSnapshot() {
         if (snapshot->own) {
             files->writes += files->own.write(snapshot->own->entries, snapshot->own->unreadable);
         }
-        main->post([weak, changes = files->peers.scan()]() mutable {
-            if (auto self = weak.lock()) {
-                self->written(std::move(changes));
-            }
-        });
+        main->post(whileAlive(weak, [changes = files->peers.scan()](const auto& self) mutable {
+            self->written(std::move(changes));
+        }));
     });
 }
 
@@ -366,22 +365,18 @@ void SettingsStore::cloudFolderChanged() {
         if (!self || (self->pendingCheck_ && !self->pendingCheck_->isCancelled())) {
             return;
         }
-        self->pendingCheck_ = self->main_.postAfter(kCheckDelaySeconds, [weak] {
-            if (auto self = weak.lock()) {
-                self->pendingCheck_.reset();
-                self->checkCloud();
-            }
-        });
+        self->pendingCheck_ =
+            self->main_.postAfter(kCheckDelaySeconds, whileAlive(weak, [](const auto& self) {
+                                      self->pendingCheck_.reset();
+                                      self->checkCloud();
+                                  }));
     });
 }
 
 void SettingsStore::watchCloudFolder() {
     ensureDirectory(syncDir_);
-    watcher_ = std::make_unique<DirectoryWatcher>(syncDir_, [weak = weak_from_this()] {
-        if (auto self = weak.lock()) {
-            self->cloudFolderChanged();
-        }
-    });
+    watcher_ = std::make_unique<DirectoryWatcher>(
+        syncDir_, whileAlive(this, [](const auto& self) { self->cloudFolderChanged(); }));
     if (!watcher_->isWatching() && log_) {
         log_->log("cannot watch " + syncDir_.string() +
                       "; settings changed on other machines are seen at the next write",
@@ -391,21 +386,16 @@ void SettingsStore::watchCloudFolder() {
 
 void SettingsStore::checkCloud() {
     settingsQueue_.post([files = files_, main = &main_, weak = weak_from_this()] {
-        main->post([weak, changes = files->peers.scan()]() mutable {
-            if (auto self = weak.lock()) {
-                self->applyPeers(std::move(changes));
-            }
-        });
+        main->post(whileAlive(weak, [changes = files->peers.scan()](const auto& self) mutable {
+            self->applyPeers(std::move(changes));
+        }));
     });
 }
 
 void SettingsStore::postRemoteChange() {
-    main_.post([weak = weak_from_this()] {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        // Each subscriber is looked at just before its call: one that an earlier callback
+    main_.post(whileAlive(this, [weak = weak_from_this()](
+                                    const auto& self) {  // Each subscriber is looked at just before
+                                                         // its call: one that an earlier callback
         // dropped is not called.
         auto snapshot = self->subscribers_;
         for (const auto& weak : snapshot) {
@@ -414,7 +404,7 @@ void SettingsStore::postRemoteChange() {
             }
         }
         std::erase_if(self->subscribers_, [](const auto& weak) { return weak.expired(); });
-    });
+    }));
 }
 
 }  // namespace pellora

@@ -27,6 +27,7 @@
 #include "model/AnchorStore.h"
 #include "platform/Clock.h"
 #include "platform/RepeatingTimer.h"
+#include "platform/WhileAlive.h"
 #include "store/DebugLog.h"
 #include "store/SampleLogger.h"
 #include "store/SettingsStore.h"
@@ -429,16 +430,15 @@ void PreferencesWindowController::present() {
 }
 
 void PreferencesWindowController::startTimer() {
-    refreshTimer_ =
-        std::make_unique<RepeatingTimer>(s_.realTime, refreshInterval, [weak = weak_from_this()] {
-            if (auto self = weak.lock()) {
-                self->refreshSamples();
-                // What the menu's rows mirror may change behind the window's back too.
-                if (self->s_.menu != nullptr) {
-                    self->s_.menu->willShow();
-                }
-            }
-        });
+    refreshTimer_ = std::make_unique<RepeatingTimer>(s_.realTime, refreshInterval,
+                                                     whileAlive(this, [](const auto& self) {
+                                                         self->refreshSamples();
+                                                         // What the menu's rows mirror may change
+                                                         // behind the window's back too.
+                                                         if (self->s_.menu != nullptr) {
+                                                             self->s_.menu->willShow();
+                                                         }
+                                                     }));
 }
 
 bool PreferencesWindowController::eventFilter(QObject* watched, QEvent* event) {
@@ -581,21 +581,18 @@ void PreferencesWindowController::adoptModel() {
     seedButton_->setEnabled(false);
     std::weak_ptr<PreferencesWindowController> weak = weak_from_this();
     std::weak_ptr<MonitorScope> kept = current;
-    current->logger().loadAll(s_.main, [weak, kept](std::vector<Sample> samples) {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        self->seedButton_->setEnabled(true);
-        auto scope = kept.lock();
-        if (!scope || scope != self->scope()) {
-            return;
-        }
-        scope->anchors().clear();
-        scope->anchors().seedFromSamples(samples);
-        self->reloadCurveEditor();
-        self->updateStatus();
-    });
+    current->logger().loadAll(
+        s_.main, whileAlive(weak, [kept](const auto& self, std::vector<Sample> samples) {
+            self->seedButton_->setEnabled(true);
+            auto scope = kept.lock();
+            if (!scope || scope != self->scope()) {
+                return;
+            }
+            scope->anchors().clear();
+            scope->anchors().seedFromSamples(samples);
+            self->reloadCurveEditor();
+            self->updateStatus();
+        }));
 }
 
 void PreferencesWindowController::clearCurve() {

@@ -1,4 +1,5 @@
 #include "platform/linux/LinuxSessionState.h"
+#include "platform/WhileAlive.h"
 
 #include <cstdlib>
 #include <utility>
@@ -129,12 +130,10 @@ void LinuxSessionState::relearnLockState() {
 
 // Handed on through the queue so that a handler may let this object go.
 void LinuxSessionState::postNotice(bool locked) {
-    main_.post([weak = weak_from_this(), locked] {
-        if (auto self = weak.lock()) {
-            ++self->notices_;
-            self->noteLockState(locked);
-        }
-    });
+    main_.post(whileAlive(this, [locked](const auto& self) {
+        ++self->notices_;
+        self->noteLockState(locked);
+    }));
 }
 
 void LinuxSessionState::noteLockState(bool locked) {

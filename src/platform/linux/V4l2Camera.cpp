@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 
+#include "platform/WhileAlive.h"
 #include "platform/linux/LumaExtraction.h"
 #include "platform/linux/MjpegLuma.h"
 
@@ -375,11 +376,9 @@ void V4l2Camera::deliver(std::uint64_t run, V4l2Frame&& frame, MjpegLuma& decode
         framePending_ = false;
         return;
     }
-    queue_->post([weak = weak_from_this(), delivery, generation, run] {
-        if (auto self = weak.lock()) {
-            self->hand(*delivery, generation, run);
-        }
-    });
+    queue_->post(whileAlive(this, [delivery, generation, run](const auto& self) {
+        self->hand(*delivery, generation, run);
+    }));
 }
 
 void V4l2Camera::hand(const Delivery& delivery, std::uint64_t generation, std::uint64_t run) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/WhileAlive.h"
 #include "platform/linux/V4l2Capture.h"
 
 namespace pellora {
@@ -51,13 +52,12 @@ void V4l2CameraAccess::checkAuthorization(std::function<void(CameraAuthorization
     // sends the finding back, where this object is looked up again.
     probe_.post([devDir = devDir_, weak = weak_from_this(), main = &main_,
                  answer = std::move(answer)]() mutable {
-        main->post([finding = look(devDir), weak, answer = std::move(answer)] {
-            if (auto self = weak.lock()) {
+        main->post(whileAlive(
+            weak, [finding = look(devDir), answer = std::move(answer)](const auto& self) {
                 self->known_ = finding.status;
                 self->deniedNode_ = finding.deniedNode;
                 answer(finding.status);
-            }
-        });
+            }));
     });
 }
 

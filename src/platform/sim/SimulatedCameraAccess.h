@@ -4,6 +4,7 @@
 
 #include "platform/CameraAccess.h"
 #include "platform/Queue.h"
+#include "platform/WhileAlive.h"
 
 namespace pellora {
 
@@ -17,23 +18,18 @@ class SimulatedCameraAccess final : public CameraAccess,
     }
 
     void checkAuthorization(std::function<void(CameraAuthorization)> answer) override {
-        main_.post([weak = weak_from_this(), answer = std::move(answer)] {
-            if (auto self = weak.lock()) {
-                answer(self->learn());
-            }
-        });
+        main_.post(whileAlive(
+            this, [answer = std::move(answer)](const auto& self) { answer(self->learn()); }));
     }
     std::optional<CameraAuthorization> lastKnownStatus() const override { return known_; }
     void requestAccess(std::function<void(bool)> answer) override {
-        main_.post([weak = weak_from_this(), answer = std::move(answer)] {
-            if (auto self = weak.lock()) {
-                if (self->status_ == CameraAuthorization::notDetermined) {
-                    self->status_ = self->answerGranted_ ? CameraAuthorization::authorized
-                                                         : CameraAuthorization::denied;
-                }
-                answer(self->learn() == CameraAuthorization::authorized);
+        main_.post(whileAlive(this, [answer = std::move(answer)](const auto& self) {
+            if (self->status_ == CameraAuthorization::notDetermined) {
+                self->status_ = self->answerGranted_ ? CameraAuthorization::authorized
+                                                     : CameraAuthorization::denied;
             }
-        });
+            answer(self->learn() == CameraAuthorization::authorized);
+        }));
     }
     std::string repairHint() const override {
         return known_ == CameraAuthorization::denied

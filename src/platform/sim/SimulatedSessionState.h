@@ -4,6 +4,7 @@
 
 #include "platform/Queue.h"
 #include "platform/SessionState.h"
+#include "platform/WhileAlive.h"
 
 namespace pellora {
 
@@ -26,11 +27,8 @@ class SimulatedSessionState final : public SessionState,
     }
     // The idle time is read when the answer runs, as a backend reads it when asked.
     void idleSeconds(std::function<void(std::optional<double>)> answer) override {
-        main_.post([weak = weak_from_this(), answer = std::move(answer)] {
-            if (auto self = weak.lock()) {
-                answer(self->idle_);
-            }
-        });
+        main_.post(whileAlive(
+            this, [answer = std::move(answer)](const auto& self) { answer(self->idle_); }));
     }
 
     // Changes the lock state and sends the notice, as a desktop would.
