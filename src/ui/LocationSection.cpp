@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "app/LocalTime.h"
+#include "app/SnapshotPolicy.h"
 #include "app/StoredChoices.h"
 #include "platform/Clock.h"
 #include "platform/Queue.h"
@@ -23,7 +24,9 @@ namespace pellora {
 
 namespace {
 
-constexpr double solarWindow = 3600.0;
+std::string minutes(double seconds) {
+    return std::to_string(static_cast<int>(seconds / 60.0)) + " min";
+}
 
 QLineEdit* coordinateField() {
     auto* field = new QLineEdit;
@@ -160,21 +163,23 @@ void LocationSection::updateSolarLabel() {
     // also when the stored place is one it cannot use (a typed latitude of 95, say).
     const SolarCalculator solar = StoredChoices::location(settings_).value;
     // Following the room closely, the desk's 10 minutes come first and the sun's only away.
-    const std::string cadence = StoredChoices::followRoomClosely(settings_)
-                                    ? " · cadence: 10 min at the desk, else "
-                                    : " · cadence: ";
-    double now = clock_.now();
+    const std::string cadence =
+        StoredChoices::followRoomClosely(settings_)
+            ? " · cadence: " + minutes(SnapshotPolicy::closeInterval) + " at the desk, else "
+            : std::string(" · cadence: ");
+    const double now = clock_.now();
+    const double interval = SnapshotPolicy::interval(now, solar);
+    const std::string usual =
+        minutes(interval) + (interval <= SnapshotPolicy::fastInterval ? " (solar window)" : "");
     auto times = solar.sunriseSunset(now);
     if (!times) {
         solarLabel_->setText(QString::fromStdString("No sunrise/sunset today (polar day or night)" +
-                                                    cadence + "60 min"));
+                                                    cadence + usual));
         return;
     }
-    bool inWindow = solar.isInSolarWindow(now, solarWindow);
     solarLabel_->setText(
         QString::fromStdString("Sunrise " + localtime::hoursMinutes(times->sunrise) + " · sunset " +
-                               localtime::hoursMinutes(times->sunset) + cadence +
-                               (inWindow ? "20 min (solar window)" : "60 min")));
+                               localtime::hoursMinutes(times->sunset) + cadence + usual));
 }
 
 }  // namespace pellora

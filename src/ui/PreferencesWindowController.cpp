@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/ApplyPolicy.h"
 #include "app/LocalTime.h"
 #include "app/PlatformTexts.h"
 #include "app/StatusMenu.h"
@@ -516,7 +517,7 @@ void PreferencesWindowController::previewBrightness(double brightness) {
     setSliderQuietly(value);
     brightnessReadout_->setText(QString::number(value));
     if (hooks_.onManualOverride) {
-        hooks_.onManualOverride(manualOverridePause);
+        hooks_.onManualOverride(ApplyPolicy::manualOverridePause);
     }
 }
 
@@ -560,7 +561,7 @@ void PreferencesWindowController::brightnessVCPChanged(int index) {
     std::snprintf(line, sizeof line, "Brightness VCP set to 0x%02X", code);
     s_.log.log(line, "app");
     if (hooks_.onManualOverride) {
-        hooks_.onManualOverride(manualOverridePause);
+        hooks_.onManualOverride(ApplyPolicy::manualOverridePause);
     }
 }
 

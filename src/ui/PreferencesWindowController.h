@@ -47,7 +47,6 @@ class PreferencesWindowController final
     Q_OBJECT
   public:
     static constexpr double refreshInterval = 5.0;
-    static constexpr double manualOverridePause = 300.0;
     static constexpr int windowWidth = 560;
     static constexpr int windowHeight = 1120;
 
