@@ -127,11 +127,14 @@ TEST_F(DDCServiceTest, GetRepliesAreBelievedOnlyWhenIntact) {
         {"truncated after 8 bytes", "6E 88 02 00 10 00 00 64", {}, "checksum 0x00"},
         {"other code, max 0x1064", "6E 88 02 00 12 00 10 64 00 32 *", {}, "code not echoed"},
         {"null message", "6E 80 BE", {}, "null message"},
+        {"null message, source left out", "80 BE", {}, "null message"},
         {"wrong source", "6F 88 02 00 10 00 00 64 00 25 *", {}, "source byte 0x6F is not 0x6E"},
         {"floating bus", "FF FF FF FF FF FF FF FF FF FF FF", {}, "length byte 0xFF runs past"},
         {"length past the read", "6E 89 02 00 10 00 00 64 00 25 00 *", {}, "past the 11 bytes"},
+        {"length short", "6E 87 02 00 10 00 00 64 00 *", {}, "length byte 0x87, expected 0x88"},
         {"wrong opcode", "6E 88 03 00 10 00 00 64 00 25 *", {}, "opcode 0x03, expected 0x02"},
         {"unsupported code", "6E 88 02 01 10 00 00 00 00 00 *", {}, "unsupported by the monitor"},
+        {"unknown result code", "6E 88 02 05 10 00 00 64 00 25 *", {}, "result code 0x05"},
         {"maximum 0", "6E 88 02 00 10 00 00 00 00 25 *", {}, "maximum 0"},
     };
     make();
@@ -183,6 +186,7 @@ TEST_F(DDCServiceTest, OnlyIntactCapabilitiesFragmentsAtTheOffsetAskedForCount) 
         {"bad checksum", hex("6E 86 E3 00 00 76 63 70 33"), 0, {}, "checksum 0x33"},
         {"stale repeat", caps(0, "abc"), 32, {}, "offset 0, not the 32 asked for"},
         {"null message", hex("6E 80 BE"), 64, {}, "null message"},
+        {"wrong opcode", hex("6E 86 E2 00 20 76 63 70 *"), 32, {}, "opcode 0xE2, expected 0xE3"},
         {"over 32 data bytes", caps(0, std::string(33, 'a'), false), 0, {}, "over 32 data"},
         {"no offset", hex("6E 82 E3 00 *"), 0, {}, "no room for an offset"},
         {"non-ASCII data", caps(0, "ab\xC3z"), 0, {}, "data byte 0xC3 is not ASCII"},
