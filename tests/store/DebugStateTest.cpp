@@ -95,7 +95,8 @@ TEST_F(DebugStateTest, KeysSortedAtEveryLevelAndAddedKeysReplaceTheProviders) {
 TEST(DebugStateRender, DumpedAtIsUtcWholeSecondsCutNotRounded) {
     for (auto [now, text] : {std::pair{1718961881.999, "2024-06-21T09:24:41Z"},
                              {-0.5, "1969-12-31T23:59:59Z"},
-                             {1e300, "1970-01-01T00:00:00Z"}}) {
+                             {1e300, "1970-01-01T00:00:00Z"},
+                             {std::nan(""), "1970-01-01T00:00:00Z"}}) {
         EXPECT_EQ(json::parse(*DebugState::render({}, now, "", {}))["dumpedAt"], text);
     }
 }

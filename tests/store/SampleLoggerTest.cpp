@@ -209,11 +209,20 @@ TEST(SampleLoggerDecodeLine, AcceptsWholeSamplesInAnyJsonFormAndNothingElse) {
     std::vector<std::string> rejected = {
         "", "[100,80.5,57,9,true]",
         "{\"t\":100,/*x*/\"luma\":80.5,\"brightness\":57,\"hour\":9,\"userSet\":true}"};
-    const std::pair<const char*, const char*> badValues[] = {
-        {"userSet", "true}x"},  {"t", "100,\"t\":200"},  {"t", "1,\"\xff\":1"},
-        {"brightness", "57.5"}, {"hour", "-2147483649"}, {"brightness", "1e300"},
-        {"luma", "-1e400"},     {"luma", "NaN"},         {"luma", "\"80.5\""},
-        {"userSet", "1"},       {"t", "0100"},           {"hour", "9,"}};
+    const std::pair<const char*, const char*> badValues[] = {{"userSet", "true}x"},
+                                                             {"t", "100,\"t\":200"},
+                                                             {"t", "1,\"\xff\":1"},
+                                                             {"brightness", "57.5"},
+                                                             {"hour", "-2147483649"},
+                                                             {"brightness", "1e300"},
+                                                             {"luma", "-1e400"},
+                                                             {"luma", "NaN"},
+                                                             {"luma", "\"80.5\""},
+                                                             {"userSet", "1"},
+                                                             {"brightness", "2147483648"},
+                                                             {"t", "[100]"},
+                                                             {"t", "0100"},
+                                                             {"hour", "9,"}};
     for (const auto& [member, value] : badValues) {
         rejected.push_back(plainWith(member, value));
     }

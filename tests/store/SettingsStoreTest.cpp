@@ -49,11 +49,13 @@ TEST(SettingsStoreReads, TypedReadsFollowTheRulesOfTheCopyHoldingTheKey) {
         {"local.hugeDouble", 1e19, 1e19, std::nullopt, true},
         {"local.text", std::string("12"), std::nullopt, std::nullopt, true},
         {"local.bytes", Bytes{"\x01"}, std::nullopt, std::nullopt, false},
+        {"local.bool", true, 1.0, 1, true},
         // Held in the cloud, over a local text: any value counts, non-numbers read as zero.
         {"cloud.half", 3.7, 3.7, 3, true},
         {"cloud.negativeHalf", -3.7, -3.7, -3, true},
         {"cloud.text", std::string("abc"), 0.0, 0, false},
         {"cloud.yes", std::string("yes"), 0.0, 0, true},
+        {"cloud.zero", std::int64_t{0}, 0.0, 0, false},
         {"cloud.huge", 1e300, 1e300, 0, true},
     };
     TestEnvironment env;
