@@ -123,6 +123,7 @@ TEST_F(DDCServiceTest, GetRepliesAreBelievedOnlyWhenIntact) {
         {"source byte left out", "88 02 00 10 00 00 64 00 25 E5", VCPValue{37, 100}, nullptr},
         {"16-bit values", "6E 88 02 00 10 00 FF FF 12 34 *", VCPValue{0x1234, 0xFFFF}, nullptr},
         {"bad checksum", "6E 88 02 00 10 00 00 64 00 25 E4", {}, "checksum 0xE4, expected 0xE5"},
+        {"value bit flipped 37 to 39", "6E 88 02 00 10 00 00 64 00 27 E5", {}, "checksum 0xE5"},
         {"bad checksum, source left out", "88 02 00 10 00 00 64 00 25 E4", {}, "checksum 0xE4"},
         {"truncated after 8 bytes", "6E 88 02 00 10 00 00 64", {}, "checksum 0x00"},
         {"other code, max 0x1064", "6E 88 02 00 12 00 10 64 00 32 *", {}, "code not echoed"},
