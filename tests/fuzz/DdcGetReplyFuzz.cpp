@@ -1,10 +1,6 @@
-// libFuzzer target: Get VCP Feature replies from a hostile monitor, through the transport.
-//
-//   build/fuzz/tests/fuzz/DdcGetReplyFuzz -max_total_time=60 tests/fuzz/corpus/DdcGetReplyFuzz
-//
-// Input: the VCP code asked for, then the bytes of the replies (11 per read). Whatever comes
-// back, a value is only ever one whose maximum is not 0, and a get never makes more than
-// its two attempts.
+// Get VCP Feature replies from a hostile monitor, through the transport. Input: the VCP code
+// asked for, then the bytes of the replies (11 per read). Whatever comes back, a value is only
+// ever one whose maximum is not 0, and a get never makes more than its two attempts.
 
 #include "HostileMonitor.h"
 
@@ -21,8 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto value = ddc.getVCP(data[0]);
     fuzz::check(!value || value->max != 0);
     fuzz::check(monitor.reads <= 2 && monitor.writes <= 2);
-
-    // The parser alone, on the whole input with and without the source byte's place.
+    // The parser alone, on the whole input.
     auto reply = DDCService::parseGetReply(data[0], std::span(data + 1, size - 1));
     fuzz::check(reply.value.has_value() == reply.failure.empty());
     return 0;

@@ -1,14 +1,9 @@
-// libFuzzer target for the debug log's reload of a previous run's debug.log. Beyond not
-// crashing: the window holds at most 4000 lines of UTF-8 text, and when nothing needed
-// mending, joined again it is the file's end.
-//
-//   build/fuzz/tests/fuzz/DebugLogReloadFuzz -max_total_time=60 \
-//       tests/fuzz/corpus/DebugLogReloadFuzz
+// The debug log's reload of a previous run's debug.log. Beyond not crashing: the window holds
+// at most 4000 lines of UTF-8 text, and when nothing needed mending, joined again it is the
+// file's end.
 
 #include <QByteArrayView>
-#include <cstdint>
 #include <string>
-#include <string_view>
 
 #include "FuzzCheck.h"
 #include "store/DebugLog.h"
@@ -17,16 +12,15 @@ using pellora::DebugLog;
 using pellora::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const std::string_view bytes = pellora::fuzz::text(data, size);
     auto window = DebugLog::reloadWindow(bytes);
-    check(!window.lines.empty() && window.lines.size() <= DebugLog::maxLines);
-    check(window.linesMended <= window.lines.size());
+    check(!window.lines.empty() && window.lines.size() <= DebugLog::maxLines &&
+          window.linesMended <= window.lines.size());
     std::string joined;
     for (const auto& line : window.lines) {
         check(line.find('\n') == std::string::npos);
         check(QByteArrayView(line.data(), qsizetype(line.size())).isValidUtf8());
-        joined += line;
-        joined += '\n';
+        joined += line + '\n';
     }
     joined.pop_back();
     if (window.linesMended > 0) {

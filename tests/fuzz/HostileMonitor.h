@@ -1,11 +1,10 @@
 #pragma once
 
 // A monitor that answers DDC/CI with whatever bytes the fuzzer chooses, behind the real
-// transport, on a clock whose waits cost nothing.
+// transport.
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
@@ -14,13 +13,6 @@
 #include "display/DDCService.h"
 
 namespace pellora::fuzz {
-
-struct InstantClock final : Clock {
-    double t = 0;
-    double now() const override { return t; }
-    double monotonic() const override { return t; }
-    void sleep(double seconds) override { t += seconds; }
-};
 
 struct NullLog final : LogSink, SystemLog {
     void log(std::string_view, std::string_view) override {}

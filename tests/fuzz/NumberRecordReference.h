@@ -4,21 +4,16 @@
 #pragma once
 
 #include <cmath>
-#include <cstdlib>
 #include <initializer_list>
 #include <optional>
-#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-namespace pellora::fuzz {
+#include "FuzzCheck.h"
+#include "model/NumberRecords.h"
 
-inline void check(bool ok) {
-    if (!ok) {
-        std::abort();
-    }
-}
+namespace pellora::fuzz {
 
 // How deep brackets and braces nest in the text, strings aside.
 inline int textDepth(std::string_view text) {
@@ -65,17 +60,21 @@ inline std::optional<std::vector<std::vector<double>>> referenceRecords(
     return records;
 }
 
-// The streaming reader agrees with the reference wherever nesting stays within its bound,
-// and accepts nothing the reference refuses.
-inline void checkAgainstReference(std::string_view bytes, std::initializer_list<const char*> fields,
-                                  const std::optional<std::vector<std::vector<double>>>& read,
-                                  int maxDepth) {
+// The streaming reader's records (as numbers by `numbers`) agree with the reference wherever
+// nesting stays within its bound, and it accepts nothing the reference refuses.
+template <typename Record, typename Numbers>
+void checkAgainstReference(std::string_view bytes, std::initializer_list<const char*> fields,
+                           const std::optional<std::vector<Record>>& records, Numbers numbers) {
     const auto expected = referenceRecords(bytes, fields);
-    if (read) {
-        check(expected.has_value() && *expected == *read);
-    } else if (expected) {
-        check(textDepth(bytes) > maxDepth);
+    if (!records) {
+        check(!expected || textDepth(bytes) > maxNumberRecordDepth);
+        return;
     }
+    std::vector<std::vector<double>> read;
+    for (const Record& record : *records) {
+        read.push_back(numbers(record));
+    }
+    check(expected.has_value() && *expected == read);
 }
 
 }  // namespace pellora::fuzz

@@ -1,12 +1,8 @@
-// libFuzzer target for the samples log's reader: the bytes are a whole samples file as
-// loadAll reads it. Beyond not crashing, every sample read must come back unchanged through
-// the written form, and no more samples than lines may come out.
-//
-//   build/fuzz/tests/fuzz/SampleLineFuzz -max_total_time=60 tests/fuzz/corpus/SampleLineFuzz
+// The samples log's reader: the bytes are a whole samples file as loadAll reads it. Beyond
+// not crashing, every sample read must come back unchanged through the written form, and no
+// more samples than lines may come out.
 
 #include <algorithm>
-#include <cstdint>
-#include <string_view>
 
 #include "FuzzCheck.h"
 #include "store/SampleLogger.h"
@@ -15,7 +11,7 @@ using pellora::SampleLogger;
 using pellora::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const std::string_view bytes = pellora::fuzz::text(data, size);
     const auto samples = SampleLogger::decodeLines(bytes);
     check(samples.size() <= std::size_t(std::count(bytes.begin(), bytes.end(), '\n')));
     for (const auto& sample : samples) {
@@ -26,8 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (auto one = SampleLogger::decodeLine(bytes)) {
         auto line = SampleLogger::encodeLine(*one);
-        check(line.has_value());
-        check(SampleLogger::decodeLines(*line) == std::vector{*one});
+        check(line && SampleLogger::decodeLines(*line) == std::vector{*one});
     }
     return 0;
 }

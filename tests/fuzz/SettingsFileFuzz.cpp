@@ -1,21 +1,16 @@
-// libFuzzer target for the local settings file (settings.json) as start-up reads it.
-// Beyond not crashing or throwing, what is read must be written back and read again
-// unchanged, the entries this version cannot read included.
-//
-//   build/fuzz/tests/fuzz/SettingsFileFuzz -max_total_time=60 tests/fuzz/corpus/SettingsFileFuzz
+// The local settings file (settings.json) as start-up reads it. Beyond not crashing or
+// throwing, what is read must be written back and read again unchanged, the entries this
+// version cannot read included.
 
-#include <cstdint>
 #include <string>
 
 #include "FuzzCheck.h"
 #include "store/SettingsFileCodec.h"
 
 using pellora::SettingsFileCodec;
-using pellora::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string bytes(reinterpret_cast<const char*>(data), size);
-    auto decoded = SettingsFileCodec::decode(bytes);
+    auto decoded = SettingsFileCodec::decode(std::string(pellora::fuzz::text(data, size)));
     if (!decoded) {
         return 0;
     }
@@ -28,8 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     auto again =
         SettingsFileCodec::decode(SettingsFileCodec::encode(values, false, decoded->unreadable));
-    check(again.has_value());
-    check(again->entries == values);
-    check(again->unreadable == decoded->unreadable);
+    pellora::fuzz::check(again && again->entries == values &&
+                         again->unreadable == decoded->unreadable);
     return 0;
 }

