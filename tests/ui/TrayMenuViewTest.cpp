@@ -65,10 +65,11 @@ TEST_F(TrayView, ClickRunsTheRowsActionAndTheCheckMarkIsTheModels) {
     }
     model.setOnWillShow([&opened] { ++opened; });
     model.setEnabled(Id::preview, false);
+    model.setEnabled(Id::camera, true);
     for (Id id : {Id::snapshot, Id::preview, Id::startAtLogin}) {
         click(id);
     }
-    view.action(Id::camera)->trigger();  // hidden, so out of the pointer's reach anyway
+    view.action(Id::camera)->trigger();  // enabled but hidden: out of the pointer's reach
     EXPECT_EQ(ran, (std::vector<Id>{Id::snapshot, Id::startAtLogin}));
     EXPECT_EQ(opened, 3);
     QAction* row = view.action(Id::startAtLogin);
