@@ -155,14 +155,6 @@ TEST_F(TrayDBusMenu, PanelReadsTheRowsClicksOneAndSeesChanges) {
         },
         5000));
     EXPECT_EQ(itemProperty("Title").toString(), QGuiApplication::applicationDisplayName());
-    const auto tooltip = itemProperty("ToolTip").value<QDBusArgument>();
-    QString iconName, tipTitle, tipText;
-    tooltip.beginStructure();
-    tooltip >> iconName;
-    pixmapSizes(tooltip);
-    tooltip >> tipTitle >> tipText;
-    tooltip.endStructure();
-    EXPECT_EQ(tipTitle, "Pellora ☀");
     EXPECT_TRUE(
         pixmapSizes(itemProperty("IconPixmap").value<QDBusArgument>()).contains(QSize(22, 22)));
     menuPath = qvariant_cast<QDBusObjectPath>(itemProperty("Menu")).path();
