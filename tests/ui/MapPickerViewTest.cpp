@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QImage>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -27,25 +26,6 @@ constexpr double kNewYorkScale = 632.6261491851088;
 // ...and the bottom edge lies at this latitude.
 constexpr double kNewYorkBottom = -12.166262457624047;
 
-// Even–odd crossings of the parallel east of `place`; a step of more than 180 degrees is a
-// ring crossing the antimeridian, not an edge.
-bool onLand(const WorldOutlines& land, Coordinate place) {
-    bool inside = false;
-    for (std::size_t r = 0; r < land.ringCount(); ++r) {
-        const auto ring = land.ring(r);
-        for (std::size_t i = 0; i < ring.size(); ++i) {
-            const Coordinate a = WorldOutlines::coordinate(ring[i]);
-            const Coordinate b = WorldOutlines::coordinate(ring[(i + 1) % ring.size()]);
-            if (std::abs(a.lon - b.lon) > 180 || (a.lat > place.lat) == (b.lat > place.lat)) {
-                continue;
-            }
-            const double lon = a.lon + (place.lat - a.lat) / (b.lat - a.lat) * (b.lon - a.lon);
-            inside ^= lon > place.lon;
-        }
-    }
-    return inside;
-}
-
 // The magic, then little-endian words: version and flags, counts, ring sizes, points.
 std::vector<std::uint8_t> file(std::initializer_list<std::uint32_t> words) {
     std::vector<std::uint8_t> bytes{'P', 'L', 'N', 'D'};
@@ -57,31 +37,6 @@ std::vector<std::uint8_t> file(std::initializer_list<std::uint32_t> words) {
     return bytes;
 }
 
-TEST(WorldOutlinesFile, BundledLandIsTheWorld) {
-    const auto land = WorldOutlines::bundled();
-    ASSERT_GT(land->ringCount(), 1000u);
-    EXPECT_GT(land->pointCount(), 50'000u);
-    for (std::size_t r = 0; r < land->ringCount(); ++r) {
-        ASSERT_GE(land->ring(r).size(), 3u);
-        for (const LandPoint point : land->ring(r)) {
-            const Coordinate c = WorldOutlines::coordinate(point);
-            ASSERT_LE(std::abs(c.lat), 90.0);
-            ASSERT_LE(std::abs(c.lon), 180.0);
-        }
-    }
-    const std::pair<Coordinate, bool> places[] = {
-        {kParis, true},         {{-33.87, 151.21}, true}, {{-15.8, -47.9}, true},
-        {{64.0, 100.0}, true},  {{35.7, 139.7}, true},    {{51.5, -0.12}, true},
-        {{40.0, -40.0}, false}, {{0.0, -150.0}, false},   {{-20.0, 80.0}, false},
-        {{43.5, 34.0}, false},  // the Black Sea
-        {{42.0, 51.0}, false},  // the Caspian, a hole in the land
-    };
-    for (const auto& [place, expected] : places) {
-        EXPECT_EQ(onLand(*land, place), expected) << place.lat << ", " << place.lon;
-    }
-    EXPECT_GT(land->residentBytes(), land->pointCount() * sizeof(LandPoint) - 1);
-}
-
 TEST(WorldOutlinesFile, AnythingButAWholeWellFormedFileIsNoLand) {
     // One triangle; its second point is (+4096, +4096) quantized.
     const std::vector<std::uint8_t> good = file({1, 1, 3, 3, 0, 0x10001000, 0x00001000});
@@ -90,31 +45,24 @@ TEST(WorldOutlinesFile, AnythingButAWholeWellFormedFileIsNoLand) {
     ASSERT_EQ(triangle.ring(0).size(), 3u);
     EXPECT_NEAR(WorldOutlines::coordinate(triangle.ring(0)[1]).lon, 22.500687, 1e-6);
     EXPECT_NEAR(WorldOutlines::coordinate(triangle.ring(0)[1]).lat, 11.250343, 1e-6);
+    EXPECT_GT(WorldOutlines::bundled()->ringCount(), 1000u);
 
     std::vector<std::vector<std::uint8_t>> bad;
     for (std::size_t size = 0; size < good.size(); size += 3) {
         bad.emplace_back(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(size));
     }
-    auto changed = [&](std::size_t at, std::uint8_t value) {
-        auto bytes = good;
-        bytes[at] = value;
-        return bytes;
-    };
-    bad.push_back(changed(0, 'X'));    // magic
-    bad.push_back(changed(4, 2));      // version
-    bad.push_back(changed(16, 2));     // a ring of two points
-    bad.push_back(changed(16, 4));     // rings claim more points than held
-    bad.push_back(changed(21, 0x80));  // longitude -32768
-    bad.push_back(changed(8, 0));      // no rings
-    auto longer = good;
-    longer.push_back(0);
-    bad.push_back(longer);
-    bad.push_back(file({1, 0xFFFFFFFF, 0xFFFFFFFF}));    // counts beyond any file
-    bad.push_back(std::vector<std::uint8_t>(64, 0xFF));  // garbage
+    // Magic, version, rings claiming fewer or more points than held, longitude -32768, no
+    // rings.
+    for (auto [at, value] : {std::pair{0, 'X'}, {4, 2}, {16, 2}, {16, 4}, {21, 0x80}, {8, 0}}) {
+        bad.push_back(good);
+        bad.back()[at] = static_cast<std::uint8_t>(value);
+    }
+    bad.push_back(good);
+    bad.back().push_back(0);
+    bad.push_back(file({1, 0xFFFFFFFF, 0xFFFFFFFF}));  // counts beyond any file
+    bad.push_back(file({1, 1, 2, 2, 0, 0}));           // a ring of two points
     for (const auto& bytes : bad) {
-        const WorldOutlines outlines = WorldOutlines::fromBytes(bytes);
-        EXPECT_TRUE(outlines.empty());
-        EXPECT_EQ(outlines.pointCount(), 0u);
+        EXPECT_TRUE(WorldOutlines::fromBytes(bytes).empty()) << bytes.size();
     }
     EXPECT_TRUE(WorldOutlines().ring(5).empty());
 }
@@ -160,14 +108,11 @@ void expectNear(Coordinate actual, Coordinate expected, double tolerance = 1e-6)
 }
 
 TEST_F(MapView, AClickPicksThePlaceUnderThePointer) {
-    const MapRegion region = view.region();
-    expectNear(region.centre, kNewYork);
-    EXPECT_NEAR(region.spanLat, 70.7128 - kNewYorkBottom, 1e-6);
-    EXPECT_NEAR(region.spanLon, 528 / kNewYorkScale * 360, 1e-6);
-
+    EXPECT_NEAR(view.region().spanLat, 70.7128 - kNewYorkBottom, 1e-6);
+    EXPECT_NEAR(view.region().spanLon, 528 / kNewYorkScale * 360, 1e-6);
     const std::pair<QPoint, Coordinate> clicks[] = {
         {{264, 100}, kNewYork},
-        {{364, 100}, {40.7128, -74.006 + 100 / kNewYorkScale * 360}},  // -17.1004
+        {{364, 100}, {40.7128, -74.006 + 100 / kNewYorkScale * 360}},
         {{264, 0}, {70.7128, -74.006}},
         {{264, 200}, {kNewYorkBottom, -74.006}},
     };
@@ -175,25 +120,13 @@ TEST_F(MapView, AClickPicksThePlaceUnderThePointer) {
         QTest::mouseClick(&view, Qt::LeftButton, {}, point);
         ASSERT_EQ(picks.size(), 1u);
         expectNear(picks.back(), expected);
-        EXPECT_FALSE(view.downPoint());
         picks.clear();
     }
-    // The view never moved.
-    expectNear(view.region().centre, kNewYork);
-}
-
-TEST_F(MapView, ConformalAndRoundTrips) {
-    // Web Mercator keeps angles: a point of latitude is cos(lat) points of longitude.
-    const Coordinate east = view.coordinateAt({264.01, 100});
-    const Coordinate north = view.coordinateAt({264, 99.99});
-    EXPECT_NEAR((north.lat - kNewYork.lat) / (east.lon - kNewYork.lon),
-                std::cos(kNewYork.lat * M_PI / 180), 1e-4);
-    for (QPointF point : {QPointF(0, 0), QPointF(527.5, 199.5), QPointF(13.25, 150.75)}) {
-        const auto back = view.pointFor(view.coordinateAt(point));
-        ASSERT_TRUE(back);
-        EXPECT_NEAR(back->x(), point.x(), 1e-6);
-        EXPECT_NEAR(back->y(), point.y(), 1e-6);
-    }
+    expectNear(view.region().centre, kNewYork);  // the view never moved
+    // Another button, or a release with no press, picks nothing.
+    QTest::mouseClick(&view, Qt::RightButton, {}, {100, 100});
+    send(QEvent::MouseButtonRelease, {100, 100}, Qt::NoButton);
+    EXPECT_TRUE(picks.empty());
     // A place on the other side of the antimeridian is drawn at its nearest copy.
     view.setRegion({0, 170}, 20, 40, false);
     const auto fiji = view.pointFor({-17.8, -178.0});
@@ -211,13 +144,11 @@ TEST_F(MapView, TravelBelowTheThresholdPicksAtOrAboveItPans) {
     ASSERT_EQ(picks.size(), 1u);
     // The map followed the pointer, so the place picked is the one pressed.
     expectNear(picks[0], pressed);
-    EXPECT_FALSE(view.downPoint());
 
     view.setRegion(kNewYork, 60, 80, false);
     picks.clear();
     drag(down, down + QPointF(0, -4.0));  // straight up: the map moves north
     EXPECT_TRUE(picks.empty());
-    EXPECT_FALSE(view.downPoint());
     EXPECT_LT(view.region().centre.lat, kNewYork.lat - 1.0);
 
     view.setRegion(kNewYork, 60, 80, false);
@@ -226,85 +157,49 @@ TEST_F(MapView, TravelBelowTheThresholdPicksAtOrAboveItPans) {
     EXPECT_NEAR(view.region().centre.lon, kNewYork.lon - 2.83 / kNewYorkScale * 360, 1e-9);
 }
 
-TEST_F(MapView, PressesElsewhereAndMissingCallbacksPickNothing) {
-    send(QEvent::MouseButtonRelease, {100, 100}, Qt::NoButton);
-    EXPECT_TRUE(picks.empty());
-
-    // Another button neither starts a click nor pans.
-    QTest::mouseClick(&view, Qt::RightButton, {}, {100, 100});
-    EXPECT_TRUE(picks.empty());
-    EXPECT_FALSE(view.downPoint());
-
-    view.onPick = nullptr;
-    send(QEvent::MouseButtonPress, {100, 100}, Qt::LeftButton);
-    ASSERT_TRUE(view.downPoint());
-    EXPECT_EQ(*view.downPoint(), QPointF(100, 100));
-    send(QEvent::MouseButtonRelease, {100, 100}, Qt::NoButton);
-    EXPECT_FALSE(view.downPoint());
-    expectNear(view.region().centre, kNewYork);
-}
-
 TEST_F(MapView, ZoomKeepsThePlaceUnderThePointerWithinLimits) {
-    for (QPointF at : {QPointF(264, 100), QPointF(400, 60), QPointF(30, 170)}) {
+    for (QPointF at : {QPointF(264, 100), QPointF(400, 60)}) {
         view.setRegion(kNewYork, 60, 80, false);
         const Coordinate under = view.coordinateAt(at);
         wheel(at, 2);
         EXPECT_NEAR(view.region().spanLon, 528 / kNewYorkScale * 180, 1e-9);
-        expectNear(view.coordinateAt(at), under, 1e-9);
-        wheel(at, -1);
         expectNear(view.coordinateAt(at), under, 1e-9);
     }
     wheel({264, 100}, 40);
     EXPECT_NEAR(view.region().spanLon, 2.0 * 528 / 200, 1e-9);  // 2 degrees on the short side
     QTest::keyClick(&view, Qt::Key_Minus);
     EXPECT_NEAR(view.region().spanLon, 4.0 * 528 / 200, 1e-9);
-    QTest::keyClick(&view, Qt::Key_Plus);
-    EXPECT_NEAR(view.region().spanLon, 2.0 * 528 / 200, 1e-9);
     wheel({264, 100}, -40);
     EXPECT_NEAR(view.region().spanLon, 360.0, 1e-9);
     // Dragged far south or north, the map stops at its edge.
     drag({264, 10}, {264, 190});
     drag({264, 10}, {264, 190});
     EXPECT_NEAR(view.coordinateAt({264, 0}).lat, MapPickerView::maxLatitude, 1e-9);
-    for (int i = 0; i < 6; ++i) {
-        drag({264, 190}, {264, 10});
-    }
-    EXPECT_NEAR(view.coordinateAt({264, 200}).lat, -MapPickerView::maxLatitude, 1e-9);
 }
 
 TEST_F(MapView, RegionsOutsideTheMapAreBroughtInsideOrIgnored) {
     view.setRegion({89.0, 10.0}, 1, 1, false);
     EXPECT_NEAR(view.coordinateAt({264, 0}).lat, MapPickerView::maxLatitude, 1e-9);
-    EXPECT_NEAR(view.region().centre.lon, 10.0, 1e-9);
-
     view.setRegion({40.0, 500.0}, 60, 80, false);  // the same meridian as 140
     expectNear(view.region().centre, {40.0, 140.0}, 1e-9);
-
-    const MapRegion before = view.region();
     view.setRegion({NAN, 0}, 60, 80, false);
     view.setRegion({0, INFINITY}, 60, 80, true);
     view.setRegion({0, 0}, 60, NAN, false);
-    expectNear(view.region().centre, before.centre, 1e-12);
-
+    expectNear(view.region().centre, {40.0, 140.0}, 1e-9);
     view.setMarker(Coordinate{95.0, 0});
     EXPECT_FALSE(view.marker());
     view.setMarker(Coordinate{10.0, 400.0});
-    ASSERT_TRUE(view.marker());
-    view.setMarker(std::nullopt);
-    EXPECT_FALSE(view.marker());
+    EXPECT_TRUE(view.marker());
 }
 
-TEST_F(MapView, AnimatedMovesRunOnTheClockAndStopWithTheView) {
+TEST_F(MapView, AnimatedMovesRunOnTheClockAndFollowResizes) {
     view.setRegion(kParis, 60, 80, true);
-    expectNear(view.region().centre, kNewYork);
     clock.advance(0.1);
-    const double lon = view.region().centre.lon;
-    EXPECT_GT(lon, kNewYork.lon + 1);
-    EXPECT_LT(lon, kParis.lon - 1);
+    EXPECT_GT(view.region().centre.lon, kNewYork.lon + 1);
+    EXPECT_LT(view.region().centre.lon, kParis.lon - 1);
     clock.advance(MapPickerView::animationSeconds);
     expectNear(view.region().centre, kParis, 1e-9);
     EXPECT_EQ(clock.pendingCount(), 0u);
-
     // A press takes the map from the animation.
     view.setRegion(kNewYork, 60, 80, true);
     clock.advance(0.05);
@@ -313,24 +208,21 @@ TEST_F(MapView, AnimatedMovesRunOnTheClockAndStopWithTheView) {
     clock.advance(1);
     expectNear(view.region().centre, held, 1e-12);
     send(QEvent::MouseButtonRelease, {10, 10}, Qt::NoButton);
-
+    // A view that goes mid-animation leaves nothing behind that runs.
     auto doomed = std::make_unique<MapPickerView>(*main, clock);
     doomed->resize(300, 150);
     doomed->setRegion(kParis, 10, 10, true);
     doomed.reset();
     clock.advance(1);
-}
 
-TEST_F(MapView, TheOwnersRegionFollowsResizesUntilTheUserMovesTheMap) {
+    // The owner's region follows resizes (a hidden widget hears of its size when shown)
+    // until the user moves the map.
     MapPickerView fresh(*main, clock);
-    fresh.setRegion(kParis, 20, 20, true);  // not shown: no animation
-    expectNear(fresh.region().centre, kParis);
+    fresh.setRegion(kParis, 20, 20, true);
     fresh.resize(400, 300);
-    fresh.show();  // a hidden widget hears of its new size when shown
+    fresh.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&fresh));
-    expectNear(fresh.region().centre, kParis, 1e-9);
     EXPECT_NEAR(fresh.coordinateAt({200, 0}).lat, kParis.lat + 10, 1e-9);
-
     wheel({264, 100}, 1);
     const MapRegion zoomed = view.region();
     view.resize(600, 200);
@@ -338,38 +230,33 @@ TEST_F(MapView, TheOwnersRegionFollowsResizesUntilTheUserMovesTheMap) {
 }
 
 // Colour at a place, drawn into a transparent image.
-QColor drawnAt(MapPickerView& view, std::optional<QPointF> at) {
+QColor drawnAt(MapPickerView& view, QPointF at) {
     QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     view.render(&image, {}, {}, QWidget::DrawChildren);
-    return at ? image.pixelColor(at->toPoint()) : image.pixelColor(0, 0);
+    return image.pixelColor(at.toPoint());
 }
 
 TEST_F(MapView, DrawsLandSeaAndThePin) {
     view.setRegion({46, 2}, 20, 30, false);
-    const QColor land = drawnAt(view, view.pointFor({47.0, 2.5}));
-    const QColor sea = drawnAt(view, view.pointFor({45.5, -6.0}));  // Bay of Biscay
+    const QColor land = drawnAt(view, *view.pointFor({47.0, 2.5}));
+    const QColor sea = drawnAt(view, *view.pointFor({45.5, -6.0}));  // Bay of Biscay
     EXPECT_NE(land, sea);
-    EXPECT_EQ(drawnAt(view, view.pointFor({48.5, 9.0})), land);  // Germany, same fill
-    EXPECT_EQ(drawnAt(view, std::nullopt).alpha(), 0);           // outside the round corner
+    EXPECT_EQ(drawnAt(view, *view.pointFor({48.5, 9.0})), land);  // Germany, same fill
+    EXPECT_EQ(drawnAt(view, {0, 0}).alpha(), 0);                  // outside the round corner
     view.setMarker(kParis);
-    const QColor pin = drawnAt(view, view.pointFor(kParis));
+    const QColor pin = drawnAt(view, *view.pointFor(kParis));
     EXPECT_GT(pin.red(), 200);
     EXPECT_LT(pin.green(), 100);
-
     // Panning by a pixel at a time reuses the cached land: still drawn right afterwards.
     for (int i = 0; i < 30; ++i) {
         drag({264, 100}, {270, 100});
     }
-    EXPECT_EQ(drawnAt(view, view.pointFor({47.0, 2.5})), land);
-    EXPECT_EQ(drawnAt(view, view.pointFor({45.5, -6.0})), sea);
-
-    // Without any land the map still draws and picks.
-    MapPickerView empty(*main, clock, std::make_shared<const WorldOutlines>());
-    empty.resize(300, 150);
-    empty.setRegion(kParis, 20, 20, false);
-    EXPECT_EQ(drawnAt(empty, QPointF(150, 75)), drawnAt(empty, QPointF(40, 40)));
-    expectNear(empty.coordinateAt({150, 75}), kParis, 1e-9);
+    EXPECT_EQ(drawnAt(view, *view.pointFor({47.0, 2.5})), land);
+    EXPECT_EQ(drawnAt(view, *view.pointFor({45.5, -6.0})), sea);
+    // The Caspian is a hole in the land.
+    view.setRegion({42.0, 51.0}, 20, 30, false);
+    EXPECT_EQ(drawnAt(view, *view.pointFor({42.0, 51.0})), sea);
 }
 
 }  // namespace

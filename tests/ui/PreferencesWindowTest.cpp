@@ -37,45 +37,29 @@ struct PreferencesWindowTest : ::testing::Test {
 
     void start(SimulatedDesk::Options options = {}) {
         widgetsApp();
-        options.preferences = deskPreferences;
+        if (!options.preferences) {
+            options.preferences = deskPreferences;
+        }
         desk = std::make_unique<SimulatedDesk>(options);
         desk->launch();
     }
     PreferencesWindowController& open() {
         desk->app->openPreferences();
         desk->advance(0.01);
-        return window();
-    }
-    PreferencesWindowController& window() {
         return static_cast<PreferencesWindowController&>(*desk->app->prefs());
     }
     SettingsStore& settings() { return *desk->env.settings; }
     std::string key(const char* name) { return desk->keyPrefix() + name; }
-    std::vector<QString> items(QComboBox& popup) {
-        std::vector<QString> out;
-        for (int i = 0; i < popup.count(); ++i) {
-            out.push_back(popup.itemText(i));
-        }
-        return out;
-    }
+    AnchorStore& anchors() { return desk->app->scope()->anchors(); }
 };
 
 TEST_F(PreferencesWindowTest, WithoutMonitorTheWindowIsIdleAndComesBackWhenOneArrives) {
     start({.monitorPlugged = false});
     auto& w = open();
-    EXPECT_TRUE(w.window().isVisible());
-    EXPECT_EQ(w.window().windowTitle(), "Pellora");
-    EXPECT_TRUE(w.monitorNameField().text().isEmpty());
-    EXPECT_TRUE(w.monitorIdLabel().text().isEmpty());
     EXPECT_TRUE(w.noMonitorLabel().isVisibleTo(&w.window()));
     EXPECT_FALSE(w.brightnessSlider().isEnabled());
-    EXPECT_FALSE(w.brightnessVCPPopup().isEnabled());
-    EXPECT_FALSE(w.monitorNameField().isEnabled());
     EXPECT_TRUE(w.curveView().isDimmed());
-    EXPECT_TRUE(w.timeline().isDimmed());
-    EXPECT_EQ(w.brightnessReadout().text(), "—");
     EXPECT_TRUE(w.statusLabel().text().isEmpty());
-    EXPECT_TRUE(w.nativeControls().statusLabel().text().isEmpty());
 
     desk->plug(SimulatedDesk::monitorA, desk->monitor);
     desk->advance(1.0);
@@ -86,7 +70,6 @@ TEST_F(PreferencesWindowTest, WithoutMonitorTheWindowIsIdleAndComesBackWhenOneAr
     EXPECT_EQ(w.monitorIdLabel().text(), "000010AC-0000A0C5-00000001");
     EXPECT_EQ(w.statusLabel().text(),
               "Learning from your adjustments · default map until anchored · now: day");
-    EXPECT_EQ(w.nativeControls().statusLabel().text(), "Reading capabilities…");
 }
 
 TEST_F(PreferencesWindowTest, SliderReachesTheControllerAndTheMonitorThroughTheDebounce) {
@@ -104,65 +87,54 @@ TEST_F(PreferencesWindowTest, SliderReachesTheControllerAndTheMonitorThroughTheD
     EXPECT_EQ(settings().integer(key("manualBrightness")), chosen);
     ASSERT_TRUE(desk->app->pendingAnchor());
     EXPECT_EQ(desk->app->pendingAnchor()->brightness, chosen);
-    EXPECT_EQ(desk->app->lastAppliedBrightness(), chosen);
     EXPECT_EQ(desk->monitorBrightness(), before);
-    int setsBefore = desk->monitor->stats().setRequests;
     desk->advance(0.2);
     EXPECT_EQ(desk->monitorBrightness(), chosen);
-    // Each write goes out twice on the wire, for monitors that miss one.
-    EXPECT_EQ(desk->monitor->stats().setRequests - setsBefore, 2);
 }
 
-TEST_F(PreferencesWindowTest, SliderStartsAtThePredictionElseTheStoredValueElseSeventy) {
+// The slider starts at the prediction, else the stored value, else 70; the brightness code
+// shown is the stored one, else luminance.
+TEST_F(PreferencesWindowTest, ControlsStartFromWhatIsStoredOrPredicted) {
     struct Case {
-        std::optional<int> stored;
+        std::optional<int> stored, code;
         bool anchored;
-        int slider;
+        int slider, codeIndex;
         QString readout;
-    };
-    for (Case c : {Case{std::nullopt, false, 70, "—"}, Case{42, false, 42, "42"},
-                   Case{250, false, 100, "100"}, Case{42, true, -1, ""}}) {
+    } cases[] = {{{}, {}, false, 70, 0, "—"},
+                 {42, 0x12, false, 42, 1, "42"},
+                 {250, 0x6B, false, 100, 2, "100"},
+                 {42, 0x0B, true, -1, 0, ""}};
+    for (Case c : cases) {
         start();
         if (c.stored) {
             settings().set(key("manualBrightness"), *c.stored);
         }
-        std::optional<int> predicted;
+        if (c.code) {
+            settings().set(key("brightnessVCP"), *c.code);
+        }
         if (c.anchored) {
             // Before the first reading the prediction is made for luma 128.
-            AnchorStore& anchors = desk->app->scope()->anchors();
-            anchors.observe(128.0, 5.0, 9.0, 3.0);
-            predicted = anchors.predict(128.0, 9.0);
-            ASSERT_TRUE(predicted);
-            ASSERT_NE(*predicted, 42);
-            c.slider = *predicted;
-            c.readout = QString::number(*predicted);
+            anchors().observe(128.0, 5.0, 9.0, 3.0);
+            c.slider = anchors().predict(128.0, 9.0).value_or(42);
+            ASSERT_NE(c.slider, 42);
+            c.readout = QString::number(c.slider);
         }
         auto& w = open();
-        EXPECT_EQ(w.brightnessSlider().value(), c.slider) << c.stored.value_or(-1);
+        SCOPED_TRACE(c.stored.value_or(-1));
+        EXPECT_EQ(w.brightnessSlider().value(), c.slider);
         EXPECT_EQ(w.brightnessReadout().text(), c.readout);
+        EXPECT_EQ(w.brightnessVCPPopup().currentIndex(), c.codeIndex);
     }
 }
 
 TEST_F(PreferencesWindowTest, BrightnessCodeChoiceIsStoredAppliedAndLogged) {
-    struct Case {
-        std::optional<int> stored;
-        int shownIndex;
-    };
-    for (Case c : {Case{std::nullopt, 0}, Case{0x12, 1}, Case{0x6B, 2}, Case{0x0B, 0}}) {
-        start();
-        if (c.stored) {
-            settings().set(key("brightnessVCP"), *c.stored);
-        }
-        auto& w = open();
-        w.loadInitialState();
-        EXPECT_EQ(w.brightnessVCPPopup().currentIndex(), c.shownIndex) << c.stored.value_or(-1);
-    }
+    start();
     auto& w = open();
-    EXPECT_EQ(items(w.brightnessVCPPopup()),
-              (std::vector<QString>{"Luminance (0x10)", "Contrast (0x12)", "Backlight (0x6B)"}));
+    QComboBox& popup = w.brightnessVCPPopup();
+    EXPECT_EQ(popup.itemText(2), "Backlight (0x6B)");
     double overrideBefore = desk->app->manualOverrideUntil();
-    w.brightnessVCPPopup().setCurrentIndex(2);
-    emit w.brightnessVCPPopup().activated(2);
+    popup.setCurrentIndex(2);
+    emit popup.activated(2);
     EXPECT_EQ(settings().integer(key("brightnessVCP")), 0x6B);
     EXPECT_EQ(desk->brightness->brightnessCode(), 0x6B);
     EXPECT_EQ(desk->linesWith("Brightness VCP set to 0x6B").size(), 1u);
@@ -179,20 +151,15 @@ TEST_F(PreferencesWindowTest, NativeControlsOfferWhatTheMonitorLists) {
     EXPECT_FALSE(native.row(Native::inputSource).isVisibleTo(&w.window()));
     desk->advance(7.0);
     EXPECT_EQ(native.statusLabel().text(), "Indexed 4 VCP codes · U2720Q");
-    EXPECT_TRUE(native.row(Native::colorPreset).isVisibleTo(&w.window()));
     EXPECT_FALSE(native.row(Native::pictureMode).isVisibleTo(&w.window()));
-    EXPECT_TRUE(native.row(Native::inputSource).isVisibleTo(&w.window()));
-    ASSERT_EQ(native.popup(Native::colorPreset).count(), 2);
     EXPECT_EQ(native.popup(Native::colorPreset).itemText(1), "Value 0x7A");
-    EXPECT_EQ(native.popup(Native::inputSource).count(), 2);
 
     QComboBox& input = native.popup(Native::inputSource);
+    ASSERT_EQ(input.count(), 2);
     input.setFocus();
     QTest::keyClick(&input, Qt::Key_Down);
     desk->advance(0.5);
-    auto reg = desk->monitor->vcpRegister(0x60);
-    ASSERT_TRUE(reg);
-    EXPECT_EQ(reg->current, 0x11);
+    EXPECT_EQ(desk->monitor->vcpRegister(0x60).value().current, 0x11);
     // Choosing the item already shown writes too; the refresh does not put the first back.
     desk->monitor->defineRegister(0x60, 0x0F, 0xFF);
     emit input.activated(1);
@@ -201,19 +168,20 @@ TEST_F(PreferencesWindowTest, NativeControlsOfferWhatTheMonitorLists) {
     EXPECT_EQ(input.currentIndex(), 1);
 }
 
-TEST_F(PreferencesWindowTest, LocationFieldsParseWholeNumbersOnly) {
+// A field takes a whole number as typed, else the default place; clicking the map picks the
+// place under the pointer.
+TEST_F(PreferencesWindowTest, LocationComesFromTheFieldsOrAClickOnTheMap) {
     start();
     auto& w = open();
     LocationSection& location = w.location();
-    EXPECT_EQ(location.latitudeField().text(), "40.7128");
     EXPECT_EQ(location.longitudeField().text(), "-74.0060");
     struct Case {
         const char* typed;
         double stored;
     };
     for (Case c : {Case{"48.8566", 48.8566}, Case{" 48.8566", 40.7128}, Case{"48,8566", 40.7128},
-                   Case{"north", 40.7128}, Case{"48.8566 ", 40.7128}, Case{"-33.9", -33.9},
-                   Case{"1e1", 10.0}, Case{"nan", 40.7128}, Case{"", 40.7128}}) {
+                   Case{"48.8566 ", 40.7128}, Case{"-33.9", -33.9}, Case{"+1e1", 10.0},
+                   Case{"nan", 40.7128}, Case{"inf", 40.7128}, Case{"", 40.7128}}) {
         QLineEdit& field = location.latitudeField();
         field.setFocus();
         field.selectAll();
@@ -224,51 +192,45 @@ TEST_F(PreferencesWindowTest, LocationFieldsParseWholeNumbersOnly) {
         EXPECT_EQ(field.text(), QString::asprintf("%.4f", c.stored)) << c.typed;
         EXPECT_DOUBLE_EQ(settings().doubleValue("userLon").value_or(-1), -74.006);
     }
-    EXPECT_TRUE(LocationSection::parseCoordinate("+12.5").has_value());
-    EXPECT_FALSE(LocationSection::parseCoordinate("12.5.1").has_value());
-    EXPECT_FALSE(LocationSection::parseCoordinate("inf").has_value());
+    MapPickerView& map = location.map();
+    QPoint spot(map.width() / 2 + 60, map.height() / 2 - 20);
+    Coordinate expected = map.coordinateAt(spot);
+    QTest::mouseClick(&map, Qt::LeftButton, {}, spot);
+    EXPECT_NEAR(settings().doubleValue("userLat").value_or(0), expected.lat, 1e-9);
+    EXPECT_NEAR(settings().doubleValue("userLon").value_or(0), expected.lon, 1e-9);
+    EXPECT_EQ(location.latitudeField().text(), QString::asprintf("%.4f", expected.lat));
 }
 
 TEST_F(PreferencesWindowTest, SolarLineTellsTheCadence) {
     // 2024-06-21 09:00 UTC: New York's sunrise was hours ago; noon is not near either.
     start();
     auto& w = open();
-    QString line = w.location().solarLabel().text();
+    LocationSection& location = w.location();
+    QString line = location.solarLabel().text();
     EXPECT_TRUE(line.startsWith("Sunrise ")) << line.toStdString();
     EXPECT_TRUE(line.endsWith(" · cadence: 20 min (solar window)") ||
                 line.endsWith(" · cadence: 60 min"));
-    w.location().applyLocation(78.0, 15.0);
-    EXPECT_EQ(w.location().solarLabel().text(),
+    location.applyLocation(78.0, 15.0);
+    EXPECT_EQ(location.solarLabel().text(),
               "No sunrise/sunset today (polar day or night) · cadence: 60 min");
     // A latitude the schedule cannot use: it samples at the default latitude, and the line
     // says what it does, not "polar".
-    w.location().applyLocation(40.7128, 15.0);
-    const QString usable = w.location().solarLabel().text();
-    ASSERT_TRUE(usable.startsWith("Sunrise "));
-    w.location().applyLocation(95.0, 15.0);
-    EXPECT_EQ(w.location().solarLabel().text(), usable);
-}
+    location.applyLocation(40.7128, 15.0);
+    const QString usable = location.solarLabel().text();
+    location.applyLocation(95.0, 15.0);
+    EXPECT_EQ(location.solarLabel().text(), usable);
 
-TEST_F(PreferencesWindowTest, FollowTheRoomCloselyIsOneClickForThisMachine) {
-    start();
-    auto& w = open();
+    // Following the room closely is one click for this machine, and the line says so.
     QCheckBox& box = w.followRoomCheckbox();
-    EXPECT_EQ(box.text(),
-              "Follow the room closely — measure every 10 minutes while you are at the desk");
-    EXPECT_FALSE(box.isChecked());
-    const QString usual = w.location().solarLabel().text();
     QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(8, box.height() / 2));
-    EXPECT_TRUE(box.isChecked());
     EXPECT_TRUE(settings().machineBoolean("followRoomClosely"));
     EXPECT_DOUBLE_EQ(desk->app->nextSnapshotAt() - desk->env.clock.now(), 600);
-    EXPECT_TRUE(desk->app->menu().row(MenuItemId::samples).title.ends_with("(10m)"));
-    QString close = w.location().solarLabel().text();
-    EXPECT_TRUE(close.contains(" · cadence: 10 min at the desk, else ")) << close.toStdString();
-    EXPECT_TRUE(close.endsWith(usual.section(" · cadence: ", 1))) << close.toStdString();
-
+    EXPECT_EQ(location.solarLabel().text(), usable.section(" · cadence: ", 0, 0) +
+                                                " · cadence: 10 min at the desk, else " +
+                                                usable.section(" · cadence: ", 1));
     QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(8, box.height() / 2));
     EXPECT_FALSE(settings().machineBoolean("followRoomClosely"));
-    EXPECT_EQ(w.location().solarLabel().text(), usual);
+    EXPECT_EQ(location.solarLabel().text(), usable);
     // Changed elsewhere (another window of this program, a script): the next refresh shows it.
     desk->app->setFollowRoomClosely(true);
     desk->advance(6);
@@ -280,9 +242,8 @@ TEST_F(PreferencesWindowTest, CurveEditsGoToTheMonitorsAnchorsAndTheStatusLine) 
     auto& w = open();
     CurveEditorView& curve = w.curveView();
     QTest::mouseClick(&curve, Qt::LeftButton, {}, QPoint(curve.width() / 2, curve.height() / 2));
-    AnchorStore& anchors = desk->app->scope()->anchors();
-    ASSERT_EQ(anchors.anchors().size(), 1u);
-    EXPECT_DOUBLE_EQ(anchors.anchors()[0].weight, 3.0);
+    ASSERT_EQ(anchors().anchors().size(), 1u);
+    EXPECT_DOUBLE_EQ(anchors().anchors()[0].weight, 3.0);
     EXPECT_EQ(curve.anchors().size(), 1u);
     EXPECT_EQ(w.statusLabel().text(), "Adapting from 1 anchor · now: day");
     // The preview is written through the debounce and holds off adapting for 5 minutes.
@@ -291,69 +252,40 @@ TEST_F(PreferencesWindowTest, CurveEditsGoToTheMonitorsAnchorsAndTheStatusLine) 
     EXPECT_NEAR(desk->app->manualOverrideUntil(), desk->env.clock.now() - 0.2 + 300.0, 0.5);
 
     QTest::mouseClick(&w.clearButton(), Qt::LeftButton);
-    EXPECT_TRUE(anchors.anchors().empty());
+    EXPECT_TRUE(anchors().anchors().empty());
     EXPECT_TRUE(curve.anchors().empty());
-}
-
-TEST_F(PreferencesWindowTest, ClickingTheMapPicksThePlaceAndDraggingOnlyPans) {
-    start();
-    auto& w = open();
-    MapPickerView& map = w.location().map();
-    QPoint spot(map.width() / 2 + 60, map.height() / 2 - 20);
-    Coordinate expected = map.coordinateAt(spot);
-    QTest::mouseClick(&map, Qt::LeftButton, {}, spot);
-    EXPECT_NEAR(settings().doubleValue("userLat").value_or(0), expected.lat, 1e-9);
-    EXPECT_NEAR(settings().doubleValue("userLon").value_or(0), expected.lon, 1e-9);
-    EXPECT_EQ(w.location().latitudeField().text(), QString::asprintf("%.4f", expected.lat));
-
-    double lat = expected.lat;
-    // The click's region change animates; let it end before the drag.
-    desk->advance(1.0);
-    double centreLon = map.region().centre.lon;
-    QTest::mousePress(&map, Qt::LeftButton, {}, spot);
-    QMouseEvent move(QEvent::MouseMove, QPointF(spot) + QPointF(30, 10), map.mapToGlobal(spot),
-                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&map, &move);
-    QTest::mouseRelease(&map, Qt::LeftButton, {}, spot + QPoint(30, 10));
-    EXPECT_DOUBLE_EQ(settings().doubleValue("userLat").value_or(0), lat);
-    EXPECT_GT(std::abs(map.region().centre.lon - centreLon), 1.0);
 }
 
 TEST_F(PreferencesWindowTest, AnAnchorDragSurvivesTheRefreshAndCommitsWhereReleased) {
     start();
     auto& w = open();
-    AnchorStore& anchors = desk->app->scope()->anchors();
-    anchors.observe(60.0, 30.0, 9.0, 1.0);
-    anchors.observe(200.0, 80.0, 9.0, 1.0);
+    anchors().observe(60.0, 30.0, 9.0, 1.0);
+    anchors().observe(200.0, 80.0, 9.0, 1.0);
     w.refreshSamples();
     CurveEditorView& curve = w.curveView();
     ASSERT_EQ(curve.anchors().size(), 2u);
-    QPoint from = curve.viewPoint(curve.anchors()[0]).toPoint();
+    const QPoint from = curve.viewPoint(curve.anchors()[0]).toPoint();
+    const QPoint held = from + QPoint(20, -20), to = from + QPoint(40, -40);
+    CurvePoint released = curve.curvePoint(to);
     QTest::mousePress(&curve, Qt::LeftButton, {}, from);
-    auto drag = [&](QPoint to) {
-        QMouseEvent move(QEvent::MouseMove, QPointF(to), curve.mapToGlobal(to), Qt::NoButton,
-                         Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(&curve, &move);
-    };
-    drag(from + QPoint(20, -20));
+    QMouseEvent move(QEvent::MouseMove, QPointF(held), curve.mapToGlobal(held), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&curve, &move);
     // The 5-second refresh fires under the hand.
     desk->advance(5.5);
     ASSERT_TRUE(curve.dragIndex());
-    CurvePoint held = curve.curvePoint(from + QPoint(20, -20));
-    EXPECT_NEAR(curve.anchors()[0].luma, held.luma, 1e-9);
-    EXPECT_NEAR(curve.anchors()[0].brightness, held.brightness, 1e-9);
-    QPoint to = from + QPoint(40, -40);
-    drag(to);
-    CurvePoint released = curve.curvePoint(to);
+    EXPECT_NEAR(curve.anchors()[0].luma, curve.curvePoint(held).luma, 1e-9);
+    QMouseEvent last(QEvent::MouseMove, QPointF(to), curve.mapToGlobal(to), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&curve, &last);
     QTest::mouseRelease(&curve, Qt::LeftButton, {}, to);
-    auto editable = anchors.editable(9.0);
+    auto editable = anchors().editable(9.0);
     ASSERT_EQ(editable.size(), 2u);
     EXPECT_NEAR(editable[0].luma, released.luma, 0.5);
     EXPECT_NEAR(editable[0].brightness, released.brightness, 0.5);
     // Each step was previewed on the monitor, through the debounce.
     desk->advance(0.2);
     EXPECT_EQ(desk->monitorBrightness(), static_cast<int>(std::lround(released.brightness)));
-    EXPECT_EQ(w.brightnessSlider().value(), static_cast<int>(std::lround(released.brightness)));
 }
 
 TEST_F(PreferencesWindowTest, SeedFromHistoryRebuildsTheAnchorsFromTheLog) {
@@ -364,19 +296,19 @@ TEST_F(PreferencesWindowTest, SeedFromHistoryRebuildsTheAnchorsFromTheLog) {
         desk->app->scope()->logger().log(Sample{desk->env.clock.now() - 3600.0 + i * 300.0,
                                                 40.0 + i * 15.0, 20 + i * 5, 9, true});
     }
-    desk->app->scope()->anchors().observe(128.0, 90.0, 9.0, 1.0);
+    anchors().observe(128.0, 90.0, 9.0, 1.0);
     QTest::mouseClick(&w.seedButton(), Qt::LeftButton);
     desk->advance(0.1);
-    const auto& seeded = desk->app->scope()->anchors().anchors();
-    ASSERT_FALSE(seeded.empty());
-    for (const Anchor& anchor : seeded) {
+    ASSERT_FALSE(anchors().anchors().empty());
+    for (const Anchor& anchor : anchors().anchors()) {
         EXPECT_NE(anchor.brightness, 90.0);
     }
-    EXPECT_EQ(w.curveView().anchors().size(), desk->app->scope()->anchors().editable(9.0).size());
-    EXPECT_TRUE(w.statusLabel().text().startsWith("Adapting from "));
+    EXPECT_EQ(w.curveView().anchors().size(), anchors().editable(9.0).size());
 }
 
-TEST_F(PreferencesWindowTest, RefreshTimerRunsWhileOpenAndKeepsAnUnfinishedName) {
+// The refresh runs while the window is open, keeps a name being typed, never queues behind
+// an unfinished read, and shows what was appended meanwhile.
+TEST_F(PreferencesWindowTest, RefreshRunsWhileOpenAndKeepsAnUnfinishedName) {
     start();
     auto& w = open();
     EXPECT_TRUE(w.timerRunning());
@@ -387,9 +319,21 @@ TEST_F(PreferencesWindowTest, RefreshTimerRunsWhileOpenAndKeepsAnUnfinishedName)
     EXPECT_EQ(name.text(), "DELL U2720Q left");
     QTest::keyClick(&name, Qt::Key_Return);
     EXPECT_EQ(desk->registry->friendlyName(desk->app->scope()->monitor()), "DELL U2720Q left");
+
+    w.refreshSamples();
+    const std::size_t reading = desk->env.clock.pendingCount();
+    for (int i = 0; i < 10; ++i) {
+        w.refreshSamples();
+    }
+    EXPECT_EQ(desk->env.clock.pendingCount(), reading);
+    const double t = desk->env.clock.now();
+    desk->app->scope()->logger().log(Sample{t, 99.0, 42, 9, true});
+    desk->advance(0.01);
+    ASSERT_FALSE(w.timeline().samples().empty());
+    EXPECT_EQ(w.timeline().samples().back().t, t);
+
     w.window().close();
     EXPECT_FALSE(w.timerRunning());
-    EXPECT_FALSE(w.window().isVisible());
     open();
     EXPECT_TRUE(w.timerRunning());
 }
@@ -400,7 +344,6 @@ TEST_F(PreferencesWindowTest, StartAtLoginBoxShowsTheLoginItemAndSetsIt) {
     auto& w = open();
     QCheckBox* box = w.startAtLoginBox();
     ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->text(), "Start at login");
     // Coming forward, the window has the entry looked at again; so does its refresh.
     EXPECT_EQ(desk->loginItem->answerReads({true, ""}), 1u);
     EXPECT_TRUE(box->isChecked());
@@ -415,32 +358,11 @@ TEST_F(PreferencesWindowTest, StartAtLoginBoxShowsTheLoginItemAndSetsIt) {
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
     ASSERT_EQ(desk->loginItem->changes.size(), 1u);
     EXPECT_TRUE(desk->loginItem->changes[0].first);
-    EXPECT_TRUE(box->isChecked());
     EXPECT_FALSE(box->isEnabled());
     // What the row makes of the answer (failures included) shows in the box.
     desk->loginItem->answerChange({false, false, "Cannot write the entry."});
     EXPECT_FALSE(box->isChecked());
     EXPECT_TRUE(box->isEnabled());
-}
-
-// Refreshes come every 5 seconds and after every snapshot; a large log may take longer to
-// read. While one read is under way further refreshes queue nothing behind it, and the one
-// read that follows it shows what was appended meanwhile.
-TEST_F(PreferencesWindowTest, ARefreshNeverQueuesBehindAnUnfinishedOne) {
-    start();
-    auto& w = open();
-    desk->advance(1.0);
-    w.refreshSamples();
-    const std::size_t reading = desk->env.clock.pendingCount();
-    for (int i = 0; i < 10; ++i) {
-        w.refreshSamples();
-    }
-    EXPECT_EQ(desk->env.clock.pendingCount(), reading);
-    const double t = desk->env.clock.now();
-    desk->app->scope()->logger().log(Sample{t, 99.0, 42, 9, true});
-    desk->advance(0.01);
-    ASSERT_FALSE(w.timeline().samples().empty());
-    EXPECT_EQ(w.timeline().samples().back().t, t);
 }
 
 // Real time for the window as the program has it: timed on a clock of its own, run on the
@@ -452,15 +374,7 @@ class RealTimeOnMain final : public Queue {
     const std::string& label() const override { return main_.label(); }
     void post(Task task) override { main_.post(std::move(task)); }
     WorkItemPtr postAfter(double seconds, Task task) override {
-        auto item = std::make_shared<WorkItem>();
-        timing_->postAfter(seconds, [&main = main_, item, task = std::move(task)]() mutable {
-            main.post([item, task = std::move(task)] {
-                if (!item->isCancelled()) {
-                    task();
-                }
-            });
-        });
-        return item;
+        return timing_->postAfter(seconds, [&main = main_, task] { main.post(task); });
     }
     void sync(Task task) override { main_.sync(std::move(task)); }
     bool isCurrent() const override { return main_.isCurrent(); }
@@ -475,9 +389,7 @@ class RealTimeOnMain final : public Queue {
 TEST_F(PreferencesWindowTest, TheRefreshRunsOnRealTimeNotTheDesks) {
     VirtualClock real;
     std::unique_ptr<RealTimeOnMain> realTime;
-    widgetsApp();
-    SimulatedDesk::Options options;
-    options.preferences = [&](SimulatedDesk& d, PreferencesHooks hooks) {
+    start({.preferences = [&](SimulatedDesk& d, PreferencesHooks hooks) {
         realTime = std::make_unique<RealTimeOnMain>(real, d.mainQueue);
         PreferencesWindowController::Services services{
             .controller = d.brightness,
@@ -492,15 +404,12 @@ TEST_F(PreferencesWindowTest, TheRefreshRunsOnRealTimeNotTheDesks) {
             .texts = PlatformTexts::linuxDesktop(),
         };
         return PreferencesWindowController::create(services, std::move(hooks));
-    };
-    desk = std::make_unique<SimulatedDesk>(options);
-    desk->launch();
+    }});
     auto& w = open();
     // The first snapshot, the capabilities read and the commit of the anchor the first
     // reading started are over; the next snapshot is 20 minutes after the first.
     desk->advance(200.0);
-    const Monitor monitor = desk->app->scope()->monitor();
-    desk->registry->setFriendlyName("Renamed elsewhere", monitor);
+    desk->registry->setFriendlyName("Renamed elsewhere", desk->app->scope()->monitor());
     desk->advance(600.0);
     EXPECT_EQ(w.monitorNameField().text(), "DELL U2720Q");
     real.advance(4.9);

@@ -28,10 +28,6 @@ QByteArray dataFile(const char* name) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QSslCertificate testCa() {
-    return QSslCertificate(dataFile("update-ca.pem"));
-}
-
 QByteArray http(int status, const QByteArray& body, const QByteArray& headers = {},
                 bool withLength = true) {
     QByteArray reply = "HTTP/1.1 " + QByteArray::number(status) + " X\r\nConnection: close\r\n";
@@ -39,6 +35,10 @@ QByteArray http(int status, const QByteArray& body, const QByteArray& headers = 
         reply += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
     }
     return reply + headers + "\r\n" + body;
+}
+
+QByteArray offer(const QByteArray& version) {
+    return http(200, R"({"version":")" + version + R"(","url":"https://example.org/d"})");
 }
 
 // Answers GETs on 127.0.0.1 from a table of paths, over TLS with the committed test
@@ -50,8 +50,8 @@ class FeedServer : public QObject {
         if (tls) {
             auto* server = new QSslServer(this);
             QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-            config.setLocalCertificateChain(
-                {QSslCertificate(dataFile("update-server.pem")), testCa()});
+            config.setLocalCertificateChain({QSslCertificate(dataFile("update-server.pem")),
+                                             QSslCertificate(dataFile("update-ca.pem"))});
             config.setPrivateKey(QSslKey(dataFile("update-server.key"), QSsl::Ec));
             config.setPeerVerifyMode(QSslSocket::VerifyNone);
             server->setSslConfiguration(config);
@@ -92,8 +92,7 @@ class FeedServer : public QObject {
         const QByteArray path = seen.split(' ').value(1);
         seen.clear();
         requested << path;
-        auto answer = answers.find(path);
-        if (answer != answers.end()) {
+        if (auto answer = answers.find(path); answer != answers.end()) {
             socket->write(answer->second);
             if (!keepOpen) {
                 socket->disconnectFromHost();
@@ -106,20 +105,18 @@ class FeedServer : public QObject {
 };
 
 struct RecordingLog : LogSink {
-    std::vector<std::string> lines;
+    std::string lines;
     void log(std::string_view message, std::string_view tag) override {
-        lines.push_back("[" + std::string(tag) + "] " + std::string(message));
+        lines += "[" + std::string(tag) + "] " + std::string(message) + "\n";
     }
-    bool has(const std::string& part) const {
-        return std::any_of(lines.begin(), lines.end(),
-                           [&](const std::string& line) { return line.find(part) != line.npos; });
-    }
+    bool has(const std::string& part) const { return lines.find(part) != lines.npos; }
 };
 
 struct UpdaterTest : ::testing::Test {
     std::unique_ptr<Updater> makeUpdater(const QString& feed, QString version = "0.1.0") {
-        return std::make_unique<Updater>(*main, clock, log, alerts, feed, version,
-                                         QList<QSslCertificate>{testCa()});
+        return std::make_unique<Updater>(
+            *main, clock, log, alerts, feed, version,
+            QList<QSslCertificate>{QSslCertificate(dataFile("update-ca.pem"))});
     }
     // Runs the check (the user's, or the silent one 5 s in) to its end.
     bool runCheck(Updater& updater, bool userAsked) {
@@ -155,8 +152,6 @@ TEST_F(UpdaterTest, ANewerVersionIsOfferedWithItsNotesAndItsLink) {
     server.answers["/feed.json"] = http(302, "", "Location: /moved.json\r\n");
     server.answers["/moved.json"] = http(200, feed);
     auto updater = makeUpdater(server.url("/feed.json"), "0.9.7");
-    EXPECT_TRUE(log.has(
-        "[update] Update checker started (feed=" + server.url("/feed.json").toStdString() + ")"));
     // Silent, and still shown: an update is the one thing the silent check tells.
     ASSERT_TRUE(runCheck(*updater, false));
     EXPECT_EQ(server.requested, (QList<QByteArray>{"/feed.json", "/moved.json"}));
@@ -166,7 +161,6 @@ TEST_F(UpdaterTest, ANewerVersionIsOfferedWithItsNotesAndItsLink) {
     EXPECT_EQ(offer.informative,
               "Faster <b>start</b>.\n\nhttps://example.org/pellora-0.10.0.tar.gz");
     EXPECT_EQ(offer.buttons, (std::vector<std::string>{"Download\u2026", "Later"}));
-    EXPECT_TRUE(log.has("Update available: 0.10.0 (this is 0.9.7)"));
 
     OpenedUrls opened;
     QDesktopServices::setUrlHandler("https", &opened, "open");
@@ -177,16 +171,14 @@ TEST_F(UpdaterTest, ANewerVersionIsOfferedWithItsNotesAndItsLink) {
     EXPECT_EQ(opened.urls, QList<QUrl>{QUrl("https://example.org/pellora-0.10.0.tar.gz")});
 }
 
+// Said to a user who asked, and nothing shown for the silent check.
 TEST_F(UpdaterTest, TheSameOrAnOlderVersionIsNoUpdate) {
-    const std::pair<QByteArray, std::string> offers[] = {
-        {"0.1.0", "0.1.0"}, {"0.1", "0.1"}, {"0.0.9", "0.0.9"}, {"0.01.0", "0.01.0"}};
-    for (const auto& [offered, logged] : offers) {
-        server.answers["/feed"] =
-            http(200, R"({"version":")" + offered + R"(","url":"https://example.org/d"})");
+    for (const char* offered : {"0.1", "0.0.9"}) {
+        server.answers["/feed"] = offer(offered);
         auto updater = makeUpdater(server.url("/feed"));
         ASSERT_TRUE(runCheck(*updater, false));
-        EXPECT_EQ(told(), QString()) << logged;
-        EXPECT_TRUE(log.has("No update: the feed offers " + logged + ", this is 0.1.0"));
+        EXPECT_EQ(told(), QString()) << offered;
+        EXPECT_TRUE(log.has("No update: the feed offers " + std::string(offered)));
         ASSERT_TRUE(runCheck(*updater, true));
         EXPECT_EQ(told(), "You have the newest version (0.1.0).");
     }
@@ -197,21 +189,16 @@ TEST_F(UpdaterTest, TheSameOrAnOlderVersionIsNoUpdate) {
 TEST_F(UpdaterTest, HostileOrBrokenFeedsAreRefused) {
     const QByteArray big = R"({"version":"9.0","url":"https://example.org/d","notes":")" +
                            QByteArray(70 * 1024, 'x') + "\"}";
-    const QByteArray link = R"(,"url":"https://example.org/d"})";
-    struct Case {
+    const struct {
         const char* name;
         QByteArray answer;
         std::string logged;
         QString feed = {};  // the TLS server's /feed when empty
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"70 KiB, said", http(200, big), "larger than 64 KiB"},
         {"70 KiB, unsaid and unending", http(200, big, {}, false), "larger than 64 KiB"},
         {"truncated", http(200, R"({"version":"9.0","url":)"), "not JSON"},
-        {"a list", http(200, "[]"), "not a JSON object"},
-        {"number version", http(200, R"({"version":9)" + link), "no \"version\" text"},
-        {"lettered version", http(200, R"({"version":"9.0-beta")" + link), "dot-separated"},
-        {"notes a list", http(200, R"({"version":"9.0","notes":[])" + link), "\"notes\""},
+        {"lettered version", offer("9.0-beta"), "dot-separated"},
         {"http link", http(200, R"({"version":"9.0","url":"http://example.org/d"})"),
          "not an https address"},
         {"not found", http(404, "{}"), "answered HTTP 404"},
@@ -219,20 +206,20 @@ TEST_F(UpdaterTest, HostileOrBrokenFeedsAreRefused) {
          "redirected to an address that is not https"},
         {"plain http feed", {}, "is not an https address", plain.url("/feed")},
     };
-    plain.answers["/feed"] = http(200, R"({"version":"9.0","url":"https://example.org/d"})");
+    plain.answers["/feed"] = offer("9.0");
     for (const auto& [name, answer, logged, feed] : cases) {
+        SCOPED_TRACE(name);
         server.answers["/feed"] = answer;
         server.keepOpen = name == std::string("70 KiB, unsaid and unending");
         auto updater = makeUpdater(feed.isEmpty() ? server.url("/feed") : feed);
-        ASSERT_TRUE(runCheck(*updater, false)) << name;
-        EXPECT_EQ(told(), QString()) << name;
-        EXPECT_TRUE(log.has("Update check failed: ")) << name;
-        EXPECT_TRUE(log.has(logged)) << name;
-        log.lines.clear();
-        ASSERT_TRUE(runCheck(*updater, true)) << name;
+        ASSERT_TRUE(runCheck(*updater, false));
+        EXPECT_EQ(told(), QString());
+        EXPECT_TRUE(log.has("Update check failed: ") && log.has(logged));
+        ASSERT_TRUE(runCheck(*updater, true));
         const QString said = told();
-        EXPECT_TRUE(said.startsWith("Could not check for updates: ")) << name;
-        EXPECT_TRUE(said.contains(QString::fromStdString(logged))) << name;
+        EXPECT_TRUE(said.startsWith("Could not check for updates: ") &&
+                    said.contains(QString::fromStdString(logged)))
+            << said.toStdString();
     }
     // Neither the plain feed nor the redirect's target was ever connected to.
     runEventsUntil([] { return false; }, 100);
@@ -240,15 +227,15 @@ TEST_F(UpdaterTest, HostileOrBrokenFeedsAreRefused) {
 }
 
 TEST_F(UpdaterTest, AnUntrustedCertificateOrASilentServerEndTheCheck) {
-    server.answers["/feed"] = http(200, R"({"version":"9.0","url":"https://example.org/d"})");
+    server.answers["/feed"] = offer("9.0");
     Updater untrusting(*main, clock, log, alerts, server.url("/feed"), "0.1.0");
     ASSERT_TRUE(runCheck(untrusting, true));
-    const QString said = told();
-    EXPECT_TRUE(said.startsWith("Could not check for updates: "));
-    EXPECT_FALSE(said.contains("available"));
+    EXPECT_TRUE(told().startsWith("Could not check for updates: "));
 
     auto updater = makeUpdater(server.url("/never"));
     QSignalSpy finished(updater.get(), &Updater::checkFinished);
+    updater->checkForUpdates();
+    // A second ask while one runs joins it.
     updater->checkForUpdates();
     ASSERT_TRUE(runEventsUntil([&] { return server.requested.contains("/never"); }, 3000));
     EXPECT_TRUE(finished.isEmpty());
@@ -256,14 +243,14 @@ TEST_F(UpdaterTest, AnUntrustedCertificateOrASilentServerEndTheCheck) {
     EXPECT_EQ(finished.size(), 1);
     EXPECT_EQ(told(), "Could not check for updates: the feed did not answer within 15 s.");
     EXPECT_FALSE(updater->checking());
+    EXPECT_EQ(server.requested.count("/never"), 1);
 }
 
 TEST_F(UpdaterTest, WithoutAFeedItSaysSoAndStillSchedulesTheSilentCheck) {
     auto updater = makeUpdater("");
-    EXPECT_EQ(log.lines, std::vector<std::string>{"[update] Update checker started (feed=?)"});
-    EXPECT_EQ(clock.pendingCount(), 1u);
+    EXPECT_EQ(log.lines, "[update] Update checker started (feed=?)\n");
     clock.advance(Updater::kFirstCheckDelay - 0.01);
-    EXPECT_EQ(log.lines.size(), 1u);
+    EXPECT_FALSE(log.has("No update feed"));
     clock.advance(0.01);
     EXPECT_TRUE(log.has("No update feed is configured in this build"));
     EXPECT_EQ(told(), QString());
@@ -271,23 +258,10 @@ TEST_F(UpdaterTest, WithoutAFeedItSaysSoAndStillSchedulesTheSilentCheck) {
     EXPECT_EQ(told(), "No update feed is configured in this build.");
 }
 
-TEST_F(UpdaterTest, TheUsersCheckBeforeTheFirstSilentOneStartsAtOnce) {
-    server.answers["/feed"] = http(200, R"({"version":"0.1.0","url":"https://example.org/d"})");
-    auto updater = makeUpdater(server.url("/feed"));
-    clock.advance(1.0);
-    updater->checkForUpdates();
-    EXPECT_TRUE(updater->checking());
-    // A second ask while one runs joins it.
-    updater->checkForUpdates();
-    ASSERT_TRUE(runEventsUntil([&] { return !updater->checking(); }, 3000));
-    EXPECT_EQ(server.requested.size(), 1);
-    EXPECT_EQ(told(), "You have the newest version (0.1.0).");
-}
-
-TEST(UpdateFeed, VersionsCompareByNumberPerPart) {
+TEST(UpdateFeed, VersionsCompareByNumberPerPartAndLinksAreHttps) {
     const std::tuple<const char*, const char*, int> ordered[] = {
-        {"1.4.0", "1.4", 0},           {"1.10", "1.9", 1},  {"0.1.0", "0.2", -1},
-        {"2", "1.99.99", 1},           {"1.0.0.1", "1", 1}, {"007.1", "7.1", 0},
+        {"1.4.0", "1.4", 0},           {"1.10", "1.9", 1},
+        {"0.1.0", "0.2", -1},          {"007.1", "7.1", 0},
         {"999999999", "999999998", 1},
     };
     for (const auto& [a, b, sign] : ordered) {
@@ -296,22 +270,13 @@ TEST(UpdateFeed, VersionsCompareByNumberPerPart) {
         EXPECT_EQ(UpdateFeed::compareVersions(*first, *second), sign) << a << " " << b;
         EXPECT_EQ(UpdateFeed::compareVersions(*second, *first), -sign) << a << " " << b;
     }
-    for (const char* bad : {"", "1.", ".1", "1..2", "v1.2", "1.2-rc1", "+1", "-1", " 1", "1 ",
-                            "1234567890", "1.2.3.4.5.6.7.8.9", "1,2"}) {
+    for (const char* bad :
+         {"", "1.", ".1", "1..2", "v1.2", "+1", " 1", "1234567890", "1.2.3.4.5.6.7.8.9"}) {
         EXPECT_FALSE(UpdateFeed::parseVersion(bad)) << bad;
     }
-    EXPECT_EQ(UpdateFeed::parseVersion("999999999.1.2.3.4.5.6.7"),
-              (std::vector<std::uint32_t>{999999999, 1, 2, 3, 4, 5, 6, 7}));
-}
-
-TEST(UpdateFeed, OnlyHttpsAddressesWithAHost) {
-    for (const char* good :
-         {"https://example.org/d", "HTTPS://example.org", "https://[::1]:8/x?y"}) {
-        EXPECT_TRUE(UpdateFeed::isHttpsAddress(good)) << good;
-    }
-    for (const char* bad : {"http://example.org/d", "https:///d", "https://exa mple.org/d",
-                            "ftp://example.org", "//example.org/d", "javascript:alert(1)",
-                            "file:///etc/passwd", "https://example.org/\x01", ""}) {
+    EXPECT_TRUE(UpdateFeed::isHttpsAddress("HTTPS://[::1]:8/x?y"));
+    for (const char* bad : {"https:///d", "https://exa mple.org/d", "//example.org/d",
+                            "javascript:alert(1)", "https://example.org/\x01"}) {
         EXPECT_FALSE(UpdateFeed::isHttpsAddress(bad)) << bad;
     }
     EXPECT_FALSE(UpdateFeed::isHttpsAddress("https://example.org/" + std::string(2048, 'a')));
