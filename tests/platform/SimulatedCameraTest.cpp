@@ -92,6 +92,18 @@ TEST_F(SimulatedCameraTest, FramesFollowTheRateTheSettlingAndTheScene) {
     RoomLight sydney{-33.8688, 151.2093};
     EXPECT_NEAR(run(0.8), sydney.lumaAt(clock.now()), 0.5);
     EXPECT_NEAR(camera->sceneLuma(), sydney.ambientLuma, 1e-9);
+
+    // Unplugged while running: nothing more comes, and it cannot be attached until it is back.
+    const CameraDevice device = camera->devices().at(0);
+    ASSERT_TRUE(camera->start());
+    clock.advance(0.2);
+    const std::size_t count = seen.size();
+    camera->setPresent(false);
+    clock.advance(1);
+    EXPECT_EQ(seen.size(), count);
+    camera->stop();
+    camera->removeInput();
+    EXPECT_EQ(camera->addInput(device).status, CameraInputResult::Status::creationFailed);
 }
 
 TEST_F(SimulatedCameraTest, RowsKeepTheirLayoutAndPaddingIs255) {
