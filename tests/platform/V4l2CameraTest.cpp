@@ -163,6 +163,8 @@ TEST(V4l2CameraNames, IdsJoinBusAndNameTypesNameTheBus) {
     EXPECT_EQ(cameras[1].uniqueID, "v4l2:usb-0000:00:14.0-8:Integrated Camera#2");
     EXPECT_EQ(cameras[2].deviceTypeRaw, "v4l2-pci");
     EXPECT_EQ(cameras[3], (CameraDevice{"v4l2:/dev/video7:", "video7", "v4l2"}));
+    EXPECT_EQ(V4l2Camera::presetName({V4L2_PIX_FMT_GREY, 0, 0}), "GREY");
+    EXPECT_EQ(V4l2Camera::fourccText(0x01020304), "????");
 }
 
 TEST_F(V4l2CameraTest, AddingAnInputChecksTheNodeButLeavesTheCameraOff) {
