@@ -27,9 +27,8 @@ struct Reading {
 struct LightSensorTest : ::testing::Test {
     TestEnvironment env;
     std::unique_ptr<ManualQueue> sensorQueue = env.clock.makeQueue("pellora.sensor");
-    // At 32 frames a second every frame time is exact in binary, so counts never
-    // hang on rounding. Frames stay dark for the whole warm-up, so a measured
-    // warm-up frame shows.
+    // At 32 frames a second every frame time is exact in binary, so counts never hang on
+    // rounding. Frames stay dark for the whole warm-up, so a measured warm-up frame shows.
     SimulatedCamera camera{
         env.clock, {.framesPerSecond = 32, .settleSeconds = LightSensor::warmupSec, .room = {}}};
     std::shared_ptr<LightSensor> sensor;
@@ -86,22 +85,37 @@ TEST(LightSensorMeanLuma, ReadsEveryFourthByteOfEveryFourthRowAndNothingElse) {
     }
 }
 
-TEST_F(LightSensorTest, EachReadingWarmsUpMeasuresOneFrameAndStopsTheCamera) {
+// The first listed camera (else the default one) warms up, measures one frame and stops
+// right there; requests during a reading join it in order, and the next one warms up afresh.
+TEST_F(LightSensorTest, AReadingWarmsUpMeasuresOneFrameForEveryoneWhoAskedAndStopsTheCamera) {
+    const CameraDevice fallback{"default-1", "Fallback Cam", "pellora.camera.default"};
+    camera.setDefaultDevice(fallback);
+    camera.setDevices({{"usb-desk-1", "Desk Cam", "pellora.camera.external"}, fallback});
     camera.setScriptedPlane(8, 8, 8, std::vector<std::uint8_t>(64, 123));
     for (int run = 1; run <= 2; ++run) {
         const std::size_t before = lines().size();
-        auto reading = request();
-        env.clock.advance(22 / 32.0);
-        EXPECT_EQ(reading->order, 0);  // the second run warms up afresh
+        auto first = request(), second = request();
+        EXPECT_EQ(sensor->selectedDeviceName(), run == 1 ? "Simulated Camera" : "Desk Cam")
+            << "known on main only once the sensor's queue has run";
+        env.clock.advance(0.3);       // still warming up
+        auto joining = request(0.1);  // its own timeout is not used
+        env.clock.advance(22 / 32.0 - 0.3);
+        EXPECT_EQ(first->order, 0);
         env.clock.advance(5);
-        EXPECT_EQ(reading->luma, 123.0);
-        // Frame 23 is the first at or after 0.7 s (0.71875); the camera stops right
-        // there.
+        EXPECT_EQ(std::tuple(first->order, second->order, joining->order),
+                  std::tuple(3 * run - 2, 3 * run - 1, 3 * run));
+        EXPECT_TRUE(first->luma == 123.0 && second->luma == 123.0 && joining->luma == 123.0);
+        EXPECT_EQ(joining->device, "Desk Cam");
+        // Frame 23 is the first at or after 0.7 s (0.71875); the camera stops right there.
         EXPECT_THAT(lines(before), Contains("Frame 23 accepted after 0.72s: luma=123.0 (8x8)"));
         EXPECT_EQ(camera.stats().lastOnSeconds, 23 / 32.0);
         EXPECT_EQ(camera.stats().starts, run);
     }
     EXPECT_FALSE(camera.isRunning());
+    EXPECT_THAT(lines(), Contains("sampleOnce coalesced (already pending)").Times(4));
+    EXPECT_EQ(sensor->selectedDeviceTypeRaw(), "pellora.camera.external");
+    camera.setDevices({});
+    EXPECT_EQ(LightSensor::discoverDevice(camera), fallback);
 }
 
 TEST_F(LightSensorTest, TimeoutEndsTheReadingAfterEveryFrameDueByThenAndAnUnusableOneAtOnce) {
@@ -113,8 +127,8 @@ TEST_F(LightSensorTest, TimeoutEndsTheReadingAfterEveryFrameDueByThenAndAnUnusab
     EXPECT_EQ(reading->order, 1);
     EXPECT_EQ(reading->luma, std::nullopt);
     EXPECT_EQ(camera.stats().lastOnSeconds, 3.5);
-    // Frame 112 falls due with the timeout itself and still counts: the finish
-    // goes round the queue once.
+    // Frame 112 falls due with the timeout itself and still counts: the finish goes round
+    // the queue once.
     EXPECT_THAT(lines(), Contains("Session stopped. result=nil frames=112"));
     for (double timeout : {2.0, std::numeric_limits<double>::quiet_NaN(),
                            std::numeric_limits<double>::infinity(), -1.0}) {
@@ -126,27 +140,11 @@ TEST_F(LightSensorTest, TimeoutEndsTheReadingAfterEveryFrameDueByThenAndAnUnusab
     EXPECT_THAT(lines(), Contains("Timeout 2.0s — no frame accepted"));
 }
 
-TEST_F(LightSensorTest, RequestsDuringAReadingJoinItInOrderAndStartTheCameraOnce) {
-    camera.setScriptedLuma({90});
-    auto first = request();
-    auto second = request();
-    env.clock.advance(0.3);       // still warming up
-    auto joining = request(0.1);  // its own timeout is not used
-    env.clock.advance(2);
-    EXPECT_NEAR(first->luma.value_or(-1), 90, 1);
-    EXPECT_EQ(std::tuple(first->order, second->order, joining->order), std::tuple(1, 2, 3));
-    EXPECT_EQ(second->luma, first->luma);
-    EXPECT_EQ(joining->luma, first->luma);
-    EXPECT_EQ(camera.stats().starts, 1);
-    EXPECT_THAT(lines(), Contains("sampleOnce coalesced (already pending)").Times(2));
-}
-
 TEST_F(LightSensorTest, EveryFailureAnswersNothingLeavesTheCameraOffAndClearsWithTheFault) {
     using F = SimulatedCameraFault;
     const char* aborted = "sampleOnce aborted — no camera device connected";
     const char* busy = "Camera input failed: Cannot open the device: it is busy (simulated)";
-    // The fault from the start, how often the camera starts, and what the reading
-    // logs.
+    // The fault from the start, how often the camera starts, and what the reading logs.
     const std::tuple<F, int, std::vector<const char*>> cases[] = {
         {F::noImage, 1, {"No CVPixelBuffer in sample"}},
         {F::noLumaPlane, 1, {"No Y-plane base address"}},
@@ -185,20 +183,6 @@ TEST_F(LightSensorTest, EveryFailureAnswersNothingLeavesTheCameraOffAndClearsWit
     }
 }
 
-TEST_F(LightSensorTest, TheFirstListedCameraIsUsedElseTheDefaultOne) {
-    const CameraDevice fallback{"default-1", "Fallback Cam", "pellora.camera.default"};
-    camera.setDefaultDevice(fallback);
-    camera.setDevices({{"usb-desk-1", "Desk Cam", "pellora.camera.external"}, fallback});
-    auto reading = request();
-    EXPECT_EQ(sensor->selectedDeviceName(),
-              "Simulated Camera");  // the queue has not run yet
-    env.clock.advance(2);
-    EXPECT_EQ(reading->device, "Desk Cam");
-    EXPECT_EQ(sensor->selectedDeviceTypeRaw(), "pellora.camera.external");
-    camera.setDevices({});
-    EXPECT_EQ(LightSensor::discoverDevice(camera), fallback);
-}
-
 TEST_F(LightSensorTest, ADroppedSensorStopsTheCameraAndItsQueuedWorkDoesNothing) {
     auto queued = request();
     std::weak_ptr<LightSensor> weak = sensor;
@@ -218,9 +202,8 @@ TEST_F(LightSensorTest, ADroppedSensorStopsTheCameraAndItsQueuedWorkDoesNothing)
     EXPECT_EQ(camera.stats().framesDelivered, delivered);
 }
 
-// On real threads, sensors dropped (on the main queue, as they must be) after,
-// during and before their readings race frames, timeouts and answers; run under
-// ThreadSanitizer.
+// On real threads, sensors dropped (on the main queue, as they must be) after, during and
+// before their readings race frames, timeouts and answers; run under ThreadSanitizer.
 TEST(LightSensorThreads, SensorsComeAndGoWhileFramesFlow) {
     TestEnvironment env;
     SystemClock clock(50.0);  // the warm-up passes in 14 ms
