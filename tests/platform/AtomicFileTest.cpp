@@ -25,44 +25,35 @@ std::set<std::string> namesIn(const std::filesystem::path& dir) {
     return names;
 }
 
-TEST(AtomicFile, WritesPrivateFileOrReportsWhyAndKeepsTheOld) {
+// Both writes leave a private file, or say why and keep the old one; the frequent rewrite
+// changes places with the old file, and what is not a file in its place is refused.
+TEST(AtomicFile, WritesLeaveAPrivateFileOrReportWhyAndKeepTheOld) {
     TempDir dir;
     mode_t previous = ::umask(0);
     auto error = writeFileAtomically(dir / "a.json", "hello");
+    for (const char* text : {"first", "second"}) {
+        error = error ? error : rewriteFileAtomically(dir / "d.json", text);
+    }
     ::umask(previous);
     ASSERT_FALSE(error) << *error;
     EXPECT_EQ(readFile(dir / "a.json"), "hello");
-    struct stat info {};
-    ASSERT_EQ(::stat((dir / "a.json").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(readFile(dir / "d.json"), "second");
+    for (const char* name : {"a.json", "d.json"}) {
+        struct stat info {};
+        ASSERT_EQ(::stat((dir / name).c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u) << name;
+    }
 
     writeFile(dir / "blocker", "x");
     error = writeFileAtomically(dir / "blocker" / "a.json", "new");
     ASSERT_TRUE(error);
     EXPECT_NE(error->find("create temporary file"), std::string::npos);
-    std::filesystem::create_directory(dir / "c.json");  // rename onto a folder fails
+    std::filesystem::create_directories(dir / "c.json" / "inside");  // a rename onto it fails
     EXPECT_TRUE(writeFileAtomically(dir / "c.json", "new"));
-    EXPECT_EQ(readFile(dir / "a.json"), "hello");
-    EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"a.json", "blocker", "c.json"}));
-}
-
-// The frequent rewrite: the file changes places with the old one, which goes; what is not a
-// file in its place is refused as a plain rename refuses it.
-TEST(AtomicFile, RewriteLeavesOnlyTheNewFile) {
-    TempDir dir;
-    for (const char* text : {"first", "second", "third"}) {
-        auto error = rewriteFileAtomically(dir / "d.json", text);
-        ASSERT_FALSE(error) << *error;
-        EXPECT_EQ(readFile(dir / "d.json"), text);
-        EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"d.json"});
-    }
-    struct stat info {};
-    ASSERT_EQ(::stat((dir / "d.json").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-    std::filesystem::create_directories(dir / "e.json" / "inside");
-    EXPECT_TRUE(rewriteFileAtomically(dir / "e.json", "new"));
-    EXPECT_TRUE(std::filesystem::is_directory(dir / "e.json" / "inside"));
-    EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"d.json", "e.json"}));
+    EXPECT_TRUE(rewriteFileAtomically(dir / "c.json", "new"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "c.json" / "inside"));
+    EXPECT_EQ(namesIn(dir.path()),
+              (std::set<std::string>{"a.json", "blocker", "c.json", "d.json"}));
 }
 
 // Nothing but a regular file is read, and nothing blocks: a FIFO would hold an ordinary

@@ -22,82 +22,26 @@ namespace {
 using namespace std::chrono_literals;
 using Strings = std::vector<std::string>;
 
-// The manual queues every component test runs on.
-struct VirtualDispatch : ::testing::Test {
+// Every interval until destroyed, or stopped from its own task.
+TEST(RepeatingTimer, FiresEveryIntervalUntilDestroyedOrStopped) {
     VirtualClock clock;
-    std::unique_ptr<ManualQueue> main = clock.makeQueue("main", true);
-    std::unique_ptr<ManualQueue> worker = clock.makeQueue("pellora.worker");
-    Strings ran;
-    double start = clock.monotonic();
-
-    Queue::Task note(std::string what) {
-        return [this, what] { ran.push_back(what + "@" + std::to_string(int(elapsed()))); };
-    }
-    double elapsed() const { return clock.monotonic() - start; }
-};
-
-TEST_F(VirtualDispatch, WorkRunsOnlyWhenTheClockMovesInDueThenPostingOrder) {
-    main->postAfter(30, note("30"));
-    worker->postAfter(10, note("10"));
-    main->postAfter(10, note("10b"));
-    main->post(note("now"));
-    worker->post(note("now b"));
-    main->postAfter(5, note("cancelled"))->cancel();
-    main->postAfter(1, [&] {
-        worker->post(note("hop"));  // work posted by work runs in the same advance when due
-        main->postAfter(2, note("later"));
-    });
-    EXPECT_TRUE(ran.empty());
-    clock.runPending();
-    EXPECT_EQ(ran, (Strings{"now@0", "now b@0"}));
-    clock.advance(9.999);
-    EXPECT_EQ(ran, (Strings{"now@0", "now b@0", "hop@1", "later@3"}));
-    clock.advance(25);
-    EXPECT_EQ(ran.size(), 7u);
-    EXPECT_EQ(Strings(ran.begin() + 4, ran.end()), (Strings{"10@10", "10b@10", "30@30"}));
-    EXPECT_DOUBLE_EQ(elapsed(), 34.999);
-
-    // A destroyed queue's work and a wall-clock change run nothing.
-    worker->postAfter(1, note("dropped"));
-    worker.reset();
-    main->postAfter(60, note("not due"));
-    clock.setWall(clock.now() + 86400);
-    clock.advance(59);
-    EXPECT_EQ(ran.size(), 7u);
-    EXPECT_EQ(clock.pendingCount(), 1u);
-}
-
-TEST_F(VirtualDispatch, SleepMovesBothClocksAndSyncRunsEarlierWorkFirst) {
-    double wallStart = clock.now();
-    EXPECT_TRUE(main->isCurrent());
-    EXPECT_FALSE(worker->isCurrent());
-    worker->post([&] {
-        ran.push_back(worker->isCurrent() && !main->isCurrent() ? "on worker" : "?");
-        clock.sleep(0.08);
-        clock.sleep(0.1);
-    });
-    worker->sync([&] { ran.push_back("sync"); });
-    EXPECT_EQ(ran, (Strings{"on worker", "sync"}));
-    EXPECT_EQ(clock.sleeps(), (std::vector<double>{0.08, 0.1}));
-    EXPECT_NEAR(elapsed(), 0.18, 1e-9);
-    EXPECT_NEAR(clock.now() - wallStart, 0.18, 1e-6);
-}
-
-TEST_F(VirtualDispatch, RepeatingTimerFiresEveryIntervalUntilDestroyedOrStopped) {
+    auto main = clock.makeQueue("main", true);
+    std::vector<double> ticks;
     {
-        RepeatingTimer timer(*main, 600, note("tick"));
+        RepeatingTimer timer(*main, 600, [&] { ticks.push_back(clock.monotonic()); });
         clock.advance(1800);
-        EXPECT_EQ(ran, (Strings{"tick@600", "tick@1200", "tick@1800"}));
     }
+    const double start = ticks.empty() ? 0 : ticks[0] - 600;
+    EXPECT_EQ(ticks, (std::vector<double>{start + 600, start + 1200, start + 1800}));
     int count = 0;
     std::unique_ptr<RepeatingTimer> timer;
     timer = std::make_unique<RepeatingTimer>(*main, 5, [&] {
         if (++count == 2) {
-            timer->stop();  // from its own task
+            timer->stop();
         }
     });
     clock.advance(6000);
-    EXPECT_EQ(ran.size(), 3u);
+    EXPECT_EQ(ticks.size(), 3u);
     EXPECT_EQ(count, 2);
     EXPECT_EQ(clock.pendingCount(), 0u);
 }
@@ -172,7 +116,6 @@ TEST(SerialQueue, DelayedWorkRunsInDueOrderCancelledWorkNeverAndDestroyingDropsW
 
 TEST(SystemClock, TimeScaleShortensRealDurations) {
     using std::chrono::nanoseconds;
-    EXPECT_EQ(SystemClock(1.0).realDuration(1.5), nanoseconds(1'500'000'000));
     EXPECT_EQ(SystemClock(60.0).realDuration(60), nanoseconds(1'000'000'000));
     EXPECT_EQ(SystemClock(60.0).realDuration(-5), nanoseconds(0));
     EXPECT_EQ(SystemClock(0.0).timeScale(), 1.0);  // no scale stops or reverses time

@@ -20,7 +20,6 @@
 #include "platform/QtMainQueue.h"
 #include "platform/SerialQueue.h"
 #include "platform/UniqueFd.h"
-#include "platform/sim/SimulatedSessionState.h"
 
 namespace pellora::test {
 namespace {
@@ -96,10 +95,17 @@ struct SessionBuses : ::testing::Test {
     }
 };
 
-TEST_F(SessionBuses, LogindLockedHintGivesStateAndNoticesUntilTheServiceIsGone) {
+// logind's LockedHint gives the state and its changes; its PrepareForSleep(false), said once
+// the machine is awake, runs the resume handler on main.
+TEST_F(SessionBuses, LogindWakeAndLockedHintReachMainUntilTheServiceIsGone) {
     ASSERT_TRUE(startLogind());
     ASSERT_TRUE(setLockedHint(true));
     auto state = watched();
+    int resumes = 0;
+    state->setResumeHandler([&] {
+        EXPECT_TRUE(main->isCurrent());
+        ++resumes;
+    });
     EXPECT_FALSE(state->isScreenLocked());  // not known yet
     ASSERT_TRUE(noticesReach(1));           // the state found at start comes first
     EXPECT_TRUE(notices[0] && state->isScreenLocked());
@@ -109,6 +115,14 @@ TEST_F(SessionBuses, LogindLockedHintGivesStateAndNoticesUntilTheServiceIsGone) 
         EXPECT_EQ(notices.back(), locked);
         EXPECT_EQ(state->isScreenLocked(), locked);
     }
+    for (bool sleeping : {true, false}) {
+        ASSERT_TRUE(call(system, kLogind, "/org/freedesktop/login1", kMock, "EmitSignal",
+                         {kLogind + ".Manager", QString("PrepareForSleep"), QString("b"),
+                          QVariantList{sleeping}}));
+    }
+    ASSERT_TRUE(runEventsUntil([&] { return resumes > 0; }, 2000, [&] { clock.runPending(); }));
+    EXPECT_EQ(resumes, 1);
+    EXPECT_EQ(notices.size(), 3u) << "a wake is no lock notice";
     // Answers that arrive once their asker is gone reach nobody.
     auto gone = watched();
     gone->idleSeconds([&](std::optional<double>) { notices.push_back(true); });
@@ -116,29 +130,6 @@ TEST_F(SessionBuses, LogindLockedHintGivesStateAndNoticesUntilTheServiceIsGone) 
     gone.reset();
     clock.advance(LinuxSessionState::kIdleAnswerLimit);
     EXPECT_EQ(notices.size(), 3u);
-}
-
-// logind says PrepareForSleep(true) before the machine sleeps and (false) once it is awake.
-TEST_F(SessionBuses, LogindWakeFromSuspendRunsTheResumeHandlerOnMain) {
-    ASSERT_TRUE(startLogind());
-    auto state = watched();
-    int resumes = 0;
-    state->setResumeHandler([&] {
-        EXPECT_TRUE(main->isCurrent());
-        ++resumes;
-    });
-    // The lock state's first look goes over the same connection, after the match rule.
-    ASSERT_TRUE(noticesReach(1));
-    auto sleep = [&](bool sleeping) {
-        return call(system, kLogind, "/org/freedesktop/login1", kMock, "EmitSignal",
-                    {kLogind + ".Manager", QString("PrepareForSleep"), QString("b"),
-                     QVariantList{sleeping}});
-    };
-    ASSERT_TRUE(sleep(true));
-    ASSERT_TRUE(sleep(false));
-    ASSERT_TRUE(runEventsUntil([&] { return resumes > 0; }, 2000, [&] { clock.runPending(); }));
-    EXPECT_EQ(resumes, 1);
-    EXPECT_EQ(notices.size(), 1u) << "a wake is no lock notice";
 }
 
 TEST_F(SessionBuses, ScreenSaverActiveChangedStandsInWithoutLogind) {
@@ -284,23 +275,6 @@ TEST(LinuxSessionStateX11, SilentServerIsCutOffAtTheLimit) {
     realSession.sync([] {});
     clock.runPending();
     EXPECT_EQ(answers, 1);
-}
-
-TEST(SimulatedSessionState, AnswersComeOnMainStartingWithTheCurrentState) {
-    VirtualClock clock;
-    auto main = clock.makeQueue("main", true);
-    auto state = SimulatedSessionState::create(*main);
-    std::vector<bool> notices;
-    std::optional<std::optional<double>> idle;
-    state->setIdleSeconds(42.0);
-    state->setLocked(true);
-    state->setLockHandler([&](bool locked) { notices.push_back(locked); });
-    state->idleSeconds([&](std::optional<double> seconds) { idle = seconds; });
-    state->setLocked(false);
-    EXPECT_TRUE(notices.empty() && !idle);
-    clock.runPending();
-    EXPECT_EQ(notices, (std::vector<bool>{true, false}));
-    EXPECT_EQ(idle, std::optional<double>(42.0));
 }
 
 }  // namespace

@@ -16,10 +16,10 @@ namespace {
 constexpr double kSolsticeMidnightUtc = 1718928000.0;
 
 struct Seen {
-    double at;  // seconds after the start
-    bool hasImage, hasLuma, paddingAll255;
+    double at;                                // seconds after the start
     std::tuple<int, int, std::size_t> shape;  // width, height, bytes per row
     double mean;                              // over every pixel inside the rows
+    bool paddingAll255;
 };
 
 struct SimulatedCameraTest : ::testing::Test {
@@ -35,17 +35,15 @@ struct SimulatedCameraTest : ::testing::Test {
             EXPECT_TRUE(queue->isCurrent());
             double sum = 0;
             bool padding = true;
-            for (std::size_t at = 0; at < f.luma.size() && f.bytesPerRow > 0; ++at) {
+            for (std::size_t at = 0; at < f.luma.size(); ++at) {
                 bool inRow = at % f.bytesPerRow < std::size_t(f.width);
                 sum += inRow ? f.luma[at] : 0;
                 padding = padding && (inRow || f.luma[at] == 255);
             }
             seen.push_back({clock.monotonic() - startedAt,
-                            f.hasImage,
-                            f.luma.data() != nullptr,
-                            padding,
                             {f.width, f.height, f.bytesPerRow},
-                            f.width * f.height > 0 ? sum / (f.width * f.height) : 0});
+                            sum / (f.width * f.height),
+                            padding});
         });
         ASSERT_EQ(camera->addInput(camera->devices().at(0)).status,
                   CameraInputResult::Status::added);
@@ -60,132 +58,65 @@ struct SimulatedCameraTest : ::testing::Test {
     }
 };
 
-TEST_F(SimulatedCameraTest, DeliversThirtyFramesASecondOnTheGivenQueueOnlyWhileRunning) {
+// Thirty frames a second only while running, dark and unsteady until the camera settles,
+// then the scripted values run by run, and then the room at the place.
+TEST_F(SimulatedCameraTest, FramesFollowTheRateTheSettlingAndTheScene) {
     make();
+    camera->setScriptedLuma({120, 30, 200});
     clock.advance(1);
     EXPECT_TRUE(seen.empty());
     run(1.0 + 1e-9);
     ASSERT_EQ(seen.size(), 30u);
+    bool flickers = false;
     for (std::size_t i = 0; i < seen.size(); ++i) {
         EXPECT_NEAR(seen[i].at, (i + 1) / 30.0, 1e-9);
-    }
-    camera->stop();  // stopping a stopped camera changes nothing
-    clock.advance(1);
-    EXPECT_EQ(seen.size(), 30u);
-    // Camera-on time over runs, as the sensor's benchmark reads it.
-    for (double seconds : {0.7, 0.25}) {
-        run(seconds);
-        EXPECT_NEAR(camera->stats().lastOnSeconds, seconds, 1e-9);
-    }
-    auto stats = camera->stats();
-    EXPECT_EQ(std::tie(stats.starts, stats.stops), std::make_tuple(3, 3));
-    EXPECT_GE(stats.framesDelivered, 30 + 21 + 7);
-    EXPECT_NEAR(stats.onSeconds, 1.95, 1e-6);
-    camera->resetStats();
-    EXPECT_EQ(camera->stats().starts, 0);
-}
-
-TEST_F(SimulatedCameraTest, FramesAreDarkAndUnsteadyUntilTheCameraSettlesThenShowTheScene) {
-    make();
-    camera->setScriptedLuma({120, 30, 200});
-    run(1.0);
-    double previous = -1;
-    bool flickers = false;
-    for (const Seen& s : seen) {
-        if (s.at < 0.5) {
-            EXPECT_LT(s.mean, 0.35 * 120) << "at " << s.at;
-            flickers |= previous >= 0 && std::abs(s.mean - previous) > 3;
-            previous = s.mean;
+        if (seen[i].at < 0.5) {
+            EXPECT_LT(seen[i].mean, 0.35 * 120) << "at " << seen[i].at;
+            flickers |= i > 0 && std::abs(seen[i].mean - seen[i - 1].mean) > 3;
         } else {
-            EXPECT_NEAR(s.mean, 120, 0.5) << "at " << s.at;
+            EXPECT_NEAR(seen[i].mean, 120, 0.5) << "at " << seen[i].at;
         }
     }
     EXPECT_TRUE(flickers);
-    // Each run the next scripted value, the last one repeating; then the room at the place.
+    clock.advance(1);
+    EXPECT_EQ(seen.size(), 30u);
     EXPECT_EQ(std::round(run(0.8)), 30);
     EXPECT_EQ(std::round(run(0.8)), 200);
     EXPECT_EQ(std::round(run(0.8)), 200);
+    EXPECT_NEAR(camera->stats().lastOnSeconds, 0.8, 1e-9);
+    auto stats = camera->stats();
+    EXPECT_EQ(std::tie(stats.starts, stats.stops), std::make_tuple(4, 4));
+    EXPECT_NEAR(stats.onSeconds, 3.4, 1e-6);
     camera->clearScript();
     camera->setLocation(-33.8688, 151.2093);  // Sydney: 03:00 there, dark
     RoomLight sydney{-33.8688, 151.2093};
     EXPECT_NEAR(run(0.8), sydney.lumaAt(clock.now()), 0.5);
     EXPECT_NEAR(camera->sceneLuma(), sydney.ambientLuma, 1e-9);
+
+    // Unplugged while running: nothing more comes, and it cannot be attached until it is back.
+    const CameraDevice device = camera->devices().at(0);
+    ASSERT_TRUE(camera->start());
+    clock.advance(0.2);
+    const std::size_t count = seen.size();
+    camera->setPresent(false);
+    clock.advance(1);
+    EXPECT_EQ(seen.size(), count);
+    camera->stop();
+    camera->removeInput();
+    EXPECT_EQ(camera->addInput(device).status, CameraInputResult::Status::creationFailed);
 }
 
 TEST_F(SimulatedCameraTest, RowsKeepTheirLayoutAndPaddingIs255) {
-    SimulatedCameraOptions options;
-    options.width = 10;
-    options.height = 6;
-    options.bytesPerRow = 16;
-    make(options);
+    make({.width = 10, .height = 6, .bytesPerRow = 16, .room = {}});
     camera->setScriptedLuma({50});
     EXPECT_NEAR(run(0.8), 50, 1.0);
     EXPECT_EQ(seen.back().shape, std::make_tuple(10, 6, std::size_t(16)));
     EXPECT_TRUE(seen.back().paddingAll255);
-
     // A scripted plane is delivered as given once settled; the dark frames keep its geometry.
     camera->setScriptedPlane(3, 2, 4, {1, 2, 3, 255, 4, 5, 6});
     seen.clear();
     EXPECT_NEAR(run(0.8), (1 + 2 + 3 + 4 + 5 + 6) / 6.0, 1e-9);
     EXPECT_EQ(seen.front().shape, std::make_tuple(3, 2, std::size_t(4)));
-    EXPECT_EQ(seen.back().shape, std::make_tuple(3, 2, std::size_t(4)));
-}
-
-TEST_F(SimulatedCameraTest, FaultsShapeWhatIsDelivered) {
-    make();
-    camera->setFault(SimulatedCameraFault::noImage);
-    ASSERT_TRUE(camera->start());
-    clock.advance(0.1);
-    ASSERT_FALSE(seen.empty());
-    EXPECT_FALSE(seen.back().hasImage);
-    camera->setFault(SimulatedCameraFault::noLumaPlane);
-    clock.advance(0.1);
-    EXPECT_TRUE(seen.back().hasImage);
-    EXPECT_FALSE(seen.back().hasLuma);
-
-    camera->setFault(SimulatedCameraFault::noFrames);
-    std::size_t count = seen.size();
-    clock.advance(1);
-    EXPECT_EQ(seen.size(), count);
-    EXPECT_TRUE(camera->isRunning());
-    camera->setFault(SimulatedCameraFault::none);
-    camera->setFrameHandler(*queue, {});  // detached: nothing more either
-    clock.advance(1);
-    EXPECT_EQ(seen.size(), count);
-    camera->stop();
-
-    camera->setFault(SimulatedCameraFault::startFails);
-    EXPECT_FALSE(camera->start());
-    EXPECT_FALSE(camera->isRunning());
-    camera->removeInput();
-    camera->setFault(SimulatedCameraFault::inputFails);
-    CameraInputResult failed = camera->addInput(camera->devices().at(0));
-    EXPECT_EQ(failed.status, CameraInputResult::Status::creationFailed);
-    EXPECT_FALSE(failed.error.empty());
-    camera->setFault(SimulatedCameraFault::cannotAdd);
-    EXPECT_EQ(camera->addInput(camera->devices().at(0)).status,
-              CameraInputResult::Status::cannotAdd);
-    EXPECT_EQ(camera->inputDevice(), std::nullopt);
-    EXPECT_FALSE(camera->start());  // nothing to film with
-}
-
-TEST_F(SimulatedCameraTest, AnUnpluggedCameraStopsSendingAndCannotBeAttached) {
-    make();
-    CameraDevice device = camera->devices().at(0);
-    ASSERT_TRUE(camera->start());
-    clock.advance(0.2);
-    std::size_t count = seen.size();
-    EXPECT_GT(count, 0u);
-    camera->setPresent(false);
-    clock.advance(1);
-    EXPECT_EQ(seen.size(), count);
-    EXPECT_TRUE(camera->devices().empty());
-    EXPECT_EQ(camera->inputDevice(), device);  // the stale input stays until removed
-    camera->stop();
-    camera->removeInput();
-    EXPECT_EQ(camera->addInput(device).status, CameraInputResult::Status::creationFailed);
-    camera->setPresent(true);
-    EXPECT_EQ(camera->addInput(device).status, CameraInputResult::Status::added);
 }
 
 // New York unless told otherwise; solar time there is about UTC - 4:57.
@@ -193,16 +124,13 @@ TEST(RoomLight, SunLampAndCloudsFollowTheClock) {
     auto at = [](double utcHours) { return kSolsticeMidnightUtc + utcHours * 3600.0; };
     // Solstice noon elevations are 90 - |latitude - 23.44|; midnight ones the mirror.
     EXPECT_NEAR(RoomLight::sunElevation(at(16.95), 40.7128, -74.006), 90 - (40.7128 - 23.44), 0.5);
-    EXPECT_NEAR(RoomLight::sunElevation(at(4.95), 40.7128, -74.006), 40.7128 + 23.44 - 90, 0.5);
     EXPECT_NEAR(RoomLight::sunElevation(at(1.95), -33.8688, 151.2093), 90 - 33.8688 - 23.44, 0.5);
     EXPECT_NEAR(RoomLight::sunElevation(at(22.75), 69.65, 18.96), 69.65 + 23.44 - 90, 0.5);
 
     RoomLight room, other;
     EXPECT_GT(room.lumaAt(at(17)),
               room.ambientLuma + 0.9 * room.daylightLuma * (1 - room.cloudDepth));
-    EXPECT_LE(room.lumaAt(at(17)), room.ambientLuma + room.daylightLuma + 1e-9);
     EXPECT_NEAR(room.lumaAt(at(7.5)), room.ambientLuma, 1e-9);  // 02:30 solar time
-    EXPECT_FALSE(room.lampOnAt(at(7.5)));
     EXPECT_FALSE(room.lampOnAt(at(23)));  // 18:00 solar time in June: the sun still stands high
     EXPECT_TRUE(room.lampOnAt(at(26)));   // 21:00 solar time, sun well down
     EXPECT_NEAR(room.lumaAt(at(26)), room.ambientLuma + room.lampLuma, 0.5);

@@ -1,17 +1,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <thread>
-
 #include "AsOrdinaryUser.h"
-#include "QtTestApp.h"
 #include "TempDir.h"
 #include "VirtualClock.h"
-#include "platform/QtMainQueue.h"
-#include "platform/SerialQueue.h"
 #include "platform/linux/V4l2Camera.h"
 #include "platform/linux/V4l2CameraAccess.h"
-#include "platform/sim/SimulatedCameraAccess.h"
 
 namespace pellora::test {
 namespace {
@@ -98,32 +92,6 @@ TEST(V4l2CameraAccess, RefusedNodeIsDeniedWithAHint) {
     EXPECT_EQ(access->lastKnownStatus(), CameraAuthorization::denied);
     EXPECT_NE(access->repairHint().find((dev / "video0").string()), std::string::npos);
     EXPECT_NE(access->repairHint().find("video group"), std::string::npos);
-}
-
-// With the probe on a thread of its own, the answer still comes on the main thread.
-TEST(V4l2CameraAccess, ProbeThreadHandsTheAnswerToMain) {
-    TempDir dev;
-    qtApp();
-    SystemClock clock;
-    QtMainQueue main(clock);
-    SerialQueue probe("pellora.sensor", clock);
-    auto access = V4l2CameraAccess::create(probe, main, dev.path());
-    std::optional<std::thread::id> answeredOn;
-    access->checkAuthorization(
-        [&](CameraAuthorization) { answeredOn = std::this_thread::get_id(); });
-    runEventsUntil([&] { return answeredOn.has_value(); });
-    EXPECT_EQ(answeredOn, std::this_thread::get_id());
-}
-
-TEST(SimulatedCameraAccess, UndecidedRequestTakesTheConfiguredAnswerOnMain) {
-    AccessQueues queues;
-    auto access = SimulatedCameraAccess::create(*queues.main);
-    access->setStatus(CameraAuthorization::notDetermined);
-    access->setAnswer(false);
-    EXPECT_EQ(queues.ask(*access), std::make_pair(std::optional(CameraAuthorization::notDetermined),
-                                                  std::optional(false)));
-    EXPECT_EQ(access->lastKnownStatus(), CameraAuthorization::denied);
-    EXPECT_NE(access->repairHint(), "");
 }
 
 }  // namespace

@@ -154,54 +154,44 @@ TEST(V4l2CameraNames, IdsJoinBusAndNameTypesNameTheBus) {
     auto cameras = V4l2Camera::identify({
         {"/dev/video0", "Integrated Camera", "usb-0000:00:14.0-8", "uvcvideo"},
         {"/dev/video2", "Integrated Camera", "usb-0000:00:14.0-8", "uvcvideo"},  // IR sibling
-        {"/dev/video4", "unicam", "platform:fe801000.csi", "unicam"},
         {"/dev/video5", "Capture Card", "PCI:0000:03:00.0", "saa7134"},
         {"/dev/video7", "", "", "odd"},
     });
-    ASSERT_EQ(cameras.size(), 5u);
+    ASSERT_EQ(cameras.size(), 4u);
     EXPECT_EQ(cameras[0], (CameraDevice{"v4l2:usb-0000:00:14.0-8:Integrated Camera",
                                         "Integrated Camera", "v4l2-usb"}));
     EXPECT_EQ(cameras[1].uniqueID, "v4l2:usb-0000:00:14.0-8:Integrated Camera#2");
-    EXPECT_EQ(cameras[2].deviceTypeRaw + " " + cameras[3].deviceTypeRaw, "v4l2-platform v4l2-pci");
-    EXPECT_EQ(cameras[4], (CameraDevice{"v4l2:/dev/video7:", "video7", "v4l2"}));
+    EXPECT_EQ(cameras[2].deviceTypeRaw, "v4l2-pci");
+    EXPECT_EQ(cameras[3], (CameraDevice{"v4l2:/dev/video7:", "video7", "v4l2"}));
     EXPECT_EQ(V4l2Camera::presetName({V4L2_PIX_FMT_GREY, 0, 0}), "GREY");
     EXPECT_EQ(V4l2Camera::fourccText(0x01020304), "????");
 }
 
 TEST_F(V4l2CameraTest, AddingAnInputChecksTheNodeButLeavesTheCameraOff) {
     auto camera = V4l2Camera::create(rig.backend());
-    EXPECT_EQ(camera->preset(), "smallest");
-    ASSERT_EQ(camera->devices().size(), 1u);
-    const CameraDevice desk = camera->devices()[0], stranger{"v4l2:usb-1:Other", "Other", "usb"};
+    const CameraDevice desk = camera->devices().at(0), stranger{"v4l2:usb-1:Other", "Other", ""};
     EXPECT_EQ(camera->defaultDevice(), desk);
-    auto refusal = [&](OpenError probe, const CameraDevice& device) {
-        rig.probeResult = probe;
-        return camera->addInput(device).error;
-    };
-    EXPECT_EQ(refusal(OpenError::none, stranger), "No such camera: Other");
-    EXPECT_EQ(refusal(OpenError::permissionDenied, desk), "Permission denied opening /dev/video0");
-    EXPECT_EQ(refusal(OpenError::notCapture, desk), "/dev/video0 is not a video capture device");
+    rig.probeResult = OpenError::permissionDenied;
+    EXPECT_EQ(camera->addInput(desk).error, "Permission denied opening /dev/video0");
+    rig.probeResult = OpenError::none;
     rig.mode.reset();
-    EXPECT_NE(refusal(OpenError::none, desk).find("no usable pixel format"), std::string::npos);
+    EXPECT_NE(camera->addInput(desk).error.find("no usable pixel format"), std::string::npos);
     EXPECT_EQ(camera->inputDevice(), std::nullopt);
 
     rig.mode = V4l2Mode{V4L2_PIX_FMT_YUYV, 160, 120};
     rig.probeResult = OpenError::busy;  // in use elsewhere: may be free by the reading
     EXPECT_EQ(camera->addInput(desk).status, Status::added);
-    EXPECT_EQ(camera->inputDevice(), desk);
     EXPECT_EQ(camera->preset(), "160x120 YUYV");
     EXPECT_EQ(camera->addInput(stranger).status, Status::cannotAdd);
     EXPECT_EQ(std::get<0>(rig.openings()), 0);
-    EXPECT_FALSE(camera->isRunning());
-
     camera->removeInput();
-    EXPECT_EQ(camera->inputDevice(), std::nullopt);
     EXPECT_EQ(camera->preset(), "smallest");
     EXPECT_FALSE(camera->start());
-    EXPECT_EQ(camera->lastError(), "no camera attached");
 }
 
-TEST_F(V4l2CameraTest, RunsOnlyBetweenStartAndStopAndHandsOverFullRangeLuma) {
+// Each run a new opening of the device (found again by its id, however renumbered), one
+// frame at a time in full-range luma, and only to the handler of the moment.
+TEST_F(V4l2CameraTest, RunsOnlyBetweenStartAndStopHandingOverOneFrameAtATime) {
     auto camera = attached();
     rig.openResult = OpenError::busy;
     EXPECT_FALSE(camera->start());
@@ -209,65 +199,38 @@ TEST_F(V4l2CameraTest, RunsOnlyBetweenStartAndStopAndHandsOverFullRangeLuma) {
     rig.openResult = OpenError::none;
     rig.devices[0].node = "/dev/video3";  // renumbered since the input was added
     ASSERT_TRUE(camera->start());
-    EXPECT_TRUE(camera->start());  // already running
     EXPECT_EQ(rig.openings(), std::make_tuple(1, 0, std::filesystem::path("/dev/video3")));
-    EXPECT_TRUE(camera->isRunning());
-    EXPECT_EQ(camera->lastError(), "");
-    EXPECT_EQ(camera->preset(), "8x4 YUYV");
-
-    rig.push(yuyvFrame(235));
-    ASSERT_EQ(delivered(), 1u);
+    for (std::uint8_t y : {235, 110, 120}) {
+        rig.push(yuyvFrame(y));
+    }
+    ASSERT_EQ(delivered(), 1u);  // the rest came while the first was queued
     EXPECT_EQ(seen[0], std::make_pair(std::vector<std::uint8_t>(32, 255), std::string("8x4/8")));
     // A frame still queued when the camera stops is not handed over.
     rig.push(yuyvFrame(16));
     ASSERT_TRUE(rig.waitConsumed());
     camera->stop();
-    EXPECT_FALSE(camera->isRunning());
     EXPECT_EQ(std::get<1>(rig.openings()), 1);
     EXPECT_EQ(delivered(), 1u);
-    // The next run is a new opening of the device.
     ASSERT_TRUE(camera->start());
     rig.push(yuyvFrame(16));
     ASSERT_EQ(delivered(), 2u);
     EXPECT_EQ(seen[1].first, std::vector<std::uint8_t>(32, 0));
-    camera->removeInput();
-    EXPECT_EQ(rig.openings(), std::make_tuple(2, 2, std::filesystem::path("/dev/video3")));
-}
 
-TEST_F(V4l2CameraTest, OneFrameAtATimeAndOnlyToTheHandlerOfTheMoment) {
-    auto camera = attached();
-    ASSERT_TRUE(camera->start());
-    for (std::uint8_t y : {100, 110, 120, 130}) {
-        rig.push(yuyvFrame(y));
-    }
-    ASSERT_EQ(delivered(), 1u);  // the rest came while the first was queued
-    EXPECT_EQ(seen[0].first[0], expandLimitedLuma(100));
-    rig.push(yuyvFrame(140));
-    ASSERT_EQ(delivered(), 2u);
-    EXPECT_EQ(seen[1].first[0], expandLimitedLuma(140));
-
-    // A frame queued for a handler that has since been replaced or detached goes nowhere.
+    // A frame queued for a handler since replaced, or for a camera since gone, goes nowhere.
     std::vector<int> second;
-    auto secondHandler = [&](const CameraFrame& f) { second.push_back(f.luma[0]); };
     rig.push(yuyvFrame(50));
     ASSERT_TRUE(rig.waitConsumed());
-    camera->setFrameHandler(*queue, secondHandler);
-    rig.push(yuyvFrame(60));
-    ASSERT_TRUE(rig.waitConsumed());
-    camera->setFrameHandler(*queue, {});
-    rig.push(yuyvFrame(70));
+    camera->setFrameHandler(*queue, [&](const CameraFrame& f) { second.push_back(f.luma[0]); });
     EXPECT_EQ(delivered(), 2u);
-    EXPECT_TRUE(second.empty());
-    camera->setFrameHandler(*queue, secondHandler);
     rig.push(yuyvFrame(80));
     delivered();
     EXPECT_EQ(second, std::vector<int>{expandLimitedLuma(80)});
-    // Nor does one queued when the camera itself is gone.
     rig.push(yuyvFrame(90));
     ASSERT_TRUE(rig.waitConsumed());
     camera.reset();
     clock.runPending();
     EXPECT_EQ(second.size(), 1u);
+    EXPECT_EQ(std::get<1>(rig.openings()), 2);
 }
 
 TEST_F(V4l2CameraTest, ReadFailuresEndTheRunOnlyWhenTheDeviceIsGone) {
