@@ -11,9 +11,9 @@
 #include <cmath>
 #include <limits>
 
-#include "ControllerFixture.h"
 #include "PrivateDBus.h"
 #include "QtTestApp.h"
+#include "SimulatedDesk.h"
 #include "display/MonitorScope.h"
 #include "platform/linux/DBusRemoteControl.h"
 #include "platform/linux/DBusSingleInstance.h"
@@ -39,7 +39,7 @@ class Heard : public QObject {
     }
 };
 
-struct RemoteControlTest : ControllerFixture {
+struct RemoteControlTest : DeskTest {
     PrivateDBus bus;
     std::shared_ptr<DBusSingleInstance> single;
     std::unique_ptr<DBusRemoteControl> remote;
@@ -154,8 +154,14 @@ TEST_F(RemoteControlTest, EveryMethodGoesThroughOrIsRefusedWithItsReason) {
          "NotYetAvailable",
          [&] { EXPECT_EQ(d().app->mode(), Mode::learning); }},
         {"SetMode", {QString("learning")}, "", {}},
-        {"SnapshotNow", {}, "", [&] { EXPECT_EQ(count("takeSnapshot requesting frame…"), 2u); }},
-        {"OpenPreferences", {}, "", [&] { EXPECT_EQ(count("Script asked OpenPreferences"), 1u); }},
+        {"SnapshotNow",
+         {},
+         "",
+         [&] { EXPECT_EQ(d().count("takeSnapshot requesting frame…"), 2u); }},
+        {"OpenPreferences",
+         {},
+         "",
+         [&] { EXPECT_EQ(d().count("Script asked OpenPreferences"), 1u); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.method + (" " + QVariant(c.arguments.value(0)).toString()).toStdString());

@@ -8,9 +8,9 @@
 #include "FakeLoginItem.h"
 #include "SimulatedDesk.h"
 #include "TestEnvironment.h"
-#include "main/Backends.h"
 #include "app/PlatformTexts.h"
 #include "app/StatusMenu.h"
+#include "main/Backends.h"
 
 namespace pellora::test {
 namespace {
