@@ -215,17 +215,21 @@ TEST_F(LearningTest, RetrainRacingAMonitorChangeStoresIntoTheOldScope) {
     for (bool threads : {false, true}) {
         SCOPED_TRACE(threads ? "own threads" : "virtual time");
         restart({.realWorkerQueues = threads});
+        // Threads of their own take real time: the desk's runs on until `done`, for 5 s at most.
+        auto until = [&](auto done) {
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (!done() && std::chrono::steady_clock::now() < deadline) {
+                d().advance(0.01);
+            }
+        };
         d().launch();
-        d().advance(5);
+        until([&] { return d().app->scope() && d().app->sampleCount() > 0; });
         auto old = d().app->scope();
+        ASSERT_TRUE(old);
         d().app->toggleMode();  // starts a retraining
         d().plug(SimulatedDesk::monitorB, d().otherMonitor);
         d().unplug(SimulatedDesk::monitorA);
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        do {
-            d().advance(0.01);
-        } while ((old->model().totalWeight() == 0.0 || !d().app->scope()) &&
-                 std::chrono::steady_clock::now() < deadline);
+        until([&] { return old->model().totalWeight() > 0.0 && d().app->scope(); });
         EXPECT_GT(old->model().totalWeight(), 0.0);
         ASSERT_TRUE(d().app->scope());
         EXPECT_NE(d().app->scope(), old);
