@@ -66,6 +66,9 @@ TEST(ApplyPolicyTest, DecidesRowGlyphAndWrite) {
         EXPECT_EQ(d.write, c.write) << c.what;
         EXPECT_EQ(d.delta, c.delta) << c.what;
     }
+    // The glyph of an adapting target; none while learning or paused.
+    EXPECT_EQ(ApplyPolicy::decide({true, now, 0, 39, 128, 60}).glyph, StatusMenu::darkGlyph);
+    EXPECT_FALSE(ApplyPolicy::decide({true, now, now + 1, 39, 128, 60}).glyph);
     for (auto [target, glyph] : {std::pair{39, StatusMenu::darkGlyph},
                                  {40, StatusMenu::midGlyph},
                                  {69, StatusMenu::midGlyph},
