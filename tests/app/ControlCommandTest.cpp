@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "ScopedLocalZone.h"
 #include "app/ControlCommand.h"
@@ -13,59 +14,46 @@ namespace {
 
 using Verb = ControlCommand::Verb;
 
+// A command line's words, split at spaces; '' is an empty word.
+std::vector<std::string> words(const std::string& line) {
+    std::vector<std::string> out;
+    std::istringstream in(line);
+    for (std::string word; in >> word;) {
+        out.push_back(word == "''" ? "" : word);
+    }
+    return out;
+}
+
 TEST(ControlCommandTest, ArgumentsAreCheckedBeforeAnythingIsAsked) {
-    struct Case {
-        std::vector<std::string> args;
-        std::optional<Verb> verb;  // nothing: refused
-        double value = 0;          // the number or the seconds
-    };
-    const Case cases[] = {
-        {{"status"}, Verb::status},
-        {{"status", "--json"}, Verb::status},
-        {{"status", "--yaml"}, {}},
-        {{"snapshot"}, Verb::snapshot},
-        {{"snapshot", "now"}, {}},
-        {{"set", "100"}, Verb::set, 100},
-        {{"set", "101"}, {}},
-        {{"set", "abc"}, {}},
-        {{"set", "50.5"}, {}},
-        {{"set", "+5"}, {}},
-        {{"set", "99999999999999999999999"}, {}},
-        {{"set"}, {}},
-        {{"set", "1", "2"}, {}},
-        {{"up", "5"}, Verb::up, 5},
-        {{"down", "100"}, Verb::down, 100},
-        {{"pause", "1.5"}, Verb::pause, 1.5},
-        {{"pause", "604800"}, Verb::pause, 604800},
-        {{"pause", "604801"}, {}},
-        {{"pause", "nan"}, {}},
-        {{"pause", "inf"}, {}},
-        {{"pause", "1e400"}, {}},
-        {{"pause", "0x10"}, {}},
-        {{"pause", ""}, {}},
-        {{"resume"}, Verb::resume},
-        {{"mode", "Adapting"}, {}},
-        {{"prefs"}, Verb::prefs},
-        {{"--data-dir", "/tmp/p", "status"}, Verb::status},
-        {{"--data-dir"}, {}},
-        {{}, {}},
-        {{"frobnicate"}, {}},
-    };
-    for (const Case& c : cases) {
-        std::string shown;
-        for (const auto& a : c.args) {
-            shown += "[" + a + "]";
-        }
-        SCOPED_TRACE(shown);
-        auto parsed = ControlCommand::parse(c.args);
+    const struct {
+        const char* line;
+        Verb verb;
+        double value;  // the number or the seconds
+    } accepted[] = {{"status", Verb::status, 0},
+                    {"status --json", Verb::status, 0},
+                    {"snapshot", Verb::snapshot, 0},
+                    {"set 100", Verb::set, 100},
+                    {"up 5", Verb::up, 5},
+                    {"down 100", Verb::down, 100},
+                    {"pause 1.5", Verb::pause, 1.5},
+                    {"pause 604800", Verb::pause, 604800},
+                    {"resume", Verb::resume, 0},
+                    {"prefs", Verb::prefs, 0},
+                    {"--data-dir /tmp/p status", Verb::status, 0}};
+    for (const auto& c : accepted) {
+        auto parsed = ControlCommand::parse(words(c.line));
         auto* command = std::get_if<ControlCommand>(&parsed);
-        ASSERT_EQ(command != nullptr, c.verb.has_value())
-            << (command ? "" : std::get<std::string>(parsed));
-        if (command) {
-            EXPECT_EQ(command->verb, *c.verb);
-            EXPECT_DOUBLE_EQ(command->verb == Verb::pause ? command->seconds : command->number,
-                             c.value);
-        }
+        ASSERT_TRUE(command) << c.line << ": " << std::get<std::string>(parsed);
+        EXPECT_EQ(command->verb, c.verb) << c.line;
+        EXPECT_DOUBLE_EQ(command->verb == Verb::pause ? command->seconds : command->number, c.value)
+            << c.line;
+    }
+    for (const char* line : {"status --yaml", "snapshot now", "set 101", "set abc", "set 50.5",
+                             "set +5", "set 99999999999999999999999", "set", "set 1 2",
+                             "pause 604801", "pause nan", "pause inf", "pause 1e400", "pause 0x10",
+                             "pause ''", "mode Adapting", "--data-dir", "", "frobnicate"}) {
+        EXPECT_TRUE(std::holds_alternative<std::string>(ControlCommand::parse(words(line))))
+            << line;
     }
     auto dir = std::get<ControlCommand>(ControlCommand::parse({"--data-dir", "/tmp/p", "status"}));
     EXPECT_EQ(dir.dataDir, "/tmp/p");
@@ -128,36 +116,29 @@ TEST(ControlCommandTest, StatusPrintsOneLinePerPropertyOrOneJsonObject) {
               "MonitorAccess: ok\nPausedUntil: none\n");
     auto json = nlohmann::json::parse(command({"status", "--json"}).run(client).out);
     EXPECT_EQ(json["Monitor"]["name"], "DELL U2720Q");
-    EXPECT_EQ(json["Brightness"], 62);
     EXPECT_EQ(json["PausedUntil"], -1);
     EXPECT_EQ(json.size(), 9u);
 
     client.shown = RemoteState{};
-    client.shown.monitorAccess = "\u26A0\uFE0E Monitor not answering over DDC/CI — …";
     text = command({"status"}).run(client);
-    EXPECT_NE(text.out.find("Monitor: none\n"), std::string::npos);
-    EXPECT_NE(text.out.find("Brightness: unknown\n"), std::string::npos);
-    EXPECT_NE(text.out.find("NextSnapshot: none\n"), std::string::npos);
-    EXPECT_NE(text.out.find("MonitorAccess: \u26A0\uFE0E Monitor not answering"),
-              std::string::npos);
+    EXPECT_NE(text.out.find("Monitor: none\nLuma: "), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("Brightness: unknown\n"), std::string::npos) << text.out;
     EXPECT_EQ(nlohmann::json::parse(command({"status", "--json"}).run(client).out)["Monitor"],
               nullptr);
 }
 
 TEST(ControlCommandTest, EachCommandAsksOnceAndFailuresSetTheExitStatus) {
-    const std::pair<std::vector<std::string>, std::string> asks[] = {
-        {{"snapshot"}, "snapshot"},
-        {{"set", "40"}, "set 40"},
-        {{"up", "5"}, "step 5"},
-        {{"down", "5"}, "step -5"},
-        {{"pause", "60"}, "pause 60.000000"},
-        {{"resume"}, "pause 0.000000"},
-        {{"mode", "adapting"}, "mode adapting"},
-        {{"prefs"}, "prefs"},
-    };
-    for (const auto& [args, asked] : asks) {
+    const std::pair<const char*, const char*> asks[] = {{"snapshot", "snapshot"},
+                                                        {"set 40", "set 40"},
+                                                        {"up 5", "step 5"},
+                                                        {"down 5", "step -5"},
+                                                        {"pause 60", "pause 60.000000"},
+                                                        {"resume", "pause 0.000000"},
+                                                        {"mode adapting", "mode adapting"},
+                                                        {"prefs", "prefs"}};
+    for (const auto& [line, asked] : asks) {
         FakeClient client;
-        EXPECT_EQ(command(args).run(client).status, ControlCommand::done);
+        EXPECT_EQ(command(words(line)).run(client).status, ControlCommand::done) << line;
         EXPECT_EQ(client.asked, std::vector<std::string>{asked});
     }
     using Kind = RemoteFailure::Kind;

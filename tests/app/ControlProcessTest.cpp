@@ -78,11 +78,7 @@ TEST(PelloraCtl, ScriptsTheRunningSimulatedDesk) {
         EXPECT_GT(json["PausedUntil"].get<double>(), 0) << "the slider's 5-minute pause";
         EXPECT_TRUE(within(5, [&] { return has(readAll(log), "user adjust brightness=25"); }));
 
-        for (const QStringList& bad : {QStringList{"set", "abc"},
-                                       {"up", "200"},
-                                       {"pause", "nan"},
-                                       {"mode", "sideways"},
-                                       {"frobnicate"}}) {
+        for (const QStringList& bad : {QStringList{"set", "abc"}, {"frobnicate"}}) {
             Ctl refused = at(bad);
             EXPECT_EQ(refused.status, 2) << bad.join(' ').toStdString();
             EXPECT_TRUE(has(refused.err, "usage: pellora ctl")) << refused.err;

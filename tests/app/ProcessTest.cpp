@@ -1,21 +1,10 @@
 // The real program on the simulated desk, on a fast clock, judged by the files it leaves.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
-#include <functional>
 #include <nlohmann/json.hpp>
-#include <optional>
-#include <sstream>
-#include <thread>
-#include <vector>
 
 #include "ProgramRun.h"
 #include "TempDir.h"
@@ -39,69 +28,30 @@ std::string binary() {
     return other != nullptr && *other != '\0' ? other : PELLORA_BINARY;
 }
 
-// Starts `pellora` with `arguments` (output to `dir`/out), off screen unless `display` sets
-// up another environment.
 pid_t start(
     const TempDir& dir, std::vector<std::string> arguments,
-    const std::function<void()>& display = [] { ::setenv("QT_QPA_PLATFORM", "offscreen", 1); }) {
-    // Under LeakSanitizer: fontconfig keeps what it parsed until the process ends.
-    std::ofstream(dir / "lsan.supp") << "leak:libfontconfig.so\n";
-    const std::string program = binary();
-    pid_t child = ::fork();
-    if (child == 0) {
-        display();
-        ::setenv("LSAN_OPTIONS", ("suppressions=" + (dir / "lsan.supp").string()).c_str(), 1);
-        std::freopen((dir / "out").c_str(), "w", stdout);
-        std::vector<char*> argv{const_cast<char*>("pellora")};
-        for (auto& argument : arguments) {
-            argv.push_back(argument.data());
-        }
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    return child;
+    const std::function<void()>& display = [] {}) {
+    return launchProgram(binary(), std::move(arguments), dir.path(), dir / "err", display);
 }
 
-// The exit status, or nothing when the process is still running after `seconds` (it is
-// then killed).
-std::optional<int> exitWithin(pid_t child, int seconds) {
-    int status = 0;
-    for (int i = 0; i < seconds * 20; ++i) {
-        if (::waitpid(child, &status, WNOHANG) == child) {
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ::kill(child, SIGKILL);
-    ::waitpid(child, &status, 0);
-    return std::nullopt;
+// Waits up to 20 s for `file` to hold `what` `times` times; its text.
+std::string waitFor(const std::filesystem::path& file, const std::string& what, std::size_t times) {
+    within(20, [&] { return occurrences(readAll(file), what) >= times; });
+    return readAll(file);
 }
 
-// Polls `file` until it holds `what` `times` times or `seconds` have passed; its text.
-std::string waitFor(const std::filesystem::path& file, const std::string& what, std::size_t times,
-                    int seconds = 20) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    std::string text;
-    while (std::chrono::steady_clock::now() < deadline) {
-        text = readAll(file);
-        if (occurrences(text, what) >= times) {
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return text;
+std::vector<std::string> simulate(const TempDir& dir, const char* scale) {
+    return {"--simulate", "--time-scale", scale, "--data-dir", dir.path().string()};
 }
 
 TEST(ProcessTest, SimulatedDeskRunsTheWholeLoopAndQuitsCleanly) {
     TempDir dir;
     // An hour of the desk passes in a fifth of a second.
-    pid_t child = start(dir, {"--simulate", "--time-scale", "18000", "--data-dir", dir.path()});
-    ASSERT_GE(child, 0);
+    pid_t child = start(dir, simulate(dir, "18000"));
+    ASSERT_GT(child, 0);
     auto data = dir.path() / "data" / "Pellora";
     auto log = data / "debug.log";
-    // It is done once three samples are logged.
-    std::string text = waitFor(log, "Sample logged", 3);
+    waitFor(log, "Sample logged", 3);
     // The process is the program asked for, not some other copy.
     std::error_code error;
     EXPECT_TRUE(std::filesystem::equivalent(
@@ -109,12 +59,9 @@ TEST(ProcessTest, SimulatedDeskRunsTheWholeLoopAndQuitsCleanly) {
         error))
         << error.message();
     ::kill(child, SIGTERM);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(exitStatusWithin(child, 20), 0) << readAll(dir / "err");
 
-    text = readAll(log);
+    const std::string text = readAll(log);
     EXPECT_EQ(occurrences(text, "Launching. Bundle=org.pellora.Pellora"), 1u);
     EXPECT_EQ(occurrences(text, "Initial camera authorization status: authorized"), 1u);
     EXPECT_EQ(occurrences(text, "Quitting on SIGTERM"), 1u);
@@ -143,11 +90,11 @@ TEST(ProcessTest, QuitsPromptlyWhileTheSamplesLogIsBusy) {
                  ",\"luma\":80.0,\"brightness\":50,\"hour\":9,\"userSet\":false}\n";
     }
     writeFile(data / "monitors" / "000040AC-00000001-00000001" / SampleLogger::fileName, lines);
-    pid_t child = start(dir, {"--simulate", "--time-scale", "3000", "--data-dir", dir.path()});
+    pid_t child = start(dir, simulate(dir, "3000"));
     waitFor(data / "debug.log", "the menu is in the preferences window", 1);
     std::string text = waitFor(data / "debug.log", "Sample logged", 3);
     ::kill(child, SIGTERM);
-    EXPECT_EQ(exitWithin(child, 10), 0) << "still running 10 s after SIGTERM, or failed";
+    EXPECT_EQ(exitStatusWithin(child, 10), 0) << "still running 10 s after SIGTERM, or failed";
     EXPECT_GE(occurrences(text, "Sample logged"), 3u);
 }
 
@@ -172,16 +119,15 @@ TEST(ProcessTest, WithoutADisplayItRunsOffScreenAndSaysSo) {
         for (const auto& [option, says] :
              {std::pair{"--version", "Pellora "}, {"--help", "Keeps an external monitor's"}}) {
             TempDir dir;
-            EXPECT_EQ(exitWithin(start(dir, {option}, display), 10), 0) << option;
-            EXPECT_NE(readAll(dir.path() / "out").find(says), std::string::npos) << option;
+            EXPECT_EQ(exitStatusWithin(start(dir, {option}, display), 10), 0) << option;
+            EXPECT_NE(readAll(dir / "out").find(says), std::string::npos) << option;
         }
         TempDir dir;
-        pid_t child =
-            start(dir, {"--simulate", "--time-scale", "18000", "--data-dir", dir.path()}, display);
+        pid_t child = start(dir, simulate(dir, "18000"), display);
         const auto log = dir.path() / "data" / "Pellora" / "debug.log";
         waitFor(log, "Sample logged", 1);
         ::kill(child, SIGTERM);
-        EXPECT_EQ(exitWithin(child, 10), 0);
+        EXPECT_EQ(exitStatusWithin(child, 10), 0);
         const std::string text = readAll(log);
         EXPECT_EQ(occurrences(text, "No graphical session (" + std::string(c.why) +
                                         "): running off screen"),

@@ -1,24 +1,26 @@
-// The snapshot cycle and adapting mode on the simulated desk.
+// The snapshot cycle on the simulated desk: its schedule, the camera's health, the session's
+// locks and wakes, adapting mode's writes, and following the room closely.
 
+#include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "ControllerFixture.h"
-#include "display/MonitorScope.h"
-#include "model/AnchorStore.h"
+#include "SimulatedDesk.h"
+#include "app/SnapshotPolicy.h"
 #include "store/SettingsStore.h"
 
 namespace pellora::test {
 namespace {
 
 using Id = MenuItemId;
-using SnapshotCycleTest = ControllerFixture;
+using SnapshotCycleTest = DeskTest;
+constexpr const char* requesting = "takeSnapshot requesting frame…";
 
 TEST_F(SnapshotCycleTest, ScheduleFollowsTheSunAndTheStoredPlace) {
     // New York's sunrise on 2024-06-21 is at 09:25 UTC: the first cycle at 09:00 is near it.
     d().launch();
     d().advance(5);
     EXPECT_DOUBLE_EQ(d().app->nextSnapshotAt(), d().options.startWall + 2 + 1200);
-    EXPECT_EQ(title(Id::samples), "Samples: 1 · next 09:20 (20m)");
+    EXPECT_EQ(d().title(Id::samples), "Samples: 1 · next 09:20 (20m)");
     // At noon New York is far from both.
     d().advance(3 * 3600);
     double next = d().app->nextSnapshotAt();
@@ -26,7 +28,7 @@ TEST_F(SnapshotCycleTest, ScheduleFollowsTheSunAndTheStoredPlace) {
     EXPECT_DOUBLE_EQ(d().app->nextSnapshotAt(), next + 3600);
 
     // Perth's sunset that day is 09:20 UTC.
-    restart({});
+    restart();
     d().env.settings->set("userLat", -31.95);
     d().env.settings->set("userLon", 115.86);
     d().launch();
@@ -38,10 +40,10 @@ TEST_F(SnapshotCycleTest, FailedReadingsTellTheCameraHealth) {
     d().launch();
     d().camera.setFault(SimulatedCameraFault::noFrames);
     d().advance(10);
-    EXPECT_EQ(count("Snapshot FAILED (nil luma) — camera health: notResponding"), 1u);
-    EXPECT_EQ(title(Id::lastSample), "Last snapshot: failed");
-    EXPECT_EQ(title(Id::camera).rfind("\u26A0\uFE0E Camera \"Simulated Camera\" is connected", 0),
-              0u);
+    EXPECT_EQ(d().title(Id::lastSample), "Last snapshot: failed");
+    EXPECT_EQ(
+        d().title(Id::camera).rfind("\u26A0\uFE0E Camera \"Simulated Camera\" is connected", 0),
+        0u);
     EXPECT_EQ(d().app->menu().glyph(), StatusMenu::warningGlyph);
     EXPECT_TRUE(d().samples().empty());
     EXPECT_DOUBLE_EQ(d().app->smoothedLuma(), 128.0);
@@ -50,8 +52,7 @@ TEST_F(SnapshotCycleTest, FailedReadingsTellTheCameraHealth) {
     d().camera.setPresent(false);
     d().app->menu().activate(Id::camera);  // "Click to retry"
     d().advance(10);
-    EXPECT_EQ(count("camera health: noDevice"), 1u);
-    EXPECT_EQ(title(Id::camera).rfind("\u26A0\uFE0E No camera detected", 0), 0u);
+    EXPECT_EQ(d().title(Id::camera).rfind("\u26A0\uFE0E No camera detected", 0), 0u);
 
     d().camera.setPresent(true);
     d().cameraAccess->setStatus(CameraAuthorization::denied);
@@ -59,14 +60,13 @@ TEST_F(SnapshotCycleTest, FailedReadingsTellTheCameraHealth) {
     d().advance(0.1);
     d().app->menu().activate(Id::camera);
     d().advance(10);
-    EXPECT_EQ(count("camera health: permissionDenied"), 1u);
+    EXPECT_EQ(d().app->cameraHealth(), CameraHealth::permissionDenied);
 
     d().cameraAccess->setStatus(CameraAuthorization::authorized);
     d().camera.setFault(SimulatedCameraFault::none);
     d().app->menu().activate(Id::snapshot);
     d().advance(10);
-    EXPECT_EQ(d().app->cameraHealth(), CameraHealth::ok);
-    EXPECT_TRUE(hidden(Id::camera));
+    EXPECT_TRUE(d().hidden(Id::camera));
     EXPECT_EQ(d().app->menu().glyph(), StatusMenu::sunGlyph);
 }
 
@@ -78,24 +78,22 @@ TEST_F(SnapshotCycleTest, SnapshotNowTwiceLeavesOneChainAndLocksPause) {
     d().app->menu().activate(Id::snapshot);
     double second = d().env.clock.now();
     d().advance(5);
-    EXPECT_EQ(count("takeSnapshot requesting frame…"), 3u);
+    EXPECT_EQ(d().count(requesting), 3u);
     EXPECT_DOUBLE_EQ(d().app->nextSnapshotAt(), second + 1200);
     d().advance(1300);
-    EXPECT_EQ(count("takeSnapshot requesting frame…"), 4u);
+    EXPECT_EQ(d().count(requesting), 4u);
 
     d().session->setLocked(true);
     d().session->setLocked(true);
     d().advance(3600);
-    EXPECT_EQ(count("Screen locked — pausing camera sampling"), 1u);
-    EXPECT_GE(count("takeSnapshot skipped (screen locked)"), 1u);
-    std::size_t before = count("takeSnapshot requesting frame…");
+    EXPECT_EQ(d().count("Screen locked — pausing camera sampling"), 1u);
+    EXPECT_EQ(d().count(requesting), 4u);
     d().session->setLocked(false);
     d().advance(0.1);
-    EXPECT_EQ(count("Screen unlocked — resuming camera sampling"), 1u);
-    EXPECT_EQ(count("takeSnapshot requesting frame…"), before + 1);
+    EXPECT_EQ(d().count(requesting), 5u);
     d().session->setLocked(false);
     d().advance(0.1);
-    EXPECT_EQ(count("Screen unlocked"), 1u);
+    EXPECT_EQ(d().count("Screen unlocked"), 1u);
 }
 
 // The monitor may come back from suspend at another brightness: the wake measures, as an
@@ -147,7 +145,7 @@ TEST_F(SnapshotCycleTest, AWakeFromSuspendMeasuresOnceWithItsUnlock) {
         restart({.cameraStatus = c.camera});
         d().launch();
         d().advance(5);
-        const std::size_t before = count("takeSnapshot requesting frame…");
+        const std::size_t before = d().count(requesting);
         double lastSnapshotAt = 0;
         for (const Step& step : c.steps) {
             if (step.event == Event::resume) {
@@ -156,13 +154,13 @@ TEST_F(SnapshotCycleTest, AWakeFromSuspendMeasuresOnceWithItsUnlock) {
                 d().session->setLocked(step.event == Event::lock);
             }
             d().advance(0.01);
-            if (count("takeSnapshot requesting frame…") > before && lastSnapshotAt == 0) {
+            if (d().count(requesting) > before && lastSnapshotAt == 0) {
                 lastSnapshotAt = d().env.clock.now() - 0.01;
             }
             d().advance(step.then);
         }
-        EXPECT_EQ(count("takeSnapshot requesting frame…") - before, c.snapshots);
-        EXPECT_EQ(count(c.line), 1u);
+        EXPECT_EQ(d().count(requesting) - before, c.snapshots);
+        EXPECT_EQ(d().count(c.line), 1u);
         if (c.snapshots > 0) {
             // The next one counts from the wake's measurement, not from before the sleep.
             EXPECT_GT(d().app->nextSnapshotAt(), lastSnapshotAt + 1199);
@@ -176,57 +174,133 @@ TEST_F(SnapshotCycleTest, AdaptingWritesOnlyWhenTheTargetMovesByThree) {
     d().launch();
     d().advance(5);  // smoothed 121 → 71, the first write whatever the target
     EXPECT_EQ(d().monitorBrightness(), 71);
-    ASSERT_EQ(d().indicator.shown.size(), 1u);
-    EXPECT_EQ(d().indicator.shown[0], std::make_pair(71, 0));
-    EXPECT_EQ(count("maybeApply (adapting) writing brightness=71 at luma=121"), 1u);
+    EXPECT_EQ(d().indicator.shown, (std::vector<std::pair<int, int>>{{71, 0}}));
     d().app->menu().activate(Id::snapshot);  // 120 → 70: under 3 from 71
     d().advance(5);
-    EXPECT_EQ(writes(), 1);
-    EXPECT_EQ(title(Id::brightness), "Brightness → 70");
+    EXPECT_EQ(d().writes(), 1);
+    EXPECT_EQ(d().title(Id::brightness), "Brightness → 70");
     d().app->menu().activate(Id::snapshot);  // 112 → 66: 5 from 71
     d().advance(5);
-    EXPECT_EQ(writes(), 2);
+    EXPECT_EQ(d().writes(), 2);
     EXPECT_EQ(d().indicator.shown.back(), std::make_pair(66, -5));
     // Every cycle read once; no cycle wrote twice.
-    EXPECT_EQ(reads(), 3);
+    EXPECT_EQ(d().reads(), 3);
 
     // A choice of the user's pauses adapting for five minutes.
     d().app->userDidAdjustBrightness(40);
-    setMonitor(40);  // the slider writes before it tells the controller
+    d().setMonitor(40);  // the slider writes before it tells the controller
     d().advance(0.4);
     d().app->menu().activate(Id::snapshot);
     d().advance(5);
-    EXPECT_EQ(title(Id::brightness), "Paused — resumes in 298s");
-    EXPECT_EQ(writes(), 2);
+    EXPECT_EQ(d().title(Id::brightness), "Paused — resumes in 298s");
+    EXPECT_EQ(d().writes(), 2);
 }
 
 TEST_F(SnapshotCycleTest, MonitorAnsweringGarbageLogsNoSamplesAndSaysSoInTheMenu) {
     d().monitor->setFault(SimulatedMonitorFault::garbage);
     d().launch();
-    d().advance(5);
-    EXPECT_EQ(count("DDC brightness read returned nil — sample NOT logged"), 1u);
-    EXPECT_TRUE(d().samples().empty());
-    EXPECT_FALSE(hidden(Id::monitorAccess));
-    EXPECT_EQ(title(Id::monitorAccess).rfind("\u26A0\uFE0E Monitor not answering over DDC/CI", 0),
-              0u);
-    EXPECT_EQ(d().app->menu().glyph(), StatusMenu::warningGlyph);
     d().advance(3 * 3600);
-    EXPECT_GE(count("DDC brightness read returned nil"), 3u);
+    EXPECT_GE(d().count("DDC brightness read returned nil — sample NOT logged"), 3u);
     EXPECT_TRUE(d().samples().empty());
+    EXPECT_EQ(
+        d().title(Id::monitorAccess).rfind("\u26A0\uFE0E Monitor not answering over DDC/CI", 0),
+        0u);
+    EXPECT_EQ(d().app->menu().glyph(), StatusMenu::warningGlyph);
 
     // The channel cannot even be opened: the row names the platform's fix.
     d().channelProblem = "Permission denied opening /dev/i2c-7: add yourself to the i2c group";
     d().app->menu().activate(Id::snapshot);
     d().advance(5);
-    EXPECT_NE(title(Id::monitorAccess).find("add yourself to the i2c group"), std::string::npos);
+    EXPECT_NE(d().title(Id::monitorAccess).find("add yourself to the i2c group"),
+              std::string::npos);
 
     // Fixed: a retry from the row clears it.
     d().channelProblem.reset();
     d().monitor->setFault(SimulatedMonitorFault::none);
     d().app->menu().activate(Id::monitorAccess);
     d().advance(1);
-    EXPECT_TRUE(hidden(Id::monitorAccess));
+    EXPECT_TRUE(d().hidden(Id::monitorAccess));
     EXPECT_EQ(d().app->menu().glyph(), StatusMenu::sunGlyph);
+}
+
+// "Follow the room closely": readings every ten minutes while the user is at the desk, the
+// usual cadence while away, and a filter that forgets stale light.
+struct FollowRoomTest : DeskTest {
+    void SetUp() override {
+        // Noon in New York, far from sunrise and sunset: the usual cadence is 60 minutes.
+        restart({.startWall = 1718985600.0});
+        d().env.settings->setForThisMachine("followRoomClosely", true);
+    }
+    int readings() { return d().camera.stats().starts; }
+    double nextIn() { return d().app->nextSnapshotAt() - d().env.clock.now(); }
+    std::string cadence() {
+        return d().title(Id::samples).substr(d().title(Id::samples).size() - 5);
+    }
+};
+
+TEST_F(FollowRoomTest, EveryTenMinutesAtTheDeskTheUsualCadenceAway) {
+    d().launch();
+    d().advance(5);
+    EXPECT_EQ(d().title(Id::samples), "Samples: 1 · next 16:10 (10m)");
+    d().advance(3600);
+    EXPECT_EQ(readings(), 7);  // 16:00, then every 600 s
+
+    // Away, screen still unlocked: checks every ten minutes, the camera only once the usual
+    // 60 minutes have passed since the last reading.
+    d().session->setIdleSeconds(400);
+    double last = d().app->lastSampleAt();
+    d().advance(nextIn() + 1);  // the check that finds them gone
+    EXPECT_EQ(readings(), 7);
+    EXPECT_EQ(cadence(), "(60m)");
+    EXPECT_NEAR(d().app->nextSnapshotAt(), last + 3600, 1);
+    d().advance(last + 3600 - d().env.clock.now() - 10);
+    EXPECT_EQ(readings(), 7);
+    d().advance(20);
+    EXPECT_EQ(readings(), 8);
+
+    // Back at the desk: seen at the next check, at most ten minutes on, and read at once.
+    d().advance(120);
+    d().session->setIdleSeconds(0);
+    d().advance(600);
+    EXPECT_EQ(readings(), 9);
+    EXPECT_EQ(cadence(), "(10m)");
+
+    // Locked: the due readings are skipped at the usual cadence, not every ten minutes.
+    d().session->setLocked(true);
+    d().advance(0.1);
+    std::size_t skipped = d().count("takeSnapshot skipped (screen locked)");
+    d().advance(2 * 3600);
+    EXPECT_EQ(readings(), 9);
+    EXPECT_EQ(d().count("takeSnapshot skipped (screen locked)") - skipped, 2u);
+}
+
+// Readings ten minutes apart stand almost alone, one seconds after another is smoothed
+// against it; turned off, the usual cadence and smoothing come back.
+TEST_F(FollowRoomTest, TheFilterForgetsStaleLightUntilTurnedOff) {
+    d().camera.setScriptedLuma({40, 200, 100, 100});
+    d().launch();
+    d().advance(5);
+    EXPECT_NEAR(d().app->smoothedLuma(), 40, 0.05);  // no blend with a made-up start value
+    auto weightOfNext = [&](double advance, double reading) {
+        double before = d().app->smoothedLuma(), at = d().app->lastSampleAt();
+        d().advance(advance);
+        double since = d().app->lastSampleAt() - at;
+        EXPECT_NEAR((d().app->smoothedLuma() - before) / (reading - before),
+                    -std::expm1(-since / SnapshotPolicy::forgetSeconds), 1e-3)
+            << since;
+        return since;
+    };
+    EXPECT_DOUBLE_EQ(weightOfNext(600, 200), 600);
+    d().app->menu().activate(Id::snapshot);
+    EXPECT_LT(weightOfNext(5, 100), 5);
+
+    d().app->setFollowRoomClosely(false);
+    EXPECT_DOUBLE_EQ(nextIn(), 3600);
+    EXPECT_EQ(d().title(Id::samples), "Samples: 3 · next 17:10 (60m)");
+    double smoothed = d().app->smoothedLuma();
+    d().advance(3605);
+    EXPECT_EQ(readings(), 4);
+    EXPECT_NEAR(d().app->smoothedLuma(), 0.25 * 100 + 0.75 * smoothed, 0.05);
 }
 
 }  // namespace

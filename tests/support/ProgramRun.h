@@ -6,22 +6,22 @@
 
 #include <QString>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "TempDir.h"
 
 namespace pellora::test {
 
 // Helpers for tests that run the program itself.
 
 inline std::string readAll(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return readFile(file);
 }
 
 // Polls every 50 ms for at most `seconds`; whether `done` came true.
@@ -48,27 +48,42 @@ inline int exitStatusWithin(pid_t child, double seconds) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// Runs `pellora --simulate --data-dir dir` on `busAddress`, off screen, its stderr into
-// `errors`.
-inline pid_t launchSimulated(const std::filesystem::path& dir, const QString& busAddress,
-                             const std::filesystem::path& errors) {
-    const std::string address = busAddress.toStdString();
+// Runs `program` with `arguments`, its stdout into dir/out and its stderr into `errors`, off
+// screen unless `environment` (run in the child) sets up another display.
+inline pid_t launchProgram(
+    const std::string& program, std::vector<std::string> arguments,
+    const std::filesystem::path& dir, const std::filesystem::path& errors,
+    const std::function<void()>& environment = [] {}) {
     const std::string suppressions = (dir / "lsan.supp").string();
     std::ofstream(suppressions) << "leak:libfontconfig.so\n";
     pid_t child = ::fork();
     if (child == 0) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+        environment();
         // Under LeakSanitizer: fontconfig keeps what it parsed until the process ends.
         ::setenv("LSAN_OPTIONS", ("suppressions=" + suppressions).c_str(), 1);
-        if (std::freopen(errors.c_str(), "w", stderr) == nullptr) {
+        if (std::freopen((dir / "out").c_str(), "w", stdout) == nullptr ||
+            std::freopen(errors.c_str(), "w", stderr) == nullptr) {
             ::_exit(126);
         }
-        ::execl(PELLORA_BINARY, "pellora", "--simulate", "--data-dir", dir.c_str(),
-                static_cast<char*>(nullptr));
+        std::vector<char*> argv{const_cast<char*>("pellora")};
+        for (auto& argument : arguments) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
     return child;
+}
+
+// Runs `pellora --simulate --data-dir dir` on `busAddress`, off screen, its stderr into
+// `errors`.
+inline pid_t launchSimulated(const std::filesystem::path& dir, const QString& busAddress,
+                             const std::filesystem::path& errors) {
+    const std::string address = busAddress.toStdString();
+    return launchProgram(PELLORA_BINARY, {"--simulate", "--data-dir", dir.string()}, dir, errors,
+                         [&] { ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1); });
 }
 
 }  // namespace pellora::test

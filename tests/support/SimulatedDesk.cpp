@@ -1,8 +1,5 @@
 #include "SimulatedDesk.h"
 
-#include <fstream>
-#include <sstream>
-
 #include "display/DDCService.h"
 #include "platform/SerialQueue.h"
 #include "store/SampleLogger.h"
@@ -132,22 +129,13 @@ std::vector<Sample> SimulatedDesk::samples(const DisplayInfo& display) {
 }
 
 std::vector<std::string> SimulatedDesk::linesWith(const std::string& text) {
-    std::vector<std::string> found;
-    for (auto& line : logLines()) {
-        if (line.find(text) != std::string::npos) {
-            found.push_back(line);
-        }
-    }
-    return found;
+    return env.linesWith(text);
 }
 
 std::string SimulatedDesk::dumpText() {
     debugState->dump();
     debugState->flush();
-    std::ifstream in(debugState->fileURL());
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return readFile(debugState->fileURL());
 }
 
 std::string SimulatedDesk::keyPrefix(const DisplayInfo& display) const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -7,6 +9,7 @@
 #include <vector>
 
 #include "FakeLoginItem.h"
+#include "ScopedLocalZone.h"
 #include "TestEnvironment.h"
 #include "app/AlertPresenter.h"
 #include "app/AppDelegate.h"
@@ -106,8 +109,16 @@ class SimulatedDesk {
     std::vector<std::string> logLines() { return env.logLines(); }
     // Lines containing `text`.
     std::vector<std::string> linesWith(const std::string& text);
+    std::size_t count(const std::string& text) { return linesWith(text).size(); }
     std::string dumpText();
     std::string keyPrefix(const DisplayInfo& display = monitorA) const;
+    const std::string& title(MenuItemId id) { return app->menu().row(id).title; }
+    bool hidden(MenuItemId id) { return app->menu().row(id).hidden; }
+    // Brightness writes: each goes out twice on the wire, for monitors that miss one.
+    int writes() { return monitor->stats().setRequests / 2; }
+    int reads() { return monitor->stats().getRequests; }
+    // Sets the monitor's brightness as its own buttons would.
+    void setMonitor(int value) { monitor->defineRegister(0x10, value, 100); }
 
     Options options;
     TestEnvironment env;
@@ -139,6 +150,19 @@ class SimulatedDesk {
     std::shared_ptr<LightSensor> sensor;
     std::shared_ptr<MonitorRegistry> registry;
     std::shared_ptr<AppDelegate> app;
+};
+
+// A test on a desk in the UTC zone, launched by the test (after any set-up of its own).
+struct DeskTest : ::testing::Test {
+    ScopedLocalZone zone{"UTC0"};
+    std::unique_ptr<SimulatedDesk> desk = std::make_unique<SimulatedDesk>();
+
+    SimulatedDesk& d() { return *desk; }
+    // A fresh desk, the last one gone first.
+    void restart(SimulatedDesk::Options options = {}) {
+        desk.reset();
+        desk = std::make_unique<SimulatedDesk>(options);
+    }
 };
 
 }  // namespace pellora::test

@@ -1,5 +1,7 @@
 #include "TestEnvironment.h"
 
+#include <functional>
+
 #include "OtherMachine.h"
 
 namespace pellora::test {
@@ -25,27 +27,35 @@ void TestEnvironment::reopenSettings() {
     clock.runPending();
 }
 
+namespace {
+void fromOtherMachine(TestEnvironment& env, const std::string& machine,
+                      const std::function<void(OtherMachine&)>& change) {
+    env.settings->flush();
+    OtherMachine other(env.paths.syncDir, machine, env.clock, [](const std::string&) {});
+    change(other);
+    other.synchronize();
+    env.settings->cloudFolderChanged();
+    env.clock.advance(1.0);
+}
+}  // namespace
+
 void TestEnvironment::remoteSet(const std::string& key, const SettingValue& value,
                                 const std::string& machine) {
-    settings->flush();
-    OtherMachine other(paths.syncDir, machine, clock, [](const std::string&) {});
-    other.set(key, value);
-    other.synchronize();
-    settings->cloudFolderChanged();
-    clock.advance(1.0);
+    fromOtherMachine(*this, machine, [&](OtherMachine& other) { other.set(key, value); });
 }
 
 void TestEnvironment::remoteRemove(const std::string& key, const std::string& machine) {
-    settings->flush();
-    OtherMachine other(paths.syncDir, machine, clock, [](const std::string&) {});
-    other.remove(key);
-    other.synchronize();
-    settings->cloudFolderChanged();
-    clock.advance(1.0);
+    fromOtherMachine(*this, machine, [&](OtherMachine& other) { other.remove(key); });
 }
 
 std::vector<std::string> TestEnvironment::logLines() {
     return log->recent(DebugLog::maxLines);
+}
+
+std::vector<std::string> TestEnvironment::linesWith(const std::string& text) {
+    auto lines = logLines();
+    std::erase_if(lines, [&](const auto& line) { return line.find(text) == std::string::npos; });
+    return lines;
 }
 
 }  // namespace pellora::test

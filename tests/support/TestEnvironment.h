@@ -46,6 +46,8 @@ struct TestEnvironment {
     void reopenSettings();
     // Every line in the debug log so far.
     std::vector<std::string> logLines();
+    // Those of them that contain `text`.
+    std::vector<std::string> linesWith(const std::string& text);
 
     TempDir dir;
     AppPaths paths;
