@@ -45,8 +45,6 @@ std::string AppDelegate::authStatusString(int status) {
     switch (status) {
         case 0:
             return "notDetermined";
-        case 1:
-            return "restricted";
         case 2:
             return "denied";
         case 3:
@@ -115,48 +113,20 @@ void AppDelegate::setCameraHealth(CameraHealth health) {
 }
 
 void AppDelegate::enableCameraAccess() {
+    // The diagnostics look again first, so the status read here is the one just found.
     logCameraDiagnostics(
-        "user clicked Enable camera access",
-        whileAlive(this, [weak = weak_from_this()](const auto& self) {
+        "user clicked Enable camera access", whileAlive(this, [](const auto& self) {
             auto status = self->s_.cameraAccess.lastKnownStatus().value_or(
                 CameraAuthorization::notDetermined);
             if (status == CameraAuthorization::authorized) {
                 self->grantCamera(false);
                 return;
             }
-            if (status != CameraAuthorization::notDetermined) {
-                self->log("status=" + authStatusString(static_cast<int>(status)) +
-                              "; cannot re-prompt: Linux has no camera prompt. " +
-                              self->s_.cameraAccess.repairHint() + " Then log out and back in.",
-                          kTag);
-                self->openCameraSettings();
-                return;
-            }
-            self->log("requesting camera access (notDetermined)…", kTag);
-            double askedAt = self->s_.clock.monotonic();
-            self->s_.cameraAccess.requestAccess([weak, askedAt](bool granted) {
-                auto self = weak.lock();
-                if (!self) {
-                    return;
-                }
-                double took = self->s_.clock.monotonic() - askedAt;
-                auto now = self->s_.cameraAccess.lastKnownStatus().value_or(
-                    CameraAuthorization::notDetermined);
-                char line[256];
-                std::snprintf(line, sizeof line,
-                              "requestAccess returned granted=%s after %.2fs → %s  (%s)",
-                              granted ? "true" : "false", took,
-                              authStatusString(static_cast<int>(now)).c_str(),
-                              took < 0.3 ? "INSTANT — no prompt was shown (cached/auto decision)"
-                                         : "prompt was shown");
-                self->log(line, kTag);
-                self->cameraGranted_ = granted;
-                if (granted) {
-                    self->grantCamera(false);
-                } else {
-                    self->setCameraHealth(CameraHealth::permissionDenied);
-                }
-            });
+            self->log("status=" + authStatusString(static_cast<int>(status)) +
+                          "; cannot re-prompt: Linux has no camera prompt. " +
+                          self->s_.cameraAccess.repairHint() + " Then log out and back in.",
+                      kTag);
+            self->openCameraSettings();
         }));
 }
 

@@ -10,7 +10,6 @@ namespace pellora {
 // (no prompt, so never notDetermined), a desktop camera portal, or a system privacy prompt.
 enum class CameraAuthorization {
     notDetermined = 0,  // nobody has been asked yet
-    restricted = 1,     // a policy forbids it, beyond the user's reach
     denied = 2,         // the user or the system refused
     authorized = 3,
 };
@@ -26,8 +25,6 @@ class CameraAccess {
     virtual void checkAuthorization(std::function<void(CameraAuthorization)> answer) = 0;
     // What the last answered look found; nothing before one has answered.
     virtual std::optional<CameraAuthorization> lastKnownStatus() const = 0;
-    // Asks for access; `answer` runs once with whether it was granted.
-    virtual void requestAccess(std::function<void(bool granted)> answer) = 0;
     // What the user can do about the refusal the last look found, in one sentence; empty
     // when nothing is wrong.
     virtual std::string repairHint() const = 0;

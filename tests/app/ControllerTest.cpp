@@ -62,7 +62,9 @@ TEST_F(ControllerTest, WithoutCameraAccessNothingIsSampledUntilGranted) {
     EXPECT_EQ(d().title(Id::camera),
               "\U0001F3A5 Enable camera access… (needed to read room light)");
     EXPECT_EQ(d().app->menu().glyph(), StatusMenu::sunGlyph);
-    // The user answers the request with yes: a snapshot at once.
+    // The camera becomes usable (a group change, a udev rule): the click's fresh look finds
+    // it and a snapshot runs at once.
+    d().cameraAccess->setStatus(CameraAuthorization::authorized);
     d().app->menu().activate(Id::camera);
     d().advance(0.1);
     EXPECT_TRUE(d().app->cameraGranted());

@@ -18,18 +18,16 @@ struct AccessQueues {
     std::unique_ptr<ManualQueue> probe = clock.makeQueue("pellora.sensor");
     std::unique_ptr<ManualQueue> main = clock.makeQueue("main", true);
 
-    // What checkAuthorization answers, then what requestAccess answers.
-    std::pair<std::optional<CameraAuthorization>, std::optional<bool>> ask(CameraAccess& access) {
+    // What checkAuthorization answers.
+    std::optional<CameraAuthorization> ask(CameraAccess& access) {
         std::optional<CameraAuthorization> status;
-        std::optional<bool> granted;
         access.checkAuthorization([&](CameraAuthorization found) {
             EXPECT_TRUE(main->isCurrent() && !probe->isCurrent());
             status = found;
         });
-        access.requestAccess([&](bool answer) { granted = answer; });
-        EXPECT_FALSE(status || granted) << "answered inline";
+        EXPECT_FALSE(status) << "answered inline";
         clock.runPending();
-        return {status, granted};
+        return status;
     }
 };
 
@@ -61,15 +59,14 @@ TEST(V4l2Nodes, WhatIsNoCaptureDeviceIsRefusedWithoutWaiting) {
     AccessQueues queues;
     auto access = V4l2CameraAccess::create(*queues.probe, *queues.main, dev.path());
     EXPECT_EQ(access->lastKnownStatus(), std::nullopt);
-    EXPECT_EQ(queues.ask(*access),
-              std::make_pair(std::optional(CameraAuthorization::authorized), std::optional(true)));
+    EXPECT_EQ(queues.ask(*access), CameraAuthorization::authorized);
     EXPECT_EQ(access->lastKnownStatus(), CameraAuthorization::authorized);
     EXPECT_EQ(access->repairHint(), "");
 
     // Answers that arrive once the service is gone reach nobody.
     int answers = 0;
     access->checkAuthorization([&](CameraAuthorization) { ++answers; });
-    access->requestAccess([&](bool) { ++answers; });
+    access->checkAuthorization([&](CameraAuthorization) { ++answers; });
     queues.probe->sync([] {});  // the probe has looked; its answers wait on main
     access.reset();
     queues.clock.runPending();
@@ -88,7 +85,7 @@ TEST(V4l2CameraAccess, RefusedNodeIsDeniedWithAHint) {
     AsOrdinaryUser user;  // root opens every node
     ASSERT_TRUE(user.ok());
     EXPECT_EQ(V4l2Capture::probe(dev / "video0"), OpenError::permissionDenied);
-    EXPECT_EQ(queues.ask(*access).first, CameraAuthorization::denied);
+    EXPECT_EQ(queues.ask(*access), CameraAuthorization::denied);
     EXPECT_EQ(access->lastKnownStatus(), CameraAuthorization::denied);
     EXPECT_NE(access->repairHint().find((dev / "video0").string()), std::string::npos);
     EXPECT_NE(access->repairHint().find("video group"), std::string::npos);

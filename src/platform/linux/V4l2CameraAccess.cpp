@@ -65,12 +65,6 @@ std::optional<CameraAuthorization> V4l2CameraAccess::lastKnownStatus() const {
     return known_;
 }
 
-void V4l2CameraAccess::requestAccess(std::function<void(bool)> answer) {
-    checkAuthorization([answer = std::move(answer)](CameraAuthorization status) {
-        answer(status == CameraAuthorization::authorized);
-    });
-}
-
 std::string V4l2CameraAccess::repairHint() const {
     if (deniedNode_.empty()) {
         return {};

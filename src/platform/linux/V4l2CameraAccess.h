@@ -23,7 +23,6 @@ class V4l2CameraAccess final : public CameraAccess,
 
     void checkAuthorization(std::function<void(CameraAuthorization)> answer) override;
     std::optional<CameraAuthorization> lastKnownStatus() const override;
-    void requestAccess(std::function<void(bool)> answer) override;
     std::string repairHint() const override;
 
   private:

@@ -8,8 +8,8 @@
 
 namespace pellora {
 
-// Camera permission as the simulation (or a test) sets it; a request answers with
-// `setAnswer`'s value and, when granted, authorises. Answers come through the main queue.
+// Camera permission as the simulation (or a test) sets it; answers come through the main
+// queue.
 class SimulatedCameraAccess final : public CameraAccess,
                                     public std::enable_shared_from_this<SimulatedCameraAccess> {
   public:
@@ -22,15 +22,6 @@ class SimulatedCameraAccess final : public CameraAccess,
             this, [answer = std::move(answer)](const auto& self) { answer(self->learn()); }));
     }
     std::optional<CameraAuthorization> lastKnownStatus() const override { return known_; }
-    void requestAccess(std::function<void(bool)> answer) override {
-        main_.post(whileAlive(this, [answer = std::move(answer)](const auto& self) {
-            if (self->status_ == CameraAuthorization::notDetermined) {
-                self->status_ = self->answerGranted_ ? CameraAuthorization::authorized
-                                                     : CameraAuthorization::denied;
-            }
-            answer(self->learn() == CameraAuthorization::authorized);
-        }));
-    }
     std::string repairHint() const override {
         return known_ == CameraAuthorization::denied
                    ? "The simulated camera is set to refuse access."
@@ -38,7 +29,6 @@ class SimulatedCameraAccess final : public CameraAccess,
     }
 
     void setStatus(CameraAuthorization status) { status_ = status; }
-    void setAnswer(bool granted) { answerGranted_ = granted; }
 
   private:
     explicit SimulatedCameraAccess(Queue& mainQueue) : main_(mainQueue) {}
@@ -51,7 +41,6 @@ class SimulatedCameraAccess final : public CameraAccess,
     Queue& main_;
     CameraAuthorization status_ = CameraAuthorization::authorized;
     std::optional<CameraAuthorization> known_;
-    bool answerGranted_ = true;
 };
 
 }  // namespace pellora
