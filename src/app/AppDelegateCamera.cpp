@@ -133,12 +133,11 @@ void AppDelegate::enableCameraAccess() {
 // There is no settings pane for camera access on Linux: the alert names the fix.
 void AppDelegate::openCameraSettings() {
     s_.alerts.present("Camera access denied", s_.cameraAccess.repairHint(),
-                      {"Check again", "Later"}, [weak = weak_from_this()](int button) {
-                          auto self = weak.lock();
-                          if (self && button == 0) {
+                      {"Check again", "Later"}, whileAlive(this, [](const auto& self, int button) {
+                          if (button == 0) {
                               self->recheckCameraAccess(true);
                           }
-                      });
+                      }));
 }
 
 void AppDelegate::resetCameraTCC() {
@@ -194,23 +193,20 @@ void AppDelegate::logCameraDiagnostics(const std::string& reason, std::function<
     log("sandbox=" + s_.environment.sandbox, tag);
     log("groups=" + s_.environment.groups, tag);
     // The look opens the video nodes, so it and the device lists run off the main thread.
-    s_.cameraAccess.checkAuthorization(
-        whileAlive(this, [weak = weak_from_this(), then = std::move(then), tag](
-                             const auto& self, CameraAuthorization status) mutable {
+    s_.cameraAccess.checkAuthorization(whileAlive(
+        this, [then = std::move(then), tag](const auto& self, CameraAuthorization status) mutable {
             int raw = static_cast<int>(status);
             self->log("authorizationStatus raw=" + std::to_string(raw) + " (" +
                           authStatusString(raw) + ")",
                       tag);
             Queue& main = self->s_.main;
-            self->s_.probeQueue.post([weak, &main, camera = self->s_.camera, status,
-                                      then = std::move(then), tag]() mutable {
+            self->s_.probeQueue.post([weak = self->weak_from_this(), &main,
+                                      camera = self->s_.camera, status, then = std::move(then),
+                                      tag]() mutable {
                 auto fallback = camera->defaultDevice();
                 auto discovered = LightSensor::discoverDevice(*camera);
-                main.post([weak, fallback, discovered, status, then = std::move(then), tag] {
-                    auto self = weak.lock();
-                    if (!self) {
-                        return;
-                    }
+                main.post(whileAlive(weak, [fallback, discovered, status, then = std::move(then),
+                                            tag](const auto& self) {
                     self->cameraFound_ = discovered.has_value();
                     self->log("defaultCamera=" + (fallback ? fallback->localizedName : "nil") +
                                   "  id=" + (fallback ? fallback->uniqueID : "-"),
@@ -228,7 +224,7 @@ void AppDelegate::logCameraDiagnostics(const std::string& reason, std::function<
                     }
                     self->s_.debugState.dump();
                     then();
-                });
+                }));
             });
         }));
 }

@@ -51,37 +51,37 @@ void AppDelegate::commitPendingIfStable() {
         return;
     }
     // Asked first: whether the user is there comes back later, on this thread.
-    s_.session.idleSeconds([weak = weak_from_this(), anchor = *pendingAnchor_,
-                            kept =
-                                std::weak_ptr<MonitorScope>(scope_)](std::optional<double> idle) {
-        auto self = weak.lock();
-        if (!self || self->pendingAnchor_ != anchor) {
-            return;
-        }
-        double age = self->s_.clock.monotonic() - self->pendingSinceMonotonic_;
-        bool hasScope = self->currentScope(kept) != nullptr;
-        bool present = LearningPolicy::isPresent(self->screenLocked_, idle);
-        bool ownMonitor = hasScope && anchor.monitor == self->scope_->monitor();
-        switch (LearningPolicy::beforeRead(true, hasScope, age, present, ownMonitor)) {
-            case LearningPolicy::CheckStep::nothing:
+    s_.session.idleSeconds(
+        whileAlive(this, [anchor = *pendingAnchor_, kept = std::weak_ptr<MonitorScope>(scope_)](
+                             const auto& self, std::optional<double> idle) {
+            if (self->pendingAnchor_ != anchor) {
                 return;
-            case LearningPolicy::CheckStep::dropAbsent:
-                self->log("pending anchor dropped — user not present", "anchor");
-                self->pendingAnchor_.reset();
-                return;
-            case LearningPolicy::CheckStep::dropOtherMonitor:
-                self->log("pending anchor dropped — chosen on another monitor (" +
-                              (anchor.monitor ? anchor.monitor->identifier() : "none") + ")",
-                          "anchor");
-                self->pendingAnchor_.reset();
-                return;
-            case LearningPolicy::CheckStep::readBack:
-                break;
-        }
-        self->readBrightness(whileAlive(weak, [kept](const auto& self, std::optional<int> read) {
-            self->checkPendingAfterRead(kept, read);
+            }
+            double age = self->s_.clock.monotonic() - self->pendingSinceMonotonic_;
+            bool hasScope = self->currentScope(kept) != nullptr;
+            bool present = LearningPolicy::isPresent(self->screenLocked_, idle);
+            bool ownMonitor = hasScope && anchor.monitor == self->scope_->monitor();
+            switch (LearningPolicy::beforeRead(true, hasScope, age, present, ownMonitor)) {
+                case LearningPolicy::CheckStep::nothing:
+                    return;
+                case LearningPolicy::CheckStep::dropAbsent:
+                    self->log("pending anchor dropped — user not present", "anchor");
+                    self->pendingAnchor_.reset();
+                    return;
+                case LearningPolicy::CheckStep::dropOtherMonitor:
+                    self->log("pending anchor dropped — chosen on another monitor (" +
+                                  (anchor.monitor ? anchor.monitor->identifier() : "none") + ")",
+                              "anchor");
+                    self->pendingAnchor_.reset();
+                    return;
+                case LearningPolicy::CheckStep::readBack:
+                    break;
+            }
+            self->readBrightness(
+                whileAlive(self.get(), [kept](const auto& self, std::optional<int> read) {
+                    self->checkPendingAfterRead(kept, read);
+                }));
         }));
-    });
 }
 
 void AppDelegate::checkPendingAfterRead(std::weak_ptr<MonitorScope> kept, std::optional<int> read) {

@@ -150,12 +150,12 @@ void AppDelegate::revealDebugDump() {
 }
 
 void AppDelegate::reveal(const std::filesystem::path& file) {
-    s_.desktop.revealFile(file, [weak = weak_from_this(), file](bool opened) {
-        auto self = weak.lock();
-        if (self && !opened) {
-            self->log("Cannot reveal " + file.string() + ": no file manager answered", "app");
-        }
-    });
+    s_.desktop.revealFile(
+        file, whileAlive(this, [file](const auto& self, bool opened) {
+            if (!opened) {
+                self->log("Cannot reveal " + file.string() + ": no file manager answered", "app");
+            }
+        }));
 }
 
 }  // namespace pellora

@@ -35,15 +35,14 @@ void AppDelegate::scopeChanged(const std::optional<Monitor>& monitor) {
         return;
     }
     refreshMenu();
-    MonitorScope::load(*monitor, s_.settings, s_.clock, s_.appSupportDir, s_.loggerQueue, &s_.log,
-                       s_.main,
-                       [weak = weak_from_this(), request](std::shared_ptr<MonitorScope> scope) {
-                           auto self = weak.lock();
-                           // A later change has asked for another monitor's scope.
-                           if (self && self->scopeRequest_ == request) {
-                               self->scopeReady(std::move(scope));
-                           }
-                       });
+    MonitorScope::load(
+        *monitor, s_.settings, s_.clock, s_.appSupportDir, s_.loggerQueue, &s_.log, s_.main,
+        whileAlive(this, [request](const auto& self, std::shared_ptr<MonitorScope> scope) {
+            // A later change has asked for another monitor's scope.
+            if (self->scopeRequest_ == request) {
+                self->scopeReady(std::move(scope));
+            }
+        }));
 }
 
 void AppDelegate::scopeReady(std::shared_ptr<MonitorScope> scope) {
@@ -104,13 +103,13 @@ void AppDelegate::countSamples() {
     sampleCount_.reset();
     // Appends queued before the count are in it; those after it report back after it, since
     // both hand their answers to main in the logger queue's order (see finishSample).
-    scope_->logger().countSamples(s_.main, [weak = weak_from_this(), request](long long counted) {
-        auto self = weak.lock();
-        if (self && self->countRequest_ == request && self->scope_) {
-            self->sampleCount_ = counted;
-            self->refreshMenu();
-        }
-    });
+    scope_->logger().countSamples(s_.main,
+                                  whileAlive(this, [request](const auto& self, long long counted) {
+                                      if (self->countRequest_ == request && self->scope_) {
+                                          self->sampleCount_ = counted;
+                                          self->refreshMenu();
+                                      }
+                                  }));
 }
 
 void AppDelegate::loadCapabilitiesIfNeeded(const std::shared_ptr<MonitorScope>& scope) {
@@ -128,10 +127,9 @@ void AppDelegate::loadCapabilitiesIfNeeded(const std::shared_ptr<MonitorScope>& 
     }
     log("Reading capabilities…", "caps");
     std::weak_ptr<MonitorScope> kept = scope;
-    s_.brightness->readCapabilities(
-        [weak = weak_from_this(), kept, failedKey](std::optional<MonitorCapabilities> caps) {
-            auto self = weak.lock();
-            auto scope = self ? self->currentScope(kept) : nullptr;
+    s_.brightness->readCapabilities(whileAlive(
+        this, [kept, failedKey](const auto& self, std::optional<MonitorCapabilities> caps) {
+            auto scope = self->currentScope(kept);
             if (!scope) {
                 return;
             }
@@ -146,7 +144,7 @@ void AppDelegate::loadCapabilitiesIfNeeded(const std::shared_ptr<MonitorScope>& 
                 scope->setCapabilities(MonitorCapabilities{});
             }
             self->capabilitiesChanged();
-        });
+        }));
 }
 
 void AppDelegate::probeCapabilities() {

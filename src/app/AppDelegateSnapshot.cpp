@@ -103,22 +103,22 @@ void AppDelegate::scheduleCloseCheck(double delay) {
 }
 
 void AppDelegate::closeCheck(std::uint64_t generation) {
-    s_.session.idleSeconds([weak = weak_from_this(), generation](std::optional<double> idle) {
-        auto self = weak.lock();
-        // Rescheduled (a snapshot taken by hand, an unlock, a monitor change) meanwhile.
-        if (!self || self->snapshotGeneration_ != generation) {
-            return;
-        }
-        bool present = LearningPolicy::isPresent(self->screenLocked_, idle);
-        self->presentAtDesk_ = present;
-        auto step = SnapshotPolicy::closeStep(self->s_.clock.now(), self->usualDueAt_, present);
-        if (step.readNow) {
-            self->takeSnapshot();
-            self->scheduleNextSnapshot();
-        } else {
-            self->scheduleCloseCheck(step.checkAgainIn);
-        }
-    });
+    s_.session.idleSeconds(
+        whileAlive(this, [generation](const auto& self, std::optional<double> idle) {
+            // Rescheduled (a snapshot taken by hand, an unlock, a monitor change) meanwhile.
+            if (self->snapshotGeneration_ != generation) {
+                return;
+            }
+            bool present = LearningPolicy::isPresent(self->screenLocked_, idle);
+            self->presentAtDesk_ = present;
+            auto step = SnapshotPolicy::closeStep(self->s_.clock.now(), self->usualDueAt_, present);
+            if (step.readNow) {
+                self->takeSnapshot();
+                self->scheduleNextSnapshot();
+            } else {
+                self->scheduleCloseCheck(step.checkAgainIn);
+            }
+        }));
 }
 
 bool AppDelegate::followRoomClosely() const {
@@ -198,9 +198,8 @@ void AppDelegate::recordSample(double luma, std::function<void()> judged) {
     // Judged against the brightness we held when the read was queued: whatever is written
     // meanwhile, the read saw the monitor before it.
     std::optional<int> reference = lastAppliedBrightness_;
-    readBrightness(whileAlive(this, [weak = weak_from_this(), kept, luma, hour, reference,
-                                     judged = std::move(judged)](const auto& self,
-                                                                 std::optional<int> brightness) {
+    readBrightness(whileAlive(this, [kept, luma, hour, reference, judged = std::move(judged)](
+                                        const auto& self, std::optional<int> brightness) {
         if (!brightness) {
             self->log("DDC brightness read returned nil — sample NOT logged", "sample");
             judged();
@@ -218,12 +217,9 @@ void AppDelegate::recordSample(double luma, std::function<void()> judged) {
             return;
         }
         // Only a change that departs from what we hold needs to know whether anyone is there.
-        self->s_.session.idleSeconds([weak, kept, luma, hour, readAt, b, reference,
-                                      judged](std::optional<double> idle) {
-            auto self = weak.lock();
-            if (!self) {
-                return;
-            }
+        self->s_.session.idleSeconds(whileAlive(self.get(), [kept, luma, hour, readAt, b, reference,
+                                                             judged](const auto& self,
+                                                                     std::optional<double> idle) {
             if (!self->currentScope(kept)) {
                 self->log("Scope changed mid-read — sample NOT logged", "sample");
                 return;
@@ -251,7 +247,7 @@ void AppDelegate::recordSample(double luma, std::function<void()> judged) {
             }
             self->finishSample(kept, luma, hour, readAt, b, judgement.userSet);
             judged();
-        });
+        }));
     }));
 }
 
@@ -263,15 +259,15 @@ void AppDelegate::finishSample(std::weak_ptr<MonitorScope> kept, double luma, in
     }
     // Counted once it is in the file: a dropped append is no sample. One that lands before
     // the count has run is in the count, and its answer comes while there is none yet.
-    scope->logger().log(Sample{readAt, luma, brightness, hour, userSet}, s_.main,
-                        [weak = weak_from_this(), kept, request = countRequest_](bool written) {
-                            auto self = weak.lock();
-                            if (written && self && self->countRequest_ == request &&
-                                self->sampleCount_ && self->currentScope(kept)) {
-                                ++*self->sampleCount_;
-                                self->refreshMenu();
-                            }
-                        });
+    scope->logger().log(
+        Sample{readAt, luma, brightness, hour, userSet}, s_.main,
+        whileAlive(this, [kept, request = countRequest_](const auto& self, bool written) {
+            if (written && self->countRequest_ == request && self->sampleCount_ &&
+                self->currentScope(kept)) {
+                ++*self->sampleCount_;
+                self->refreshMenu();
+            }
+        }));
     log(format("Sample logged: luma=%.1f", luma) + " brightness=" + std::to_string(brightness) +
             " userSet=" + (userSet ? "true" : "false"),
         "sample");
