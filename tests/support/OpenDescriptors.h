@@ -7,6 +7,8 @@
 #include <system_error>
 #include <thread>
 
+#include <unistd.h>
+
 namespace pellora::test {
 
 // This process's open file descriptors, one "fd -> target" per line: a device closed after
@@ -18,6 +20,11 @@ inline std::string openDescriptors() {
          it.increment(error)) {
         std::error_code unreadable;
         auto target = std::filesystem::read_symlink(it->path(), unreadable);
+        // The listing's own descriptor: its number is whichever was free when it was opened,
+        // so it would differ between two lists of the same open files.
+        if (target == std::filesystem::path("/proc/" + std::to_string(::getpid()) + "/fd")) {
+            continue;
+        }
         text += it->path().filename().string() + " -> " + target.string() + "\n";
     }
     return text;
