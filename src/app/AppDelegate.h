@@ -11,6 +11,8 @@
 #include "app/Mode.h"
 #include "app/PendingAnchor.h"
 #include "app/PreferencesPresenter.h"
+#include "app/ReadingBudget.h"
+#include "app/SnapshotPolicy.h"
 #include "app/StatusMenu.h"
 #include "display/Monitor.h"
 #include "platform/CameraAccess.h"
@@ -133,6 +135,9 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     void scheduleCloseCheck(double delay);
     void closeCheck(std::uint64_t generation);
     bool atDeskAsLastSeen() const { return !screenLocked_ && presentAtDesk_.value_or(true); }
+    // Whether the close cadence reads at the user's next check: there, and within budget.
+    bool closeReadingDue();
+    bool withinReadingBudget();
     void handleReading(std::optional<double> luma);
     void handleFailedReading();
     // `judged` runs once the read is judged (or failed), unless the monitor changed meanwhile.
@@ -217,6 +222,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     // whether the user was at the desk when last asked.
     double usualDueAt_ = distantFuture;
     std::optional<bool> presentAtDesk_;
+    // Every reading counts against the close cadence's budget, whoever asked for it.
+    ReadingBudget readingBudget_{SnapshotPolicy::closeDailyReadings};
     // When the last reading was smoothed in, on the clock that never jumps.
     std::optional<double> lastReadingMonotonic_;
     std::unique_ptr<RepeatingTimer> retrainTimer_;

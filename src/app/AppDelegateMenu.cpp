@@ -91,7 +91,7 @@ void AppDelegate::refreshMenu() {
     double interval =
         SnapshotPolicy::interval(s_.clock.now(), StoredChoices::location(s_.settings).value);
     const char* cadence =
-        SnapshotPolicy::cadenceLabel(interval, followRoomClosely(), atDeskAsLastSeen());
+        SnapshotPolicy::cadenceLabel(interval, followRoomClosely(), closeReadingDue());
     menu_.setTitle(Id::samples, MenuTexts::samplesRow(count, next, cadence));
     auto toggle = MenuTexts::toggleRow(mode_, count);
     menu_.setTitle(Id::toggleMode, toggle.title);

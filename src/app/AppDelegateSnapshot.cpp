@@ -37,6 +37,7 @@ void AppDelegate::takeSnapshot() {
         return;
     }
     log("takeSnapshot requesting frame…", "snapshot");
+    readingBudget_.recordReading(s_.clock.now(), s_.clock.monotonic());
     s_.sensor->sampleOnce(SnapshotPolicy::sensorTimeout,
                           whileAlive(this, [](const auto& self, std::optional<double> luma) {
                               self->handleReading(luma);
@@ -94,7 +95,7 @@ void AppDelegate::scheduleCloseCheck(double delay) {
     cancelSnapshotWork();
     double now = s_.clock.now();
     // The reading expected: at this check while the user is there, else at the usual time.
-    nextSnapshotAt_ = atDeskAsLastSeen() ? now + delay : usualDueAt_;
+    nextSnapshotAt_ = closeReadingDue() ? now + delay : usualDueAt_;
     snapshotWork_ = s_.main.postAfter(
         delay, whileAlive(this, [generation = snapshotGeneration_](const auto& self) {
             self->closeCheck(generation);
@@ -111,7 +112,8 @@ void AppDelegate::closeCheck(std::uint64_t generation) {
             }
             bool present = LearningPolicy::isPresent(self->screenLocked_, idle);
             self->presentAtDesk_ = present;
-            auto step = SnapshotPolicy::closeStep(self->s_.clock.now(), self->usualDueAt_, present);
+            auto step = SnapshotPolicy::closeStep(self->s_.clock.now(), self->usualDueAt_, present,
+                                                  self->withinReadingBudget());
             if (step.readNow) {
                 self->takeSnapshot();
                 self->scheduleNextSnapshot();
@@ -119,6 +121,14 @@ void AppDelegate::closeCheck(std::uint64_t generation) {
                 self->scheduleCloseCheck(step.checkAgainIn);
             }
         }));
+}
+
+bool AppDelegate::withinReadingBudget() {
+    return readingBudget_.allowsAnother(s_.clock.now(), s_.clock.monotonic());
+}
+
+bool AppDelegate::closeReadingDue() {
+    return atDeskAsLastSeen() && withinReadingBudget();
 }
 
 bool AppDelegate::followRoomClosely() const {

@@ -48,8 +48,9 @@ double SnapshotPolicy::smoothForgetting(double previous, double reading, double 
     return alpha * reading + (1.0 - alpha) * previous;
 }
 
-SnapshotPolicy::CloseStep SnapshotPolicy::closeStep(double now, double usualDueAt, bool present) {
-    if (present || !(now < usualDueAt)) {
+SnapshotPolicy::CloseStep SnapshotPolicy::closeStep(double now, double usualDueAt, bool present,
+                                                    bool withinBudget) {
+    if ((present && withinBudget) || !(now < usualDueAt)) {
         return {true, 0};
     }
     return {false, std::min(closeInterval, usualDueAt - now)};

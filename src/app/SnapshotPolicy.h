@@ -34,6 +34,9 @@ struct SnapshotPolicy {
     // cadence above while away, and a filter that forgets light older than a few minutes.
     static constexpr double closeInterval = 600.0;
     static constexpr double forgetSeconds = 120.0;
+    // Readings a day, on average over the last week, past which the close cadence gives way
+    // to the usual one until older readings age out.
+    static constexpr int closeDailyReadings = 50;
     // The weight of a reading taken `secondsSinceLast` after the one before: 1 − e^(−Δt/τ).
     // Readings seconds apart still smooth each other; an hour-old value counts for nothing.
     static double forgettingWeight(double secondsSinceLast);
@@ -42,10 +45,10 @@ struct SnapshotPolicy {
         bool readNow = false;
         double checkAgainIn = 0;  // when not reading now
     };
-    // At a check of the close cadence: read when the user is there, or when they are away and
-    // the usual cadence is due (at `usualDueAt`); else look again when it falls due, and at
-    // least every 600 s, so a return is seen within ten minutes.
-    static CloseStep closeStep(double now, double usualDueAt, bool present);
+    // At a check of the close cadence: read when the user is there and the week's budget
+    // allows, or when the usual cadence is due (at `usualDueAt`); else look again when it
+    // falls due, and at least every 600 s, so a return is seen within ten minutes.
+    static CloseStep closeStep(double now, double usualDueAt, bool present, bool withinBudget);
     // The menu's cadence: 10m while following the room with the user there, else the usual.
     static const char* cadenceLabel(double usualInterval, bool followClosely, bool present);
     static CameraHealth failedReadingHealth(bool accessAuthorized, bool cameraFound);

@@ -1,0 +1,35 @@
+#include "app/ReadingBudget.h"
+
+#include <algorithm>
+
+namespace pellora {
+
+void ReadingBudget::recordReading(double now, double monotonic) {
+    forgetOld(now, monotonic);
+    readings_.push_back({now, monotonic});
+    // Bounded whatever the clocks do: older entries no longer decide anything.
+    while (readings_.size() > limit_ + 1) {
+        readings_.pop_front();
+    }
+}
+
+bool ReadingBudget::allowsAnother(double now, double monotonic) {
+    return readingsInWindow(now, monotonic) < limit_;
+}
+
+std::size_t ReadingBudget::readingsInWindow(double now, double monotonic) {
+    forgetOld(now, monotonic);
+    return readings_.size();
+}
+
+void ReadingBudget::forgetOld(double now, double monotonic) {
+    // The wall clock sees a sleep, the monotonic one a clock set back: the longer age counts.
+    auto aged = [&](const Reading& r) {
+        return std::max(now - r.wall, monotonic - r.monotonic) >= window;
+    };
+    while (!readings_.empty() && aged(readings_.front())) {
+        readings_.pop_front();
+    }
+}
+
+}  // namespace pellora
