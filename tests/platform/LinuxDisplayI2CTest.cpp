@@ -82,7 +82,9 @@ struct LaptopTestbed : ::testing::Test {
     }
 };
 
-TEST_F(LaptopTestbed, DdcServiceGetsSetsAndReadsCapabilitiesThroughTheDevNode) {
+// Capabilities and per-exchange traffic are the DDC service's own (its tests, and ddcutil
+// below, read them through this bus); here, the node found and used.
+TEST_F(LaptopTestbed, DdcServiceGetsAndSetsThroughTheDevNode) {
     plugMonitorIntoDp();
     LinuxDisplayI2C i2c(*env.log, env.clock);
     DDCService ddc(i2c, env.clock, *env.log, env.systemLog);
@@ -91,24 +93,12 @@ TEST_F(LaptopTestbed, DdcServiceGetsSetsAndReadsCapabilitiesThroughTheDevNode) {
     EXPECT_TRUE(ddc.setVCP(0x10, 42));
     EXPECT_EQ(monitor->vcpRegister(0x10)->current, 42);
     EXPECT_EQ(ddc.getVCP(0x10), (VCPValue{42, 100}));
-
-    auto traffic = bed->traffic(5);
-    EXPECT_EQ(traffic.opens, 4);  // the probe, two gets and a set: one open each
-    // Two gets' requests and replies, the set's two copies; an address chosen per exchange.
-    EXPECT_EQ(traffic.transfersByAddress, (std::map<std::uint8_t, int>{{0x37, 6}}));
-    EXPECT_EQ(traffic.addressSelects, 3);
     EXPECT_EQ(bed->traffic(3).opens, 0);  // the panel's bus is left alone
     EXPECT_EQ(i2c.status(),
               (LinuxDisplayI2C::Status{Reason::available,
                                        "Using /dev/i2c-5 for card0-DP-1 (DP-AUX adapter)"}));
     EXPECT_EQ(i2c.status().whyUnanswered(), std::nullopt);
     EXPECT_EQ(ddcLines(i2c.status().text), 1);
-
-    auto caps = ddc.readCapabilities();  // in fragments, an exchange each
-    ASSERT_TRUE(caps);
-    EXPECT_EQ(caps->model, "SimMon");
-    EXPECT_EQ(caps->vcps.at(0x14), (std::vector<std::uint8_t>{0x05, 0x06, 0x08, 0x0B}));
-    EXPECT_GT(monitor->stats().capabilitiesRequests, 3);
 }
 
 TEST_F(LaptopTestbed, HdmiMonitorIsFoundByItsEdidOnceThenRememberedOrFollowedByItsDdcLink) {

@@ -143,8 +143,8 @@ Bytes jpeg(const Bytes& pixels, int width, int height, int subsampling, int qual
 }
 
 // JPEG luma is full range already: every level comes back as itself (within the codec's
-// rounding), colour as its Y' and an odd-sized frame in its own layout.
-TEST(MjpegLuma, FramesDecodeToTheirLumaAtEveryLevelColourAndSize) {
+// rounding), and an odd-sized frame in its own layout.
+TEST(MjpegLuma, FramesDecodeToTheirLumaAtEveryLevelAndSize) {
     MjpegLuma decoder;
     Bytes scratch;
     for (int level : {0, 16, 235, 255}) {
@@ -166,17 +166,6 @@ TEST(MjpegLuma, FramesDecodeToTheirLumaAtEveryLevelColourAndSize) {
     ASSERT_EQ(std::tie(plane->width, plane->height), std::make_tuple(w, h));
     for (std::size_t i = 0; i < grey.size(); ++i) {
         ASSERT_LE(std::abs(plane->bytes[i / w * plane->bytesPerRow + i % w] - grey[i]), 3) << i;
-    }
-    for (Bytes rgb : {Bytes{255, 0, 0}, Bytes{0, 0, 255}, Bytes{200, 120, 40}}) {
-        Bytes pixels;
-        for (int i = 0; i < 32 * 32; ++i) {
-            pixels.insert(pixels.end(), rgb.begin(), rgb.end());
-        }
-        plane = decoder.decode(jpeg(pixels, 32, 32, TJSAMP_422), scratch);
-        ASSERT_TRUE(plane) << decoder.lastError();
-        // JFIF's Y' = 0.299 R + 0.587 G + 0.114 B, no range offset.
-        EXPECT_NEAR(plane->bytes[32 * 16 + 16], 0.299 * rgb[0] + 0.587 * rgb[1] + 0.114 * rgb[2],
-                    2);
     }
 }
 

@@ -108,8 +108,8 @@ TEST_F(LightSensorTest, AReadingWarmsUpMeasuresOneFrameForEveryoneWhoAskedAndSto
         EXPECT_EQ(joining->device, "Desk Cam");
         // Frame 23 is the first at or after 0.7 s (0.71875); the camera stops right there.
         EXPECT_THAT(lines(before), Contains("Frame 23 accepted after 0.72s: luma=123.0 (8x8)"));
-        EXPECT_EQ(camera.stats().lastOnSeconds, 23 / 32.0);
-        EXPECT_EQ(camera.stats().starts, run);
+        EXPECT_EQ(std::tuple(camera.stats().lastOnSeconds, camera.stats().starts),
+                  std::tuple(23 / 32.0, run));
     }
     EXPECT_FALSE(camera.isRunning());
     EXPECT_THAT(lines(), Contains("sampleOnce coalesced (already pending)").Times(4));
@@ -124,9 +124,7 @@ TEST_F(LightSensorTest, TimeoutEndsTheReadingAfterEveryFrameDueByThenAndAnUnusab
     env.clock.advance(3.5 - 1 / 32.0);
     EXPECT_EQ(reading->order, 0);
     env.clock.advance(1 / 32.0);
-    EXPECT_EQ(reading->order, 1);
-    EXPECT_EQ(reading->luma, std::nullopt);
-    EXPECT_EQ(camera.stats().lastOnSeconds, 3.5);
+    EXPECT_TRUE(reading->order == 1 && !reading->luma && camera.stats().lastOnSeconds == 3.5);
     // Frame 112 falls due with the timeout itself and still counts: the finish goes round
     // the queue once.
     EXPECT_THAT(lines(), Contains("Session stopped. result=nil frames=112"));
@@ -134,8 +132,7 @@ TEST_F(LightSensorTest, TimeoutEndsTheReadingAfterEveryFrameDueByThenAndAnUnusab
                            std::numeric_limits<double>::infinity(), -1.0}) {
         reading = request(timeout);
         env.clock.advance(timeout == 2.0 ? 2.0 : 0.0);
-        EXPECT_NE(reading->order, 0) << timeout;
-        EXPECT_FALSE(camera.isRunning());
+        EXPECT_TRUE(reading->order != 0 && !camera.isRunning()) << timeout;
     }
     EXPECT_THAT(lines(), Contains("Timeout 2.0s — no frame accepted"));
 }
@@ -165,12 +162,11 @@ TEST_F(LightSensorTest, EveryFailureAnswersNothingLeavesTheCameraOffAndClearsWit
         const std::size_t before = lines().size();
         auto reading = request();
         env.clock.advance(4);
-        EXPECT_EQ(reading->order, answers);
-        EXPECT_EQ(reading->luma, std::nullopt);
-        EXPECT_EQ(reading->device, fault == F::none ? "(none)" : "Simulated Camera");
-        EXPECT_FALSE(camera.isRunning());
-        EXPECT_EQ(camera.stats().starts, starts);
-        EXPECT_EQ(camera.stats().stops, starts);
+        EXPECT_EQ(
+            std::tie(reading->order, reading->luma, reading->device),
+            std::tuple(answers, std::nullopt, fault == F::none ? "(none)" : "Simulated Camera"));
+        EXPECT_EQ(std::tuple(camera.isRunning(), camera.stats().starts, camera.stats().stops),
+                  std::tuple(false, starts, starts));
         for (const char* text : mustLog) {
             EXPECT_THAT(lines(before), Contains(text));
         }
@@ -178,8 +174,7 @@ TEST_F(LightSensorTest, EveryFailureAnswersNothingLeavesTheCameraOffAndClearsWit
         camera.setPresent(true);
         auto next = request();
         env.clock.advance(2);
-        EXPECT_TRUE(next->luma.has_value());
-        EXPECT_EQ(next->device, "Simulated Camera");
+        EXPECT_TRUE(next->luma && next->device == "Simulated Camera");
     }
 }
 
