@@ -132,7 +132,9 @@ TEST_F(TrayView, GlyphIsDrawnIntoTheIconAndNamedInTheTooltip) {
             EXPECT_GT(light[lightSide], 2 * light[1 - lightSide]) << glyph;
         }
     }
-    EXPECT_TRUE(view.trayIcon().icon().availableSizes().contains(QSize(16, 16)));
+    // Drawn at the sizes XEmbed trays and the GNOME and KDE panels ask for, never scaled.
+    const QList<QSize> sizes = view.trayIcon().icon().availableSizes();
+    EXPECT_TRUE(sizes.contains(QSize(16, 16)) && sizes.contains(QSize(22, 22)));
 }
 
 TEST(StatusMenuObservers, EachToldInOrderAndRemovalWhileToldIsSafe) {
