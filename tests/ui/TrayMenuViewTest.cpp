@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QLabel>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QToolButton>
 
 #include "WidgetsTestApp.h"
 #include "app/PlatformTexts.h"
 #include "app/StatusMenu.h"
+#include "ui/MenuPanelView.h"
 
 // For the whole ui test program under LeakSanitizer: fontconfig keeps what it parsed of its
 // configuration to the end of the process, and Qt's D-Bus tray what it introspected of the
@@ -23,10 +26,13 @@ namespace {
 
 using Id = MenuItemId;
 
+// The tray's menu and, where there is no tray, the panel window beside it: both views of one
+// model.
 struct TrayView : ::testing::Test {
     QApplication& app = widgetsApp();
     StatusMenu model{PlatformTexts::linuxDesktop()};
     TrayMenuView view{model, "Pellora"};
+    MenuPanelView panel{model};
 
     void click(Id id) {
         view.menu().popup({20, 20});
@@ -37,21 +43,41 @@ struct TrayView : ::testing::Test {
     }
 };
 
-// The model's writes change the entries in place (never rebuilt under an open menu); a name
-// from the monitor or another machine shows as it is, tabs flattened.
-TEST_F(TrayView, EntriesShowTheRowsAndChangeInPlace) {
+// The model's writes change the entries in place (never rebuilt under an open menu). A name
+// from the monitor or another machine shows as it is: tabs flattened in the menu, never
+// markup in the panel. State rows are the panel's text, commands its buttons.
+TEST_F(TrayView, BothViewsFollowTheRowsInPlace) {
+    panel.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
     const QList<QAction*> entries = view.menu().actions();
     EXPECT_EQ(entries.size(), 25);
     EXPECT_EQ(view.action(Id::snapshot)->shortcut().toString(), "Ctrl+N");
+    EXPECT_EQ(panel.button(Id::snapshot)->toolTip(), "Ctrl+N");
     EXPECT_FALSE(view.action(Id::monitor)->isEnabled());
+    EXPECT_FALSE(panel.button(Id::monitor)->isVisibleTo(&panel));
+    EXPECT_EQ(panel.label(Id::startAtLogin), nullptr);  // the window's own checkbox
     EXPECT_FALSE(view.action(Id::camera)->isVisible());
-    model.setTitle(Id::monitor, "Monitor: A&B\tC");
+
+    model.setTitle(Id::monitor, "Monitor: <b>A&B</b>\tC");
+    EXPECT_EQ(view.action(Id::monitor)->text(), "Monitor: <b>A&&B</b> C");
+    EXPECT_EQ(panel.label(Id::monitor)->text(), "Monitor: <b>A&B</b>\tC");
+    EXPECT_EQ(panel.label(Id::monitor)->textFormat(), Qt::PlainText);
     model.setEnabled(Id::toggleMode, false);
-    model.setHidden(Id::camera, false);
-    EXPECT_EQ(view.action(Id::monitor)->text(), "Monitor: A&&B C");
     EXPECT_FALSE(view.action(Id::toggleMode)->isEnabled());
+    // The camera row turns from hidden to a command and back.
+    model.setAction(Id::camera, [] {});
+    model.setHidden(Id::camera, false);
     EXPECT_TRUE(view.action(Id::camera)->isVisible());
+    EXPECT_TRUE(panel.button(Id::camera)->isVisibleTo(&panel));
+    model.setHidden(Id::camera, true);
+    EXPECT_FALSE(panel.button(Id::camera)->isVisibleTo(&panel));
+    EXPECT_FALSE(panel.label(Id::camera)->isVisibleTo(&panel));
     EXPECT_EQ(view.menu().actions(), entries);
+    // Views that went stop listening; the others still follow.
+    { MenuPanelView gone{model}; }
+    { TrayMenuView gone{model, "Pellora"}; }
+    model.setTitle(Id::mode, "Mode: Adapting");
+    EXPECT_EQ(panel.label(Id::mode)->text(), "Mode: Adapting");
 }
 
 // A click runs the row's action only when shown and enabled. The check mark is the model's:
@@ -60,7 +86,7 @@ TEST_F(TrayView, EntriesShowTheRowsAndChangeInPlace) {
 TEST_F(TrayView, ClickRunsTheRowsActionAndTheCheckMarkIsTheModels) {
     std::vector<Id> ran;
     int opened = 0;
-    for (Id id : {Id::snapshot, Id::preview, Id::camera, Id::startAtLogin}) {
+    for (Id id : {Id::snapshot, Id::preview, Id::camera, Id::startAtLogin, Id::quit}) {
         model.setAction(id, [&ran, id] { ran.push_back(id); });
     }
     model.setOnWillShow([&opened] { ++opened; });
@@ -70,7 +96,10 @@ TEST_F(TrayView, ClickRunsTheRowsActionAndTheCheckMarkIsTheModels) {
         click(id);
     }
     view.action(Id::camera)->trigger();  // enabled but hidden: out of the pointer's reach
-    EXPECT_EQ(ran, (std::vector<Id>{Id::snapshot, Id::startAtLogin}));
+    for (Id id : {Id::preview, Id::quit}) {
+        QTest::mouseClick(panel.button(id), Qt::LeftButton);
+    }
+    EXPECT_EQ(ran, (std::vector<Id>{Id::snapshot, Id::startAtLogin, Id::quit}));
     EXPECT_EQ(opened, 3);
     QAction* row = view.action(Id::startAtLogin);
     EXPECT_FALSE(row->isChecked());
@@ -103,7 +132,26 @@ TEST_F(TrayView, GlyphIsDrawnIntoTheIconAndNamedInTheTooltip) {
             EXPECT_GT(light[lightSide], 2 * light[1 - lightSide]) << glyph;
         }
     }
-    EXPECT_TRUE(view.trayIcon().icon().availableSizes().contains(QSize(16, 16)));
+    // Drawn at the sizes XEmbed trays and the GNOME and KDE panels ask for, never scaled.
+    const QList<QSize> sizes = view.trayIcon().icon().availableSizes();
+    EXPECT_TRUE(sizes.contains(QSize(16, 16)) && sizes.contains(QSize(22, 22)));
+}
+
+TEST(StatusMenuObservers, EachToldInOrderAndRemovalWhileToldIsSafe) {
+    StatusMenu model{PlatformTexts::linuxDesktop()};
+    std::vector<std::string> told;
+    int second = 0;
+    const int first = model.addObserver([&](std::optional<MenuItemId> id) {
+        told.push_back(id ? "first row" : "first glyph");
+        // Takes the second one away before its turn, and itself.
+        model.removeObserver(second);
+        model.removeObserver(first);
+    });
+    second = model.addObserver([&](auto) { told.push_back("second"); });
+    model.addObserver([&](auto) { told.push_back("third"); });
+    model.setGlyph(StatusMenu::idleGlyph);
+    model.setTitle(Id::luma, "Luma: 80.0");
+    EXPECT_EQ(told, (std::vector<std::string>{"first glyph", "third", "third"}));
 }
 
 }  // namespace
