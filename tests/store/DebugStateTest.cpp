@@ -34,12 +34,7 @@ struct DebugStateTest : ::testing::Test {
         debug->dump();
         debug->flush();
     }
-    std::size_t problemLines() {
-        auto lines = env.logLines();
-        return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
-            return line.find("[app] debug state not written to ") != std::string::npos;
-        });
-    }
+    std::size_t problemLines() { return env.linesWith("[app] debug state not written to ").size(); }
 };
 
 // Nothing before a provider. Then the file is rewritten every 3 s with the time and the log's

@@ -42,12 +42,6 @@ std::filesystem::path samplesFile(const TestEnvironment& env) {
     return env.paths.dataDir / "monitors" / kMonitor / "samples.jsonl";
 }
 
-bool logHas(TestEnvironment& env, const std::string& text) {
-    const auto lines = env.logLines();
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const auto& line) { return line.find(text) != line.npos; });
-}
-
 struct LoggerFixture : ::testing::Test {
     TestEnvironment env;
     std::unique_ptr<ManualQueue> queue = env.clock.makeQueue("pellora.logger");
@@ -125,7 +119,7 @@ TEST_F(LoggerFixture, NumbersComeBackExactlyAndNonFiniteOnesAreNeverWritten) {
     }
     env.clock.runPending();
     EXPECT_EQ(logger->loadAll(), samples);
-    EXPECT_TRUE(logHas(env, "[sample] Sample dropped: non-finite time or luma"));
+    EXPECT_FALSE(env.linesWith("[sample] Sample dropped: non-finite time or luma").empty());
 }
 
 // A crash or a full disk in mid-append leaves a line cut short: the next append starts a
@@ -139,7 +133,7 @@ TEST_F(LoggerFixture, AppendsAfterACutShortLineOrADeletedFile) {
     std::filesystem::remove(samplesFile(env));
     logAndRun(sampleAt(3));
     EXPECT_FALSE(std::filesystem::exists(samplesFile(env)));
-    EXPECT_TRUE(logHas(env, "Sample dropped: cannot open"));
+    EXPECT_FALSE(env.linesWith("Sample dropped: cannot open").empty());
     logger = makeLogger();
     logAndRun(sampleAt(4));
     EXPECT_EQ(logger->loadAll(), samplesOf({4}));
@@ -163,9 +157,11 @@ TEST_F(LoggerFixture, SomethingOtherThanAFileInItsPlaceIsRefusedWithALogLine) {
         logger = makeLogger();
     }
     EXPECT_EQ(readFile(elsewhere / "target"), line(1));
-    EXPECT_TRUE(logHas(env, "Sample dropped: " + samplesFile(env).string() + " is not a regular"));
-    EXPECT_TRUE(logHas(
-        env, "Samples file " + samplesFile(env).string() + " is not read: not a regular file"));
+    EXPECT_FALSE(env.linesWith("Sample dropped: " + samplesFile(env).string() + " is not a regular")
+                     .empty());
+    EXPECT_FALSE(env.linesWith("Samples file " + samplesFile(env).string() +
+                               " is not read: not a regular file")
+                     .empty());
 }
 
 // ---- decoding one line ----
@@ -276,7 +272,8 @@ TEST_F(LoggerFixture, OversizedFileIsReadForItsNewestLinesOnly) {
     // A window inside one line finds no line at all.
     logger = makeLogger(10);
     EXPECT_TRUE(logger->loadAll().empty());
-    EXPECT_TRUE(logHas(env, "only its newest 10 are read, the older samples are left out"));
+    EXPECT_FALSE(
+        env.linesWith("only its newest 10 are read, the older samples are left out").empty());
 }
 
 // ---- reading again after the file changed ----
