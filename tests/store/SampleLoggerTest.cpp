@@ -5,15 +5,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <atomic>
 #include <iomanip>
 #include <limits>
-#include <thread>
 #include <tuple>
 
 #include "TestEnvironment.h"
-#include "platform/SerialQueue.h"
-#include "platform/SystemClock.h"
 
 namespace pellora {
 
@@ -308,40 +304,6 @@ TEST_F(LoggerFixture, FileChangedSinceTheLastReadIsReadAfresh) {
         EXPECT_EQ(logger->loadAll(), c.expected) << c.after;
         EXPECT_EQ(logger->loadAll(), c.expected) << c.after;
     }
-}
-
-// ---- concurrency on real threads ----
-
-TEST(SampleLoggerConcurrency, ReadsDuringAppendsSeeOnlyWholeLoggedSamples) {
-    TempDir dir;
-    SystemClock clock;
-    SerialQueue queue("pellora.logger", clock);
-    SampleLogger logger(kMonitor, dir.path(), queue);
-    std::vector<Sample> logged;
-    for (int i = 0; i < 3000; ++i) {
-        logged.push_back(sampleAt(i));
-    }
-    std::atomic<bool> done{false};
-    std::thread appender([&] {
-        for (const Sample& sample : logged) {
-            logger.log(sample);
-        }
-        queue.sync([] {});
-        done = true;
-    });
-    int reads = 0;
-    bool allPrefixes = true;
-    while (!done || reads == 0) {
-        const std::vector<Sample> got = logger.loadAll();
-        ++reads;
-        // Appends land in call order, so any read is the first n samples logged.
-        allPrefixes = allPrefixes && got.size() <= logged.size() &&
-                      std::equal(got.begin(), got.end(), logged.begin());
-    }
-    appender.join();
-    EXPECT_TRUE(allPrefixes);
-    EXPECT_GT(reads, 1);
-    EXPECT_EQ(logger.loadAll(), logged);
 }
 
 }  // namespace
