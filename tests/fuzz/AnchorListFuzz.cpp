@@ -1,6 +1,5 @@
-// The anchor list as stored in the settings ("monitor.<id>.anchorsV1"). Beyond not crashing:
-// what decodes agrees with a plain reading of the whole document, holds only finite numbers,
-// and survives a trip through the stored form unchanged.
+// The stored anchor list ("monitor.<id>.anchorsV1"): what decodes agrees with a plain reading
+// of the whole document and survives a trip through the stored form unchanged.
 
 #include "NumberRecordReference.h"
 #include "model/AnchorStore.h"

@@ -1,6 +1,5 @@
-// The EDID parser, fed what a monitor (or a faked sysfs) may hand over. Beyond not crashing:
-// only a whole base block with the header and a zero checksum is accepted, blocks after it
-// change nothing, and the identity is what the bytes say.
+// The EDID parser: only a whole base block with the header and a zero checksum is accepted,
+// blocks after it change nothing, and the identity is what the bytes say.
 
 #include <algorithm>
 #include <numeric>
@@ -18,11 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!id) {
         return 0;
     }
-    check(size >= edidBlockLength);
     const std::uint8_t header[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-    check(std::equal(std::begin(header), std::end(header), data));
-    check(std::accumulate(data, data + edidBlockLength, 0) % 256 == 0);
-    check(pellora::parseEdid(bytes.first(edidBlockLength)) == id);
+    check(size >= edidBlockLength && std::equal(std::begin(header), std::end(header), data) &&
+          std::accumulate(data, data + edidBlockLength, 0) % 256 == 0 &&
+          pellora::parseEdid(bytes.first(edidBlockLength)) == id);
     check(id->vendor == (std::uint32_t(data[8]) << 8 | data[9]));
     check(id->model == (std::uint32_t(data[11]) << 8 | data[10]));
     check(id->serial == (std::uint32_t(data[15]) << 24 | std::uint32_t(data[14]) << 16 |
@@ -30,9 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (id->name) {
         // Shown to the user and stored: one descriptor's 13 printable ASCII bytes at most.
         const std::string& name = *id->name;
-        check(!name.empty() && name.size() <= 13);
-        check(name.front() != ' ' && name.back() != ' ');
-        check(std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c < 0x7F; }));
+        check(!name.empty() && name.size() <= 13 && name.front() != ' ' && name.back() != ' ' &&
+              std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c < 0x7F; }));
     }
     return 0;
 }

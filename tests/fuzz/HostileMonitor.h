@@ -5,9 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <memory>
-#include <span>
-#include <string>
 
 #include "FuzzCheck.h"
 #include "display/DDCService.h"

@@ -1,13 +1,9 @@
-// A plain reading of the stored number-record lists (the anchor list, the stored curve),
-// built on the whole JSON document: the reference the streaming reader is checked against.
+// A plain reading of the stored number-record lists on the whole JSON document: the reference
+// the streaming reader is checked against.
 
 #pragma once
 
 #include <cmath>
-#include <initializer_list>
-#include <optional>
-#include <vector>
-
 #include <nlohmann/json.hpp>
 
 #include "FuzzCheck.h"
@@ -20,11 +16,9 @@ inline int textDepth(std::string_view text) {
     int depth = 0, deepest = 0;
     bool inString = false, escaped = false;
     for (char c : text) {
-        if (escaped) {
-            escaped = false;
-        } else if (inString) {
-            escaped = c == '\\';
-            inString = c != '"';
+        if (inString) {
+            inString = escaped || c != '"';
+            escaped = !escaped && c == '\\';
         } else if (c == '"') {
             inString = true;
         } else if (c == '[' || c == '{') {
@@ -66,15 +60,11 @@ template <typename Record, typename Numbers>
 void checkAgainstReference(std::string_view bytes, std::initializer_list<const char*> fields,
                            const std::optional<std::vector<Record>>& records, Numbers numbers) {
     const auto expected = referenceRecords(bytes, fields);
-    if (!records) {
-        check(!expected || textDepth(bytes) > maxNumberRecordDepth);
-        return;
-    }
     std::vector<std::vector<double>> read;
-    for (const Record& record : *records) {
+    for (const Record& record : records.value_or(std::vector<Record>{})) {
         read.push_back(numbers(record));
     }
-    check(expected.has_value() && *expected == read);
+    check(records ? expected == read : !expected || textDepth(bytes) > maxNumberRecordDepth);
 }
 
 }  // namespace pellora::fuzz

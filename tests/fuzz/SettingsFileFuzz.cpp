@@ -1,8 +1,5 @@
-// The local settings file (settings.json) as start-up reads it. Beyond not crashing or
-// throwing, what is read must be written back and read again unchanged, the entries this
-// version cannot read included.
-
-#include <string>
+// The local settings.json as start-up reads it: what is read is written back and read again
+// unchanged, the entries this version cannot read included.
 
 #include "FuzzCheck.h"
 #include "store/SettingsFileCodec.h"

@@ -1,6 +1,5 @@
-// The stored JSON record of a monitor's capabilities, as another machine or a damaged
-// settings file may hold it: whatever decodes (valid UTF-8, so it can be written back) must
-// encode again and decode to the same value.
+// A monitor's stored capabilities record, as another machine or a damaged file may hold it:
+// whatever decodes must encode again and decode to the same value.
 
 #include "FuzzCheck.h"
 #include "display/MonitorCapabilities.h"

@@ -1,6 +1,5 @@
-// The stored curve ("monitor.<id>.curvePointsV1"), which arrives from the synced settings and
-// is never written by Pellora. Beyond not crashing: what decodes agrees with a plain reading
-// of the whole document.
+// The stored curve ("monitor.<id>.curvePointsV1"), from the synced settings only: what decodes
+// agrees with a plain reading of the whole document.
 
 #include "NumberRecordReference.h"
 #include "model/CurveStore.h"

@@ -14,10 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!feed) {
         return 0;
     }
-    check(size <= UpdateFeed::kMaxBytes);
     const auto version = UpdateFeed::parseVersion(feed->version);
-    check(version && UpdateFeed::compareVersions(*version, *version) == 0);
-    check(UpdateFeed::isHttpsAddress(feed->url));
+    check(size <= UpdateFeed::kMaxBytes && version &&
+          UpdateFeed::compareVersions(*version, *version) == 0 &&
+          UpdateFeed::isHttpsAddress(feed->url));
     const std::string again = feed->encodeJSON();
     // Escaping can only grow the text, so a feed near the limit may not fit twice.
     if (again.size() <= UpdateFeed::kMaxBytes) {

@@ -21,12 +21,6 @@
 namespace pellora::test {
 namespace {
 
-int logCount(TestEnvironment& env, const std::string& text) {
-    const auto lines = env.logLines();
-    return int(std::count_if(lines.begin(), lines.end(),
-                             [&](const auto& line) { return line.find(text) != line.npos; }));
-}
-
 std::filesystem::path localFile(const TestEnvironment& env) {
     return env.paths.configDir / "settings.json";
 }
@@ -134,7 +128,7 @@ TEST(SettingsStoreWrites, FlushAndTheStoresEndPutEveryChangeInBothPrivateCopies)
     EXPECT_EQ(env.settings->doubleValue("userLat"), 52.52);
     EXPECT_EQ(env.settings->doubleValue("userLon"), std::nullopt);
     EXPECT_EQ(env.settings->integer("c"), 3);
-    EXPECT_EQ(logCount(env, "non-finite"), 2);
+    EXPECT_EQ(env.linesWith("non-finite").size(), 2u);
 }
 
 // The caller's thread never writes a file: reads see a change at once, the store's own
@@ -248,7 +242,7 @@ TEST(SettingsStoreDamage, DamagedLocalFileReadsAsEmptyAndEachDamagedVersionIsKep
         writeFile(localFile(env), damaged[i]);
         env.reopenSettings();
         EXPECT_EQ(env.settings->string("monitor.A.mode"), std::nullopt) << i;
-        EXPECT_EQ(logCount(env, "settings.json cannot be read"), i + 1);
+        EXPECT_EQ(env.linesWith("settings.json cannot be read").size(), i + 1u);
         EXPECT_EQ(readFile(localFile(env)), damaged[i]) << "not overwritten by reading";
         env.settings->set("monitor.A.mode", "learning");
         env.settings->flush();
@@ -275,7 +269,8 @@ TEST(SettingsStoreDamage, UnreadableEntriesAreSkippedAndKeptInTheFile) {
     EXPECT_EQ(env.settings->string("good"), "kept");
     EXPECT_EQ(env.settings->integer("badInt"), std::nullopt);
     EXPECT_EQ(env.settings->integer("removedAsNumber"), std::nullopt);
-    EXPECT_EQ(logCount(env, "this version cannot read; using its default and keeping it"), 8);
+    EXPECT_EQ(env.linesWith("this version cannot read; using its default and keeping it").size(),
+              8u);
 
     env.settings->set("badInt", 7);  // a new value replaces the unreadable one
     env.settings->flush();
@@ -323,7 +318,7 @@ TEST(SettingsStoreDamage, DamagedPeerFileKeepsWhatWasReadBeforeAndLogsOnce) {
             env.clock.advance(1.0);
         }
         EXPECT_EQ(env.settings->string("monitor.A.mode"), "adapting");
-        EXPECT_EQ(logCount(env, c.logged), 1);
+        EXPECT_EQ(env.linesWith(c.logged).size(), 1u);
         env.reopenSettings();
         env.settings->set("a", true);
         env.settings->flush();
@@ -340,7 +335,7 @@ TEST(SettingsStoreDamage, FifoInPlaceOfTheLocalFileNeitherHangsNorIsLost) {
     ASSERT_TRUE(std::filesystem::create_directories(env.paths.configDir));
     ASSERT_EQ(::mkfifo(localFile(env).c_str(), 0600), 0);
     env.reopenSettings();
-    EXPECT_EQ(logCount(env, "settings.json cannot be read (not a regular file)"), 1);
+    EXPECT_EQ(env.linesWith("settings.json cannot be read (not a regular file)").size(), 1u);
     env.settings->set("a", 1);
     env.settings->flush();
     EXPECT_TRUE(std::filesystem::is_fifo(localFile(env).string() + ".damaged.1"));
@@ -385,7 +380,7 @@ TEST(SettingsStoreLinks, ALinkToThisUsersFileIsFollowedAndAnythingElseIsSetAside
         std::filesystem::create_symlink(target, localFile(env));
         env.reopenSettings();
         EXPECT_EQ(env.settings->string("k").has_value(), c.outcome == followed);
-        EXPECT_EQ(logCount(env, c.logged), 1);
+        EXPECT_EQ(env.linesWith(c.logged).size(), 1u);
         env.settings->set("new", std::int64_t{1});
         env.settings->flush();
 
@@ -436,7 +431,7 @@ TEST(SettingsStoreDamage, UnwritableFolderDropsWritesAndRetriesWithTheNextOne) {
     env.settings->set("first", std::int64_t{1});
     env.settings->flush();
     EXPECT_EQ(env.settings->integer("first"), 1);  // still readable in this run
-    EXPECT_GE(logCount(env, "cannot be created"), 1);
+    EXPECT_FALSE(env.linesWith("cannot be created").empty());
 
     std::filesystem::remove(env.paths.configDir);
     env.settings->set("second", std::int64_t{2});
