@@ -1,5 +1,7 @@
 #include "app/AppDelegate.h"
 
+#include <algorithm>
+
 #include "app/SnapshotPolicy.h"
 #include "app/StoredChoices.h"
 #include "display/MonitorRegistry.h"
@@ -17,7 +19,10 @@ std::shared_ptr<AppDelegate> AppDelegate::create(AppServices services) {
 }
 
 AppDelegate::AppDelegate(AppServices services)
-    : s_(std::move(services)), menu_(s_.menu), smoothedLuma_(SnapshotPolicy::initialLuma) {}
+    : s_(std::move(services)),
+      menu_(s_.menu),
+      smoothedLuma_(SnapshotPolicy::initialLuma),
+      readingBudget_(static_cast<std::size_t>(std::max(0, s_.closeReadingsPerDay))) {}
 
 AppDelegate::~AppDelegate() {
     if (snapshotWork_) {

@@ -223,7 +223,7 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     double usualDueAt_ = distantFuture;
     std::optional<bool> presentAtDesk_;
     // Every reading counts against the close cadence's budget, whoever asked for it.
-    ReadingBudget readingBudget_{SnapshotPolicy::closeDailyReadings};
+    ReadingBudget readingBudget_;
     // When the last reading was smoothed in, on the clock that never jumps.
     std::optional<double> lastReadingMonotonic_;
     std::unique_ptr<RepeatingTimer> retrainTimer_;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/PreferencesPresenter.h"
+#include "app/SnapshotPolicy.h"
 
 namespace pellora {
 
@@ -82,6 +83,8 @@ struct AppServices {
     std::shared_ptr<LoginItem> loginItem = nullptr;
     // Where scripts read the state; none where no bus is offered.
     RemoteControl* remote = nullptr;
+    // Following the room closely: camera readings a day, on average over the last week.
+    int closeReadingsPerDay = SnapshotPolicy::closeDailyReadings;
 };
 
 }  // namespace pellora

@@ -96,6 +96,7 @@ void SimulatedDesk::launch() {
         .makePreferences = nullptr,
         .loginItem = loginItem,
         .remote = options.remote,
+        .closeReadingsPerDay = options.closeReadingsPerDay,
     };
     if (options.preferences) {
         services.makePreferences = [this](PreferencesHooks hooks) {

@@ -87,6 +87,8 @@ class SimulatedDesk {
             preferences = nullptr;
         // Where the controller publishes what scripts read; none: nowhere.
         RemoteControl* remote = nullptr;
+        // Following the room closely: the camera readings a day it keeps to.
+        int closeReadingsPerDay = SnapshotPolicy::closeDailyReadings;
     };
 
     static const DisplayInfo monitorA;
