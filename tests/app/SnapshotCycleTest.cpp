@@ -70,34 +70,8 @@ TEST_F(SnapshotCycleTest, FailedReadingsTellTheCameraHealth) {
     EXPECT_EQ(d().app->menu().glyph(), StatusMenu::sunGlyph);
 }
 
-TEST_F(SnapshotCycleTest, SnapshotNowTwiceLeavesOneChainAndLocksPause) {
-    d().launch();
-    d().advance(5);
-    d().app->menu().activate(Id::snapshot);
-    d().advance(0.5);
-    d().app->menu().activate(Id::snapshot);
-    double second = d().env.clock.now();
-    d().advance(5);
-    EXPECT_EQ(d().count(requesting), 3u);
-    EXPECT_DOUBLE_EQ(d().app->nextSnapshotAt(), second + 1200);
-    d().advance(1300);
-    EXPECT_EQ(d().count(requesting), 4u);
-
-    d().session->setLocked(true);
-    d().session->setLocked(true);
-    d().advance(3600);
-    EXPECT_EQ(d().count("Screen locked — pausing camera sampling"), 1u);
-    EXPECT_EQ(d().count(requesting), 4u);
-    d().session->setLocked(false);
-    d().advance(0.1);
-    EXPECT_EQ(d().count(requesting), 5u);
-    d().session->setLocked(false);
-    d().advance(0.1);
-    EXPECT_EQ(d().count("Screen unlocked"), 1u);
-}
-
 // The monitor may come back from suspend at another brightness: the wake measures, as an
-// unlock does, and a wake with an unlock soon after measures once.
+// unlock does, and a wake with an unlock soon after measures once. Locked, nothing is read.
 TEST_F(SnapshotCycleTest, AWakeFromSuspendMeasuresOnceWithItsUnlock) {
     enum class Event { lock, unlock, resume };
     struct Step {
@@ -134,6 +108,12 @@ TEST_F(SnapshotCycleTest, AWakeFromSuspendMeasuresOnceWithItsUnlock) {
          {{Event::resume, 1}, {Event::lock, 20}, {Event::unlock, 1}},
          2,
          "Screen unlocked — resuming camera sampling"},
+        // A lock told twice pauses once; an unlock told twice measures once.
+        {"locked for an hour, each told twice",
+         ok,
+         {{Event::lock, 1}, {Event::lock, 3600}, {Event::unlock, 1}, {Event::unlock, 1}},
+         1,
+         "Screen locked — pausing camera sampling"},
         {"camera not granted",
          CameraAuthorization::notDetermined,
          {{Event::resume, 1}},
