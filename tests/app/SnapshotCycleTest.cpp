@@ -165,15 +165,6 @@ TEST_F(SnapshotCycleTest, AdaptingWritesOnlyWhenTheTargetMovesByThree) {
     EXPECT_EQ(d().indicator.shown.back(), std::make_pair(66, -5));
     // Every cycle read once; no cycle wrote twice.
     EXPECT_EQ(d().reads(), 3);
-
-    // A choice of the user's pauses adapting for five minutes.
-    d().app->userDidAdjustBrightness(40);
-    d().setMonitor(40);  // the slider writes before it tells the controller
-    d().advance(0.4);
-    d().app->menu().activate(Id::snapshot);
-    d().advance(5);
-    EXPECT_EQ(d().title(Id::brightness), "Paused — resumes in 298s");
-    EXPECT_EQ(d().writes(), 2);
 }
 
 TEST_F(SnapshotCycleTest, MonitorAnsweringGarbageLogsNoSamplesAndSaysSoInTheMenu) {
