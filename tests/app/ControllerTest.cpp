@@ -35,8 +35,7 @@ TEST_F(ControllerTest, LaunchListsTheMonitorsAndTakesTheFirstSnapshotAfterTwoSec
 
 TEST_F(ControllerTest, LaunchWithoutMonitorIsIdleUntilOneIsPlugged) {
     restart({.monitorPlugged = false});
-    d().launch();
-    d().advance(3600);
+    d().launch(3600);
     EXPECT_EQ(d().title(Id::monitor), "No external monitor — idle");
     EXPECT_EQ(d().title(Id::brightness), "Brightness: (built-in display managed by the desktop)");
     EXPECT_FALSE(d().app->menu().row(Id::toggleMode).enabled);
@@ -56,8 +55,7 @@ TEST_F(ControllerTest, LaunchWithoutMonitorIsIdleUntilOneIsPlugged) {
 
 TEST_F(ControllerTest, WithoutCameraAccessNothingIsSampledUntilGranted) {
     restart({.cameraStatus = CameraAuthorization::notDetermined});
-    d().launch();
-    d().advance(7200);
+    d().launch(7200);
     EXPECT_EQ(d().count("takeSnapshot"), 0u);
     EXPECT_EQ(d().title(Id::camera),
               "\U0001F3A5 Enable camera access… (needed to read room light)");
@@ -107,8 +105,7 @@ TEST_F(ControllerTest, StoredModeAndBadStoredValues) {
     d().env.settings->set(d().keyPrefix() + "brightnessVCP", std::int64_t(300));
     d().env.settings->set("userLat", std::string("north"));
     d().env.settings->set(d().keyPrefix() + "anchorsV1", std::string("[[1,2]]"));
-    d().launch();
-    d().advance(3 * 3600);
+    d().launch(3 * 3600);
     EXPECT_EQ(d().app->mode(), Mode::learning);
     for (const char* line : {"mode is neither \"learning\" nor \"adapting\"; using learning",
                              "brightnessVCP is not a VCP code (0 to 255); using 0x10",

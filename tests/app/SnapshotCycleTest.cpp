@@ -17,8 +17,7 @@ constexpr const char* requesting = "takeSnapshot requesting frame…";
 
 TEST_F(SnapshotCycleTest, ScheduleFollowsTheSunAndTheStoredPlace) {
     // New York's sunrise on 2024-06-21 is at 09:25 UTC: the first cycle at 09:00 is near it.
-    d().launch();
-    d().advance(5);
+    d().launch(5);
     EXPECT_DOUBLE_EQ(d().app->nextSnapshotAt(), d().options.startWall + 2 + 1200);
     EXPECT_EQ(d().title(Id::samples), "Samples: 1 · next 09:20 (20m)");
     // At noon New York is far from both.
@@ -31,8 +30,7 @@ TEST_F(SnapshotCycleTest, ScheduleFollowsTheSunAndTheStoredPlace) {
     restart();
     d().env.settings->set("userLat", -31.95);
     d().env.settings->set("userLon", 115.86);
-    d().launch();
-    d().advance(5);
+    d().launch(5);
     EXPECT_DOUBLE_EQ(d().app->nextSnapshotAt(), d().options.startWall + 2 + 1200);
 }
 
@@ -64,8 +62,7 @@ TEST_F(SnapshotCycleTest, FailedReadingsTellTheCameraHealth) {
 
     d().cameraAccess->setStatus(CameraAuthorization::authorized);
     d().camera.setFault(SimulatedCameraFault::none);
-    d().app->menu().activate(Id::snapshot);
-    d().advance(10);
+    d().snapshot(10);
     EXPECT_TRUE(d().hidden(Id::camera));
     EXPECT_EQ(d().app->menu().glyph(), StatusMenu::sunGlyph);
 }
@@ -123,8 +120,7 @@ TEST_F(SnapshotCycleTest, AWakeFromSuspendMeasuresOnceWithItsUnlock) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         restart({.cameraStatus = c.camera});
-        d().launch();
-        d().advance(5);
+        d().launch(5);
         const std::size_t before = d().count(requesting);
         double lastSnapshotAt = 0;
         for (const Step& step : c.steps) {
@@ -151,16 +147,13 @@ TEST_F(SnapshotCycleTest, AWakeFromSuspendMeasuresOnceWithItsUnlock) {
 TEST_F(SnapshotCycleTest, AdaptingWritesOnlyWhenTheTargetMovesByThree) {
     d().env.settings->set(d().keyPrefix() + "mode", std::string("adapting"));
     d().camera.setScriptedLuma({100, 117, 88});
-    d().launch();
-    d().advance(5);  // smoothed 121 → 71, the first write whatever the target
+    d().launch(5);  // smoothed 121 → 71, the first write whatever the target
     EXPECT_EQ(d().monitorBrightness(), 71);
     EXPECT_EQ(d().indicator.shown, (std::vector<std::pair<int, int>>{{71, 0}}));
-    d().app->menu().activate(Id::snapshot);  // 120 → 70: under 3 from 71
-    d().advance(5);
+    d().snapshot(5);  // 120 → 70: under 3 from 71
     EXPECT_EQ(d().writes(), 1);
     EXPECT_EQ(d().title(Id::brightness), "Brightness → 70");
-    d().app->menu().activate(Id::snapshot);  // 112 → 66: 5 from 71
-    d().advance(5);
+    d().snapshot(5);  // 112 → 66: 5 from 71
     EXPECT_EQ(d().writes(), 2);
     EXPECT_EQ(d().indicator.shown.back(), std::make_pair(66, -5));
     // Every cycle read once; no cycle wrote twice.
@@ -169,8 +162,7 @@ TEST_F(SnapshotCycleTest, AdaptingWritesOnlyWhenTheTargetMovesByThree) {
 
 TEST_F(SnapshotCycleTest, MonitorAnsweringGarbageLogsNoSamplesAndSaysSoInTheMenu) {
     d().monitor->setFault(SimulatedMonitorFault::garbage);
-    d().launch();
-    d().advance(3 * 3600);
+    d().launch(3 * 3600);
     EXPECT_GE(d().count("DDC brightness read returned nil — sample NOT logged"), 3u);
     EXPECT_TRUE(d().samples().empty());
     EXPECT_EQ(
@@ -180,8 +172,7 @@ TEST_F(SnapshotCycleTest, MonitorAnsweringGarbageLogsNoSamplesAndSaysSoInTheMenu
 
     // The channel cannot even be opened: the row names the platform's fix.
     d().channelProblem = "Permission denied opening /dev/i2c-7: add yourself to the i2c group";
-    d().app->menu().activate(Id::snapshot);
-    d().advance(5);
+    d().snapshot(5);
     EXPECT_NE(d().title(Id::monitorAccess).find("add yourself to the i2c group"),
               std::string::npos);
 
@@ -210,8 +201,7 @@ struct FollowRoomTest : DeskTest {
 };
 
 TEST_F(FollowRoomTest, EveryTenMinutesAtTheDeskTheUsualCadenceAway) {
-    d().launch();
-    d().advance(5);
+    d().launch(5);
     EXPECT_EQ(d().title(Id::samples), "Samples: 1 · next 16:10 (10m)");
     d().advance(3600);
     EXPECT_EQ(readings(), 7);  // 16:00, then every 600 s
@@ -249,8 +239,7 @@ TEST_F(FollowRoomTest, EveryTenMinutesAtTheDeskTheUsualCadenceAway) {
 // against it; turned off, the usual cadence and smoothing come back.
 TEST_F(FollowRoomTest, TheFilterForgetsStaleLightUntilTurnedOff) {
     d().camera.setScriptedLuma({40, 200, 100, 100});
-    d().launch();
-    d().advance(5);
+    d().launch(5);
     EXPECT_NEAR(d().app->smoothedLuma(), 40, 0.05);  // no blend with a made-up start value
     auto weightOfNext = [&](double advance, double reading) {
         double before = d().app->smoothedLuma(), at = d().app->lastSampleAt();
