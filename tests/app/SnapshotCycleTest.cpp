@@ -1,6 +1,8 @@
 // The snapshot cycle on the simulated desk: its schedule, the camera's health, the session's
 // locks and wakes, adapting mode's writes, and following the room closely.
 
+#include <gmock/gmock.h>
+
 #include <cmath>
 #include <nlohmann/json.hpp>
 
@@ -13,6 +15,8 @@ namespace {
 
 using Id = MenuItemId;
 using SnapshotCycleTest = DeskTest;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
 constexpr const char* requesting = "takeSnapshot requesting frame…";
 
 TEST_F(SnapshotCycleTest, ScheduleFollowsTheSunAndTheStoredPlace) {
@@ -39,9 +43,8 @@ TEST_F(SnapshotCycleTest, FailedReadingsTellTheCameraHealth) {
     d().camera.setFault(SimulatedCameraFault::noFrames);
     d().advance(10);
     EXPECT_EQ(d().title(Id::lastSample), "Last snapshot: failed");
-    EXPECT_EQ(
-        d().title(Id::camera).rfind("\u26A0\uFE0E Camera \"Simulated Camera\" is connected", 0),
-        0u);
+    EXPECT_THAT(d().title(Id::camera),
+                StartsWith("\u26A0\uFE0E Camera \"Simulated Camera\" is connected"));
     EXPECT_EQ(d().app->menu().glyph(), StatusMenu::warningGlyph);
     EXPECT_TRUE(d().samples().empty());
     EXPECT_DOUBLE_EQ(d().app->smoothedLuma(), 128.0);
@@ -50,7 +53,7 @@ TEST_F(SnapshotCycleTest, FailedReadingsTellTheCameraHealth) {
     d().camera.setPresent(false);
     d().app->menu().activate(Id::camera);  // "Click to retry"
     d().advance(10);
-    EXPECT_EQ(d().title(Id::camera).rfind("\u26A0\uFE0E No camera detected", 0), 0u);
+    EXPECT_THAT(d().title(Id::camera), StartsWith("\u26A0\uFE0E No camera detected"));
 
     d().camera.setPresent(true);
     d().cameraAccess->setStatus(CameraAuthorization::denied);
@@ -165,16 +168,14 @@ TEST_F(SnapshotCycleTest, MonitorAnsweringGarbageLogsNoSamplesAndSaysSoInTheMenu
     d().launch(3 * 3600);
     EXPECT_GE(d().count("DDC brightness read returned nil — sample NOT logged"), 3u);
     EXPECT_TRUE(d().samples().empty());
-    EXPECT_EQ(
-        d().title(Id::monitorAccess).rfind("\u26A0\uFE0E Monitor not answering over DDC/CI", 0),
-        0u);
+    EXPECT_THAT(d().title(Id::monitorAccess),
+                StartsWith("\u26A0\uFE0E Monitor not answering over DDC/CI"));
     EXPECT_EQ(d().app->menu().glyph(), StatusMenu::warningGlyph);
 
     // The channel cannot even be opened: the row names the platform's fix.
     d().channelProblem = "Permission denied opening /dev/i2c-7: add yourself to the i2c group";
     d().snapshot(5);
-    EXPECT_NE(d().title(Id::monitorAccess).find("add yourself to the i2c group"),
-              std::string::npos);
+    EXPECT_THAT(d().title(Id::monitorAccess), HasSubstr("add yourself to the i2c group"));
 
     // Fixed: a retry from the row clears it.
     d().channelProblem.reset();
