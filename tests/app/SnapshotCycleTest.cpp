@@ -30,12 +30,13 @@ TEST_F(SnapshotCycleTest, ScheduleFollowsTheSunAndTheStoredPlace) {
     d().advance(next - d().env.clock.now() + 5);
     EXPECT_DOUBLE_EQ(d().app->nextSnapshotAt(), next + 3600);
 
-    // Perth's sunset that day is 09:20 UTC.
-    restart();
+    // At 00:40 UTC New York saw sunset nine minutes ago, Perth sunrise 84 minutes ago: the
+    // stored place, not the default one, sets the cadence.
+    restart({.startWall = 1719016800.0});
     d().env.settings->set("userLat", -31.95);
     d().env.settings->set("userLon", 115.86);
     d().launch(5);
-    EXPECT_DOUBLE_EQ(d().app->nextSnapshotAt(), d().options.startWall + 2 + 1200);
+    EXPECT_DOUBLE_EQ(d().app->nextSnapshotAt(), d().options.startWall + 2 + 3600);
 }
 
 TEST_F(SnapshotCycleTest, FailedReadingsTellTheCameraHealth) {
