@@ -178,8 +178,6 @@ TEST_F(LearningTest, ModeToggleAndRetraining) {
     EXPECT_EQ(d().env.settings->string(d().keyPrefix() + "mode"), "adapting");
     EXPECT_FALSE(d().app->lastAppliedBrightness());
     EXPECT_EQ(d().title(Id::toggleMode), "Back to learning");
-    d().advance(1);
-    EXPECT_GT(d().app->scope()->model().totalWeight(), 0.0);
     d().app->toggleMode();
     EXPECT_EQ(d().env.settings->string(d().keyPrefix() + "mode"), "learning");
 }
