@@ -32,6 +32,8 @@ TEST(ApplyPolicyTest, DefaultMapIsTheLineFrom20To100) {
 }
 
 TEST(ApplyPolicyTest, DecidesRowGlyphAndWrite) {
+    // Learning, and adapting without a curve, are the desk tests' (ControllerTest,
+    // SnapshotCycleTest).
     const double now = 1000;
     const struct {
         const char* what;
@@ -40,11 +42,6 @@ TEST(ApplyPolicyTest, DecidesRowGlyphAndWrite) {
         std::optional<int> write;
         int delta;
     } cases[] = {
-        {"learning never writes",
-         {false, now, 0, 80, 128, std::nullopt},
-         "Brightness: (learning)",
-         std::nullopt,
-         0},
         {"pause, truncated",
          {true, now, now + 299.6, 80, 128, 50},
          "Paused — resumes in 299s",
@@ -53,11 +50,6 @@ TEST(ApplyPolicyTest, DecidesRowGlyphAndWrite) {
         {"under the threshold", {true, now, 0, 62, 128, 60}, "Brightness → 62", std::nullopt, 0},
         {"at the threshold", {true, now, 0, 63, 128, 60}, "Brightness → 63", 63, 3},
         {"down by the threshold", {true, now, 0, 57, 128, 60}, "Brightness → 57", 57, -3},
-        {"no curve: default map",
-         {true, now, 0, std::nullopt, 128, std::nullopt},
-         "Brightness → 74",
-         74,
-         0},
         {"pause just over", {true, now, now, 40, 128, std::nullopt}, "Brightness → 40", 40, 0},
     };
     for (const auto& c : cases) {
