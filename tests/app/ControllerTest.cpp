@@ -1,5 +1,8 @@
-// The controller on the simulated desk, on virtual time: what it shows, stores and sends to
-// the monitor at launch, with and without a monitor or the camera, over stored settings.
+// The controller on the simulated desk, on virtual time: what it shows, stores, dumps and
+// sends to the monitor at launch, with and without a monitor or the camera, over stored
+// settings.
+
+#include <nlohmann/json.hpp>
 
 #include "SimulatedDesk.h"
 #include "store/SettingsStore.h"
@@ -31,6 +34,11 @@ TEST_F(ControllerTest, LaunchListsTheMonitorsAndTakesTheFirstSnapshotAfterTwoSec
     EXPECT_EQ(d().samples()[0].hour, 9);
     EXPECT_EQ(d().title(Id::brightness), "Brightness: (learning)");
     EXPECT_EQ(d().writes(), 0);
+    auto dump = nlohmann::json::parse(d().dumpText());
+    EXPECT_FALSE(dump.contains("lastAppliedBrightness"));
+    EXPECT_EQ(dump["location"]["lat"], 40.7128);
+    EXPECT_EQ(dump["mode"], "learning");
+    EXPECT_EQ(dump["monitor"]["id"], "000010AC-0000A0C5-00000001");
 }
 
 TEST_F(ControllerTest, LaunchWithoutMonitorIsIdleUntilOneIsPlugged) {
@@ -41,6 +49,9 @@ TEST_F(ControllerTest, LaunchWithoutMonitorIsIdleUntilOneIsPlugged) {
     EXPECT_FALSE(d().app->menu().row(Id::toggleMode).enabled);
     EXPECT_EQ(d().app->menu().glyph(), StatusMenu::idleGlyph);
     EXPECT_EQ(d().app->nextSnapshotAt(), AppDelegate::distantFuture);
+    auto dump = nlohmann::json::parse(d().dumpText());
+    EXPECT_TRUE(dump["monitor"].is_null());
+    EXPECT_TRUE(dump["nextSnapshotAt"].is_number_integer() && dump["nextSnapshotAt"] == -1);
     EXPECT_EQ(d().count("takeSnapshot"), 0u);
 
     d().plug(SimulatedDesk::monitorA, d().monitor);
