@@ -53,6 +53,8 @@ TEST_F(ControllerTest, LaunchWithoutMonitorIsIdleUntilOneIsPlugged) {
     EXPECT_TRUE(dump["monitor"].is_null());
     EXPECT_TRUE(dump["nextSnapshotAt"].is_number_integer() && dump["nextSnapshotAt"] == -1);
     EXPECT_EQ(d().count("takeSnapshot"), 0u);
+    d().app->toggleMode();  // does nothing and stores nothing
+    EXPECT_FALSE(d().env.settings->value(d().keyPrefix() + "mode"));
 
     d().plug(SimulatedDesk::monitorA, d().monitor);
     d().advance(0.5);
