@@ -32,6 +32,8 @@ TEST(ApplyPolicyTest, DefaultMapIsTheLineFrom20To100) {
 }
 
 TEST(ApplyPolicyTest, DecidesRowGlyphAndWrite) {
+    // Learning, and adapting without a curve, are the desk tests' (ControllerTest,
+    // SnapshotCycleTest).
     const double now = 1000;
     const struct {
         const char* what;
@@ -40,11 +42,6 @@ TEST(ApplyPolicyTest, DecidesRowGlyphAndWrite) {
         std::optional<int> write;
         int delta;
     } cases[] = {
-        {"learning never writes",
-         {false, now, 0, 80, 128, std::nullopt},
-         "Brightness: (learning)",
-         std::nullopt,
-         0},
         {"pause, truncated",
          {true, now, now + 299.6, 80, 128, 50},
          "Paused — resumes in 299s",
@@ -53,11 +50,6 @@ TEST(ApplyPolicyTest, DecidesRowGlyphAndWrite) {
         {"under the threshold", {true, now, 0, 62, 128, 60}, "Brightness → 62", std::nullopt, 0},
         {"at the threshold", {true, now, 0, 63, 128, 60}, "Brightness → 63", 63, 3},
         {"down by the threshold", {true, now, 0, 57, 128, 60}, "Brightness → 57", 57, -3},
-        {"no curve: default map",
-         {true, now, 0, std::nullopt, 128, std::nullopt},
-         "Brightness → 74",
-         74,
-         0},
         {"pause just over", {true, now, now, 40, 128, std::nullopt}, "Brightness → 40", 40, 0},
     };
     for (const auto& c : cases) {
@@ -122,7 +114,6 @@ TEST(LearningPolicyTest, WhoseChangeAndWhetherItStands) {
     EXPECT_EQ(LearningPolicy::beforeRead(true, true, 178.9, true, false), Step::nothing);
     EXPECT_TRUE(LearningPolicy::stands(43, 45));
     EXPECT_TRUE(LearningPolicy::stands(47, 45));
-    EXPECT_FALSE(LearningPolicy::stands(43, 40));
 }
 
 TEST(MenuTextsTest, RowsFromState) {
@@ -138,8 +129,6 @@ TEST(MenuTextsTest, RowsFromState) {
     EXPECT_TRUE(MenuTexts::monitorAccessRow(std::nullopt, 1, false));
     EXPECT_FALSE(MenuTexts::monitorAccessRow("denied", 0, false));
     EXPECT_STREQ(MenuTexts::glyph(false, CameraHealth::noDevice, true), StatusMenu::idleGlyph);
-    EXPECT_STREQ(MenuTexts::glyph(true, CameraHealth::needsPermission, false),
-                 StatusMenu::sunGlyph);
 }
 
 TEST(LocalTimeTest, FractionalHourIgnoresSeconds) {

@@ -1,18 +1,16 @@
 // One Pellora per user: the running one answers on the session bus, a second launch asks it
-// to show its window and exits. The bus class on a bus of the test's own, then the program.
+// to show its window and exits, and `pellora ctl` scripts it. The bus class on a bus of the
+// test's own, then the program.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QRegularExpression>
-#include <chrono>
-#include <fstream>
-#include <sstream>
-#include <thread>
+#include <nlohmann/json.hpp>
 
 #include "PrivateDBus.h"
 #include "ProgramRun.h"
@@ -42,11 +40,8 @@ TEST(DBusSingleInstance, TheRunningOneAnswersEveryApplicationCall) {
     running->serve([&activations] { ++activations; });
     ASSERT_TRUE(runEventsUntil([&] { return running->ownsName(); }, 5000));
 
-    // A second launch, from its own connection.
-    EXPECT_TRUE(DBusSingleInstance::create(kName, nullptr, bus.connect("second"))
-                    ->activateRunning(DBusSingleInstance::kMaxWaitSeconds));
-    EXPECT_EQ(activations, 1);
-    // The desktop's launcher may open files or run actions: each brings Pellora forward.
+    // A second launch's call is the program's test below. The desktop's launcher may also open
+    // files or run actions: each brings Pellora forward.
     QDBusConnection launcher = bus.connect("launcher");
     const std::pair<QString, QVariantList> calls[] = {
         {"Activate", {QVariantMap{{"desktop-startup-id", "x"}}}},
@@ -60,7 +55,7 @@ TEST(DBusSingleInstance, TheRunningOneAnswersEveryApplicationCall) {
         const QDBusMessage reply = launcher.call(call, QDBus::BlockWithGui, 2000);
         EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
     }
-    EXPECT_EQ(activations, 4);
+    EXPECT_EQ(activations, 3);
 
     // A second one over the same bus name cannot have it, and says so.
     auto rival = DBusSingleInstance::create(kName, &log, bus.connect("rival"));
@@ -101,9 +96,37 @@ TEST(DBusSingleInstance, NameOfALockIsValidAndOnePerLockFile) {
     EXPECT_NE(DBusSingleInstance::nameForLock(kName, dir.path() / "b/runtime/x.lock"), name);
 }
 
-TEST(SecondLaunch, AsksTheRunningOneForItsWindowAndExits) {
+struct Ctl {
+    int status = -1;
+    std::string out, err;
+};
+
+// `pellora ctl` with `arguments`, on `bus`.
+Ctl ctl(const PrivateDBus& bus, const QStringList& arguments) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DBUS_SESSION_BUS_ADDRESS", bus.address());
+    env.insert("LSAN_OPTIONS", "detect_leaks=0");
+    process.setProcessEnvironment(env);
+    process.start(PELLORA_BINARY, QStringList{"ctl"} + arguments);
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput().toStdString(),
+            process.readAllStandardError().toStdString()};
+}
+
+bool has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// One running `pellora --simulate` on a bus of the test's own: a second launch brings it
+// forward and exits, then `pellora ctl` scripts it, and says so once it is gone.
+TEST(SecondLaunch, AsksTheRunningOneForItsWindowAndCtlScriptsIt) {
     qtApp();
-    // The program's own bus, so that the test needs no desktop session around it.
     PrivateDBus bus;
     ASSERT_TRUE(bus.ok());
     TempDir dir;
@@ -111,23 +134,54 @@ TEST(SecondLaunch, AsksTheRunningOneForItsWindowAndExits) {
     const QString name =
         DBusSingleInstance::nameForLock(kName, dir.path() / "runtime" / "instance.lock");
     QDBusConnection watch = bus.connect("watch");
-
     pid_t first = launchSimulated(dir.path(), bus.address(), dir.path() / "first.err");
     ASSERT_GT(first, 0);
     const bool up = within(20, [&] {
-        return readAll(log).find("Launching.") != std::string::npos &&
+        return has(readAll(log), "Sample logged") &&
                watch.interface()->isServiceRegistered(name).value();
     });
+    auto at = [&](QStringList arguments) {
+        return ctl(bus, QStringList{"--data-dir", QString::fromStdString(dir.path().string())} +
+                            arguments);
+    };
     if (up) {
         pid_t second = launchSimulated(dir.path(), bus.address(), dir.path() / "second.err");
         EXPECT_EQ(exitStatusWithin(second, 3), 0);
-        EXPECT_NE(readAll(dir.path() / "second.err")
-                      .find("Pellora is already running (pid " + std::to_string(first) +
-                            "); brought it forward, this launch exits"),
-                  std::string::npos)
+        EXPECT_TRUE(has(readAll(dir.path() / "second.err"),
+                        "Pellora is already running (pid " + std::to_string(first) +
+                            "); brought it forward, this launch exits"))
             << readAll(dir.path() / "second.err");
+        EXPECT_TRUE(within(5, [&] { return has(readAll(log), "Activated by a second launch"); }));
+
+        Ctl status = at({"status"});
+        EXPECT_EQ(status.status, 0) << status.err;
+        EXPECT_TRUE(has(status.out, "Monitor: Simulated Monitor (000040AC-00000001-00000001)\n"))
+            << status.out;
+        EXPECT_TRUE(has(status.out, "Mode: learning\nSamples: 1\n")) << status.out;
+        EXPECT_EQ(at({"set", "30"}).status, 0);
+        EXPECT_EQ(at({"down", "5"}).status, 0);
+        auto json = nlohmann::json::parse(at({"status", "--json"}).out, nullptr, false);
+        ASSERT_TRUE(json.is_object());
+        EXPECT_EQ(json["Brightness"], 25);
+        EXPECT_GT(json["PausedUntil"].get<double>(), 0) << "the slider's 5-minute pause";
+        EXPECT_TRUE(within(5, [&] { return has(readAll(log), "user adjust brightness=25"); }));
+        for (const QStringList& bad : {QStringList{"set", "abc"}, {"frobnicate"}}) {
+            Ctl refused = at(bad);
+            EXPECT_EQ(refused.status, 2) << bad.join(' ').toStdString();
+            EXPECT_TRUE(has(refused.err, "usage: pellora ctl")) << refused.err;
+        }
+        Ctl adapting = at({"mode", "adapting"});
+        EXPECT_EQ(adapting.status, 3);
+        EXPECT_EQ(adapting.err,
+                  "pellora ctl: Adapting is offered once 80 samples are logged; 79 more to go\n");
+        EXPECT_EQ(at({"resume"}).status, 0);
+        EXPECT_TRUE(has(at({"status"}).out, "PausedUntil: none\n"));
+        EXPECT_EQ(at({"snapshot"}).status, 0);
+        EXPECT_EQ(at({"prefs"}).status, 0);
         EXPECT_TRUE(within(5, [&] {
-            return readAll(log).find("Activated by a second launch") != std::string::npos;
+            std::string text = readAll(log);
+            return has(text, "Script asked SnapshotNow") &&
+                   has(text, "Script asked OpenPreferences");
         }));
     }
     ::kill(first, SIGTERM);
@@ -135,6 +189,9 @@ TEST(SecondLaunch, AsksTheRunningOneForItsWindowAndExits) {
     ASSERT_TRUE(up) << readAll(dir.path() / "first.err");
     // The second launch wrote nothing of its own into the running one's files.
     EXPECT_EQ(readAll(log).find("Launching. Bundle"), readAll(log).rfind("Launching. Bundle"));
+    Ctl gone = at({"status"});
+    EXPECT_EQ(gone.status, 1);
+    EXPECT_EQ(gone.err, "Pellora is not running\n");
 }
 
 TEST(SecondLaunch, WhenNothingAnswersItSaysPelloraIsRunningAndExits) {
@@ -149,12 +206,33 @@ TEST(SecondLaunch, WhenNothingAnswersItSaysPelloraIsRunningAndExits) {
 
     pid_t second = launchSimulated(dir.path(), bus.address(), dir.path() / "second.err");
     EXPECT_EQ(exitStatusWithin(second, 3), 0);
-    EXPECT_NE(readAll(dir.path() / "second.err")
-                  .find("Pellora is already running (pid " + std::to_string(::getpid()) +
-                        "); this launch exits"),
-              std::string::npos)
+    EXPECT_TRUE(has(
+        readAll(dir.path() / "second.err"),
+        "Pellora is already running (pid " + std::to_string(::getpid()) + "); this launch exits"))
         << readAll(dir.path() / "second.err");
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "data" / "Pellora" / "debug.log"));
+}
+
+// A Pellora that holds its name and never answers: ctl gives up at its bound.
+TEST(PelloraCtl, GivesUpOnASilentPelloraWithinTwoSeconds) {
+    qtApp();
+    PrivateDBus bus;
+    ASSERT_TRUE(bus.ok());
+    ASSERT_TRUE(
+        bus.startMock({"org.pellora.Pellora", "/org/pellora/Pellora", "org.pellora.Pellora1"},
+                      "org.pellora.Pellora"));
+    QDBusConnection control = bus.connect("control");
+    auto add = QDBusMessage::createMethodCall("org.pellora.Pellora", "/org/pellora/Pellora",
+                                              "org.freedesktop.DBus.Mock", "AddMethod");
+    add.setArguments({QString(""), QString("SnapshotNow"), QString(""), QString(""),
+                      QString("import time; time.sleep(8)")});
+    ASSERT_EQ(control.call(add).type(), QDBusMessage::ReplyMessage);
+    QElapsedTimer timer;
+    timer.start();
+    Ctl late = ctl(bus, {"snapshot"});
+    EXPECT_EQ(late.status, 1);
+    EXPECT_EQ(late.err, "Pellora did not answer within 2 s\n");
+    EXPECT_LT(timer.elapsed(), 3000);
 }
 
 }  // namespace

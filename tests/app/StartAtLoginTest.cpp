@@ -10,7 +10,6 @@
 #include "TestEnvironment.h"
 #include "app/PlatformTexts.h"
 #include "app/StatusMenu.h"
-#include "main/Backends.h"
 
 namespace pellora::test {
 namespace {
@@ -93,34 +92,17 @@ TEST_F(StartAtLoginRow, AFailedChangeIsToldAndTheRowShowsWhatIsThere) {
     EXPECT_EQ(alerts.shown[0].message, "Start at login could not be turned on.");
     EXPECT_EQ(alerts.shown[0].informative, "Cannot write /x (Read-only file system).");
     EXPECT_EQ(logged("Start at login could not be turned on: Cannot write /x"), 1u);
-    EXPECT_FALSE(shown().checked);
-    EXPECT_TRUE(shown().enabled);
-    // And it looks again, in case the failure left something behind.
+    // The row shows what is there (unchecked, usable: the window's box test); it looks again, in
+    // case the failure left something behind.
     ASSERT_EQ(item.answerReads({true, "entry starts /opt/other"}), 1u);
     EXPECT_TRUE(shown().checked);
 }
 
-// After an upgrade replaced the program under a running one, /proc/self/exe names the old
-// file "(deleted)"; the entry must name the file that is there, and the row names a build's
-// copy.
-TEST(StartAtLoginTitle, TheEntryNamesTheLiveProgramAndTheRowABuildFolderCopy) {
-    EXPECT_EQ(Backends::liveExecutable("/usr/bin/pellora (deleted)"), "/usr/bin/pellora");
-    EXPECT_EQ(Backends::liveExecutable(" (deleted)"), " (deleted)");
+// The row names a build's copy, so that a user knows which program starts at login.
+TEST(StartAtLoginTitle, NamesABuildFolderCopy) {
     EXPECT_EQ(StartAtLogin::rowTitle({"/usr/bin/pellora", false}), "Start at login");
     EXPECT_EQ(StartAtLogin::rowTitle({"/src/build/release/src/pellora", true}),
               "Start at login (this build: /src/build/release/src/pellora)");
-}
-
-// A program under the folder it was built in is a build's copy; one elsewhere, or in a
-// folder whose name merely begins the same, is not.
-TEST(StartAtLoginTitle, ABuildFolderCopyIsKnownByItsPath) {
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
-    const std::string folder = self.parent_path().parent_path().string();
-    EXPECT_EQ(Backends::environment("org.pellora.Pellora", folder).executablePath, self.string());
-    EXPECT_TRUE(Backends::environment("org.pellora.Pellora", folder).fromBuildTree);
-    EXPECT_FALSE(Backends::environment("org.pellora.Pellora", folder.substr(0, folder.size() - 1))
-                     .fromBuildTree);
-    EXPECT_FALSE(Backends::environment("org.pellora.Pellora", "").fromBuildTree);
 }
 
 TEST(StartAtLoginOnTheDesk, LooksAtLaunchAndEachTimeTheRowsAreAboutToShow) {

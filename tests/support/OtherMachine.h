@@ -31,9 +31,6 @@ class OtherMachine {
     // Reads the other machines' files again without writing. True on a change.
     bool refresh();
 
-    const std::filesystem::path& dir() const { return dir_; }
-    const std::filesystem::path& ownFile() const { return file_.path(); }
-
   private:
     std::filesystem::path dir_;
     SettingsFile file_;

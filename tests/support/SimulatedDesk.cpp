@@ -59,7 +59,7 @@ SimulatedDesk::~SimulatedDesk() {
     env.clock.runPending();
 }
 
-void SimulatedDesk::launch() {
+void SimulatedDesk::launch(double then) {
     brightness = BrightnessController::create(mainQueue, *brightnessQueue, [this] {
         return std::make_shared<DDCService>(i2c, env.clock, *env.log, env.systemLog);
     });
@@ -105,7 +105,7 @@ void SimulatedDesk::launch() {
     }
     app = AppDelegate::create(std::move(services));
     app->applicationDidFinishLaunching();
-    env.clock.runPending();
+    env.clock.advance(then);
 }
 
 void SimulatedDesk::plug(const DisplayInfo& display, std::shared_ptr<SimulatedMonitor> m) {

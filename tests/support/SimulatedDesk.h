@@ -98,9 +98,14 @@ class SimulatedDesk {
     explicit SimulatedDesk(Options options);
     ~SimulatedDesk();
 
-    // Makes the services in start-up order and launches the controller.
-    void launch();
+    // Makes the services in start-up order, launches the controller and lets `then` pass.
+    void launch(double then = 0);
     void advance(double seconds) { env.clock.advance(seconds); }
+    // A snapshot asked for from the menu, then `then` seconds.
+    void snapshot(double then) {
+        app->menu().activate(MenuItemId::snapshot);
+        advance(then);
+    }
 
     // The cable: `display` plugged in with `monitor` answering on its DDC lines.
     void plug(const DisplayInfo& display, std::shared_ptr<SimulatedMonitor> monitor);
