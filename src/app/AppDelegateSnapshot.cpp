@@ -1,6 +1,5 @@
 // The snapshot cycle: measure the room, read the monitor, log a sample, schedule the next.
 
-#include <algorithm>
 #include <cstdio>
 #include <limits>
 
@@ -161,10 +160,10 @@ void AppDelegate::handleReading(std::optional<double> luma) {
     log(format("Snapshot OK: luma=%.1f", *luma), "snapshot");
     double monotonic = s_.clock.monotonic();
     if (followRoomClosely()) {
-        // The wall clock sees a sleep, the monotonic one a clock set back: the longer counts.
-        double since = lastReadingMonotonic_ ? std::max(s_.clock.now() - lastSampleAt_,
-                                                        monotonic - *lastReadingMonotonic_)
-                                             : std::numeric_limits<double>::infinity();
+        double since = lastReadingMonotonic_
+                           ? SnapshotPolicy::secondsSince(lastSampleAt_, *lastReadingMonotonic_,
+                                                          s_.clock.now(), monotonic)
+                           : std::numeric_limits<double>::infinity();
         smoothedLuma_ = SnapshotPolicy::smoothForgetting(smoothedLuma_, *luma, since);
     } else {
         smoothedLuma_ = SnapshotPolicy::smooth(smoothedLuma_, *luma);

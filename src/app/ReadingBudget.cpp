@@ -1,6 +1,6 @@
 #include "app/ReadingBudget.h"
 
-#include <algorithm>
+#include "app/SnapshotPolicy.h"
 
 namespace pellora {
 
@@ -23,9 +23,8 @@ std::size_t ReadingBudget::readingsInWindow(double now, double monotonic) {
 }
 
 void ReadingBudget::forgetOld(double now, double monotonic) {
-    // The wall clock sees a sleep, the monotonic one a clock set back: the longer age counts.
     auto aged = [&](const Reading& r) {
-        return std::max(now - r.wall, monotonic - r.monotonic) >= window;
+        return SnapshotPolicy::secondsSince(r.wall, r.monotonic, now, monotonic) >= window;
     };
     while (!readings_.empty() && aged(readings_.front())) {
         readings_.pop_front();

@@ -56,8 +56,13 @@ SnapshotPolicy::CloseStep SnapshotPolicy::closeStep(double now, double usualDueA
     return {false, std::min(closeInterval, usualDueAt - now)};
 }
 
-const char* SnapshotPolicy::cadenceLabel(double usualInterval, bool followClosely, bool present) {
-    return intervalLabel(followClosely && present ? closeInterval : usualInterval);
+double SnapshotPolicy::secondsSince(double wallThen, double monotonicThen, double wallNow,
+                                    double monotonicNow) {
+    return std::max(wallNow - wallThen, monotonicNow - monotonicThen);
+}
+
+const char* SnapshotPolicy::cadenceLabel(double usualInterval, bool followClosely, bool closeDue) {
+    return intervalLabel(followClosely && closeDue ? closeInterval : usualInterval);
 }
 
 CameraHealth SnapshotPolicy::failedReadingHealth(bool accessAuthorized, bool cameraFound) {

@@ -41,6 +41,10 @@ struct SnapshotPolicy {
     // Readings seconds apart still smooth each other; an hour-old value counts for nothing.
     static double forgettingWeight(double secondsSinceLast);
     static double smoothForgetting(double previous, double reading, double secondsSinceLast);
+    // Seconds since a moment seen on both clocks: the wall clock sees a sleep, the monotonic
+    // one a clock set back, so the longer counts.
+    static double secondsSince(double wallThen, double monotonicThen, double wallNow,
+                               double monotonicNow);
     struct CloseStep {
         bool readNow = false;
         double checkAgainIn = 0;  // when not reading now
@@ -49,8 +53,9 @@ struct SnapshotPolicy {
     // allows, or when the usual cadence is due (at `usualDueAt`); else look again when it
     // falls due, and at least every 600 s, so a return is seen within ten minutes.
     static CloseStep closeStep(double now, double usualDueAt, bool present, bool withinBudget);
-    // The menu's cadence: 10m while following the room with the user there, else the usual.
-    static const char* cadenceLabel(double usualInterval, bool followClosely, bool present);
+    // The menu's cadence: 10m while following the room and the close cadence reads (the user
+    // there, the week's budget not spent), else the usual.
+    static const char* cadenceLabel(double usualInterval, bool followClosely, bool closeDue);
     static CameraHealth failedReadingHealth(bool accessAuthorized, bool cameraFound);
 };
 
