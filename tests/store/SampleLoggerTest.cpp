@@ -70,9 +70,7 @@ std::vector<Sample> samplesOf(const std::vector<int>& indices) {
 // before it and is handed back on the main queue. Appends queued before the logger goes still
 // land; reads queued then are skipped, since no one holding the logger is left to want them.
 TEST_F(LoggerFixture, AppendsAndQueuedReadsRunInCallOrderAndOnlyAppendsOutliveTheLogger) {
-    EXPECT_EQ(logger->fileURL(), samplesFile(env));
     ASSERT_TRUE(std::filesystem::is_regular_file(samplesFile(env)));
-    EXPECT_TRUE(logger->loadAll().empty());
     const Sample a{1718960400.5, 87.25, 57, 9, false}, b{1718961600.0, 0.0, 0, 0, true},
         c{1718962800.125, 255.0, 100, 23, false};
     std::vector<std::vector<Sample>> delivered;
@@ -154,9 +152,6 @@ TEST_F(LoggerFixture, SomethingOtherThanAFileInItsPlaceIsRefusedWithALogLine) {
     }
     EXPECT_EQ(readFile(elsewhere / "target"), line(1));
     EXPECT_FALSE(env.linesWith("Sample dropped: " + samplesFile(env).string() + " is not a regular")
-                     .empty());
-    EXPECT_FALSE(env.linesWith("Samples file " + samplesFile(env).string() +
-                               " is not read: not a regular file")
                      .empty());
 }
 
