@@ -187,21 +187,17 @@ TEST(SettingsStoreRemoteChange, ReachesLiveSubscribersOnMainOncePerBurst) {
 // both wrote reads as the newer write on both, and a write made after seeing a newer value
 // wins even from a machine whose clock is an hour behind.
 TEST(SettingsStoreTwoMachines, NoKeyIsLostAndTheLastWriteWinsDespiteClockSkew) {
-    TempDir dir;
-    VirtualClock clock;
-    VirtualClock ahead(clock.now() + 3600);
-    auto main = clock.makeQueue("main", true);
-    auto queue = clock.makeQueue("pellora.settings");
-    AppPaths desk = AppPaths::underRoot(dir / "desk");
-    AppPaths laptop = AppPaths::underRoot(dir / "laptop");
-    laptop.syncDir = desk.syncDir = dir / "synced";
-    auto a = SettingsStore::open(desk, clock, *main, *queue, nullptr, "desk");
-    auto b = SettingsStore::open(laptop, ahead, *main, *queue, nullptr, "laptop");
+    TestEnvironment env;
+    VirtualClock ahead(env.clock.now() + 3600);
+    AppPaths laptop = AppPaths::underRoot(env.dir / "laptop");
+    laptop.syncDir = env.paths.syncDir;
+    auto& a = env.settings;
+    auto b = SettingsStore::open(laptop, ahead, *env.main, *env.settingsQueue, nullptr, "laptop");
     const auto exchange = [&] {
-        clock.runPending();
+        env.clock.runPending();
         a->cloudFolderChanged();
         b->cloudFolderChanged();
-        clock.advance(1.0);
+        env.clock.advance(1.0);
     };
     a->set("monitor.A.anchorsV1", Bytes{"[1]"});
     b->set("monitor.B.anchorsV1", Bytes{"[2]"});
