@@ -60,12 +60,9 @@ TEST(MonitorCapabilitiesParse, SectionsAndRawText) {
 }
 
 TEST(MonitorCapabilitiesJSON, RoundTripsStoresVcpsFlatAndReadsOtherMachinesRecords) {
-    for (const MonitorCapabilities& caps :
-         {MonitorCapabilities::parse(kDellLike),
-          MonitorCapabilities{
-              std::string("nul\0inside", 10), "\u00c9cran \u2603", {}, {{0, {0}}}}}) {
-        EXPECT_EQ(MonitorCapabilities::decodeJSON(caps.encodeJSON().value()), caps);
-    }
+    const MonitorCapabilities odd{
+        std::string("nul\0inside", 10), "\u00c9cran \u2603", {}, {{0, {0}}}};
+    EXPECT_EQ(MonitorCapabilities::decodeJSON(odd.encodeJSON().value()), odd);
     MonitorCapabilities caps{"raw", std::nullopt, "LCD", {{0x14, {5, 8, 11}}, {0x10, {}}}};
     EXPECT_EQ(json::parse(*caps.encodeJSON()),
               json::parse(R"({"rawString":"raw","type":"LCD","vcps":[16,[],20,[5,8,11]]})"));
