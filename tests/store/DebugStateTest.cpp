@@ -61,11 +61,9 @@ TEST_F(DebugStateTest, RewritesTheCapturedStateEveryPeriodOnVirtualTime) {
     EXPECT_EQ(file()["n"], 1);
     env.clock.advance(0.1);
     EXPECT_EQ(file()["n"], 2);
-    EXPECT_EQ(file()["dumpedAt"], "2024-06-21T09:00:16Z");
     debug->stop();
     env.clock.advance(60);
     EXPECT_EQ(file()["dumpedAt"], "2024-06-21T09:00:16Z");
-    EXPECT_EQ(current["n"], 2);
     EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0600));
     // Nor once the dump is gone.
     debug->start();
