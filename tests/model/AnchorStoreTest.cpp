@@ -53,9 +53,7 @@ struct Fixture {
 
 std::vector<double> lumas(const Anchors& anchors) {
     std::vector<double> out;
-    for (const auto& a : anchors) {
-        out.push_back(a.luma);
-    }
+    std::ranges::transform(anchors, std::back_inserter(out), &Anchor::luma);
     return out;
 }
 

@@ -59,9 +59,7 @@ std::string line(int i) {
 
 std::vector<Sample> samplesOf(const std::vector<int>& indices) {
     std::vector<Sample> out;
-    for (int i : indices) {
-        out.push_back(sampleAt(i));
-    }
+    std::ranges::transform(indices, std::back_inserter(out), sampleAt);
     return out;
 }
 
