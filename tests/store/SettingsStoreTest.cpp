@@ -29,7 +29,9 @@ std::string settingsFile(const std::string& values) {
     return R"({"format":"pellora-settings","version":1,"values":{)" + values + "}}";
 }
 
-TEST(SettingsStoreReads, TypedReadsFollowTheRulesOfTheCopyHoldingTheKey) {
+// A choice for this machine's desk stays in its own file: other machines neither see it nor
+// change it, and it outlives a restart.
+TEST(SettingsStoreReads, TypedReadsFollowTheRulesOfTheCopyHoldingTheKeyAndMachineChoicesStay) {
     const struct {
         const char* key;
         SettingValue value;
@@ -64,6 +66,7 @@ TEST(SettingsStoreReads, TypedReadsFollowTheRulesOfTheCopyHoldingTheKey) {
     }
     local["anchors"] = {Bytes{"[]"}, 0};
     other.set("anchors", std::string("not bytes"));
+    other.set("peer.on", true);
     other.synchronize();
     writeFile(localFile(env), SettingsFileCodec::encode(local, false));
     env.reopenSettings();
@@ -78,19 +81,9 @@ TEST(SettingsStoreReads, TypedReadsFollowTheRulesOfTheCopyHoldingTheKey) {
     EXPECT_EQ(env.settings->data("anchors"), "[]");
     // Never written is nothing, not zero: a location never set differs from one at 0°.
     EXPECT_EQ(env.settings->doubleValue("userLat"), std::nullopt);
-}
 
-// A choice for this machine's desk stays in its own file: other machines neither see it nor
-// change it, and it outlives a restart.
-TEST(SettingsStoreWrites, AChoiceForThisMachineIsNeverSynced) {
-    TestEnvironment env;
-    OtherMachine other(env.paths.syncDir, "laptop", env.clock, [](const std::string&) {});
-    other.set("peer.on", true);
-    other.synchronize();
-    env.reopenSettings();
     EXPECT_FALSE(env.settings->machineBoolean("peer.on"));
     env.settings->setForThisMachine("here.on", true);
-    EXPECT_TRUE(env.settings->machineBoolean("here.on"));
     env.settings->flush();
     other.refresh();
     EXPECT_EQ(other.value("here.on"), nullptr);
@@ -98,37 +91,11 @@ TEST(SettingsStoreWrites, AChoiceForThisMachineIsNeverSynced) {
     EXPECT_TRUE(env.settings->machineBoolean("here.on"));
 }
 
-// Once `flush` returns, both private copies hold every change (the first write was under way,
-// the others waited for it); what is still pending when the store goes is written then.
-TEST(SettingsStoreWrites, FlushAndTheStoresEndPutEveryChangeInBothPrivateCopies) {
-    TestEnvironment env;
-    env.settings->set("monitor.A.anchorsV1", Bytes{std::string("[{\"l\":1}]\0\xff", 12)});
-    env.settings->set("monitor.A.mode", "adapting");
-    env.settings->set("userLat", 52.52);
-    // JSON has no NaN: storing one would damage the file for every reader.
-    env.settings->set("userLat", std::numeric_limits<double>::quiet_NaN());
-    env.settings->set("userLon", std::numeric_limits<double>::infinity());
-    env.settings->flush();
-    for (const auto& path : {localFile(env), env.paths.syncDir / "this-machine.json"}) {
-        auto decoded = SettingsFileCodec::decode(readFile(path));
-        ASSERT_TRUE(decoded) << path;
-        EXPECT_EQ(decoded->entries.size(), 3u);
-        EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0600));
-    }
-    env.settings->set("c", 3);
-    env.settings->remove("monitor.A.mode");
-    env.reopenSettings();  // the old store goes first
-    EXPECT_EQ(env.settings->data("monitor.A.anchorsV1"), std::string("[{\"l\":1}]\0\xff", 12));
-    EXPECT_EQ(env.settings->string("monitor.A.mode"), std::nullopt);
-    EXPECT_EQ(env.settings->doubleValue("userLat"), 52.52);
-    EXPECT_EQ(env.settings->doubleValue("userLon"), std::nullopt);
-    EXPECT_EQ(env.settings->integer("c"), 3);
-    EXPECT_EQ(env.linesWith("non-finite").size(), 2u);
-}
-
 // The caller's thread never writes a file: reads see a change at once, the store's own
-// queue writes it, and a burst of changes costs a few writes, not one per change.
-TEST(SettingsStoreWrites, AreReadAtOnceAndWrittenOnTheStoresQueueCoalesced) {
+// queue writes it, and a burst of changes costs a few writes, not one per change. Once
+// `flush` returns, both private copies hold every change (the first write was under way, the
+// others waited for it); what is still pending when the store goes is written then.
+TEST(SettingsStoreWrites, AreReadAtOnceWrittenCoalescedOnTheStoresQueueAndAllInBothCopies) {
     TestEnvironment env;
     const std::size_t before = env.settings->fileWrites();
     for (int i = 0; i < 100; ++i) {
@@ -141,9 +108,31 @@ TEST(SettingsStoreWrites, AreReadAtOnceAndWrittenOnTheStoresQueueCoalesced) {
     const std::size_t writes = env.settings->fileWrites() - before;
     EXPECT_GE(writes, 2u);
     EXPECT_LE(writes, 4u) << "two files, written at most twice each";
-    env.reopenSettings();
+
+    env.settings->set("monitor.A.anchorsV1", Bytes{std::string("[{\"l\":1}]\0\xff", 12)});
+    env.settings->set("monitor.A.mode", "adapting");
+    env.settings->set("userLat", 52.52);
+    // JSON has no NaN: storing one would damage the file for every reader.
+    env.settings->set("userLat", std::numeric_limits<double>::quiet_NaN());
+    env.settings->set("userLon", std::numeric_limits<double>::infinity());
+    env.settings->flush();
+    for (const auto& path : {localFile(env), env.paths.syncDir / "this-machine.json"}) {
+        auto decoded = SettingsFileCodec::decode(readFile(path));
+        ASSERT_TRUE(decoded) << path;
+        EXPECT_EQ(decoded->entries.size(), 7u);
+        EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0600));
+    }
+    env.settings->set("c", 3);
+    env.settings->remove("monitor.A.mode");
+    env.reopenSettings();  // the old store goes first
     EXPECT_EQ(env.settings->integer("monitor.A.manualBrightness"), 99);
     EXPECT_EQ(env.settings->integer("step2"), 98);
+    EXPECT_EQ(env.settings->data("monitor.A.anchorsV1"), std::string("[{\"l\":1}]\0\xff", 12));
+    EXPECT_EQ(env.settings->string("monitor.A.mode"), std::nullopt);
+    EXPECT_EQ(env.settings->doubleValue("userLat"), 52.52);
+    EXPECT_EQ(env.settings->doubleValue("userLon"), std::nullopt);
+    EXPECT_EQ(env.settings->integer("c"), 3);
+    EXPECT_EQ(env.linesWith("non-finite").size(), 2u);
 }
 
 // Another machine's change (a removal too) reaches the live subscribers, on the main queue,
