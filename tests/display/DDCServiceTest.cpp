@@ -126,7 +126,6 @@ TEST_F(DDCServiceTest, GetRepliesAreBelievedOnlyWhenIntact) {
         {"null message", "6E 80 BE", {}, "null message"},
         {"null message, source left out", "80 BE", {}, "null message"},
         {"wrong source", "6F 88 02 00 10 00 00 64 00 25 *", {}, "source byte 0x6F is not 0x6E"},
-        {"floating bus", "FF FF FF FF FF FF FF FF FF FF FF", {}, "length byte 0xFF runs past"},
         {"length past the read", "6E 89 02 00 10 00 00 64 00 25 00 *", {}, "past the 11 bytes"},
         {"length short", "6E 87 02 00 10 00 00 64 00 *", {}, "length byte 0x87, expected 0x88"},
         {"wrong opcode", "6E 88 03 00 10 00 00 64 00 25 *", {}, "opcode 0x03, expected 0x02"},
@@ -207,7 +206,6 @@ TEST_F(DDCServiceTest, CapabilitiesAreReadWholeOrNotAtAll) {
     make();
     serveText();
     EXPECT_EQ(ddc->readCapabilities()->model, "LONG");
-    EXPECT_THAT(offsets, ElementsAre(0, 32, 64, 96, 128, 160, 192, 200));
     EXPECT_THAT(env.clock.sleeps(), Contains(DoubleEq(0.100)).Times(8));
 
     text = "(type(LCD)vcp(10 12 14(05 08)) model(X))";
