@@ -89,24 +89,10 @@ struct DDCServiceTest : ::testing::Test {
     TestEnvironment env;
     FakeBus bus;
     std::unique_ptr<DDCService> ddc;
-    std::string text;          // the monitor's capabilities string, once served
-    std::vector<int> offsets;  // of the fragments asked for
-    std::deque<Bytes> at32;    // wrong answers to the fragment at 32, before the right one
 
     void make() {
         ddc = std::make_unique<DDCService>(bus, env.clock, *env.log, env.systemLog);
         env.clock.clearSleeps();
-    }
-    void serveText() {
-        bus.responder = [this](const Bytes& request) {
-            const int offset = request[2] << 8 | request[3];
-            offsets.push_back(offset);
-            if (offset == 32 && !at32.empty()) {
-                return FakeBus::Reply{0, take(at32, {})};
-            }
-            return FakeBus::Reply{
-                0, caps(offset, offset < int(text.size()) ? text.substr(offset, 32) : "")};
-        };
     }
 };
 
@@ -200,11 +186,21 @@ TEST_F(DDCServiceTest, OnlyIntactCapabilitiesFragmentsAtTheOffsetAskedForCount) 
 // message or a stale fragment: asked again, it gives the right one. One that never does
 // leaves no string at all, never part of one.
 TEST_F(DDCServiceTest, CapabilitiesAreReadWholeOrNotAtAll) {
-    text = "(prot(monitor)type(LCD)model(LONG)vcp(";
+    std::string text = "(prot(monitor)type(LCD)model(LONG)vcp(";
     text.resize(199, ' ');
     text += ')';
+    std::vector<int> offsets;  // of the fragments asked for
+    std::deque<Bytes> at32;    // wrong answers to the fragment at 32, before the right one
+    bus.responder = [&](const Bytes& request) {
+        const int offset = request[2] << 8 | request[3];
+        offsets.push_back(offset);
+        if (offset == 32 && !at32.empty()) {
+            return FakeBus::Reply{0, take(at32, {})};
+        }
+        return FakeBus::Reply{
+            0, caps(offset, offset < int(text.size()) ? text.substr(offset, 32) : "")};
+    };
     make();
-    serveText();
     EXPECT_EQ(ddc->readCapabilities()->model, "LONG");
     EXPECT_THAT(env.clock.sleeps(), Contains(DoubleEq(0.100)).Times(8));
 
