@@ -88,12 +88,8 @@ struct FakeBus final : DisplayI2C {
 struct DDCServiceTest : ::testing::Test {
     TestEnvironment env;
     FakeBus bus;
-    std::unique_ptr<DDCService> ddc;
-
-    void make() {
-        ddc = std::make_unique<DDCService>(bus, env.clock, *env.log, env.systemLog);
-        env.clock.clearSleeps();
-    }
+    std::unique_ptr<DDCService> ddc =
+        std::make_unique<DDCService>(bus, env.clock, *env.log, env.systemLog);
 };
 
 // Hand-built replies to a Get of code 0x10, as a monitor, a noisy bus or a host that drops
@@ -119,7 +115,6 @@ TEST_F(DDCServiceTest, GetRepliesAreBelievedOnlyWhenIntact) {
         {"unknown result code", "6E 88 02 05 10 00 00 64 00 25 *", {}, "result code 0x05"},
         {"maximum 0", "6E 88 02 00 10 00 00 00 00 25 *", {}, "maximum 0"},
     };
-    make();
     for (const auto& [name, reply, value, failure] : cases) {
         const std::size_t before = env.logLines().size();
         bus.replies = {{0, hex(reply)}, {0, hex(reply)}};
@@ -134,7 +129,6 @@ TEST_F(DDCServiceTest, GetRepliesAreBelievedOnlyWhenIntact) {
 // A Get waits for the reply and is retried once; a Set is sent twice, and only the second
 // status counts.
 TEST_F(DDCServiceTest, GetWaitsAndRetriesOnceSetIsSentTwice) {
-    make();
     bus.replies = {{EIO, {}}, {0, hex("6E 88 02 00 10 00 00 64 00 25 *")}};
     EXPECT_EQ(ddc->getVCP(0x10), (VCPValue{37, 100}));
     EXPECT_THAT(bus.writes, Contains(ElementsAre(0x82, 0x01, 0x10, 0xAC)).Times(2));
@@ -173,7 +167,6 @@ TEST_F(DDCServiceTest, OnlyIntactCapabilitiesFragmentsAtTheOffsetAskedForCount) 
         {"no offset", hex("6E 82 E3 00 *"), 0, {}, "no room for an offset"},
         {"non-ASCII data", caps(0, "ab\xC3z"), 0, {}, "data byte 0xC3 is not ASCII"},
     };
-    make();
     for (const auto& [name, reply, offset, data, failure] : cases) {
         bus.replies = {{0, reply}};
         EXPECT_EQ(ddc->readCapabilitiesChunk(std::uint16_t(offset)), data) << name;
@@ -200,7 +193,6 @@ TEST_F(DDCServiceTest, CapabilitiesAreReadWholeOrNotAtAll) {
         return FakeBus::Reply{
             0, caps(offset, offset < int(text.size()) ? text.substr(offset, 32) : "")};
     };
-    make();
     EXPECT_EQ(ddc->readCapabilities()->model, "LONG");
     EXPECT_THAT(env.clock.sleeps(), Contains(DoubleEq(0.100)).Times(8));
 
