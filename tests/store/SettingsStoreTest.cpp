@@ -307,18 +307,6 @@ TEST(SettingsStoreDamage, DamagedPeerFileKeepsWhatWasReadBeforeAndLogsOnce) {
     }
 }
 
-TEST(SettingsStoreDamage, FifoInPlaceOfTheLocalFileNeitherHangsNorIsLost) {
-    TestEnvironment env;
-    ASSERT_TRUE(std::filesystem::create_directories(env.paths.configDir));
-    ASSERT_EQ(::mkfifo(localFile(env).c_str(), 0600), 0);
-    env.reopenSettings();
-    EXPECT_EQ(env.linesWith("settings.json cannot be read (not a regular file)").size(), 1u);
-    env.settings->set("a", 1);
-    env.settings->flush();
-    EXPECT_TRUE(std::filesystem::is_fifo(localFile(env).string() + ".damaged.1"));
-    EXPECT_TRUE(std::filesystem::is_regular_file(localFile(env)));
-}
-
 // Dotfile managers make settings.json a link into their own folder. A link to a regular file
 // of this user's is followed: that file is read and rewritten in its own folder, and the link
 // stays. A link to anything else is refused with a log line and set aside as it is, still
@@ -398,8 +386,19 @@ TEST(SettingsStoreDamage, StaleTemporaryFilesAreSweptAndNeverReadAsAMachine) {
     EXPECT_TRUE(std::filesystem::exists(temps[2])) << "the laptop's to sweep";
 }
 
-TEST(SettingsStoreDamage, UnwritableFolderDropsWritesAndRetriesWithTheNextOne) {
+// A FIFO in the file's place neither hangs the start nor is lost; a folder that cannot be made
+// drops writes until the next one.
+TEST(SettingsStoreDamage, AFifoForTheFileOrAFileForTheFolderHangsNothingAndLosesNothing) {
     TestEnvironment env;
+    ASSERT_TRUE(std::filesystem::create_directories(env.paths.configDir));
+    ASSERT_EQ(::mkfifo(localFile(env).c_str(), 0600), 0);
+    env.reopenSettings();
+    EXPECT_EQ(env.linesWith("settings.json cannot be read (not a regular file)").size(), 1u);
+    env.settings->set("a", 1);
+    env.settings->flush();
+    EXPECT_TRUE(std::filesystem::is_fifo(localFile(env).string() + ".damaged.1"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(localFile(env)));
+
     // A file where the settings folder should be: creating it fails even for root.
     std::filesystem::remove_all(env.paths.configDir);
     writeFile(env.paths.configDir, "blocker");
