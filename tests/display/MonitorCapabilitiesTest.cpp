@@ -17,24 +17,12 @@ constexpr const char* kDellLike =
     "(prot(monitor)type(LCD)model(ABC123)cmds(01 02 03 0C E3 F3)vcp(02 04 05 08 10 12 14(05 08 "
     "0B) 16 18 1A 52 60(0F 11 12) AC AE B6 C6 C8 C9 DC(00 01 02 03) DF)mswhql(1)mccs_ver(2.1))";
 
-// A typical monitor's string, and an HP X24ih's: a blank before a value list, and value lists
-// holding sub-lists of their own whose values are not codes.
-TEST(MonitorCapabilitiesParse, ReadsRealMonitorsStrings) {
+TEST(MonitorCapabilitiesParse, ReadsATypicalMonitorsString) {
     MonitorCapabilities caps = MonitorCapabilities::parse(kDellLike);
     EXPECT_EQ(caps.rawString, kDellLike);
     EXPECT_EQ(caps.model, "ABC123");
     EXPECT_EQ(caps.vcps.size(), 20u);
     EXPECT_EQ(caps.vcps[0x14], (Values{0x05, 0x08, 0x0B}));
-
-    caps = MonitorCapabilities::parse(
-        "(prot(monitor)type(LCD)model(HP X24ih)cmds(01 02 03 07 0C E3 F3)vcp(02 04 05 08 10 12 "
-        "14(05 08 0B) 16 18 1A 52 60(0F 11 12) 62 AC AE B6 C0 C6 C8 D6(01 04 05) DC (00 (00 10 "
-        "13 14 15 17 1A 1D 1E ) 01 02 03) DF E0(02 (00 01 02) ))mccs_ver(2.2))");
-    EXPECT_EQ(caps.model, "HP X24ih");
-    EXPECT_EQ(caps.vcps.size(), 23u);
-    EXPECT_EQ(caps.vcps[0xDC], (Values{0x00, 0x01, 0x02, 0x03}));
-    EXPECT_EQ(caps.vcps[0xE0], (Values{0x02}));
-    EXPECT_FALSE(caps.vcps.contains(0x13) || caps.vcps.contains(0x1E));
 }
 
 TEST(MonitorCapabilitiesParse, VcpSectionTable) {
@@ -72,12 +60,9 @@ TEST(MonitorCapabilitiesParse, SectionsAndRawText) {
 }
 
 TEST(MonitorCapabilitiesJSON, RoundTripsStoresVcpsFlatAndReadsOtherMachinesRecords) {
-    for (const MonitorCapabilities& caps :
-         {MonitorCapabilities::parse(kDellLike),
-          MonitorCapabilities{
-              std::string("nul\0inside", 10), "\u00c9cran \u2603", {}, {{0, {0}}}}}) {
-        EXPECT_EQ(MonitorCapabilities::decodeJSON(caps.encodeJSON().value()), caps);
-    }
+    const MonitorCapabilities odd{
+        std::string("nul\0inside", 10), "\u00c9cran \u2603", {}, {{0, {0}}}};
+    EXPECT_EQ(MonitorCapabilities::decodeJSON(odd.encodeJSON().value()), odd);
     MonitorCapabilities caps{"raw", std::nullopt, "LCD", {{0x14, {5, 8, 11}}, {0x10, {}}}};
     EXPECT_EQ(json::parse(*caps.encodeJSON()),
               json::parse(R"({"rawString":"raw","type":"LCD","vcps":[16,[],20,[5,8,11]]})"));

@@ -35,21 +35,6 @@ struct ScopeFixture : ::testing::Test {
     }
 };
 
-TEST_F(ScopeFixture, ReadsOnTheLoggersQueueAndBuildsOnMain) {
-    start();
-    env.clock.runPending();
-    EXPECT_FALSE(scope);
-    EXPECT_FALSE(std::filesystem::exists(file));  // main has not touched the disk
-    workClock.runPending();
-    EXPECT_TRUE(std::filesystem::exists(file));
-    EXPECT_FALSE(scope);
-    env.clock.runPending();
-    ASSERT_TRUE(scope);
-    EXPECT_EQ(scope->anchors().key(), kPrefix + "anchorsV1");
-    EXPECT_EQ(scope->curve().key(), kPrefix + "curvePointsV1");
-    EXPECT_EQ(scope->logger().fileURL(), file);
-}
-
 TEST_F(ScopeFixture, TrainsFromTheLogAndSeedsAnEmptyAnchorList) {
     const double t = env.clock.now() - 3600;
     std::filesystem::create_directories(file.parent_path());
@@ -82,9 +67,19 @@ TEST_F(ScopeFixture, TrainsFromTheLogAndSeedsAnEmptyAnchorList) {
     EXPECT_EQ(scope->model().totalWeight(), 17);
 }
 
-TEST_F(ScopeFixture, CapabilitiesAreStoredAdoptedAndDamagedOnesIgnored) {
+// The scope is read on the logger's queue and built on main, under this monitor's keys.
+TEST_F(ScopeFixture, IsBuiltOnMainAndCapabilitiesAreStoredAdoptedAndDamagedOnesIgnored) {
+    start();
+    env.clock.runPending();
+    EXPECT_FALSE(scope || std::filesystem::exists(file));  // main has not touched the disk
+    workClock.runPending();
+    EXPECT_FALSE(scope);
+    env.clock.runPending();
+    ASSERT_TRUE(scope);
+    EXPECT_EQ(scope->curve().key(), kPrefix + "curvePointsV1");
+    EXPECT_EQ(scope->logger().fileURL(), file);
     const auto caps = MonitorCapabilities::parse("(model(Desk 27)vcp(10 12 60(0F 11)))");
-    load()->persistCapabilities(caps);
+    scope->persistCapabilities(caps);
     const auto notUtf8 = MonitorCapabilities::parse("(model(\xff\xfe)vcp(12))");
     load()->persistCapabilities(notUtf8);  // kept in memory only
     EXPECT_EQ(scope->capabilities(), notUtf8);

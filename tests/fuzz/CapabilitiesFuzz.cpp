@@ -5,18 +5,17 @@
 #include "FuzzCheck.h"
 #include "display/MonitorCapabilities.h"
 
-using pellora::MonitorCapabilities;
-using pellora::fuzz::check;
+using namespace pellora;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string_view text = pellora::fuzz::text(data, size);
+    const std::string_view text = fuzz::text(data, size);
     MonitorCapabilities caps = MonitorCapabilities::parse(text);
-    check(caps.rawString == text);
+    fuzz::check(caps.rawString == text);
     // What the DDC reader hands over is ASCII, which must always be storable; other text
     // that is not UTF-8 may not be.
     const auto encoded = caps.encodeJSON();
-    check(encoded
-              ? MonitorCapabilities::decodeJSON(*encoded) == caps
-              : !std::all_of(text.begin(), text.end(), [](unsigned char c) { return c < 0x80; }));
+    fuzz::check(
+        encoded ? MonitorCapabilities::decodeJSON(*encoded) == caps
+                : !std::all_of(text.begin(), text.end(), [](unsigned char c) { return c < 0x80; }));
     return 0;
 }

@@ -7,23 +7,22 @@
 #include "FuzzCheck.h"
 #include "store/DebugLog.h"
 
-using pellora::DebugLog;
-using pellora::fuzz::check;
+using namespace pellora;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string_view bytes = pellora::fuzz::text(data, size);
+    const std::string_view bytes = fuzz::text(data, size);
     auto window = DebugLog::reloadWindow(bytes);
-    check(!window.lines.empty() && window.lines.size() <= DebugLog::maxLines &&
-          window.linesMended <= window.lines.size());
+    fuzz::check(!window.lines.empty() && window.lines.size() <= DebugLog::maxLines &&
+                window.linesMended <= window.lines.size());
     std::string joined;
     for (const auto& line : window.lines) {
-        check(line.find('\n') == std::string::npos &&
-              QByteArrayView(line.data(), qsizetype(line.size())).isValidUtf8());
+        fuzz::check(line.find('\n') == std::string::npos &&
+                    QByteArrayView(line.data(), qsizetype(line.size())).isValidUtf8());
         joined += line + '\n';
     }
     joined.pop_back();
-    check(window.linesMended > 0 ||
-          (bytes.ends_with(joined) &&
-           (joined.size() == bytes.size() || bytes[bytes.size() - joined.size() - 1] == '\n')));
+    fuzz::check(window.linesMended > 0 ||
+                (bytes.ends_with(joined) && (joined.size() == bytes.size() ||
+                                             bytes[bytes.size() - joined.size() - 1] == '\n')));
     return 0;
 }

@@ -8,22 +8,22 @@
 #include "FuzzCheck.h"
 #include "platform/linux/Edid.h"
 
-using pellora::edidBlockLength;
-using pellora::fuzz::check;
+using namespace pellora;
+using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::span<const std::uint8_t> bytes(data, size);
-    std::optional<pellora::EdidIdentity> id = pellora::parseEdid(bytes);
+    std::optional<EdidIdentity> id = parseEdid(bytes);
     if (!id) {
         return 0;
     }
     const std::uint8_t header[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
     check(size >= edidBlockLength && std::equal(std::begin(header), std::end(header), data) &&
           std::accumulate(data, data + edidBlockLength, 0) % 256 == 0 &&
-          pellora::parseEdid(bytes.first(edidBlockLength)) == id);
-    check(id->vendor == (std::uint32_t(data[8]) << 8 | data[9]));
-    check(id->model == (std::uint32_t(data[11]) << 8 | data[10]));
-    check(id->serial == (std::uint32_t(data[15]) << 24 | std::uint32_t(data[14]) << 16 |
+          parseEdid(bytes.first(edidBlockLength)) == id &&
+          id->vendor == (std::uint32_t(data[8]) << 8 | data[9]) &&
+          id->model == (std::uint32_t(data[11]) << 8 | data[10]) &&
+          id->serial == (std::uint32_t(data[15]) << 24 | std::uint32_t(data[14]) << 16 |
                          std::uint32_t(data[13]) << 8 | data[12]));
     if (id->name) {
         // Shown to the user and stored: one descriptor's 13 printable ASCII bytes at most.

@@ -4,10 +4,10 @@
 #include "FuzzCheck.h"
 #include "display/Monitor.h"
 
-using pellora::Monitor;
+using namespace pellora;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    auto monitor = Monitor::decodeJSON(pellora::fuzz::text(data, size));
-    pellora::fuzz::check(!monitor || Monitor::decodeJSON(monitor->encodeJSON()) == monitor);
+    auto monitor = Monitor::decodeJSON(fuzz::text(data, size));
+    fuzz::check(!monitor || Monitor::decodeJSON(monitor->encodeJSON()) == monitor);
     return 0;
 }

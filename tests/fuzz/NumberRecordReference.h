@@ -11,29 +11,18 @@
 
 namespace pellora::fuzz {
 
-// How deep brackets and braces nest in the text, strings aside.
-inline int textDepth(std::string_view text) {
-    int depth = 0, deepest = 0;
-    bool inString = false, escaped = false;
-    for (char c : text) {
-        if (inString) {
-            inString = escaped || c != '"';
-            escaped = !escaped && c == '\\';
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            deepest = std::max(deepest, ++depth);
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return deepest;
-}
-
-// Each record's numbers in `fields` order, or nothing when the bytes are not such a list.
+// Each record's numbers in `fields` order, or nothing when the bytes are not such a list; and
+// how deep its arrays and objects nest.
 inline std::optional<std::vector<std::vector<double>>> referenceRecords(
-    std::string_view bytes, std::initializer_list<const char*> fields) {
-    const auto value = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
+    std::string_view bytes, std::initializer_list<const char*> fields, int& depth) {
+    using Event = nlohmann::json::parse_event_t;
+    const auto deepest = [&depth](int level, Event event, const nlohmann::json&) {
+        if (event == Event::object_start || event == Event::array_start) {
+            depth = std::max(depth, level + 1);
+        }
+        return true;
+    };
+    const auto value = nlohmann::json::parse(bytes.begin(), bytes.end(), deepest, false);
     if (value.is_discarded() || !value.is_array()) {
         return std::nullopt;
     }
@@ -59,12 +48,13 @@ inline std::optional<std::vector<std::vector<double>>> referenceRecords(
 template <typename Record, typename Numbers>
 void checkAgainstReference(std::string_view bytes, std::initializer_list<const char*> fields,
                            const std::optional<std::vector<Record>>& records, Numbers numbers) {
-    const auto expected = referenceRecords(bytes, fields);
+    int depth = 0;
+    const auto expected = referenceRecords(bytes, fields, depth);
     std::vector<std::vector<double>> read;
     for (const Record& record : records.value_or(std::vector<Record>{})) {
         read.push_back(numbers(record));
     }
-    check(records ? expected == read : !expected || textDepth(bytes) > maxNumberRecordDepth);
+    check(records ? expected == read : !expected || depth > maxNumberRecordDepth);
 }
 
 }  // namespace pellora::fuzz

@@ -5,28 +5,28 @@
 #include "store/SettingsFileCodec.h"
 #include "store/SyncedSettings.h"
 
-using pellora::SettingsFileCodec;
-using pellora::fuzz::check;
+using namespace pellora;
+using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    auto decoded = SettingsFileCodec::decode(std::string(pellora::fuzz::text(data, size)));
+    auto decoded = SettingsFileCodec::decode(std::string(fuzz::text(data, size)));
     if (!decoded) {
         return 0;
     }
     auto again = SettingsFileCodec::decode(SettingsFileCodec::encode(decoded->entries, true));
     check(again.has_value() && again->entries == decoded->entries);
-    pellora::fuzz::InstantClock clock;
+    fuzz::InstantClock clock;
     // "a-peer" sorts before "this-machine": ties go to this machine, so the peer must win
     // by time alone where it wins.
     for (const char* peer : {"a-peer", "zz-peer"}) {
-        pellora::SyncedSettings synced("this-machine", clock);
+        SyncedSettings synced("this-machine", clock);
         check(synced.apply({{peer, decoded->entries}}) == !decoded->entries.empty());
         for (const auto& [key, entry] : decoded->entries) {
-            const pellora::SettingValue* value = synced.value(key);
+            const SettingValue* value = synced.value(key);
             check((entry.value ? value && *value == *entry.value : !value) &&
                   synced.isRemoved(key) == !entry.value);
             synced.set(key, true);
-            check(synced.value(key) && *synced.value(key) == pellora::SettingValue(true));
+            check(synced.value(key) && *synced.value(key) == SettingValue(true));
         }
     }
     return 0;

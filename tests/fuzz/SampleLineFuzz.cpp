@@ -6,11 +6,11 @@
 #include "FuzzCheck.h"
 #include "store/SampleLogger.h"
 
-using pellora::SampleLogger;
-using pellora::fuzz::check;
+using namespace pellora;
+using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string_view bytes = pellora::fuzz::text(data, size);
+    const std::string_view bytes = fuzz::text(data, size);
     const auto samples = SampleLogger::decodeLines(bytes);
     check(samples.size() <= std::size_t(std::count(bytes.begin(), bytes.end(), '\n')));
     for (const auto& sample : samples) {

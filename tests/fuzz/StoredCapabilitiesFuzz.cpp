@@ -4,14 +4,14 @@
 #include "FuzzCheck.h"
 #include "display/MonitorCapabilities.h"
 
-using pellora::MonitorCapabilities;
+using namespace pellora;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    auto decoded = MonitorCapabilities::decodeJSON(pellora::fuzz::text(data, size));
+    auto decoded = MonitorCapabilities::decodeJSON(fuzz::text(data, size));
     if (!decoded) {
         return 0;
     }
     auto encoded = decoded->encodeJSON();
-    pellora::fuzz::check(encoded && MonitorCapabilities::decodeJSON(*encoded) == decoded);
+    fuzz::check(encoded && MonitorCapabilities::decodeJSON(*encoded) == decoded);
     return 0;
 }

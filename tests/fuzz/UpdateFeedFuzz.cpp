@@ -4,12 +4,12 @@
 #include "FuzzCheck.h"
 #include "app/UpdateFeed.h"
 
-using pellora::UpdateFeed;
-using pellora::fuzz::check;
+using namespace pellora;
+using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string why;
-    const auto feed = UpdateFeed::parse(pellora::fuzz::text(data, size), &why);
+    const auto feed = UpdateFeed::parse(fuzz::text(data, size), &why);
     check(feed.has_value() == why.empty());
     if (!feed) {
         return 0;

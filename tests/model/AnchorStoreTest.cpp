@@ -44,8 +44,7 @@ struct Fixture {
         return store;
     }
     Anchors stored() const {
-        const auto bytes = env.settings->data(kKey);
-        return AnchorStore::decode(bytes.value_or("")).value_or(Anchors{});
+        return AnchorStore::decode(env.settings->data(kKey).value_or("")).value_or(Anchors{});
     }
     TestEnvironment env;
     std::shared_ptr<AnchorStore> store;
@@ -54,9 +53,7 @@ struct Fixture {
 
 std::vector<double> lumas(const Anchors& anchors) {
     std::vector<double> out;
-    for (const auto& a : anchors) {
-        out.push_back(a.luma);
-    }
+    std::ranges::transform(anchors, std::back_inserter(out), &Anchor::luma);
     return out;
 }
 
@@ -275,25 +272,15 @@ TEST(AnchorSeeding, OnlyTheUsersSamplesCountAveragedPerPeriodAndBandOf24WithAtMo
     EXPECT_EQ(f.stored().at(0).t, kStart);
     f.store->seedFromSamples({user(kStart, 23.99, 10, 12), user(kStart, 24, 20, 12),
                               user(kStart, 10, 30, 21), user(kStart, 10, 40, 22),
-                              user(kStart, 255, 50, 6), user(kStart, 240, 60, 6)});
+                              user(kStart, 14, 40, 6), user(kStart, 255, 50, 6),
+                              user(kStart, 240, 60, 6)});
     // Hour 21 is still day, so 23.99 and 10 share day band 0; 24 starts band 1. Hours 22
     // and 6 are night: band 0, and band 10 for 240 to 255.
     EXPECT_EQ(lumas(f.store->editable(12)), (std::vector<double>{(23.99 + 10) / 2, 24}));
-    EXPECT_EQ(lumas(f.store->editable(23)), (std::vector<double>{10, 247.5}));
-}
-
-TEST(AnchorSeeding, ANightBucketAcrossMidnightKeepsANightHour) {
-    Fixture f;
-    auto seededHour = [&](std::initializer_list<int> hours) {
-        std::vector<Sample> samples;
-        for (int hour : hours) {
-            samples.push_back(user(kStart, 50, 30, hour));
-        }
-        f.store->seedFromSamples(samples);
-        return f.store->anchors().at(0).hour;
-    };
-    EXPECT_NEAR(seededHour({22, 6}), 2.0, 1e-9);   // the plain mean, 14, is a day hour
-    EXPECT_DOUBLE_EQ(seededHour({22, 23}), 22.5);  // one side only: the plain mean
+    const auto night = f.store->editable(23);
+    EXPECT_EQ(lumas(night), (std::vector<double>{12, 247.5}));
+    // 22:00 and 6:00 average across midnight to 2:00 (the plain mean, 14:00, is a day hour).
+    EXPECT_NEAR(night.at(0).hour, 2.0, 1e-9);
 }
 
 TEST(AnchorSeeding, TwentyTwoBucketsKeepTheTenWithTheMostDecayedWeight) {
