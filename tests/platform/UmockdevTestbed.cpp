@@ -57,12 +57,9 @@ struct UmockdevTestbed::Adapter {
     // One transfer at `address` (-1 when none was chosen); the count moved, or -errno.
     long transfer(int address, bool read, std::uint8_t* bytes, std::size_t length) {
         std::lock_guard lock(mutex);
-        ++(read ? traffic.reads : traffic.writes);
         ++traffic.transfersByAddress[std::uint8_t(address)];
-        if (!monitor || address < 0) {
-            return -ENXIO;
-        }
-        if (auto it = held.find(std::uint8_t(address)); it != held.end() && !it->second) {
+        auto it = held.find(std::uint8_t(address));
+        if (!monitor || address < 0 || (it != held.end() && !it->second)) {
             return -ENXIO;
         }
         std::size_t n = limit >= 0 ? std::min<std::size_t>(length, limit) : length;
@@ -116,19 +113,15 @@ struct UmockdevTestbed::Adapter {
             case I2C_SLAVE:
             case I2C_SLAVE_FORCE: {
                 const bool force = umockdev_ioctl_client_get_request(client) == I2C_SLAVE_FORCE;
-                count(force ? traffic.forcedSelects : traffic.addressSelects);
-                if (force) {
-                    count(traffic.addressSelects);
-                }
                 unsigned long address = *reinterpret_cast<unsigned long*>(arg->data);
+                std::lock_guard lock(mutex);
+                traffic.forcedSelects += force;
+                ++traffic.addressSelects;
                 if (address > 0x7F) {
                     return -EINVAL;
                 }
-                {
-                    std::lock_guard lock(mutex);
-                    if (!force && held.count(std::uint8_t(address)) > 0) {
-                        return -EBUSY;
-                    }
+                if (!force && held.count(std::uint8_t(address)) > 0) {
+                    return -EBUSY;
                 }
                 // Kept plus one, so that "never chosen" reads as -1.
                 g_object_set_data(G_OBJECT(client), kAddressKey, GINT_TO_POINTER(address + 1));

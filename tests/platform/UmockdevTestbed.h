@@ -31,8 +31,6 @@ class UmockdevTestbed {
         int addressSelects = 0;     // I2C_SLAVE and I2C_SLAVE_FORCE
         int forcedSelects = 0;      // I2C_SLAVE_FORCE
         int combinedTransfers = 0;  // I2C_RDWR ioctls
-        int reads = 0;              // read() calls and read messages of I2C_RDWR
-        int writes = 0;             // write() calls and write messages of I2C_RDWR
         std::map<std::uint8_t, int> transfersByAddress;
     };
 
