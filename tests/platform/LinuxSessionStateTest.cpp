@@ -148,6 +148,7 @@ TEST_F(SessionBuses, IdleTimeComesFromTheFirstSourceThatAnswers) {
     EXPECT_EQ(idle(*state), std::nullopt);
     ASSERT_TRUE(startLogind());
     EXPECT_EQ(idle(*state), 0.0);  // logind alone: not idle
+    EXPECT_EQ(state->idleSource(), "logind");
     const auto since = QVariant::fromValue(qulonglong((clock.now() - 120) * 1e6));
     ASSERT_TRUE(
         call(system, kLogind, kSession, kMock, "UpdateProperties",
