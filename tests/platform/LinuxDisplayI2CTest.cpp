@@ -158,6 +158,7 @@ TEST_F(LaptopTestbed, EachKindOfOpenFailureIsLoggedOnceWithItsFix) {
         });
         DDCService ddc(i2c, env.clock, *env.log, env.systemLog);
         EXPECT_FALSE(ddc.getVCP(0x10));
+        EXPECT_FALSE(ddc.setVCP(0x10, 30));
         EXPECT_EQ(i2c.status(), (LinuxDisplayI2C::Status{c.reason, c.text}));
         EXPECT_EQ(i2c.status().whyUnanswered(), c.text);
         EXPECT_EQ(ddcLines(c.text), 1);
