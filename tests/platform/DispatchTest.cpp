@@ -22,8 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 using Strings = std::vector<std::string>;
 
-// The period itself is checked where timers drive work (the debug state's rewrites); here, a
-// timer stopped from its own task leaves nothing queued.
+// The period is checked where timers drive work (the debug state's rewrites).
 TEST(RepeatingTimer, StoppedFromItsOwnTaskLeavesNothingPending) {
     VirtualClock clock;
     auto main = clock.makeQueue("main", true);

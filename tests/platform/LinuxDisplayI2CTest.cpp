@@ -76,8 +76,6 @@ struct LaptopTestbed : ::testing::Test {
     int ddcLines(const std::string& text) { return int(env.linesWith("[ddc] " + text).size()); }
 };
 
-// Capabilities and per-exchange traffic are the DDC service's own (its tests, and ddcutil
-// below, read them through this bus); here, the node found and used.
 TEST_F(LaptopTestbed, DdcServiceGetsAndSetsThroughTheDevNode) {
     plugMonitorIntoDp();
     LinuxDisplayI2C i2c(*env.log, env.clock);
@@ -215,9 +213,8 @@ TEST_F(LaptopTestbed, AnotherProgramsBusLockIsWaitedForThenGivenUpOn) {
     EXPECT_EQ(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
 }
 
-// The ddcci kernel driver binds to 0x37 of a monitor's bus, and I2C_SLAVE then answers
-// EBUSY. The address is taken alongside the driver; when the monitor still does not answer,
-// the row's text names the driver and how to let the bus go.
+// The ddcci driver binds 0x37 (I2C_SLAVE answers EBUSY): the address is forced alongside it,
+// and when the monitor still does not answer the text names the driver and how to let go.
 TEST_F(LaptopTestbed, DdcciDriverOnTheAddressIsWorkedAlongsideAndNamedWhenItBlocks) {
     const std::string logged =
         "DDC/CI address 0x37 on /dev/i2c-5 is held by the ddcci kernel driver; using it alongside";
@@ -301,11 +298,8 @@ TEST_F(LaptopTestbed, HotplugReachesTheRegistry) {
     EXPECT_EQ(next(external, "remove", false), std::nullopt);
 }
 
-// The real ddcutil, run as a child on the same faked kernel: it sees the testbed's sysfs and
-// /dev/i2c-5 through umockdev's preload library, and its ioctls, reads and writes reach the
-// simulated monitor served from this process. A peer written by others that reads and sets
-// the monitor the way we expect is evidence that the simulated monitor speaks DDC/CI as real
-// ones do.
+// The real ddcutil on the same faked kernel (umockdev's preload reaches its sysfs and ioctls):
+// a peer that reads and sets the simulated monitor is evidence it speaks DDC/CI as real ones do.
 struct DdcutilInterop : LaptopTestbed {
     SystemClock realClock;  // ddcutil waits in real time, so the monitor must count it too
     QString ddcutil = QStandardPaths::findExecutable("ddcutil");

@@ -58,8 +58,7 @@ struct SessionBuses : ::testing::Test {
     bool setLockedHint(bool locked) {
         return call(system, kLogind, kSession, kLogind + ".Session", "SetLockedHint", {locked});
     }
-    // A session service whose `method` returns what the python `code` sets `ret` to, of D-Bus
-    // type `signature`.
+    // A session service whose `method` returns `ret` as the python `code` sets it.
     bool sessionService(const QString& service, const QString& path, const QString& method,
                         const QString& signature, const QString& code, bool started = false) {
         return (started || session.startMock({service, path, service}, service)) &&

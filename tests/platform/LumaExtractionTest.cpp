@@ -32,10 +32,8 @@ const Format kFormats[] = {
     {"VYUY", V4L2_PIX_FMT_VYUY, 2, 1, false},
 };
 
-// Every format, odd and even sizes, packed and padded rows, both ranges, luma values across the
-// whole byte range: the plane holds each luma sample; exactly the bytes up to the last luma
-// sample are enough (a 4:2:0 frame cut short in its chroma still has all its luma), one fewer
-// is refused.
+// Every format, size, row layout and range gives each luma sample; the bytes up to the last
+// luma sample are enough (a 4:2:0 frame cut short in its chroma), one fewer is refused.
 TEST(LumaExtraction, EveryFormatSizeAndRangeGivesTheLumaPlane) {
     auto lumaAt = [](std::size_t x, std::size_t y) { return std::uint8_t(x * 37 + y * 101 + 3); };
     Bytes scratch;

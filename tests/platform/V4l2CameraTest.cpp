@@ -22,8 +22,7 @@ using ReadFailure = V4l2FrameSource::ReadFailure;
 using Status = CameraInputResult::Status;
 using Step = std::variant<V4l2Frame, ReadFailure>;
 
-// Scripted devices: what the camera lists and probes, and what its sources read, step by step.
-// The counts and steps are shared with the capture thread, under `mutex`.
+// Scripted devices and, step by step, what their sources read (shared under `mutex`).
 struct Rig {
     std::vector<V4l2DeviceInfo> devices{{"/dev/video0", "Desk Cam", "usb-0:14.0-2", "uvcvideo"}};
     OpenError probeResult = OpenError::none, openResult = OpenError::none;
@@ -45,8 +44,7 @@ struct Rig {
         std::unique_lock lock(mutex);
         return changed.wait_for(lock, limit, done);
     }
-    // Until the capture thread has taken every step and waits for the next, so whatever it
-    // posts for them is posted.
+    // Until the capture thread has taken every step (and posted for it) and waits.
     bool waitConsumed() {
         return waitFor([&] { return steps.empty() && readerWaiting; });
     }

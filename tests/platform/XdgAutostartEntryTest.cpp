@@ -1,6 +1,4 @@
-// Start at login through $XDG_CONFIG_HOME/autostart, on a temporary folder: the entry it
-// writes, how it reads entries a person or another program left there, and what it does
-// when the folder will not take a change.
+// Start at login through $XDG_CONFIG_HOME/autostart: the entry written, entries others left.
 
 #include "platform/linux/XdgAutostartEntry.h"
 
