@@ -236,14 +236,12 @@ std::string UmockdevTestbed::addI2cBus(int bus, const std::string& name, const s
     adapter->sysPath = "/sys" + path;
     if (devNode) {
         adapter->handler = umockdev_ioctl_base_new();
-        g_signal_connect(adapter->handler, "handle-ioctl", G_CALLBACK(Adapter::onIoctl),
-                         adapter.get());
-        g_signal_connect(adapter->handler, "handle-read", G_CALLBACK(Adapter::onData<true>),
-                         adapter.get());
-        g_signal_connect(adapter->handler, "handle-write", G_CALLBACK(Adapter::onData<false>),
-                         adapter.get());
-        g_signal_connect(adapter->handler, "client-connected", G_CALLBACK(Adapter::onConnected),
-                         adapter.get());
+        for (auto [signal, handler] : {std::pair{"handle-ioctl", G_CALLBACK(Adapter::onIoctl)},
+                                       {"handle-read", G_CALLBACK(Adapter::onData<true>)},
+                                       {"handle-write", G_CALLBACK(Adapter::onData<false>)},
+                                       {"client-connected", G_CALLBACK(Adapter::onConnected)}}) {
+            g_signal_connect(adapter->handler, signal, handler, adapter.get());
+        }
         if (!umockdev_testbed_attach_ioctl(testbed_, ("/dev/i2c-" + n).c_str(), adapter->handler,
                                            nullptr)) {
             throw std::runtime_error("umockdev cannot emulate /dev/i2c-" + n);
