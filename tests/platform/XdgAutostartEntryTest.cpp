@@ -197,11 +197,11 @@ TEST_F(AutostartFolder, WhatCannotBeReadShowsOffUntouchedAndIsReplacedWhenTurned
 }
 
 TEST_F(AutostartFolder, AReadOnlyFolderRefusesEitherChangeAndKeepsWhatIsThere) {
+    using std::filesystem::perms;
     std::filesystem::create_directories(dir);
     AsOrdinaryUser::openWayTo(file, root.path());
     ASSERT_EQ(::chown(dir.c_str(), AsOrdinaryUser::nobody, AsOrdinaryUser::nobody), 0);
-    std::filesystem::permissions(
-        dir, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    std::filesystem::permissions(dir, perms::owner_read | perms::owner_exec);
     {
         AsOrdinaryUser user;
         ASSERT_TRUE(user.ok());
@@ -211,13 +211,11 @@ TEST_F(AutostartFolder, AReadOnlyFolderRefusesEitherChangeAndKeepsWhatIsThere) {
         EXPECT_NE(on.detail.find("Check that " + dir.string() + " is yours and writable"),
                   std::string::npos);
     }
-    EXPECT_FALSE(std::filesystem::exists(file));
     EXPECT_TRUE(std::filesystem::is_empty(dir));
 
-    std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
+    std::filesystem::permissions(dir, perms::owner_all);
     writeFile(file, "[Desktop Entry]\nExec=/opt/mine\n");
-    std::filesystem::permissions(
-        dir, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    std::filesystem::permissions(dir, perms::owner_read | perms::owner_exec);
     {
         AsOrdinaryUser user;
         auto off = set(false);
@@ -227,7 +225,7 @@ TEST_F(AutostartFolder, AReadOnlyFolderRefusesEitherChangeAndKeepsWhatIsThere) {
             << off.detail;
     }
     EXPECT_EQ(readFile(file), "[Desktop Entry]\nExec=/opt/mine\n");
-    std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
+    std::filesystem::permissions(dir, perms::owner_all);
 }
 
 }  // namespace
