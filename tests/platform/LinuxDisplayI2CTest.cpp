@@ -163,7 +163,8 @@ TEST_F(LaptopTestbed, DpAuxNodeIsUsedAndADenialIsLoggedAgainOnlyAfterItWasGone) 
     EXPECT_EQ(bed->traffic(3).opens, 0);  // the panel's bus is left alone
     EXPECT_EQ(i2c.status().whyUnanswered(), std::nullopt);
     for (bool denied : {true, true, true, false, false, true, true}) {
-        EXPECT_EQ(bool(i2c.open()), !(deny = denied));
+        deny = denied;
+        EXPECT_EQ(bool(i2c.open()), !denied);
     }
     EXPECT_EQ(ddcLines(kPermissionHint), 2);
     EXPECT_EQ(ddcLines("Using /dev/i2c-5 for card0-DP-1 (DP-AUX adapter)"), 2);
