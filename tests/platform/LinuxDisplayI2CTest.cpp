@@ -2,10 +2,8 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 
-#include <QCoreApplication>
 #include <QProcess>
 #include <QStandardPaths>
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <regex>

@@ -5,9 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QDBusInterface>
+#include <QDBusArgument>
 #include <QDBusMessage>
-#include <QDBusReply>
 #include <optional>
 
 #include "PrivateDBus.h"
