@@ -104,7 +104,7 @@ TEST_F(PortalAutostartTest, ARefusalOrNoPortalIsAFailureThatNamesWhy) {
     for (const auto& [property, value, detail] : cases) {
         answerWith(property, value);
         auto outcome = set(true);
-        EXPECT_FALSE(outcome.ok);
+        EXPECT_FALSE(outcome.ok) << detail;
         EXPECT_EQ(outcome.detail, detail);
         EXPECT_FALSE(read().enabled) << detail;
     }

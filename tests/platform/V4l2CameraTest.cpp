@@ -56,8 +56,12 @@ struct Rig {
     V4l2CameraBackend backend();
 };
 
-class ScriptedSource final : public V4l2FrameSource {
-  public:
+struct ScriptedSource final : V4l2FrameSource {
+    Rig& rig_;
+    bool open_ = false;
+    ReadFailure failure_ = ReadFailure::none;
+    std::string error_;
+
     explicit ScriptedSource(Rig& rig) : rig_(rig) {}
     ~ScriptedSource() override { close(); }
     OpenError open(const std::filesystem::path& node) override {
@@ -95,12 +99,6 @@ class ScriptedSource final : public V4l2FrameSource {
     }
     V4l2Mode mode() const override { return V4l2Mode{V4L2_PIX_FMT_YUYV, 8, 4}; }
     const std::string& lastError() const override { return error_; }
-
-  private:
-    Rig& rig_;
-    bool open_ = false;
-    ReadFailure failure_ = ReadFailure::none;
-    std::string error_;
 };
 
 V4l2CameraBackend Rig::backend() {
