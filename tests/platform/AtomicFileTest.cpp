@@ -25,9 +25,8 @@ std::set<std::string> namesIn(const std::filesystem::path& dir) {
     return names;
 }
 
-// Both writes leave the file, or say why and keep the old one and no temporary; the frequent
-// rewrite changes places with the old file, and what is not a file in its place is refused.
-// (The files' private mode is checked by the stores that write them.)
+// Both writes leave the file, or say why and keep the old one and no temporary; what is not a
+// file in its place is refused. (The stores that write them check the private mode.)
 TEST(AtomicFile, WritesLeaveTheFileOrReportWhyAndKeepTheOld) {
     TempDir dir;
     auto error = writeFileAtomically(dir / "a.json", "hello");
@@ -49,8 +48,7 @@ TEST(AtomicFile, WritesLeaveTheFileOrReportWhyAndKeepTheOld) {
               (std::set<std::string>{"a.json", "blocker", "c.json", "d.json"}));
 }
 
-// What is no regular file is refused where files are read (settings, log, autostart); here,
-// the size limit's edge.
+// Other kinds of file are refused where files are read (settings, log, autostart).
 TEST(AtomicFile, ReadTakesFilesUpToTheLimit) {
     TempDir dir;
     writeFile(dir / "big", std::string(101, 'x'));
@@ -96,9 +94,8 @@ std::string endedPid() {
     return std::to_string(child);
 }
 
-// A temporary is a leftover when its writer has gone, when it is this process's and no write
-// of it is using it, or when it is old; a young one of a running process may be a write under
-// way. A write sweeps its own file's leftovers, so a quick relaunch does not keep them.
+// A temporary is a leftover when its writer has gone, is this process, or it is old (a young
+// one may be a write under way); each write sweeps its own file's, for a quick relaunch.
 TEST(AtomicFile, SweepAndEachWriteTakeOnlyLeftoversOfTheirOwnFile) {
     const std::string ended = endedPid(), self = std::to_string(::getpid());
     const struct {

@@ -22,8 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 using Strings = std::vector<std::string>;
 
-// The period itself is checked where timers drive work (the debug state's rewrites); here, a
-// timer stopped from its own task leaves nothing queued.
+// The period is checked where timers drive work (the debug state's rewrites).
 TEST(RepeatingTimer, StoppedFromItsOwnTaskLeavesNothingPending) {
     VirtualClock clock;
     auto main = clock.makeQueue("main", true);
@@ -67,8 +66,7 @@ TEST(SerialQueue, RunsOneItemAtATimeKeepingEachPostersOrder) {
         thread.join();
     }
     queue.sync([] {});
-    EXPECT_FALSE(overlappedOrOffQueue);
-    EXPECT_FALSE(queue.isCurrent());
+    EXPECT_FALSE(overlappedOrOffQueue || queue.isCurrent());
     ASSERT_EQ(seen.size(), 2000u);
     int next[4] = {0, 0, 0, 0};
     for (auto [t, i] : seen) {
@@ -147,11 +145,9 @@ TEST(QtMainQueue, RunsPostedAndDelayedWorkOnTheEventLoopThread) {
     app.exec();
     waiter.join();
     EXPECT_TRUE(allOnMain);
-    ASSERT_EQ(order.size(), 4u);
-    EXPECT_EQ(order.front(), "posted");
     EXPECT_EQ(order.back(), "delayed");
-    std::sort(order.begin() + 1, order.end() - 1);
-    EXPECT_EQ(order[1] + "," + order[2], "from worker,sync");
+    std::sort(order.begin(), order.end());
+    EXPECT_EQ(order, (Strings{"delayed", "from worker", "posted", "sync"}));
 }
 
 // A task posted from a worker runs, and is let go, on the main thread, so whatever it holds
@@ -162,10 +158,9 @@ TEST(QtMainQueue, ReleasesATaskPostedFromAnotherThreadOnTheMainThread) {
     QtMainQueue main(clock);
     std::atomic<int> offMain{0}, ran{0};
     struct Witness {
-        Witness(QtMainQueue& queue, std::atomic<int>& counter) : main(queue), offMain(counter) {}
-        ~Witness() { offMain += main.isCurrent() ? 0 : 1; }
         QtMainQueue& main;
         std::atomic<int>& offMain;
+        ~Witness() { offMain += main.isCurrent() ? 0 : 1; }
     };
     std::atomic<bool> looping{false};
     main.post([&] { looping = true; });
@@ -175,7 +170,8 @@ TEST(QtMainQueue, ReleasesATaskPostedFromAnotherThreadOnTheMainThread) {
             std::this_thread::yield();
         }
         for (int i = 0; i < 2000; ++i) {
-            main.post([witness = std::make_shared<Witness>(main, offMain), &ran] { ++ran; });
+            main.post(
+                [witness = std::shared_ptr<Witness>(new Witness{main, offMain}), &ran] { ++ran; });
         }
         main.post([&app] { app.quit(); });
     });

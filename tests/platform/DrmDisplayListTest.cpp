@@ -72,11 +72,11 @@ TEST(DrmDisplayList, ListsConnectedEnabledOutputsInConnectorOrderAndMarksPanels)
     DrmDisplayList list(drm.dir.path());
     auto displays = list.activeDisplays();
     ASSERT_TRUE(displays);
+    EXPECT_EQ(drm.ids(), (std::vector<std::string>{"card0-HDMI-A-1", "card1-DP-2", "card1-DP-10",
+                                                   "card1-eDP-1"}));
     ASSERT_EQ(displays->size(), 4u);
     EXPECT_EQ((*displays)[0], (DisplayInfo{"card0-HDMI-A-1", false, 0, 0, 0, std::nullopt}));
     EXPECT_EQ((*displays)[1], (DisplayInfo{"card1-DP-2", false, 0x10AC, 0xA0C5, 9, "DELL"}));
-    EXPECT_EQ((*displays)[2].id, "card1-DP-10");
-    EXPECT_EQ((*displays)[3].id, "card1-eDP-1");
     EXPECT_TRUE((*displays)[3].builtIn);
     EXPECT_EQ(list.connectorDir((*displays)[1]), drm.dir / "card1-DP-2");
     EXPECT_FALSE(DrmDisplayList("/nonexistent/drm").activeDisplays());
@@ -97,13 +97,11 @@ TEST(DrmDisplayList, HostileConnectorNamesAndFifoAttributesAreRefusedWithoutCras
     EXPECT_EQ(drm.ids(), (std::vector<std::string>{"card0-DP-1"}));
     EXPECT_TRUE(readEdidFile(drm.dir / "card0-DP-1" / "edid").empty());
 
-    for (auto [name, builtIn] : {std::pair{"card0-eDP-1", true},
-                                 {"card0-LVDS-1", true},
-                                 {"card2-DSI-1", true},
-                                 {"card0-DP-1", false},
-                                 {"card0-eDP-99999999999999", false},
-                                 {"card0-eDPx-1", false}}) {
-        EXPECT_EQ(DrmDisplayList::isBuiltInConnector(name), builtIn) << name;
+    for (const char* name : {"card0-eDP-1", "card0-LVDS-1", "card2-DSI-1"}) {
+        EXPECT_TRUE(DrmDisplayList::isBuiltInConnector(name)) << name;
+    }
+    for (const char* name : {"card0-DP-1", "card0-eDP-99999999999999", "card0-eDPx-1"}) {
+        EXPECT_FALSE(DrmDisplayList::isBuiltInConnector(name)) << name;
     }
 }
 
@@ -146,15 +144,11 @@ TEST(I2cBusLocator, DdcLinkThenDpAuxAdapterThenEdidMatch) {
 }
 
 TEST(I2cBusLocator, BusNumbersParseStrictly) {
-    for (auto [name, bus] : {std::pair<const char*, std::optional<int>>{"i2c-0", 0},
-                             {"i2c-15", 15},
-                             {"i2c-", std::nullopt},
-                             {"i2c-3x", std::nullopt},
-                             {"i2c--1", std::nullopt},
-                             {"i2c-+1", std::nullopt},
-                             {"drm_dp_aux0", std::nullopt},
-                             {"i2c-99999999999", std::nullopt}}) {
-        EXPECT_EQ(I2cBusLocator::busNumber(name), bus) << name;
+    EXPECT_EQ(I2cBusLocator::busNumber("i2c-0"), 0);
+    EXPECT_EQ(I2cBusLocator::busNumber("i2c-15"), 15);
+    for (const char* name :
+         {"i2c-", "i2c-3x", "i2c--1", "i2c-+1", "drm_dp_aux0", "i2c-99999999999"}) {
+        EXPECT_EQ(I2cBusLocator::busNumber(name), std::nullopt) << name;
     }
 }
 

@@ -19,9 +19,7 @@ TEST(InstanceLock, APrivateLockGoesWithItsHolder) {
     const auto file = dir / "runtime" / "pellora" / "instance.lock";
     std::optional<InstanceLock> first = InstanceLock::acquire(file);
     ASSERT_EQ(first->outcome(), Outcome::acquired) << first->detail();
-    struct stat info {};
-    ASSERT_EQ(::stat(file.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms(0600));
     first.reset();
     EXPECT_EQ(InstanceLock::acquire(file).outcome(), Outcome::acquired);
 }

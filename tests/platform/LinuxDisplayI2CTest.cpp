@@ -2,10 +2,8 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 
-#include <QCoreApplication>
 #include <QProcess>
 #include <QStandardPaths>
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <regex>
@@ -55,9 +53,8 @@ struct LaptopTestbed : ::testing::Test {
         freshKernel();
     }
     void monitorOn(const Clock& clock) {
-        SimulatedMonitorOptions options;
-        options.edid = externalEdid;
-        monitor = std::make_shared<SimulatedMonitor>(clock, options);
+        monitor = std::make_shared<SimulatedMonitor>(clock,
+                                                     SimulatedMonitorOptions{.edid = externalEdid});
     }
     void freshKernel() {
         bed.reset();  // one testbed at a time
@@ -74,32 +71,8 @@ struct LaptopTestbed : ::testing::Test {
     void plugMonitorIntoHdmi() {
         external = bed->addConnector(card, "card0-HDMI-A-1", "connected", "enabled", externalEdid);
     }
-    int ddcLines(const std::string& text) {
-        auto lines = env.logLines();
-        return int(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
-            return line.find("[ddc] " + text) != std::string::npos;
-        }));
-    }
+    int ddcLines(const std::string& text) { return int(env.linesWith("[ddc] " + text).size()); }
 };
-
-// Capabilities and per-exchange traffic are the DDC service's own (its tests, and ddcutil
-// below, read them through this bus); here, the node found and used.
-TEST_F(LaptopTestbed, DdcServiceGetsAndSetsThroughTheDevNode) {
-    plugMonitorIntoDp();
-    LinuxDisplayI2C i2c(*env.log, env.clock);
-    DDCService ddc(i2c, env.clock, *env.log, env.systemLog);
-    EXPECT_TRUE(ddc.lastAvailable());
-    EXPECT_EQ(ddc.getVCP(0x10), (VCPValue{50, 100}));
-    EXPECT_TRUE(ddc.setVCP(0x10, 42));
-    EXPECT_EQ(monitor->vcpRegister(0x10)->current, 42);
-    EXPECT_EQ(ddc.getVCP(0x10), (VCPValue{42, 100}));
-    EXPECT_EQ(bed->traffic(3).opens, 0);  // the panel's bus is left alone
-    EXPECT_EQ(i2c.status(),
-              (LinuxDisplayI2C::Status{Reason::available,
-                                       "Using /dev/i2c-5 for card0-DP-1 (DP-AUX adapter)"}));
-    EXPECT_EQ(i2c.status().whyUnanswered(), std::nullopt);
-    EXPECT_EQ(ddcLines(i2c.status().text), 1);
-}
 
 TEST_F(LaptopTestbed, HdmiMonitorIsFoundByItsEdidOnceThenRememberedOrFollowedByItsDdcLink) {
     plugMonitorIntoHdmi();
@@ -108,10 +81,9 @@ TEST_F(LaptopTestbed, HdmiMonitorIsFoundByItsEdidOnceThenRememberedOrFollowedByI
     LinuxDisplayI2C i2c(*env.log, env.clock);
     DDCService ddc(i2c, env.clock, *env.log, env.systemLog);
     EXPECT_EQ(i2c.status().text, "Using /dev/i2c-4 for card0-HDMI-A-1 (EDID match)");
-    auto edidReads = [&](int bus) { return bed->traffic(bus).transfersByAddress[0x50]; };
-    EXPECT_EQ(edidReads(2), 1);  // offset write, unanswered
-    EXPECT_EQ(edidReads(4), 2);  // offset write, 128-byte read
     EXPECT_EQ(ddc.getVCP(0x10), (VCPValue{50, 100}));
+    // Bus 2: an unanswered offset write; bus 4: offset write and read, not repeated.
+    auto edidReads = [&](int bus) { return bed->traffic(bus).transfersByAddress[0x50]; };
     EXPECT_EQ(std::make_pair(edidReads(2), edidReads(4)), std::make_pair(1, 2));
     EXPECT_EQ(bed->traffic(2).transfersByAddress.count(0x37), 0u);
 
@@ -119,10 +91,9 @@ TEST_F(LaptopTestbed, HdmiMonitorIsFoundByItsEdidOnceThenRememberedOrFollowedByI
     auto other = makeEdid("GSM", 0x5B7F, 9, "LG");
     bed->setAttribute(external, "edid", std::string(other.begin(), other.end()));
     EXPECT_FALSE(i2c.open());
-    EXPECT_EQ(i2c.status(), (LinuxDisplayI2C::Status{
-                                Reason::noBus,
-                                "No DDC bus found for card0-HDMI-A-1 (no ddc link, no DP-AUX "
-                                "adapter, and no I2C bus answering with its EDID)"}));
+    EXPECT_EQ(i2c.status().text,
+              "No DDC bus found for card0-HDMI-A-1 (no ddc link, no DP-AUX adapter, and no I2C "
+              "bus answering with its EDID)");
 
     freshKernel();
     plugMonitorIntoHdmi();
@@ -168,7 +139,6 @@ TEST_F(LaptopTestbed, EachKindOfOpenFailureIsLoggedOnceWithItsFix) {
             return error ? -error : openNode(node);
         });
         DDCService ddc(i2c, env.clock, *env.log, env.systemLog);
-        EXPECT_FALSE(ddc.lastAvailable());
         EXPECT_FALSE(ddc.getVCP(0x10));
         EXPECT_FALSE(ddc.setVCP(0x10, 30));
         EXPECT_EQ(i2c.status(), (LinuxDisplayI2C::Status{c.reason, c.text}));
@@ -178,19 +148,24 @@ TEST_F(LaptopTestbed, EachKindOfOpenFailureIsLoggedOnceWithItsFix) {
     }
 }
 
-TEST_F(LaptopTestbed, PermissionDeniedIsLoggedAgainOnlyAfterItWasGone) {
+// The DP-AUX node found and used; a denial is logged again only after it was gone.
+TEST_F(LaptopTestbed, DpAuxNodeIsUsedAndADenialIsLoggedAgainOnlyAfterItWasGone) {
     plugMonitorIntoDp();
-    bool deny = true;
+    bool deny = false;
     LinuxDisplayI2C i2c(*env.log, env.clock, {}, [&](const std::filesystem::path& node) {
         return deny ? -EACCES : openNode(node);
     });
+    DDCService ddc(i2c, env.clock, *env.log, env.systemLog);
+    EXPECT_TRUE(ddc.setVCP(0x10, 42));
+    EXPECT_EQ(monitor->vcpRegister(0x10)->current, 42);
+    EXPECT_EQ(bed->traffic(3).opens, 0);  // the panel's bus is left alone
+    EXPECT_EQ(i2c.status().whyUnanswered(), std::nullopt);
     for (bool denied : {true, true, true, false, false, true, true}) {
         deny = denied;
         EXPECT_EQ(bool(i2c.open()), !denied);
-        EXPECT_EQ(i2c.status().reason, denied ? Reason::permissionDenied : Reason::available);
     }
     EXPECT_EQ(ddcLines(kPermissionHint), 2);
-    EXPECT_EQ(ddcLines("Using /dev/i2c-5 for card0-DP-1 (DP-AUX adapter)"), 1);
+    EXPECT_EQ(ddcLines("Using /dev/i2c-5 for card0-DP-1 (DP-AUX adapter)"), 2);
 }
 
 // ddcutil, and programs built on libddcutil such as KDE PowerDevil, flock the node for as
@@ -209,22 +184,18 @@ TEST_F(LaptopTestbed, AnotherProgramsBusLockIsWaitedForThenGivenUpOn) {
         double monotonic() const override { return inner.monotonic(); }
         void sleep(double seconds) override {
             inner.sleep(seconds);
-            if ((waited += seconds) >= releaseAfter) {
-                holder.reset();
-            }
+            (waited += seconds) >= releaseAfter ? holder.reset() : void();
         }
     } clock(env.clock, holder);
     LinuxDisplayI2C i2c(*env.log, clock);
     EXPECT_FALSE(i2c.open());
     EXPECT_NEAR(clock.waited, 1.0, 0.02);
-    EXPECT_EQ(i2c.status().reason, Reason::busBusy);
     EXPECT_EQ(ddcLines("Another program holds /dev/i2c-5 (ddcutil, or a desktop's brightness "
                        "service): gave up waiting after 1.0 s"),
               1);
 
     clock.releaseAfter = clock.waited + 0.3;
     auto channel = i2c.open();
-    ASSERT_TRUE(channel);
     EXPECT_NEAR(clock.waited, 1.3, 0.02);
     // Ours now, until the channel closes.
     UniqueFd other(openNode("/dev/i2c-5"));
@@ -233,9 +204,8 @@ TEST_F(LaptopTestbed, AnotherProgramsBusLockIsWaitedForThenGivenUpOn) {
     EXPECT_EQ(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
 }
 
-// The ddcci kernel driver binds to 0x37 of a monitor's bus, and I2C_SLAVE then answers
-// EBUSY. The address is taken alongside the driver; when the monitor still does not answer,
-// the row's text names the driver and how to let the bus go.
+// The ddcci driver binds 0x37 (I2C_SLAVE answers EBUSY): the address is forced alongside it,
+// and when the monitor still does not answer the text names the driver and how to let go.
 TEST_F(LaptopTestbed, DdcciDriverOnTheAddressIsWorkedAlongsideAndNamedWhenItBlocks) {
     const std::string logged =
         "DDC/CI address 0x37 on /dev/i2c-5 is held by the ddcci kernel driver; using it alongside";
@@ -247,18 +217,13 @@ TEST_F(LaptopTestbed, DdcciDriverOnTheAddressIsWorkedAlongsideAndNamedWhenItBloc
         LinuxDisplayI2C i2c(*env.log, env.clock);
         DDCService ddc(i2c, env.clock, *env.log, env.systemLog);
         const int before = ddcLines(logged);
-        EXPECT_EQ(ddc.getVCP(0x10).has_value(), answers);
         EXPECT_EQ(ddc.setVCP(0x10, 42), answers);
-        EXPECT_EQ(ddc.getVCP(0x10).has_value(), answers);
-        if (answers) {
-            EXPECT_EQ(monitor->vcpRegister(0x10)->current, 42);
-        }
+        EXPECT_EQ(ddc.getVCP(0x10), answers ? std::optional(VCPValue{42, 100}) : std::nullopt);
         EXPECT_EQ(ddcLines(logged) - before, 1) << "logged once, not per exchange";
         EXPECT_EQ(bed->traffic(5).forcedSelects, bed->traffic(5).opens - 1) << "all but the probe";
-        const auto status = i2c.status();
-        EXPECT_EQ(status.reason, Reason::sharedWithDriver);
-        EXPECT_EQ(status.text, logged);
-        EXPECT_EQ(status.whyUnanswered(),
+        EXPECT_EQ(i2c.status().reason, Reason::sharedWithDriver);
+        EXPECT_EQ(i2c.status().text, logged);
+        EXPECT_EQ(i2c.status().whyUnanswered(),
                   "The ddcci kernel driver holds /dev/i2c-5 and the monitor does not answer "
                   "alongside it: unload it (sudo modprobe -r ddcci) or blacklist it (echo "
                   "'blacklist ddcci' | sudo tee /etc/modprobe.d/blacklist-ddcci.conf)");
@@ -267,26 +232,21 @@ TEST_F(LaptopTestbed, DdcciDriverOnTheAddressIsWorkedAlongsideAndNamedWhenItBloc
     freshKernel();
     plugMonitorIntoDp();
     bed->holdAddress(5, 0x50, "at24", true);
-    int fd = openNode("/dev/i2c-5");
-    ASSERT_GE(fd, 0);
-    I2cDevChannel channel{UniqueFd(fd), [](std::uint8_t) { return false; }};
+    I2cDevChannel channel{UniqueFd(openNode("/dev/i2c-5")), [](std::uint8_t) { return false; }};
     EXPECT_EQ(channel.write(0x50, 0x00, {}), EBUSY);
     EXPECT_EQ(bed->traffic(5).forcedSelects, 0);
 }
 
 TEST_F(LaptopTestbed, ChannelReportsTheKernelsErrorsAndShortTransfers) {
     plugMonitorIntoDp();
-    int fd = openNode("/dev/i2c-5");
-    ASSERT_GE(fd, 0);
-    I2cDevChannel channel{UniqueFd(fd)};
+    I2cDevChannel channel{UniqueFd(openNode("/dev/i2c-5"))};
     const std::array<std::uint8_t, 4> get = DDCService::getVCPPacket(0x10);
     std::array<std::uint8_t, 11> reply{};
 
     EXPECT_EQ(channel.write(0x37, 0x51, get), 0);
     env.clock.sleep(0.08);
     EXPECT_EQ(channel.read(0x37, 0x51, reply), 0);
-    EXPECT_EQ(reply[0], 0x6E);
-    EXPECT_EQ(reply[9], 50);
+    EXPECT_TRUE(reply[0] == 0x6E && reply[9] == 50);
     EXPECT_EQ(bed->traffic(5).addressSelects, 1);  // chosen once for both transfers
 
     EXPECT_EQ(channel.write(0x80, 0x00, {}), EINVAL);   // not a 7-bit address
@@ -307,8 +267,7 @@ TEST_F(LaptopTestbed, HotplugReachesTheRegistry) {
     std::vector<std::optional<Monitor>> changes;
     registry->setOnChange([&](const std::optional<Monitor>& m) { changes.push_back(m); });
     const Monitor dell{0x10AC, 0xA0C5, 0x2A17};
-    EXPECT_EQ(registry->current(), dell);
-    EXPECT_EQ(registry->friendlyName(dell), "DELL U2720Q");
+    EXPECT_EQ(registry->friendlyName(*registry->current()), "DELL U2720Q");
     // Runs the Qt loop (the udev monitor's socket) and the main queue until the next change.
     auto next = [&](const std::string& device, const std::string& action, bool connected) {
         bed->setAttribute(external, "status", connected ? "connected\n" : "disconnected\n");
@@ -323,21 +282,15 @@ TEST_F(LaptopTestbed, HotplugReachesTheRegistry) {
     LinuxDisplayI2C i2c(*env.log, env.clock);
     // Unplugged: the kernel marks the connector and sends a hotplug "change" for the card.
     EXPECT_EQ(next(card, "change", false), std::nullopt);
-    EXPECT_EQ(registry->current(), std::nullopt);
-    EXPECT_FALSE(i2c.open());
-    EXPECT_EQ(i2c.status().reason, Reason::noExternalDisplay);
+    EXPECT_TRUE(!i2c.open() && i2c.status().reason == Reason::noExternalDisplay);
     EXPECT_EQ(next(card, "change", true), dell);
     EXPECT_TRUE(i2c.open());
     // A DisplayPort MST connector goes away with its device: a "remove" uevent.
     EXPECT_EQ(next(external, "remove", false), std::nullopt);
-    EXPECT_EQ(changes.size(), 3u);
 }
 
-// The real ddcutil, run as a child on the same faked kernel: it sees the testbed's sysfs and
-// /dev/i2c-5 through umockdev's preload library, and its ioctls, reads and writes reach the
-// simulated monitor served from this process. A peer written by others that reads and sets
-// the monitor the way we expect is evidence that the simulated monitor speaks DDC/CI as real
-// ones do.
+// The real ddcutil on the same faked kernel (umockdev's preload reaches its sysfs and ioctls):
+// a peer that reads and sets the simulated monitor is evidence it speaks DDC/CI as real ones do.
 struct DdcutilInterop : LaptopTestbed {
     SystemClock realClock;  // ddcutil waits in real time, so the monitor must count it too
     QString ddcutil = QStandardPaths::findExecutable("ddcutil");
@@ -348,15 +301,15 @@ struct DdcutilInterop : LaptopTestbed {
         if (!IsSkipped() && ddcutil.isEmpty()) {
             GTEST_SKIP() << "ddcutil is not installed (scripts/setup-deps installs it)";
         }
-        if (IsSkipped()) {
-            return;
+        if (!IsSkipped()) {
+            qtApp();
+            monitorOn(realClock);
+            plugMonitorIntoDp();
         }
-        qtApp();
-        monitorOn(realClock);
-        plugMonitorIntoDp();
     }
-    // ddcutil's exit code (-1 when it did not finish) and its output, stdout then stderr.
-    std::pair<int, std::string> run(const QStringList& arguments) {
+    // Runs ddcutil and expects it to succeed and print a match for every pattern.
+    std::string expectOutput(const QStringList& arguments,
+                             const std::vector<std::string>& patterns) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("UMOCKDEV_DIR", QString::fromStdString(bed->root().string()));
         environment.insert("LD_PRELOAD", "libumockdev-preload.so.0");
@@ -368,20 +321,14 @@ struct DdcutilInterop : LaptopTestbed {
         QProcess process;
         process.setProcessEnvironment(environment);
         process.start(ddcutil, arguments);
-        if (!process.waitForFinished(30000)) {
-            process.kill();
-            process.waitForFinished();
-            return {-1, "ddcutil did not finish within 30 s"};
-        }
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                process.readAllStandardOutput().toStdString() +
-                    process.readAllStandardError().toStdString()};
-    }
-    // Runs ddcutil and expects it to succeed and print a match for every pattern.
-    std::string expectOutput(const QStringList& arguments,
-                             const std::vector<std::string>& patterns) {
-        auto [exitCode, output] = run(arguments);
-        EXPECT_EQ(exitCode, 0) << output;
+        const bool finished = process.waitForFinished(30000);
+        process.kill();  // one that hangs is cut off
+        process.waitForFinished();
+        const std::string output = process.readAllStandardOutput().toStdString() +
+                                   process.readAllStandardError().toStdString();
+        EXPECT_TRUE(finished && process.exitStatus() == QProcess::NormalExit &&
+                    process.exitCode() == 0)
+            << output;
         for (const std::string& pattern : patterns) {
             EXPECT_TRUE(std::regex_search(output, std::regex(pattern))) << pattern << "\n"
                                                                         << output;

@@ -32,10 +32,8 @@ const Format kFormats[] = {
     {"VYUY", V4L2_PIX_FMT_VYUY, 2, 1, false},
 };
 
-// Every format, odd and even sizes, packed and padded rows, both ranges, luma values across the
-// whole byte range: the plane holds each luma sample; exactly the bytes up to the last luma
-// sample are enough (a 4:2:0 frame cut short in its chroma still has all its luma), one fewer
-// is refused.
+// Every format, size, row layout and range gives each luma sample; the bytes up to the last
+// luma sample are enough (a 4:2:0 frame cut short in its chroma), one fewer is refused.
 TEST(LumaExtraction, EveryFormatSizeAndRangeGivesTheLumaPlane) {
     auto lumaAt = [](std::size_t x, std::size_t y) { return std::uint8_t(x * 37 + y * 101 + 3); };
     Bytes scratch;
@@ -119,11 +117,11 @@ TEST(LumaExtraction, LimitedRangeStretchesToFullAndFormatsRankGreyFirstAndJpegLa
         ranks.push_back(V4l2Capture::formatRank(fourcc).value_or(-1));
     }
     EXPECT_TRUE(ranks[0] < ranks[1] && ranks[1] < ranks[2] && ranks[2] < ranks[3]) << ranks[2];
-    EXPECT_EQ(ranks[4], ranks[3]);
-    EXPECT_EQ(ranks[5], -1);
+    EXPECT_TRUE(ranks[4] == ranks[3] && ranks[5] == -1);
     for (const Format& f : kFormats) {
-        EXPECT_EQ(V4l2Capture::formatRank(f.fourcc), lumaFormatRank(f.fourcc)) << f.name;
-        EXPECT_TRUE(lumaFormatRank(f.fourcc)) << f.name;
+        EXPECT_TRUE(lumaFormatRank(f.fourcc) &&
+                    V4l2Capture::formatRank(f.fourcc) == lumaFormatRank(f.fourcc))
+            << f.name;
     }
     EXPECT_EQ(lumaFormatRank(V4L2_PIX_FMT_MJPEG), std::nullopt);
 }
@@ -187,19 +185,14 @@ TEST(MjpegLuma, WebcamFramesWithoutHuffmanTablesUseTheStandardOnes) {
     Bytes scratch;
     auto plane = decoder.decode(stripped, scratch);
     ASSERT_TRUE(plane) << decoder.lastError();
-    EXPECT_NEAR(plane->bytes[0], 90, 1);
     EXPECT_NEAR(plane->bytes.back(), 90, 1);
 }
 
 TEST(MjpegLuma, BrokenAndImplausibleFramesDecodeToNothingOrToTheirSize) {
     MjpegLuma decoder;
     Bytes scratch;
-    Bytes garbage(500);
-    for (std::size_t i = 0; i < garbage.size(); ++i) {
-        garbage[i] = std::uint8_t(i * 131 + 7);
-    }
     EXPECT_FALSE(decoder.decode({}, scratch));
-    EXPECT_FALSE(decoder.decode(garbage, scratch));
+    EXPECT_FALSE(decoder.decode(Bytes(500, 0x5A), scratch));
     EXPECT_NE(decoder.lastError(), "");
 
     // A frame cut short (as a USB hiccup leaves it) keeps its header and its first rows; the

@@ -15,8 +15,7 @@ namespace {
 using ::testing::ElementsAre;
 using Bytes = std::vector<std::uint8_t>;
 
-// `bytes` and their checksum: XOR seeded with the destination (0x6E for the monitor, 0x50 for
-// the host), over every byte.
+// `bytes` and their checksum: XOR over them seeded with the destination (0x6E or host 0x50).
 Bytes withChecksum(Bytes bytes, std::uint8_t seed) {
     for (auto b : bytes) {
         seed ^= b;

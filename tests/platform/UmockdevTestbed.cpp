@@ -57,12 +57,9 @@ struct UmockdevTestbed::Adapter {
     // One transfer at `address` (-1 when none was chosen); the count moved, or -errno.
     long transfer(int address, bool read, std::uint8_t* bytes, std::size_t length) {
         std::lock_guard lock(mutex);
-        ++(read ? traffic.reads : traffic.writes);
         ++traffic.transfersByAddress[std::uint8_t(address)];
-        if (!monitor || address < 0) {
-            return -ENXIO;
-        }
-        if (auto it = held.find(std::uint8_t(address)); it != held.end() && !it->second) {
+        auto it = held.find(std::uint8_t(address));
+        if (!monitor || address < 0 || (it != held.end() && !it->second)) {
             return -ENXIO;
         }
         std::size_t n = limit >= 0 ? std::min<std::size_t>(length, limit) : length;
@@ -116,19 +113,15 @@ struct UmockdevTestbed::Adapter {
             case I2C_SLAVE:
             case I2C_SLAVE_FORCE: {
                 const bool force = umockdev_ioctl_client_get_request(client) == I2C_SLAVE_FORCE;
-                count(force ? traffic.forcedSelects : traffic.addressSelects);
-                if (force) {
-                    count(traffic.addressSelects);
-                }
                 unsigned long address = *reinterpret_cast<unsigned long*>(arg->data);
+                std::lock_guard lock(mutex);
+                traffic.forcedSelects += force;
+                ++traffic.addressSelects;
                 if (address > 0x7F) {
                     return -EINVAL;
                 }
-                {
-                    std::lock_guard lock(mutex);
-                    if (!force && held.count(std::uint8_t(address)) > 0) {
-                        return -EBUSY;
-                    }
+                if (!force && held.count(std::uint8_t(address)) > 0) {
+                    return -EBUSY;
                 }
                 // Kept plus one, so that "never chosen" reads as -1.
                 g_object_set_data(G_OBJECT(client), kAddressKey, GINT_TO_POINTER(address + 1));
@@ -243,14 +236,12 @@ std::string UmockdevTestbed::addI2cBus(int bus, const std::string& name, const s
     adapter->sysPath = "/sys" + path;
     if (devNode) {
         adapter->handler = umockdev_ioctl_base_new();
-        g_signal_connect(adapter->handler, "handle-ioctl", G_CALLBACK(Adapter::onIoctl),
-                         adapter.get());
-        g_signal_connect(adapter->handler, "handle-read", G_CALLBACK(Adapter::onData<true>),
-                         adapter.get());
-        g_signal_connect(adapter->handler, "handle-write", G_CALLBACK(Adapter::onData<false>),
-                         adapter.get());
-        g_signal_connect(adapter->handler, "client-connected", G_CALLBACK(Adapter::onConnected),
-                         adapter.get());
+        for (auto [signal, handler] : {std::pair{"handle-ioctl", G_CALLBACK(Adapter::onIoctl)},
+                                       {"handle-read", G_CALLBACK(Adapter::onData<true>)},
+                                       {"handle-write", G_CALLBACK(Adapter::onData<false>)},
+                                       {"client-connected", G_CALLBACK(Adapter::onConnected)}}) {
+            g_signal_connect(adapter->handler, signal, handler, adapter.get());
+        }
         if (!umockdev_testbed_attach_ioctl(testbed_, ("/dev/i2c-" + n).c_str(), adapter->handler,
                                            nullptr)) {
             throw std::runtime_error("umockdev cannot emulate /dev/i2c-" + n);

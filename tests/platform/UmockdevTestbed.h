@@ -13,16 +13,11 @@ typedef struct _UMockdevTestbed UMockdevTestbed;
 
 namespace pellora::test {
 
-// A faked kernel for one test, built with umockdev: DRM cards and connectors in sysfs,
-// I2C adapters with their i2c-dev nodes (/dev/i2c-N, char major 89) whose ioctls, reads and
-// writes reach a simulated monitor, and uevents. The umockdev preload library diverts /sys and
-// /dev of this process (and of children that keep its LD_PRELOAD and UMOCKDEV_DIR) into the
-// testbed, so code under test uses the ordinary paths.
-//
-// The i2c-dev emulation answers I2C_SLAVE(_FORCE) (the address kept per open descriptor, as
-// the kernel does), I2C_FUNCS (plain I2C), I2C_TIMEOUT, I2C_RETRIES and I2C_RDWR; read() and
-// write() are single transfers. It runs on umockdev's worker thread, which serves every client
-// while the test thread is blocked in a system call or waiting for a child.
+// A faked kernel for one test, built with umockdev: DRM connectors in sysfs, uevents, and
+// i2c-dev nodes whose ioctls, reads and writes reach a simulated monitor. umockdev's preload
+// diverts /sys and /dev of this process (and of children that keep LD_PRELOAD and
+// UMOCKDEV_DIR), so code under test uses the ordinary paths. I2C_SLAVE(_FORCE) is kept per
+// descriptor as the kernel does; umockdev's worker thread serves the clients.
 class UmockdevTestbed {
   public:
     // What the programs did on one bus.
@@ -31,8 +26,6 @@ class UmockdevTestbed {
         int addressSelects = 0;     // I2C_SLAVE and I2C_SLAVE_FORCE
         int forcedSelects = 0;      // I2C_SLAVE_FORCE
         int combinedTransfers = 0;  // I2C_RDWR ioctls
-        int reads = 0;              // read() calls and read messages of I2C_RDWR
-        int writes = 0;             // write() calls and write messages of I2C_RDWR
         std::map<std::uint8_t, int> transfersByAddress;
     };
 
@@ -51,9 +44,8 @@ class UmockdevTestbed {
     std::string addConnector(const std::string& card, const std::string& name,
                              const std::string& status, const std::string& enabled,
                              const std::vector<std::uint8_t>& edid);
-    // An I2C adapter numbered `bus` beneath `parent` (a connector: a DP-AUX adapter), with its
-    // node /dev/i2c-N unless `devNode` is false (i2c-dev not loaded). `monitor` answers on it;
-    // without one no device acknowledges.
+    // Adapter `bus` beneath `parent` (a connector: DP-AUX), with /dev/i2c-N unless `devNode`
+    // is false (i2c-dev not loaded); without a `monitor` nothing acknowledges.
     std::string addI2cBus(int bus, const std::string& name, const std::string& parent,
                           std::shared_ptr<SimulatedMonitor> monitor, bool devNode = true);
     // The connector's "ddc" link to an adapter (HDMI and DVI connectors have one).
@@ -64,13 +56,11 @@ class UmockdevTestbed {
     void uevent(const std::string& device, const std::string& action);
 
     Traffic traffic(int bus) const;
-    // A kernel driver named `driver` holds `address` on `bus`, as the ddcci driver holds 0x37:
-    // the client's folder and its driver link in sysfs, EBUSY for I2C_SLAVE at that address
-    // (I2C_SLAVE_FORCE takes it). Unless `answersAlongside`, nothing acknowledges there.
+    // `driver` holds `address` on `bus` as ddcci holds 0x37 (sysfs client and driver link, EBUSY
+    // for I2C_SLAVE, not _FORCE); unless `answersAlongside`, nothing acknowledges there.
     void holdAddress(int bus, std::uint8_t address, const std::string& driver,
                      bool answersAlongside);
-    // Transfers on `bus` move at most `bytes` bytes from now on, like an adapter that stops
-    // early (a read or write then returns a short count).
+    // Transfers on `bus` move at most `bytes` bytes from now on (short counts).
     void limitTransfers(int bus, int bytes);
 
   private:

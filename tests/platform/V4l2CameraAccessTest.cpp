@@ -46,8 +46,7 @@ TEST(V4l2Nodes, WhatIsNoCaptureDeviceIsRefusedWithoutWaiting) {
         EXPECT_FALSE(V4l2Capture::preferredMode(dev / node));
         V4l2Capture capture;
         EXPECT_EQ(capture.open(dev / node), OpenError::notCapture);
-        EXPECT_FALSE(capture.isOpen());
-        EXPECT_FALSE(capture.readFrame(0));
+        EXPECT_FALSE(capture.isOpen() || capture.readFrame(0));
         EXPECT_EQ(capture.lastReadFailure(), V4l2FrameSource::ReadFailure::other);
     }
     EXPECT_EQ(V4l2Capture::probe(dev / "video9"), OpenError::noDevice);

@@ -22,8 +22,7 @@ using ReadFailure = V4l2FrameSource::ReadFailure;
 using Status = CameraInputResult::Status;
 using Step = std::variant<V4l2Frame, ReadFailure>;
 
-// Scripted devices: what the camera lists and probes, and what its sources read, step by step.
-// The counts and steps are shared with the capture thread, under `mutex`.
+// Scripted devices and, step by step, what their sources read (shared under `mutex`).
 struct Rig {
     std::vector<V4l2DeviceInfo> devices{{"/dev/video0", "Desk Cam", "usb-0:14.0-2", "uvcvideo"}};
     OpenError probeResult = OpenError::none, openResult = OpenError::none;
@@ -45,13 +44,9 @@ struct Rig {
         std::unique_lock lock(mutex);
         return changed.wait_for(lock, limit, done);
     }
-    // Until the capture thread has taken every step and waits for the next, so whatever it
-    // posts for them is posted.
+    // Until the capture thread has taken every step (and posted for it) and waits.
     bool waitConsumed() {
         return waitFor([&] { return steps.empty() && readerWaiting; });
-    }
-    bool waitClosed() {
-        return waitFor([&] { return opens == closes; });
     }
     // Opens and closes so far, and the node last opened.
     std::tuple<int, int, std::filesystem::path> openings() {
@@ -61,8 +56,12 @@ struct Rig {
     V4l2CameraBackend backend();
 };
 
-class ScriptedSource final : public V4l2FrameSource {
-  public:
+struct ScriptedSource final : V4l2FrameSource {
+    Rig& rig_;
+    bool open_ = false;
+    ReadFailure failure_ = ReadFailure::none;
+    std::string error_;
+
     explicit ScriptedSource(Rig& rig) : rig_(rig) {}
     ~ScriptedSource() override { close(); }
     OpenError open(const std::filesystem::path& node) override {
@@ -100,12 +99,6 @@ class ScriptedSource final : public V4l2FrameSource {
     }
     V4l2Mode mode() const override { return V4l2Mode{V4L2_PIX_FMT_YUYV, 8, 4}; }
     const std::string& lastError() const override { return error_; }
-
-  private:
-    Rig& rig_;
-    bool open_ = false;
-    ReadFailure failure_ = ReadFailure::none;
-    std::string error_;
 };
 
 V4l2CameraBackend Rig::backend() {
@@ -209,7 +202,7 @@ TEST_F(V4l2CameraTest, RunsOnlyBetweenStartAndStopHandingOverOneFrameAtATime) {
     rig.push(yuyvFrame(16));
     ASSERT_TRUE(rig.waitConsumed());
     camera->stop();
-    EXPECT_EQ(std::get<1>(rig.openings()), 1);
+    EXPECT_EQ(std::get<1>(rig.openings()), 1);  // closed between runs
     EXPECT_EQ(delivered(), 1u);
     ASSERT_TRUE(camera->start());
     rig.push(yuyvFrame(16));
@@ -230,7 +223,7 @@ TEST_F(V4l2CameraTest, RunsOnlyBetweenStartAndStopHandingOverOneFrameAtATime) {
     camera.reset();
     clock.runPending();
     EXPECT_EQ(second.size(), 1u);
-    EXPECT_EQ(std::get<1>(rig.openings()), 2);
+    EXPECT_EQ(rig.openings(), std::make_tuple(2, 2, std::filesystem::path("/dev/video3")));
 }
 
 TEST_F(V4l2CameraTest, ReadFailuresEndTheRunOnlyWhenTheDeviceIsGone) {
@@ -264,7 +257,8 @@ TEST_F(V4l2CameraTest, ReadFailuresEndTheRunOnlyWhenTheDeviceIsGone) {
             rig.push(step, times);
             frames += std::holds_alternative<V4l2Frame>(step) ? times : 0;
         }
-        ASSERT_TRUE(c.ends ? rig.waitClosed() : rig.waitConsumed());
+        ASSERT_TRUE(c.ends ? rig.waitFor([&] { return rig.opens == rig.closes; })
+                           : rig.waitConsumed());
         EXPECT_EQ(camera->isRunning(), !c.ends);
         clock.runPending();
         EXPECT_EQ(seen.size(), frames);

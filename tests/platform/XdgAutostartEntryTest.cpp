@@ -1,6 +1,4 @@
-// Start at login through $XDG_CONFIG_HOME/autostart, on a temporary folder: the entry it
-// writes, how it reads entries a person or another program left there, and what it does
-// when the folder will not take a change.
+// Start at login through $XDG_CONFIG_HOME/autostart: the entry written, entries others left.
 
 #include "platform/linux/XdgAutostartEntry.h"
 
@@ -20,11 +18,8 @@ namespace pellora::test {
 namespace {
 
 TEST(XdgAutostartEntry, ExecArgumentsAreQuotedAsDesktopsUnquoteThem) {
-    struct Case {
-        std::string path;
-        std::optional<std::string> exec;
-    };
-    const Case cases[] = {
+    using Row = std::pair<std::string, std::optional<std::string>>;
+    const Row paths[] = {
         {"/usr/bin/pellora", "/usr/bin/pellora"},
         {"/home/ann/my builds/pellora", "\"/home/ann/my builds/pellora\""},
         // '%' starts a field code unless doubled.
@@ -34,18 +29,13 @@ TEST(XdgAutostartEntry, ExecArgumentsAreQuotedAsDesktopsUnquoteThem) {
         {"/tmp/line\nbreak", std::nullopt},
         {"", std::nullopt},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
-        EXPECT_EQ(XdgAutostartEntry::execArgument(c.path), c.exec);
-        if (c.exec) {
-            EXPECT_EQ(XdgAutostartEntry::execProgram(*c.exec + " --flag %U"), c.path);
+    for (const auto& [path, exec] : paths) {
+        EXPECT_EQ(XdgAutostartEntry::execArgument(path), exec) << path;
+        if (exec) {
+            EXPECT_EQ(XdgAutostartEntry::execProgram(*exec + " --flag %U"), path);
         }
     }
-    struct Line {
-        std::string exec;
-        std::optional<std::string> program;
-    };
-    const Line lines[] = {
+    const Row lines[] = {
         {"pellora", "pellora"},
         {"  /usr/bin/pellora --simulate", "/usr/bin/pellora"},
         {"\"/opt/p p/pellora\"", "/opt/p p/pellora"},
@@ -54,21 +44,15 @@ TEST(XdgAutostartEntry, ExecArgumentsAreQuotedAsDesktopsUnquoteThem) {
         // The string escapes come first: an escaped space still ends an unquoted word.
         {"/opt/a\\sb", "/opt/a"},
     };
-    for (const Line& l : lines) {
-        SCOPED_TRACE(l.exec);
-        EXPECT_EQ(XdgAutostartEntry::execProgram(l.exec), l.program);
+    for (const auto& [exec, program] : lines) {
+        EXPECT_EQ(XdgAutostartEntry::execProgram(exec), program) << exec;
     }
 }
 
 TEST(XdgAutostartEntry, JudgesEntriesAsTheDesktopWouldStartThem) {
     const std::string ours = *XdgAutostartEntry::entryText("/usr/bin/pellora");
-    struct Case {
-        const char* what;
-        std::string bytes;
-        bool enabled;
-        std::string problem;  // a part of it; empty: none
-    };
-    const Case cases[] = {
+    // What, the bytes, enabled, a part of the problem (empty: none).
+    const std::tuple<const char*, std::string, bool, std::string> cases[] = {
         {"ours", ours, true, ""},
         {"a comment first, spaces round '='", "# mine\n[Desktop Entry]\nExec = /usr/bin/pellora\n",
          true, ""},
@@ -87,18 +71,16 @@ TEST(XdgAutostartEntry, JudgesEntriesAsTheDesktopWouldStartThem) {
         {"empty", "", false, "not a desktop entry"},
     };
     const auto isThis = [](const std::string& program) { return program == "/usr/bin/pellora"; };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        auto state =
-            XdgAutostartEntry::judge(c.bytes, "/home/ann/.config/autostart/x.desktop", isThis);
-        EXPECT_EQ(state.enabled, c.enabled);
-        if (c.problem.empty()) {
-            EXPECT_EQ(state.problem, "");
-        } else {
-            EXPECT_NE(state.problem.find(c.problem), std::string::npos) << state.problem;
-            EXPECT_NE(state.problem.find("/home/ann/.config/autostart/x.desktop"),
-                      std::string::npos);
-        }
+    const std::string path = "/home/ann/.config/autostart/x.desktop";
+    for (const auto& [what, bytes, enabled, problem] : cases) {
+        SCOPED_TRACE(what);
+        auto state = XdgAutostartEntry::judge(bytes, path, isThis);
+        EXPECT_EQ(state.enabled, enabled);
+        const auto has = [&](const std::string& part) {
+            return state.problem.find(part) != std::string::npos;
+        };
+        EXPECT_TRUE(problem.empty() ? state.problem.empty() : has(problem) && has(path))
+            << state.problem;
     }
 }
 
@@ -143,10 +125,7 @@ TEST_F(AutostartFolder, OnWritesTheEntryAndOffRemovesIt) {
     EXPECT_TRUE(on.ok && on.enabled);
     EXPECT_EQ(on.detail, "Wrote " + file.string() + ", which starts " + executable);
     EXPECT_EQ(readFile(file), *XdgAutostartEntry::entryText(executable));
-    struct stat info {};
-    ASSERT_EQ(::stat(file.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0644u);
-    EXPECT_EQ(read().problem, "");
+    EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms(0644));
 
     std::filesystem::create_directories(root / "path");
     std::filesystem::create_symlink(executable, root / "path" / "pellora");
@@ -155,8 +134,7 @@ TEST_F(AutostartFolder, OnWritesTheEntryAndOffRemovesIt) {
     writeFile(file, "[Desktop Entry]\nExec=pellora\n");
     auto state = read();
     ::setenv("PATH", previous.c_str(), 1);
-    EXPECT_TRUE(state.enabled);
-    EXPECT_EQ(state.problem, "");
+    EXPECT_TRUE(state.enabled && state.problem.empty()) << state.problem;
 
     for (int i = 0; i < 2; ++i) {
         auto off = set(false);
@@ -219,11 +197,11 @@ TEST_F(AutostartFolder, WhatCannotBeReadShowsOffUntouchedAndIsReplacedWhenTurned
 }
 
 TEST_F(AutostartFolder, AReadOnlyFolderRefusesEitherChangeAndKeepsWhatIsThere) {
+    using std::filesystem::perms;
     std::filesystem::create_directories(dir);
     AsOrdinaryUser::openWayTo(file, root.path());
     ASSERT_EQ(::chown(dir.c_str(), AsOrdinaryUser::nobody, AsOrdinaryUser::nobody), 0);
-    std::filesystem::permissions(
-        dir, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    std::filesystem::permissions(dir, perms::owner_read | perms::owner_exec);
     {
         AsOrdinaryUser user;
         ASSERT_TRUE(user.ok());
@@ -233,13 +211,11 @@ TEST_F(AutostartFolder, AReadOnlyFolderRefusesEitherChangeAndKeepsWhatIsThere) {
         EXPECT_NE(on.detail.find("Check that " + dir.string() + " is yours and writable"),
                   std::string::npos);
     }
-    EXPECT_FALSE(std::filesystem::exists(file));
     EXPECT_TRUE(std::filesystem::is_empty(dir));
 
-    std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
+    std::filesystem::permissions(dir, perms::owner_all);
     writeFile(file, "[Desktop Entry]\nExec=/opt/mine\n");
-    std::filesystem::permissions(
-        dir, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    std::filesystem::permissions(dir, perms::owner_read | perms::owner_exec);
     {
         AsOrdinaryUser user;
         auto off = set(false);
@@ -249,7 +225,7 @@ TEST_F(AutostartFolder, AReadOnlyFolderRefusesEitherChangeAndKeepsWhatIsThere) {
             << off.detail;
     }
     EXPECT_EQ(readFile(file), "[Desktop Entry]\nExec=/opt/mine\n");
-    std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
+    std::filesystem::permissions(dir, perms::owner_all);
 }
 
 }  // namespace

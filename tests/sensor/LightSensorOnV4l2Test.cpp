@@ -2,15 +2,12 @@
 // reached through PipeWire's V4L2 layer as /dev/video0 by a helper program that takes one
 // LightSensor reading over V4l2Camera with the production queues.
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "PipeWireCamera.h"
 
 namespace pellora::test {
 namespace {
-
-using ::testing::HasSubstr;
 
 TEST(PipeWireLightSensor, ReadsTheRoomThroughTheV4l2Layer) {
     if (std::string missing = PipeWireCamera::missing(); !missing.empty()) {
@@ -20,15 +17,11 @@ TEST(PipeWireLightSensor, ReadsTheRoomThroughTheV4l2Layer) {
                            "video/x-raw,format=YUY2,width=160,height=120,framerate=15/1"});
     ASSERT_EQ(camera.failure(), "");
     auto run = camera.runUnderV4l2Layer(PELLORA_LIGHT_SENSOR_V4L2_CHILD);
-    ASSERT_TRUE(run.finished) << run.output;
-    ASSERT_EQ(run.exitCode, 0) << run.output;
+    ASSERT_TRUE(run.finished && run.exitCode == 0) << run.output;
     EXPECT_EQ(run.values["completions"], "1") << run.output;
     EXPECT_EQ(run.values["luma"], "255.0");  // limited-range white expanded to full range
     EXPECT_EQ(run.values["camera"], PipeWireCamera::name);
-    EXPECT_EQ(run.values["running"], "0");
     EXPECT_EQ(run.values["descriptorsBack"], "1") << run.output;
-    EXPECT_THAT(run.output, HasSubstr("Using camera \"Pellora Test Camera\" [v4l2-platform]"));
-    EXPECT_THAT(run.output, HasSubstr("Session configured (preset=160x120 YUYV)"));
 }
 
 }  // namespace

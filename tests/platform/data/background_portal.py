@@ -4,7 +4,8 @@ name and its handle_token, and the answer comes later as that object's Response 
 
 How it answers is set through the properties of org.pellora.TestPortal: Sender (the caller's
 unique name), Response (0 granted, 1 cancelled, 2 failed), Autostart ("asked" to grant what
-was asked, else "true" or "false"), Silent (never answer).
+was asked, else "true" or "false"), Silent (never answer). Asked records each call's
+autostart and dbus-activatable options as "a<0|1>d<0|1>;".
 '''
 
 import dbus
@@ -21,6 +22,8 @@ TEST_IFACE = 'org.pellora.TestPortal'
 def request_background(self, parent_window, options):
     sender = str(self.Get(TEST_IFACE, 'Sender'))[1:].replace('.', '_')
     handle = f'{MAIN_OBJ}/request/{sender}/{options["handle_token"]}'
+    flags = 'a%dd%d;' % (bool(options.get('autostart')), bool(options.get('dbus-activatable')))
+    self.Set(TEST_IFACE, 'Asked', str(self.Get(TEST_IFACE, 'Asked')) + flags)
     if self.Get(TEST_IFACE, 'Silent'):
         return dbus.ObjectPath(handle)
     response = dbus.UInt32(self.Get(TEST_IFACE, 'Response'))
@@ -48,4 +51,5 @@ def load(mock, parameters):
         'Response': dbus.UInt32(0),
         'Autostart': dbus.String('asked'),
         'Silent': dbus.Boolean(False),
+        'Asked': dbus.String(''),
     }, signature='sv'))
