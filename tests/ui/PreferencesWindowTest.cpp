@@ -10,6 +10,7 @@
 #include <QScrollArea>
 #include <QSlider>
 #include <QTest>
+#include <algorithm>
 
 #include "DeskPreferences.h"
 #include "ScopedLocalZone.h"
@@ -196,8 +197,7 @@ TEST_F(PreferencesWindowTest, LocationComesFromTheFieldsOrTheMapAndTheLineTellsT
     location.applyLocation(78.0, 15.0);
     EXPECT_EQ(location.solarLabel().text(),
               "No sunrise/sunset today (polar day or night) · cadence: 60 min");
-    // A latitude the schedule cannot use: it samples at the default latitude, and the line
-    // says what it does, not "polar".
+    // A latitude the schedule cannot use: it samples at the default one, and says so.
     location.applyLocation(95.0, 15.0);
     EXPECT_EQ(location.solarLabel().text(), usable);
 
@@ -244,16 +244,17 @@ TEST_F(PreferencesWindowTest, CurveEditsDragsClearAndSeedGoToTheMonitorsAnchors)
     const QPoint from = curve.viewPoint(curve.anchors()[0]).toPoint();
     const QPoint held = from + QPoint(20, -20), to = from + QPoint(40, -40);
     CurvePoint released = curve.curvePoint(to);
+    const auto moveTo = [&](QPoint at) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(at), curve.mapToGlobal(at), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&curve, &move);
+    };
     QTest::mousePress(&curve, Qt::LeftButton, {}, from);
-    QMouseEvent move(QEvent::MouseMove, QPointF(held), curve.mapToGlobal(held), Qt::NoButton,
-                     Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&curve, &move);
+    moveTo(held);
     desk->advance(5.5);
     ASSERT_TRUE(curve.dragIndex());
     EXPECT_NEAR(curve.anchors()[0].luma, curve.curvePoint(held).luma, 1e-9);
-    QMouseEvent last(QEvent::MouseMove, QPointF(to), curve.mapToGlobal(to), Qt::NoButton,
-                     Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&curve, &last);
+    moveTo(to);
     QTest::mouseRelease(&curve, Qt::LeftButton, {}, to);
     auto editable = anchors().editable(9.0);
     ASSERT_EQ(editable.size(), 2u);
@@ -271,17 +272,39 @@ TEST_F(PreferencesWindowTest, CurveEditsDragsClearAndSeedGoToTheMonitorsAnchors)
     QTest::mouseClick(&w.seedButton(), Qt::LeftButton);
     desk->advance(0.1);
     ASSERT_FALSE(anchors().anchors().empty());
-    for (const Anchor& anchor : anchors().anchors()) {
-        EXPECT_NE(anchor.brightness, 90.0);
-    }
+    EXPECT_TRUE(
+        std::ranges::none_of(anchors().anchors(), [](auto& a) { return a.brightness == 90; }));
     EXPECT_EQ(curve.anchors().size(), anchors().editable(9.0).size());
 }
 
-// The refresh runs while the window is open, keeps a name being typed, never queues behind
-// an unfinished read, and shows what was appended meanwhile.
-TEST_F(PreferencesWindowTest, RefreshRunsWhileOpenAndKeepsAnUnfinishedName) {
+// The refresh runs while the window is open: it reads the login item again, keeps a name
+// being typed, never queues behind an unfinished read, and shows what was appended meanwhile.
+TEST_F(PreferencesWindowTest, RefreshRunsWhileOpenWithTheLoginItemAndAnUnfinishedName) {
     start();
+    desk->loginItem->answerReads({false, ""});
     auto& w = open();
+    QCheckBox* box = w.startAtLoginBox();
+    ASSERT_NE(box, nullptr);
+    // Coming forward, the window has the entry looked at again; so does its refresh.
+    EXPECT_EQ(desk->loginItem->answerReads({true, ""}), 1u);
+    EXPECT_TRUE(box->isChecked());
+    desk->advance(PreferencesWindowController::refreshInterval);
+    EXPECT_EQ(desk->loginItem->answerReads({false, ""}), 1u);
+    EXPECT_FALSE(box->isChecked());
+
+    w.window().show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w.window()));
+    box->ensurePolished();
+    w.window().findChild<QScrollArea*>()->ensureWidgetVisible(box);
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+    ASSERT_EQ(desk->loginItem->changes.size(), 1u);
+    EXPECT_TRUE(desk->loginItem->changes[0].first);
+    EXPECT_FALSE(box->isEnabled());
+    // What the row makes of the answer (failures included) shows in the box.
+    desk->loginItem->answerChange({false, false, "Cannot write the entry."});
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_TRUE(box->isEnabled());
+
     EXPECT_TRUE(w.timerRunning());
     QLineEdit& name = w.monitorNameField();
     name.setFocus();
@@ -309,35 +332,7 @@ TEST_F(PreferencesWindowTest, RefreshRunsWhileOpenAndKeepsAnUnfinishedName) {
     EXPECT_TRUE(w.timerRunning());
 }
 
-TEST_F(PreferencesWindowTest, StartAtLoginBoxShowsTheLoginItemAndSetsIt) {
-    start();
-    desk->loginItem->answerReads({false, ""});
-    auto& w = open();
-    QCheckBox* box = w.startAtLoginBox();
-    ASSERT_NE(box, nullptr);
-    // Coming forward, the window has the entry looked at again; so does its refresh.
-    EXPECT_EQ(desk->loginItem->answerReads({true, ""}), 1u);
-    EXPECT_TRUE(box->isChecked());
-    desk->advance(PreferencesWindowController::refreshInterval);
-    EXPECT_EQ(desk->loginItem->answerReads({false, ""}), 1u);
-    EXPECT_FALSE(box->isChecked());
-
-    w.window().show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w.window()));
-    box->ensurePolished();
-    w.window().findChild<QScrollArea*>()->ensureWidgetVisible(box);
-    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
-    ASSERT_EQ(desk->loginItem->changes.size(), 1u);
-    EXPECT_TRUE(desk->loginItem->changes[0].first);
-    EXPECT_FALSE(box->isEnabled());
-    // What the row makes of the answer (failures included) shows in the box.
-    desk->loginItem->answerChange({false, false, "Cannot write the entry."});
-    EXPECT_FALSE(box->isChecked());
-    EXPECT_TRUE(box->isEnabled());
-}
-
-// Real time for the window as the program has it: timed on a clock of its own, run on the
-// main queue (the program's two main queues share the main thread).
+// Real time as the program has it: timed on a clock of its own, run on the main queue.
 class RealTimeOnMain final : public Queue {
   public:
     RealTimeOnMain(VirtualClock& clock, Queue& main)
@@ -355,8 +350,7 @@ class RealTimeOnMain final : public Queue {
     Queue& main_;
 };
 
-// The refresh is for the person at the window, who lives in real time: a demo's time scale
-// speeds up the desk, never the refresh.
+// The person at the window lives in real time: a demo's time scale never speeds the refresh.
 TEST_F(PreferencesWindowTest, TheRefreshRunsOnRealTimeNotTheDesks) {
     VirtualClock real;
     std::unique_ptr<RealTimeOnMain> realTime;
