@@ -61,8 +61,6 @@ TEST_F(TrayView, BothViewsFollowTheRowsInPlace) {
     EXPECT_EQ(view.action(Id::monitor)->text(), "Monitor: <b>A&&B</b> C");
     EXPECT_EQ(panel.label(Id::monitor)->text(), "Monitor: <b>A&B</b>\tC");
     EXPECT_EQ(panel.label(Id::monitor)->textFormat(), Qt::PlainText);
-    model.setEnabled(Id::toggleMode, false);
-    EXPECT_FALSE(view.action(Id::toggleMode)->isEnabled());
     // The camera row turns from hidden to a command and back.
     model.setAction(Id::camera, [] {});
     model.setHidden(Id::camera, false);
