@@ -69,9 +69,12 @@ TEST_F(PreferencesWindowTest, WithoutMonitorTheWindowIsIdleAndComesBackWhenOneAr
               "Learning from your adjustments · default map until anchored · now: day");
 }
 
-// The slider reaches the monitor through the debounce; the code popup, the controller.
-TEST_F(PreferencesWindowTest, SliderAndCodeReachTheControllerAndTheMonitor) {
+// The slider reaches the monitor through the debounce; the code popup, the controller; the
+// monitor's own controls are offered as its capabilities list them.
+TEST_F(PreferencesWindowTest, SliderCodeAndNativeControlsReachTheMonitor) {
     start();
+    desk->monitor->setCapabilities(
+        "(prot(monitor)type(lcd)model(U2720Q)vcp(10 12 14(05 7A) 60(0F 11)))");
     auto& w = open();
     QSlider& slider = w.brightnessSlider();
     slider.setFocus();
@@ -94,6 +97,25 @@ TEST_F(PreferencesWindowTest, SliderAndCodeReachTheControllerAndTheMonitor) {
     EXPECT_EQ(settings().integer(key("brightnessVCP")), 0x6B);
     EXPECT_EQ(desk->brightness->brightnessCode(), 0x6B);
     EXPECT_GT(desk->app->manualOverrideUntil(), overrideBefore);
+
+    Native& native = w.nativeControls();
+    desk->advance(7.0);
+    EXPECT_EQ(native.statusLabel().text(), "Indexed 4 VCP codes · U2720Q");
+    EXPECT_FALSE(native.row(Native::pictureMode).isVisibleTo(&w.window()));
+    EXPECT_EQ(native.popup(Native::colorPreset).itemText(1), "Value 0x7A");
+
+    QComboBox& input = native.popup(Native::inputSource);
+    ASSERT_EQ(input.count(), 2);
+    input.setFocus();
+    QTest::keyClick(&input, Qt::Key_Down);
+    desk->advance(0.5);
+    EXPECT_EQ(desk->monitor->vcpRegister(0x60).value().current, 0x11);
+    // Choosing the item already shown writes too; the refresh does not put the first back.
+    desk->monitor->defineRegister(0x60, 0x0F, 0xFF);
+    emit input.activated(1);
+    desk->advance(5.5);
+    EXPECT_EQ(desk->monitor->vcpRegister(0x60)->current, 0x11);
+    EXPECT_EQ(input.currentIndex(), 1);
 }
 
 // The slider starts at the prediction, else the stored value, else 70; the brightness code
@@ -129,31 +151,6 @@ TEST_F(PreferencesWindowTest, ControlsStartFromWhatIsStoredOrPredicted) {
         EXPECT_EQ(w.brightnessReadout().text(), c.readout);
         EXPECT_EQ(w.brightnessVCPPopup().currentIndex(), c.codeIndex);
     }
-}
-
-TEST_F(PreferencesWindowTest, NativeControlsOfferWhatTheMonitorLists) {
-    start();
-    desk->monitor->setCapabilities(
-        "(prot(monitor)type(lcd)model(U2720Q)vcp(10 12 14(05 7A) 60(0F 11)))");
-    auto& w = open();
-    Native& native = w.nativeControls();
-    desk->advance(7.0);
-    EXPECT_EQ(native.statusLabel().text(), "Indexed 4 VCP codes · U2720Q");
-    EXPECT_FALSE(native.row(Native::pictureMode).isVisibleTo(&w.window()));
-    EXPECT_EQ(native.popup(Native::colorPreset).itemText(1), "Value 0x7A");
-
-    QComboBox& input = native.popup(Native::inputSource);
-    ASSERT_EQ(input.count(), 2);
-    input.setFocus();
-    QTest::keyClick(&input, Qt::Key_Down);
-    desk->advance(0.5);
-    EXPECT_EQ(desk->monitor->vcpRegister(0x60).value().current, 0x11);
-    // Choosing the item already shown writes too; the refresh does not put the first back.
-    desk->monitor->defineRegister(0x60, 0x0F, 0xFF);
-    emit input.activated(1);
-    desk->advance(5.5);
-    EXPECT_EQ(desk->monitor->vcpRegister(0x60)->current, 0x11);
-    EXPECT_EQ(input.currentIndex(), 1);
 }
 
 // A field takes a whole number as typed, else the default place; a click on the map picks the
