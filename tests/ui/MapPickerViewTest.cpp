@@ -154,7 +154,7 @@ TEST_F(MapView, TravelBelowTheThresholdPicksAtOrAboveItPans) {
     EXPECT_NEAR(view.region().centre.lon, kNewYork.lon - 2.83 / kNewYorkScale * 360, 1e-9);
 }
 
-TEST_F(MapView, ZoomKeepsThePlaceUnderThePointerWithinLimits) {
+TEST_F(MapView, ZoomKeepsThePlaceUnderThePointerAndAllStaysOnTheMap) {
     for (QPointF at : {QPointF(264, 100), QPointF(400, 60)}) {
         view.setRegion(kNewYork, 60, 80, false);
         const Coordinate under = view.coordinateAt(at);
@@ -172,9 +172,7 @@ TEST_F(MapView, ZoomKeepsThePlaceUnderThePointerWithinLimits) {
     drag({264, 10}, {264, 190});
     drag({264, 10}, {264, 190});
     EXPECT_NEAR(view.coordinateAt({264, 0}).lat, MapPickerView::maxLatitude, 1e-9);
-}
-
-TEST_F(MapView, RegionsOutsideTheMapAreBroughtInsideOrIgnored) {
+    // Regions and markers from outside the map are brought inside or ignored.
     view.setRegion({89.0, 10.0}, 1, 1, false);
     EXPECT_NEAR(view.coordinateAt({264, 0}).lat, MapPickerView::maxLatitude, 1e-9);
     view.setRegion({40.0, 500.0}, 60, 80, false);  // the same meridian as 140
