@@ -24,30 +24,23 @@ using Id = MenuItemId;
 const QString kWatcher = "org.kde.StatusNotifierWatcher";
 const QString kMenuInterface = "com.canonical.dbusmenu";
 
-// One entry of a GetLayout reply.
-struct Entry {
+// The rows of a GetLayout reply: each child of the root, its id and label.
+std::vector<std::pair<int, QString>> readRows(const QDBusArgument& root) {
+    std::vector<std::pair<int, QString>> rows;
     int id = 0;
     QVariantMap properties;
-    std::vector<Entry> children;
-};
-
-Entry readEntry(const QDBusArgument& argument) {
-    Entry entry;
-    argument.beginStructure();
-    argument >> entry.id >> entry.properties;
-    argument.beginArray();
-    while (!argument.atEnd()) {
+    root.beginStructure();
+    root >> id >> properties;
+    root.beginArray();
+    while (!root.atEnd()) {
         QDBusVariant child;
-        argument >> child;
-        entry.children.push_back(readEntry(child.variant().value<QDBusArgument>()));
+        root >> child;
+        const QDBusArgument row = child.variant().value<QDBusArgument>();
+        row.beginStructure();
+        row >> id >> properties;
+        rows.emplace_back(id, properties.value("label").toString());
     }
-    argument.endArray();
-    argument.endStructure();
-    return entry;
-}
-
-QString label(const Entry& entry) {
-    return entry.properties.value("label").toString();
+    return rows;
 }
 
 struct TrayDBusMenu : ::testing::Test {
@@ -64,14 +57,14 @@ struct TrayDBusMenu : ::testing::Test {
         return panel.call(message, QDBus::BlockWithGui, 5000);
     }
     // The icon's menu as the panel reads it.
-    std::vector<Entry> layout() {
+    std::vector<std::pair<int, QString>> layout() {
         const QDBusMessage reply =
             call(menuPath, kMenuInterface, "GetLayout", {0, -1, QStringList{}});
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2) {
             ADD_FAILURE() << reply.errorMessage().toStdString();
             return {};
         }
-        return readEntry(reply.arguments()[1].value<QDBusArgument>()).children;
+        return readRows(reply.arguments()[1].value<QDBusArgument>());
     }
 };
 
@@ -123,21 +116,21 @@ TEST_F(TrayDBusMenu, PanelReadsTheRowsClicksOneAndSeesChanges) {
     ASSERT_FALSE(menuPath.isEmpty());
 
     // Every row reaches the panel (the rows' states are the menu's actions', tested beside).
-    std::vector<Entry> entries = layout();
-    ASSERT_EQ(entries.size(), 25u);
-    EXPECT_EQ(label(entries[0]), "Monitor: —");
-    ASSERT_EQ(label(entries[12]), "Snapshot now");
+    const auto rows = layout();
+    ASSERT_EQ(rows.size(), 25u);
+    EXPECT_EQ(rows[0].second, "Monitor: —");
+    ASSERT_EQ(rows[12].second, "Snapshot now");
 
     // A click in the panel runs the row's action in the program.
     call(menuPath, kMenuInterface, "Event",
-         {entries[12].id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+         {rows[12].first, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
     EXPECT_TRUE(runEventsUntil([&] { return !ran.empty(); }, 5000));
     EXPECT_EQ(ran, std::vector<Id>{Id::snapshot});
 
     // What the panel reads next shows a change in place.
     model.setTitle(Id::monitor, "Monitor: DELL U2720Q");
     EXPECT_TRUE(
-        runEventsUntil([&] { return label(layout().at(0)) == "Monitor: DELL U2720Q"; }, 5000));
+        runEventsUntil([&] { return layout().at(0).second == "Monitor: DELL U2720Q"; }, 5000));
 
     // A panel opening the menu tells the program first, so rows that mirror the system are
     // read again.
