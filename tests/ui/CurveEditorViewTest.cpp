@@ -87,6 +87,11 @@ TEST_F(CurveEditor, GesturesReportTheirCallbacks) {
         EXPECT_EQ(calls.join(" ; "), expected);
         EXPECT_FALSE(view.dragIndex());
     }
+    // A view smaller than its margins still maps: both spans are below 1, so the divisor is 1,
+    // and half a point past the plot's corner is half of each scale.
+    view.resize(20, 20);
+    EXPECT_EQ(view.curvePoint({34.5, 20 - 22.5}), kMiddle);
+    EXPECT_EQ(view.curvePoint({40, -10}), (CurvePoint{255, 100}));
 }
 
 TEST_F(CurveEditor, DeleteRemovesTheSelectedAnchorWhileItStillStandsThere) {
@@ -113,14 +118,6 @@ TEST_F(CurveEditor, AnchorsShrinkingUnderADragEndItQuietly) {
     gesture(kMiddleAt, Qt::NoModifier, QPoint(300, 100), [&] { view.setAnchors({{10, 10}}); });
     EXPECT_TRUE(calls.isEmpty());
     EXPECT_EQ(view.anchors(), (std::vector<CurvePoint>{{10, 10}}));
-}
-
-TEST_F(CurveEditor, AViewSmallerThanItsMarginsStillMaps) {
-    view.resize(20, 20);
-    // Both spans are below 1, so the divisor is 1: half a point past the plot's corner is
-    // half of each scale.
-    EXPECT_EQ(view.curvePoint({34.5, 20 - 22.5}), kMiddle);
-    EXPECT_EQ(view.curvePoint({40, -10}), (CurvePoint{255, 100}));
 }
 
 TEST_F(CurveEditor, TheLiveMarkerShowsOnlyWithAReading) {
