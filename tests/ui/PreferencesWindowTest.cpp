@@ -158,21 +158,19 @@ TEST_F(PreferencesWindowTest, LocationComesFromTheFieldsOrTheMapAndTheLineTellsT
     auto& w = open();
     LocationSection& location = w.location();
     EXPECT_EQ(location.longitudeField().text(), "-74.0060");
-    struct Case {
-        const char* typed;
-        double stored;
-    };
-    for (Case c : {Case{"48.8566", 48.8566}, Case{" 48.8566", 40.7128}, Case{"48,8566", 40.7128},
-                   Case{"48.8566 ", 40.7128}, Case{"-33.9", -33.9}, Case{"+1e1", 10.0},
-                   Case{"nan", 40.7128}, Case{"inf", 40.7128}, Case{"", 40.7128}}) {
+    const std::pair<const char*, double> typings[] = {
+        {"48.8566", 48.8566},  {" 48.8566", 40.7128}, {"48,8566", 40.7128},
+        {"48.8566 ", 40.7128}, {"-33.9", -33.9},      {"+1e1", 10.0},
+        {"nan", 40.7128},      {"inf", 40.7128},      {"", 40.7128}};
+    for (auto [typed, stored] : typings) {
         QLineEdit& field = location.latitudeField();
         field.setFocus();
         field.selectAll();
         QTest::keyClick(&field, Qt::Key_Backspace);
-        QTest::keyClicks(&field, c.typed);
+        QTest::keyClicks(&field, typed);
         QTest::keyClick(&field, Qt::Key_Return);
-        EXPECT_DOUBLE_EQ(settings().doubleValue("userLat").value_or(-1), c.stored) << c.typed;
-        EXPECT_EQ(field.text(), QString::asprintf("%.4f", c.stored)) << c.typed;
+        EXPECT_DOUBLE_EQ(settings().doubleValue("userLat").value_or(-1), stored) << typed;
+        EXPECT_EQ(field.text(), QString::asprintf("%.4f", stored)) << typed;
         EXPECT_DOUBLE_EQ(settings().doubleValue("userLon").value_or(-1), -74.006);
     }
     MapPickerView& map = location.map();
