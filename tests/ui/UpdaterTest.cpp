@@ -107,11 +107,7 @@ struct UpdaterTest : ::testing::Test {
     // Runs the check (the user's, or the silent one 5 s in) to its end.
     bool runCheck(Updater& updater, bool userAsked) {
         QSignalSpy finished(&updater, &Updater::checkFinished);
-        if (userAsked) {
-            updater.checkForUpdates();
-        } else {
-            clock.advance(Updater::kFirstCheckDelay);
-        }
+        userAsked ? updater.checkForUpdates() : clock.advance(Updater::kFirstCheckDelay);
         return runEventsUntil([&] { return !finished.isEmpty(); }, 3000);
     }
     // What the user was last told, and forgets it.
