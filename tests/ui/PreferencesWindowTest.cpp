@@ -364,8 +364,7 @@ TEST_F(PreferencesWindowTest, TheRefreshRunsOnRealTimeNotTheDesks) {
         return PreferencesWindowController::create(services, std::move(hooks));
     }});
     auto& w = open();
-    // The first snapshot, the capabilities read and the commit of the anchor the first
-    // reading started are over; the next snapshot is 20 minutes after the first.
+    // Past the start-up's snapshot, capabilities read and commit; the next snapshot is at 20 min.
     desk->advance(200.0);
     desk->registry->setFriendlyName("Renamed elsewhere", desk->app->scope()->monitor());
     desk->advance(600.0);

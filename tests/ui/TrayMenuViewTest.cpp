@@ -26,8 +26,7 @@ namespace {
 
 using Id = MenuItemId;
 
-// The tray's menu and, where there is no tray, the panel window beside it: both views of one
-// model.
+// The tray's menu and, where there is no tray, the panel window: both views of one model.
 struct TrayView : ::testing::Test {
     QApplication& app = widgetsApp();
     StatusMenu model{PlatformTexts::linuxDesktop()};
