@@ -272,7 +272,7 @@ TEST_F(PreferencesWindowTest, CurveEditsDragsClearAndSeedGoToTheMonitorsAnchors)
 
 // The refresh runs while the window is open: it reads the login item again, keeps a name
 // being typed, never queues behind an unfinished read, and shows what was appended meanwhile.
-TEST_F(PreferencesWindowTest, RefreshRunsWhileOpenWithTheLoginItemAndAnUnfinishedName) {
+TEST_F(PreferencesWindowTest, RefreshRunsWhileOpenWithTheStartAtLoginBoxAndAnUnfinishedName) {
     start();
     desk->loginItem->answerReads({false, ""});
     auto& w = open();
