@@ -51,13 +51,11 @@ struct MockedService {
     }
 };
 
-TEST(FreedesktopDesktop, FileUriKeepsTheBytesOfTheName) {
+// ShowItems answered, failing or missing: the file manager's answer, else the folder opened.
+// Either is given the file's address with the bytes of its name.
+TEST(FreedesktopDesktop, AsksTheFileManagerElseOpensTheFolder) {
     EXPECT_EQ(FreedesktopDesktop::fileUri("/a b/100%#?"), "file:///a%20b/100%25%23%3F");
     EXPECT_EQ(FreedesktopDesktop::fileUri("/d/latin1-\xE9"), "file:///d/latin1-%E9");
-}
-
-// ShowItems answered, failing or missing: the file manager's answer, else the folder opened.
-TEST(FreedesktopDesktop, AsksTheFileManagerElseOpensTheFolder) {
     OpenedUrls opened;
     QDesktopServices::setUrlHandler("file", &opened, "open");
     for (const QString& code : {QString(""), kFails, QString()}) {

@@ -108,8 +108,6 @@ void expectNear(Coordinate actual, Coordinate expected, double tolerance = 1e-6)
 }
 
 TEST_F(MapView, AClickPicksThePlaceUnderThePointer) {
-    EXPECT_NEAR(view.region().spanLat, 70.7128 - kNewYorkBottom, 1e-6);
-    EXPECT_NEAR(view.region().spanLon, 528 / kNewYorkScale * 360, 1e-6);
     const std::pair<QPoint, Coordinate> clicks[] = {
         {{264, 100}, kNewYork},
         {{364, 100}, {40.7128, -74.006 + 100 / kNewYorkScale * 360}},
@@ -133,8 +131,7 @@ TEST_F(MapView, AClickPicksThePlaceUnderThePointer) {
     ASSERT_TRUE(fiji);
     EXPECT_GT(fiji->x(), 264);
     EXPECT_NEAR(view.coordinateAt(*fiji).lon, -178.0, 1e-6);
-    EXPECT_FALSE(view.pointFor({91, 0}));
-    EXPECT_FALSE(view.pointFor({NAN, 0}));
+    EXPECT_FALSE(view.pointFor({91, 0}) || view.pointFor({NAN, 0}));
 }
 
 TEST_F(MapView, TravelBelowTheThresholdPicksAtOrAboveItPans) {
@@ -157,7 +154,7 @@ TEST_F(MapView, TravelBelowTheThresholdPicksAtOrAboveItPans) {
     EXPECT_NEAR(view.region().centre.lon, kNewYork.lon - 2.83 / kNewYorkScale * 360, 1e-9);
 }
 
-TEST_F(MapView, ZoomKeepsThePlaceUnderThePointerWithinLimits) {
+TEST_F(MapView, ZoomKeepsThePlaceUnderThePointerAndAllStaysOnTheMap) {
     for (QPointF at : {QPointF(264, 100), QPointF(400, 60)}) {
         view.setRegion(kNewYork, 60, 80, false);
         const Coordinate under = view.coordinateAt(at);
@@ -175,9 +172,7 @@ TEST_F(MapView, ZoomKeepsThePlaceUnderThePointerWithinLimits) {
     drag({264, 10}, {264, 190});
     drag({264, 10}, {264, 190});
     EXPECT_NEAR(view.coordinateAt({264, 0}).lat, MapPickerView::maxLatitude, 1e-9);
-}
-
-TEST_F(MapView, RegionsOutsideTheMapAreBroughtInsideOrIgnored) {
+    // Regions and markers from outside the map are brought inside or ignored.
     view.setRegion({89.0, 10.0}, 1, 1, false);
     EXPECT_NEAR(view.coordinateAt({264, 0}).lat, MapPickerView::maxLatitude, 1e-9);
     view.setRegion({40.0, 500.0}, 60, 80, false);  // the same meridian as 140
@@ -195,8 +190,8 @@ TEST_F(MapView, RegionsOutsideTheMapAreBroughtInsideOrIgnored) {
 TEST_F(MapView, AnimatedMovesRunOnTheClockAndFollowResizes) {
     view.setRegion(kParis, 60, 80, true);
     clock.advance(0.1);
-    EXPECT_GT(view.region().centre.lon, kNewYork.lon + 1);
-    EXPECT_LT(view.region().centre.lon, kParis.lon - 1);
+    const double midway = view.region().centre.lon;
+    EXPECT_TRUE(midway > kNewYork.lon + 1 && midway < kParis.lon - 1) << midway;
     clock.advance(MapPickerView::animationSeconds);
     expectNear(view.region().centre, kParis, 1e-9);
     EXPECT_EQ(clock.pendingCount(), 0u);
@@ -246,8 +241,7 @@ TEST_F(MapView, DrawsLandSeaAndThePin) {
     EXPECT_EQ(drawnAt(view, {0, 0}).alpha(), 0);                  // outside the round corner
     view.setMarker(kParis);
     const QColor pin = drawnAt(view, *view.pointFor(kParis));
-    EXPECT_GT(pin.red(), 200);
-    EXPECT_LT(pin.green(), 100);
+    EXPECT_TRUE(pin.red() > 200 && pin.green() < 100) << pin.name().toStdString();
     // Panning by a pixel at a time reuses the cached land: still drawn right afterwards.
     for (int i = 0; i < 30; ++i) {
         drag({264, 100}, {270, 100});

@@ -1,5 +1,4 @@
-// The preferences window on the simulated desk, used as a person would: real widgets, real
-// clicks and keys, the controller and the simulated monitor behind them, on virtual time.
+// The preferences window on the simulated desk, used with real clicks and keys, on virtual time.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +10,7 @@
 #include <QScrollArea>
 #include <QSlider>
 #include <QTest>
+#include <algorithm>
 
 #include "DeskPreferences.h"
 #include "ScopedLocalZone.h"
@@ -59,23 +59,22 @@ TEST_F(PreferencesWindowTest, WithoutMonitorTheWindowIsIdleAndComesBackWhenOneAr
     EXPECT_TRUE(w.noMonitorLabel().isVisibleTo(&w.window()));
     EXPECT_FALSE(w.brightnessSlider().isEnabled());
     EXPECT_TRUE(w.curveView().isDimmed());
-    EXPECT_TRUE(w.statusLabel().text().isEmpty());
 
     desk->plug(SimulatedDesk::monitorA, desk->monitor);
     desk->advance(1.0);
     EXPECT_FALSE(w.noMonitorLabel().isVisibleTo(&w.window()));
     EXPECT_TRUE(w.brightnessSlider().isEnabled());
-    EXPECT_FALSE(w.curveView().isDimmed());
     EXPECT_EQ(w.monitorNameField().text(), "DELL U2720Q");
-    EXPECT_EQ(w.monitorIdLabel().text(), "000010AC-0000A0C5-00000001");
     EXPECT_EQ(w.statusLabel().text(),
               "Learning from your adjustments · default map until anchored · now: day");
 }
 
-// The slider and the brightness code popup reach the controller and the monitor, the slider
-// through the debounce.
-TEST_F(PreferencesWindowTest, SliderAndCodeReachTheControllerAndTheMonitor) {
+// The slider reaches the monitor through the debounce; the code popup, the controller; the
+// monitor's own controls are offered as its capabilities list them.
+TEST_F(PreferencesWindowTest, SliderCodeAndNativeControlsReachTheMonitor) {
     start();
+    desk->monitor->setCapabilities(
+        "(prot(monitor)type(lcd)model(U2720Q)vcp(10 12 14(05 7A) 60(0F 11)))");
     auto& w = open();
     QSlider& slider = w.brightnessSlider();
     slider.setFocus();
@@ -87,8 +86,6 @@ TEST_F(PreferencesWindowTest, SliderAndCodeReachTheControllerAndTheMonitor) {
     int chosen = slider.value();
     EXPECT_EQ(w.brightnessReadout().text(), QString::number(chosen));
     EXPECT_EQ(settings().integer(key("manualBrightness")), chosen);
-    ASSERT_TRUE(desk->app->pendingAnchor());
-    EXPECT_EQ(desk->app->pendingAnchor()->brightness, chosen);
     EXPECT_EQ(desk->monitorBrightness(), before);
     desk->advance(0.2);
     EXPECT_EQ(desk->monitorBrightness(), chosen);
@@ -100,51 +97,8 @@ TEST_F(PreferencesWindowTest, SliderAndCodeReachTheControllerAndTheMonitor) {
     EXPECT_EQ(settings().integer(key("brightnessVCP")), 0x6B);
     EXPECT_EQ(desk->brightness->brightnessCode(), 0x6B);
     EXPECT_GT(desk->app->manualOverrideUntil(), overrideBefore);
-}
 
-// The slider starts at the prediction, else the stored value, else 70; the brightness code
-// shown is the stored one, else luminance.
-TEST_F(PreferencesWindowTest, ControlsStartFromWhatIsStoredOrPredicted) {
-    struct Case {
-        std::optional<int> stored, code;
-        bool anchored;
-        int slider, codeIndex;
-        QString readout;
-    } cases[] = {{{}, {}, false, 70, 0, "—"},
-                 {42, 0x12, false, 42, 1, "42"},
-                 {250, 0x6B, false, 100, 2, "100"},
-                 {42, 0x0B, true, -1, 0, ""}};
-    for (Case c : cases) {
-        start();
-        if (c.stored) {
-            settings().set(key("manualBrightness"), *c.stored);
-        }
-        if (c.code) {
-            settings().set(key("brightnessVCP"), *c.code);
-        }
-        if (c.anchored) {
-            // Before the first reading the prediction is made for luma 128.
-            anchors().observe(128.0, 5.0, 9.0, 3.0);
-            c.slider = anchors().predict(128.0, 9.0).value_or(42);
-            ASSERT_NE(c.slider, 42);
-            c.readout = QString::number(c.slider);
-        }
-        auto& w = open();
-        SCOPED_TRACE(c.stored.value_or(-1));
-        EXPECT_EQ(w.brightnessSlider().value(), c.slider);
-        EXPECT_EQ(w.brightnessReadout().text(), c.readout);
-        EXPECT_EQ(w.brightnessVCPPopup().currentIndex(), c.codeIndex);
-    }
-}
-
-TEST_F(PreferencesWindowTest, NativeControlsOfferWhatTheMonitorLists) {
-    start();
-    desk->monitor->setCapabilities(
-        "(prot(monitor)type(lcd)model(U2720Q)vcp(10 12 14(05 7A) 60(0F 11)))");
-    auto& w = open();
     Native& native = w.nativeControls();
-    EXPECT_EQ(native.statusLabel().text(), "Reading capabilities…");
-    EXPECT_FALSE(native.row(Native::inputSource).isVisibleTo(&w.window()));
     desk->advance(7.0);
     EXPECT_EQ(native.statusLabel().text(), "Indexed 4 VCP codes · U2720Q");
     EXPECT_FALSE(native.row(Native::pictureMode).isVisibleTo(&w.window()));
@@ -164,28 +118,59 @@ TEST_F(PreferencesWindowTest, NativeControlsOfferWhatTheMonitorLists) {
     EXPECT_EQ(input.currentIndex(), 1);
 }
 
-// A field takes a whole number as typed, else the default place; clicking the map picks the
-// place under the pointer.
-TEST_F(PreferencesWindowTest, LocationComesFromTheFieldsOrAClickOnTheMap) {
+// The slider starts at the prediction, else the stored value, else 70; the brightness code
+// shown is the stored one, else luminance.
+TEST_F(PreferencesWindowTest, ControlsStartFromWhatIsStoredOrPredicted) {
+    struct Case {
+        std::optional<int> stored, code;
+        bool anchored;
+        int slider, codeIndex;
+    } cases[] = {{{}, {}, false, 70, 0},
+                 {42, 0x12, false, 42, 1},
+                 {250, 0x6B, false, 100, 2},
+                 {42, 0x0B, true, -1, 0}};
+    for (Case c : cases) {
+        start();
+        if (c.stored) {
+            settings().set(key("manualBrightness"), *c.stored);
+        }
+        if (c.code) {
+            settings().set(key("brightnessVCP"), *c.code);
+        }
+        if (c.anchored) {
+            // Before the first reading the prediction is made for luma 128.
+            anchors().observe(128.0, 5.0, 9.0, 3.0);
+            c.slider = anchors().predict(128.0, 9.0).value_or(42);
+            ASSERT_NE(c.slider, 42);
+        }
+        auto& w = open();
+        SCOPED_TRACE(c.stored.value_or(-1));
+        EXPECT_EQ(w.brightnessSlider().value(), c.slider);
+        EXPECT_EQ(w.brightnessReadout().text(), c.stored ? QString::number(c.slider) : "—");
+        EXPECT_EQ(w.brightnessVCPPopup().currentIndex(), c.codeIndex);
+    }
+}
+
+// A field takes a whole number as typed, else the default place; a click on the map picks the
+// place under the pointer; the line under them tells the sampling cadence there.
+TEST_F(PreferencesWindowTest, LocationComesFromTheFieldsOrTheMapAndTheLineTellsTheCadence) {
     start();
     auto& w = open();
     LocationSection& location = w.location();
     EXPECT_EQ(location.longitudeField().text(), "-74.0060");
-    struct Case {
-        const char* typed;
-        double stored;
-    };
-    for (Case c : {Case{"48.8566", 48.8566}, Case{" 48.8566", 40.7128}, Case{"48,8566", 40.7128},
-                   Case{"48.8566 ", 40.7128}, Case{"-33.9", -33.9}, Case{"+1e1", 10.0},
-                   Case{"nan", 40.7128}, Case{"inf", 40.7128}, Case{"", 40.7128}}) {
+    const std::pair<const char*, double> typings[] = {
+        {"48.8566", 48.8566},  {" 48.8566", 40.7128}, {"48,8566", 40.7128},
+        {"48.8566 ", 40.7128}, {"-33.9", -33.9},      {"+1e1", 10.0},
+        {"nan", 40.7128},      {"inf", 40.7128},      {"", 40.7128}};
+    for (auto [typed, stored] : typings) {
         QLineEdit& field = location.latitudeField();
         field.setFocus();
         field.selectAll();
         QTest::keyClick(&field, Qt::Key_Backspace);
-        QTest::keyClicks(&field, c.typed);
+        QTest::keyClicks(&field, typed);
         QTest::keyClick(&field, Qt::Key_Return);
-        EXPECT_DOUBLE_EQ(settings().doubleValue("userLat").value_or(-1), c.stored) << c.typed;
-        EXPECT_EQ(field.text(), QString::asprintf("%.4f", c.stored)) << c.typed;
+        EXPECT_DOUBLE_EQ(settings().doubleValue("userLat").value_or(-1), stored) << typed;
+        EXPECT_EQ(field.text(), QString::asprintf("%.4f", stored)) << typed;
         EXPECT_DOUBLE_EQ(settings().doubleValue("userLon").value_or(-1), -74.006);
     }
     MapPickerView& map = location.map();
@@ -195,12 +180,7 @@ TEST_F(PreferencesWindowTest, LocationComesFromTheFieldsOrAClickOnTheMap) {
     EXPECT_NEAR(settings().doubleValue("userLat").value_or(0), expected.lat, 1e-9);
     EXPECT_NEAR(settings().doubleValue("userLon").value_or(0), expected.lon, 1e-9);
     EXPECT_EQ(location.latitudeField().text(), QString::asprintf("%.4f", expected.lat));
-}
 
-TEST_F(PreferencesWindowTest, SolarLineTellsTheCadence) {
-    start();
-    auto& w = open();
-    LocationSection& location = w.location();
     location.applyLocation(40.7128, 15.0);
     const QString usable = location.solarLabel().text();
     EXPECT_TRUE(usable.startsWith("Sunrise ") &&
@@ -210,8 +190,7 @@ TEST_F(PreferencesWindowTest, SolarLineTellsTheCadence) {
     location.applyLocation(78.0, 15.0);
     EXPECT_EQ(location.solarLabel().text(),
               "No sunrise/sunset today (polar day or night) · cadence: 60 min");
-    // A latitude the schedule cannot use: it samples at the default latitude, and the line
-    // says what it does, not "polar".
+    // A latitude the schedule cannot use: it samples at the default one, and says so.
     location.applyLocation(95.0, 15.0);
     EXPECT_EQ(location.solarLabel().text(), usable);
 
@@ -232,7 +211,7 @@ TEST_F(PreferencesWindowTest, SolarLineTellsTheCadence) {
     EXPECT_TRUE(box.isChecked());
 }
 
-TEST_F(PreferencesWindowTest, CurveEditsClearAndSeedGoToTheMonitorsAnchors) {
+TEST_F(PreferencesWindowTest, CurveEditsDragsClearAndSeedGoToTheMonitorsAnchors) {
     start();
     auto& w = open();
     CurveEditorView& curve = w.curveView();
@@ -250,6 +229,33 @@ TEST_F(PreferencesWindowTest, CurveEditsClearAndSeedGoToTheMonitorsAnchors) {
     EXPECT_TRUE(anchors().anchors().empty());
     EXPECT_TRUE(curve.anchors().empty());
 
+    // A drag survives the 5-second refresh under the hand and commits where released.
+    anchors().observe(60.0, 30.0, 9.0, 1.0);
+    anchors().observe(200.0, 80.0, 9.0, 1.0);
+    w.refreshSamples();
+    ASSERT_EQ(curve.anchors().size(), 2u);
+    const QPoint from = curve.viewPoint(curve.anchors()[0]).toPoint();
+    const QPoint held = from + QPoint(20, -20), to = from + QPoint(40, -40);
+    CurvePoint released = curve.curvePoint(to);
+    const auto moveTo = [&](QPoint at) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(at), curve.mapToGlobal(at), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&curve, &move);
+    };
+    QTest::mousePress(&curve, Qt::LeftButton, {}, from);
+    moveTo(held);
+    desk->advance(5.5);
+    ASSERT_TRUE(curve.dragIndex());
+    EXPECT_NEAR(curve.anchors()[0].luma, curve.curvePoint(held).luma, 1e-9);
+    moveTo(to);
+    QTest::mouseRelease(&curve, Qt::LeftButton, {}, to);
+    auto editable = anchors().editable(9.0);
+    ASSERT_EQ(editable.size(), 2u);
+    EXPECT_NEAR(editable[0].luma, released.luma, 0.5);
+    EXPECT_NEAR(editable[0].brightness, released.brightness, 0.5);
+    desk->advance(0.2);
+    EXPECT_EQ(desk->monitorBrightness(), static_cast<int>(std::lround(released.brightness)));
+
     // Seeding rebuilds the anchors from a morning of the user's own choices, logged.
     for (int i = 0; i < 12; ++i) {
         desk->app->scope()->logger().log(Sample{desk->env.clock.now() - 3600.0 + i * 300.0,
@@ -259,49 +265,39 @@ TEST_F(PreferencesWindowTest, CurveEditsClearAndSeedGoToTheMonitorsAnchors) {
     QTest::mouseClick(&w.seedButton(), Qt::LeftButton);
     desk->advance(0.1);
     ASSERT_FALSE(anchors().anchors().empty());
-    for (const Anchor& anchor : anchors().anchors()) {
-        EXPECT_NE(anchor.brightness, 90.0);
-    }
+    EXPECT_TRUE(
+        std::ranges::none_of(anchors().anchors(), [](auto& a) { return a.brightness == 90; }));
     EXPECT_EQ(curve.anchors().size(), anchors().editable(9.0).size());
 }
 
-TEST_F(PreferencesWindowTest, AnAnchorDragSurvivesTheRefreshAndCommitsWhereReleased) {
+// The refresh runs while the window is open: it reads the login item again, keeps a name
+// being typed, never queues behind an unfinished read, and shows what was appended meanwhile.
+TEST_F(PreferencesWindowTest, RefreshRunsWhileOpenWithTheStartAtLoginBoxAndAnUnfinishedName) {
     start();
+    desk->loginItem->answerReads({false, ""});
     auto& w = open();
-    anchors().observe(60.0, 30.0, 9.0, 1.0);
-    anchors().observe(200.0, 80.0, 9.0, 1.0);
-    w.refreshSamples();
-    CurveEditorView& curve = w.curveView();
-    ASSERT_EQ(curve.anchors().size(), 2u);
-    const QPoint from = curve.viewPoint(curve.anchors()[0]).toPoint();
-    const QPoint held = from + QPoint(20, -20), to = from + QPoint(40, -40);
-    CurvePoint released = curve.curvePoint(to);
-    QTest::mousePress(&curve, Qt::LeftButton, {}, from);
-    QMouseEvent move(QEvent::MouseMove, QPointF(held), curve.mapToGlobal(held), Qt::NoButton,
-                     Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&curve, &move);
-    // The 5-second refresh fires under the hand.
-    desk->advance(5.5);
-    ASSERT_TRUE(curve.dragIndex());
-    EXPECT_NEAR(curve.anchors()[0].luma, curve.curvePoint(held).luma, 1e-9);
-    QMouseEvent last(QEvent::MouseMove, QPointF(to), curve.mapToGlobal(to), Qt::NoButton,
-                     Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&curve, &last);
-    QTest::mouseRelease(&curve, Qt::LeftButton, {}, to);
-    auto editable = anchors().editable(9.0);
-    ASSERT_EQ(editable.size(), 2u);
-    EXPECT_NEAR(editable[0].luma, released.luma, 0.5);
-    EXPECT_NEAR(editable[0].brightness, released.brightness, 0.5);
-    // Each step was previewed on the monitor, through the debounce.
-    desk->advance(0.2);
-    EXPECT_EQ(desk->monitorBrightness(), static_cast<int>(std::lround(released.brightness)));
-}
+    QCheckBox* box = w.startAtLoginBox();
+    ASSERT_NE(box, nullptr);
+    // Coming forward, the window has the entry looked at again; so does its refresh.
+    EXPECT_EQ(desk->loginItem->answerReads({true, ""}), 1u);
+    EXPECT_TRUE(box->isChecked());
+    desk->advance(PreferencesWindowController::refreshInterval);
+    EXPECT_EQ(desk->loginItem->answerReads({false, ""}), 1u);
+    EXPECT_FALSE(box->isChecked());
 
-// The refresh runs while the window is open, keeps a name being typed, never queues behind
-// an unfinished read, and shows what was appended meanwhile.
-TEST_F(PreferencesWindowTest, RefreshRunsWhileOpenAndKeepsAnUnfinishedName) {
-    start();
-    auto& w = open();
+    w.window().show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w.window()));
+    box->ensurePolished();
+    w.window().findChild<QScrollArea*>()->ensureWidgetVisible(box);
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+    ASSERT_EQ(desk->loginItem->changes.size(), 1u);
+    EXPECT_TRUE(desk->loginItem->changes[0].first);
+    EXPECT_FALSE(box->isEnabled());
+    // What the row makes of the answer (failures included) shows in the box.
+    desk->loginItem->answerChange({false, false, "Cannot write the entry."});
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_TRUE(box->isEnabled());
+
     EXPECT_TRUE(w.timerRunning());
     QLineEdit& name = w.monitorNameField();
     name.setFocus();
@@ -329,35 +325,7 @@ TEST_F(PreferencesWindowTest, RefreshRunsWhileOpenAndKeepsAnUnfinishedName) {
     EXPECT_TRUE(w.timerRunning());
 }
 
-TEST_F(PreferencesWindowTest, StartAtLoginBoxShowsTheLoginItemAndSetsIt) {
-    start();
-    desk->loginItem->answerReads({false, ""});
-    auto& w = open();
-    QCheckBox* box = w.startAtLoginBox();
-    ASSERT_NE(box, nullptr);
-    // Coming forward, the window has the entry looked at again; so does its refresh.
-    EXPECT_EQ(desk->loginItem->answerReads({true, ""}), 1u);
-    EXPECT_TRUE(box->isChecked());
-    desk->advance(PreferencesWindowController::refreshInterval);
-    EXPECT_EQ(desk->loginItem->answerReads({false, ""}), 1u);
-    EXPECT_FALSE(box->isChecked());
-
-    w.window().show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w.window()));
-    box->ensurePolished();
-    w.window().findChild<QScrollArea*>()->ensureWidgetVisible(box);
-    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
-    ASSERT_EQ(desk->loginItem->changes.size(), 1u);
-    EXPECT_TRUE(desk->loginItem->changes[0].first);
-    EXPECT_FALSE(box->isEnabled());
-    // What the row makes of the answer (failures included) shows in the box.
-    desk->loginItem->answerChange({false, false, "Cannot write the entry."});
-    EXPECT_FALSE(box->isChecked());
-    EXPECT_TRUE(box->isEnabled());
-}
-
-// Real time for the window as the program has it: timed on a clock of its own, run on the
-// main queue (the program's two main queues share the main thread).
+// Real time as the program has it: timed on a clock of its own, run on the main queue.
 class RealTimeOnMain final : public Queue {
   public:
     RealTimeOnMain(VirtualClock& clock, Queue& main)
@@ -375,8 +343,7 @@ class RealTimeOnMain final : public Queue {
     Queue& main_;
 };
 
-// The refresh is for the person at the window, who lives in real time: a demo's time scale
-// speeds up the desk, never the refresh.
+// The person at the window lives in real time: a demo's time scale never speeds the refresh.
 TEST_F(PreferencesWindowTest, TheRefreshRunsOnRealTimeNotTheDesks) {
     VirtualClock real;
     std::unique_ptr<RealTimeOnMain> realTime;
@@ -397,8 +364,7 @@ TEST_F(PreferencesWindowTest, TheRefreshRunsOnRealTimeNotTheDesks) {
         return PreferencesWindowController::create(services, std::move(hooks));
     }});
     auto& w = open();
-    // The first snapshot, the capabilities read and the commit of the anchor the first
-    // reading started are over; the next snapshot is 20 minutes after the first.
+    // Past the start-up's snapshot, capabilities read and commit; the next snapshot is at 20 min.
     desk->advance(200.0);
     desk->registry->setFriendlyName("Renamed elsewhere", desk->app->scope()->monitor());
     desk->advance(600.0);

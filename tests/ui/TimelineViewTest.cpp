@@ -4,7 +4,6 @@
 
 #include <QImage>
 #include <QTest>
-#include <cmath>
 #include <functional>
 
 #include "VirtualClock.h"
@@ -64,26 +63,6 @@ TEST_F(Timeline, SamplesSitWhereTheirTimeAndValuesPutThem) {
         const QColor c = view.grab().toImage().pixelColor(point.toPoint());
         EXPECT_EQ(hue(c), drawn) << point.x() << "," << point.y() << " " << c.name().toStdString();
     }
-}
-
-TEST_F(Timeline, OneSampleDrawsDotsButNoLine) {
-    // Purple below the legend away from the first sample's dot would be a line.
-    const auto strayPurple = [&] {
-        const QImage image = view.grab().toImage();
-        int stray = 0;
-        for (int y = 20; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) {
-                const QPointF offset = QPointF(x, y) - at(6, 0.2);
-                stray += purple(image.pixelColor(x, y)) && std::hypot(offset.x(), offset.y()) > 4;
-            }
-        }
-        return stray;
-    };
-    view.setSamples({sample(6, 0.2 * 255, 50)});
-    EXPECT_TRUE(purple(view.grab().toImage().pixelColor(at(6, 0.2).toPoint())));
-    EXPECT_EQ(strayPurple(), 0);
-    view.setSamples({sample(6, 0.2 * 255, 50), sample(2, 255, 50)});
-    EXPECT_GT(strayPurple(), 100);
 }
 
 }  // namespace
