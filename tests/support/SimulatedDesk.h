@@ -94,7 +94,7 @@ class SimulatedDesk {
     static const DisplayInfo monitorA;
     static const DisplayInfo monitorB;
 
-    SimulatedDesk();
+    SimulatedDesk() : SimulatedDesk(Options{}) {}
     explicit SimulatedDesk(Options options);
     ~SimulatedDesk();
 
@@ -108,17 +108,26 @@ class SimulatedDesk {
     }
 
     // The cable: `display` plugged in with `monitor` answering on its DDC lines.
-    void plug(const DisplayInfo& display, std::shared_ptr<SimulatedMonitor> monitor);
-    void unplug(const DisplayInfo& display);
+    void plug(const DisplayInfo& display, std::shared_ptr<SimulatedMonitor> m) {
+        i2c.setMonitor(std::move(m));
+        displays.plug(display);
+    }
+    void unplug(const DisplayInfo& display) {
+        displays.unplug(display.id);
+        i2c.setMonitor(nullptr);
+    }
 
-    int monitorBrightness();
+    int monitorBrightness() {
+        return monitor->vcpRegister(0x10) ? monitor->vcpRegister(0x10)->current : -1;
+    }
     std::vector<Sample> samples(const DisplayInfo& display = monitorA);
     std::vector<std::string> logLines() { return env.logLines(); }
-    // Lines containing `text`.
-    std::vector<std::string> linesWith(const std::string& text);
+    std::vector<std::string> linesWith(const std::string& text) { return env.linesWith(text); }
     std::size_t count(const std::string& text) { return linesWith(text).size(); }
     std::string dumpText();
-    std::string keyPrefix(const DisplayInfo& display = monitorA) const;
+    std::string keyPrefix(const DisplayInfo& display = monitorA) const {
+        return Monitor{display.vendor, display.model, display.serial}.keyPrefix();
+    }
     const std::string& title(MenuItemId id) { return app->menu().row(id).title; }
     bool hidden(MenuItemId id) { return app->menu().row(id).hidden; }
     // Brightness writes: each goes out twice on the wire, for monitors that miss one.
