@@ -73,14 +73,11 @@ class SimulatedDesk {
         double startWall = 1718960400.0;  // 2024-06-21 09:00 UTC
         bool monitorPlugged = true;
         CameraAuthorization cameraStatus = CameraAuthorization::authorized;
-        // The debug dump's period: a minute, so that simulated weeks do not write a file
-        // every 3 s; the program's own period is tested on its own.
+        // The debug dump's period: a minute, so that simulated weeks do not write one every 3 s.
         double dumpPeriod = 60.0;
-        // The samples log's and retraining's queues on threads of their own, as in the
-        // program, for tests that look for races.
+        // The samples log's and retraining's queues on threads of their own, as in the program.
         bool realWorkerQueues = false;
-        // Stands between the main queue and everything that posts to it (the controller, its
-        // services, the session), e.g. to time the main thread's tasks.
+        // Stands between the main queue and all that posts to it, e.g. to time its tasks.
         std::function<std::unique_ptr<Queue>(Queue& main)> wrapMain = nullptr;
         // Makes the preferences window on the desk's services; none: no window.
         std::function<std::shared_ptr<PreferencesPresenter>(SimulatedDesk&, PreferencesHooks)>
@@ -174,7 +171,6 @@ struct DeskTest : ::testing::Test {
     std::unique_ptr<SimulatedDesk> desk = std::make_unique<SimulatedDesk>();
 
     SimulatedDesk& d() { return *desk; }
-    // A fresh desk, the last one gone first.
     void restart(SimulatedDesk::Options options = {}) {
         desk.reset();
         desk = std::make_unique<SimulatedDesk>(options);
