@@ -84,8 +84,16 @@ ControlCommand command(std::vector<std::string> args) {
 TEST(ControlCommandTest, StatusPrintsOneLinePerPropertyOrOneJsonObject) {
     ScopedLocalZone zone("UTC0");
     FakeClient client;
-    client.shown = RemoteState("DELL U2720Q", "000010AC-0000A0C5-00002A17", 104.25, 62, "learning",
-                               12, 1718964000.0, "ok", "", -1);
+    client.shown = {"DELL U2720Q",
+                    "000010AC-0000A0C5-00002A17",
+                    104.25,
+                    62,
+                    "learning",
+                    12,
+                    1718964000.0,
+                    "ok",
+                    "",
+                    -1};
     auto text = command({"status"}).run(client);
     EXPECT_EQ(text.status, ControlCommand::done);
     EXPECT_EQ(text.out,

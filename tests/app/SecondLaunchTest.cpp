@@ -100,16 +100,17 @@ struct Ctl {
     std::string out, err;
 };
 
-// `pellora ctl` with `arguments`, on `bus`, its output through files in `dir`.
-Ctl ctl(const PrivateDBus& bus, const TempDir& dir, std::vector<std::string> arguments) {
+// `pellora ctl` with `arguments`, on `bus`.
+Ctl ctl(const PrivateDBus& bus, std::vector<std::string> arguments) {
     const std::string address = bus.address().toStdString();
     arguments.insert(arguments.begin(), "ctl");
-    pid_t child = launchProgram(PELLORA_BINARY, arguments, dir.path(), dir / "ctl.err", [&] {
+    TempDir dir;  // its own: the running Pellora's output goes to the test's
+    pid_t child = launchProgram(PELLORA_BINARY, arguments, dir.path(), dir / "err", [&] {
         ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
         ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
     });
     const int status = exitStatusWithin(child, 10);
-    return {status, readFile(dir / "out"), readFile(dir / "ctl.err")};
+    return {status, readFile(dir / "out"), readFile(dir / "err")};
 }
 
 bool has(const std::string& text, const std::string& part) {
@@ -135,7 +136,7 @@ TEST(SecondLaunch, AsksTheRunningOneForItsWindowAndCtlScriptsIt) {
     });
     auto at = [&](std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), {"--data-dir", dir.path().string()});
-        return ctl(bus, dir, arguments);
+        return ctl(bus, arguments);
     };
     if (up) {
         pid_t second = launchSimulated(dir.path(), bus.address(), dir.path() / "second.err");
@@ -222,8 +223,7 @@ TEST(PelloraCtl, GivesUpOnASilentPelloraWithinTwoSeconds) {
     ASSERT_EQ(control.call(add).type(), QDBusMessage::ReplyMessage);
     QElapsedTimer timer;
     timer.start();
-    TempDir dir;
-    Ctl late = ctl(bus, dir, {"snapshot"});
+    Ctl late = ctl(bus, {"snapshot"});
     EXPECT_EQ(late.status, 1);
     EXPECT_EQ(late.err, "Pellora did not answer within 2 s\n");
     EXPECT_LT(timer.elapsed(), 3000);
