@@ -24,8 +24,7 @@ std::vector<std::string> words(const std::string& line) {
     return out;
 }
 
-// Status, snapshot, resume, prefs and --data-dir are run end to end in SecondLaunchTest; these
-// are the numbers' edges.
+// The numbers' edges (status, snapshot, resume, prefs, --data-dir: SecondLaunchTest).
 TEST(ControlCommandTest, ArgumentsAreCheckedBeforeAnythingIsAsked) {
     const struct {
         const char* line;

@@ -1,5 +1,4 @@
-// The controller's decisions, from tables of state and inputs. The desk tests show them in
-// use; these hold their edges.
+// The edges of the controller's decisions, from tables; the desk tests show them in use.
 
 #include <gtest/gtest.h>
 
@@ -32,8 +31,7 @@ TEST(ApplyPolicyTest, DefaultMapIsTheLineFrom20To100) {
 }
 
 TEST(ApplyPolicyTest, DecidesRowGlyphAndWrite) {
-    // Learning, and adapting without a curve, are the desk tests' (ControllerTest,
-    // SnapshotCycleTest).
+    // Learning, and adapting without a curve: ControllerTest and SnapshotCycleTest.
     const double now = 1000;
     const struct {
         const char* what;

@@ -68,9 +68,8 @@ struct RemoteControlTest : DeskTest {
         remote.reset();
         single.reset();
     }
-    // The call's error name, empty for a reply. The desk's due work runs while it waits, but
-    // its time stands still: how long the bus takes in real time must not move the desk's
-    // clock (under load that was minutes, past the pause and the step's "recent" window).
+    // The call's error name, empty for a reply. The desk's due work runs meanwhile, its clock
+    // stands still: real bus time (minutes under load) must not pass the pause or a step's window.
     QString call(const QString& method, const QVariantList& arguments,
                  const QString& interface = DBusRemoteControl::kInterface) {
         auto message =

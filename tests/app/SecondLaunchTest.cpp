@@ -1,6 +1,5 @@
 // One Pellora per user: the running one answers on the session bus, a second launch asks it
-// to show its window and exits, and `pellora ctl` scripts it. The bus class on a bus of the
-// test's own, then the program.
+// to show its window and exits, and `pellora ctl` scripts it.
 
 #include <gtest/gtest.h>
 #include <unistd.h>

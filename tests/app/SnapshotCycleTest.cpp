@@ -187,8 +187,7 @@ TEST_F(FollowRoomTest, EveryTenMinutesAtTheDeskTheUsualCadenceAway) {
     d().advance(3600);
     EXPECT_EQ(readings(), 7);  // 16:00, then every 600 s
 
-    // Away, screen still unlocked: checks every ten minutes, the camera only once the usual
-    // 60 minutes have passed since the last reading.
+    // Away, still unlocked: checks every ten minutes, reads once the usual 60 minutes have passed.
     d().session->setIdleSeconds(400);
     double last = d().app->lastSampleAt();
     d().advance(nextIn() + 1);  // the check that finds them gone
@@ -244,8 +243,7 @@ TEST_F(FollowRoomTest, TheFilterForgetsStaleLightUntilTurnedOff) {
     EXPECT_NEAR(d().app->smoothedLuma(), 0.25 * 100 + 0.75 * smoothed, 0.05);
 }
 
-// Every reading counts, those asked for by hand too; with the week's budget spent, the checks
-// at the desk stop reading and the menu shows the usual cadence.
+// Readings by hand count too; the week's budget spent, the desk gets the usual cadence back.
 TEST_F(FollowRoomTest, ASpentBudgetGivesWayToTheUsualCadence) {
     follow(2);
     d().launch(5);
