@@ -11,9 +11,8 @@
 
 namespace pellora::test {
 
-// Another machine's share of the synced folder, worked synchronously on the caller's thread:
-// its own file "<machine>.json" and everyone else's, made of the parts the settings store
-// keeps with its file work on a queue.
+// Another machine's share of the synced folder ("<machine>.json" and the others' files), from
+// the settings store's own parts, worked synchronously on the caller's thread.
 class OtherMachine {
   public:
     using Logger = std::function<void(const std::string&)>;
@@ -34,8 +33,7 @@ class OtherMachine {
     }
     void remove(const std::string& key) { dirty_ = settings_.remove(key) || dirty_; }
 
-    // Writes this machine's pending changes and reads the other machines' files again.
-    // True when what the other machines hold has changed.
+    // Writes this machine's pending changes, reads the others' again; true when theirs changed.
     bool synchronize() {
         if (dirty_ && file_.write(settings_.own(), settings_.ownKept())) {
             dirty_ = false;

@@ -19,10 +19,8 @@
 
 namespace pellora::test {
 
-// A camera that exists only in PipeWire: a private D-Bus, a PipeWire daemon, WirePlumber and
-// a GStreamer source, all of the test's own and ended with the object. A helper program run
-// under pw-v4l2 (`runUnderV4l2Layer`) then reaches it through the real V4L2 API as
-// /dev/video0, with no kernel device.
+// A camera only in PipeWire (a private D-Bus, PipeWire, WirePlumber and a GStreamer source, the
+// test's own): a program under pw-v4l2 reaches it through the real V4L2 API as /dev/video0.
 class PipeWireCamera {
   public:
     static constexpr const char* name = "Pellora Test Camera";
@@ -57,8 +55,7 @@ class PipeWireCamera {
         return {};
     }
 
-    // `source` is the GStreamer pipeline up to (not including) the sink, as gst-launch
-    // arguments.
+    // `source`: the GStreamer pipeline up to (not including) the sink, as gst-launch arguments.
     explicit PipeWireCamera(const QStringList& source) {
         std::error_code error;
         std::filesystem::create_directories(home_ / "run", error);

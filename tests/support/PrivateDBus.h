@@ -13,8 +13,7 @@
 
 namespace pellora::test {
 
-// A dbus-daemon of the test's own, and python3-dbusmock services on it. Both are ended
-// with the object.
+// A dbus-daemon of the test's own, and python3-dbusmock services on it, ended with the object.
 class PrivateDBus {
   public:
     PrivateDBus() {

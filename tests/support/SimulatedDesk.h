@@ -65,8 +65,8 @@ struct RecordingUpdateCheck final : UpdateCheck {
     void checkForUpdates() override { ++checks; }
 };
 
-// The whole program on the simulated desk, on virtual time: one monitor on the cable (or
-// none), a camera filming the simulated room, a session, and the controller over them.
+// The whole program on virtual time: a monitor on the cable (or none), a camera filming the
+// simulated room, a session, and the controller over them.
 class SimulatedDesk {
   public:
     struct Options {

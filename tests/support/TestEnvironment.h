@@ -33,8 +33,7 @@ class RecordingSystemLog final : public SystemLog {
     std::vector<std::string> lines_;
 };
 
-// A whole little world for component tests: virtual clock, a main queue, a debug log and a
-// settings store, all under a temporary folder.
+// Virtual clock, main queue, debug log and settings store, all under a temporary folder.
 struct TestEnvironment {
     explicit TestEnvironment(double startWall = 1718960400.0)
         : paths(AppPaths::underRoot(dir.path())),
@@ -66,9 +65,8 @@ struct TestEnvironment {
             SettingsStore::open(paths, clock, *main, *settingsQueue, log.get(), "this-machine");
         clock.runPending();
     }
-    // Every line in the debug log so far.
+    // The debug log's lines so far, or those of them that contain `text`.
     std::vector<std::string> logLines() { return log->recent(DebugLog::maxLines); }
-    // Those of them that contain `text`.
     std::vector<std::string> linesWith(const std::string& text) {
         auto lines = logLines();
         std::erase_if(lines, [&](const auto& l) { return l.find(text) == std::string::npos; });

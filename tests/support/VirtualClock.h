@@ -16,9 +16,8 @@ namespace pellora::test {
 
 class ManualQueue;
 
-// Virtual time for tests. Queues made from it run nothing until the test calls
-// `advance` (or `runPending`), which runs due work across all of them in time order,
-// on the test's thread.
+// Virtual time: its queues run nothing until the test calls `advance` (or `runPending`), which
+// runs due work across all of them in time order, on the test's thread.
 class VirtualClock final : public Clock {
   public:
     // Starts at 2024-06-21 09:00:00 UTC unless told otherwise.
