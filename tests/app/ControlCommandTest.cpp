@@ -24,8 +24,7 @@ std::vector<std::string> words(const std::string& line) {
     return out;
 }
 
-// Status, snapshot, resume, prefs and --data-dir are run end to end in SecondLaunchTest; these
-// are the numbers' edges.
+// The numbers' edges (status, snapshot, resume, prefs, --data-dir: SecondLaunchTest).
 TEST(ControlCommandTest, ArgumentsAreCheckedBeforeAnythingIsAsked) {
     const struct {
         const char* line;
@@ -57,32 +56,24 @@ TEST(ControlCommandTest, ArgumentsAreCheckedBeforeAnythingIsAsked) {
 
 // Answers as a running Pellora would, and keeps what it was asked.
 struct FakeClient final : RemoteClient {
+    using Failure = std::optional<RemoteFailure>;
     RemoteState shown;
-    std::optional<RemoteFailure> failure;
+    Failure failure;
     std::vector<std::string> asked;
     std::variant<RemoteState, RemoteFailure> state() override {
         asked.push_back("state");
-        if (failure) {
-            return *failure;
-        }
-        return shown;
+        return failure ? std::variant<RemoteState, RemoteFailure>(*failure) : shown;
     }
-    std::optional<RemoteFailure> ask(std::string what) {
+    Failure ask(std::string what) {
         asked.push_back(std::move(what));
         return failure;
     }
-    std::optional<RemoteFailure> snapshotNow() override { return ask("snapshot"); }
-    std::optional<RemoteFailure> setBrightness(int b) override {
-        return ask("set " + std::to_string(b));
-    }
-    std::optional<RemoteFailure> stepBrightness(int d) override {
-        return ask("step " + std::to_string(d));
-    }
-    std::optional<RemoteFailure> pause(double s) override {
-        return ask("pause " + std::to_string(s));
-    }
-    std::optional<RemoteFailure> setMode(const std::string& m) override { return ask("mode " + m); }
-    std::optional<RemoteFailure> openPreferences() override { return ask("prefs"); }
+    Failure snapshotNow() override { return ask("snapshot"); }
+    Failure setBrightness(int b) override { return ask("set " + std::to_string(b)); }
+    Failure stepBrightness(int d) override { return ask("step " + std::to_string(d)); }
+    Failure pause(double s) override { return ask("pause " + std::to_string(s)); }
+    Failure setMode(const std::string& m) override { return ask("mode " + m); }
+    Failure openPreferences() override { return ask("prefs"); }
 };
 
 ControlCommand command(std::vector<std::string> args) {
@@ -132,29 +123,27 @@ TEST(ControlCommandTest, EachCommandAsksOnceAndFailuresSetTheExitStatus) {
     }
     using Kind = RemoteFailure::Kind;
     using Refusal = RemoteRefusal::Kind;
+    const auto other = Refusal::invalidArgument;
     const struct {
-        RemoteFailure failure;
+        Kind kind;
+        Refusal refusal;
+        const char* message;
         int status;
         std::string err;
     } failures[] = {
-        {{Kind::notRunning, Refusal::invalidArgument, "no owner"}, 1, "Pellora is not running\n"},
-        {{Kind::noAnswer, Refusal::invalidArgument, "timeout"},
-         1,
-         "Pellora did not answer within 2 s\n"},
-        {{Kind::refused, Refusal::noMonitor, "No external monitor is connected"},
-         3,
+        {Kind::notRunning, other, "no owner", 1, "Pellora is not running\n"},
+        {Kind::noAnswer, other, "timeout", 1, "Pellora did not answer within 2 s\n"},
+        {Kind::refused, Refusal::noMonitor, "No external monitor is connected", 3,
          "pellora ctl: No external monitor is connected\n"},
-        {{Kind::refused, Refusal::invalidArgument, "Brightness goes from 0 to 100, not 101"},
-         2,
+        {Kind::refused, other, "Brightness goes from 0 to 100, not 101", 2,
          std::string("pellora ctl: Brightness goes from 0 to 100, not 101\n") +
              ControlCommand::usage + "\n"},
-        {{Kind::failed, Refusal::invalidArgument, "org.freedesktop.DBus.Error.UnknownMethod: …"},
-         3,
+        {Kind::failed, other, "org.freedesktop.DBus.Error.UnknownMethod: …", 3,
          "pellora ctl: org.freedesktop.DBus.Error.UnknownMethod: …\n"},
     };
     for (const auto& f : failures) {
         FakeClient client;
-        client.failure = f.failure;
+        client.failure = RemoteFailure{f.kind, f.refusal, f.message};
         for (auto args : {std::vector<std::string>{"set", "40"}, {"status"}}) {
             auto result = command(args).run(client);
             EXPECT_EQ(result.status, f.status) << f.err;

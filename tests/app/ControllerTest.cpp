@@ -1,6 +1,5 @@
-// The controller on the simulated desk, on virtual time: what it shows, stores, dumps and
-// sends to the monitor at launch, with and without a monitor or the camera, over stored
-// settings.
+// The controller at launch on the simulated desk: what it shows, stores, dumps and sends, with
+// and without a monitor or the camera, over stored settings.
 
 #include <nlohmann/json.hpp>
 

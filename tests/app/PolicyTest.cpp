@@ -1,5 +1,4 @@
-// The controller's decisions, from tables of state and inputs. The desk tests show them in
-// use; these hold their edges.
+// The edges of the controller's decisions, from tables; the desk tests show them in use.
 
 #include <gtest/gtest.h>
 
@@ -32,22 +31,17 @@ TEST(ApplyPolicyTest, DefaultMapIsTheLineFrom20To100) {
 }
 
 TEST(ApplyPolicyTest, DecidesRowGlyphAndWrite) {
-    // Learning, and adapting without a curve, are the desk tests' (ControllerTest,
-    // SnapshotCycleTest).
+    // Learning, and adapting without a curve: ControllerTest and SnapshotCycleTest.
     const double now = 1000;
     const struct {
         const char* what;
         ApplyPolicy::Inputs in;
         std::string row;
-        std::optional<int> write;
-        int delta;
+        std::optional<int> write = {};
+        int delta = 0;
     } cases[] = {
-        {"pause, truncated",
-         {true, now, now + 299.6, 80, 128, 50},
-         "Paused — resumes in 299s",
-         std::nullopt,
-         0},
-        {"under the threshold", {true, now, 0, 62, 128, 60}, "Brightness → 62", std::nullopt, 0},
+        {"pause, truncated", {true, now, now + 299.6, 80, 128, 50}, "Paused — resumes in 299s"},
+        {"under the threshold", {true, now, 0, 62, 128, 60}, "Brightness → 62", {}, 0},
         {"at the threshold", {true, now, 0, 63, 128, 60}, "Brightness → 63", 63, 3},
         {"down by the threshold", {true, now, 0, 57, 128, 60}, "Brightness → 57", 57, -3},
         {"pause just over", {true, now, now, 40, 128, std::nullopt}, "Brightness → 40", 40, 0},

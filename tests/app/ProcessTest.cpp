@@ -21,8 +21,7 @@ std::size_t occurrences(const std::string& text, const std::string& what) {
     return n;
 }
 
-// The program built with the tests, or another copy of it (the installed package's) named by
-// PELLORA_TEST_BINARY.
+// The program built with the tests, or the copy PELLORA_TEST_BINARY names (the package's).
 std::string binary() {
     const char* other = std::getenv("PELLORA_TEST_BINARY");
     return other != nullptr && *other != '\0' ? other : PELLORA_BINARY;
@@ -78,9 +77,8 @@ TEST(ProcessTest, SimulatedDeskRunsTheWholeLoopAndQuitsCleanly) {
     EXPECT_EQ(dump["monitor"]["sampleCount"], samples.size());
 }
 
-// Years of samples keep the samples log's queue busy: the window, open for want of a tray,
-// reads the log at every refresh, and retraining reads it too. Quitting then is still prompt
-// and clean.
+// Years of samples keep the samples log's queue busy (the window, open for want of a tray, and
+// retraining read it): quitting is still prompt and clean.
 TEST(ProcessTest, QuitsPromptlyWhileTheSamplesLogIsBusy) {
     TempDir dir;
     auto data = dir.path() / "data" / "Pellora";

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "SimulatedDesk.h"
 #include "app/ReadingBudget.h"
 #include "app/SnapshotPolicy.h"
 
@@ -61,32 +60,6 @@ TEST(ReadingBudgetTest, ASpentBudgetReadsOnlyWhenTheUsualCadenceIsDue) {
         EXPECT_EQ(step.readNow, row.readNow) << row.what;
         EXPECT_DOUBLE_EQ(step.checkAgainIn, row.checkAgainIn) << row.what;
     }
-}
-
-// On the desk: every reading counts, those asked for by hand too; with the week's budget
-// spent, the checks at the desk stop reading and the menu shows the usual cadence.
-TEST(ReadingBudgetTest, AtTheDeskASpentBudgetGivesWayToTheUsualCadence) {
-    test::ScopedLocalZone zone{"UTC0"};
-    // Noon in New York: the usual cadence is 60 minutes.
-    test::SimulatedDesk d({.startWall = 1718985600.0, .closeReadingsPerDay = 2});
-    d.env.settings->setForThisMachine("followRoomClosely", true);
-    d.launch();
-    d.advance(5);
-    auto readings = [&] { return d.camera.stats().starts; };
-    auto label = [&] {
-        auto row = d.title(MenuItemId::samples);
-        return row.substr(row.size() - 5);
-    };
-    EXPECT_EQ(label(), "(10m)");
-    while (readings() < 14) {
-        d.app->menu().activate(MenuItemId::snapshot);
-        d.advance(1);
-    }
-    EXPECT_EQ(label(), "(60m)");
-    d.advance(3000);
-    EXPECT_EQ(readings(), 14);
-    d.advance(700);
-    EXPECT_EQ(readings(), 15);  // the usual cadence's
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // One Pellora per user: the running one answers on the session bus, a second launch asks it
-// to show its window and exits, and `pellora ctl` scripts it. The bus class on a bus of the
-// test's own, then the program.
+// to show its window and exits, and `pellora ctl` scripts it.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,7 +7,6 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QRegularExpression>
 #include <nlohmann/json.hpp>
 
@@ -102,21 +100,16 @@ struct Ctl {
 };
 
 // `pellora ctl` with `arguments`, on `bus`.
-Ctl ctl(const PrivateDBus& bus, const QStringList& arguments) {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DBUS_SESSION_BUS_ADDRESS", bus.address());
-    env.insert("LSAN_OPTIONS", "detect_leaks=0");
-    process.setProcessEnvironment(env);
-    process.start(PELLORA_BINARY, QStringList{"ctl"} + arguments);
-    if (!process.waitForFinished(10000)) {
-        process.kill();
-        process.waitForFinished();
-        return {};
-    }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput().toStdString(),
-            process.readAllStandardError().toStdString()};
+Ctl ctl(const PrivateDBus& bus, std::vector<std::string> arguments) {
+    const std::string address = bus.address().toStdString();
+    arguments.insert(arguments.begin(), "ctl");
+    TempDir dir;  // its own: the running Pellora's output goes to the test's
+    pid_t child = launchProgram(PELLORA_BINARY, arguments, dir.path(), dir / "err", [&] {
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+        ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+    });
+    const int status = exitStatusWithin(child, 10);
+    return {status, readFile(dir / "out"), readFile(dir / "err")};
 }
 
 bool has(const std::string& text, const std::string& part) {
@@ -140,9 +133,9 @@ TEST(SecondLaunch, AsksTheRunningOneForItsWindowAndCtlScriptsIt) {
         return has(readAll(log), "Sample logged") &&
                watch.interface()->isServiceRegistered(name).value();
     });
-    auto at = [&](QStringList arguments) {
-        return ctl(bus, QStringList{"--data-dir", QString::fromStdString(dir.path().string())} +
-                            arguments);
+    auto at = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), {"--data-dir", dir.path().string()});
+        return ctl(bus, arguments);
     };
     if (up) {
         pid_t second = launchSimulated(dir.path(), bus.address(), dir.path() / "second.err");
@@ -165,9 +158,9 @@ TEST(SecondLaunch, AsksTheRunningOneForItsWindowAndCtlScriptsIt) {
         EXPECT_EQ(json["Brightness"], 25);
         EXPECT_GT(json["PausedUntil"].get<double>(), 0) << "the slider's 5-minute pause";
         EXPECT_TRUE(within(5, [&] { return has(readAll(log), "user adjust brightness=25"); }));
-        for (const QStringList& bad : {QStringList{"set", "abc"}, {"frobnicate"}}) {
+        for (auto bad : {std::vector<std::string>{"set", "abc"}, {"frobnicate"}}) {
             Ctl refused = at(bad);
-            EXPECT_EQ(refused.status, 2) << bad.join(' ').toStdString();
+            EXPECT_EQ(refused.status, 2) << bad[0];
             EXPECT_TRUE(has(refused.err, "usage: pellora ctl")) << refused.err;
         }
         Ctl adapting = at({"mode", "adapting"});

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "SimulatedDesk.h"
 #include "app/SnapshotPolicy.h"
@@ -74,70 +75,47 @@ TEST_F(SnapshotCycleTest, FailedReadingsTellTheCameraHealth) {
 // The monitor may come back from suspend at another brightness: the wake measures, as an
 // unlock does, and a wake with an unlock soon after measures once. Locked, nothing is read.
 TEST_F(SnapshotCycleTest, AWakeFromSuspendMeasuresOnceWithItsUnlock) {
-    enum class Event { lock, unlock, resume };
-    struct Step {
-        Event event;
-        double then;  // seconds to let pass after it
-    };
-    struct Case {
+    // Steps: r(esume), l(ock) or u(nlock), each with the seconds to let pass after it. Each
+    // reading holds the sensor's queue for the camera's 0.7 s warm-up, on virtual time.
+    const struct {
         const char* name;
-        CameraAuthorization camera;
-        std::vector<Step> steps;
+        const char* steps;
         std::size_t snapshots;
         const char* line;
-    };
-    const auto ok = CameraAuthorization::authorized;
-    // Each reading holds the sensor's queue for the camera's 0.7 s warm-up, on virtual time.
-    const Case cases[] = {
-        {"awake and unlocked",
-         ok,
-         {{Event::resume, 1}},
-         1,
-         "Resumed from suspend — taking a snapshot"},
-        {"locked through the sleep",
-         ok,
-         {{Event::lock, 60}, {Event::resume, 30}, {Event::unlock, 1}},
-         1,
+        bool granted = true;
+    } cases[] = {
+        {"awake and unlocked", "r1", 1, "Resumed from suspend — taking a snapshot"},
+        {"locked through the sleep", "l60 r30 u1", 1,
          "Resumed from suspend with the screen locked — the snapshot waits for unlock"},
-        {"unlocked seconds after the wake",
-         ok,
-         {{Event::resume, 1}, {Event::lock, 2}, {Event::unlock, 1}},
-         1,
+        {"unlocked seconds after the wake", "r1 l2 u1", 1,
          "No second snapshot at unlock: one was taken 4 s ago, at resume"},
-        {"unlocked long after the wake",
-         ok,
-         {{Event::resume, 1}, {Event::lock, 20}, {Event::unlock, 1}},
-         2,
+        {"unlocked long after the wake", "r1 l20 u1", 2,
          "Screen unlocked — resuming camera sampling"},
         // A lock told twice pauses once; an unlock told twice measures once.
-        {"locked for an hour, each told twice",
-         ok,
-         {{Event::lock, 1}, {Event::lock, 3600}, {Event::unlock, 1}, {Event::unlock, 1}},
-         1,
+        {"locked for an hour, each told twice", "l1 l3600 u1 u1", 1,
          "Screen locked — pausing camera sampling"},
-        {"camera not granted",
-         CameraAuthorization::notDetermined,
-         {{Event::resume, 1}},
-         0,
-         "Resumed from suspend (camera not granted: no snapshot)"},
+        {"camera not granted", "r1", 0, "Resumed from suspend (camera not granted: no snapshot)",
+         false},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        restart({.cameraStatus = c.camera});
+        restart({.cameraStatus = c.granted ? CameraAuthorization::authorized
+                                           : CameraAuthorization::notDetermined});
         d().launch(5);
         const std::size_t before = d().count(requesting);
-        double lastSnapshotAt = 0;
-        for (const Step& step : c.steps) {
-            if (step.event == Event::resume) {
+        double lastSnapshotAt = 0, then = 0;
+        std::istringstream steps(c.steps);
+        for (char event; steps >> event >> then;) {
+            if (event == 'r') {
                 d().session->resume();
             } else {
-                d().session->setLocked(step.event == Event::lock);
+                d().session->setLocked(event == 'l');
             }
             d().advance(0.01);
             if (d().count(requesting) > before && lastSnapshotAt == 0) {
                 lastSnapshotAt = d().env.clock.now() - 0.01;
             }
-            d().advance(step.then);
+            d().advance(then);
         }
         EXPECT_EQ(d().count(requesting) - before, c.snapshots);
         EXPECT_EQ(d().count(c.line), 1u);
@@ -190,11 +168,12 @@ TEST_F(SnapshotCycleTest, MonitorAnsweringGarbageLogsNoSamplesAndSaysSoInTheMenu
 // "Follow the room closely": readings every ten minutes while the user is at the desk, the
 // usual cadence while away, and a filter that forgets stale light.
 struct FollowRoomTest : DeskTest {
-    void SetUp() override {
-        // Noon in New York, far from sunrise and sunset: the usual cadence is 60 minutes.
-        restart({.startWall = 1718985600.0});
+    // Noon in New York, far from sunrise and sunset: the usual cadence is 60 minutes.
+    void follow(int readingsPerDay) {
+        restart({.startWall = 1718985600.0, .closeReadingsPerDay = readingsPerDay});
         d().env.settings->setForThisMachine("followRoomClosely", true);
     }
+    void SetUp() override { follow(SnapshotPolicy::closeDailyReadings); }
     int readings() { return d().camera.stats().starts; }
     double nextIn() { return d().app->nextSnapshotAt() - d().env.clock.now(); }
     std::string cadence() {
@@ -208,8 +187,7 @@ TEST_F(FollowRoomTest, EveryTenMinutesAtTheDeskTheUsualCadenceAway) {
     d().advance(3600);
     EXPECT_EQ(readings(), 7);  // 16:00, then every 600 s
 
-    // Away, screen still unlocked: checks every ten minutes, the camera only once the usual
-    // 60 minutes have passed since the last reading.
+    // Away, still unlocked: checks every ten minutes, reads once the usual 60 minutes have passed.
     d().session->setIdleSeconds(400);
     double last = d().app->lastSampleAt();
     d().advance(nextIn() + 1);  // the check that finds them gone
@@ -263,6 +241,21 @@ TEST_F(FollowRoomTest, TheFilterForgetsStaleLightUntilTurnedOff) {
     d().advance(3605);
     EXPECT_EQ(readings(), 4);
     EXPECT_NEAR(d().app->smoothedLuma(), 0.25 * 100 + 0.75 * smoothed, 0.05);
+}
+
+// Readings by hand count too; the week's budget spent, the desk gets the usual cadence back.
+TEST_F(FollowRoomTest, ASpentBudgetGivesWayToTheUsualCadence) {
+    follow(2);
+    d().launch(5);
+    EXPECT_EQ(cadence(), "(10m)");
+    while (readings() < 14) {
+        d().snapshot(1);
+    }
+    EXPECT_EQ(cadence(), "(60m)");
+    d().advance(3000);
+    EXPECT_EQ(readings(), 14);
+    d().advance(700);
+    EXPECT_EQ(readings(), 15);  // the usual cadence's
 }
 
 }  // namespace

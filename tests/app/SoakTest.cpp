@@ -1,7 +1,5 @@
-// A month of the controller on the simulated desk, on virtual time, with faults thrown at
-// it from a fixed seed: a monitor that fails or answers with nothing, a camera that gives no
-// frames, unplugs, locks, the wall clock set forward and back, clicks and button presses, and
-// adapting mode for part of the month.
+// A month of the controller on the simulated desk, faults thrown at it from a fixed seed: DDC,
+// camera, unplugs, locks, wall-clock jumps, clicks, button presses, and adapting for a while.
 
 #include <gtest/gtest.h>
 
@@ -19,9 +17,8 @@
 namespace pellora::test {
 namespace {
 
-// Lets the main queue's work through and keeps the snapshot items, told apart by their
-// delays (1 s after a monitor appears, 2 s after start, then 20 or 60 minutes), to count how
-// many are pending at once.
+// Counts the snapshot items pending at once, told apart by their delays (1 s after a monitor
+// appears, 2 s after start, then 20 or 60 minutes); all else passes through.
 class SnapshotItemWatch final : public Queue {
   public:
     explicit SnapshotItemWatch(Queue& inner) : inner_(inner) {}
@@ -104,8 +101,7 @@ TEST(SoakTest, AMonthOfFaultsKeepsOneChainAndAnHonestLog) {
     } n;
     int replugAt = -1, unlockAt = -1, cameraBackAt = -1;
     const int minutes = soakDays() * 24 * 60;
-    // Adapting from 40% to 85% of the run, switched from the menu as soon as its row allows
-    // (80 samples, a monitor in place).
+    // Adapting from 40% to 85% of the run, switched from the menu once its row allows.
     const int adaptFrom = minutes * 2 / 5, adaptUntil = minutes * 17 / 20;
     int minutesAdapting = 0;
 

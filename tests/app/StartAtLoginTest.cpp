@@ -92,8 +92,7 @@ TEST_F(StartAtLoginRow, AFailedChangeIsToldAndTheRowShowsWhatIsThere) {
     EXPECT_EQ(alerts.shown[0].message, "Start at login could not be turned on.");
     EXPECT_EQ(alerts.shown[0].informative, "Cannot write /x (Read-only file system).");
     EXPECT_EQ(logged("Start at login could not be turned on: Cannot write /x"), 1u);
-    // The row shows what is there (unchecked, usable: the window's box test); it looks again, in
-    // case the failure left something behind.
+    // It looks again, in case the failure left something behind.
     ASSERT_EQ(item.answerReads({true, "entry starts /opt/other"}), 1u);
     EXPECT_TRUE(shown().checked);
 }

@@ -30,9 +30,8 @@ inline std::string openDescriptors() {
     return text;
 }
 
-// Waits up to `limit` for the descriptors to come back to `expected`, calling `settle` (which
-// drains the program's own queues) before each look: other threads, such as the debug log
-// mirroring its file, hold descriptors for a moment.
+// Waits up to `limit` for the descriptors to come back to `expected`, calling `settle` (drains
+// the program's queues) before each look: other threads hold descriptors for a moment.
 inline std::string descriptorsSettledAt(const std::string& expected,
                                         const std::function<void()>& settle,
                                         std::chrono::milliseconds limit = std::chrono::seconds(2)) {

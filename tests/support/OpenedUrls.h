@@ -13,7 +13,7 @@ class OpenedUrls : public QObject {
   public:
     QList<QUrl> urls;
   public slots:
-    void open(const QUrl& url);
+    void open(const QUrl& url) { urls << url; }
 };
 
 }  // namespace pellora::test

@@ -18,8 +18,6 @@
 
 namespace pellora::test {
 
-// Helpers for tests that run the program itself.
-
 inline std::string readAll(const std::filesystem::path& file) {
     return readFile(file);
 }
@@ -77,8 +75,7 @@ inline pid_t launchProgram(
     return child;
 }
 
-// Runs `pellora --simulate --data-dir dir` on `busAddress`, off screen, its stderr into
-// `errors`.
+// Runs `pellora --simulate --data-dir dir` on `busAddress`, off screen, stderr into `errors`.
 inline pid_t launchSimulated(const std::filesystem::path& dir, const QString& busAddress,
                              const std::filesystem::path& errors) {
     const std::string address = busAddress.toStdString();

@@ -9,8 +9,6 @@ namespace pellora::test {
 const DisplayInfo SimulatedDesk::monitorA{"card0-DP-1", false, 0x10AC, 0xA0C5, 1, "DELL U2720Q"};
 const DisplayInfo SimulatedDesk::monitorB{"card0-DP-2", false, 0x1E6D, 0x5B7F, 2, "LG 27UL850"};
 
-SimulatedDesk::SimulatedDesk() : SimulatedDesk(Options{}) {}
-
 SimulatedDesk::SimulatedDesk(Options opts)
     : options(opts),
       env(opts.startWall),
@@ -108,39 +106,16 @@ void SimulatedDesk::launch(double then) {
     env.clock.advance(then);
 }
 
-void SimulatedDesk::plug(const DisplayInfo& display, std::shared_ptr<SimulatedMonitor> m) {
-    i2c.setMonitor(std::move(m));
-    displays.plug(display);
-}
-
-void SimulatedDesk::unplug(const DisplayInfo& display) {
-    displays.unplug(display.id);
-    i2c.setMonitor(nullptr);
-}
-
-int SimulatedDesk::monitorBrightness() {
-    auto reg = monitor->vcpRegister(0x10);
-    return reg ? reg->current : -1;
-}
-
 std::vector<Sample> SimulatedDesk::samples(const DisplayInfo& display) {
     Monitor m{display.vendor, display.model, display.serial};
     SampleLogger logger(m.identifier(), env.paths.dataDir, *loggerQueue);
     return logger.loadAll();
 }
 
-std::vector<std::string> SimulatedDesk::linesWith(const std::string& text) {
-    return env.linesWith(text);
-}
-
 std::string SimulatedDesk::dumpText() {
     debugState->dump();
     debugState->flush();
     return readFile(debugState->fileURL());
-}
-
-std::string SimulatedDesk::keyPrefix(const DisplayInfo& display) const {
-    return Monitor{display.vendor, display.model, display.serial}.keyPrefix();
 }
 
 }  // namespace pellora::test

@@ -65,22 +65,19 @@ struct RecordingUpdateCheck final : UpdateCheck {
     void checkForUpdates() override { ++checks; }
 };
 
-// The whole program on the simulated desk, on virtual time: one monitor on the cable (or
-// none), a camera filming the simulated room, a session, and the controller over them.
+// The whole program on virtual time: a monitor on the cable (or none), a camera filming the
+// simulated room, a session, and the controller over them.
 class SimulatedDesk {
   public:
     struct Options {
         double startWall = 1718960400.0;  // 2024-06-21 09:00 UTC
         bool monitorPlugged = true;
         CameraAuthorization cameraStatus = CameraAuthorization::authorized;
-        // The debug dump's period: a minute, so that simulated weeks do not write a file
-        // every 3 s; the program's own period is tested on its own.
+        // The debug dump's period: a minute, so that simulated weeks do not write one every 3 s.
         double dumpPeriod = 60.0;
-        // The samples log's and retraining's queues on threads of their own, as in the
-        // program, for tests that look for races.
+        // The samples log's and retraining's queues on threads of their own, as in the program.
         bool realWorkerQueues = false;
-        // Stands between the main queue and everything that posts to it (the controller, its
-        // services, the session), e.g. to time the main thread's tasks.
+        // Stands between the main queue and all that posts to it, e.g. to time its tasks.
         std::function<std::unique_ptr<Queue>(Queue& main)> wrapMain = nullptr;
         // Makes the preferences window on the desk's services; none: no window.
         std::function<std::shared_ptr<PreferencesPresenter>(SimulatedDesk&, PreferencesHooks)>
@@ -94,7 +91,7 @@ class SimulatedDesk {
     static const DisplayInfo monitorA;
     static const DisplayInfo monitorB;
 
-    SimulatedDesk();
+    SimulatedDesk() : SimulatedDesk(Options{}) {}
     explicit SimulatedDesk(Options options);
     ~SimulatedDesk();
 
@@ -108,17 +105,26 @@ class SimulatedDesk {
     }
 
     // The cable: `display` plugged in with `monitor` answering on its DDC lines.
-    void plug(const DisplayInfo& display, std::shared_ptr<SimulatedMonitor> monitor);
-    void unplug(const DisplayInfo& display);
+    void plug(const DisplayInfo& display, std::shared_ptr<SimulatedMonitor> m) {
+        i2c.setMonitor(std::move(m));
+        displays.plug(display);
+    }
+    void unplug(const DisplayInfo& display) {
+        displays.unplug(display.id);
+        i2c.setMonitor(nullptr);
+    }
 
-    int monitorBrightness();
+    int monitorBrightness() {
+        return monitor->vcpRegister(0x10) ? monitor->vcpRegister(0x10)->current : -1;
+    }
     std::vector<Sample> samples(const DisplayInfo& display = monitorA);
     std::vector<std::string> logLines() { return env.logLines(); }
-    // Lines containing `text`.
-    std::vector<std::string> linesWith(const std::string& text);
+    std::vector<std::string> linesWith(const std::string& text) { return env.linesWith(text); }
     std::size_t count(const std::string& text) { return linesWith(text).size(); }
     std::string dumpText();
-    std::string keyPrefix(const DisplayInfo& display = monitorA) const;
+    std::string keyPrefix(const DisplayInfo& display = monitorA) const {
+        return Monitor{display.vendor, display.model, display.serial}.keyPrefix();
+    }
     const std::string& title(MenuItemId id) { return app->menu().row(id).title; }
     bool hidden(MenuItemId id) { return app->menu().row(id).hidden; }
     // Brightness writes: each goes out twice on the wire, for monitors that miss one.
@@ -165,7 +171,6 @@ struct DeskTest : ::testing::Test {
     std::unique_ptr<SimulatedDesk> desk = std::make_unique<SimulatedDesk>();
 
     SimulatedDesk& d() { return *desk; }
-    // A fresh desk, the last one gone first.
     void restart(SimulatedDesk::Options options = {}) {
         desk.reset();
         desk = std::make_unique<SimulatedDesk>(options);
