@@ -37,11 +37,23 @@ desk() {
         --tolerance 9 --wish-change 5:10:12,150:55:10:6,90:25 --camera-noise 4 --seed 10" ;;
     reykjavik) echo "--lat 64.15 --lon -21.94 --tz GMT0 --start 2024-12-09 --daylight 40
         --lamp 45 --work 14-23 --evening-chance 0 --tolerance 7 --camera-noise 3 --seed 11" ;;
+    mumbai) echo "--lat 19.08 --lon 72.88 --tz IST-5:30 --start 2024-07-08 --clouds 0.85
+        --daylight 190 --lamp 60 --work 10-19 --evenings 21-24 --evening-chance 0.4 --tolerance 9
+        --camera-noise 5 --seed 12" ;;
+    berlin) echo "--lat 52.52 --lon 13.40 --tz CET-1CEST,M3.5.0,M10.5.0/3 --start 2025-01-13
+        --clouds 0.6 --daylight 90 --lamp 40 --evenings 18-22 --evening-chance 0.5
+        --day 8:20,90:60 --night 8:10,60:40 --camera-noise 3 --seed 13" ;;
+    sanfrancisco) echo "--lat 37.77 --lon -122.42 --tz PST8PDT,M3.2.0,M11.1.0 --start 2024-08-05
+        --clouds 0.5 --work 10-19 --tolerance 12 --noise 5 --camera-noise 4 --seed 14" ;;
+    sydney) echo "--lat -33.87 --lon 151.21 --tz AEST-10AEDT,M10.1.0,M4.1.0/3 --start 2025-01-06
+        --clouds 0.6 --daylight 210 --work 7-19 --evenings 20-23 --evening-chance 0.8
+        --wish-change 5:10:35,190:92:10:20,100:55 --camera-noise 4 --seed 15" ;;
     *) echo "unknown desk $1" >&2; exit 2 ;;
     esac
 }
 
-names=${*:-newyork clear nightshift noisy tropical dimnorth wishchange tolerant london capetown seattle reykjavik}
+names=${*:-newyork clear nightshift noisy tropical dimnorth wishchange tolerant london capetown seattle reykjavik
+    mumbai berlin sanfrancisco sydney}
 run() {
     # shellcheck disable=SC2046
     line=$("$bench" $(desk "$1") $2 | tail -n 1)
