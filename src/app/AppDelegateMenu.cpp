@@ -130,6 +130,10 @@ void AppDelegate::openPreferences() {
             this, [](const auto& self, int brightness) { self->userChoseBrightness(brightness); });
         hooks.onFollowRoomClosely =
             whileAlive(this, [](const auto& self, bool on) { self->setFollowRoomClosely(on); });
+        hooks.closeReadingsLeft = [weak = weak_from_this()] {
+            auto self = weak.lock();
+            return !self || self->withinReadingBudget();
+        };
         prefs_ = s_.makePreferences(std::move(hooks));
     }
     if (!prefs_) {

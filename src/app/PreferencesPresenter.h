@@ -18,6 +18,8 @@ struct PreferencesHooks {
     std::function<void(int brightness)> onUserBrightness;
     // The user turned "Follow the room closely" on or off.
     std::function<void(bool on)> onFollowRoomClosely;
+    // Whether the week's readings still let the close cadence measure at the desk.
+    std::function<bool()> closeReadingsLeft;
 };
 
 // The preferences window as the controller drives it. Main thread only.

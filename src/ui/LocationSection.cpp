@@ -43,13 +43,15 @@ QString fourDecimals(double value) {
 }  // namespace
 
 LocationSection::LocationSection(SettingsStore& settings, const Clock& clock, Queue& main,
-                                 Queue& work, Animation animation, QObject* parent)
+                                 Queue& work, Animation animation,
+                                 std::function<bool()> closeReadingsLeft, QObject* parent)
     : QObject(parent),
       settings_(settings),
       clock_(clock),
       main_(main),
       work_(work),
-      animation_(animation) {}
+      animation_(animation),
+      closeReadingsLeft_(std::move(closeReadingsLeft)) {}
 
 void LocationSection::addTo(QVBoxLayout& column) {
     column.addWidget(new ToneLabel("Location — used to schedule denser samples near sunrise/sunset",
@@ -162,15 +164,19 @@ void LocationSection::updateSolarLabel() {
     // The place as the sampling schedule reads it, so that the line tells the cadence in use
     // also when the stored place is one it cannot use (a typed latitude of 95, say).
     const SolarCalculator solar = StoredChoices::location(settings_).value;
-    // Following the room closely, the desk's 10 minutes come first and the sun's only away.
+    // Following the room closely, the desk's 10 minutes come first and the sun's only away;
+    // once the week's readings are spent, the sun's at the desk too.
+    const bool follow = StoredChoices::followRoomClosely(settings_);
+    const bool closeLeft = !closeReadingsLeft_ || closeReadingsLeft_();
     const std::string cadence =
-        StoredChoices::followRoomClosely(settings_)
+        follow && closeLeft
             ? " · cadence: " + minutes(SnapshotPolicy::closeInterval) + " at the desk, else "
             : std::string(" · cadence: ");
     const double now = clock_.now();
     const double interval = SnapshotPolicy::interval(now, solar);
     const std::string usual =
-        minutes(interval) + (interval <= SnapshotPolicy::fastInterval ? " (solar window)" : "");
+        minutes(interval) + (interval <= SnapshotPolicy::fastInterval ? " (solar window)" : "") +
+        (follow && !closeLeft ? " (this week's readings at the desk are used up)" : "");
     auto times = solar.sunriseSunset(now);
     if (!times) {
         solarLabel_->setText(QString::fromStdString("No sunrise/sunset today (polar day or night)" +

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 #include <optional>
 
 class QLabel;
@@ -34,8 +35,10 @@ class LocationSection final : public QObject {
 
     // `clock` is the desk's, for the solar line; `work` runs the time-zone guess, which reads
     // the system's zone files.
+    // `closeReadingsLeft` says whether the week's readings still allow the close cadence.
     LocationSection(SettingsStore& settings, const Clock& clock, Queue& main, Queue& work,
-                    Animation animation, QObject* parent = nullptr);
+                    Animation animation, std::function<bool()> closeReadingsLeft,
+                    QObject* parent = nullptr);
 
     void addTo(QVBoxLayout& column);
     // Fields and map from the stored place (or New York).
@@ -64,6 +67,7 @@ class LocationSection final : public QObject {
     Queue& main_;
     Queue& work_;
     Animation animation_;
+    std::function<bool()> closeReadingsLeft_;
     QLineEdit* latField_ = nullptr;
     QLineEdit* lonField_ = nullptr;
     QPushButton* autoButton_ = nullptr;

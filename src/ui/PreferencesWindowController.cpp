@@ -190,7 +190,7 @@ void PreferencesWindowController::buildUI(QWidget* menuPanel) {
     native_ = new NativeControlsSection(s_.controller, this);
     native_->addTo(*column);
     location_ = new LocationSection(s_.settings, s_.clock, s_.main, s_.work,
-                                    {s_.realClock, s_.realTime}, this);
+                                    {s_.realClock, s_.realTime}, hooks_.closeReadingsLeft, this);
     location_->addTo(*column);
     followRoomCheckbox_ = new QCheckBox(
         "Follow the room closely — measure every 10 minutes while you are at the desk");

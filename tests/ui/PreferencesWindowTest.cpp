@@ -154,7 +154,7 @@ TEST_F(PreferencesWindowTest, ControlsStartFromWhatIsStoredOrPredicted) {
 // A field takes a whole number as typed, else the default place; a click on the map picks the
 // place under the pointer; the line under them tells the sampling cadence there.
 TEST_F(PreferencesWindowTest, LocationComesFromTheFieldsOrTheMapAndTheLineTellsTheCadence) {
-    start();
+    start({.closeReadingsPerDay = 1});
     auto& w = open();
     LocationSection& location = w.location();
     EXPECT_EQ(location.longitudeField().text(), "-74.0060");
@@ -209,6 +209,12 @@ TEST_F(PreferencesWindowTest, LocationComesFromTheFieldsOrTheMapAndTheLineTellsT
     desk->app->setFollowRoomClosely(true);
     desk->advance(6);
     EXPECT_TRUE(box.isChecked());
+    // The week's 7 readings taken: the sun's cadence holds at the desk too, and the line says so.
+    for (int i = 0; i < 7; ++i) {
+        desk->snapshot(1);
+    }
+    EXPECT_EQ(location.solarLabel().text(),
+              usable + " (this week's readings at the desk are used up)");
 }
 
 TEST_F(PreferencesWindowTest, CurveEditsDragsClearAndSeedGoToTheMonitorsAnchors) {
