@@ -80,6 +80,8 @@ void LocationSection::addTo(QVBoxLayout& column) {
         new ToneLabel("Click anywhere on the map to pick a location (timezone is inferred)",
                       ToneLabel::Tone::tertiary, 10));
     solarLabel_ = new ToneLabel("", ToneLabel::Tone::tertiary, 10);
+    // Wrapped, so that a long cadence never widens the window past its width.
+    solarLabel_->setWordWrap(true);
     column.addWidget(solarLabel_);
 
     // editingFinished: Return, or leaving the field, commits the typed text.
@@ -176,7 +178,7 @@ void LocationSection::updateSolarLabel() {
     const double interval = SnapshotPolicy::interval(now, solar);
     const std::string usual =
         minutes(interval) + (interval <= SnapshotPolicy::fastInterval ? " (solar window)" : "") +
-        (follow && !closeLeft ? " (this week's readings at the desk are used up)" : "");
+        (follow && !closeLeft ? " (this week's readings are used up)" : "");
     auto times = solar.sunriseSunset(now);
     if (!times) {
         solarLabel_->setText(QString::fromStdString("No sunrise/sunset today (polar day or night)" +

@@ -214,7 +214,7 @@ TEST_F(PreferencesWindowTest, LocationComesFromTheFieldsOrTheMapAndTheLineTellsT
         desk->snapshot(1);
     }
     EXPECT_EQ(location.solarLabel().text(),
-              usable + " (this week's readings at the desk are used up)");
+              usable + " (this week's readings are used up)");
 }
 
 TEST_F(PreferencesWindowTest, CurveEditsDragsClearAndSeedGoToTheMonitorsAnchors) {
