@@ -176,9 +176,9 @@ void LocationSection::updateSolarLabel() {
             : std::string(" · cadence: ");
     const double now = clock_.now();
     const double interval = SnapshotPolicy::interval(now, solar);
-    const std::string usual =
-        minutes(interval) + (interval <= SnapshotPolicy::fastInterval ? " (solar window)" : "") +
-        (follow && !closeLeft ? " (this week's readings are used up)" : "");
+    const std::string usual = minutes(interval) +
+                              (interval <= SnapshotPolicy::fastInterval ? " (solar window)" : "") +
+                              (follow && !closeLeft ? " (this week's readings are used up)" : "");
     auto times = solar.sunriseSunset(now);
     if (!times) {
         solarLabel_->setText(QString::fromStdString("No sunrise/sunset today (polar day or night)" +
