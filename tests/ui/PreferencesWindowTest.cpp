@@ -213,8 +213,7 @@ TEST_F(PreferencesWindowTest, LocationComesFromTheFieldsOrTheMapAndTheLineTellsT
     for (int i = 0; i < 7; ++i) {
         desk->snapshot(1);
     }
-    EXPECT_EQ(location.solarLabel().text(),
-              usable + " (this week's readings are used up)");
+    EXPECT_EQ(location.solarLabel().text(), usable + " (this week's readings are used up)");
 }
 
 TEST_F(PreferencesWindowTest, CurveEditsDragsClearAndSeedGoToTheMonitorsAnchors) {
