@@ -130,24 +130,27 @@ Run::Error curveError(const std::vector<Seen>& seen, double eveningFrom,
 
 // One line per correction in the adapting weeks, to see where the curve misses: when, the
 // room's light and the controller's smoothed value of it, the wish, the error the user saw,
-// and what the curve predicts there.
+// and what the curve predicts at the smoothed light and at the room's (the second close to the
+// wish: the reading was stale, not the curve wrong).
 void traceCorrection(SimulatedDesk& desk, int week, const DeskUser::Look& look) {
     std::time_t t = static_cast<std::time_t>(desk.env.clock.now());
     std::tm local{};
     localtime_r(&t, &local);
     double smoothed = desk.app->smoothedLuma();
-    std::optional<int> predicted;
+    std::optional<int> predicted, atRoom;
     std::size_t anchors = 0;
     if (const auto& scope = desk.app->scope()) {
         predicted = scope->anchors().predict(smoothed, look.hour);
+        atRoom = scope->anchors().predict(look.luma, look.hour);
         anchors = scope->anchors().anchors().size();
     }
     std::printf(
         "correction week %d %s %5.2f h: room %5.1f, smoothed %5.1f, wish %5.1f, off by %4.1f, "
-        "curve %s (%zu anchors)\n",
+        "curve %s, at the room's light %s (%zu anchors)\n",
         week + 1, local.tm_wday == 0 || local.tm_wday == 6 ? "weekend" : "weekday", look.hour,
         look.luma, smoothed, look.wish, look.error,
-        predicted ? std::to_string(*predicted).c_str() : "-", anchors);
+        predicted ? std::to_string(*predicted).c_str() : "-",
+        atRoom ? std::to_string(*atRoom).c_str() : "-", anchors);
 }
 
 Run runDesk(const Setup& setup, bool learns) {
