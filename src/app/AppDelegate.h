@@ -8,6 +8,7 @@
 
 #include "app/AppServices.h"
 #include "app/CameraHealth.h"
+#include "app/LightTrend.h"
 #include "app/Mode.h"
 #include "app/PendingAnchor.h"
 #include "app/PreferencesPresenter.h"
@@ -226,6 +227,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     ReadingBudget readingBudget_;
     // When the last reading was smoothed in, on the clock that never jumps.
     std::optional<double> lastReadingMonotonic_;
+    // Following the room closely, the brightness is written a little ahead of the light.
+    LightTrend trend_;
     std::unique_ptr<RepeatingTimer> retrainTimer_;
     bool retrainRunning_ = false;
     bool retrainAgain_ = false;

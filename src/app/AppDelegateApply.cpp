@@ -1,6 +1,8 @@
 // Applying the learnt curve in adapting mode, and the pause after the user's own changes.
 
+#include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include "app/AppDelegate.h"
 #include "app/ApplyPolicy.h"
@@ -21,10 +23,13 @@ void AppDelegate::maybeApply() {
     in.adapting = mode_ == Mode::adapting;
     in.now = now;
     in.manualOverrideUntil = manualOverrideUntil_;
-    in.smoothedLuma = smoothedLuma_;
     in.lastApplied = lastAppliedBrightness_;
+    // Samples and anchors keep the light measured; only what is written leads it.
+    double lead = trend_.lead();
+    double heading = lead != 0 ? std::clamp(smoothedLuma_ + lead, 0.0, 255.0) : smoothedLuma_;
+    in.smoothedLuma = heading;
     if (in.adapting && now >= manualOverrideUntil_) {
-        in.predicted = scope_->anchors().predict(smoothedLuma_, localtime::fractionalHour(now));
+        in.predicted = scope_->anchors().predict(heading, localtime::fractionalHour(now));
     }
     auto decision = ApplyPolicy::decide(in);
     menu_.setTitle(MenuItemId::brightness, decision.brightnessRow);
@@ -37,8 +42,14 @@ void AppDelegate::maybeApply() {
     lastAppliedBrightness_ = *decision.write;
     char luma[32];
     std::snprintf(luma, sizeof luma, "%.0f", smoothedLuma_);
+    std::string ahead;
+    if (lead != 0) {
+        char text[48];
+        std::snprintf(text, sizeof text, " (heading for %.0f)", heading);
+        ahead = text;
+    }
     log("maybeApply (adapting) writing brightness=" + std::to_string(*decision.write) +
-            " at luma=" + luma,
+            " at luma=" + luma + ahead,
         "apply");
     s_.brightness->setBrightness(*decision.write);
     noteKnownBrightness(*decision.write);

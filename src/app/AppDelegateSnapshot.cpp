@@ -165,8 +165,10 @@ void AppDelegate::handleReading(std::optional<double> luma) {
                                                           s_.clock.now(), monotonic)
                            : std::numeric_limits<double>::infinity();
         smoothedLuma_ = SnapshotPolicy::smoothForgetting(smoothedLuma_, *luma, since);
+        trend_.add(*luma, since);
     } else {
         smoothedLuma_ = SnapshotPolicy::smooth(smoothedLuma_, *luma);
+        trend_.reset();
     }
     lastReadingMonotonic_ = monotonic;
     menu_.setTitle(MenuItemId::luma, format("Luma: %.0f / 255", smoothedLuma_));

@@ -8,6 +8,7 @@
 #include "ScopedLocalZone.h"
 #include "app/ApplyPolicy.h"
 #include "app/LearningPolicy.h"
+#include "app/LightTrend.h"
 #include "app/LocalTime.h"
 #include "app/MenuTexts.h"
 #include "app/PlatformTexts.h"
@@ -77,6 +78,29 @@ TEST(SnapshotPolicyTest, IntervalIsDenseNearSunriseAndSunset) {
     // A clock set back gives a reading no weight, never a negative one; the first stands alone.
     EXPECT_EQ(SnapshotPolicy::forgettingWeight(-5), 0);
     EXPECT_EQ(SnapshotPolicy::forgettingWeight(std::numeric_limits<double>::infinity()), 1);
+}
+
+// The lead after readings of (luma, seconds since the one before).
+TEST(LightTrendTest, LeadsOnlyWhileTheRateHasGuessedBetterThanHolding) {
+    constexpr double first = std::numeric_limits<double>::infinity();
+    const std::pair<const char*, std::vector<std::pair<double, double>>> rows[] = {
+        {"one step: a rate, no record of it", {{100, first}, {110, 600}}},
+        {"a steady rise, half a step ahead", {{100, first}, {110, 600}, {120, 600}}},
+        {"a steady fall", {{120, first}, {110, 600}, {100, 600}}},
+        {"back and forth", {{100, first}, {120, 600}, {100, 600}}},
+        {"a fast rise, capped", {{0, first}, {100, 600}, {200, 600}}},
+        {"a gap forgets the rate", {{100, first}, {110, 600}, {120, 600}, {150, 1801}}},
+        {"but not how it did", {{100, first}, {110, 600}, {120, 600}, {150, 1801}, {155, 300}}},
+        {"no number", {{100, first}, {110, 600}, {120, 600}, {NAN, 600}}},
+    };
+    const double leads[] = {0, 5, -5, 0, 40, 0, 5, 0};
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        LightTrend trend;
+        for (auto [luma, since] : rows[i].second) {
+            trend.add(luma, since);
+        }
+        EXPECT_DOUBLE_EQ(trend.lead(), leads[i]) << rows[i].first;
+    }
 }
 
 TEST(LearningPolicyTest, WhoseChangeAndWhetherItStands) {

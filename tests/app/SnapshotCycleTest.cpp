@@ -243,6 +243,17 @@ TEST_F(FollowRoomTest, TheFilterForgetsStaleLightUntilTurnedOff) {
     EXPECT_NEAR(d().app->smoothedLuma(), 0.25 * 100 + 0.75 * smoothed, 0.05);
 }
 
+// In adapting mode the brightness is written for the light the room is heading to while it
+// keeps moving one way; samples keep the light measured.
+TEST_F(FollowRoomTest, AdaptingWritesAheadOfASteadyRise) {
+    d().env.settings->set(d().keyPrefix() + "mode", std::string("adapting"));
+    d().camera.setScriptedLuma({100, 116, 132});
+    d().launch(5);
+    d().advance(1200);
+    EXPECT_NEAR(d().app->smoothedLuma(), 132, 0.1);
+    EXPECT_EQ(d().monitorBrightness(), 80);  // the default map at 140, not at 132 (76)
+}
+
 // Readings by hand count too; the week's budget spent, the desk gets the usual cadence back.
 TEST_F(FollowRoomTest, ASpentBudgetGivesWayToTheUsualCadence) {
     follow(2);
