@@ -48,12 +48,17 @@ desk() {
     sydney) echo "--lat -33.87 --lon 151.21 --tz AEST-10AEDT,M10.1.0,M4.1.0/3 --start 2025-01-06
         --clouds 0.6 --daylight 210 --work 7-19 --evenings 20-23 --evening-chance 0.8
         --wish-change 5:10:35,190:92:10:20,100:55 --camera-noise 4 --seed 15" ;;
+    vancouver) echo "--lat 49.28 --lon -123.12 --tz PST8PDT,M3.2.0,M11.1.0 --start 2024-11-04
+        --clouds 0.75 --daylight 120 --lamp 45 --work 9-17 --evenings 19-22 --evening-chance 0.3
+        --camera-noise 6 --seed 16" ;;
+    dubai) echo "--lat 25.20 --lon 55.27 --tz GST-4 --start 2024-03-11 --clouds 0.2 --daylight 240
+        --lamp 80 --work 8-17 --evening-chance 0.2 --tolerance 8 --camera-noise 2 --seed 17" ;;
     *) echo "unknown desk $1" >&2; exit 2 ;;
     esac
 }
 
 names=${*:-newyork clear nightshift noisy tropical dimnorth wishchange tolerant london capetown seattle reykjavik
-    mumbai berlin sanfrancisco sydney}
+    mumbai berlin sanfrancisco sydney vancouver dubai}
 run() {
     # shellcheck disable=SC2046
     line=$("$bench" $(desk "$1") $2 | tail -n 1)
