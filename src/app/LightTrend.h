@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "app/SnapshotPolicy.h"
+
 namespace pellora {
 
 // Where the room's light is heading, from the last readings. Between two readings the room
@@ -13,10 +15,10 @@ namespace pellora {
 // the rate loses and nothing is led.
 class LightTrend {
   public:
-    static constexpr double halfStep = 300;  // seconds: half the close cadence
-    static constexpr double maxLead = 40;    // luma either way
-    static constexpr double maxGap = 1800;   // seconds: an older reading tells no rate
-    static constexpr double errorCap = 60;   // luma: one wild reading weighs no more
+    static constexpr double halfStep = SnapshotPolicy::closeInterval / 2;
+    static constexpr double maxLead = 40;   // luma either way
+    static constexpr double maxGap = 1800;  // seconds: an older reading tells no rate
+    static constexpr double errorCap = 60;  // luma: one wild reading weighs no more
     static constexpr double errorWeight = 0.2;
 
     // A reading `secondsSinceLast` after the one before (infinite for the first).
