@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <string>
 
 #include "app/AppDelegate.h"
 #include "app/ApplyPolicy.h"
@@ -40,16 +39,11 @@ void AppDelegate::maybeApply() {
         return;
     }
     lastAppliedBrightness_ = *decision.write;
-    char luma[32];
-    std::snprintf(luma, sizeof luma, "%.0f", smoothedLuma_);
-    std::string ahead;
-    if (lead != 0) {
-        char text[48];
-        std::snprintf(text, sizeof text, " (heading for %.0f)", heading);
-        ahead = text;
-    }
+    char luma[64];
+    std::snprintf(luma, sizeof luma, lead != 0 ? "%.0f (heading for %.0f)" : "%.0f", smoothedLuma_,
+                  heading);
     log("maybeApply (adapting) writing brightness=" + std::to_string(*decision.write) +
-            " at luma=" + luma + ahead,
+            " at luma=" + luma,
         "apply");
     s_.brightness->setBrightness(*decision.write);
     noteKnownBrightness(*decision.write);
