@@ -20,6 +20,10 @@ inline std::string openDescriptors() {
          it.increment(error)) {
         std::error_code unreadable;
         auto target = std::filesystem::read_symlink(it->path(), unreadable);
+        // Closed by another thread between the listing and the look: not open any more.
+        if (unreadable) {
+            continue;
+        }
         // The listing's own descriptor: its number is whichever was free when it was opened,
         // so it would differ between two lists of the same open files.
         if (target == std::filesystem::path("/proc/" + std::to_string(::getpid()) + "/fd")) {
