@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
 #include "app/SnapshotPolicy.h"
 #include "app/StoredChoices.h"

@@ -1,6 +1,8 @@
 // The controller's state as the debug dump writes it.
 
 #include "app/AppDelegate.h"
+
+#include <nlohmann/json.hpp>
 #include "app/StoredChoices.h"
 #include "display/MonitorCapabilities.h"
 #include "display/MonitorRegistry.h"

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <utility>
 
 #include "platform/AppPaths.h"
@@ -176,7 +177,7 @@ void DebugState::capture() {
     if (captured_ && *captured_ == state) {
         return;
     }
-    captured_ = state;
+    captured_ = std::make_unique<nlohmann::json>(state);
     writer_->leave(std::move(state));
 }
 

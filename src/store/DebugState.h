@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -85,7 +85,7 @@ class DebugState : public std::enable_shared_from_this<DebugState> {
     double period_;
     Provider provider_;
     // The state last handed to the writer (main only), to leave out unchanged captures.
-    std::optional<nlohmann::json> captured_;
+    std::unique_ptr<nlohmann::json> captured_;
     std::unique_ptr<RepeatingTimer> timer_;
     // Shared with the writes queued on the log's queue, which may outlive this object.
     std::shared_ptr<Writer> writer_;
