@@ -53,7 +53,7 @@ std::string localTime(double seconds) {
     return out;
 }
 
-std::string format(const char* pattern, double value) {
+std::string formatted(const char* pattern, double value) {
     char out[64];
     std::snprintf(out, sizeof out, pattern, value);
     return out;
@@ -207,7 +207,7 @@ std::string ControlCommand::statusText(const RemoteState& s) {
         out += std::string(key) + ": " + value + "\n";
     };
     line("Monitor", s.monitorId.empty() ? "none" : s.monitorName + " (" + s.monitorId + ")");
-    line("Luma", format("%.1f", s.luma));
+    line("Luma", formatted("%.1f", s.luma));
     line("Brightness", s.brightness < 0 ? "unknown" : std::to_string(s.brightness));
     line("Mode", s.mode.empty() ? "none" : s.mode);
     line("Samples", std::to_string(s.samples));

@@ -21,14 +21,14 @@ using ::testing::Contains;
 using ::testing::DoubleEq;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using Bytes = std::vector<std::uint8_t>;
+using WireBytes = std::vector<std::uint8_t>;
 
-std::uint8_t replySum(const Bytes& b) {
+std::uint8_t replySum(const WireBytes& b) {
     return std::accumulate(b.begin(), b.end(), std::uint8_t(0x50), std::bit_xor<>());
 }
 // "6E 88 02 ... *": bytes in hexadecimal; "*" is the reply checksum of those before it.
-Bytes hex(std::string_view text) {
-    Bytes b;
+WireBytes hex(std::string_view text) {
+    WireBytes b;
     for (std::size_t i = 0; i < text.size(); i += 3) {
         b.push_back(text[i] == '*' ? replySum(b)
                                    : std::stoi(std::string(text.substr(i, 2)), {}, 16));
@@ -36,12 +36,12 @@ Bytes hex(std::string_view text) {
     return b;
 }
 // A capabilities reply for `offset` carrying `data`, from source 0x6E or with it left out.
-Bytes caps(std::uint16_t offset, std::string_view data, bool source = true) {
-    Bytes b{0x6E, std::uint8_t(0x83 + data.size()), 0xE3, std::uint8_t(offset >> 8),
-            std::uint8_t(offset)};
+WireBytes caps(std::uint16_t offset, std::string_view data, bool source = true) {
+    WireBytes b{0x6E, std::uint8_t(0x83 + data.size()), 0xE3, std::uint8_t(offset >> 8),
+                std::uint8_t(offset)};
     b.insert(b.end(), data.begin(), data.end());
     b.push_back(replySum(b));
-    return source ? b : Bytes(b.begin() + 1, b.end());
+    return source ? b : WireBytes(b.begin() + 1, b.end());
 }
 template <typename T>
 T take(std::deque<T>& q, T otherwise) {
@@ -57,7 +57,7 @@ T take(std::deque<T>& q, T otherwise) {
 struct FakeBus final : DisplayI2C {
     struct Reply {
         int status = 0;
-        Bytes bytes;
+        WireBytes bytes;
     };
     struct Channel final : DisplayI2CChannel {
         FakeBus& bus;
@@ -81,8 +81,8 @@ struct FakeBus final : DisplayI2C {
 
     std::deque<int> writeStatuses;
     std::deque<Reply> replies;
-    std::function<Reply(const Bytes& lastWrite)> responder;
-    std::vector<Bytes> writes;
+    std::function<Reply(const WireBytes& lastWrite)> responder;
+    std::vector<WireBytes> writes;
 };
 
 struct DDCServiceTest : ::testing::Test {
@@ -155,18 +155,23 @@ TEST_F(DDCServiceTest, GetWaitsAndRetriesOnceSetIsSentTwice) {
 
 TEST_F(DDCServiceTest, OnlyIntactCapabilitiesFragmentsAtTheOffsetAskedForCount) {
     // Name, reply, the offset asked for, data, and what the log says was wrong.
-    const std::tuple<const char*, Bytes, int, std::optional<std::string>, const char*> cases[] = {
-        {"32 data bytes", caps(0, std::string(32, 'x')), 0, std::string(32, 'x'), nullptr},
-        // Its checksum is '2': it must not be read as text.
-        {"source left out", caps(0, "vcp(10)", false), 0, "vcp(10)", nullptr},
-        {"bad checksum", hex("6E 86 E3 00 00 76 63 70 33"), 0, {}, "checksum 0x33"},
-        {"stale repeat", caps(0, "abc"), 32, {}, "offset 0, not the 32 asked for"},
-        {"null message", hex("6E 80 BE"), 64, {}, "null message"},
-        {"wrong opcode", hex("6E 86 E2 00 20 76 63 70 *"), 32, {}, "opcode 0xE2, expected 0xE3"},
-        {"over 32 data bytes", caps(0, std::string(33, 'a'), false), 0, {}, "over 32 data"},
-        {"no offset", hex("6E 82 E3 00 *"), 0, {}, "no room for an offset"},
-        {"non-ASCII data", caps(0, "ab\xC3z"), 0, {}, "data byte 0xC3 is not ASCII"},
-    };
+    const std::tuple<const char*, WireBytes, int, std::optional<std::string>, const char*> cases[] =
+        {
+            {"32 data bytes", caps(0, std::string(32, 'x')), 0, std::string(32, 'x'), nullptr},
+            // Its checksum is '2': it must not be read as text.
+            {"source left out", caps(0, "vcp(10)", false), 0, "vcp(10)", nullptr},
+            {"bad checksum", hex("6E 86 E3 00 00 76 63 70 33"), 0, {}, "checksum 0x33"},
+            {"stale repeat", caps(0, "abc"), 32, {}, "offset 0, not the 32 asked for"},
+            {"null message", hex("6E 80 BE"), 64, {}, "null message"},
+            {"wrong opcode",
+             hex("6E 86 E2 00 20 76 63 70 *"),
+             32,
+             {},
+             "opcode 0xE2, expected 0xE3"},
+            {"over 32 data bytes", caps(0, std::string(33, 'a'), false), 0, {}, "over 32 data"},
+            {"no offset", hex("6E 82 E3 00 *"), 0, {}, "no room for an offset"},
+            {"non-ASCII data", caps(0, "ab\xC3z"), 0, {}, "data byte 0xC3 is not ASCII"},
+        };
     for (const auto& [name, reply, offset, data, failure] : cases) {
         bus.replies = {{0, reply}};
         EXPECT_EQ(ddc->readCapabilitiesChunk(std::uint16_t(offset)), data) << name;
@@ -182,9 +187,9 @@ TEST_F(DDCServiceTest, CapabilitiesAreReadWholeOrNotAtAll) {
     std::string text = "(prot(monitor)type(LCD)model(LONG)vcp(";
     text.resize(199, ' ');
     text += ')';
-    std::vector<int> offsets;  // of the fragments asked for
-    std::deque<Bytes> at32;    // wrong answers to the fragment at 32, before the right one
-    bus.responder = [&](const Bytes& request) {
+    std::vector<int> offsets;    // of the fragments asked for
+    std::deque<WireBytes> at32;  // wrong answers to the fragment at 32, before the right one
+    bus.responder = [&](const WireBytes& request) {
         const int offset = request[2] << 8 | request[3];
         offsets.push_back(offset);
         if (offset == 32 && !at32.empty()) {
