@@ -3,6 +3,7 @@
 #include "app/AppDelegate.h"
 
 #include <nlohmann/json.hpp>
+
 #include "app/StoredChoices.h"
 #include "display/MonitorCapabilities.h"
 #include "display/MonitorRegistry.h"
