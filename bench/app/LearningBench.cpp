@@ -20,6 +20,7 @@
 #include "HiddenPreference.h"
 #include "SimulatedDesk.h"
 #include "app/ApplyPolicy.h"
+#include "app/StoredChoices.h"
 #include "display/MonitorScope.h"
 #include "model/AnchorStore.h"
 
@@ -112,14 +113,14 @@ struct Seen {
     double smoothedLuma = 0;
 };
 
-Run::Error curveError(const std::vector<Seen>& seen, double eveningFrom,
-                      const AnchorStore* anchors) {
+Run::Error curveError(const std::vector<Seen>& seen, double eveningFrom, const AnchorStore* anchors,
+                      AnchorStore::MorningFade fade) {
     double sum[2] = {0, 0};
     int count[2] = {0, 0};
     for (const auto& [look, luma] : seen) {
         std::optional<int> predicted;
         if (anchors) {
-            predicted = anchors->predict(luma, look.hour);
+            predicted = anchors->predict(luma, look.hour, fade);
         }
         int evening = look.hour >= eveningFrom || look.hour < 7;
         sum[evening] += std::fabs(predicted.value_or(ApplyPolicy::defaultMap(luma)) - look.wish);
@@ -140,8 +141,9 @@ void traceCorrection(SimulatedDesk& desk, int week, const DeskUser::Look& look) 
     std::optional<int> predicted, atRoom;
     std::size_t anchors = 0;
     if (const auto& scope = desk.app->scope()) {
-        predicted = scope->anchors().predict(smoothed, look.hour);
-        atRoom = scope->anchors().predict(look.luma, look.hour);
+        const auto fade = StoredChoices::morningFade(*desk.env.settings);
+        predicted = scope->anchors().predict(smoothed, look.hour, fade);
+        atRoom = scope->anchors().predict(look.luma, look.hour, fade);
         anchors = scope->anchors().anchors().size();
     }
     std::printf(
@@ -293,10 +295,12 @@ Run runDesk(const Setup& setup, bool learns) {
     }
 
     const double eveningFrom = setup.preference.nightFrom;
-    run.defaultMap = curveError(adaptingLooks, eveningFrom, nullptr);
+    const auto fade = StoredChoices::morningFade(*desk.env.settings);
+    run.defaultMap = curveError(adaptingLooks, eveningFrom, nullptr, fade);
     if (desk.app->scope()) {
         run.anchors = static_cast<int>(desk.app->scope()->anchors().anchors().size());
-        run.anchorsCurve = curveError(adaptingLooks, eveningFrom, &desk.app->scope()->anchors());
+        run.anchorsCurve =
+            curveError(adaptingLooks, eveningFrom, &desk.app->scope()->anchors(), fade);
         if (setup.trace && learns) {
             double now = desk.env.clock.now();
             for (const Anchor& a : desk.app->scope()->anchors().anchors()) {
@@ -310,7 +314,7 @@ Run runDesk(const Setup& setup, bool learns) {
         AnchorStore::create("0000FFFF-0000FFFF-0000FFFF", *desk.env.settings, desk.env.clock);
     seeded->seedFromSamples(samples);
     run.seededAnchors = static_cast<int>(seeded->anchors().size());
-    run.seededCurve = curveError(adaptingLooks, eveningFrom, seeded.get());
+    run.seededCurve = curveError(adaptingLooks, eveningFrom, seeded.get(), fade);
     return run;
 }
 

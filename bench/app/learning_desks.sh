@@ -53,12 +53,21 @@ desk() {
         --camera-noise 6 --seed 16" ;;
     dubai) echo "--lat 25.20 --lon 55.27 --tz GST-4 --start 2024-03-11 --clouds 0.2 --daylight 240
         --lamp 80 --work 8-17 --evening-chance 0.2 --tolerance 8 --camera-noise 2 --seed 17" ;;
+    madrid) echo "--lat 40.42 --lon -3.70 --tz CET-1CEST,M3.5.0,M10.5.0/3 --start 2024-06-10
+        --clouds 0.3 --daylight 220 --work 7-15 --evenings 21-24 --evening-chance 0.5
+        --tolerance 8 --camera-noise 3 --seed 18" ;;
+    tokyo) echo "--lat 35.68 --lon 139.69 --tz JST-9 --start 2024-04-08 --clouds 0.6 --work 8-18
+        --evenings 20-23 --evening-chance 0.6 --wish-change 5:10:25,160:80:10:10,90:40
+        --camera-noise 5 --seed 19" ;;
+    chicago) echo "--lat 41.88 --lon -87.63 --tz CST6CDT,M3.2.0,M11.1.0 --start 2025-02-03
+        --clouds 0.7 --daylight 110 --lamp 50 --work 7-16 --evenings 18-21 --evening-chance 0.4
+        --noise 3 --camera-noise 4 --seed 20" ;;
     *) echo "unknown desk $1" >&2; exit 2 ;;
     esac
 }
 
 names=${*:-newyork clear nightshift noisy tropical dimnorth wishchange tolerant london capetown seattle reykjavik
-    mumbai berlin sanfrancisco sydney vancouver dubai}
+    mumbai berlin sanfrancisco sydney vancouver dubai madrid tokyo chicago}
 run() {
     # shellcheck disable=SC2046
     line=$("$bench" $(desk "$1") $2 | tail -n 1)

@@ -7,6 +7,7 @@
 #include "app/ApplyPolicy.h"
 #include "app/BrightnessIndicator.h"
 #include "app/LocalTime.h"
+#include "app/StoredChoices.h"
 #include "display/BrightnessController.h"
 #include "display/MonitorScope.h"
 #include "platform/Clock.h"
@@ -28,7 +29,8 @@ void AppDelegate::maybeApply() {
     double heading = lead != 0 ? std::clamp(smoothedLuma_ + lead, 0.0, 255.0) : smoothedLuma_;
     in.smoothedLuma = heading;
     if (in.adapting && now >= manualOverrideUntil_) {
-        in.predicted = scope_->anchors().predict(heading, localtime::fractionalHour(now));
+        in.predicted = scope_->anchors().predict(heading, localtime::fractionalHour(now),
+                                                 StoredChoices::morningFade(s_.settings));
     }
     auto decision = ApplyPolicy::decide(in);
     menu_.setTitle(MenuItemId::brightness, decision.brightnessRow);

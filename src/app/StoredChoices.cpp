@@ -77,4 +77,9 @@ bool StoredChoices::followRoomClosely(const SettingsStore& settings) {
     return settings.machineBoolean(followRoomCloselyKey);
 }
 
+AnchorStore::MorningFade StoredChoices::morningFade(const SettingsStore& settings) {
+    return followRoomClosely(settings) ? AnchorStore::MorningFade::heedingChoices
+                                       : AnchorStore::MorningFade::fixed;
+}
+
 }  // namespace pellora

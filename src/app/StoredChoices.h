@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/Mode.h"
+#include "model/AnchorStore.h"
 #include "solar/SolarCalculator.h"
 
 namespace pellora {
@@ -34,6 +35,9 @@ struct StoredChoices {
     // desk. Off when absent.
     static constexpr const char* followRoomCloselyKey = "followRoomClosely";
     static bool followRoomClosely(const SettingsStore& settings);
+    // The curve is applied and shown heeding the user's morning choices while the room is
+    // followed closely, with the morning fade alone otherwise.
+    static AnchorStore::MorningFade morningFade(const SettingsStore& settings);
 };
 
 }  // namespace pellora

@@ -72,13 +72,22 @@ class AnchorStore : public std::enable_shared_from_this<AnchorStore> {
     // or adds it. An observation with a non-finite number is ignored.
     void observe(double luma, double brightness, double hour, double weight);
 
+    // How the morning fade from the night curve to the day curve meets the user's own
+    // choices made in it. They are day anchors, so with the fade alone a choice at 7:30 counts
+    // for a sixth of what is shown then and the same correction comes back every morning.
+    // `heedingChoices` lets day anchors confirmed in the fade's hours outweigh the night curve
+    // near their light, in proportion to their evidence.
+    enum class MorningFade { fixed, heedingChoices };
+
     // The predicted brightness 0..100, or nothing without anchors.
-    std::optional<int> predict(double luma, double hour) const;
+    std::optional<int> predict(double luma, double hour,
+                               MorningFade fade = MorningFade::fixed) const;
     // How much the night curve counts at `hour`, 0..1.
     static double nightWeight(double hour);
     // The curve at `hour` from luma 0 up to 255 in steps of `step` (empty for a step that is
     // not positive or too fine).
-    std::vector<CurvePoint> curveSamples(double hour, double step) const;
+    std::vector<CurvePoint> curveSamples(double hour, double step,
+                                         MorningFade fade = MorningFade::fixed) const;
     // The default line: 20 up to luma 20, 100 from luma 180, linear between.
     static double baseBrightness(double luma);
 
@@ -111,9 +120,11 @@ class AnchorStore : public std::enable_shared_from_this<AnchorStore> {
     void note(const std::string& message) const;
 
     std::optional<PeriodCurve> derive(DayPeriod period, double now) const;
+    // The share of the night curve's weight that morning choices near `luma` take away.
+    double morningYield(double luma, double hour, MorningFade fade, double now) const;
     static std::optional<int> predictFrom(const std::optional<PeriodCurve>& day,
                                           const std::optional<PeriodCurve>& night, double luma,
-                                          double hour);
+                                          double nightWeight);
     std::vector<std::size_t> editableIndices(double hour) const;
     std::optional<std::size_t> globalIndex(int position, double hour) const;
 

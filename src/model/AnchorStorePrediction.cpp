@@ -97,15 +97,29 @@ double AnchorStore::nightWeight(double hour) {
     return smoothstep((hour - (nightStart - rampHours)) / rampHours);
 }
 
+double AnchorStore::morningYield(double luma, double hour, MorningFade fade, double now) const {
+    if (fade == MorningFade::fixed || !(hour > nightEnd && hour < nightEnd + rampHours)) {
+        return 0;
+    }
+    double evidence = 0;
+    for (const auto& a : anchors_) {
+        if (a.period() == DayPeriod::day && a.hour >= nightEnd && a.hour < nightEnd + rampHours) {
+            const double near = 1 - std::fabs(a.luma - luma) / mergeLumaDist;
+            evidence += a.decayedWeight(now, halfLifeDays) * std::max(near, 0.0);
+        }
+    }
+    return std::min(evidence / confidenceFull, 1.0);
+}
+
 std::optional<int> AnchorStore::predictFrom(const std::optional<PeriodCurve>& day,
                                             const std::optional<PeriodCurve>& night, double luma,
-                                            double hour) {
+                                            double nightWeight) {
     if (!day && !night) {
         return std::nullopt;
     }
     double v = 0;
     if (day && night) {
-        const double n = nightWeight(hour);
+        const double n = nightWeight;
         v = night->brightness(luma) * n + day->brightness(luma) * (1 - n);
     } else {
         v = (day ? *day : *night).brightness(luma);
@@ -120,12 +134,14 @@ std::optional<int> AnchorStore::predictFrom(const std::optional<PeriodCurve>& da
     return static_cast<int>(std::round(std::max(v, 0.0)));
 }
 
-std::optional<int> AnchorStore::predict(double luma, double hour) const {
+std::optional<int> AnchorStore::predict(double luma, double hour, MorningFade fade) const {
     const double now = clock_.now();
-    return predictFrom(derive(DayPeriod::day, now), derive(DayPeriod::night, now), luma, hour);
+    const double n = nightWeight(hour) * (1 - morningYield(luma, hour, fade, now));
+    return predictFrom(derive(DayPeriod::day, now), derive(DayPeriod::night, now), luma, n);
 }
 
-std::vector<CurvePoint> AnchorStore::curveSamples(double hour, double step) const {
+std::vector<CurvePoint> AnchorStore::curveSamples(double hour, double step,
+                                                  MorningFade fade) const {
     std::vector<CurvePoint> points;
     if (!(step > 0.0) || !std::isfinite(step) || 255.0 / step > maxCurveSamples) {
         return points;
@@ -135,7 +151,8 @@ std::vector<CurvePoint> AnchorStore::curveSamples(double hour, double step) cons
     const auto day = derive(DayPeriod::day, now);
     const auto night = derive(DayPeriod::night, now);
     for (double x = 0.0; x <= 255.0; x += step) {
-        const auto predicted = predictFrom(day, night, x, hour);
+        const double n = nightWeight(hour) * (1 - morningYield(x, hour, fade, now));
+        const auto predicted = predictFrom(day, night, x, n);
         points.push_back(CurvePoint{x, predicted ? double(*predicted) : baseBrightness(x)});
     }
     return points;

@@ -304,7 +304,8 @@ void PreferencesWindowController::loadInitialState() {
 
     const std::string prefix = current->keyPrefix();
     double luma = curveView_->currentLuma() < 0 ? 128.0 : curveView_->currentLuma();
-    std::optional<int> start = current->anchors().predict(luma, fractionalHourNow());
+    std::optional<int> start = current->anchors().predict(luma, fractionalHourNow(),
+                                                          StoredChoices::morningFade(s_.settings));
     if (!start) {
         if (auto stored = s_.settings.integer(prefix + "manualBrightness")) {
             // A synced file may hold anything; the slider's range is what a brightness is.
@@ -358,6 +359,7 @@ void PreferencesWindowController::followRoomClicked(bool on) {
     }
     showFollowRoom();
     location_->updateSolarLabel();
+    reloadCurveEditor();  // the morning's curve depends on the setting
 }
 
 // The machine's own setting, whatever changed it.
@@ -401,8 +403,10 @@ void PreferencesWindowController::refreshCapabilities() {
 void PreferencesWindowController::setLiveLuma(double luma) {
     curveView_->setCurrentLuma(luma);
     auto current = scope();
-    curveView_->setLivePrediction(current ? current->anchors().predict(luma, fractionalHourNow())
-                                          : std::nullopt);
+    curveView_->setLivePrediction(
+        current ? current->anchors().predict(luma, fractionalHourNow(),
+                                             StoredChoices::morningFade(s_.settings))
+                : std::nullopt);
 }
 
 void PreferencesWindowController::present() {
@@ -482,7 +486,8 @@ void PreferencesWindowController::reloadCurveEditor() {
     const AnchorStore& anchors = current->anchors();
     curveView_->setAnchors(points(anchors.editable(now)));
     curveView_->setOtherAnchors(points(anchors.editable(night ? 13.0 : 2.0)));
-    curveView_->setCurveLine(anchors.curveSamples(now, 8.0));
+    curveView_->setCurveLine(
+        anchors.curveSamples(now, 8.0, StoredChoices::morningFade(s_.settings)));
     curveView_->setPeriodLabel(night ? "night" : "day");
 }
 

@@ -9,6 +9,7 @@
 
 #include "SimulatedDesk.h"
 #include "app/SnapshotPolicy.h"
+#include "model/AnchorStore.h"
 #include "store/SettingsStore.h"
 
 namespace pellora::test {
@@ -252,6 +253,23 @@ TEST_F(FollowRoomTest, AdaptingWritesAheadOfASteadyRise) {
     d().advance(1200);
     EXPECT_NEAR(d().app->smoothedLuma(), 132, 0.1);
     EXPECT_EQ(d().monitorBrightness(), 80);  // the default map at 140, not at 132 (76)
+}
+
+// A morning choice outweighs the night curve at 7:30 only while the room is followed closely
+// (a first reading of 128 is the smoothed light either way).
+TEST_F(FollowRoomTest, AdaptingHeedsMorningChoicesOnlyWhileFollowing) {
+    for (bool on : {true, false}) {
+        restart({.startWall = 1718955000.0});  // 7:30
+        d().env.settings->setForThisMachine("followRoomClosely", on);
+        d().env.settings->set(d().keyPrefix() + "mode", std::string("adapting"));
+        const double t = d().env.clock.now();
+        const auto anchors =
+            AnchorStore::encode({{170, 90, 12, t, 5}, {170, 30, 23, t, 5}, {128, 80, 7.5, t, 2.5}});
+        d().env.settings->set(d().keyPrefix() + "anchorsV1", Bytes{*anchors});
+        d().camera.setScriptedLuma({128});
+        d().launch(5);
+        EXPECT_EQ(d().monitorBrightness(), on ? 59 : 38) << on;
+    }
 }
 
 // Readings by hand count too; the week's budget spent, the desk gets the usual cadence back.

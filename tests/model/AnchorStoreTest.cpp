@@ -217,6 +217,32 @@ TEST(AnchorPrediction, ConfidenceNightWeightFoldedRisingKnotsAndRounding) {
     }
 }
 
+// Heeded, day anchors confirmed in the morning fade take the night curve's weight near their
+// light (all of it with full evidence, none 20 luma away); other hours and anchors count not.
+TEST(AnchorPrediction, MorningChoicesOutweighTheNightCurveNearTheirLightWhenHeeded) {
+    using Fade = AnchorStore::MorningFade;
+    const Anchors usual{{100, 80, 10, 0, 5}, {100, 20, 23, 0, 5}};
+    Anchors choice = usual, full = usual;
+    choice.push_back({60, 70, 7.5, 0, 2.5});
+    full.push_back({60, 70, 7.5, 0, 10});
+    // Anchors, luma, hour, then the brightness with the fade alone and heeding the choices.
+    const std::tuple<const Anchors*, double, double, int, int> cases[] = {
+        {&choice, 60, 7.5, 28, 49},  {&choice, 64, 7.5, 28, 45}, {&choice, 70, 7.5, 28, 39},
+        {&choice, 100, 7.5, 29, 29}, {&choice, 60, 7.0, 20, 20}, {&choice, 60, 20.5, 62, 62},
+        {&full, 60, 7.5, 28, 70},    {&usual, 60, 7.5, 29, 29},
+    };
+    for (const auto& [anchors, luma, hour, fixed, heeding] : cases) {
+        Fixture f(*anchors);
+        EXPECT_EQ(f.store->predict(luma, hour), fixed) << luma << " at " << hour;
+        EXPECT_EQ(f.store->predict(luma, hour, Fade::heedingChoices), heeding)
+            << luma << " at " << hour;
+        if (std::fmod(luma, 8) == 0) {
+            const std::size_t i = std::size_t(luma / 8);
+            EXPECT_EQ(f.store->curveSamples(hour, 8, Fade::heedingChoices)[i].brightness, heeding);
+        }
+    }
+}
+
 TEST(AnchorEditing, PositionsFollowTheHoursPeriodByLumaAndStaleOnesDoNothing) {
     Anchors anchors{{150, 70, 12, 0, 1}, {30, 20, 23, 0, 1}, {60, 40, 9, 0, 1}};
     anchors.insert(anchors.end(), {{10, 5, 3, 0, 1}, {60, 45, 13, 0, 1}});
