@@ -97,28 +97,41 @@ void AnchorStore::observe(double luma, double brightness, double hour, double we
         a.t = stamp;
         a.weight = std::min(weight + decayed, maxMergedWeight);
     }
-    prune();
+    prune(nearest ? std::nullopt : std::optional(anchors_.size() - 1));
     persist();
 }
 
-void AnchorStore::prune() {
+void AnchorStore::prune(std::optional<std::size_t> newcomer) {
     if (anchors_.size() <= static_cast<std::size_t>(maxAnchors)) {
         return;
     }
     // One clock reading for the whole sort keeps the ordering consistent.
     const double now = clock_.now();
-    std::vector<std::pair<double, Anchor>> ranked;
+    struct Ranked {
+        double weight;
+        Anchor anchor;
+        bool isNew;
+    };
+    std::vector<Ranked> ranked;
     ranked.reserve(anchors_.size());
-    for (const auto& a : anchors_) {
-        const double w = a.decayedWeight(now, halfLifeDays);
-        ranked.emplace_back(std::isnan(w) ? -std::numeric_limits<double>::infinity() : w, a);
+    for (std::size_t i = 0; i < anchors_.size(); ++i) {
+        const double w = anchors_[i].decayedWeight(now, halfLifeDays);
+        ranked.push_back({std::isnan(w) ? -std::numeric_limits<double>::infinity() : w, anchors_[i],
+                          i == newcomer});
     }
     std::stable_sort(ranked.begin(), ranked.end(),
-                     [](const auto& x, const auto& y) { return x.first > y.first; });
+                     [](const auto& x, const auto& y) { return x.weight > y.weight; });
+    // A new anchor has one choice's weight, so in a full list of merged ones it would be the
+    // weakest and go at once, though just committed: the user's new light could never be
+    // learnt. It stays; the weakest of the others goes.
+    auto fresh = std::find_if(ranked.begin(), ranked.end(), [](const auto& r) { return r.isNew; });
+    if (fresh != ranked.end() && fresh - ranked.begin() >= maxAnchors) {
+        ranked[maxAnchors - 1] = *fresh;
+    }
     ranked.resize(maxAnchors);
     anchors_.clear();
-    for (auto& [w, a] : ranked) {
-        anchors_.push_back(a);
+    for (const auto& r : ranked) {
+        anchors_.push_back(r.anchor);
     }
 }
 

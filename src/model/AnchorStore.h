@@ -114,7 +114,9 @@ class AnchorStore : public std::enable_shared_from_this<AnchorStore> {
     void subscribe();
     void load(bool notify);
     void dropFaded(double now);
-    void prune();
+    // Keeps the `maxAnchors` of most decayed weight, and always `newcomer`, the anchor just
+    // added.
+    void prune(std::optional<std::size_t> newcomer);
     void persist();
     void changed();
     void note(const std::string& message) const;

@@ -100,6 +100,17 @@ TEST(AnchorStore, AnEleventhAnchorSortsByDecayedWeightAndDropsTheWeakest) {
     // Ties keep their previous order (the 60-day-old 4 counts 1); the newcomer joins its tie
     // last and the fresh 0.5 goes.
     EXPECT_EQ(lumas(f.stored()), (std::vector<double>{120, 80, 100, 0, 60, 180, 251, 20, 40, 140}));
+
+    // A new anchor weaker than all ten stays all the same (it was just committed); the
+    // weakest of the others goes, the later of a tie.
+    anchors.clear();
+    for (double weight : {3.0, 2.0, 4.0, 6.0, 5.0, 4.0, 6.0, 2.5, 3.0, 2.0}) {
+        anchors.push_back({anchors.size() * 20.0, 50, 12, 0, weight});
+    }
+    Fixture full(anchors);
+    full.store->observe(251, 50, 12, 1.0);
+    EXPECT_EQ(lumas(full.stored()),
+              (std::vector<double>{60, 120, 80, 40, 100, 0, 160, 140, 20, 251}));
 }
 
 TEST(AnchorStore, AnAnchorOfWeightOneFadesAfterAbout82DaysAtTheNextLoadOrObservation) {
