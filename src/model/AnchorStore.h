@@ -122,11 +122,13 @@ class AnchorStore : public std::enable_shared_from_this<AnchorStore> {
     void note(const std::string& message) const;
 
     std::optional<PeriodCurve> derive(DayPeriod period, double now) const;
-    // The share of the night curve's weight that morning choices near `luma` take away.
-    double morningYield(double luma, double hour, MorningFade fade, double now) const;
+    // The night curve's weight at `hour` for a light `luma`: less, with `heedingChoices`,
+    // near the morning choices.
+    double nightWeight(double luma, double hour, MorningFade fade, double now) const;
+    // The cross-fade of the two curves with the night curve's weight `n`.
     static std::optional<int> predictFrom(const std::optional<PeriodCurve>& day,
                                           const std::optional<PeriodCurve>& night, double luma,
-                                          double nightWeight);
+                                          double n);
     std::vector<std::size_t> editableIndices(double hour) const;
     std::optional<std::size_t> globalIndex(int position, double hour) const;
 

@@ -97,9 +97,10 @@ double AnchorStore::nightWeight(double hour) {
     return smoothstep((hour - (nightStart - rampHours)) / rampHours);
 }
 
-double AnchorStore::morningYield(double luma, double hour, MorningFade fade, double now) const {
+double AnchorStore::nightWeight(double luma, double hour, MorningFade fade, double now) const {
+    const double n = nightWeight(hour);
     if (fade == MorningFade::fixed || !(hour > nightEnd && hour < nightEnd + rampHours)) {
-        return 0;
+        return n;
     }
     double evidence = 0;
     for (const auto& a : anchors_) {
@@ -108,18 +109,17 @@ double AnchorStore::morningYield(double luma, double hour, MorningFade fade, dou
             evidence += a.decayedWeight(now, halfLifeDays) * std::max(near, 0.0);
         }
     }
-    return std::min(evidence / confidenceFull, 1.0);
+    return n * (1 - std::min(evidence / confidenceFull, 1.0));
 }
 
 std::optional<int> AnchorStore::predictFrom(const std::optional<PeriodCurve>& day,
                                             const std::optional<PeriodCurve>& night, double luma,
-                                            double nightWeight) {
+                                            double n) {
     if (!day && !night) {
         return std::nullopt;
     }
     double v = 0;
     if (day && night) {
-        const double n = nightWeight;
         v = night->brightness(luma) * n + day->brightness(luma) * (1 - n);
     } else {
         v = (day ? *day : *night).brightness(luma);
@@ -136,8 +136,8 @@ std::optional<int> AnchorStore::predictFrom(const std::optional<PeriodCurve>& da
 
 std::optional<int> AnchorStore::predict(double luma, double hour, MorningFade fade) const {
     const double now = clock_.now();
-    const double n = nightWeight(hour) * (1 - morningYield(luma, hour, fade, now));
-    return predictFrom(derive(DayPeriod::day, now), derive(DayPeriod::night, now), luma, n);
+    return predictFrom(derive(DayPeriod::day, now), derive(DayPeriod::night, now), luma,
+                       nightWeight(luma, hour, fade, now));
 }
 
 std::vector<CurvePoint> AnchorStore::curveSamples(double hour, double step,
@@ -151,8 +151,7 @@ std::vector<CurvePoint> AnchorStore::curveSamples(double hour, double step,
     const auto day = derive(DayPeriod::day, now);
     const auto night = derive(DayPeriod::night, now);
     for (double x = 0.0; x <= 255.0; x += step) {
-        const double n = nightWeight(hour) * (1 - morningYield(x, hour, fade, now));
-        const auto predicted = predictFrom(day, night, x, n);
+        const auto predicted = predictFrom(day, night, x, nightWeight(x, hour, fade, now));
         points.push_back(CurvePoint{x, predicted ? double(*predicted) : baseBrightness(x)});
     }
     return points;
