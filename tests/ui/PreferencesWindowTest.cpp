@@ -151,6 +151,20 @@ TEST_F(PreferencesWindowTest, ControlsStartFromWhatIsStoredOrPredicted) {
     }
 }
 
+// At 7:30 the curve shown follows the checkbox: the morning choice at 128 counts for a sixth
+// with the fade alone, for more than half while the room is followed closely.
+TEST_F(PreferencesWindowTest, TheMorningCurveShownFollowsTheFollowRoomBox) {
+    start({.startWall = 1718955000.0});
+    anchors().observe(170, 90, 12, 5);
+    anchors().observe(170, 30, 23, 5);
+    anchors().observe(128, 80, 7.5, 2.5);
+    auto& w = open();
+    EXPECT_EQ(w.curveView().curveLine().at(16).brightness, 38);
+    QCheckBox& box = w.followRoomCheckbox();
+    QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(8, box.height() / 2));
+    EXPECT_EQ(w.curveView().curveLine().at(16).brightness, 59);
+}
+
 // A field takes a whole number as typed, else the default place; a click on the map picks the
 // place under the pointer; the line under them tells the sampling cadence there.
 TEST_F(PreferencesWindowTest, LocationComesFromTheFieldsOrTheMapAndTheLineTellsTheCadence) {
