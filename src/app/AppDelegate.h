@@ -135,6 +135,10 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     // usual cadence is due, and otherwise looks again.
     void scheduleCloseCheck(double delay);
     void closeCheck(std::uint64_t generation);
+    // Following the room closely: a look at the monitor's brightness every minute while the
+    // user is there, so a change made with its buttons is measured when it is made.
+    void scheduleButtonWatch();
+    void watchButtons();
     bool atDeskAsLastSeen() const { return !screenLocked_ && presentAtDesk_.value_or(true); }
     // Whether the close cadence reads at the user's next check: there, and within budget.
     bool closeReadingDue();
@@ -223,6 +227,10 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     // whether the user was at the desk when last asked.
     double usualDueAt_ = distantFuture;
     std::optional<bool> presentAtDesk_;
+    WorkItemPtr buttonWatchWork_;
+    // The last change the watch measured for (from, to), so a reading that fails is not
+    // retried every minute for the same change.
+    std::optional<std::pair<int, int>> watchedChange_;
     // Every reading counts against the close cadence's budget, whoever asked for it.
     ReadingBudget readingBudget_;
     // When the last reading was smoothed in, on the clock that never jumps.

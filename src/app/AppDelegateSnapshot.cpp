@@ -70,6 +70,56 @@ void AppDelegate::scheduleNextSnapshot() {
     }
     usualDueAt_ = s_.clock.now() + interval;
     scheduleCloseCheck(SnapshotPolicy::closeInterval);
+    if (!buttonWatchWork_) {
+        scheduleButtonWatch();
+    }
+}
+
+void AppDelegate::scheduleButtonWatch() {
+    buttonWatchWork_ =
+        s_.main.postAfter(SnapshotPolicy::buttonWatchInterval,
+                          whileAlive(this, [](const auto& self) { self->watchButtons(); }));
+}
+
+void AppDelegate::watchButtons() {
+    buttonWatchWork_.reset();
+    if (!followRoomClosely() || !scope_) {
+        return;  // the next chain of readings starts it again
+    }
+    scheduleButtonWatch();
+    // Left to the cycle: a reading about to come, the seconds after a reading's write, which
+    // a slow monitor may not show yet, and a choice still pending, which a change seen now
+    // could not replace (its check drops it, and the next look measures the change).
+    double now = s_.clock.now();
+    if (mode_ != Mode::adapting || screenLocked_ || !lastAppliedBrightness_ || pendingAnchor_ ||
+        nextSnapshotAt_ - now < SnapshotPolicy::buttonWatchInterval ||
+        now - lastSampleAt_ < SnapshotPolicy::writeSettleSeconds || !withinReadingBudget()) {
+        return;
+    }
+    s_.session.idleSeconds(whileAlive(this, [kept = std::weak_ptr<MonitorScope>(scope_)](
+                                                const auto& self, std::optional<double> idle) {
+        if (!LearningPolicy::isPresent(self->screenLocked_, idle) || !self->currentScope(kept)) {
+            return;
+        }
+        auto reference = self->lastAppliedBrightness_;
+        if (!reference) {
+            return;
+        }
+        self->readBrightness(whileAlive(
+            self.get(), [kept, from = *reference](const auto& self, std::optional<int> read) {
+                // Whatever was written meanwhile, the read saw the monitor before it.
+                if (!read || !self->currentScope(kept) || self->lastAppliedBrightness_ != from ||
+                    !LearningPolicy::departsFrom(from, *read) ||
+                    self->watchedChange_ == std::pair(from, *read)) {
+                    return;
+                }
+                self->watchedChange_ = std::pair(from, *read);
+                self->log("brightness changed on the monitor (" + std::to_string(from) + "→" +
+                              std::to_string(*read) + ") — measuring now",
+                          "snapshot");
+                self->snapshotNow();
+            }));
+    }));
 }
 
 void AppDelegate::cancelSnapshotWork() {

@@ -34,6 +34,11 @@ struct SnapshotPolicy {
     // cadence above while away, and a filter that forgets light older than a few minutes.
     static constexpr double closeInterval = 600.0;
     static constexpr double forgetSeconds = 120.0;
+    // Adapting while following, the monitor's brightness is read this often at the desk, so
+    // a change made with its buttons is measured when it is made; not this soon after a
+    // reading, whose write a slow monitor may not show yet.
+    static constexpr double buttonWatchInterval = 60.0;
+    static constexpr double writeSettleSeconds = 10.0;
     // Readings a day, on average over the last week, past which the close cadence gives way
     // to the usual one until older readings age out.
     static constexpr int closeDailyReadings = 50;

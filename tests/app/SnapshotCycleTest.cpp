@@ -272,6 +272,55 @@ TEST_F(FollowRoomTest, AdaptingHeedsMorningChoicesOnlyWhileFollowing) {
     }
 }
 
+// Adapting, a change made with the monitor's buttons is measured within the minute while the
+// room is followed and the user is there, so its anchor has the light and hour it was made at.
+// A reading that failed is not asked for again for the same change; the next change is measured.
+TEST_F(FollowRoomTest, AButtonChangeAtTheDeskIsMeasuredWithinTheMinute) {
+    const struct {
+        const char* name;
+        bool follow;
+        double idle;
+        int pressed;
+        bool cameraFails;
+        double launchFor;
+        int readings;  // in the minute after the press
+        int later;     // four minutes on (in the first, the first row presses again)
+    } rows[] = {
+        {"pressed at the desk", true, 0, 15, false, 204, 1, 2},
+        {"not pressed", true, 0, 0, false, 204, 0, 0},
+        {"pressed while away", true, 400, 15, false, 204, 0, 0},
+        {"turned off", false, 0, 15, false, 204, 0, 0},
+        {"the reading fails", true, 0, 15, true, 204, 1, 1},
+        // The first read (50, nothing held yet) is pending until its check at 183 s.
+        {"pressed while a choice is pending", true, 0, 15, false, 5, 0, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        follow(SnapshotPolicy::closeDailyReadings);
+        d().env.settings->set(d().keyPrefix() + "mode", std::string("adapting"));
+        d().camera.setScriptedLuma({100, 160});
+        d().launch(row.launchFor);
+        d().app->setFollowRoomClosely(row.follow);
+        const int before = readings();
+        const double pressedAt = d().env.clock.now();
+        d().session->setIdleSeconds(row.idle);
+        d().monitor->pressButton(MonitorButton::brightnessUp, row.pressed);
+        d().camera.setFault(row.cameraFails ? SimulatedCameraFault::noFrames
+                                            : SimulatedCameraFault::none);
+        d().advance(61);
+        EXPECT_EQ(readings() - before, row.readings);
+        if (row.readings && !row.cameraFails) {
+            // The light just measured (the first reading's 100 mostly forgotten), not the last.
+            ASSERT_TRUE(d().app->pendingAnchor());
+            EXPECT_GT(d().app->pendingAnchor()->luma, 130);
+            EXPECT_LE(d().app->pendingAnchor()->since - pressedAt, 61);
+            d().monitor->pressButton(MonitorButton::brightnessDown, 10);
+        }
+        d().advance(240);
+        EXPECT_EQ(readings() - before, row.later);
+    }
+}
+
 // Readings by hand count too; the week's budget spent, the desk gets the usual cadence back.
 TEST_F(FollowRoomTest, ASpentBudgetGivesWayToTheUsualCadence) {
     follow(2);
