@@ -62,12 +62,18 @@ desk() {
     chicago) echo "--lat 41.88 --lon -87.63 --tz CST6CDT,M3.2.0,M11.1.0 --start 2025-02-03
         --clouds 0.7 --daylight 110 --lamp 50 --work 7-16 --evenings 18-21 --evening-chance 0.4
         --noise 3 --camera-noise 4 --seed 20" ;;
+    paris) echo "--lat 48.86 --lon 2.35 --tz CET-1CEST,M3.5.0,M10.5.0/3 --start 2024-10-07
+        --clouds 0.7 --work 9-18 --evenings 20-23 --evening-chance 0.4 --tolerance 9
+        --camera-noise 3 --seed 21" ;;
+    toronto) echo "--lat 43.65 --lon -79.38 --tz EST5EDT,M3.2.0,M11.1.0 --start 2025-01-20
+        --clouds 0.6 --daylight 120 --work 8-17 --evenings 19-22 --evening-chance 0.5
+        --wish-change 4:10:15,150:60:10:6,90:30 --seed 22" ;;
     *) echo "unknown desk $1" >&2; exit 2 ;;
     esac
 }
 
 names=${*:-newyork clear nightshift noisy tropical dimnorth wishchange tolerant london capetown seattle reykjavik
-    mumbai berlin sanfrancisco sydney vancouver dubai madrid tokyo chicago}
+    mumbai berlin sanfrancisco sydney vancouver dubai madrid tokyo chicago paris toronto}
 run() {
     # shellcheck disable=SC2046
     line=$("$bench" $(desk "$1") $2 | tail -n 1)

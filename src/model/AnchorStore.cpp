@@ -123,12 +123,19 @@ void AnchorStore::prune(std::optional<std::size_t> newcomer) {
                      [](const auto& x, const auto& y) { return x.weight > y.weight; });
     // A new anchor has one choice's weight, so in a full list of merged ones it would be the
     // weakest and go at once, though just committed: the user's new light could never be
-    // learnt. It stays; the weakest of the others goes.
-    auto fresh = std::find_if(ranked.begin(), ranked.end(), [](const auto& r) { return r.isNew; });
-    if (fresh != ranked.end() && fresh - ranked.begin() >= maxAnchors) {
-        ranked[maxAnchors - 1] = *fresh;
+    // learnt. It stays; the weakest of the others goes, taken from the fuller period, so that
+    // the day's many anchors cannot push out the night's few (each day's new choice at dawn
+    // would then take the place of the last).
+    while (ranked.size() > static_cast<std::size_t>(maxAnchors)) {
+        const auto days = std::count_if(ranked.begin(), ranked.end(), [](const auto& r) {
+            return r.anchor.period() == DayPeriod::day;
+        });
+        const DayPeriod fuller = 2 * days > std::ssize(ranked) ? DayPeriod::day : DayPeriod::night;
+        auto victim = std::find_if(ranked.rbegin(), ranked.rend(), [&](const auto& r) {
+            return !r.isNew && r.anchor.period() == fuller;
+        });
+        ranked.erase(std::next(victim).base());
     }
-    ranked.resize(maxAnchors);
     anchors_.clear();
     for (const auto& r : ranked) {
         anchors_.push_back(r.anchor);

@@ -114,8 +114,8 @@ class AnchorStore : public std::enable_shared_from_this<AnchorStore> {
     void subscribe();
     void load(bool notify);
     void dropFaded(double now);
-    // Keeps the `maxAnchors` of most decayed weight, and always `newcomer`, the anchor just
-    // added.
+    // Keeps `maxAnchors`: always `newcomer`, the anchor just added, and of the others the
+    // weakest goes from the period that holds more.
     void prune(std::optional<std::size_t> newcomer);
     void persist();
     void changed();

@@ -111,6 +111,15 @@ TEST(AnchorStore, AnEleventhAnchorSortsByDecayedWeightAndDropsTheWeakest) {
     full.store->observe(251, 50, 12, 1.0);
     EXPECT_EQ(lumas(full.stored()),
               (std::vector<double>{60, 120, 80, 40, 100, 0, 160, 140, 20, 251}));
+
+    // Nor is a period emptied to make room in the other: the fuller one gives up its weakest,
+    // here the day's 2.0, not the night's only anchor.
+    anchors.pop_back();
+    anchors.push_back({200, 30, 23, 0, 1.5});
+    Fixture night(anchors);
+    night.store->observe(251, 50, 12, 1.0);
+    EXPECT_EQ(lumas(night.stored()),
+              (std::vector<double>{60, 120, 80, 40, 100, 0, 160, 140, 200, 251}));
 }
 
 TEST(AnchorStore, AnAnchorOfWeightOneFadesAfterAbout82DaysAtTheNextLoadOrObservation) {
