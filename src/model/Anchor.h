@@ -17,7 +17,7 @@ inline DayPeriod dayPeriodOf(double hour) {
 struct Anchor {
     double luma = 0;        // room light, 0 to 255
     double brightness = 0;  // chosen brightness, 0 to 100
-    double hour = 0;        // local fractional hour when last observed
+    double hour = 0;        // local fractional hour when last observed, or in the morning fade
     double t = 0;           // time of the last observation, seconds since 1970
     double weight = 0;      // evidence as of `t`, not yet decayed
 

@@ -91,9 +91,14 @@ void AnchorStore::observe(double luma, double brightness, double hour, double we
     } else {
         Anchor& a = anchors_[*nearest];
         const double decayed = a.decayedWeight(stamp, halfLifeDays);
+        // A morning choice that the day confirms stays one: else the fade stops heeding it
+        // and the same correction comes back the next morning. One the day overrules does not.
+        if (!inMorningFade(a.hour) || inMorningFade(hour) ||
+            std::fabs(brightness - a.brightness) > morningAgreement) {
+            a.hour = hour;
+        }
         a.luma = mergeAlpha * luma + (1 - mergeAlpha) * a.luma;
         a.brightness = mergeAlpha * brightness + (1 - mergeAlpha) * a.brightness;
-        a.hour = hour;
         a.t = stamp;
         a.weight = std::min(weight + decayed, maxMergedWeight);
     }

@@ -36,6 +36,8 @@ class AnchorStore : public std::enable_shared_from_this<AnchorStore> {
     static constexpr double rampHours = 2.0;
     // A merged anchor's evidence never grows past this.
     static constexpr double maxMergedWeight = 6.0;
+    // A later choice this close to a morning one, at the same light, confirms it.
+    static constexpr double morningAgreement = 12.0;
     // Finer steps than this would make `curveSamples` produce more points than any view
     // can use; such calls give nothing.
     static constexpr int maxCurveSamples = 4096;
@@ -125,6 +127,9 @@ class AnchorStore : public std::enable_shared_from_this<AnchorStore> {
     // The night curve's weight at `hour` for a light `luma`: less, with `heedingChoices`,
     // near the morning choices.
     double nightWeight(double luma, double hour, MorningFade fade, double now) const;
+    static bool inMorningFade(double hour) {
+        return hour >= nightEnd && hour < nightEnd + rampHours;
+    }
     // The cross-fade of the two curves with the night curve's weight `n`.
     static std::optional<int> predictFrom(const std::optional<PeriodCurve>& day,
                                           const std::optional<PeriodCurve>& night, double luma,

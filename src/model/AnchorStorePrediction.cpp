@@ -104,7 +104,7 @@ double AnchorStore::nightWeight(double luma, double hour, MorningFade fade, doub
     }
     double evidence = 0;
     for (const auto& a : anchors_) {
-        if (a.period() == DayPeriod::day && a.hour >= nightEnd && a.hour < nightEnd + rampHours) {
+        if (a.period() == DayPeriod::day && inMorningFade(a.hour)) {
             const double near = 1 - std::fabs(a.luma - luma) / mergeLumaDist;
             evidence += a.decayedWeight(now, halfLifeDays) * std::max(near, 0.0);
         }

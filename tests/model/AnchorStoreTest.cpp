@@ -73,6 +73,11 @@ TEST(AnchorStore, AnObservationMergesIntoTheNearestSamePeriodAnchorWithinTwentyL
         {{{85, 30, 12, 0, 1}, {109, 60, 12, 0, 1}},
          {97, 50, 14, 1},
          {{91, 40, 14, 0, 2}, {109, 60, 12, 0, 1}}},
+        // A choice in the morning fade keeps its hour when the day confirms it (within 12),
+        // not when the day overrules it or the morning chooses again.
+        {{{100, 40, 7.5, 0, 1}}, {110, 52, 13, 1}, {{105, 46, 7.5, 0, 2}}},
+        {{{100, 40, 7.5, 0, 1}}, {110, 53, 13, 1}, {{105, 46.5, 13, 0, 2}}},
+        {{{100, 40, 7.5, 0, 1}}, {100, 44, 8.5, 1}, {{100, 42, 8.5, 0, 2}}},
         // The weight adds the old one decayed (a future stamp counts as now), up to 6.
         {{{100, 50, 12, 30, 2}}, {100, 50, 12, 1}, {{100, 50, 12, 0, 2}}},
         {{{100, 50, 12, -400, 1}}, {100, 60, 12, 1}, {{100, 55, 12, 0, 2}}},
