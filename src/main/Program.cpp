@@ -80,7 +80,13 @@ Program::~Program() {
 }
 
 int Program::run() {
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    // A sample the logger wrote as the loop stopped still has its count to hand to main: let
+    // it land, so the last dump agrees with the samples file.
+    runtime_.loggerQueue().sync([] {});
+    QCoreApplication::sendPostedEvents();
+    runtime_.debugState().capture();
+    return status;
 }
 
 AppServices Program::services() {
