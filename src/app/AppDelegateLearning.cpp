@@ -6,6 +6,7 @@
 #include "app/ApplyPolicy.h"
 #include "app/LearningPolicy.h"
 #include "app/LocalTime.h"
+#include "app/StoredChoices.h"
 #include "display/BrightnessController.h"
 #include "display/MonitorScope.h"
 #include "platform/Clock.h"
@@ -97,12 +98,27 @@ void AppDelegate::checkPendingAfterRead(std::weak_ptr<MonitorScope> kept, std::o
         pendingAnchor_.reset();
         return;
     }
-    scope->anchors().observe(anchor.luma, anchor.brightness, anchor.hour,
-                             LearningPolicy::anchorWeight);
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  "anchor committed: luma=%.0f brightness=%d hour=%.1f (%zu anchors)", anchor.luma,
-                  anchor.brightness, anchor.hour, scope->anchors().anchors().size());
+    std::optional<double> night;
+    if (StoredChoices::followRoomClosely(s_.settings) &&
+        StoredChoices::location(s_.settings).value.isAfterSunset(anchor.since)) {
+        night =
+            scope->anchors().nightValueOfEveningChoice(anchor.luma, anchor.brightness, anchor.hour);
+    }
+    if (night) {
+        scope->anchors().observe(anchor.luma, *night, AnchorStore::nightStart,
+                                 LearningPolicy::anchorWeight);
+    } else {
+        scope->anchors().observe(anchor.luma, anchor.brightness, anchor.hour,
+                                 LearningPolicy::anchorWeight);
+    }
+    char forNight[48] = "";
+    if (night) {
+        std::snprintf(forNight, sizeof forNight, ", for the night %.0f", *night);
+    }
+    char text[200];
+    std::snprintf(
+        text, sizeof text, "anchor committed: luma=%.0f brightness=%d hour=%.1f%s (%zu anchors)",
+        anchor.luma, anchor.brightness, anchor.hour, forNight, scope->anchors().anchors().size());
     log(text, "anchor");
     pendingAnchor_.reset();
     if (prefs_) {

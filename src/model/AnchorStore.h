@@ -74,6 +74,14 @@ class AnchorStore : public std::enable_shared_from_this<AnchorStore> {
     // or adds it. An observation with a non-finite number is ignored.
     void observe(double luma, double brightness, double hour, double weight);
 
+    // What a choice made after sunset in the last hour of the evening fade (from 21:00, where
+    // the night curve counts for more than half of what is shown) tells of the night: the
+    // night curve's value at `luma` that, faded with the day curve as it is, gives `brightness`
+    // at `hour`. As a day anchor it barely moves what is shown, so after the user's evening
+    // wish changes the same correction comes back every evening. Nothing at other hours.
+    std::optional<double> nightValueOfEveningChoice(double luma, double brightness,
+                                                    double hour) const;
+
     // How the morning fade from the night curve to the day curve meets the user's own
     // choices made in it. They are day anchors, so with the fade alone a choice at 7:30 counts
     // for a sixth of what is shown then and the same correction comes back every morning.

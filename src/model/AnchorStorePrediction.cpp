@@ -112,6 +112,19 @@ double AnchorStore::nightWeight(double luma, double hour, MorningFade fade, doub
     return n * (1 - std::min(evidence / confidenceFull, 1.0));
 }
 
+std::optional<double> AnchorStore::nightValueOfEveningChoice(double luma, double brightness,
+                                                             double hour) const {
+    const double n = nightWeight(hour);
+    if (!(hour > nightEnd + rampHours && hour < nightStart && n >= 0.5) || !std::isfinite(luma) ||
+        !std::isfinite(brightness)) {
+        return std::nullopt;
+    }
+    const auto day = derive(DayPeriod::day, clock_.now());
+    // Without a day curve the night curve alone is shown, so the choice is its value.
+    const double value = day ? (brightness - (1 - n) * day->brightness(luma)) / n : brightness;
+    return std::clamp(value, 0.0, 100.0);
+}
+
 std::optional<int> AnchorStore::predictFrom(const std::optional<PeriodCurve>& day,
                                             const std::optional<PeriodCurve>& night, double luma,
                                             double n) {

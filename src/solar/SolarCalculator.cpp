@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <numbers>
+#include <utility>
 
 namespace pellora {
 namespace {
@@ -93,6 +95,24 @@ bool SolarCalculator::isInSolarWindow(double date, double window) const {
         }
     }
     return false;
+}
+
+bool SolarCalculator::isAfterSunset(double date) const {
+    double latest = -std::numeric_limits<double>::infinity();
+    bool sunset = false;
+    for (double offset : {0.0, -kSecondsPerDay, kSecondsPerDay}) {
+        const std::optional<SunriseSunset> events = sunriseSunset(date + offset);
+        if (!events) {
+            continue;
+        }
+        for (auto [at, isSunset] : {std::pair{events->sunrise, false}, {events->sunset, true}}) {
+            if (at <= date && at > latest) {
+                latest = at;
+                sunset = isSunset;
+            }
+        }
+    }
+    return sunset;
 }
 
 }  // namespace pellora

@@ -39,6 +39,10 @@ struct SolarCalculator {
     // neighbouring UTC days' events count too, so that a sunrise or sunset just across a
     // UTC midnight from `date` is not missed. Meant for windows of up to about 11 hours.
     bool isInSolarWindow(double date, double window) const;
+
+    // Whether the last sunrise or sunset before `date` was a sunset. False where the sun
+    // neither rises nor sets nearby (polar day or night) and for unusable input.
+    bool isAfterSunset(double date) const;
 };
 
 }  // namespace pellora

@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <tuple>
 
 #include "TestEnvironment.h"
@@ -264,6 +265,30 @@ TEST(AnchorPrediction, MorningChoicesOutweighTheNightCurveNearTheirLightWhenHeed
         if (std::fmod(luma, 8) == 0) {
             const std::size_t i = std::size_t(luma / 8);
             EXPECT_EQ(f.store->curveSamples(hour, 8, Fade::heedingChoices)[i].brightness, heeding);
+        }
+    }
+}
+
+// From 21:00 (night weight 0.5) to 22:00 a choice gives the night curve's value that, faded
+// with the day curve as it is (thin ones drawn to the default line), shows it.
+TEST(AnchorPrediction, AnEveningChoiceGivesTheNightValueTheFadeNeeds) {
+    const Anchors day{{100, 80, 12, 0, 5}}, thin{{100, 80, 12, 0, 2.5}}, night{{100, 20, 23, 0, 5}};
+    // Anchors, hour, then the night value for a choice of 30 at luma 60.
+    const std::tuple<const Anchors*, double, std::optional<double>> cases[] = {
+        {&day, 21.5, (30 - 0.15625 * 80) / 0.84375},
+        {&thin, 21.5, (30 - 0.15625 * 60) / 0.84375},
+        {&night, 21.5, 30},
+        {&day, 21.0, 0},  // -20, clamped
+        {&day, 20.9, std::nullopt},
+        {&day, 22.0, std::nullopt},
+        {&day, 7.5, std::nullopt},  // the morning's night weight is as high
+    };
+    for (const auto& [anchors, hour, value] : cases) {
+        Fixture f(*anchors);
+        const auto got = f.store->nightValueOfEveningChoice(60, 30, hour);
+        ASSERT_EQ(got.has_value(), value.has_value()) << hour;
+        if (value) {
+            EXPECT_NEAR(*got, *value, 1e-9) << hour;
         }
     }
 }
