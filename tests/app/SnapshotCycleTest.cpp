@@ -277,22 +277,16 @@ TEST_F(FollowRoomTest, AdaptingHeedsMorningChoicesOnlyWhileFollowing) {
 // Following, a choice made after sunset from 21:00 is learnt for the night, as the value the
 // fade needs to show it; with the sun still up, or not following, it is a day anchor.
 TEST_F(FollowRoomTest, AnEveningChoiceAfterSunsetIsLearntForTheNight) {
-    const struct {
-        const char* name;
-        bool follow;
-        double lat, lon;
-        double hour, brightness;
-    } cases[] = {
-        {"after sunset in London", true, 51.5, -0.13, 22.0, 20.7},
-        {"the sun still up in New York", true, 40.7, -74.0, 21.5, 30},
-        // The usual smoothing starts from its made-up value: the light is 111, near the day's.
-        {"not following", false, 51.5, -0.13, 21.5, 55},
-    };
-    for (const auto& c : cases) {
-        restart({.startWall = 1719005400.0});  // 21:30 UTC, the desk's zone
-        d().env.settings->setForThisMachine("followRoomClosely", c.follow);
-        d().env.settings->set("userLat", c.lat);
-        d().env.settings->set("userLon", c.lon);
+    // Following, latitude, longitude, then the hour and brightness of the choice's anchor. Not
+    // following, the usual smoothing starts from its made-up value: the light is 111, near
+    // the day anchor's, and merges into it.
+    const std::tuple<bool, double, double, double, double> cases[] = {
+        {true, 51.5, -0.13, 22.0, 20.7}, {true, 40.7, -74.0, 21.5, 30}, {false, 51.5, 0, 21.5, 55}};
+    for (const auto& [follow, lat, lon, hour, brightness] : cases) {
+        restart({.startWall = 1719005400.0});  // 21:30 UTC, the desk's zone: after London's sunset
+        d().env.settings->setForThisMachine("followRoomClosely", follow);
+        d().env.settings->set("userLat", lat);
+        d().env.settings->set("userLon", lon);
         const double t = d().env.clock.now();
         d().env.settings->set(d().keyPrefix() + "anchorsV1",
                               Bytes{*AnchorStore::encode({{100, 80, 12, t, 5}})});
@@ -304,9 +298,9 @@ TEST_F(FollowRoomTest, AnEveningChoiceAfterSunsetIsLearntForTheNight) {
         const auto& anchors = d().app->scope()->anchors().anchors();
         auto choice = std::find_if(anchors.begin(), anchors.end(),
                                    [](const Anchor& a) { return a.hour != 12; });
-        ASSERT_NE(choice, anchors.end()) << c.name;
-        EXPECT_NEAR(choice->hour, c.hour, 0.01) << c.name;
-        EXPECT_NEAR(choice->brightness, c.brightness, 0.05) << c.name;
+        ASSERT_NE(choice, anchors.end()) << lon;
+        EXPECT_NEAR(choice->hour, hour, 0.01) << lon;
+        EXPECT_NEAR(choice->brightness, brightness, 0.05) << lon;
     }
 }
 
