@@ -104,13 +104,9 @@ void AppDelegate::checkPendingAfterRead(std::weak_ptr<MonitorScope> kept, std::o
         night =
             scope->anchors().nightValueOfEveningChoice(anchor.luma, anchor.brightness, anchor.hour);
     }
-    if (night) {
-        scope->anchors().observe(anchor.luma, *night, AnchorStore::nightStart,
-                                 LearningPolicy::anchorWeight);
-    } else {
-        scope->anchors().observe(anchor.luma, anchor.brightness, anchor.hour,
-                                 LearningPolicy::anchorWeight);
-    }
+    scope->anchors().observe(anchor.luma, night.value_or(anchor.brightness),
+                             night ? AnchorStore::nightStart : anchor.hour,
+                             LearningPolicy::anchorWeight);
     char forNight[48] = "";
     if (night) {
         std::snprintf(forNight, sizeof forNight, ", for the night %.0f", *night);
