@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <iterator>
+#include <utility>
+
 #include "platform/AtomicFile.h"
 #include "store/SettingsFile.h"
 
@@ -32,7 +35,9 @@ bool PeerSettingsFiles::isPeerFile(const std::filesystem::path& name, const std:
 }
 
 PeerChanges PeerSettingsFiles::scan() {
-    std::map<std::string, std::filesystem::path> present;
+    // Beyond the limit, the machines already read stay, then the first names in order: never
+    // the folder's listing order, which one more file can reshuffle.
+    std::map<std::pair<bool, std::string>, std::filesystem::path> chosen;
     std::size_t beyondLimit = 0;
     std::error_code error;
     for (std::filesystem::directory_iterator it(dir_, error), end; !error && it != end;
@@ -41,11 +46,17 @@ PeerChanges PeerSettingsFiles::scan() {
         if (!isPeerFile(path.filename(), machine_)) {
             continue;
         }
-        if (present.size() < maxPeers) {
-            present.emplace(path.stem().string(), path);
-        } else {
+        std::string name = path.stem().string();
+        const bool unseen = !seen_.count(name);
+        chosen.emplace(std::pair(unseen, std::move(name)), path);
+        if (chosen.size() > maxPeers) {
+            chosen.erase(std::prev(chosen.end()));
             ++beyondLimit;
         }
+    }
+    std::map<std::string, std::filesystem::path> present;
+    for (auto& [key, path] : chosen) {
+        present.emplace(key.second, std::move(path));
     }
     if (beyondLimit != ignoredBeyondLimit_ && beyondLimit > 0) {
         log_("synced settings folder " + dir_.string() + " holds more than " +

@@ -11,7 +11,29 @@ namespace {
 using nlohmann::json;
 
 constexpr const char* kFormat = "pellora-settings";
-constexpr double kMaxModified = 1e12;
+constexpr double kMaxModified = SettingsFileCodec::maxModified;
+// Deeper than any settings file needs; nlohmann's dump recurses once per level.
+constexpr std::size_t kMaxDepth = 64;
+
+// Refuses the document as soon as it nests deeper than kMaxDepth.
+struct DepthLimit final : nlohmann::json_sax<json> {
+    std::size_t depth = 0;
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t&) override { return true; }
+    bool binary(binary_t&) override { return true; }
+    bool start_object(std::size_t) override { return ++depth <= kMaxDepth; }
+    bool end_object() override { return --depth, true; }
+    bool start_array(std::size_t) override { return ++depth <= kMaxDepth; }
+    bool end_array() override { return --depth, true; }
+    bool key(string_t&) override { return true; }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        return false;
+    }
+};
 
 std::optional<SettingValue> decodeValue(const std::string& type, const json& value) {
     if (type == "bytes" && value.is_string()) {
@@ -95,6 +117,14 @@ json encodeValue(const SettingValue& value) {
 }  // namespace
 
 std::optional<SettingsFileCodec::Decoded> SettingsFileCodec::decode(const std::string& bytes) {
+    try {
+        DepthLimit limit;
+        if (!json::sax_parse(bytes, &limit, json::input_format_t::json, /*strict=*/true)) {
+            return std::nullopt;
+        }
+    } catch (const json::exception&) {
+        return std::nullopt;
+    }
     json root = json::parse(bytes, nullptr, /*allow_exceptions=*/false);
     if (!root.is_object()) {
         return std::nullopt;

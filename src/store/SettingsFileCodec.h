@@ -28,6 +28,9 @@ using PeerChanges = std::map<std::string, std::optional<SettingsEntries>>;
 // {"format":"pellora-settings","version":1,"values":{"key":{"type":"int","value":3,...}}}
 class SettingsFileCodec {
   public:
+    // The latest modification time a file may hold (about the year 33,658).
+    static constexpr double maxModified = 1e12;
+
     struct Decoded {
         SettingsEntries entries;
         RawEntries unreadable;

@@ -85,6 +85,8 @@ struct SettingsStore::Files {
     SettingsFile own;
     PeerSettingsFiles peers;
     std::size_t writes = 0;
+    bool localFailed = false;  // the last write of each copy failed
+    bool ownFailed = false;
 };
 
 // What one write puts in the files; a copy that has not changed is left out.
@@ -108,10 +110,17 @@ SettingsStore::~SettingsStore() {
     if (pendingCheck_) {
         pendingCheck_->cancel();
     }
-    if (localDirty_ || cloudDirty_) {
+    if (localDirty_ || cloudDirty_ || localRetry_ || cloudRetry_) {
         sendSnapshot();
     }
     settingsQueue_.sync([] {});
+    // A write that failed, the one under way included, gets one more try on the way out.
+    if (files_->localFailed || files_->ownFailed) {
+        localRetry_ = files_->localFailed;
+        cloudRetry_ = files_->ownFailed;
+        sendSnapshot();
+        settingsQueue_.sync([] {});
+    }
 }
 
 std::shared_ptr<SettingsStore> SettingsStore::open(const AppPaths& paths, const Clock& clock,
@@ -302,32 +311,38 @@ void SettingsStore::changed() {
 
 void SettingsStore::sendSnapshot() {
     auto snapshot = std::make_shared<Snapshot>();
-    if (localDirty_) {
+    if (localDirty_ || localRetry_) {
         snapshot->local = local_;
     }
-    if (cloudDirty_) {
+    if (cloudDirty_ || cloudRetry_) {
         snapshot->own = SettingsFileCodec::Decoded{cloud_.own(), cloud_.ownKept()};
     }
-    localDirty_ = cloudDirty_ = false;
+    localDirty_ = cloudDirty_ = localRetry_ = cloudRetry_ = false;
     ++writesInFlight_;
     settingsQueue_.post([files = files_, snapshot = std::shared_ptr<const Snapshot>(snapshot),
                          main = &main_, weak = weak_from_this()] {
         // A failed write is not retried on its own: the next change writes everything again.
         if (snapshot->local) {
-            files->writes +=
-                files->local.write(snapshot->local->entries, snapshot->local->unreadable);
+            files->localFailed =
+                !files->local.write(snapshot->local->entries, snapshot->local->unreadable);
+            files->writes += !files->localFailed;
         }
         if (snapshot->own) {
-            files->writes += files->own.write(snapshot->own->entries, snapshot->own->unreadable);
+            files->ownFailed = !files->own.write(snapshot->own->entries, snapshot->own->unreadable);
+            files->writes += !files->ownFailed;
         }
-        main->post(whileAlive(weak, [changes = files->peers.scan()](const auto& self) mutable {
-            self->written(std::move(changes));
+        main->post(whileAlive(weak, [changes = files->peers.scan(), local = files->localFailed,
+                                     own = files->ownFailed](const auto& self) mutable {
+            self->written(std::move(changes), local, own);
         }));
     });
 }
 
-void SettingsStore::written(PeerChanges changes) {
+void SettingsStore::written(PeerChanges changes, bool localFailed, bool ownFailed) {
     --writesInFlight_;
+    // Not at once, which would spin on a lasting failure: with the next change, or at the end.
+    localRetry_ = localRetry_ || localFailed;
+    cloudRetry_ = cloudRetry_ || ownFailed;
     applyPeers(std::move(changes));
     changed();
 }

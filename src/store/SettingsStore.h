@@ -105,7 +105,7 @@ class SettingsStore : public std::enable_shared_from_this<SettingsStore> {
     void write(const std::string& key, SettingValue value);
     void changed();
     void sendSnapshot();
-    void written(PeerChanges changes);
+    void written(PeerChanges changes, bool localFailed, bool ownFailed);
     void applyPeers(PeerChanges changes);
     const SettingValue* localValue(const std::string& key) const;
     void checkCloud();
@@ -121,6 +121,9 @@ class SettingsStore : public std::enable_shared_from_this<SettingsStore> {
     std::filesystem::path syncDir_;
     bool localDirty_ = false;
     bool cloudDirty_ = false;
+    // A copy whose last write failed: written again with the next change, or at the end.
+    bool localRetry_ = false;
+    bool cloudRetry_ = false;
     int writesInFlight_ = 0;
     WorkItemPtr pendingCheck_;
     std::vector<std::weak_ptr<std::function<void()>>> subscribers_;

@@ -50,6 +50,8 @@ void SyncedSettings::stamp(const std::string& key, std::optional<SettingValue> v
     if (const SettingsEntry* current = winner(key)) {
         modified = std::max(modified, current->modified + 0.001);
     }
+    // Never a time the files cannot hold: the write would be unreadable after a restart.
+    modified = std::min(modified, SettingsFileCodec::maxModified);
     own_[key] = SettingsEntry{std::move(value), modified};
     ownKept_.erase(key);
 }

@@ -16,6 +16,7 @@
 #include "platform/QtMainQueue.h"
 #include "platform/SerialQueue.h"
 #include "platform/SystemClock.h"
+#include "store/PeerSettingsFiles.h"
 #include "store/SettingsFileCodec.h"
 
 namespace pellora::test {
@@ -278,6 +279,9 @@ TEST(SettingsStoreDamage, DamagedPeerFileKeepsWhatWasReadBeforeAndLogsOnce) {
         {'f', std::string(11u << 20, '{'), "laptop.json cannot be read (11534336 bytes"},
         {'p', "", "laptop.json cannot be read (not a regular file)"},
         {'l', "", "laptop.json cannot be read (a symbolic link"},
+        // Nested deeper than any setting: writing such a value out again would recurse as deep.
+        {'f', settingsFile(R"("k":)" + std::string(65, '[') + std::string(65, ']')),
+         "laptop.json cannot be read (not a settings file)"},
         {'f', removedNotBool, "key \"x\" holds a value this version cannot read; ignoring it"},
     };
     for (const auto& c : cases) {
@@ -408,10 +412,38 @@ TEST(SettingsStoreDamage, AFifoForTheFileOrAFileForTheFolderHangsNothingAndLoses
     EXPECT_EQ(env.settings->integer("first"), 1);  // still readable in this run
     EXPECT_FALSE(env.linesWith("cannot be created").empty());
 
+    // Back, and the user quits: the failed write is tried again on the way out.
     std::filesystem::remove(env.paths.configDir);
-    env.settings->set("second", std::int64_t{2});
-    env.settings->flush();
-    EXPECT_EQ(SettingsFileCodec::decode(readFile(localFile(env))).value().entries.size(), 2u);
+    env.reopenSettings();
+    EXPECT_EQ(env.settings->integer("first"), 1);
+}
+
+// A peer stamped at the latest time a file may hold: this machine's later write stays
+// readable after a restart, and wins.
+TEST(SettingsStoreTwoMachines, AWriteOverAPeerAtTheLatestTimeSurvivesARestart) {
+    TestEnvironment env;
+    writeFile(env.paths.syncDir / "laptop.json",
+              settingsFile(R"("mode":{"type":"string","value":"peer","modified":1e12})"));
+    env.settings->cloudFolderChanged();
+    env.clock.advance(1.0);
+    ASSERT_EQ(env.settings->string("mode"), "peer");
+    env.settings->set("mode", "mine");
+    env.reopenSettings();
+    EXPECT_EQ(env.settings->string("mode"), "mine");
+}
+
+// Past the machine limit, one more file never drops a machine read before.
+TEST(SettingsStorePeers, BeyondTheLimitTheMachinesAlreadyReadStay) {
+    TempDir dir;
+    PeerSettingsFiles peers(dir.path(), "desk", [](const std::string&) {});
+    for (std::size_t i = 0; i <= PeerSettingsFiles::maxPeers; ++i) {
+        writeFile(dir / ("m" + std::to_string(i) + ".json"), settingsFile(""));
+    }
+    peers.scan();
+    writeFile(dir / "newcomer.json", settingsFile(""));
+    for (const auto& [name, entries] : peers.scan()) {
+        EXPECT_TRUE(entries.has_value()) << name << " dropped";
+    }
 }
 
 TEST(SettingsStoreWatcher, ChangeByAnotherProcessIsAnnouncedOnTheEventLoop) {
