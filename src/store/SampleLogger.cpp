@@ -379,7 +379,13 @@ bool appendLine(const std::filesystem::path& path, std::string line, DebugLog* l
     // start on a fresh line, leaving the fragment to be skipped on its own. The lock keeps
     // another appender's line, half-way into the file, from looking like such a fragment;
     // where locks are not supported the append goes ahead without one.
-    while (::flock(fd.get(), LOCK_EX) != 0 && errno == EINTR) {
+    // Another process may hold the lock for ever: wait for it a quarter of a second at most,
+    // then go on as where locks are not supported.
+    for (int tries = 0; ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && tries < 25; ++tries) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            break;
+        }
+        ::usleep(10000);
     }
     if (::fstat(fd.get(), &info) == 0 && info.st_size > 0) {
         char last = '\n';

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <tuple>
 
 #include "TestEnvironment.h"
+#include "platform/UniqueFd.h"
 
 namespace pellora {
 
@@ -169,6 +172,14 @@ std::string plainWith(const std::string& member, std::optional<std::string> valu
     }
     text.back() = '}';
     return text;
+}
+
+// Another process holding a lock on the file delays an append a moment, never for good.
+TEST_F(LoggerFixture, AnotherProcesssLockDelaysAnAppendOnlyAMoment) {
+    UniqueFd other(::open(logger->fileURL().c_str(), O_RDONLY));
+    ASSERT_EQ(::flock(other.get(), LOCK_EX), 0);
+    logAndRun(sampleAt(1));
+    EXPECT_EQ(readFile(logger->fileURL()), line(1));
 }
 
 TEST(SampleLoggerDecodeLine, AcceptsWholeSamplesInAnyJsonFormAndNothingElse) {
