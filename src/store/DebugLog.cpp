@@ -166,6 +166,19 @@ std::string DebugLog::composeLine(double wallTime, std::string_view tag, std::st
 }
 
 void DebugLog::log(std::string_view message, std::string_view tag) {
+    // A message quoting hostile bytes (a key from a synced file) may be megabytes long; the
+    // window, the file and its reload are sized for lines, not files.
+    constexpr std::size_t kMaxMessage = 4096;
+    std::string cut;
+    if (message.size() > kMaxMessage) {
+        std::size_t keep = kMaxMessage;
+        while (keep > 0 && (static_cast<unsigned char>(message[keep]) & 0xC0) == 0x80) {
+            --keep;  // not inside a UTF-8 sequence
+        }
+        cut = std::string(message.substr(0, keep)) + "... (" +
+              std::to_string(message.size() - keep) + " more bytes)";
+        message = cut;
+    }
     std::string line = composeLine(clock_.now(), tag, message);
     systemLog_.write(line);
 

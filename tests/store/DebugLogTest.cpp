@@ -55,6 +55,16 @@ TEST_F(DebugLogTest, LineCarriesMillisecondUtcStampTagAndMessageLiterally) {
               std::filesystem::perms(0600));
 }
 
+// A message quoting hostile bytes (a key from a synced file) is cut, so that the window of
+// lines always fits the file's reload; never inside a character.
+TEST_F(DebugLogTest, AMessageIsCutAfter4KiBAtACharacterBoundary) {
+    auto log = open();
+    log->log(std::string(4095, 'a') + "\u00e9" + std::string(10000, 'b'), "settings");
+    clock.runPending();
+    EXPECT_TRUE(
+        log->recent(1).at(0).ends_with("] " + std::string(4095, 'a') + "... (10002 more bytes)"));
+}
+
 TEST(DebugLogTimestamp, MillisecondsAreCutNotRounded) {
     EXPECT_EQ(DebugLog::isoTimestamp(1718961881.9996), "2024-06-21T09:24:41.999Z");
     EXPECT_EQ(DebugLog::isoTimestamp(951782400.5), "2000-02-29T00:00:00.500Z");
