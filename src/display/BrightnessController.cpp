@@ -64,7 +64,8 @@ void BrightnessController::getBrightness(std::function<void(std::optional<int>)>
         [main, completion](DDCService& ddc) {
             auto value = ddc.getVCP(ddc.brightnessCode());
             std::optional<int> current;
-            if (value) {
+            // A continuous control's value lies in 0..maximum; more is a damaged reply.
+            if (value && value->current <= value->max) {
                 current = int(value->current);
             }
             main->post([completion, current] { completion(current); });

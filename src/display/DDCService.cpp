@@ -285,7 +285,15 @@ std::optional<MonitorCapabilities> DDCService::readCapabilities() {
     }
     std::string text;
     std::uint32_t offset = 0;
+    // A monitor that sends a character at a time and never ends would hold the brightness
+    // queue for minutes.
+    const double deadline = clock_.monotonic() + capabilitiesSeconds;
     while (offset < capabilitiesLimit) {
+        if (clock_.monotonic() > deadline) {
+            log(format("caps off=%d: no end of the string in time, capabilities not read",
+                       int(offset)));
+            return std::nullopt;
+        }
         std::optional<std::string> fragment = readCapabilitiesChunk(std::uint16_t(offset));
         int attempts = 1;
         // A busy monitor answers with the null message or a damaged fragment; ask again after

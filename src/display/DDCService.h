@@ -45,6 +45,8 @@ class DDCService {
     static constexpr double retryDelay = 0.100;
     static constexpr double capabilitiesReplyDelay = 0.100;
     static constexpr std::uint16_t capabilitiesLimit = 4096;
+    // A whole string of 32-byte fragments takes under 13 s.
+    static constexpr double capabilitiesSeconds = 30.0;
     static constexpr std::size_t getReplyLength = 11;
     static constexpr std::size_t capabilitiesReplyLength = 38;
     // A fragment that fails its checks is asked for again this many times before the whole
@@ -64,7 +66,8 @@ class DDCService {
     bool setVCP(std::uint8_t code, std::uint16_t value);
     // One request and reply. "" marks the end of the string.
     std::optional<std::string> readCapabilitiesChunk(std::uint16_t offset);
-    // The whole string, parsed; nothing unless every fragment up to the end was read.
+    // The string up to its end or the limit, parsed; nothing if a fragment could not be read
+    // or the end did not come within `capabilitiesSeconds`.
     std::optional<MonitorCapabilities> readCapabilities();
 
     // Whether the latest attempt to open the channel found one.

@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "TestEnvironment.h"
+#include "display/BrightnessController.h"
 #include "platform/sim/SimulatedDisplayI2C.h"
 #include "platform/sim/SimulatedMonitor.h"
 
@@ -126,6 +127,22 @@ TEST_F(DDCServiceTest, GetRepliesAreBelievedOnlyWhenIntact) {
     }
 }
 
+// An intact reply whose brightness lies past the monitor's own maximum is no brightness.
+TEST_F(DDCServiceTest, ABrightnessPastItsOwnMaximumIsNotBelieved) {
+    auto queue = env.clock.makeQueue("pellora.brightness");
+    auto controller = BrightnessController::create(*env.main, *queue, [this] {
+        return std::make_shared<DDCService>(bus, env.clock, *env.log, env.systemLog);
+    });
+    std::vector<std::optional<int>> answers;
+    for (const char* reply :
+         {"6E 88 02 00 10 00 00 64 00 64 *", "6E 88 02 00 10 00 00 64 00 65 *"}) {
+        bus.replies = {{0, hex(reply)}, {0, hex(reply)}};
+        controller->getBrightness([&](std::optional<int> v) { answers.push_back(v); });
+        env.clock.advance(5.0);
+    }
+    EXPECT_THAT(answers, ElementsAre(100, std::nullopt));
+}
+
 // A Get waits for the reply and is retried once; a Set is sent twice, and only the second
 // status counts.
 TEST_F(DDCServiceTest, GetWaitsAndRetriesOnceSetIsSentTwice) {
@@ -214,6 +231,13 @@ TEST_F(DDCServiceTest, CapabilitiesAreReadWholeOrNotAtAll) {
 
     text = std::string(5000, 'z');
     EXPECT_EQ(ddc->readCapabilities()->rawString.size(), 4096u);
+    // A character a fragment, never ending: given up after half a minute, not 410 s.
+    bus.responder = [&](const WireBytes& request) {
+        return FakeBus::Reply{0, caps(request[2] << 8 | request[3], "z")};
+    };
+    const double started = env.clock.monotonic();
+    EXPECT_FALSE(ddc->readCapabilities());
+    EXPECT_LT(env.clock.monotonic() - started, 31);
 
     // Failed transfers are failed attempts too, logged with the error.
     bus.responder = nullptr;
