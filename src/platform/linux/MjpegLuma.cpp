@@ -22,6 +22,20 @@ std::optional<LumaPlaneView> MjpegLuma::decode(std::span<const std::uint8_t> jpe
         lastError_ = "empty frame";
         return std::nullopt;
     }
+    // A frame cut short on the way (a lost USB packet) has no end-of-image marker after its
+    // scan; the library would decode what is missing as mid-grey, a light that is not there.
+    std::size_t end = jpeg.size();
+    while (end >= 2 && !(jpeg[end - 2] == 0xFF && jpeg[end - 1] == 0xD9)) {
+        --end;
+    }
+    std::size_t scan = 0;
+    while (scan + 1 < end && !(jpeg[scan] == 0xFF && jpeg[scan + 1] == 0xDA)) {
+        ++scan;
+    }
+    if (end < 2 || scan + 1 >= end) {
+        lastError_ = "frame cut short (no end of image after the scan)";
+        return std::nullopt;
+    }
     // The library's interface is not const-correct; it only reads the source.
     auto* source = const_cast<unsigned char*>(jpeg.data());
     const auto size = static_cast<unsigned long>(jpeg.size());
