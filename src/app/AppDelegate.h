@@ -226,6 +226,10 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     // Following the room closely: when the usual cadence would take the next reading, and
     // whether the user was at the desk when last asked.
     double usualDueAt_ = distantFuture;
+    // The last check of the close cadence and the delay it was posted with (monotonic).
+    std::optional<double> lastCloseCheckAt_;
+    double closeCheckDelay_ = 0;
+    double closeSpacing_ = SnapshotPolicy::closeInterval;
     std::optional<bool> presentAtDesk_;
     WorkItemPtr buttonWatchWork_;
     // The last change the watch measured for (from, to), so a reading that fails is not

@@ -25,7 +25,7 @@ void AppDelegate::maybeApply() {
     in.manualOverrideUntil = manualOverrideUntil_;
     in.lastApplied = lastAppliedBrightness_;
     // Samples and anchors keep the light measured; only what is written leads it.
-    double lead = trend_.lead();
+    double lead = trend_.lead(closeSpacing_);
     double heading = lead != 0 ? std::clamp(smoothedLuma_ + lead, 0.0, 255.0) : smoothedLuma_;
     in.smoothedLuma = heading;
     if (in.adapting && now >= manualOverrideUntil_) {

@@ -90,8 +90,8 @@ void AppDelegate::refreshMenu() {
     }
     double interval =
         SnapshotPolicy::interval(s_.clock.now(), StoredChoices::location(s_.settings).value);
-    const char* cadence =
-        SnapshotPolicy::cadenceLabel(interval, followRoomClosely(), closeReadingDue());
+    auto cadence = SnapshotPolicy::cadenceLabel(interval, followRoomClosely(), closeReadingDue(),
+                                                closeSpacing_);
     menu_.setTitle(Id::samples, MenuTexts::samplesRow(count, next, cadence));
     auto toggle = MenuTexts::toggleRow(mode_, count);
     menu_.setTitle(Id::toggleMode, toggle.title);

@@ -1,5 +1,6 @@
 // The snapshot cycle: measure the room, read the monitor, log a sample, schedule the next.
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 
@@ -36,7 +37,7 @@ void AppDelegate::takeSnapshot() {
         return;
     }
     log("takeSnapshot requesting frame…", "snapshot");
-    readingBudget_.recordReading(s_.clock.now(), s_.clock.monotonic());
+    readingBudget_.recordReading(s_.clock.now(), s_.clock.monotonic(), atDeskAsLastSeen());
     s_.sensor->sampleOnce(SnapshotPolicy::sensorTimeout,
                           whileAlive(this, [](const auto& self, std::optional<double> luma) {
                               self->handleReading(luma);
@@ -69,7 +70,10 @@ void AppDelegate::scheduleNextSnapshot() {
         return;
     }
     usualDueAt_ = s_.clock.now() + interval;
-    scheduleCloseCheck(SnapshotPolicy::closeInterval);
+    closeSpacing_ =
+        std::min(interval, readingBudget_.spacingAtDesk(s_.clock.now(), s_.clock.monotonic(),
+                                                        SnapshotPolicy::closeInterval));
+    scheduleCloseCheck(closeSpacing_);
     if (!buttonWatchWork_) {
         scheduleButtonWatch();
     }
@@ -142,6 +146,7 @@ void AppDelegate::scheduleSnapshot(double delay) {
 
 void AppDelegate::scheduleCloseCheck(double delay) {
     cancelSnapshotWork();
+    closeCheckDelay_ = delay;
     double now = s_.clock.now();
     // The reading expected: at this check while the user is there, else at the usual time.
     nextSnapshotAt_ = closeReadingDue() ? now + delay : usualDueAt_;
@@ -161,6 +166,13 @@ void AppDelegate::closeCheck(std::uint64_t generation) {
             }
             bool present = LearningPolicy::isPresent(self->screenLocked_, idle);
             self->presentAtDesk_ = present;
+            double monotonic = self->s_.clock.monotonic();
+            if (present && self->lastCloseCheckAt_) {
+                self->readingBudget_.recordPresence(
+                    self->s_.clock.now(), monotonic,
+                    std::min(monotonic - *self->lastCloseCheckAt_, self->closeCheckDelay_));
+            }
+            self->lastCloseCheckAt_ = monotonic;
             auto step = SnapshotPolicy::closeStep(self->s_.clock.now(), self->usualDueAt_, present,
                                                   self->withinReadingBudget());
             if (step.readNow) {

@@ -6,7 +6,7 @@
 namespace pellora {
 
 void LightTrend::add(double luma, double secondsSinceLast) {
-    lead_ = 0;
+    leads_ = false;
     if (!std::isfinite(luma)) {
         return;
     }
@@ -23,9 +23,14 @@ void LightTrend::add(double luma, double secondsSinceLast) {
     }
     rate_ = (luma - *last_) / secondsSinceLast;
     last_ = luma;
-    if (rateError_ < holdError_) {
-        lead_ = std::clamp(*rate_ * halfStep, -maxLead, maxLead);
+    leads_ = rateError_ < holdError_;
+}
+
+double LightTrend::lead(double untilNext) const {
+    if (!leads_ || !rate_ || !(untilNext > 0)) {
+        return 0;
     }
+    return std::clamp(*rate_ * untilNext / 2, -maxLead, maxLead);
 }
 
 }  // namespace pellora

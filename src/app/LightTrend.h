@@ -2,8 +2,6 @@
 
 #include <optional>
 
-#include "app/SnapshotPolicy.h"
-
 namespace pellora {
 
 // Where the room's light is heading, from the last readings. Between two readings the room
@@ -15,7 +13,6 @@ namespace pellora {
 // the rate loses and nothing is led.
 class LightTrend {
   public:
-    static constexpr double halfStep = SnapshotPolicy::closeInterval / 2;
     static constexpr double maxLead = 40;   // luma either way
     static constexpr double maxGap = 1800;  // seconds: an older reading tells no rate
     static constexpr double errorCap = 60;  // luma: one wild reading weighs no more
@@ -23,8 +20,9 @@ class LightTrend {
 
     // A reading `secondsSinceLast` after the one before (infinite for the first).
     void add(double luma, double secondsSinceLast);
-    // The luma to add to the last reading's for the brightness written now.
-    double lead() const { return lead_; }
+    // The luma to add to the last reading's for the brightness written now, with the next
+    // reading `untilNext` seconds away.
+    double lead(double untilNext) const;
     void reset() { *this = LightTrend{}; }
 
   private:
@@ -32,7 +30,7 @@ class LightTrend {
     std::optional<double> rate_;  // luma a second, over the last step
     double rateError_ = 0;
     double holdError_ = 0;
-    double lead_ = 0;
+    bool leads_ = false;
 };
 
 }  // namespace pellora

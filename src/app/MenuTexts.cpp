@@ -11,7 +11,7 @@ std::string MenuTexts::modeRow(Mode mode) {
 }
 
 std::string MenuTexts::samplesRow(long long count, std::optional<double> nextSnapshotAt,
-                                  const char* intervalLabel) {
+                                  const std::string& intervalLabel) {
     std::string row = "Samples: " + std::to_string(count);
     if (nextSnapshotAt) {
         row += " · next " + localtime::hoursMinutes(*nextSnapshotAt) + " (" + intervalLabel + ")";

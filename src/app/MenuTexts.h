@@ -17,7 +17,7 @@ struct MenuTexts {
     static std::string modeRow(Mode mode);
     // `nextSnapshotAt` nothing: no snapshot is scheduled.
     static std::string samplesRow(long long count, std::optional<double> nextSnapshotAt,
-                                  const char* intervalLabel);
+                                  const std::string& intervalLabel);
 
     struct Toggle {
         std::string title;

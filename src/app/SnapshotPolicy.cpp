@@ -61,8 +61,12 @@ double SnapshotPolicy::secondsSince(double wallThen, double monotonicThen, doubl
     return std::max(wallNow - wallThen, monotonicNow - monotonicThen);
 }
 
-const char* SnapshotPolicy::cadenceLabel(double usualInterval, bool followClosely, bool closeDue) {
-    return intervalLabel(followClosely && closeDue ? closeInterval : usualInterval);
+std::string SnapshotPolicy::cadenceLabel(double usualInterval, bool followClosely, bool closeDue,
+                                         double closeSpacing) {
+    if (!followClosely || !closeDue) {
+        return intervalLabel(usualInterval);
+    }
+    return std::to_string(std::lround(std::max(closeSpacing, closeInterval) / 60)) + "m";
 }
 
 CameraHealth SnapshotPolicy::failedReadingHealth(bool accessAuthorized, bool cameraFound) {

@@ -58,9 +58,10 @@ struct SnapshotPolicy {
     // allows, or when the usual cadence is due (at `usualDueAt`); else look again when it
     // falls due, and at least every 600 s, so a return is seen within ten minutes.
     static CloseStep closeStep(double now, double usualDueAt, bool present, bool withinBudget);
-    // The menu's cadence: 10m while following the room and the close cadence reads (the user
-    // there, the week's budget not spent), else the usual.
-    static const char* cadenceLabel(double usualInterval, bool followClosely, bool closeDue);
+    // The menu's cadence: the close spacing in minutes ("10m") while following the room and
+    // the close cadence reads (the user there, the week's budget not spent), else the usual.
+    static std::string cadenceLabel(double usualInterval, bool followClosely, bool closeDue,
+                                    double closeSpacing = closeInterval);
     static CameraHealth failedReadingHealth(bool accessAuthorized, bool cameraFound);
 };
 

@@ -78,6 +78,9 @@ TEST(SnapshotPolicyTest, IntervalIsDenseNearSunriseAndSunset) {
     // A clock set back gives a reading no weight, never a negative one; the first stands alone.
     EXPECT_EQ(SnapshotPolicy::forgettingWeight(-5), 0);
     EXPECT_EQ(SnapshotPolicy::forgettingWeight(std::numeric_limits<double>::infinity()), 1);
+    // Following closely, the menu shows the spacing in use; otherwise the usual cadence.
+    EXPECT_EQ(SnapshotPolicy::cadenceLabel(3600, true, true, 1174), "20m");
+    EXPECT_EQ(SnapshotPolicy::cadenceLabel(3600, true, false, 1174), "60m");
 }
 
 // The lead after readings of (luma, seconds since the one before).
@@ -99,8 +102,14 @@ TEST(LightTrendTest, LeadsOnlyWhileTheRateHasGuessedBetterThanHolding) {
         for (auto [luma, since] : rows[i].second) {
             trend.add(luma, since);
         }
-        EXPECT_DOUBLE_EQ(trend.lead(), leads[i]) << rows[i].first;
+        EXPECT_DOUBLE_EQ(trend.lead(600), leads[i]) << rows[i].first;
     }
+    // Readings further apart lead further, to half-way to the next.
+    LightTrend rising;
+    for (auto [luma, since] : rows[1].second) {
+        rising.add(luma, since);
+    }
+    EXPECT_DOUBLE_EQ(rising.lead(1200), 10);
 }
 
 TEST(LearningPolicyTest, WhoseChangeAndWhetherItStands) {

@@ -42,6 +42,41 @@ TEST(ReadingBudgetTest, MemoryStaysBoundedWhateverTheClocksDo) {
     EXPECT_FALSE(budget.allowsAnother(1000, 500));
 }
 
+// 50 readings a day: 350 a week. Hours at the desk on each of the last seven days, readings
+// taken away from it, and the spacing that spreads what is left over the hours at the desk.
+TEST(ReadingBudgetTest, WhatAwayReadingsLeaveIsSpreadOverTheWeeksHoursAtTheDesk) {
+    const struct {
+        const char* what;
+        double hoursADay;
+        int away;
+        double spacing;
+    } rows[] = {
+        {"no time at the desk yet", 0, 0, 600},
+        {"six hours a day: every ten minutes fits", 6, 20, 600},
+        {"fifteen hours a day", 15, 28, 15 * 3600 * 7 / 322.0},
+        {"away readings spend it all", 15, 400, 15 * 3600 * 7},
+    };
+    for (const auto& row : rows) {
+        ReadingBudget budget(50);
+        for (int day = 0; day < 7; ++day) {
+            for (int hour = 0; hour < row.hoursADay; ++hour) {
+                const double t = day * 86400.0 + hour * 3600;
+                budget.recordPresence(t, t, 1800);
+                budget.recordPresence(t + 1800, t + 1800, 1800);  // the same hour's record
+            }
+        }
+        for (int i = 0; i < row.away; ++i) {
+            budget.recordReading(6 * 86400.0 + i, 6 * 86400.0 + i, false);
+        }
+        EXPECT_DOUBLE_EQ(budget.spacingAtDesk(7 * 86400.0 - 1, 7 * 86400.0 - 1, 600), row.spacing)
+            << row.what;
+    }
+    // A week on, that time is forgotten.
+    ReadingBudget budget(1);
+    budget.recordPresence(0, 0, 86400);
+    EXPECT_DOUBLE_EQ(budget.spacingAtDesk(ReadingBudget::window, 0, 600), 600);
+}
+
 TEST(ReadingBudgetTest, ASpentBudgetReadsOnlyWhenTheUsualCadenceIsDue) {
     const struct {
         const char* what;

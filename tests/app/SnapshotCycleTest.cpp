@@ -353,6 +353,22 @@ TEST_F(FollowRoomTest, AButtonChangeAtTheDeskIsMeasuredWithinTheMinute) {
     }
 }
 
+// A long day at the desk spreads the week's budget: a week on, with part of that day still in
+// the window, the desk is read less often than every ten minutes, and the menu says so.
+TEST_F(FollowRoomTest, TheBudgetIsSpreadOverTheWeeksTimeAtTheDesk) {
+    follow(2);  // 14 readings a week
+    d().launch(5);
+    d().advance(6 * 3600);
+    d().session->setLocked(true);
+    d().advance(60);
+    d().env.clock.setWall(d().env.clock.now() + 7 * 86400 - 4 * 3600);  // asleep since
+    d().session->setLocked(false);
+    d().advance(1);
+    // About four of those six hours still in the window, and 14 readings to spread over them.
+    EXPECT_EQ(cadence(), "(16m)");
+    EXPECT_NEAR(nextIn(), 4 * 3600 / 14.0, 100);
+}
+
 // Readings by hand count too; the week's budget spent, the desk gets the usual cadence back.
 TEST_F(FollowRoomTest, ASpentBudgetGivesWayToTheUsualCadence) {
     follow(2);
