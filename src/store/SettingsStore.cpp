@@ -321,7 +321,7 @@ void SettingsStore::sendSnapshot() {
     ++writesInFlight_;
     settingsQueue_.post([files = files_, snapshot = std::shared_ptr<const Snapshot>(snapshot),
                          main = &main_, weak = weak_from_this()] {
-        // A failed write is not retried on its own: the next change writes everything again.
+        // A failed write is not retried here; main marks it for the next change or the quit.
         if (snapshot->local) {
             files->localFailed =
                 !files->local.write(snapshot->local->entries, snapshot->local->unreadable);
