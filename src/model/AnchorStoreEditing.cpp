@@ -121,15 +121,17 @@ void AnchorStore::seedFromSamples(const std::vector<Sample>& samples) {
             continue;
         }
         const bool night = s.hour < 7 || s.hour > 21;
-        // Lumas outside 0..255 come only from a damaged log; they join the end bands.
-        const double band = std::clamp(std::trunc(s.luma / 24.0), 0.0, kLumaBands - 1.0);
+        // Values out of range come only from a damaged log; they count as the range's ends,
+        // or two lumas of 1e308 would sum to an anchor that can never be stored.
+        const double luma = std::clamp(s.luma, 0.0, 255.0);
+        const double band = std::clamp(std::trunc(luma / 24.0), 0.0, kLumaBands - 1.0);
         const std::size_t slot = static_cast<std::size_t>(band) + (night ? kLumaBands : 0);
         Acc& acc = buckets[slot];
         if (acc.w == 0) {
             order.push_back(slot);
         }
-        acc.sumB += s.brightness;
-        acc.sumL += s.luma;
+        acc.sumB += std::clamp(s.brightness, 0, 100);
+        acc.sumL += luma;
         acc.sumH += s.hour;
         acc.w += 1;
         acc.t = std::max(acc.t, s.t);

@@ -59,10 +59,13 @@ std::optional<AnchorStore::PeriodCurve> AnchorStore::derive(DayPeriod period, do
         const double w = a->decayedWeight(now, halfLifeDays);
         if (!entries.empty() && std::fabs(a->luma - entries.back().luma) < 1.0) {
             // Anchors less than one luma apart act as one knot.
+            // As a share, so that weights near the largest double cannot overflow to NaN.
             Entry& last = entries.back();
-            last.luma = (a->luma * w + last.luma * last.w) / (w + last.w);
-            last.bri = (a->brightness * w + last.bri * last.w) / (w + last.w);
-            last.w = w + last.w;
+            const double total = w + last.w;
+            const double share = total > 0 ? std::min(w / total, 1.0) : 0.5;
+            last.luma = std::lerp(last.luma, a->luma, share);
+            last.bri = std::lerp(last.bri, a->brightness, share);
+            last.w = total;
         } else {
             entries.push_back({a->luma, a->brightness, w});
         }

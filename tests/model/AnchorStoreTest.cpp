@@ -226,6 +226,8 @@ TEST(AnchorPrediction, ConfidenceNightWeightFoldedRisingKnotsAndRounding) {
          {{0, 12, 60}, {255, 12, 76}, {100.375, 12, 68}}},
         {{{50, 60, 12, 0, 2.5}, {150, 40, 12, 0, 2.5}}, {{0, 12, 60}, {104, 12, 60}}},
         {{{150, 80, 12, 0, 2.5}, {50, 40, 12, 0, 2.5}}, {{0, 12, 40}, {72, 12, 49}, {255, 12, 80}}},
+        // Weights near the largest double fold without overflowing to no number.
+        {{{100, 50, 12, 0, 1e308}, {100.5, 50, 12, 0, 1e308}}, {{100, 12, 50}, {200, 12, 50}}},
     };
     for (const auto& [anchors, expected] : cases) {
         Fixture f(anchors);
@@ -353,6 +355,9 @@ TEST(AnchorSeeding, OnlyTheUsersSamplesCountAveragedPerPeriodAndBandOf24WithAtMo
     EXPECT_EQ(lumas(night), (std::vector<double>{12, 247.5}));
     // 22:00 and 6:00 average across midnight to 2:00 (the plain mean, 14:00, is a day hour).
     EXPECT_NEAR(night.at(0).hour, 2.0, 1e-9);
+    // A damaged log's values count as the range's ends, and what they make can be stored.
+    f.store->seedFromSamples({user(kStart, 1e308, 1000000, 12), user(kStart, 1e308, 50, 12)});
+    EXPECT_EQ(f.stored(), (Anchors{{255, 75, 12, kStart, 2}}));
 }
 
 TEST(AnchorSeeding, TwentyTwoBucketsKeepTheTenWithTheMostDecayedWeight) {
