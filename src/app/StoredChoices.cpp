@@ -22,14 +22,14 @@ std::optional<double> number(const SettingValue& v) {
 
 StoredChoices::Read<Mode> StoredChoices::mode(const SettingsStore& settings,
                                               const std::string& keyPrefix) {
-    auto stored = settings.value(keyPrefix + "mode");
-    if (!stored) {
-        return {Mode::learning, std::nullopt};
-    }
-    if (auto text = std::get_if<std::string>(&*stored)) {
+    // A text read, so a synced value of another type leaves the local text in charge.
+    const std::string key = keyPrefix + "mode";
+    if (auto text = settings.string(key)) {
         if (auto m = modeFromText(*text)) {
             return {*m, std::nullopt};
         }
+    } else if (!settings.value(key)) {
+        return {Mode::learning, std::nullopt};
     }
     return {Mode::learning, "Stored " + keyPrefix +
                                 "mode is neither \"learning\" nor \"adapting\"; using learning"};

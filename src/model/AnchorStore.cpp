@@ -44,13 +44,12 @@ void AnchorStore::subscribe() {
 
 void AnchorStore::load(bool notify) {
     anchors_.clear();
-    if (auto stored = settings_.value(key_)) {
-        auto bytes = std::get_if<Bytes>(&*stored);
-        if (auto decoded = bytes ? decode(bytes->data) : std::nullopt) {
-            anchors_ = std::move(*decoded);
-        } else {
-            note("stored anchors under " + key_ + " do not decode; starting empty");
-        }
+    // Read as bytes, so a synced value of another type leaves the local copy in charge.
+    auto bytes = settings_.data(key_);
+    if (auto decoded = bytes ? decode(*bytes) : std::nullopt) {
+        anchors_ = std::move(*decoded);
+    } else if (bytes || settings_.value(key_)) {
+        note("stored anchors under " + key_ + " do not decode; starting empty");
     }
     dropFaded(clock_.now());
     if (notify) {

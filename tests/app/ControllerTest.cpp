@@ -102,6 +102,7 @@ TEST_F(ControllerTest, StoredModeAndBadStoredValues) {
     d().env.settings->set(d().keyPrefix() + "mode", std::string("adapting"));
     d().env.settings->set(d().keyPrefix() + "brightnessVCP", std::int64_t(0x13));
     d().monitor->defineRegister(0x13, 30, 100);
+    d().env.remoteSet(d().keyPrefix() + "mode", std::int64_t(1));  // not a text: the local holds
     d().launch();
     EXPECT_EQ(d().title(Id::mode), "Mode: Adapting");
     d().camera.setScriptedLuma({100});

@@ -151,6 +151,9 @@ TEST(AnchorStore, TheStoredFormReadsBackExactlyAndAnythingElseLoadsEmptyUntilThe
     EXPECT_EQ(AnchorStore::decode(R"([{"w":2,"t":1718960400,"h":13.5,"b":55,"l":120}])"),
               (Anchors{{120, 55, 13.5, 1718960400, 2}}));
     EXPECT_EQ(AnchorStore::encode({{1, 2, 3, 4, 5}, {1, 1, 1, 1, kInf}}), std::nullopt);
+    Fixture good({{100, 50, 12, 0, 2.0}});  // a synced value of another type leaves the local
+    good.env.remoteSet(kKey, std::string("not bytes"));
+    EXPECT_EQ(good.store->anchors(), aged({{100, 50, 12, 0, 2.0}}));
     // Unreadable data loads as nothing and stays until the next write.
     for (const char* text : {"", R"([{"l":1}])"}) {
         Fixture f;
