@@ -79,6 +79,9 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     void userDidAdjustBrightness(int brightness);
     // The preferences window asks adapting mode to hold off for `seconds`.
     void setManualOverride(double seconds);
+    // Adapting holds off until `wallTime`; distantPast ends a pause.
+    void pauseUntil(double wallTime);
+    bool paused() const;
     // This machine's "Follow the room closely": readings every 10 minutes while the user is
     // at the desk, smoothed by a filter that forgets stale light. Takes effect at once.
     void setFollowRoomClosely(bool on);
@@ -206,7 +209,10 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     Mode mode_ = Mode::learning;
     double smoothedLuma_;
     std::optional<int> lastAppliedBrightness_;
+    // The pause's end as shown (wall time) and as kept (on the clock that never jumps), so
+    // a clock set back during a pause does not lengthen it.
     double manualOverrideUntil_ = distantPast;
+    double pauseEndsMonotonic_ = distantPast;
     bool cameraGranted_ = false;
     std::optional<PendingAnchor> pendingAnchor_;
     // When the pending anchor was seen, on the clock that never jumps.

@@ -21,14 +21,14 @@ void AppDelegate::maybeApply() {
     double now = s_.clock.now();
     ApplyPolicy::Inputs in;
     in.adapting = mode_ == Mode::adapting;
-    in.now = now;
-    in.manualOverrideUntil = manualOverrideUntil_;
+    in.now = s_.clock.monotonic();
+    in.manualOverrideUntil = pauseEndsMonotonic_;
     in.lastApplied = lastAppliedBrightness_;
     // Samples and anchors keep the light measured; only what is written leads it.
     double lead = trend_.lead(closeSpacing_);
     double heading = lead != 0 ? std::clamp(smoothedLuma_ + lead, 0.0, 255.0) : smoothedLuma_;
     in.smoothedLuma = heading;
-    if (in.adapting && now >= manualOverrideUntil_) {
+    if (in.adapting && !paused()) {
         in.predicted = scope_->anchors().predict(heading, localtime::fractionalHour(now),
                                                  StoredChoices::morningFade(s_.settings));
     }
@@ -54,8 +54,18 @@ void AppDelegate::maybeApply() {
 }
 
 void AppDelegate::setManualOverride(double seconds) {
-    manualOverrideUntil_ = s_.clock.now() + seconds;
+    pauseUntil(s_.clock.now() + seconds);
     publishRemoteState();
+}
+
+void AppDelegate::pauseUntil(double wallTime) {
+    manualOverrideUntil_ = wallTime;
+    pauseEndsMonotonic_ =
+        wallTime == distantPast ? distantPast : s_.clock.monotonic() + (wallTime - s_.clock.now());
+}
+
+bool AppDelegate::paused() const {
+    return s_.clock.monotonic() < pauseEndsMonotonic_;
 }
 
 void AppDelegate::previewHUD() {

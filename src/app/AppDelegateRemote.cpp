@@ -10,6 +10,7 @@
 #include "platform/WhileAlive.h"
 #include "store/SettingsStore.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace pellora {
@@ -38,7 +39,10 @@ RemoteState AppDelegate::remoteState() const {
     state.cameraHealth = cameraHealthText(cameraHealth_);
     const MenuRow& access = menu_.row(MenuItemId::monitorAccess);
     state.monitorAccess = access.hidden ? "" : access.title;
-    state.pausedUntil = manualOverrideUntil_ > now ? manualOverrideUntil_ : -1;
+    // The end as set, unless the clock has been set since: then where the pause now ends.
+    const double left = pauseEndsMonotonic_ - s_.clock.monotonic();
+    const bool asSet = std::fabs(manualOverrideUntil_ - (now + left)) < 1;
+    state.pausedUntil = left > 0 ? (asSet ? manualOverrideUntil_ : now + left) : -1;
     return state;
 }
 
@@ -155,7 +159,7 @@ void AppDelegate::remotePause(double seconds, RemoteReply reply) {
     log(requestLine(shown, refused), "app");
     if (!refused) {
         if (seconds == 0) {
-            manualOverrideUntil_ = distantPast;
+            pauseUntil(distantPast);
         } else {
             setManualOverride(seconds);
         }

@@ -152,12 +152,14 @@ TEST_F(LearningTest, InAdaptingTheOwnWriteIsNotTheUsersAndTheUsersChangeStands) 
     EXPECT_TRUE(d().samples()[2].userSet);
     EXPECT_EQ(d().monitorBrightness(), 95);
     EXPECT_EQ(d().title(Id::brightness), "Paused — resumes in 300s");
+    d().env.clock.setWall(d().env.clock.now() - 3600);  // and the clock is set back an hour
     d().advance(200);
     EXPECT_EQ(d().count("anchor committed: luma=166 brightness=95"), 1u);
     // Past the pause, in the same light, the curve now holding their choice keeps it.
     d().advance(200);
     d().snapshot(4);
     EXPECT_EQ(d().monitorBrightness(), 95);
+    EXPECT_EQ(d().title(Id::brightness).rfind("Brightness → ", 0), 0u) << "still paused";
 }
 
 // The toggle stores the mode and, adapting, retrains at once; retrainings never stack up on the

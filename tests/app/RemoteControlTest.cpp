@@ -129,6 +129,7 @@ TEST_F(RemoteControlTest, EveryMethodGoesThroughOrIsRefusedWithItsReason) {
     EXPECT_EQ(call("Pause", {600.0}), QString());
     EXPECT_NEAR(pausedUntil(), d().env.clock.now() + 600, 1);
     // Resume, adapting refused and preferences are asked end to end in SecondLaunchTest.
+    d().env.clock.setWall(d().env.clock.now() - 3600);  // a clock set back moves no pause
     EXPECT_EQ(call("SetMode", {QString("learning")}), QString());
     EXPECT_EQ(d().app->mode(), Mode::learning);
     EXPECT_EQ(call("SnapshotNow", {}), QString());
@@ -137,6 +138,7 @@ TEST_F(RemoteControlTest, EveryMethodGoesThroughOrIsRefusedWithItsReason) {
     // whose own buttons may have moved it.
     d().monitor->defineRegister(0x10, 70, 100);
     d().advance(11);
+    EXPECT_NEAR(pausedUntil(), d().env.clock.now() + 589, 1);
     EXPECT_EQ(call("StepBrightness", {-5}), QString());
     EXPECT_EQ(call("StepBrightness", {-5}), QString());
     d().advance(0.2);
