@@ -262,6 +262,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     // jumps); nothing while unknown.
     std::optional<int> knownBrightness_;
     double knownBrightnessAt_ = 0;
+    // Scripts' steps waiting for the one read under way, in the order they came.
+    std::vector<std::function<void(std::optional<int>)>> stepsAwaitingRead_;
     // Publishes the end of a pause, which comes with no other change.
     WorkItemPtr pauseEndWork_;
     double pauseEndAt_ = distantPast;

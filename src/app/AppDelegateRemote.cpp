@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace pellora {
 
@@ -147,9 +148,20 @@ void AppDelegate::remoteStepBrightness(long long delta, RemoteReply reply) {
         step(knownBrightness_);
         return;
     }
-    readBrightness([step, known = knownBrightness_](std::optional<int> value) {
-        step(value ? value : known);
-    });
+    // Steps that come while it is read go, in turn, from what the one before made of it.
+    stepsAwaitingRead_.push_back(step);
+    if (stepsAwaitingRead_.size() > 1) {
+        return;
+    }
+    readBrightness(
+        whileAlive(this, [known = knownBrightness_](const auto& self, std::optional<int> value) {
+            auto waiting = std::exchange(self->stepsAwaitingRead_, {});
+            std::optional<int> from = value ? value : known;
+            for (const auto& waitingStep : waiting) {
+                waitingStep(from);
+                from = self->knownBrightness_;
+            }
+        }));
 }
 
 void AppDelegate::remotePause(double seconds, RemoteReply reply) {

@@ -72,10 +72,16 @@ struct RemoteControlTest : DeskTest {
     // stands still: real bus time (minutes under load) must not pass the pause or a step's window.
     QString call(const QString& method, const QVariantList& arguments,
                  const QString& interface = DBusRemoteControl::kInterface) {
+        return answer(send(method, arguments, interface));
+    }
+    QDBusPendingCall send(const QString& method, const QVariantList& arguments,
+                          const QString& interface = DBusRemoteControl::kInterface) {
         auto message =
             QDBusMessage::createMethodCall(kName, DBusSingleInstance::kPath, interface, method);
         message.setArguments(arguments);
-        QDBusPendingCall pending = script.asyncCall(message, 5000);
+        return script.asyncCall(message, 5000);
+    }
+    QString answer(QDBusPendingCall pending) {
         EXPECT_TRUE(runEventsUntil([&] { return pending.isFinished(); }, 5000,
                                    [&] { d().env.clock.runPending(); }));
         lastMessage = pending.error().message();
@@ -148,6 +154,20 @@ TEST_F(RemoteControlTest, EveryMethodGoesThroughOrIsRefusedWithItsReason) {
     d().session->setLocked(true);
     d().advance(0.1);
     EXPECT_EQ(call("SnapshotNow", {}), kError + "NotYetAvailable");
+}
+
+// Two key presses bound to `pellora ctl down 5`, after a quiet spell: both arrive before the
+// first one's read of the monitor is back, and the second goes from what the first made.
+TEST_F(RemoteControlTest, TwoQuickStepsAfterAWhileAreBothApplied) {
+    start();
+    d().monitor->defineRegister(0x10, 70, 100);
+    d().advance(11);
+    QDBusPendingCall first = send("StepBrightness", {-5}), second = send("StepBrightness", {-5});
+    runEventsUntil([] { return false; }, 300);
+    EXPECT_EQ(answer(first), QString());
+    EXPECT_EQ(answer(second), QString());
+    d().advance(0.5);
+    EXPECT_EQ(d().monitorBrightness(), 60);
 }
 
 TEST_F(RemoteControlTest, WithoutAMonitorEachMonitorCallSaysSo) {
