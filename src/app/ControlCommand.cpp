@@ -1,5 +1,6 @@
 #include "app/ControlCommand.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -203,7 +204,11 @@ ControlCommand::Result ControlCommand::run(RemoteClient& client) const {
 
 std::string ControlCommand::statusText(const RemoteState& s) {
     std::string out;
-    auto line = [&out](const char* key, const std::string& value) {
+    auto line = [&out](const char* key, std::string value) {
+        // Names come from the settings and the monitor: no line break of theirs splits a line.
+        std::replace_if(
+            value.begin(), value.end(),
+            [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }, ' ');
         out += std::string(key) + ": " + value + "\n";
     };
     line("Monitor", s.monitorId.empty() ? "none" : s.monitorName + " (" + s.monitorId + ")");

@@ -22,6 +22,11 @@ std::variant<ProgramOptions, int> ProgramOptions::parse(const QCoreApplication& 
     parser.addOptions({simulate, dataDir, timeScale});
     parser.process(app);
 
+    if (const QStringList extra = parser.positionalArguments(); !extra.isEmpty()) {
+        std::fprintf(stderr, "pellora: unknown argument \"%s\" (scripting is `pellora ctl`)\n",
+                     extra.first().toLocal8Bit().constData());
+        return 2;
+    }
     ProgramOptions options;
     options.simulated = parser.isSet(simulate);
     if (parser.isSet(timeScale)) {

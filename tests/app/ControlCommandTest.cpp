@@ -110,6 +110,11 @@ TEST(ControlCommandTest, StatusPrintsOneLinePerPropertyOrOneJsonObject) {
     EXPECT_NE(text.out.find("Brightness: unknown\n"), std::string::npos) << text.out;
     EXPECT_EQ(nlohmann::json::parse(command({"status", "--json"}).run(client).out)["Monitor"],
               nullptr);
+    // A name from the synced settings cannot add a line a status bar would read.
+    client.shown.monitorName = "DELL\nBrightness: 100\r";
+    client.shown.monitorId = "000010AC-0000A0C5-00002A17";
+    EXPECT_NE(command({"status"}).run(client).out.find("DELL Brightness: 100  (000010AC"),
+              std::string::npos);
 }
 
 TEST(ControlCommandTest, EachCommandAsksOnceAndFailuresSetTheExitStatus) {

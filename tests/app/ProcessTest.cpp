@@ -134,5 +134,18 @@ TEST(ProcessTest, WithoutADisplayItRunsOffScreenAndSaysSo) {
     }
 }
 
+// A mistyped command starts no tray: it is named, with where scripting lives.
+TEST(ProcessTest, AnArgumentItDoesNotKnowIsSaidAndStartsNothing) {
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"stauts"}, "unknown argument \"stauts\" (scripting is `pellora ctl`)"},
+        {{"--simulate", "--time-scale", "0"}, "--time-scale wants a number from 1 to 100000"},
+    };
+    for (const auto& [arguments, says] : cases) {
+        TempDir dir;
+        EXPECT_EQ(exitStatusWithin(start(dir, arguments), 10), 2) << says;
+        EXPECT_NE(readAll(dir / "err").find(says), std::string::npos) << readAll(dir / "err");
+    }
+}
+
 }  // namespace
 }  // namespace pellora::test

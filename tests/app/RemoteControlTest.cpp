@@ -13,6 +13,8 @@
 #include "PrivateDBus.h"
 #include "QtTestApp.h"
 #include "SimulatedDesk.h"
+#include "app/ControlCommand.h"
+#include "platform/linux/DBusRemoteClient.h"
 #include "platform/linux/DBusRemoteControl.h"
 #include "platform/linux/DBusSingleInstance.h"
 #include "platform/linux/Pellora1Adaptor.h"
@@ -168,6 +170,27 @@ TEST_F(RemoteControlTest, TwoQuickStepsAfterAWhileAreBothApplied) {
     EXPECT_EQ(answer(second), QString());
     d().advance(0.5);
     EXPECT_EQ(d().monitorBrightness(), 60);
+}
+
+// Whatever owns the name answers `pellora ctl status`: another version, another program.
+TEST(RemoteClient, AnAnswerOfAnotherTypeReadsAsUnknown) {
+    qtApp();
+    PrivateDBus bus;
+    ASSERT_TRUE(bus.ok());
+    const QString name = kNamePrefix;
+    ASSERT_TRUE(
+        bus.startMock({name, DBusSingleInstance::kPath, DBusRemoteControl::kInterface}, name));
+    auto message = QDBusMessage::createMethodCall(name, DBusSingleInstance::kPath,
+                                                  "org.freedesktop.DBus.Mock", "AddProperties");
+    message << QString(DBusRemoteControl::kInterface)
+            << QVariantMap{{"Brightness", 1e20}, {"Samples", QString("12")}};
+    ASSERT_EQ(bus.connect("control").call(message, QDBus::Block, 5000).type(),
+              QDBusMessage::ReplyMessage);
+    auto answer = DBusRemoteClient(name, bus.connect("ctl"), 2.0).state();
+    ASSERT_TRUE(std::holds_alternative<RemoteState>(answer));
+    const std::string text = ControlCommand::statusText(std::get<RemoteState>(answer));
+    EXPECT_NE(text.find("Brightness: unknown\nMode: none\nSamples: 0\n"), std::string::npos)
+        << text;
 }
 
 TEST_F(RemoteControlTest, WithoutAMonitorEachMonitorCallSaysSo) {

@@ -4,6 +4,7 @@
 #include <QDBusError>
 #include <QDBusVariant>
 #include <algorithm>
+#include <cmath>
 
 #include "platform/linux/DBusRemoteControl.h"
 #include "platform/linux/DBusSingleInstance.h"
@@ -95,10 +96,11 @@ std::variant<RemoteState, RemoteFailure> DBusRemoteClient::state() {
     reply.arguments()[0].value<QDBusArgument>() >> values;
     // Each as sent; a member missing or of another type reads as its "unknown".
     auto text = [&](const char* key) { return values.value(key).toString().toStdString(); };
-    auto number = [&](const char* key, double otherwise) {
-        bool ok = false;
-        double value = values.value(key).toDouble(&ok);
-        return ok ? value : otherwise;
+    // Only the type the interface gives it (i, u or d), and finite.
+    auto number = [&](const char* key, QMetaType::Type type, double otherwise) {
+        const QVariant value = values.value(key);
+        const double number = value.toDouble();
+        return value.typeId() == type && std::isfinite(number) ? number : otherwise;
     };
     RemoteState state;
     DBusMonitorIdentity monitor;
@@ -107,14 +109,14 @@ std::variant<RemoteState, RemoteFailure> DBusRemoteClient::state() {
     }
     state.monitorName = monitor.name.toStdString();
     state.monitorId = monitor.id.toStdString();
-    state.luma = number("Luma", 0);
-    state.brightness = static_cast<int>(number("Brightness", -1));
+    state.luma = number("Luma", QMetaType::Double, 0);
+    state.brightness = static_cast<int>(number("Brightness", QMetaType::Int, -1));
     state.mode = text("Mode");
-    state.samples = static_cast<long long>(number("Samples", 0));
-    state.nextSnapshot = number("NextSnapshot", -1);
+    state.samples = static_cast<long long>(number("Samples", QMetaType::UInt, 0));
+    state.nextSnapshot = number("NextSnapshot", QMetaType::Double, -1);
     state.cameraHealth = text("CameraHealth");
     state.monitorAccess = text("MonitorAccess");
-    state.pausedUntil = number("PausedUntil", -1);
+    state.pausedUntil = number("PausedUntil", QMetaType::Double, -1);
     return state;
 }
 
