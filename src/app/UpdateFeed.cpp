@@ -99,11 +99,16 @@ bool UpdateFeed::isHttpsAddress(std::string_view address) {
     if (address.empty() || address.size() > kMaxAddressLength) {
         return false;
     }
-    // Strict: no spaces or control characters silently percent-encoded into a different
-    // address than the one the user is shown.
+    // Printable ASCII only: no space, control or invisible character silently
+    // percent-encoded into a different address than the one the user is shown.
+    if (!std::all_of(address.begin(), address.end(), [](char c) { return c > ' ' && c < 0x7F; })) {
+        return false;
+    }
     const QUrl url(QString::fromUtf8(address.data(), static_cast<qsizetype>(address.size())),
                    QUrl::StrictMode);
-    return url.isValid() && url.scheme() == QLatin1String("https") && !url.host().isEmpty();
+    // No user name either: "https://pellora.org@evil.example/" leads to evil.example.
+    return url.isValid() && url.scheme() == QLatin1String("https") && !url.host().isEmpty() &&
+           url.userInfo().isEmpty();
 }
 
 }  // namespace pellora

@@ -229,6 +229,9 @@ void Updater::found(const UpdateFeed& feed) {
         }
         notes = notes.left(cut) + QStringLiteral("…");
     }
+    if (const QStringList lines = notes.split(QLatin1Char('\n')); lines.size() > kMaxNotesLines) {
+        notes = lines.mid(0, kMaxNotesLines).join(QLatin1Char('\n')) + QStringLiteral("\n…");
+    }
     tell("Pellora " + feed.version + " is available — you have " + current + ".",
          notes.isEmpty() ? feed.url : notes.toStdString() + "\n\n" + feed.url, feed.url);
     emit checkFinished();

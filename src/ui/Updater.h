@@ -35,6 +35,8 @@ class Updater final : public QObject, public UpdateCheck {
     static constexpr double kTimeoutSeconds = 15.0;
     static constexpr int kMaxRedirects = 5;
     static constexpr int kMaxNotesShown = 2000;
+    // Lines of notes: the box keeps its buttons on a 768-pixel screen.
+    static constexpr int kMaxNotesLines = 20;
 
     // `feedUrl` empty: this build has no feed. What the user is told goes to `alerts`.
     // `extraCaCertificates` are trusted beside the system's (tests).

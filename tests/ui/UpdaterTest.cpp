@@ -154,6 +154,17 @@ TEST_F(UpdaterTest, ANewerVersionIsOfferedWithItsNotesAndItsLink) {
     offer.answer(0);
     QDesktopServices::unsetUrlHandler("https");
     EXPECT_EQ(opened.urls, QList<QUrl>{QUrl("https://example.org/pellora-0.10.0.tar.gz")});
+
+    // Notes of many short lines are cut to twenty, or the box outgrows the screen.
+    QByteArray lines;
+    for (int i = 0; i < 400; ++i) {
+        lines += "- fix\\n";
+    }
+    server.answers["/feed.json"] =
+        http(200, R"({"version":"9.0","url":"https://example.org/d","notes":")" + lines + "\"}");
+    ASSERT_TRUE(runCheck(*updater, true));
+    EXPECT_EQ(alerts.shown.back().informative,
+              QString("- fix\n").repeated(20).toStdString() + "…\n\nhttps://example.org/d");
 }
 
 // The same or an older version is no update; the rest are refused. Each is logged, said
@@ -249,8 +260,14 @@ TEST(UpdateFeed, VersionsCompareByNumberPerPartAndLinksAreHttps) {
         EXPECT_FALSE(UpdateFeed::parseVersion(bad)) << bad;
     }
     EXPECT_TRUE(UpdateFeed::isHttpsAddress("HTTPS://[::1]:8/x?y"));
-    for (const char* bad : {"https:///d", "https://exa mple.org/d", "//example.org/d",
-                            "javascript:alert(1)", "https://example.org/\x01"}) {
+    for (const char* bad :
+         {"https:///d", "https://exa mple.org/d", "//example.org/d", "javascript:alert(1)",
+          "https://example.org/\x01",
+          // Shown as written, opened as another address: a user name (host
+          // evil.example), a no-break space, a right-to-left mark, a
+          // zero-width space.
+          "https://pellora.org@evil.example/d", "https://example.org/a\u00A0b",
+          "https://example.org/\u202Ezg.rat.exe", "https://example.org/a\u200B"}) {
         EXPECT_FALSE(UpdateFeed::isHttpsAddress(bad)) << bad;
     }
     EXPECT_FALSE(UpdateFeed::isHttpsAddress("https://example.org/" + std::string(2048, 'a')));
