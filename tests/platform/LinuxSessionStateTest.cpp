@@ -5,7 +5,9 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <QDBusArgument>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
@@ -20,6 +22,24 @@
 #include "platform/QtMainQueue.h"
 #include "platform/SerialQueue.h"
 #include "platform/UniqueFd.h"
+
+// A method of python-dbusmock's AddObject: name, in and out signatures, code.
+struct MockMethod {
+    QString name, in, out, code;
+};
+Q_DECLARE_METATYPE(MockMethod)
+QDBusArgument& operator<<(QDBusArgument& a, const MockMethod& m) {
+    a.beginStructure();
+    a << m.name << m.in << m.out << m.code;
+    a.endStructure();
+    return a;
+}
+const QDBusArgument& operator>>(const QDBusArgument& a, MockMethod& m) {
+    a.beginStructure();
+    a >> m.name >> m.in >> m.out >> m.code;
+    a.endStructure();
+    return a;
+}
 
 namespace pellora::test {
 namespace {
@@ -127,6 +147,32 @@ TEST_F(SessionBuses, LogindWakeAndLockedHintReachMainUntilTheServiceIsGone) {
     gone.reset();
     clock.advance(LinuxSessionState::kIdleAnswerLimit);
     EXPECT_EQ(notices.size(), 3u) << "neither the wake nor the gone asker is a lock notice";
+}
+
+// Started outside a login session's environment (no XDG_SESSION_ID, as under a systemd user
+// unit), logind is asked through its "auto" alias of the caller's session, but announces that
+// session's changes under its own path.
+TEST_F(SessionBuses, WithoutASessionIdTheLockIsStillHeard) {
+    qDBusRegisterMetaType<MockMethod>();
+    qDBusRegisterMetaType<QList<MockMethod>>();
+    ASSERT_TRUE(startLogind());
+    ASSERT_TRUE(call(system, kLogind, "/org/freedesktop/login1", kMock, "AddObject",
+                     {QString("/org/freedesktop/login1/session/auto"), kLogind + ".Session",
+                      QVariantMap{{"LockedHint", false}, {"Id", QString("c7")}},
+                      QVariant::fromValue(QList<MockMethod>{})}));
+    const QByteArray saved = qgetenv("XDG_SESSION_ID");
+    qunsetenv("XDG_SESSION_ID");
+    auto state = LinuxSessionState::create(clock, *sessionQueue, *main, system.connect("system"),
+                                           session.connect("session"), "");
+    if (!saved.isNull()) {
+        qputenv("XDG_SESSION_ID", saved);
+    }
+    state->setLockHandler([this](bool locked) { notices.push_back(locked); });
+    ASSERT_TRUE(noticesReach(1));
+    sessionQueue->sync([] {});  // the second look, after subscribing, is done
+    clock.runPending();
+    ASSERT_TRUE(setLockedHint(true));
+    EXPECT_TRUE(noticesReach(2) && state->isScreenLocked()) << "the lock went unheard";
 }
 
 TEST_F(SessionBuses, ScreenSaverActiveChangedStandsInWithoutLogind) {

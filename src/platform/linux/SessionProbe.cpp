@@ -52,9 +52,18 @@ QString SessionProbe::sessionPath() {
     if (!sessionPath_.isEmpty()) {
         return sessionPath_;
     }
-    if (!sessionId_.isEmpty()) {
+    QString id = sessionId_;
+    if (id.isEmpty()) {
+        // "auto" answers calls, but logind signals the session's changes on its own path.
+        auto named = call(system_, kLogind, "/org/freedesktop/login1/session/auto", kProperties,
+                          "Get", {kSessionInterface, QString("Id")});
+        if (named && named->typeId() == QMetaType::QString) {
+            id = named->toString();
+        }
+    }
+    if (!id.isEmpty()) {
         auto path = call(system_, kLogind, "/org/freedesktop/login1",
-                         "org.freedesktop.login1.Manager", "GetSession", {sessionId_});
+                         "org.freedesktop.login1.Manager", "GetSession", {id});
         if (path && path->typeId() == qMetaTypeId<QDBusObjectPath>()) {
             sessionPath_ = path->value<QDBusObjectPath>().path();
         }
