@@ -142,6 +142,11 @@ class AnchorStore : public std::enable_shared_from_this<AnchorStore> {
     static std::optional<int> predictFrom(const std::optional<PeriodCurve>& day,
                                           const std::optional<PeriodCurve>& night, double luma,
                                           double n);
+    // The values at `lumas` and `hour`. Heeding the morning choices, the night curve's weight
+    // varies with the light, so each value is held at the highest of the darker whole lumas':
+    // a brighter room never gets less than a darker one.
+    std::vector<std::optional<int>> values(const std::vector<double>& lumas, double hour,
+                                           MorningFade fade) const;
     std::vector<std::size_t> editableIndices(double hour) const;
     std::optional<std::size_t> globalIndex(int position, double hour) const;
 

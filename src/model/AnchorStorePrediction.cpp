@@ -1,6 +1,7 @@
 // The day and night curves and the brightness predicted from them.
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "model/AnchorStore.h"
@@ -150,10 +151,46 @@ std::optional<int> AnchorStore::predictFrom(const std::optional<PeriodCurve>& da
     return static_cast<int>(std::round(std::max(v, 0.0)));
 }
 
-std::optional<int> AnchorStore::predict(double luma, double hour, MorningFade fade) const {
+std::vector<std::optional<int>> AnchorStore::values(const std::vector<double>& lumas, double hour,
+                                                    MorningFade fade) const {
+    // The curves do not change within one call, so they are derived once.
     const double now = clock_.now();
-    return predictFrom(derive(DayPeriod::day, now), derive(DayPeriod::night, now), luma,
-                       nightWeight(luma, hour, fade, now));
+    const auto day = derive(DayPeriod::day, now);
+    const auto night = derive(DayPeriod::night, now);
+    const auto at = [&](double luma) {
+        return predictFrom(day, night, luma, nightWeight(luma, hour, fade, now));
+    };
+    const bool varies = fade == MorningFade::heedingChoices && hour > nightEnd &&
+                        hour < nightEnd + rampHours && (day || night);
+    // The highest value at whole lumas up to each.
+    std::array<std::optional<int>, 256> floor{};
+    if (varies) {
+        std::optional<int> best;
+        for (std::size_t k = 0; k < floor.size(); ++k) {
+            const auto v = at(double(k));
+            if (v && (!best || *v > *best)) {
+                best = v;
+            }
+            floor[k] = best;
+        }
+    }
+    std::vector<std::optional<int>> out;
+    out.reserve(lumas.size());
+    for (double luma : lumas) {
+        auto v = at(luma);
+        if (varies && v && luma > 0) {
+            const auto& below = floor[std::size_t(std::min(std::ceil(luma) - 1, 255.0))];
+            if (below && *below > *v) {
+                v = below;
+            }
+        }
+        out.push_back(v);
+    }
+    return out;
+}
+
+std::optional<int> AnchorStore::predict(double luma, double hour, MorningFade fade) const {
+    return values({luma}, hour, fade).front();
 }
 
 std::vector<CurvePoint> AnchorStore::curveSamples(double hour, double step,
@@ -162,13 +199,14 @@ std::vector<CurvePoint> AnchorStore::curveSamples(double hour, double step,
     if (!(step > 0.0) || !std::isfinite(step) || 255.0 / step > maxCurveSamples) {
         return points;
     }
-    // The curves do not change within one call, so they are derived once.
-    const double now = clock_.now();
-    const auto day = derive(DayPeriod::day, now);
-    const auto night = derive(DayPeriod::night, now);
+    std::vector<double> lumas;
     for (double x = 0.0; x <= 255.0; x += step) {
-        const auto predicted = predictFrom(day, night, x, nightWeight(x, hour, fade, now));
-        points.push_back(CurvePoint{x, predicted ? double(*predicted) : baseBrightness(x)});
+        lumas.push_back(x);
+    }
+    const auto predicted = values(lumas, hour, fade);
+    for (std::size_t i = 0; i < lumas.size(); ++i) {
+        const double x = lumas[i];
+        points.push_back(CurvePoint{x, predicted[i] ? double(*predicted[i]) : baseBrightness(x)});
     }
     return points;
 }

@@ -250,6 +250,7 @@ TEST(AnchorPrediction, ConfidenceNightWeightFoldedRisingKnotsAndRounding) {
 
 // Heeded, day anchors confirmed in the morning fade take the night curve's weight near their
 // light (all of it with full evidence, none 20 luma away); other hours and anchors count not.
+// A brighter room never gets less than the choice's light does.
 TEST(AnchorPrediction, MorningChoicesOutweighTheNightCurveNearTheirLightWhenHeeded) {
     using Fade = AnchorStore::MorningFade;
     const Anchors usual{{100, 80, 10, 0, 5}, {100, 20, 23, 0, 5}};
@@ -258,8 +259,8 @@ TEST(AnchorPrediction, MorningChoicesOutweighTheNightCurveNearTheirLightWhenHeed
     full.push_back({60, 70, 7.5, 0, 10});
     // Anchors, luma, hour, then the brightness with the fade alone and heeding the choices.
     const std::tuple<const Anchors*, double, double, int, int> cases[] = {
-        {&choice, 60, 7.5, 28, 49},  {&choice, 64, 7.5, 28, 45}, {&choice, 70, 7.5, 28, 39},
-        {&choice, 100, 7.5, 29, 29}, {&choice, 60, 7.0, 20, 20}, {&choice, 60, 20.5, 62, 62},
+        {&choice, 56, 7.5, 28, 45},  {&choice, 60, 7.5, 28, 49}, {&choice, 70, 7.5, 28, 49},
+        {&choice, 100, 7.5, 29, 49}, {&choice, 60, 7.0, 20, 20}, {&choice, 60, 20.5, 62, 62},
         {&full, 60, 7.5, 28, 70},    {&usual, 60, 7.5, 29, 29},
     };
     for (const auto& [anchors, luma, hour, fixed, heeding] : cases) {
