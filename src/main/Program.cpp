@@ -187,7 +187,10 @@ void Program::lookForTheTray() {
 void Program::catchQuitSignals() {
     DebugLog& log = runtime_.log();
     quitSignals_ = QuitSignals::install([&log](int signal) {
-        log.log(std::string("Quitting on ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT"), "app");
+        log.log(std::string("Quitting on ") + (signal == SIGTERM  ? "SIGTERM"
+                                               : signal == SIGHUP ? "SIGHUP"
+                                                                  : "SIGINT"),
+                "app");
         QCoreApplication::quit();
     });
     if (!quitSignals_) {

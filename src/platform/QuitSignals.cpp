@@ -10,7 +10,8 @@ namespace pellora {
 
 namespace {
 
-constexpr int kSignals[2] = {SIGINT, SIGTERM};
+// SIGHUP: the terminal closed, or logind ending the session (SIGTERM, then SIGHUP at once).
+constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
 
 // The write end of the installed instance's pipe; -1 when none is installed.
 std::atomic<int> gWriteEnd{-1};
@@ -52,13 +53,13 @@ QuitSignals::QuitSignals(UniqueFd readEnd, UniqueFd writeEnd, std::function<void
     action.sa_handler = onQuitSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART | SA_RESETHAND;
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 3; ++i) {
         ::sigaction(kSignals[i], &action, &previous_[i]);
     }
 }
 
 QuitSignals::~QuitSignals() {
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 3; ++i) {
         ::sigaction(kSignals[i], &previous_[i], nullptr);
     }
     gWriteEnd.store(-1);

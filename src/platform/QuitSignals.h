@@ -10,7 +10,7 @@
 
 namespace pellora {
 
-// Turns SIGINT and SIGTERM into a call on the Qt event loop of the thread that installed
+// Turns SIGINT, SIGTERM and SIGHUP into a call on the Qt event loop of the thread that installed
 // it. The handler itself only writes the signal's number to a pipe, which is safe in a
 // signal handler; a socket notifier on the loop reads it. Each handler serves once: the
 // same signal again while the first is handled ends the process the ordinary way, so an
@@ -33,7 +33,7 @@ class QuitSignals {
     UniqueFd write_;
     std::function<void(int)> onSignal_;
     std::unique_ptr<QSocketNotifier> notifier_;
-    struct sigaction previous_[2] = {};
+    struct sigaction previous_[3] = {};
 };
 
 }  // namespace pellora

@@ -23,9 +23,12 @@ TEST(QuitSignals, EachSignalReachesTheEventLoopAndTheOldHandlersComeBack) {
     previousCaught = 0;
     struct sigaction previous {};
     previous.sa_handler = recordPrevious;
-    struct sigaction saved[2];
-    ASSERT_EQ(::sigaction(SIGINT, &previous, &saved[0]), 0);
-    ASSERT_EQ(::sigaction(SIGTERM, &previous, &saved[1]), 0);
+    // SIGHUP: the terminal closed, or logind ending the session just after its SIGTERM.
+    const int caught[] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction saved[3];
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(::sigaction(caught[i], &previous, &saved[i]), 0);
+    }
 
     std::vector<int> received;
     auto quit = QuitSignals::install([&](int signal) { received.push_back(signal); });
@@ -33,15 +36,17 @@ TEST(QuitSignals, EachSignalReachesTheEventLoopAndTheOldHandlersComeBack) {
     EXPECT_FALSE(QuitSignals::install([](int) {})) << "one at a time";
     ASSERT_EQ(::raise(SIGTERM), 0);
     ASSERT_EQ(::raise(SIGINT), 0);
+    ASSERT_EQ(::raise(SIGHUP), 0);
     EXPECT_TRUE(received.empty()) << "the handler itself calls nothing";
-    runEventsUntil([&] { return received.size() == 2; }, 500);
-    EXPECT_EQ(received, (std::vector<int>{SIGTERM, SIGINT}));
+    runEventsUntil([&] { return received.size() == 3; }, 500);
+    EXPECT_EQ(received, (std::vector<int>{SIGTERM, SIGINT, SIGHUP}));
 
     quit.reset();
     ASSERT_EQ(::raise(SIGTERM), 0);
     EXPECT_EQ(previousCaught, SIGTERM);
-    ::sigaction(SIGINT, &saved[0], nullptr);
-    ::sigaction(SIGTERM, &saved[1], nullptr);
+    for (int i = 0; i < 3; ++i) {
+        ::sigaction(caught[i], &saved[i], nullptr);
+    }
 }
 
 }  // namespace
