@@ -227,6 +227,18 @@ TEST_F(LaptopTestbed, DdcciDriverOnTheAddressIsWorkedAlongsideAndNamedWhenItBloc
                   "The ddcci kernel driver holds /dev/i2c-5 and the monitor does not answer "
                   "alongside it: unload it (sudo modprobe -r ddcci) or blacklist it (echo "
                   "'blacklist ddcci' | sudo tee /etc/modprobe.d/blacklist-ddcci.conf)");
+        if (!answers) {
+            // Unloaded as told, with the monitor still silent (DDC/CI off in its own menu):
+            // the driver is named no more.
+            freshKernel();
+            external = bed->addConnector(card, "card0-DP-1", "connected", "enabled", externalEdid);
+            bed->addI2cBus(3, "AUX A/DDI A/PHY A", panel, nullptr);
+            bed->addI2cBus(5, "AUX B/DDI B/PHY B", external, nullptr);
+            EXPECT_EQ(DDCService(i2c, env.clock, *env.log, env.systemLog).getVCP(0x10),
+                      std::nullopt);
+            EXPECT_EQ(i2c.status().reason, Reason::available) << i2c.status().text;
+            EXPECT_EQ(i2c.status().whyUnanswered(), std::nullopt);
+        }
     }
     // The EDID's address is not ours to force.
     freshKernel();

@@ -237,9 +237,18 @@ std::unique_ptr<DisplayI2CChannel> LinuxDisplayI2C::openLocked() {
     }
     std::optional<std::string> heldBy;
     {
+        // The kernel's client for 0x37 goes with its driver (modprobe -r, as the text advises).
+        const std::string n = std::to_string(found->bus);
+        std::error_code error;
+        const bool clientThere = std::filesystem::exists(
+            paths_.sysfs / "bus" / "i2c" / "devices" / ("i2c-" + n) / (n + "-0037"), error);
         std::lock_guard lock(statusMutex_);
         if (auto it = heldBy_.find(found->bus); it != heldBy_.end()) {
-            heldBy = it->second;
+            if (clientThere) {
+                heldBy = it->second;
+            } else {
+                heldBy_.erase(it);
+            }
         }
     }
     report(heldBy ? sharedStatus(found->bus, *heldBy)
