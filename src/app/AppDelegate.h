@@ -269,6 +269,10 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     double pauseEndAt_ = distantPast;
 
     int failedReadsInRow_ = 0;
+    // Brightness reads asked and not yet answered, and since when (monotonic) the oldest has
+    // waited: behind a hung bus each cycle's read would wait too, and answer hours late.
+    int readsInFlight_ = 0;
+    double readsWaitingSince_ = 0;
     bool monitorEverAnswered_ = false;
     std::string lastLocationComplaint_;
     std::shared_ptr<PreferencesPresenter> prefs_;

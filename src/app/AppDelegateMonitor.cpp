@@ -179,8 +179,15 @@ void AppDelegate::logAllScreens() {
 }
 
 void AppDelegate::readBrightness(std::function<void(std::optional<int>)> then) {
+    if (readsInFlight_++ == 0) {
+        readsWaitingSince_ = s_.clock.monotonic();
+    }
     s_.brightness->getBrightness(
         whileAlive(this, [then = std::move(then)](const auto& self, std::optional<int> value) {
+            // The next one waiting was asked no earlier than this answer.
+            if (--self->readsInFlight_ > 0) {
+                self->readsWaitingSince_ = self->s_.clock.monotonic();
+            }
             if (value) {
                 self->noteKnownBrightness(*value);
             }

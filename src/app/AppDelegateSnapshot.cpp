@@ -97,7 +97,8 @@ void AppDelegate::watchButtons() {
     double now = s_.clock.now();
     if (mode_ != Mode::adapting || screenLocked_ || !lastAppliedBrightness_ || pendingAnchor_ ||
         nextSnapshotAt_ - now < SnapshotPolicy::buttonWatchInterval ||
-        now - lastSampleAt_ < SnapshotPolicy::writeSettleSeconds || !withinReadingBudget()) {
+        now - lastSampleAt_ < SnapshotPolicy::writeSettleSeconds || !withinReadingBudget() ||
+        readsInFlight_ > 0) {
         return;
     }
     s_.session.idleSeconds(whileAlive(this, [kept = std::weak_ptr<MonitorScope>(scope_)](
@@ -265,16 +266,29 @@ void AppDelegate::recordSample(double luma, std::function<void()> judged) {
         judged();
         return;
     }
+    const double askedAt = s_.clock.monotonic();
+    if (readsInFlight_ > 0 && askedAt - readsWaitingSince_ > SnapshotPolicy::staleReadSeconds) {
+        // Nothing is written either: a write would wait behind the read like this one.
+        log("DDC brightness read still under way — sample NOT logged", "sample");
+        return;
+    }
     int hour = localtime::hourOfDay(s_.clock.now());
     log("recordSample querying DDC brightness…", "sample");
     std::weak_ptr<MonitorScope> kept = scope_;
     // Judged against the brightness we held when the read was queued: whatever is written
     // meanwhile, the read saw the monitor before it.
     std::optional<int> reference = lastAppliedBrightness_;
-    readBrightness(whileAlive(this, [kept, luma, hour, reference, judged = std::move(judged)](
-                                        const auto& self, std::optional<int> brightness) {
+    readBrightness(whileAlive(this, [kept, luma, hour, reference, askedAt,
+                                     judged = std::move(judged)](const auto& self,
+                                                                 std::optional<int> brightness) {
         if (!brightness) {
             self->log("DDC brightness read returned nil — sample NOT logged", "sample");
+            judged();
+            return;
+        }
+        if (self->s_.clock.monotonic() - askedAt > SnapshotPolicy::staleReadSeconds) {
+            // The light measured then and the brightness of now are no pair.
+            self->log("DDC brightness read answered late — sample NOT logged", "sample");
             judged();
             return;
         }

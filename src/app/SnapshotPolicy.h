@@ -39,6 +39,9 @@ struct SnapshotPolicy {
     // reading, whose write a slow monitor may not show yet.
     static constexpr double buttonWatchInterval = 60.0;
     static constexpr double writeSettleSeconds = 10.0;
+    // A brightness read unanswered this long is taken for a hung bus: a monitor's own
+    // capabilities read, the longest exchange, gives up after 30 s.
+    static constexpr double staleReadSeconds = 60.0;
     // Readings a day, on average over the last week, past which the close cadence gives way
     // to the usual one until older readings age out.
     static constexpr int closeDailyReadings = 50;

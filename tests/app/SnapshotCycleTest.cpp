@@ -145,6 +145,22 @@ TEST_F(SnapshotCycleTest, AdaptingWritesOnlyWhenTheTargetMovesByThree) {
     EXPECT_EQ(d().reads(), 3);
 }
 
+// A bus that hangs for hours (a stuck driver, a wedged hub) collects no reads to answer all at
+// once when it is back, each logged with the light of hours before.
+TEST_F(SnapshotCycleTest, AHungBusCollectsNoReadsToReplayLater) {
+    d().camera.setScriptedLuma({40});
+    d().launch(600);
+    d().brightnessQueue->held = true;
+    d().advance(6 * 3600);
+    const double back = d().env.clock.now();
+    d().brightnessQueue->held = false;
+    d().advance(1);
+    EXPECT_EQ(std::ranges::count_if(d().samples(), [&](const Sample& s) { return s.t >= back; }),
+              0);
+    EXPECT_GE(d().count("DDC brightness read still under way — sample NOT logged"), 4u);
+    EXPECT_EQ(d().count("DDC brightness read answered late — sample NOT logged"), 1u);
+}
+
 TEST_F(SnapshotCycleTest, MonitorAnsweringGarbageLogsNoSamplesAndSaysSoInTheMenu) {
     d().monitor->setFault(SimulatedMonitorFault::garbage);
     d().launch(3 * 3600);

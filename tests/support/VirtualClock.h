@@ -45,7 +45,9 @@ class VirtualClock final : public Clock {
     // then leaves the clock at now + seconds.
     void advance(double seconds) {
         const double target = monotonic() + (seconds > 0 ? seconds : 0.0);
-        while (runFirst([target](const Key& key, const Entry&) { return key.first <= target; })) {
+        while (runFirst([target](const Key& key, const Entry& entry) {
+            return key.first <= target && !held(entry.queue);
+        })) {
         }
         std::lock_guard lock(mutex_);
         monotonic_ = std::max(monotonic_, target);
@@ -90,6 +92,7 @@ class VirtualClock final : public Clock {
         })) {
         }
     }
+    static bool held(const ManualQueue* queue);
     // Runs the first item in due order that `eligible` accepts; false when there is none.
     bool runFirst(const std::function<bool(const Key&, const Entry&)>& eligible);
 
@@ -107,6 +110,9 @@ class ManualQueue final : public Queue {
     ManualQueue(VirtualClock& clock, std::string label, bool isMain)
         : clock_(clock), label_(std::move(label)), isMain_(isMain) {}
     ~ManualQueue() override { clock_.forget(this); }
+
+    // While held its work waits, as behind an exchange that does not return.
+    bool held = false;
 
     const std::string& label() const override { return label_; }
     void post(Task task) override {
@@ -144,6 +150,10 @@ class ManualQueue final : public Queue {
     std::string label_;
     bool isMain_;
 };
+
+inline bool VirtualClock::held(const ManualQueue* queue) {
+    return queue->held;
+}
 
 inline std::unique_ptr<ManualQueue> VirtualClock::makeQueue(std::string label, bool isMain) {
     return std::make_unique<ManualQueue>(*this, std::move(label), isMain);
