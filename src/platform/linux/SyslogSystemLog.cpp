@@ -1,13 +1,19 @@
 #include "platform/linux/SyslogSystemLog.h"
 
+#include <fcntl.h>
 #include <syslog.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cerrno>
 
 namespace pellora {
 
-SyslogSystemLog::SyslogSystemLog() : toTerminal_(isatty(STDERR_FILENO) == 1) {
+SyslogSystemLog::SyslogSystemLog() {
+    // A file description of our own, so that O_NONBLOCK does not reach the terminal's other
+    // users (the shell shares standard error's).
+    if (isatty(STDERR_FILENO) == 1) {
+        terminal_.reset(::open("/proc/self/fd/2", O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    }
     openlog("pellora", LOG_PID, LOG_USER);
 }
 
@@ -18,9 +24,11 @@ SyslogSystemLog::~SyslogSystemLog() {
 void SyslogSystemLog::write(const std::string& line) {
     // The line goes in as an argument of a constant format, never as the format itself.
     syslog(LOG_INFO, "%s", line.c_str());
-    if (toTerminal_) {
-        std::fwrite(line.data(), 1, line.size(), stderr);
-        std::fputc('\n', stderr);
+    if (terminal_) {
+        // One write, so that lines logged at once from two threads do not interleave.
+        const std::string whole = line + '\n';
+        while (::write(terminal_.get(), whole.data(), whole.size()) < 0 && errno == EINTR) {
+        }
     }
 }
 
