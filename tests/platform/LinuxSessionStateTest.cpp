@@ -6,6 +6,7 @@
 #include <sys/un.h>
 
 #include <QDBusArgument>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QElapsedTimer>
@@ -14,6 +15,7 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdio>
+#include <future>
 #include <thread>
 
 #include "PrivateDBus.h"
@@ -175,11 +177,59 @@ TEST_F(SessionBuses, WithoutASessionIdTheLockIsStillHeard) {
     EXPECT_TRUE(noticesReach(2) && state->isScreenLocked()) << "the lock went unheard";
 }
 
+// Subscribing waits for no answer of the bus daemon (Qt asks it for the owner of a name given
+// to connect(), on the calling thread); and a signal counts only from logind, since anyone on
+// the bus may send one.
+TEST_F(SessionBuses, SubscribingWaitsForNoDaemonAndOnlyLogindIsHeeded) {
+    ASSERT_TRUE(startLogind());
+    auto state = watched();
+    sessionQueue->sync([] {});  // the look is done: subscribing waits on main
+    const auto daemon = pid_t(system.daemonPid());
+    ASSERT_EQ(::kill(daemon, SIGSTOP), 0);
+    std::promise<void> resumed;
+    std::thread unstop([&, done = resumed.get_future()] {
+        done.wait_for(std::chrono::seconds(3));
+        ::kill(daemon, SIGCONT);
+    });
+    QElapsedTimer timer;
+    timer.start();
+    int resumes = 0;
+    state->setResumeHandler([&] { ++resumes; });
+    main->sync([] {});
+    const qint64 subscribing = timer.elapsed();
+    resumed.set_value();
+    unstop.join();
+    EXPECT_LT(subscribing, 500) << "main waited for the stopped bus daemon";
+    ASSERT_TRUE(noticesReach(1));
+
+    auto stranger = system.connect("stranger");
+    auto lie = QDBusMessage::createSignal(kSession, "org.freedesktop.DBus.Properties",
+                                          "PropertiesChanged");
+    lie << kLogind + ".Session" << QVariantMap{{"LockedHint", true}} << QStringList{};
+    auto wake = QDBusMessage::createSignal("/org/freedesktop/login1", kLogind + ".Manager",
+                                           "PrepareForSleep");
+    wake << false;
+    auto takeover = QDBusMessage::createSignal("/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                               "NameOwnerChanged");
+    takeover << kLogind << QString() << stranger.baseService();
+    ASSERT_TRUE(stranger.send(takeover) && stranger.send(lie) && stranger.send(wake));
+    // Answered after both went out on the same connection, so both have been passed on.
+    ASSERT_TRUE(stranger.interface()->serviceOwner(kLogind).isValid());
+    ASSERT_TRUE(setLockedHint(true));
+    ASSERT_TRUE(noticesReach(2)) << notices.size() << " notices";
+    EXPECT_TRUE(notices[1] && state->isScreenLocked());
+    EXPECT_EQ(resumes, 0);
+}
+
 TEST_F(SessionBuses, ScreenSaverActiveChangedStandsInWithoutLogind) {
     ASSERT_TRUE(sessionService(kScreenSaver, kScreenSaverPath, "GetActive", "b", "ret = True"));
     auto state = watched();
     ASSERT_TRUE(noticesReach(1));
     EXPECT_TRUE(notices[0]);
+    auto stranger = session.connect("stranger");  // not the screen saver: unheard
+    auto lie = QDBusMessage::createSignal(kScreenSaverPath, kScreenSaver, "ActiveChanged");
+    ASSERT_TRUE(stranger.send(lie << true));
+    ASSERT_TRUE(stranger.interface()->serviceOwner(kScreenSaver).isValid());
     ASSERT_TRUE(call(session, kScreenSaver, kScreenSaverPath, kMock, "EmitSignal",
                      {kScreenSaver, QString("ActiveChanged"), QString("b"), QVariantList{false}}));
     ASSERT_TRUE(noticesReach(2));

@@ -5,9 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <QDBusArgument>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QElapsedTimer>
+#include <csignal>
+#include <future>
 #include <optional>
+#include <thread>
 
 #include "PrivateDBus.h"
 #include "QtTestApp.h"
@@ -120,10 +127,33 @@ TEST_F(PortalAutostartTest, APortalThatNeverAnswersTimesOutAndOneRequestWaitsAtA
     ASSERT_TRUE(startPortal());
     answerWith("Silent", true);
     std::optional<LoginItem::Outcome> first, second;
+    // Nothing waits for the session bus's daemon, stopped here.
+    const auto daemon = pid_t(bus.daemonPid());
+    ASSERT_EQ(::kill(daemon, SIGSTOP), 0);
+    QElapsedTimer timer;
+    timer.start();
+    std::promise<void> resumed;
+    std::thread unstop([daemon, done = resumed.get_future()] {
+        done.wait_for(std::chrono::seconds(3));
+        ::kill(daemon, SIGCONT);
+    });
     portal->setEnabled(true, [&](LoginItem::Outcome outcome) { first = outcome; });
     portal->setEnabled(false, [&](LoginItem::Outcome outcome) { second = outcome; });
-    // The call itself is answered; the Response never comes.
+    const qint64 asking = timer.elapsed();
+    resumed.set_value();
+    unstop.join();
+    EXPECT_LT(asking, 500) << "main waited for the stopped bus daemon";
+    // The call itself is answered; the Response never comes, but a stranger's does.
     ASSERT_TRUE(runEventsUntil([&] { return asked() == "a1d0;"; }, 5000));
+    QString caller = client.baseService().mid(1).replace('.', '_');
+    auto lie = QDBusMessage::createSignal(
+        kPortalPath + "/request/" + caller + QString("/pellora_%1_1").arg(::getpid()),
+        "org.freedesktop.portal.Request", "Response");
+    lie << 0u << QVariantMap{{"autostart", true}};
+    auto stranger = bus.connect("stranger");
+    ASSERT_TRUE(stranger.send(lie));
+    ASSERT_TRUE(stranger.interface()->serviceOwner(kPortal).isValid());
+    runEventsUntil([&] { return first.has_value(); }, 200);
     clock.runPending();
     ASSERT_TRUE(second);
     EXPECT_FALSE(second->ok);

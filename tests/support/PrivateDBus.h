@@ -40,6 +40,7 @@ class PrivateDBus {
     PrivateDBus& operator=(const PrivateDBus&) = delete;
 
     bool ok() const { return !address_.isEmpty(); }
+    qint64 daemonPid() const { return daemon_.processId(); }
     const QString& address() const { return address_; }
     // A connection of its own to this bus (a new name each time).
     QDBusConnection connect(const QString& name) {

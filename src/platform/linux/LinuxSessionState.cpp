@@ -1,4 +1,7 @@
 #include "platform/linux/LinuxSessionState.h"
+
+#include <QDBusMessage>
+
 #include "platform/WhileAlive.h"
 
 #include <cstdlib>
@@ -15,6 +18,14 @@ const QString kManagerInterface = "org.freedesktop.login1.Manager";
 
 using IdleAnswer = std::function<void(std::optional<double>)>;
 
+QStringList screenSaverNames() {
+    QStringList names;
+    for (const auto& saver : SessionProbe::kScreenSavers) {
+        names << saver.service;
+    }
+    return names;
+}
+
 }  // namespace
 
 LinuxSessionState::LinuxSessionState(Queue& sessionQueue, Queue& mainQueue,
@@ -24,7 +35,9 @@ LinuxSessionState::LinuxSessionState(Queue& sessionQueue, Queue& mainQueue,
       main_(mainQueue),
       systemBus_(std::move(systemBus)),
       sessionBus_(std::move(sessionBus)),
-      probe_(std::move(probe)) {}
+      probe_(std::move(probe)),
+      systemOwners_(systemBus_, {kLogind}),
+      sessionOwners_(sessionBus_, screenSaverNames()) {}
 
 std::shared_ptr<LinuxSessionState> LinuxSessionState::create(
     const Clock& clock, Queue& sessionQueue, Queue& mainQueue, QDBusConnection systemBus,
@@ -73,8 +86,9 @@ void LinuxSessionState::setResumeHandler(std::function<void()> handler) {
     resumeHandler_ = std::move(handler);
     // A match rule only: nothing is asked of logind, so nothing waits for it.
     if (!watchingSleep_) {
-        watchingSleep_ = systemBus_.connect(kLogind, kManagerPath, kManagerInterface,
-                                            "PrepareForSleep", this, SLOT(onPrepareForSleep(bool)));
+        watchingSleep_ =
+            systemBus_.connect(QString(), kManagerPath, kManagerInterface, "PrepareForSleep", this,
+                               SLOT(onPrepareForSleep(bool, QDBusMessage)));
     }
 }
 
@@ -93,13 +107,14 @@ void LinuxSessionState::learnLockState() {
 void LinuxSessionState::startWatching(const SessionProbe::LockReading& reading) {
     lockSource_ = reading.source;
     if (lockSource_ == SessionProbe::LockSource::logind) {
-        systemBus_.connect(kLogind, reading.logindSession, "org.freedesktop.DBus.Properties",
-                           "PropertiesChanged", this,
-                           SLOT(onLogindPropertiesChanged(QString, QVariantMap, QStringList)));
+        systemBus_.connect(
+            QString(), reading.logindSession, "org.freedesktop.DBus.Properties",
+            "PropertiesChanged", this,
+            SLOT(onLogindPropertiesChanged(QString, QVariantMap, QStringList, QDBusMessage)));
     } else {
         for (const auto& saver : SessionProbe::kScreenSavers) {
-            sessionBus_.connect(saver.service, saver.path, saver.interface, "ActiveChanged", this,
-                                SLOT(onScreenSaverActiveChanged(bool)));
+            sessionBus_.connect(QString(), saver.path, saver.interface, "ActiveChanged", this,
+                                SLOT(onScreenSaverActiveChanged(bool, QDBusMessage)));
         }
     }
     known_ = true;
@@ -145,8 +160,9 @@ void LinuxSessionState::noteLockState(bool locked) {
 
 void LinuxSessionState::onLogindPropertiesChanged(const QString& interface,
                                                   const QVariantMap& changed,
-                                                  const QStringList& invalidated) {
-    if (interface != kSessionInterface) {
+                                                  const QStringList& invalidated,
+                                                  const QDBusMessage& message) {
+    if (interface != kSessionInterface || !systemOwners_.sentBy(message, kLogind)) {
         return;
     }
     auto it = changed.find("LockedHint");
@@ -159,13 +175,18 @@ void LinuxSessionState::onLogindPropertiesChanged(const QString& interface,
     }
 }
 
-void LinuxSessionState::onScreenSaverActiveChanged(bool active) {
-    postNotice(active);
+void LinuxSessionState::onScreenSaverActiveChanged(bool active, const QDBusMessage& message) {
+    for (const auto& saver : SessionProbe::kScreenSavers) {
+        if (sessionOwners_.sentBy(message, saver.service)) {
+            postNotice(active);
+            return;
+        }
+    }
 }
 
 // True before the machine sleeps, false once it has woken.
-void LinuxSessionState::onPrepareForSleep(bool sleeping) {
-    if (sleeping) {
+void LinuxSessionState::onPrepareForSleep(bool sleeping, const QDBusMessage& message) {
+    if (sleeping || !systemOwners_.sentBy(message, kLogind)) {
         return;
     }
     main_.post([weak = weak_from_this()] {

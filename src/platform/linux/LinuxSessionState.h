@@ -9,6 +9,7 @@
 #include "platform/Clock.h"
 #include "platform/Queue.h"
 #include "platform/SessionState.h"
+#include "platform/linux/BusNameOwners.h"
 #include "platform/linux/SessionProbe.h"
 
 namespace pellora {
@@ -55,9 +56,9 @@ class LinuxSessionState final : public QObject,
 
   private slots:
     void onLogindPropertiesChanged(const QString& interface, const QVariantMap& changed,
-                                   const QStringList& invalidated);
-    void onScreenSaverActiveChanged(bool active);
-    void onPrepareForSleep(bool sleeping);
+                                   const QStringList& invalidated, const QDBusMessage& message);
+    void onScreenSaverActiveChanged(bool active, const QDBusMessage& message);
+    void onPrepareForSleep(bool sleeping, const QDBusMessage& message);
 
   private:
     LinuxSessionState(Queue& sessionQueue, Queue& mainQueue, QDBusConnection systemBus,
@@ -74,6 +75,9 @@ class LinuxSessionState final : public QObject,
     QDBusConnection systemBus_;
     QDBusConnection sessionBus_;
     std::shared_ptr<SessionProbe> probe_;
+    // Signals are taken only from these names' owners: anyone on a bus may send one.
+    BusNameOwners systemOwners_;
+    BusNameOwners sessionOwners_;
     std::function<void(bool)> handler_;
     std::function<void()> resumeHandler_;
     bool watchingSleep_ = false;

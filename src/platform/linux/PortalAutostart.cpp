@@ -34,7 +34,11 @@ std::shared_ptr<PortalAutostart> PortalAutostart::create(std::filesystem::path s
 
 PortalAutostart::PortalAutostart(QDBusConnection bus, std::filesystem::path stateFile, Queue& work,
                                  Queue& main)
-    : bus_(std::move(bus)), stateFile_(std::move(stateFile)), work_(work), main_(main) {}
+    : bus_(std::move(bus)),
+      owners_(bus_, {kService}),
+      stateFile_(std::move(stateFile)),
+      work_(work),
+      main_(main) {}
 
 PortalAutostart::~PortalAutostart() {
     stopListening();
@@ -124,20 +128,21 @@ void PortalAutostart::setEnabled(bool enabled, std::function<void(Outcome)> done
 void PortalAutostart::listen(const QString& handle) {
     stopListening();
     pending_->handle = handle;
-    bus_.connect(kService, handle, kRequest, QStringLiteral("Response"), this,
-                 SLOT(onResponse(uint, QVariantMap)));
+    bus_.connect(QString(), handle, kRequest, QStringLiteral("Response"), this,
+                 SLOT(onResponse(uint, QVariantMap, QDBusMessage)));
 }
 
 void PortalAutostart::stopListening() {
     if (pending_ && !pending_->handle.isEmpty()) {
-        bus_.disconnect(kService, pending_->handle, kRequest, QStringLiteral("Response"), this,
-                        SLOT(onResponse(uint, QVariantMap)));
+        bus_.disconnect(QString(), pending_->handle, kRequest, QStringLiteral("Response"), this,
+                        SLOT(onResponse(uint, QVariantMap, QDBusMessage)));
         pending_->handle.clear();
     }
 }
 
-void PortalAutostart::onResponse(uint response, const QVariantMap& results) {
-    if (!pending_) {
+void PortalAutostart::onResponse(uint response, const QVariantMap& results,
+                                 const QDBusMessage& message) {
+    if (!pending_ || !owners_.sentBy(message, kService)) {
         return;
     }
     const bool wanted = pending_->enabled;

@@ -11,6 +11,7 @@
 
 #include "platform/LoginItem.h"
 #include "platform/WorkItem.h"
+#include "platform/linux/BusNameOwners.h"
 
 namespace pellora {
 
@@ -40,7 +41,7 @@ class PortalAutostart final : public QObject,
     void setEnabled(bool enabled, std::function<void(Outcome)> done) override;
 
   private slots:
-    void onResponse(uint response, const QVariantMap& results);
+    void onResponse(uint response, const QVariantMap& results, const QDBusMessage& message);
 
   private:
     struct Pending {
@@ -57,6 +58,8 @@ class PortalAutostart final : public QObject,
     void finish(Outcome outcome);
 
     QDBusConnection bus_;
+    // An answer counts only from the portal: anyone on the bus may send a Response.
+    BusNameOwners owners_;
     const std::filesystem::path stateFile_;
     Queue& work_;
     Queue& main_;
