@@ -70,6 +70,17 @@ QPixmap glyphPixmap(const QString& glyph, int logicalSize, qreal ratio) {
     return pixmap;
 }
 
+// Control characters (a tab would start the shortcut column) as spaces.
+QString oneLine(const std::string& title) {
+    QString text = QString::fromStdString(title);
+    for (QChar& c : text) {
+        if (c.category() == QChar::Other_Control) {
+            c = QLatin1Char(' ');
+        }
+    }
+    return text;
+}
+
 }  // namespace
 
 TrayMenuView::TrayMenuView(StatusMenu& menu, QString appName, QObject* parent)
@@ -80,6 +91,13 @@ TrayMenuView::TrayMenuView(StatusMenu& menu, QString appName, QObject* parent)
       tray_(new QSystemTrayIcon(this)) {
     build();
     tray_->setContextMenu(qmenu_.get());
+    // Qt hands the menu a platform menu only when it exports it to a StatusNotifierItem panel.
+    overDBus_ = qmenu_->platformMenu() != nullptr;
+    if (overDBus_) {
+        for (const auto& entry : actions_) {
+            showRow(entry.first);
+        }
+    }
     // Also when a panel opens the menu over D-Bus (com.canonical.dbusmenu's AboutToShow).
     connect(qmenu_.get(), &QMenu::aboutToShow, this, [this] { model_.willShow(); });
     showGlyph();
@@ -139,7 +157,7 @@ void TrayMenuView::showRow(MenuItemId id) {
         return;
     }
     const MenuRow& row = model_.row(id);
-    entry->setText(menuText(row.title));
+    entry->setText(overDBus_ ? dbusMenuText(row.title) : menuText(row.title));
     entry->setEnabled(row.enabled);
     entry->setVisible(!row.hidden);
     entry->setChecked(row.checked);
@@ -166,13 +184,17 @@ QIcon TrayMenuView::glyphIcon(const QString& glyph) {
 }
 
 QString TrayMenuView::menuText(const std::string& title) {
-    QString text = QString::fromStdString(title);
-    for (QChar& c : text) {
-        if (c.category() == QChar::Other_Control) {
-            c = QLatin1Char(' ');
-        }
+    return oneLine(title).replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+QString TrayMenuView::dbusMenuText(const std::string& title) {
+    QString text = oneLine(title).replace(QLatin1Char('_'), QStringLiteral("__"));
+    // Qt's export turns the first '&' into the access mark '_': doubled, the mark falls on
+    // the second, which is drawn.
+    if (const qsizetype first = text.indexOf(QLatin1Char('&')); first >= 0) {
+        text.insert(first, QLatin1Char('&'));
     }
-    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    return text;
 }
 
 }  // namespace pellora

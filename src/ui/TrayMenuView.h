@@ -43,6 +43,9 @@ class TrayMenuView final : public QObject {
     // A row title as a menu shows it literally: '&' would otherwise mark a mnemonic and a
     // tab would start the shortcut column.
     static QString menuText(const std::string& title);
+    // The same for a menu a panel draws from com.canonical.dbusmenu, where '_' marks the
+    // access key: Qt turns only the first '&' of the text into that mark.
+    static QString dbusMenuText(const std::string& title);
 
   private:
     void build();
@@ -54,6 +57,8 @@ class TrayMenuView final : public QObject {
     std::unique_ptr<QMenu> qmenu_;
     QSystemTrayIcon* tray_ = nullptr;
     std::vector<std::pair<MenuItemId, QAction*>> actions_;
+    // The menu goes to the panel over D-Bus rather than opening as our own window.
+    bool overDBus_ = false;
     int observerToken_ = 0;
 };
 

@@ -8,6 +8,7 @@
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include "PrivateDBus.h"
 #include "QtTestApp.h"
@@ -127,10 +128,18 @@ TEST_F(TrayDBusMenu, PanelReadsTheRowsClicksOneAndSeesChanges) {
     EXPECT_TRUE(runEventsUntil([&] { return !ran.empty(); }, 5000));
     EXPECT_EQ(ran, std::vector<Id>{Id::snapshot});
 
-    // What the panel reads next shows a change in place.
-    model.setTitle(Id::monitor, "Monitor: DELL U2720Q");
-    EXPECT_TRUE(
-        runEventsUntil([&] { return layout().at(0).second == "Monitor: DELL U2720Q"; }, 5000));
+    // What the panel reads next shows a change in place, and names from outside (a user
+    // folder, a monitor's name) as they read: a panel takes "__" for one underscore, any other
+    // underscore for the access key's mark, not drawn.
+    for (const char* title : {"Monitor: DELL_U2720Q", "Monitor: A & B & C",
+                              "Not saved \u2014 /home/jo_ann/x__y.json &", "Monitor: &&"}) {
+        model.setTitle(Id::monitor, title);
+        auto drawn = [&] {
+            return layout().at(0).second.replace(QRegularExpression("_(_?)"), "\\1");
+        };
+        EXPECT_TRUE(runEventsUntil([&] { return drawn() == QString::fromUtf8(title); }, 5000))
+            << title << " is drawn as " << drawn().toStdString();
+    }
 
     // A panel opening the menu tells the program first, so rows that mirror the system are
     // read again.
