@@ -9,6 +9,19 @@
 
 namespace pellora {
 
+namespace {
+
+// Texts may carry names from outside (a device's, a file's): never read as markup.
+void setDetails(QMessageBox& box, const std::string& informative) {
+    box.setInformativeText(QString::fromStdString(informative));
+    // Every such label: one emptied before is only deleted later.
+    for (auto* label : box.findChildren<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+        label->setTextFormat(Qt::PlainText);
+    }
+}
+
+}  // namespace
+
 MessageBoxAlerts::MessageBoxAlerts(QString windowTitle, QObject* parent)
     : QObject(parent), windowTitle_(std::move(windowTitle)) {}
 
@@ -24,6 +37,11 @@ void MessageBoxAlerts::present(const std::string& message, const std::string& in
                                const std::vector<std::string>& buttons,
                                std::function<void(int button)> answer) {
     if (QMessageBox* box = shown(message)) {
+        // What it is told now: a re-check that found the camera granted must not leave the box
+        // saying access is refused.
+        if (box->informativeText() != QString::fromStdString(informative)) {
+            setDetails(*box, informative);
+        }
         box->show();
         box->raise();
         box->activateWindow();
@@ -41,12 +59,7 @@ void MessageBoxAlerts::present(const std::string& message, const std::string& in
     // Texts may carry names from outside (a device's, a file's): never read as markup.
     box->setTextFormat(Qt::PlainText);
     box->setText(QString::fromStdString(message));
-    if (!informative.empty()) {
-        box->setInformativeText(QString::fromStdString(informative));
-        if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
-            label->setTextFormat(Qt::PlainText);
-        }
-    }
+    setDetails(*box, informative);
     for (int index = 0; index < static_cast<int>(buttons.size()); ++index) {
         QPushButton* button =
             box->addButton(QString::fromStdString(buttons[index]), QMessageBox::ActionRole);

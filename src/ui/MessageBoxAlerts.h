@@ -13,8 +13,8 @@ class QMessageBox;
 namespace pellora {
 
 // Alerts as message boxes that block nothing: the event loop keeps turning while one is up.
-// A message already on screen is raised again rather than shown twice; the answer of the
-// box already up is the one that counts. Main thread only.
+// A message already on screen is raised again rather than shown twice, with the details it
+// is given now; the answer of the box already up is the one that counts. Main thread only.
 class MessageBoxAlerts final : public QObject, public AlertPresenter {
     Q_OBJECT
   public:

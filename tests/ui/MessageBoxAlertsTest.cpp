@@ -57,6 +57,27 @@ TEST(MessageBoxAlerts, ClickAnswersItsButtonDismissalNothingAndOneBoxPerMessage)
     EXPECT_NE(present("Still up when the alerts go"), nullptr);
 }
 
+// A message still up that is told again says what it is told now: a camera re-check that
+// finds access granted must not leave the box saying access is refused.
+TEST(MessageBoxAlerts, AMessageToldAgainWhileUpShowsTheNewDetails) {
+    widgetsApp();
+    MessageBoxAlerts alerts("Pellora");
+    const std::string message = "Camera permission re-checked";
+    alerts.present(message, "The simulated camera is set to refuse access.", {"OK"}, {});
+    QMessageBox* box = alerts.shown(message);
+    ASSERT_NE(box, nullptr);
+    alerts.present(message, "Pellora can open the camera.", {"OK"}, {});
+    EXPECT_EQ(alerts.shown(message), box);
+    EXPECT_EQ(box->informativeText().toStdString(), "Pellora can open the camera.");
+    alerts.present(message, "<b>Still</b> refused.", {"OK"}, {});
+    const auto labels = box->findChildren<QLabel*>("qt_msgbox_informativelabel");
+    ASSERT_FALSE(labels.isEmpty());
+    for (QLabel* label : labels) {
+        EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    }
+    EXPECT_EQ(box->informativeText().toStdString(), "<b>Still</b> refused.");
+}
+
 // The program's own icon, at every size the package installs, on the alerts as on the
 // windows; the generic one only where the program has none.
 TEST(MessageBoxAlerts, ShowTheApplicationsIcon) {
