@@ -5,6 +5,7 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QPointer>
+#include <QShortcut>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -57,16 +58,18 @@ MenuPanelView::MenuPanelView(StatusMenu& menu, QWidget* parent) : QWidget(parent
         shown.button->setToolButtonStyle(Qt::ToolButtonTextOnly);
         shown.button->setCursor(Qt::PointingHandCursor);
         shown.button->setFocusPolicy(Qt::TabFocus);
-        if (row.shortcut != 0) {
-            // The tray's key, named where the user can see it; the window keeps its own keys.
-            shown.button->setToolTip(
-                QKeySequence(QStringLiteral("Ctrl+") + QChar(row.shortcut).toUpper())
-                    .toString(QKeySequence::NativeText));
-        }
         layout->addWidget(shown.button, 0, Qt::AlignLeft);
         const MenuItemId id = row.id;
         // The model decides whether the row may act (shown, enabled, has an action).
         connect(shown.button, &QToolButton::clicked, this, [this, id] { model_.activate(id); });
+        if (row.shortcut != 0) {
+            // The tray's key, named on the button and working in the window: without a tray
+            // the window is where the menu is. A text field keeps its own editing keys.
+            const QKeySequence keys(QStringLiteral("Ctrl+") + QChar(row.shortcut).toUpper());
+            shown.button->setToolTip(keys.toString(QKeySequence::NativeText));
+            connect(new QShortcut(keys, this), &QShortcut::activated, this,
+                    [this, id] { model_.activate(id); });
+        }
         showRow(id);
     }
     layout->addStretch(1);

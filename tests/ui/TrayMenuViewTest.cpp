@@ -4,11 +4,13 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QToolButton>
 
+#include "QtTestApp.h"
 #include "WidgetsTestApp.h"
 #include "app/PlatformTexts.h"
 #include "app/StatusMenu.h"
@@ -103,6 +105,33 @@ TEST_F(TrayView, ClickRunsTheRowsActionAndTheCheckMarkIsTheModels) {
     EXPECT_FALSE(row->isChecked());
     model.setChecked(Id::startAtLogin, true);
     EXPECT_TRUE(row->isChecked());
+}
+
+// Without a tray the window carries the menu: the key a button names does what it says there,
+// and only while its row may act.
+TEST_F(TrayView, TheKeysThePanelNamesWorkInItsWindow) {
+    std::vector<Id> ran;
+    for (Id id : {Id::snapshot, Id::preview, Id::quit}) {
+        model.setAction(id, [&ran, id] { ran.push_back(id); });
+    }
+    model.setEnabled(Id::preview, false);
+    panel.show();
+    panel.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+    EXPECT_EQ(panel.button(Id::snapshot)->toolTip(), "Ctrl+N");
+    EXPECT_EQ(panel.button(Id::quit)->toolTip(), "Ctrl+Q");
+    for (Qt::Key key : {Qt::Key_N, Qt::Key_V, Qt::Key_Q}) {
+        QTest::keyClick(&panel, key, Qt::ControlModifier);
+    }
+    EXPECT_EQ(ran, (std::vector<Id>{Id::snapshot, Id::quit}));
+    // Pasting into a field of the window stays pasting.
+    model.setEnabled(Id::preview, true);
+    QLineEdit field(&panel);
+    field.show();
+    field.setFocus();
+    ASSERT_TRUE(runEventsUntil([&] { return field.hasFocus(); }, 2000));
+    QTest::keyClick(&field, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(ran.size(), 2u);
 }
 
 // Light on a dark plate: the half circles show their filled half light on any panel.
