@@ -69,6 +69,12 @@ QString Updater::configuredFeed() {
 }
 
 void Updater::checkForUpdates() {
+    // The user's check takes the place of a silent one still to come, which would only put up
+    // again the offer the user has just seen.
+    if (firstCheck_) {
+        firstCheck_->cancel();
+        firstCheck_.reset();
+    }
     check(true);
 }
 

@@ -232,6 +232,21 @@ TEST_F(UpdaterTest, AnUntrustedCertificateOrASilentServerEndTheCheck) {
     EXPECT_EQ(server.requested.count("/never"), 1);
 }
 
+// Asked for before the silent check is due, the user's check takes its place: an offer just
+// turned down is not put up again a few seconds later.
+TEST_F(UpdaterTest, AUserCheckBeforeTheSilentOneTakesItsPlace) {
+    server.answers["/feed"] = offer("9.0");
+    auto updater = makeUpdater(server.url("/feed"));
+    ASSERT_TRUE(runCheck(*updater, true));
+    ASSERT_EQ(alerts.shown.size(), 1u);
+    alerts.shown.back().answer(1);  // Later
+    QSignalSpy finished(updater.get(), &Updater::checkFinished);
+    clock.advance(Updater::kFirstCheckDelay);
+    runEventsUntil([&] { return !finished.isEmpty(); }, 300);
+    EXPECT_EQ(alerts.shown.size(), 1u);
+    EXPECT_EQ(server.requested.count("/feed"), 1);
+}
+
 TEST_F(UpdaterTest, WithoutAFeedItSaysSoAndStillSchedulesTheSilentCheck) {
     auto updater = makeUpdater("");
     clock.advance(Updater::kFirstCheckDelay - 0.01);
