@@ -16,6 +16,24 @@ namespace pellora {
 namespace {
 
 constexpr int rowLabelWidth = 110;
+// A damaged capabilities string ("model(" never closed) makes the rest of it the model;
+// past this many characters it is cut, or the line would stretch the window.
+constexpr qsizetype maxModelCharacters = 40;
+
+// The model as one short line: control characters and runs of white space become one space.
+QString modelText(const std::string& model) {
+    QString text = QString::fromStdString(model);
+    for (QChar& c : text) {
+        if (c.category() == QChar::Other_Control) {
+            c = u' ';
+        }
+    }
+    text = text.simplified();
+    if (text.size() > maxModelCharacters) {
+        text = text.left(maxModelCharacters).trimmed() + u'…';
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -72,7 +90,7 @@ void NativeControlsSection::refresh(const MonitorScope* scope) {
     }
     QString line = QString("Indexed %1 VCP codes").arg(caps.vcps.size());
     if (caps.model) {
-        line += " · " + QString::fromStdString(*caps.model);
+        line += " · " + modelText(*caps.model);
     }
     status_->setText(line);
 }

@@ -212,14 +212,19 @@ void PreferencesWindowController::wire() {
     std::weak_ptr<PreferencesWindowController> weak = weak_from_this();
     curveView_->onDragAnchor = [weak](std::int64_t, CurvePoint point) {
         auto self = weak.lock();
-        if (self && self->scope()) {
+        if (self && self->editedScope()) {
             self->previewBrightness(point.brightness);
         }
     };
     curveView_->onCommitAnchor = [weak](std::int64_t index, CurvePoint point) {
         auto self = weak.lock();
-        auto scope = self ? self->scope() : nullptr;
+        if (!self) {
+            return;
+        }
+        auto scope = self->editedScope();
         if (!scope) {
+            // Dragged on another monitor's curve: the index means nothing in this one's.
+            self->reloadCurveEditor();
             return;
         }
         scope->anchors().moveEditable(static_cast<int>(index), point.luma, point.brightness,
@@ -241,7 +246,7 @@ void PreferencesWindowController::wire() {
     };
     curveView_->onRemoveAnchor = [weak](std::int64_t index) {
         auto self = weak.lock();
-        auto scope = self ? self->scope() : nullptr;
+        auto scope = self ? self->editedScope() : nullptr;
         if (!scope) {
             return;
         }
@@ -279,6 +284,11 @@ std::shared_ptr<MonitorScope> PreferencesWindowController::scope() const {
     return hooks_.scopeProvider ? hooks_.scopeProvider() : nullptr;
 }
 
+std::shared_ptr<MonitorScope> PreferencesWindowController::editedScope() const {
+    auto current = scope();
+    return current && curveMonitor_ == current->monitor() ? current : nullptr;
+}
+
 double PreferencesWindowController::fractionalHourNow() const {
     return localtime::fractionalHour(s_.clock.now());
 }
@@ -288,6 +298,7 @@ void PreferencesWindowController::loadInitialState() {
     auto current = scope();
     setInteractiveViewsEnabled(current != nullptr);
     if (!current) {
+        namedMonitor_.reset();
         monitorNameField_->clear();
         monitorIdLabel_->clear();
         noMonitorLabel_->show();
@@ -463,12 +474,14 @@ void PreferencesWindowController::setInteractiveViewsEnabled(bool enabled) {
 
 void PreferencesWindowController::showMonitorIdentity(const MonitorScope& scope) {
     // A name being typed is not overwritten under the user's hands; Return or leaving the
-    // field commits it, and the stored name shows from then on.
-    if (!monitorNameField_->isModified()) {
+    // field commits it, and the stored name shows from then on. One typed for a monitor
+    // that has since been swapped for another is dropped.
+    if (!monitorNameField_->isModified() || namedMonitor_ != scope.monitor()) {
         monitorNameField_->setText(
             QString::fromStdString(s_.registry->friendlyName(scope.monitor())));
         monitorNameField_->setModified(false);
     }
+    namedMonitor_ = scope.monitor();
     monitorIdLabel_->setText(QString::fromStdString(scope.monitor().identifier()));
 }
 
@@ -484,14 +497,19 @@ void PreferencesWindowController::reloadCurveEditor() {
     double now = fractionalHourNow();
     bool night = AnchorStore::nightWeight(now) >= 0.5;
     const AnchorStore& anchors = current->anchors();
+    curveMonitor_ = current->monitor();
     curveView_->setAnchors(points(anchors.editable(now)));
-    curveView_->setOtherAnchors(points(anchors.editable(night ? 13.0 : 2.0)));
+    // The period other than the one edited; in the fades' later hours the curve may already
+    // count more of it than of the edited one.
+    const bool editingNight = dayPeriodOf(now) == DayPeriod::night;
+    curveView_->setOtherAnchors(points(anchors.editable(editingNight ? 13.0 : 2.0)));
     curveView_->setCurveLine(
         anchors.curveSamples(now, 8.0, StoredChoices::morningFade(s_.settings)));
     curveView_->setPeriodLabel(night ? "night" : "day");
 }
 
 void PreferencesWindowController::clearCurveEditor() {
+    curveMonitor_.reset();
     curveView_->setAnchors({});
     curveView_->setOtherAnchors({});
     curveView_->setCurveLine({});
@@ -572,7 +590,7 @@ void PreferencesWindowController::brightnessVCPChanged(int index) {
 
 void PreferencesWindowController::monitorNameChanged() {
     auto current = scope();
-    if (!current || !monitorNameField_->isModified()) {
+    if (!current || !monitorNameField_->isModified() || namedMonitor_ != current->monitor()) {
         return;
     }
     monitorNameField_->setModified(false);

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "app/PreferencesPresenter.h"
+#include "display/Monitor.h"
 
 class QCheckBox;
 class QComboBox;
@@ -113,6 +114,8 @@ class PreferencesWindowController final
     void buildUI(QWidget* menuPanel);
     void wire();
     std::shared_ptr<MonitorScope> scope() const;
+    // The current scope when the curve editor shows its monitor's anchors; none otherwise.
+    std::shared_ptr<MonitorScope> editedScope() const;
     double fractionalHourNow() const;
     void setInteractiveViewsEnabled(bool enabled);
     void showMonitorIdentity(const MonitorScope& scope);
@@ -154,6 +157,10 @@ class PreferencesWindowController final
     LocationSection* location_ = nullptr;
     QCheckBox* followRoomCheckbox_ = nullptr;
     std::unique_ptr<RepeatingTimer> refreshTimer_;
+    // The monitors whose name the field and whose anchors the curve editor show: an edit
+    // begun for one monitor is never applied to the next.
+    std::optional<Monitor> namedMonitor_;
+    std::optional<Monitor> curveMonitor_;
     // The scope whose samples are being read, and whether a refresh came meanwhile.
     std::weak_ptr<MonitorScope> samplesLoading_;
     bool samplesStale_ = false;

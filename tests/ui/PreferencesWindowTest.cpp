@@ -344,6 +344,80 @@ TEST_F(PreferencesWindowTest, RefreshRunsWhileOpenWithTheStartAtLoginBoxAndAnUnf
     EXPECT_TRUE(w.timerRunning());
 }
 
+// A monitor swapped for another while a name is typed and an anchor dragged for it: both
+// edits are the old monitor's, and neither renames the new one or moves its curve.
+TEST_F(PreferencesWindowTest, EditsBegunForOneMonitorLeaveTheNextAlone) {
+    start();
+    auto& w = open();
+    anchors().observe(60.0, 30.0, 9.0, 1.0);
+    w.refreshSamples();
+    QLineEdit& name = w.monitorNameField();
+    name.setFocus();
+    QTest::keyClicks(&name, " left");
+    CurveEditorView& curve = w.curveView();
+    ASSERT_EQ(curve.anchors().size(), 1u);
+    const QPoint from = curve.viewPoint(curve.anchors()[0]).toPoint();
+    const QPoint to = from + QPoint(60, -60);
+    QTest::mousePress(&curve, Qt::LeftButton, {}, from);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), curve.mapToGlobal(to), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&curve, &move);
+
+    desk->displays.unplug(SimulatedDesk::monitorA.id);
+    desk->plug(SimulatedDesk::monitorB, desk->otherMonitor);
+    desk->advance(1.0);
+    ASSERT_TRUE(desk->app->scope());
+    const Monitor b = desk->app->scope()->monitor();
+    ASSERT_EQ(w.monitorIdLabel().text(), QString::fromStdString(b.identifier()));
+    AnchorStore& bAnchors = desk->app->scope()->anchors();
+    bAnchors.observe(150.0, 70.0, 9.0, 1.0);
+
+    QTest::mouseRelease(&curve, Qt::LeftButton, {}, to);
+    auto editable = bAnchors.editable(9.0);
+    ASSERT_EQ(editable.size(), 1u);
+    EXPECT_DOUBLE_EQ(editable[0].luma, 150.0);
+    EXPECT_DOUBLE_EQ(editable[0].brightness, 70.0);
+    ASSERT_EQ(curve.anchors().size(), 1u);  // the new monitor's curve from then on
+    EXPECT_DOUBLE_EQ(curve.anchors()[0].luma, 150.0);
+
+    EXPECT_EQ(name.text(), "LG 27UL850");
+    QTest::keyClick(&name, Qt::Key_Return);
+    EXPECT_EQ(desk->registry->friendlyName(b), "LG 27UL850");
+}
+
+// Monitors with a damaged capabilities string ("model(" left open) hand over hundreds of
+// characters as their model; the status line must not stretch the window beyond its width.
+TEST_F(PreferencesWindowTest, ALongModelFromTheMonitorDoesNotWidenTheWindow) {
+    start();
+    desk->monitor->setCapabilities(
+        "(prot(monitor)type(lcd)model(U2720Q cmds(01 02 03 07 0C E3 F3 F7)vcp(02 04 05 08 10 12 "
+        "14(05 08 0B) 16 18 1A 52 60(0F 11 12) AC AE B2 B6 C6 C8 C9 D6(01 04 05) DC(00 02 03 05) "
+        "DF FD)mccs_ver(2.1)mswhql(1))");
+    auto& w = open();
+    desk->advance(7.0);
+    const QString line = w.nativeControls().statusLabel().text();
+    ASSERT_TRUE(line.startsWith("Indexed 23 VCP codes · U2720Q")) << line.toStdString();
+    auto* scroll = w.window().findChild<QScrollArea*>();
+    ASSERT_NE(scroll, nullptr);
+    EXPECT_LE(scroll->widget()->minimumSizeHint().width(),
+              PreferencesWindowController::windowWidth);
+}
+
+// From 21:00 to 22:00 the curve counts mostly the night's anchors while the day's are the
+// ones edited: the faded ones shown beside them must be the night's, not the day's again.
+TEST_F(PreferencesWindowTest, TheOtherPeriodsAnchorsAreShownInTheEveningFade) {
+    start({.startWall = 1718960400.0 + 12.5 * 3600});  // 21:30
+    anchors().observe(60.0, 30.0, 12.0, 1.0);
+    anchors().observe(200.0, 10.0, 2.0, 1.0);
+    auto& w = open();
+    CurveEditorView& curve = w.curveView();
+    ASSERT_EQ(curve.anchors().size(), 1u);
+    EXPECT_DOUBLE_EQ(curve.anchors()[0].luma, 60.0);
+    ASSERT_EQ(curve.otherAnchors().size(), 1u);
+    EXPECT_DOUBLE_EQ(curve.otherAnchors()[0].luma, 200.0);
+    EXPECT_DOUBLE_EQ(curve.otherAnchors()[0].brightness, 10.0);
+}
+
 // Real time as the program has it: timed on a clock of its own, run on the main queue.
 class RealTimeOnMain final : public Queue {
   public:
