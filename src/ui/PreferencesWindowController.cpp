@@ -413,9 +413,14 @@ void PreferencesWindowController::refreshCapabilities() {
 
 void PreferencesWindowController::setLiveLuma(double luma) {
     curveView_->setCurrentLuma(luma);
+    showLivePrediction();
+}
+
+// The dot sits on the curve shown: every reload of the curve moves it too.
+void PreferencesWindowController::showLivePrediction() {
     auto current = scope();
     curveView_->setLivePrediction(
-        current ? current->anchors().predict(luma, fractionalHourNow(),
+        current ? current->anchors().predict(curveView_->currentLuma(), fractionalHourNow(),
                                              StoredChoices::morningFade(s_.settings))
                 : std::nullopt);
 }
@@ -506,6 +511,7 @@ void PreferencesWindowController::reloadCurveEditor() {
     curveView_->setCurveLine(
         anchors.curveSamples(now, 8.0, StoredChoices::morningFade(s_.settings)));
     curveView_->setPeriodLabel(night ? "night" : "day");
+    showLivePrediction();
 }
 
 void PreferencesWindowController::clearCurveEditor() {
@@ -513,6 +519,7 @@ void PreferencesWindowController::clearCurveEditor() {
     curveView_->setAnchors({});
     curveView_->setOtherAnchors({});
     curveView_->setCurveLine({});
+    curveView_->setLivePrediction(std::nullopt);
 }
 
 void PreferencesWindowController::updateStatus() {

@@ -122,6 +122,7 @@ class PreferencesWindowController final
     void loadSamples(const std::shared_ptr<MonitorScope>& current);
     void reloadCurveEditor();
     void clearCurveEditor();
+    void showLivePrediction();
     void updateStatus();
     void previewBrightness(double brightness);
     void setSliderQuietly(int value);

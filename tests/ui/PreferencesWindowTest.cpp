@@ -418,6 +418,33 @@ TEST_F(PreferencesWindowTest, TheOtherPeriodsAnchorsAreShownInTheEveningFade) {
     EXPECT_DOUBLE_EQ(curve.otherAnchors()[0].brightness, 10.0);
 }
 
+// The purple dot is the brightness the curve gives the room's light now: edited, cleared or
+// gone with its monitor, the curve takes the dot with it.
+TEST_F(PreferencesWindowTest, TheLiveDotFollowsTheCurveAsItIsEdited) {
+    start();
+    anchors().observe(60.0, 30.0, 9.0, 1.0);
+    anchors().observe(200.0, 80.0, 9.0, 1.0);
+    auto& w = open();
+    w.setLiveLuma(128.0);
+    CurveEditorView& curve = w.curveView();
+    ASSERT_EQ(curve.livePrediction(), anchors().predict(128.0, 9.0));
+    ASSERT_TRUE(curve.livePrediction());
+
+    QTest::mouseClick(&w.clearButton(), Qt::LeftButton);
+    ASSERT_TRUE(anchors().anchors().empty());
+    EXPECT_EQ(curve.livePrediction(), std::nullopt);
+
+    const QPoint spot = curve.viewPoint({128.0, 95.0}).toPoint();
+    QTest::mouseClick(&curve, Qt::LeftButton, {}, spot);
+    ASSERT_EQ(anchors().anchors().size(), 1u);
+    EXPECT_EQ(curve.livePrediction(), anchors().predict(128.0, 9.0));
+
+    desk->unplug(SimulatedDesk::monitorA);
+    desk->advance(1.0);
+    ASSERT_FALSE(desk->app->scope());
+    EXPECT_EQ(curve.livePrediction(), std::nullopt);
+}
+
 // Real time as the program has it: timed on a clock of its own, run on the main queue.
 class RealTimeOnMain final : public Queue {
   public:
