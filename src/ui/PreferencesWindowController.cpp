@@ -254,6 +254,16 @@ void PreferencesWindowController::wire() {
         self->reloadCurveEditor();
         self->updateStatus();
     };
+    // The window scrolls on a screen shorter than it: a wheel turned to scroll it passes over
+    // these on the way, and must not set the monitor's brightness or switch its input.
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{brightnessSlider_, brightnessVCPPopup_,
+                                         &native_->popup(NativeControlsSection::colorPreset),
+                                         &native_->popup(NativeControlsSection::pictureMode),
+                                         &native_->popup(NativeControlsSection::inputSource)}) {
+        control->setFocusPolicy(Qt::StrongFocus);
+        control->installEventFilter(this);
+    }
     connect(brightnessSlider_, &QSlider::valueChanged, this,
             &PreferencesWindowController::brightnessChanged);
     connect(brightnessVCPPopup_, &QComboBox::activated, this,
@@ -465,6 +475,14 @@ void PreferencesWindowController::startTimer() {
 bool PreferencesWindowController::eventFilter(QObject* watched, QEvent* event) {
     if (watched == window_.get() && event->type() == QEvent::Close) {
         refreshTimer_.reset();
+    }
+    if (watched != window_.get() && event->type() == QEvent::Wheel) {
+        auto* control = qobject_cast<QWidget*>(watched);
+        if (control != nullptr && !control->hasFocus()) {
+            // Ignored, so it goes on to the scroll area; a control clicked first takes it.
+            event->ignore();
+            return true;
+        }
     }
     return QObject::eventFilter(watched, event);
 }

@@ -10,6 +10,7 @@
 #include <QScrollArea>
 #include <QSlider>
 #include <QTest>
+#include <QWheelEvent>
 #include <algorithm>
 
 #include "DeskPreferences.h"
@@ -443,6 +444,48 @@ TEST_F(PreferencesWindowTest, TheLiveDotFollowsTheCurveAsItIsEdited) {
     desk->advance(1.0);
     ASSERT_FALSE(desk->app->scope());
     EXPECT_EQ(curve.livePrediction(), std::nullopt);
+}
+
+// The window is taller than most screens and scrolls with the wheel, which passes over its
+// popups and slider on the way: they leave the wheel to the window (an event a control does
+// not take goes on to the scroll area), and the monitor's input and brightness stay.
+TEST_F(PreferencesWindowTest, TheWheelScrollsTheWindowPastItsControls) {
+    start();
+    desk->monitor->setCapabilities("(prot(monitor)type(lcd)model(U2720Q)vcp(10 12 60(0F 11)))");
+    auto& w = open();
+    desk->advance(7.0);
+    w.window().resize(PreferencesWindowController::windowWidth, 400);
+    w.window().show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w.window()));
+    desk->monitor->defineRegister(0x60, 0x0F, 0xFF);
+    // Whether the control kept the turn for itself.
+    const auto wheel = [](QWidget& over) {
+        const QPointF at(over.width() / 2.0, over.height() / 2.0);
+        QWheelEvent event(at, over.mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&over, &event);
+        return event.isAccepted();
+    };
+
+    QComboBox& input = w.nativeControls().popup(Native::inputSource);
+    ASSERT_TRUE(input.isVisibleTo(&w.window()));
+    EXPECT_FALSE(wheel(input));
+    desk->advance(0.5);
+    EXPECT_EQ(desk->monitor->vcpRegister(0x60)->current, 0x0F);
+    EXPECT_FALSE(wheel(w.brightnessVCPPopup()));
+    EXPECT_EQ(desk->brightness->brightnessCode(), 0x10);
+
+    QSlider& slider = w.brightnessSlider();
+    const int value = slider.value();
+    EXPECT_FALSE(wheel(slider));
+    desk->advance(0.5);
+    EXPECT_EQ(slider.value(), value);
+    EXPECT_FALSE(settings().integer(key("manualBrightness")));
+
+    // Clicked first, a control takes the wheel as its own.
+    slider.setFocus();
+    EXPECT_TRUE(wheel(slider));
+    EXPECT_NE(slider.value(), value);
 }
 
 // Real time as the program has it: timed on a clock of its own, run on the main queue.
