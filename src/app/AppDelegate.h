@@ -77,6 +77,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     void userChoseBrightness(int brightness);
     // The user chose a brightness in the preferences window.
     void userDidAdjustBrightness(int brightness);
+    // The preferences window wrote `brightness` to preview an edit of the curve.
+    void windowPreviewedBrightness(int brightness);
     // The preferences window asks adapting mode to hold off for `seconds`.
     void setManualOverride(double seconds);
     // Adapting holds off until `wallTime`; distantPast ends a pause.

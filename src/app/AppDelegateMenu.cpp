@@ -128,6 +128,9 @@ void AppDelegate::openPreferences() {
             this, [](const auto& self, double seconds) { self->setManualOverride(seconds); });
         hooks.onUserBrightness = whileAlive(
             this, [](const auto& self, int brightness) { self->userChoseBrightness(brightness); });
+        hooks.onPreviewBrightness = whileAlive(this, [](const auto& self, int brightness) {
+            self->windowPreviewedBrightness(brightness);
+        });
         hooks.onFollowRoomClosely =
             whileAlive(this, [](const auto& self, bool on) { self->setFollowRoomClosely(on); });
         hooks.closeReadingsLeft = [weak = weak_from_this()] {

@@ -77,6 +77,16 @@ void AppDelegate::noteKnownBrightness(int brightness) {
     knownBrightnessAt_ = s_.clock.monotonic();
 }
 
+void AppDelegate::windowPreviewedBrightness(int brightness) {
+    if (!scope_) {
+        return;
+    }
+    // Held as written, like a value applied: the edit is the user's choice, and one reading
+    // of it at the room's light now would make a second, unasked-for anchor.
+    lastAppliedBrightness_ = brightness;
+    noteKnownBrightness(brightness);
+}
+
 void AppDelegate::userChoseBrightness(int brightness) {
     if (!scope_) {
         return;

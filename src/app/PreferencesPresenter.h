@@ -16,6 +16,9 @@ struct PreferencesHooks {
     // The user chose this brightness with the window's slider: the controller writes it
     // and keeps it as the monitor's manual brightness.
     std::function<void(int brightness)> onUserBrightness;
+    // The window wrote this brightness to show an edit of the curve: what the monitor shows
+    // now, which the next reading must not take for a change made with its buttons.
+    std::function<void(int brightness)> onPreviewBrightness;
     // The user turned "Follow the room closely" on or off.
     std::function<void(bool on)> onFollowRoomClosely;
     // Whether the week's readings still let the close cadence measure at the desk.

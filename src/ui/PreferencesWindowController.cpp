@@ -562,6 +562,9 @@ void PreferencesWindowController::updateStatus() {
 void PreferencesWindowController::previewBrightness(double brightness) {
     int value = static_cast<int>(std::lround(brightness));
     s_.controller->setBrightnessThrottled(value);
+    if (hooks_.onPreviewBrightness) {
+        hooks_.onPreviewBrightness(value);
+    }
     setSliderQuietly(value);
     brightnessReadout_->setText(QString::number(value));
     if (hooks_.onManualOverride) {

@@ -488,6 +488,29 @@ TEST_F(PreferencesWindowTest, TheWheelScrollsTheWindowPastItsControls) {
     EXPECT_NE(slider.value(), value);
 }
 
+// An edit of the curve shows its brightness on the monitor; the next reading finds the
+// monitor there, which is no choice made with the monitor's buttons at the room's light.
+TEST_F(PreferencesWindowTest, AnEditsPreviewIsNotTakenForTheMonitorsButtons) {
+    start();
+    desk->app->toggleMode();
+    desk->advance(200.0);
+    desk->snapshot(5.0);
+    ASSERT_EQ(desk->app->mode(), Mode::adapting);
+    const std::size_t changes = desk->count("external brightness change");
+    auto& w = open();
+    CurveEditorView& curve = w.curveView();
+    // The dark room's brightness, set in daylight.
+    const std::size_t before = anchors().anchors().size();
+    QTest::mouseClick(&curve, Qt::LeftButton, {}, curve.viewPoint({20.0, 10.0}).toPoint());
+    ASSERT_EQ(anchors().anchors().size(), before + 1);
+    desk->advance(0.2);
+    ASSERT_EQ(desk->monitorBrightness(), 10);
+    ASSERT_GT(desk->app->smoothedLuma(), 60.0);
+    desk->snapshot(200.0);
+    EXPECT_EQ(desk->count("external brightness change"), changes);
+    EXPECT_EQ(anchors().anchors().size(), before + 1);
+}
+
 // Real time as the program has it: timed on a clock of its own, run on the main queue.
 class RealTimeOnMain final : public Queue {
   public:
