@@ -4,14 +4,19 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <future>
 #include <string>
 #include <thread>
 
+#include "TempDir.h"
 #include "platform/UniqueFd.h"
 
 namespace pellora::test {
@@ -65,6 +70,43 @@ TEST(SyslogSystemLog, APausedTerminalHoldsUpNoOneAndLinesGoWhole) {
         EXPECT_NE(drain(master.get()).find("resumed\r\n"), std::string::npos);
     }
     ::dup2(saved.get(), STDERR_FILENO);
+}
+
+// A journal that has stopped reading (hung on a slow disk, being restarted) lets its socket's
+// queue fill; the log, which the main thread calls, must still return at once.
+TEST(SyslogSystemLog, AJournalThatStopsReadingHoldsUpNoOne) {
+    TempDir dir;
+    const std::string path = (dir / "log").string();
+    UniqueFd journal(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    ASSERT_EQ(::bind(journal.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    SyslogSystemLog log(path);
+
+    // While the journal reads, a line reaches it as syslog(3) frames it.
+    log.write("Pellora started");
+    char first[512] = "";
+    pollfd p{journal.get(), POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 1000), 1);
+    const std::string text(first,
+                           std::size_t(std::max<ssize_t>(::recv(journal.get(), first, 511, 0), 0)));
+    EXPECT_EQ(text.rfind("<14>", 0), 0u) << text;
+    const std::string tail = "pellora[" + std::to_string(::getpid()) + "]: Pellora started";
+    EXPECT_TRUE(text.ends_with(tail)) << text;
+
+    std::promise<void> written;
+    std::future<void> returning = written.get_future();
+    std::thread writer([&, done = std::move(written)]() mutable {
+        for (int i = 0; i < 200; ++i) {
+            log.write("Snapshot OK: luma=" + std::to_string(i));
+        }
+        done.set_value();
+    });
+    const bool returned = returning.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
+    journal.reset();  // a writer still waiting is let go
+    writer.join();
+    EXPECT_TRUE(returned) << "200 lines to a journal that reads none did not return in 3 s";
 }
 
 }  // namespace
