@@ -62,11 +62,16 @@ bool canCapture(const v4l2_capability& cap) {
     return (caps & V4L2_CAP_VIDEO_CAPTURE) && (caps & V4L2_CAP_STREAMING);
 }
 
+// Cameras list a handful of formats and a few dozen sizes. A driver that answers every index
+// would otherwise keep the camera's queue asking for ever (the index wraps round).
+constexpr std::uint32_t kMaxFormats = 256;
+constexpr std::uint32_t kMaxFrameSizes = 1024;
+
 // The best-ranked format the device offers, at its smallest frame size (0 x 0 when it lists
 // no sizes: the driver's current size is kept).
 std::optional<V4l2Mode> pickMode(int fd) {
     std::optional<std::pair<int, std::uint32_t>> best;
-    for (std::uint32_t i = 0;; ++i) {
+    for (std::uint32_t i = 0; i < kMaxFormats; ++i) {
         v4l2_fmtdesc desc{};
         desc.index = i;
         desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -84,7 +89,7 @@ std::optional<V4l2Mode> pickMode(int fd) {
     }
     V4l2Mode mode{best->second, 0, 0};
     std::uint64_t smallest = std::numeric_limits<std::uint64_t>::max();
-    for (std::uint32_t i = 0;; ++i) {
+    for (std::uint32_t i = 0; i < kMaxFrameSizes; ++i) {
         v4l2_frmsizeenum size{};
         size.index = i;
         size.pixel_format = mode.fourcc;
