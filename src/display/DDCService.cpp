@@ -105,6 +105,20 @@ DDCService::DDCService(DisplayI2C& i2c, Clock& clock, LogSink& log, SystemLog& s
 
 std::unique_ptr<DisplayI2CChannel> DDCService::open() {
     auto channel = i2c_.open();
+    if (channel) {
+        const std::string display = channel->display();
+        if (display_.empty()) {
+            display_ = display;
+        } else if (!display.empty() && display != display_) {
+            // Swapped on the cable while requests waited: they were worked out for the other.
+            if (!toldOfOther_) {
+                log("Another monitor (" + display + ") took the place of " + display_ +
+                    "; what was asked for that one is not sent");
+                toldOfOther_ = true;
+            }
+            channel.reset();
+        }
+    }
     lastAvailable_.store(channel != nullptr, std::memory_order_release);
     return channel;
 }

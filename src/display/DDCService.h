@@ -104,6 +104,10 @@ class DDCService {
     LogSink& log_;
     SystemLog& systemLog_;
     std::atomic<bool> lastAvailable_{false};
+    // The monitor this transport was made for: the first its channel reached. Another in its
+    // place gets nothing of what was asked for this one; a fresh transport serves it.
+    std::string display_;
+    bool toldOfOther_ = false;
     std::atomic<std::uint8_t> brightnessCode_{0x10};
 };
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 
 namespace pellora {
 
@@ -18,6 +19,9 @@ class DisplayI2CChannel {
     // address the reply is for.
     virtual int read(std::uint8_t device, std::uint8_t dataAddress,
                      std::span<std::uint8_t> buffer) = 0;
+    // Which monitor the channel reaches, as far as the platform can tell (for a display: its
+    // vendor, product and serial); empty when it cannot.
+    virtual std::string display() const { return {}; }
 };
 
 // Finds the external display's channel. Opened afresh for every exchange and released when

@@ -90,6 +90,26 @@ TEST_F(BrightnessControllerTest, BrightnessIsClampedAndThrottledWritesDebounced)
     EXPECT_EQ(monitor->stats().setRequests, sets + 2);  // one Set, sent twice
 }
 
+// The user swaps monitors on the cable while a write for the first waits its turn (behind a
+// capabilities read, say): the write was worked out for that monitor and must not land on the
+// one that took its place. The new one is talked to once the program reconnects for it.
+TEST_F(BrightnessControllerTest, AWriteQueuedForOneMonitorDoesNotLandOnTheNext) {
+    settle();
+    auto next = std::make_shared<SimulatedMonitor>(env.clock);
+    next->defineRegister(0x10, 35, 100);
+    controller->setBrightness(90);
+    controller->setVCP(0x12, 10);
+    bus.setMonitor(next);  // the swap; the display news reaches main later
+    settle();
+    EXPECT_EQ(next->vcpRegister(0x10)->current, 35);
+    EXPECT_EQ(next->vcpRegister(0x12)->current, 75);
+    EXPECT_EQ(level(), 50);
+    controller->reconnect();
+    controller->setBrightness(60);
+    settle();
+    EXPECT_EQ(next->vcpRegister(0x10)->current, 60);
+}
+
 TEST_F(BrightnessControllerTest, QueuedWorkDoesNotKeepTheControllerAlive) {
     std::weak_ptr<BrightnessController> weak = controller;
     controller->setBrightnessThrottled(40);

@@ -27,8 +27,8 @@ int transferAll(std::size_t size, Transfer transfer) {
 
 }  // namespace
 
-I2cDevChannel::I2cDevChannel(UniqueFd fd, HeldAddress onHeld)
-    : fd_(std::move(fd)), onHeld_(std::move(onHeld)) {}
+I2cDevChannel::I2cDevChannel(UniqueFd fd, HeldAddress onHeld, std::string display)
+    : fd_(std::move(fd)), onHeld_(std::move(onHeld)), display_(std::move(display)) {}
 
 int I2cDevChannel::selectDevice(std::uint8_t device) {
     if (selected_ == device) {

@@ -18,7 +18,8 @@ class I2cDevChannel final : public DisplayI2CChannel {
     // alongside the driver (I2C_SLAVE_FORCE, as ddcutil's --force-slave-address does).
     using HeldAddress = std::function<bool(std::uint8_t device)>;
 
-    explicit I2cDevChannel(UniqueFd fd, HeldAddress onHeld = {});
+    // `display` names the monitor on the bus (see DisplayI2CChannel::display).
+    explicit I2cDevChannel(UniqueFd fd, HeldAddress onHeld = {}, std::string display = {});
 
     // One transfer of `dataAddress` followed by `bytes`. 0, an errno, or EIO when the
     // adapter took fewer bytes than given.
@@ -29,6 +30,8 @@ class I2cDevChannel final : public DisplayI2CChannel {
     int read(std::uint8_t device, std::uint8_t dataAddress,
              std::span<std::uint8_t> buffer) override;
 
+    std::string display() const override { return display_; }
+
     int fd() const { return fd_.get(); }
 
   private:
@@ -36,6 +39,7 @@ class I2cDevChannel final : public DisplayI2CChannel {
 
     UniqueFd fd_;
     HeldAddress onHeld_;
+    std::string display_;
     int selected_ = -1;
 };
 

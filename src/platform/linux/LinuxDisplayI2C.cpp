@@ -254,9 +254,13 @@ std::unique_ptr<DisplayI2CChannel> LinuxDisplayI2C::openLocked() {
     report(heldBy ? sharedStatus(found->bus, *heldBy)
                   : Status{Reason::available, "Using " + node.string() + " for " + external->id +
                                                   " (" + found->how + ")"});
+    char display[32];
+    std::snprintf(display, sizeof display, "%08X-%08X-%08X", external->vendor, external->model,
+                  external->serial);
     return std::make_unique<I2cDevChannel>(
         UniqueFd(fd),
-        [this, bus = found->bus](std::uint8_t device) { return heldByDriver(bus, device); });
+        [this, bus = found->bus](std::uint8_t device) { return heldByDriver(bus, device); },
+        display);
 }
 
 }  // namespace pellora

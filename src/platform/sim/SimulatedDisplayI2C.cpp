@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <vector>
 
 namespace pellora {
@@ -32,6 +33,13 @@ class SimulatedChannel final : public DisplayI2CChannel {
         std::size_t n = std::min(buffer.size(), result.bytes.size());
         std::copy_n(result.bytes.begin(), n, buffer.begin());
         return n == buffer.size() ? 0 : EIO;
+    }
+
+    // Each simulated monitor is a monitor of its own.
+    std::string display() const override {
+        char text[32];
+        std::snprintf(text, sizeof text, "simulated %p", static_cast<const void*>(monitor_.get()));
+        return text;
     }
 
   private:
