@@ -46,7 +46,8 @@ Program::Program(const ProgramOptions& options, const InstanceGate& gate, System
       desktopOsd_(KdeOnScreenDisplay::create()),
       indicator_(realTime_, realClock_, desktopOsd_.get()),
       alerts_("Pellora"),
-      updater_(runtime_.main(), clock_, runtime_.log(), alerts_, Updater::configuredFeed(),
+      // The network is not on the desk's clock: a feed gets its 15 s however fast the desk runs.
+      updater_(realTime_, realClock_, runtime_.log(), alerts_, Updater::configuredFeed(),
                QStringLiteral(PELLORA_VERSION)),
       desktop_(FreedesktopDesktop::create()),
       environment_(Backends::environment(ProgramIdentity::applicationId, PELLORA_BUILD_DIR)),

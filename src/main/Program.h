@@ -55,8 +55,8 @@ class Program {
     // The desk's clock: faster than real time under --time-scale.
     SystemClock clock_;
     // The person at the desk lives in real time: what they watch (the indicator, the window's
-    // refresh, the map's moves, the tray's late arrival) is timed on it even when
-    // --time-scale speeds up the simulated desk.
+    // refresh, the map's moves, the tray's late arrival, the update check's waits) is timed
+    // on it even when --time-scale speeds up the simulated desk.
     SystemClock realClock_;
     QtMainQueue realTime_;
     AppRuntime runtime_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -132,6 +133,30 @@ TEST(ProcessTest, WithoutADisplayItRunsOffScreenAndSaysSo) {
         EXPECT_EQ(occurrences(text, "No system tray"), 0u) << "no one is there to see a window";
         EXPECT_GE(occurrences(text, "Sample logged"), 1u);
     }
+}
+
+// --time-scale speeds up the desk, not the network: the update check waits its 5 s and gives
+// the feed its 15 s on the wall clock (at 600 times the feed would have 25 ms, and the check
+// would say it "did not answer within 15 s"). Both are timed on the updater's queue.
+TEST(ProcessTest, TheUpdateCheckKeepsRealTimeOnAFastDesk) {
+    TempDir dir;
+    const auto started = std::chrono::steady_clock::now();
+    pid_t child = start(dir, simulate(dir, "600"));
+    ASSERT_GT(child, 0);
+    const auto log = dir.path() / "data" / "Pellora" / "debug.log";
+    // Minutes of the desk, under a second of the wall.
+    std::string text = waitFor(log, "Sample logged", 1);
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const std::string checked = "No update feed is configured in this build: nothing to check";
+    if (elapsed < 4.0) {
+        EXPECT_EQ(occurrences(text, checked), 0u)
+            << "the silent check ran " << elapsed << " s (real) after launch";
+    }
+    text = waitFor(log, checked, 1);
+    ::kill(child, SIGTERM);
+    EXPECT_EQ(exitStatusWithin(child, 10), 0) << readAll(dir / "err");
+    EXPECT_EQ(occurrences(text, checked), 1u);
 }
 
 // A mistyped command starts no tray: it is named, with where scripting lives.
