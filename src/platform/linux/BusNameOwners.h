@@ -6,6 +6,9 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
+#include <utility>
+#include <vector>
 
 namespace pellora {
 
@@ -18,16 +21,26 @@ class BusNameOwners final : public QObject {
   public:
     BusNameOwners(QDBusConnection bus, QStringList names);
 
-    // Whether `message` came from the connection that owns `name` now.
-    bool sentBy(const QDBusMessage& message, const QString& name) const;
+    // Runs `accepted` if `message` came from the connection that owns `name`: at once, or,
+    // while the owner is still being asked (Qt may hand over a signal before that answer),
+    // once it is known.
+    void ifSentBy(const QDBusMessage& message, const QString& name, std::function<void()> accepted);
 
   private slots:
     void onNameOwnerChanged(const QString& name, const QString& from, const QString& to,
                             const QDBusMessage& message);
 
   private:
+    struct Owner {
+        QString owner;
+        bool known = false;
+        std::vector<std::pair<QString, std::function<void()>>> waiting;  // sender, then
+    };
+    void ask(const QString& name);
+    void learn(const QString& name, const QString& owner);
+
     QDBusConnection bus_;
-    QHash<QString, QString> owners_;
+    QHash<QString, Owner> owners_;
 };
 
 }  // namespace pellora

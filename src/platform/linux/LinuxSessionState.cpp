@@ -162,23 +162,25 @@ void LinuxSessionState::onLogindPropertiesChanged(const QString& interface,
                                                   const QVariantMap& changed,
                                                   const QStringList& invalidated,
                                                   const QDBusMessage& message) {
-    if (interface != kSessionInterface || !systemOwners_.sentBy(message, kLogind)) {
+    if (interface != kSessionInterface) {
         return;
     }
-    auto it = changed.find("LockedHint");
-    if (it != changed.end()) {
-        if (it->typeId() == QMetaType::Bool) {
-            postNotice(it->toBool());
+    systemOwners_.ifSentBy(message, kLogind, [this, changed, invalidated] {
+        auto it = changed.find("LockedHint");
+        if (it != changed.end()) {
+            if (it->typeId() == QMetaType::Bool) {
+                postNotice(it->toBool());
+            }
+        } else if (invalidated.contains("LockedHint")) {
+            relearnLockState();
         }
-    } else if (invalidated.contains("LockedHint")) {
-        relearnLockState();
-    }
+    });
 }
 
 void LinuxSessionState::onScreenSaverActiveChanged(bool active, const QDBusMessage& message) {
     for (const auto& saver : SessionProbe::kScreenSavers) {
-        if (sessionOwners_.sentBy(message, saver.service)) {
-            postNotice(active);
+        if (message.path() == saver.path && message.interface() == saver.interface) {
+            sessionOwners_.ifSentBy(message, saver.service, [this, active] { postNotice(active); });
             return;
         }
     }
@@ -186,13 +188,15 @@ void LinuxSessionState::onScreenSaverActiveChanged(bool active, const QDBusMessa
 
 // True before the machine sleeps, false once it has woken.
 void LinuxSessionState::onPrepareForSleep(bool sleeping, const QDBusMessage& message) {
-    if (sleeping || !systemOwners_.sentBy(message, kLogind)) {
+    if (sleeping) {
         return;
     }
-    main_.post([weak = weak_from_this()] {
-        if (auto self = weak.lock(); self && self->resumeHandler_) {
-            self->resumeHandler_();
-        }
+    systemOwners_.ifSentBy(message, kLogind, [this] {
+        main_.post([weak = weak_from_this()] {
+            if (auto self = weak.lock(); self && self->resumeHandler_) {
+                self->resumeHandler_();
+            }
+        });
     });
 }
 

@@ -142,9 +142,14 @@ void PortalAutostart::stopListening() {
 
 void PortalAutostart::onResponse(uint response, const QVariantMap& results,
                                  const QDBusMessage& message) {
-    if (!pending_ || !owners_.sentBy(message, kService)) {
-        return;
-    }
+    owners_.ifSentBy(message, kService, [this, response, results, handle = message.path()] {
+        if (pending_ && pending_->handle == handle) {
+            answered(response, results);
+        }
+    });
+}
+
+void PortalAutostart::answered(uint response, const QVariantMap& results) {
     const bool wanted = pending_->enabled;
     if (response == 1) {
         finish({false, false, "The request to the desktop portal was cancelled"});

@@ -55,6 +55,7 @@ class PortalAutostart final : public QObject,
 
     void listen(const QString& handle);
     void stopListening();
+    void answered(uint response, const QVariantMap& results);
     void finish(Outcome outcome);
 
     QDBusConnection bus_;
