@@ -8,6 +8,7 @@
 #include "display/BrightnessController.h"
 #include "display/MonitorCapabilities.h"
 #include "display/MonitorScope.h"
+#include "ui/OneLine.h"
 #include "ui/ToneLabel.h"
 #include "ui/UiFonts.h"
 
@@ -22,13 +23,7 @@ constexpr qsizetype maxModelCharacters = 40;
 
 // The model as one short line: control characters and runs of white space become one space.
 QString modelText(const std::string& model) {
-    QString text = QString::fromStdString(model);
-    for (QChar& c : text) {
-        if (c.category() == QChar::Other_Control) {
-            c = u' ';
-        }
-    }
-    text = text.simplified();
+    QString text = oneLine(model).simplified();
     if (text.size() > maxModelCharacters) {
         text = text.left(maxModelCharacters).trimmed() + u'…';
     }

@@ -12,6 +12,7 @@
 #include <cmath>
 
 #include "app/StatusMenu.h"
+#include "ui/OneLine.h"
 
 namespace pellora {
 
@@ -68,17 +69,6 @@ QPixmap glyphPixmap(const QString& glyph, int logicalSize, qreal ratio) {
     painter.end();
     pixmap.setDevicePixelRatio(ratio);
     return pixmap;
-}
-
-// Control characters (a tab would start the shortcut column) as spaces.
-QString oneLine(const std::string& title) {
-    QString text = QString::fromStdString(title);
-    for (QChar& c : text) {
-        if (c.category() == QChar::Other_Control) {
-            c = QLatin1Char(' ');
-        }
-    }
-    return text;
 }
 
 }  // namespace
