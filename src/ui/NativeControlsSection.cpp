@@ -1,6 +1,5 @@
 #include "ui/NativeControlsSection.h"
 
-#include <QAbstractItemView>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -99,9 +98,12 @@ void NativeControlsSection::populate(Row& row, const std::vector<std::uint8_t>* 
     // The window refreshes every few seconds: rebuilding an unchanged list would put the
     // first item back over the one just chosen, and would close a list open under the
     // pointer.
-    if (*values == row.values || row.popup->view()->isVisible()) {
+    if (*values == row.values) {
         return;
     }
+    // Another list (another monitor swapped in): one held open would offer the old monitor's
+    // values to the new one.
+    row.popup->hidePopup();
     row.values = *values;
     row.popup->clear();
     for (std::uint8_t value : *values) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -384,6 +385,34 @@ TEST_F(PreferencesWindowTest, EditsBegunForOneMonitorLeaveTheNextAlone) {
     EXPECT_EQ(name.text(), "LG 27UL850");
     QTest::keyClick(&name, Qt::Key_Return);
     EXPECT_EQ(desk->registry->friendlyName(b), "LG 27UL850");
+}
+
+// The input list held open while the monitor is swapped for one with other inputs: what the
+// user picks from it must be the new monitor's, or its screen goes dark.
+TEST_F(PreferencesWindowTest, AnInputListHeldOpenAcrossASwapShowsTheNewMonitors) {
+    start();
+    desk->monitor->setCapabilities("(prot(monitor)vcp(10 60(0F 11)))");
+    desk->otherMonitor->setCapabilities("(prot(monitor)vcp(10 60(0F 12)))");
+    const auto swap = [&](const DisplayInfo& gone, const DisplayInfo& next, auto& monitor) {
+        desk->displays.unplug(gone.id);
+        desk->plug(next, monitor);
+        desk->advance(12.0);
+    };
+    // Both seen before, so each one's stored capabilities are there at once.
+    swap(SimulatedDesk::monitorA, SimulatedDesk::monitorB, desk->otherMonitor);
+    swap(SimulatedDesk::monitorB, SimulatedDesk::monitorA, desk->monitor);
+    auto& w = open();
+    w.window().show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w.window()));
+    QComboBox& input = w.nativeControls().popup(Native::inputSource);
+    ASSERT_EQ(input.itemData(1).toUInt(), 0x11u);
+    input.showPopup();
+    ASSERT_TRUE(input.view()->isVisible());
+
+    swap(SimulatedDesk::monitorA, SimulatedDesk::monitorB, desk->otherMonitor);
+    EXPECT_FALSE(input.view()->isVisible());
+    ASSERT_EQ(input.count(), 2);
+    EXPECT_EQ(input.itemData(1).toUInt(), 0x12u);
 }
 
 // Monitors with a damaged capabilities string ("model(" left open) hand over hundreds of
