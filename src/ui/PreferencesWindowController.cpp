@@ -340,7 +340,7 @@ void PreferencesWindowController::loadInitialState() {
         brightnessReadout_->setText(placeholderReadout);
     }
 
-    std::int64_t code = s_.settings.integer(prefix + "brightnessVCP").value_or(0x10);
+    const std::uint8_t code = StoredChoices::brightnessCode(s_.settings, prefix).value;
     int index = 0;
     for (int i = 0; i < static_cast<int>(std::size(brightnessVCPChoices)); ++i) {
         if (brightnessVCPChoices[i].code == code) {

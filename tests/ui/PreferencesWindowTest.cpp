@@ -121,15 +121,18 @@ TEST_F(PreferencesWindowTest, SliderCodeAndNativeControlsReachTheMonitor) {
 }
 
 // The slider starts at the prediction, else the stored value, else 70; the brightness code
-// shown is the stored one, else luminance.
+// shown is the stored one, else luminance, as the controller uses it (18.5 from another
+// machine is no code).
 TEST_F(PreferencesWindowTest, ControlsStartFromWhatIsStoredOrPredicted) {
     struct Case {
-        std::optional<int> stored, code;
+        std::optional<int> stored;
+        std::optional<double> code;
         bool anchored;
         int slider, codeIndex;
     } cases[] = {{{}, {}, false, 70, 0},
                  {42, 0x12, false, 42, 1},
                  {250, 0x6B, false, 100, 2},
+                 {42, 18.5, false, 42, 0},
                  {42, 0x0B, true, -1, 0}};
     for (Case c : cases) {
         start();
@@ -146,7 +149,7 @@ TEST_F(PreferencesWindowTest, ControlsStartFromWhatIsStoredOrPredicted) {
             ASSERT_NE(c.slider, 42);
         }
         auto& w = open();
-        SCOPED_TRACE(c.stored.value_or(-1));
+        SCOPED_TRACE(c.code.value_or(-1));
         EXPECT_EQ(w.brightnessSlider().value(), c.slider);
         EXPECT_EQ(w.brightnessReadout().text(), c.stored ? QString::number(c.slider) : "—");
         EXPECT_EQ(w.brightnessVCPPopup().currentIndex(), c.codeIndex);
