@@ -96,6 +96,7 @@ std::shared_ptr<PreferencesWindowController> PreferencesWindowController::create
         new PreferencesWindowController(std::move(services), std::move(hooks)));
     controller->buildUI(menuPanel);
     controller->wire();
+    controller->location_->load();
     controller->loadInitialState();
     return controller;
 }
@@ -304,7 +305,7 @@ double PreferencesWindowController::fractionalHourNow() const {
 }
 
 void PreferencesWindowController::loadInitialState() {
-    location_->load();
+    // The place is no monitor's: a monitor change leaves a coordinate being typed alone.
     auto current = scope();
     setInteractiveViewsEnabled(current != nullptr);
     if (!current) {
@@ -437,6 +438,7 @@ void PreferencesWindowController::showLivePrediction() {
 
 void PreferencesWindowController::present() {
     if (!window_->isVisible()) {
+        location_->load();
         // A laptop's screen may be shorter than the window: it scrolls instead.
         QScreen* screen =
             window_->screen() != nullptr ? window_->screen() : QGuiApplication::primaryScreen();

@@ -356,6 +356,8 @@ TEST_F(PreferencesWindowTest, EditsBegunForOneMonitorLeaveTheNextAlone) {
     auto& w = open();
     anchors().observe(60.0, 30.0, 9.0, 1.0);
     w.refreshSamples();
+    QLineEdit& latitude = w.location().latitudeField();
+    QTest::keyClicks(&latitude, "5");  // the place is no monitor's: it stays as typed
     QLineEdit& name = w.monitorNameField();
     name.setFocus();
     QTest::keyClicks(&name, " left");
@@ -388,6 +390,7 @@ TEST_F(PreferencesWindowTest, EditsBegunForOneMonitorLeaveTheNextAlone) {
     EXPECT_EQ(name.text(), "LG 27UL850");
     QTest::keyClick(&name, Qt::Key_Return);
     EXPECT_EQ(desk->registry->friendlyName(b), "LG 27UL850");
+    EXPECT_EQ(latitude.text(), "40.71285");
 }
 
 // The input list held open while the monitor is swapped for one with other inputs: what the
