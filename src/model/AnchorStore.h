@@ -143,7 +143,8 @@ class AnchorStore : public std::enable_shared_from_this<AnchorStore> {
                                           const std::optional<PeriodCurve>& night, double luma,
                                           double n);
     // The values at `lumas` and `hour`. Heeding the morning choices, the night curve's weight
-    // varies with the light, so each value is held at the highest of the darker whole lumas':
+    // varies with the light, so each value is held at the highest of the darker lumas' (whole
+    // ones, and where that weight turns):
     // a brighter room never gets less than a darker one.
     std::vector<std::optional<int>> values(const std::vector<double>& lumas, double hour,
                                            MorningFade fade) const;

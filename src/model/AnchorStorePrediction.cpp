@@ -162,24 +162,43 @@ std::vector<std::optional<int>> AnchorStore::values(const std::vector<double>& l
     };
     const bool varies = fade == MorningFade::heedingChoices && hour > nightEnd &&
                         hour < nightEnd + rampHours && (day || night);
-    // The highest value at whole lumas up to each.
-    std::array<std::optional<int>, 256> floor{};
+    // The lumas the floor is taken at: every whole one, and where the night curve's weight
+    // turns, at each morning choice's light and 20 either side, which seldom are whole.
+    std::vector<double> grid;
     if (varies) {
-        std::optional<int> best;
-        for (std::size_t k = 0; k < floor.size(); ++k) {
-            const auto v = at(double(k));
-            if (v && (!best || *v > *best)) {
-                best = v;
-            }
-            floor[k] = best;
+        grid.reserve(256 + 3 * anchors_.size());
+        for (int k = 0; k <= 255; ++k) {
+            grid.push_back(k);
         }
+        for (const auto& a : anchors_) {
+            if (a.period() == DayPeriod::day && inMorningFade(a.hour)) {
+                for (double x : {a.luma - mergeLumaDist, a.luma, a.luma + mergeLumaDist}) {
+                    if (x > 0 && x < 255) {
+                        grid.push_back(x);
+                    }
+                }
+            }
+        }
+        std::sort(grid.begin(), grid.end());
+    }
+    // The highest value at the grid's lumas up to each.
+    std::vector<std::optional<int>> floor(grid.size());
+    std::optional<int> best;
+    for (std::size_t k = 0; k < grid.size(); ++k) {
+        const auto v = at(grid[k]);
+        if (v && (!best || *v > *best)) {
+            best = v;
+        }
+        floor[k] = best;
     }
     std::vector<std::optional<int>> out;
     out.reserve(lumas.size());
     for (double luma : lumas) {
         auto v = at(luma);
-        if (varies && v && luma > 0) {
-            const auto& below = floor[std::size_t(std::min(std::ceil(luma) - 1, 255.0))];
+        if (varies && v && luma >= 0) {
+            const auto above = std::upper_bound(grid.begin(), grid.end(), luma);
+            const auto& below =
+                floor[std::size_t(std::max(above - grid.begin(), std::ptrdiff_t(1)) - 1)];
             if (below && *below > *v) {
                 v = below;
             }

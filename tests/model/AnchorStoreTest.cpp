@@ -275,6 +275,34 @@ TEST(AnchorPrediction, MorningChoicesOutweighTheNightCurveNearTheirLightWhenHeed
     }
 }
 
+// A morning choice's light rarely falls on a whole luma (a merge halves the distance); where
+// the night curve counts least, between two whole lumas, the curve must not peak above what
+// every brighter room gets, with the choice's own light or with a darker night.
+TEST(AnchorPrediction, HeedingMorningChoicesABrighterRoomNeverGetsLessBetweenWholeLumas) {
+    using Fade = AnchorStore::MorningFade;
+    const Anchors choices[] = {
+        {{100, 100, 12, 0, 5}, {100, 20, 23, 0, 5}, {50.5, 100, 7.5, 0, 5}},
+        {{100, 40, 12, 0, 5}, {100, 90, 23, 0, 5}, {120.5, 40, 7.5, 0, 5}},
+    };
+    for (const auto& anchors : choices) {
+        Fixture f(anchors);
+        int highest = 0;
+        double at = 0;
+        for (double luma = 0; luma <= 255; luma += 0.125) {
+            const int value = f.store->predict(luma, 7.25, Fade::heedingChoices).value();
+            if (value < highest) {
+                ADD_FAILURE() << "luma " << luma << " gets " << value << ", luma " << at << " "
+                              << highest;
+                break;
+            }
+            if (value > highest) {
+                highest = value;
+                at = luma;
+            }
+        }
+    }
+}
+
 // From 21:00 (night weight 0.5) to 22:00 a choice gives the night curve's value that, faded
 // with the day curve as it is (thin ones drawn to the default line), shows it; -1: none.
 TEST(AnchorPrediction, AnEveningChoiceGivesTheNightValueTheFadeNeeds) {
