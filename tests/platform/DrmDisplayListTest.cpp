@@ -58,7 +58,7 @@ struct FakeDrm {
     }
 };
 
-TEST(DrmDisplayList, ListsConnectedEnabledOutputsInConnectorOrderAndMarksPanels) {
+TEST(DrmDisplayList, ListsConnectedDrivenOutputsInConnectorOrderAndMarksPanels) {
     FakeDrm drm;
     drm.connector("card1-eDP-1", "connected", "enabled", makeEdid("BOE", 0x0BCA, 0, ""));
     drm.connector("card1-DP-10", "connected", "enabled", makeEdid("GSM", 0x5B7F, 7, "LG"));
@@ -66,6 +66,9 @@ TEST(DrmDisplayList, ListsConnectedEnabledOutputsInConnectorOrderAndMarksPanels)
     drm.connector("card1-HDMI-A-1", "disconnected", "disabled");
     drm.connector("card1-DP-3", "connected", "disabled", makeEdid("DEL", 1, 1, ""));
     drm.connector("card0-HDMI-A-1", "connected", "", {0x00, 0x01});  // no "enabled", bad EDID
+    // NVIDIA's driver says "disabled" of the outputs it drives too.
+    drm.connector("card2-DP-1", "connected", "disabled");
+    drm.connector("card2-HDMI-A-1", "disconnected", "disabled");
     writeFile(drm.dir / "card1" / "dev", "226:1\n");  // the card itself is not a connector
     writeFile(drm.dir / "version", "drm 1.1.0\n");
 
@@ -73,8 +76,8 @@ TEST(DrmDisplayList, ListsConnectedEnabledOutputsInConnectorOrderAndMarksPanels)
     auto displays = list.activeDisplays();
     ASSERT_TRUE(displays);
     EXPECT_EQ(drm.ids(), (std::vector<std::string>{"card0-HDMI-A-1", "card1-DP-2", "card1-DP-10",
-                                                   "card1-eDP-1"}));
-    ASSERT_EQ(displays->size(), 4u);
+                                                   "card1-eDP-1", "card2-DP-1"}));
+    ASSERT_EQ(displays->size(), 5u);
     EXPECT_EQ((*displays)[0], (DisplayInfo{"card0-HDMI-A-1", false, 0, 0, 0, std::nullopt}));
     EXPECT_EQ((*displays)[1], (DisplayInfo{"card1-DP-2", false, 0x10AC, 0xA0C5, 9, "DELL"}));
     EXPECT_TRUE((*displays)[3].builtIn);

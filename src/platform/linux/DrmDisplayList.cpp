@@ -3,6 +3,7 @@
 #include <libudev.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <tuple>
 
@@ -107,15 +108,31 @@ std::optional<std::vector<DisplayInfo>> DrmDisplayList::activeDisplays() {
     }
     std::sort(connectors.begin(), connectors.end());
 
-    std::vector<DisplayInfo> displays;
+    struct Connected {
+        const ConnectorName* name;
+        std::string enabled;
+    };
+    std::vector<Connected> connected;
+    // Cards whose driver says which outputs it drives. NVIDIA's says "disabled" of every one,
+    // driven or not: there, as where the attribute is missing, every connected output counts.
+    std::set<int> reporting;
     for (const auto& c : connectors) {
         auto dir = root_ / c.whole;
         if (readText(dir / "status") != "connected") {
             continue;
         }
-        // Drivers without the attribute drive every connected output.
         std::string enabled = readText(dir / "enabled");
-        if (!enabled.empty() && enabled != "enabled") {
+        if (enabled == "enabled") {
+            reporting.insert(c.card);
+        }
+        connected.push_back({&c, std::move(enabled)});
+    }
+
+    std::vector<DisplayInfo> displays;
+    for (const auto& [name, enabled] : connected) {
+        const ConnectorName& c = *name;
+        auto dir = root_ / c.whole;
+        if (!enabled.empty() && enabled != "enabled" && reporting.contains(c.card)) {
             continue;
         }
         DisplayInfo info;
