@@ -211,10 +211,13 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     Mode mode_ = Mode::learning;
     double smoothedLuma_;
     std::optional<int> lastAppliedBrightness_;
-    // The pause's end as shown (wall time) and as kept (on the clock that never jumps), so
-    // a clock set back during a pause does not lengthen it.
+    // The pause's end as shown (wall time) and as kept (on the clock that never jumps): a
+    // clock set back does not lengthen it, and neither does a sleep, which only the wall
+    // clock sees.
     double manualOverrideUntil_ = distantPast;
     double pauseEndsMonotonic_ = distantPast;
+    // Seconds left of the pause, by whichever clock has seen more time pass; 0 or less: none.
+    double pauseLeft() const;
     bool cameraGranted_ = false;
     std::optional<PendingAnchor> pendingAnchor_;
     // When the pending anchor was seen, on the clock that never jumps.
@@ -223,8 +226,9 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     bool screenLocked_ = false;
     bool lockStateKnown_ = false;
     // When a wake from suspend or an unlock last took a snapshot, on the clock that never
-    // jumps, and which of them it was.
+    // jumps and on the wall clock (which sees a sleep), and which of them it was.
     std::optional<double> wakeSnapshotAt_;
+    double wakeSnapshotWall_ = 0;
     const char* wakeSnapshotOccasion_ = "";
     double lastSampleAt_ = distantPast;
     double nextSnapshotAt_ = distantFuture;

@@ -22,7 +22,7 @@ void AppDelegate::maybeApply() {
     ApplyPolicy::Inputs in;
     in.adapting = mode_ == Mode::adapting;
     in.now = s_.clock.monotonic();
-    in.manualOverrideUntil = pauseEndsMonotonic_;
+    in.manualOverrideUntil = in.now + pauseLeft();
     in.lastApplied = lastAppliedBrightness_;
     // Samples and anchors keep the light measured; only what is written leads it.
     double lead = trend_.lead(closeSpacing_);
@@ -64,8 +64,13 @@ void AppDelegate::pauseUntil(double wallTime) {
         wallTime == distantPast ? distantPast : s_.clock.monotonic() + (wallTime - s_.clock.now());
 }
 
+double AppDelegate::pauseLeft() const {
+    return std::min(pauseEndsMonotonic_ - s_.clock.monotonic(),
+                    manualOverrideUntil_ - s_.clock.now());
+}
+
 bool AppDelegate::paused() const {
-    return s_.clock.monotonic() < pauseEndsMonotonic_;
+    return pauseLeft() > 0;
 }
 
 void AppDelegate::previewHUD() {

@@ -12,6 +12,7 @@
 #include "app/AppDelegate.h"
 #include "app/MenuTexts.h"
 #include "app/PlatformTexts.h"
+#include "app/SnapshotPolicy.h"
 #include "platform/Camera.h"
 #include "platform/Clock.h"
 #include "platform/Queue.h"
@@ -266,18 +267,23 @@ void AppDelegate::registerScreenLockObservers() {
 
 void AppDelegate::snapshotOnWake(const char* occasion) {
     const double now = s_.clock.monotonic();
+    const double wall = s_.clock.now();
     // Unlocks alone each measure, as they always have; a wake and its unlock measure once.
     const bool afterWake = std::string_view(occasion) == "resume" ||
                            std::string_view(wakeSnapshotOccasion_) == "resume";
-    if (wakeSnapshotAt_ && afterWake && now - *wakeSnapshotAt_ < wakeSnapshotGap) {
+    const double since = wakeSnapshotAt_ ? SnapshotPolicy::secondsSince(wakeSnapshotWall_,
+                                                                        *wakeSnapshotAt_, wall, now)
+                                         : 0;
+    if (wakeSnapshotAt_ && afterWake && since < wakeSnapshotGap) {
         char ago[32];
-        std::snprintf(ago, sizeof ago, "%.0f", now - *wakeSnapshotAt_);
+        std::snprintf(ago, sizeof ago, "%.0f", since);
         log(std::string("No second snapshot at ") + occasion + ": one was taken " + ago +
                 " s ago, at " + wakeSnapshotOccasion_,
             "snapshot");
         return;
     }
     wakeSnapshotAt_ = now;
+    wakeSnapshotWall_ = wall;
     wakeSnapshotOccasion_ = occasion;
     takeSnapshot();
     scheduleNextSnapshot();

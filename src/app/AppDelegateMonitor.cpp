@@ -28,6 +28,8 @@ void AppDelegate::scopeChanged(const std::optional<Monitor>& monitor) {
     sampleCount_.reset();
     failedReadsInRow_ = 0;
     monitorEverAnswered_ = false;
+    // What was read or written was the old monitor's.
+    knownBrightness_.reset();
     std::uint64_t request = ++scopeRequest_;
     if (!monitor) {
         reloadPreferences();

@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/RemotePolicy.h"
+#include "app/SnapshotPolicy.h"
 #include "display/BrightnessController.h"
 #include "display/MonitorRegistry.h"
 #include "display/MonitorScope.h"
@@ -41,7 +42,7 @@ RemoteState AppDelegate::remoteState() const {
     const MenuRow& access = menu_.row(MenuItemId::monitorAccess);
     state.monitorAccess = access.hidden ? "" : access.title;
     // The end as set, unless the clock has been set since: then where the pause now ends.
-    const double left = pauseEndsMonotonic_ - s_.clock.monotonic();
+    const double left = pauseLeft();
     const bool asSet = std::fabs(manualOverrideUntil_ - (now + left)) < 1;
     state.pausedUntil = left > 0 ? (asSet ? manualOverrideUntil_ : now + left) : -1;
     return state;
@@ -158,14 +159,27 @@ void AppDelegate::remoteStepBrightness(long long delta, RemoteReply reply) {
         step(knownBrightness_);
         return;
     }
+    // Behind a bus that hangs the read would answer long after the script gave up, and every
+    // step asked meanwhile would then land at once.
+    const double askedAt = s_.clock.monotonic();
+    if (readsInFlight_ > 0 && askedAt - readsWaitingSince_ > SnapshotPolicy::staleReadSeconds) {
+        step(std::nullopt);
+        return;
+    }
     // Steps that come while it is read go, in turn, from what the one before made of it.
     stepsAwaitingRead_.push_back(step);
     if (stepsAwaitingRead_.size() > 1) {
         return;
     }
-    readBrightness(
-        whileAlive(this, [known = knownBrightness_](const auto& self, std::optional<int> value) {
+    readBrightness(whileAlive(
+        this, [known = knownBrightness_, askedAt](const auto& self, std::optional<int> value) {
             auto waiting = std::exchange(self->stepsAwaitingRead_, {});
+            if (self->s_.clock.monotonic() - askedAt > SnapshotPolicy::staleReadSeconds) {
+                for (const auto& waitingStep : waiting) {
+                    waitingStep(std::nullopt);
+                }
+                return;
+            }
             std::optional<int> from = value ? value : known;
             for (const auto& waitingStep : waiting) {
                 waitingStep(from);

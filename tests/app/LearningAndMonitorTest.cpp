@@ -332,5 +332,51 @@ TEST_F(MenuAndDumpTest, ASettingsFileThatCannotBeReadIsLeftAsItIsAndShownInTheMe
     EXPECT_EQ(d().desktop.revealed, std::vector<std::filesystem::path>{file});
 }
 
+// `pellora ctl up 10` bound to a key, pressed just after the desk's cable moved from A (at 50)
+// to B (at 70): B goes from its own brightness, and none is reported while none is connected.
+TEST_F(MonitorChangeTest, AStepRightAfterASwapGoesFromTheNewMonitorsBrightness) {
+    d().launch(5);
+    ASSERT_EQ(d().app->remoteState().brightness, 50);
+    d().unplug(SimulatedDesk::monitorA);
+    d().advance(0.1);
+    EXPECT_EQ(d().app->remoteState().brightness, -1);
+    d().plug(SimulatedDesk::monitorB, d().otherMonitor);
+    d().advance(0.1);
+    ASSERT_TRUE(d().app->scope());
+    std::optional<RemoteOutcome> answer;
+    d().app->remoteStepBrightness(10, [&](RemoteOutcome outcome) { answer = outcome; });
+    d().advance(0.5);
+    ASSERT_TRUE(answer);
+    EXPECT_FALSE(*answer);
+    EXPECT_EQ(d().otherMonitor->vcpRegister(0x10)->current, 80);
+}
+
+// Brightness keys pressed while the bus hangs: each script gave up after two seconds, so an
+// hour later, when the bus answers again, the monitor must not jump by all of them at once.
+TEST_F(MonitorChangeTest, StepsAskedOfAHungBusAreNotAppliedWhenItComesBack) {
+    d().launch(5);
+    d().advance(11);  // what was read is no longer fresh: a step reads first
+    d().brightnessQueue->held = true;
+    std::vector<RemoteOutcome> answers;
+    for (int i = 0; i < 4; ++i) {
+        d().app->remoteStepBrightness(5,
+                                      [&](RemoteOutcome outcome) { answers.push_back(outcome); });
+        d().advance(1);
+    }
+    d().advance(3600);
+    // One asked now is told at once that the monitor does not answer.
+    d().app->remoteStepBrightness(5, [&](RemoteOutcome outcome) { answers.push_back(outcome); });
+    d().advance(0.1);
+    EXPECT_EQ(answers.size(), 1u);
+    d().brightnessQueue->held = false;
+    d().advance(1);
+    EXPECT_EQ(d().monitorBrightness(), 50);
+    ASSERT_EQ(answers.size(), 5u);
+    for (const auto& outcome : answers) {
+        ASSERT_TRUE(outcome);
+        EXPECT_EQ(outcome->kind, RemoteRefusal::Kind::noMonitor);
+    }
+}
+
 }  // namespace
 }  // namespace pellora::test

@@ -184,6 +184,39 @@ TEST_F(SnapshotCycleTest, MonitorAnsweringGarbageLogsNoSamplesAndSaysSoInTheMenu
     EXPECT_EQ(d().app->menu().glyph(), StatusMenu::sunGlyph);
 }
 
+// The lid shut again seconds after a wake, and opened hours later: a second wake, which
+// measures the room again. The seconds the machine slept count as time gone by.
+TEST_F(SnapshotCycleTest, AWakeHoursAfterTheLastOneMeasuresAgain) {
+    d().launch(5);
+    const std::size_t before = d().count(requesting);
+    d().session->resume();
+    d().advance(3);
+    d().env.clock.setWall(d().env.clock.now() + 8 * 3600);  // asleep for the night
+    d().session->resume();
+    d().advance(1);
+    EXPECT_EQ(d().count(requesting) - before, 2u);
+    EXPECT_EQ(d().count("No second snapshot at resume"), 0u);
+}
+
+// A pause after the user's own change lasts five minutes of their time, sleep included: the
+// wake's reading next morning is applied, not held off by what is left of last night's pause.
+TEST_F(SnapshotCycleTest, APauseRunsOutWhileTheMachineSleeps) {
+    d().env.settings->set(d().keyPrefix() + "mode", std::string("adapting"));
+    d().camera.setScriptedLuma({100});
+    d().launch(5);  // smoothed 121 → 71
+    ASSERT_EQ(d().monitorBrightness(), 71);
+    d().app->userChoseBrightness(30);
+    d().advance(1);
+    ASSERT_EQ(d().monitorBrightness(), 30);
+    d().env.clock.setWall(d().env.clock.now() + 8 * 3600);  // suspended overnight
+    EXPECT_FALSE(d().app->paused());
+    EXPECT_EQ(d().app->remoteState().pausedUntil, -1);
+    d().session->resume();
+    d().advance(5);
+    EXPECT_EQ(d().title(Id::brightness).rfind("Brightness → ", 0), 0u) << d().title(Id::brightness);
+    EXPECT_NE(d().monitorBrightness(), 30);
+}
+
 // "Follow the room closely": readings every ten minutes while the user is at the desk, the
 // usual cadence while away, and a filter that forgets stale light.
 struct FollowRoomTest : DeskTest {
