@@ -73,7 +73,9 @@ void QtMainQueue::runNext() {
 
 WorkItemPtr QtMainQueue::postAfter(double seconds, Task task) {
     auto item = std::make_shared<WorkItem>();
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(clock_.realDuration(seconds));
+    // Rounded up: Qt counts whole milliseconds, and on a fast clock one cut off is many clock
+    // seconds too early for work that checks how long it waited.
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(clock_.realDuration(seconds));
     auto capped = std::min<long long>(ms.count(), std::numeric_limits<int>::max());
     // The timer must be created on the main thread, so hop there first. The hop runs only
     // through the context's own event, and the timer dies with the context.

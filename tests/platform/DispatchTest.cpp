@@ -150,6 +150,30 @@ TEST(QtMainQueue, RunsPostedAndDelayedWorkOnTheEventLoopThread) {
     EXPECT_EQ(order, (Strings{"delayed", "from worker", "posted", "sync"}));
 }
 
+// On the fastest desk a real millisecond is 100 clock seconds: a wait cut to whole
+// milliseconds would end an adjustment's 180 s dwell after 100, before its check may run.
+TEST(QtMainQueue, DelayedWorkOnAFastClockNeverRunsEarly) {
+    QCoreApplication& app = qtApp();
+    SystemClock fast(100000.0);
+    QtMainQueue main(fast);
+    const double asked = 180.0;
+    std::vector<double> waited;
+    for (int i = 0; i < 5; ++i) {
+        main.postAfter(asked, [&, at = fast.monotonic()] {
+            waited.push_back(fast.monotonic() - at);
+            if (waited.size() == 5) {
+                app.quit();
+            }
+        });
+    }
+    QTimer::singleShot(10000, &app, &QCoreApplication::quit);  // a bound for a run gone wrong
+    app.exec();
+    ASSERT_EQ(waited.size(), 5u);
+    for (double seconds : waited) {
+        EXPECT_GE(seconds, asked);
+    }
+}
+
 // A task posted from a worker runs, and is let go, on the main thread, so whatever it holds
 // (a QObject's last reference, say) is never destroyed on the poster's thread.
 TEST(QtMainQueue, ReleasesATaskPostedFromAnotherThreadOnTheMainThread) {
