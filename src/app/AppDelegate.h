@@ -264,10 +264,11 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     std::optional<long long> sampleCount_;
     std::uint64_t countRequest_ = 0;
 
-    // The monitor's brightness as last read or written, and when (on the clock that never
-    // jumps); nothing while unknown.
+    // The monitor's brightness as last read or written, and when (on both clocks: a sleep
+    // counts); nothing while unknown.
     std::optional<int> knownBrightness_;
     double knownBrightnessAt_ = 0;
+    double knownBrightnessWall_ = 0;
     // Scripts' steps waiting for the one read under way, in the order they came.
     std::vector<std::function<void(std::optional<int>)>> stepsAwaitingRead_;
     // Publishes the end of a pause, which comes with no other change.

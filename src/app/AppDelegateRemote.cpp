@@ -76,6 +76,7 @@ void AppDelegate::publishRemoteState() {
 void AppDelegate::noteKnownBrightness(int brightness) {
     knownBrightness_ = brightness;
     knownBrightnessAt_ = s_.clock.monotonic();
+    knownBrightnessWall_ = s_.clock.now();
 }
 
 void AppDelegate::windowPreviewedBrightness(int brightness) {
@@ -155,7 +156,8 @@ void AppDelegate::remoteStepBrightness(long long delta, RemoteReply reply) {
     // been written yet; a step after a while from what the monitor says now (its own buttons
     // may have moved it), or, should it not answer, from what was known.
     if (knownBrightness_ &&
-        s_.clock.monotonic() - knownBrightnessAt_ < RemotePolicy::stepFromKnownSeconds) {
+        SnapshotPolicy::secondsSince(knownBrightnessWall_, knownBrightnessAt_, s_.clock.now(),
+                                     s_.clock.monotonic()) < RemotePolicy::stepFromKnownSeconds) {
         step(knownBrightness_);
         return;
     }

@@ -349,6 +349,14 @@ TEST_F(MonitorChangeTest, AStepRightAfterASwapGoesFromTheNewMonitorsBrightness) 
     ASSERT_TRUE(answer);
     EXPECT_FALSE(*answer);
     EXPECT_EQ(d().otherMonitor->vcpRegister(0x10)->current, 80);
+
+    // Suspended a night within seconds of that step, B's buttons turned it to 40: the next
+    // step goes from what B says now.
+    d().otherMonitor->defineRegister(0x10, 40, 100);
+    d().env.clock.setWall(d().env.clock.now() + 8 * 3600);
+    d().app->remoteStepBrightness(10, [](RemoteOutcome) {});
+    d().advance(0.5);
+    EXPECT_EQ(d().otherMonitor->vcpRegister(0x10)->current, 50);
 }
 
 // Brightness keys pressed while the bus hangs: each script gave up after two seconds, so an
