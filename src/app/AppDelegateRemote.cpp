@@ -211,7 +211,7 @@ void AppDelegate::remoteSetMode(const std::string& mode, RemoteReply reply) {
     if (!scope_) {
         change.refusal = RemotePolicy::noMonitor();
     } else {
-        change = RemotePolicy::mode(mode, mode_, sampleCount_.value_or(0));
+        change = RemotePolicy::mode(mode, mode_, sampleCount_);
     }
     log(requestLine("SetMode " + (modeFromText(mode) ? mode : std::string("(unknown)")),
                     change.refusal),

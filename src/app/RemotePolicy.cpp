@@ -63,7 +63,7 @@ std::optional<RemoteRefusal> RemotePolicy::snapshot(bool cameraGranted, bool scr
 }
 
 RemotePolicy::ModeChange RemotePolicy::mode(std::string_view asked, Mode current,
-                                            long long samples) {
+                                            std::optional<long long> counted) {
     auto wanted = modeFromText(asked);
     if (!wanted) {
         return {std::nullopt,
@@ -73,6 +73,12 @@ RemotePolicy::ModeChange RemotePolicy::mode(std::string_view asked, Mode current
     if (*wanted == current) {
         return {};
     }
+    if (*wanted == Mode::adapting && !counted) {
+        return {std::nullopt, RemoteRefusal{Kind::notYetAvailable,
+                                            "The samples logged are still being counted; ask "
+                                            "again in a moment"}};
+    }
+    const long long samples = counted.value_or(0);
     if (*wanted == Mode::adapting && !MenuTexts::toggleRow(current, samples).enabled) {
         return {std::nullopt,
                 RemoteRefusal{

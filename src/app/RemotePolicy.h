@@ -28,8 +28,9 @@ struct RemotePolicy {
         std::optional<Mode> to;  // nothing: already in it, or refused
         std::optional<RemoteRefusal> refusal;
     };
-    // Adapting is offered, as in the menu, once enough samples are logged.
-    static ModeChange mode(std::string_view asked, Mode current, long long samples);
+    // Adapting is offered, as in the menu, once enough samples are logged; `samples` is
+    // nothing while they are still being counted.
+    static ModeChange mode(std::string_view asked, Mode current, std::optional<long long> samples);
 
     static RemoteRefusal noMonitor();
     static RemoteRefusal notAnswering();

@@ -164,6 +164,11 @@ TEST(RemotePolicyTest, ModesAndTheirWords) {
     EXPECT_EQ(RemotePolicy::mode("learning", Mode::adapting, 0).to, Mode::learning);
     auto same = RemotePolicy::mode("adapting", Mode::adapting, 0);
     EXPECT_FALSE(same.to || same.refusal);
+    // Asked before the samples are counted (a login script): not "80 more to go".
+    auto early = RemotePolicy::mode("adapting", Mode::learning, std::nullopt);
+    ASSERT_TRUE(early.refusal);
+    EXPECT_EQ(early.refusal->message,
+              "The samples logged are still being counted; ask again in a moment");
     // A caller's text is quoted back cut short, never in the middle of a character.
     auto odd = RemotePolicy::mode(std::string(39, 'x') + "é and more", Mode::learning, 0);
     EXPECT_EQ(odd.refusal->message,
