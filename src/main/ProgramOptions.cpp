@@ -13,14 +13,25 @@ std::variant<ProgramOptions, int> ProgramOptions::parse(const QCoreApplication& 
     parser.setApplicationDescription(
         "Keeps an external monitor's brightness in step with the light in the room.\n"
         "`pellora ctl` asks the running one (run it alone for its commands).");
-    parser.addHelpOption();
-    parser.addVersionOption();
     QCommandLineOption simulate("simulate", "Use the built-in simulated monitor and camera.");
     QCommandLineOption dataDir("data-dir", "With --simulate: keep all files under <dir>.", "dir");
     QCommandLineOption timeScale("time-scale", "With --simulate: run the clock <n> times faster.",
                                  "n", "1");
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
     parser.addOptions({simulate, dataDir, timeScale});
-    parser.process(app);
+    // Not process(): it exits 1 on an unknown option, where every other bad argument exits 2.
+    if (!parser.parse(app.arguments())) {
+        std::fprintf(stderr, "pellora: %s See pellora --help.\n",
+                     parser.errorText().toLocal8Bit().constData());
+        return 2;
+    }
+    if (parser.isSet(help)) {
+        parser.showHelp(0);
+    }
+    if (parser.isSet(version)) {
+        parser.showVersion();
+    }
 
     if (const QStringList extra = parser.positionalArguments(); !extra.isEmpty()) {
         std::fprintf(stderr, "pellora: unknown argument \"%s\" (scripting is `pellora ctl`)\n",

@@ -164,6 +164,7 @@ TEST(ProcessTest, AnArgumentItDoesNotKnowIsSaidAndStartsNothing) {
     const std::pair<std::vector<std::string>, const char*> cases[] = {
         {{"stauts"}, "unknown argument \"stauts\" (scripting is `pellora ctl`)"},
         {{"--simulate", "--time-scale", "0"}, "--time-scale wants a number from 1 to 100000"},
+        {{"--simualte"}, "Unknown option 'simualte'."},
     };
     for (const auto& [arguments, says] : cases) {
         TempDir dir;
