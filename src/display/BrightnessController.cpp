@@ -2,6 +2,7 @@
 #include "platform/WhileAlive.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace pellora {
 
@@ -81,8 +82,19 @@ void BrightnessController::setBrightness(int value) {
 
 void BrightnessController::setBrightnessThrottled(int value) {
     PELLORA_ASSERT_ON(main_);
-    debounce(brightnessWork_,
-             whileAlive(this, [value](const auto& self) { self->setBrightness(value); }));
+    pendingBrightness_ = value;
+    debounce(brightnessWork_, whileAlive(this, [](const auto& self) { self->writePendingNow(); }));
+}
+
+void BrightnessController::writePendingNow() {
+    PELLORA_ASSERT_ON(main_);
+    if (brightnessWork_) {
+        brightnessWork_->cancel();
+        brightnessWork_.reset();
+    }
+    if (auto value = std::exchange(pendingBrightness_, std::nullopt)) {
+        setBrightness(*value);
+    }
 }
 
 void BrightnessController::debounce(WorkItemPtr& work, std::function<void()> action) {

@@ -42,6 +42,9 @@ class BrightnessController : public std::enable_shared_from_this<BrightnessContr
     void setBrightness(int value);
     // Of a burst of calls under 0.15 s apart only the last is written, 0.15 s after it.
     void setBrightnessThrottled(int value);
+    // Sends now the throttled value still waiting out its pause, if any: the program is
+    // quitting and will not be there when the pause ends.
+    void writePendingNow();
     // Unclamped.
     void setVCP(std::uint8_t code, std::uint16_t value);
     void readCapabilities(std::function<void(std::optional<MonitorCapabilities>)> completion);
@@ -66,6 +69,8 @@ class BrightnessController : public std::enable_shared_from_this<BrightnessContr
     Queue& queue_;
     TransportFactory makeTransport_;
     WorkItemPtr brightnessWork_;
+    // What brightnessWork_ will write; none once it has been handed to the queue.
+    std::optional<int> pendingBrightness_;
     // Set on main, read by exchanges on the brightness queue.
     std::atomic<std::uint8_t> brightnessCode_{0x10};
     // Brightness queue only.

@@ -70,6 +70,11 @@ AppRuntime::AppRuntime(const AppPaths& paths, bool simulated, SystemClock& clock
     registry_ = MonitorRegistry::create(*backends_.displays, *settings_.instance, main_);
 }
 
-AppRuntime::~AppRuntime() = default;
+AppRuntime::~AppRuntime() {
+    // A brightness set just before quit (`ctl set`, then logout) is still written. Queued
+    // exchanges run only while the controller is there, so they run before it goes.
+    brightness_->writePendingNow();
+    brightnessQueue_.sync([] {});
+}
 
 }  // namespace pellora

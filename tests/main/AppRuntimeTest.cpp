@@ -11,9 +11,11 @@
 
 #include "QtTestApp.h"
 #include "TestEnvironment.h"
+#include "display/BrightnessController.h"
 #include "display/Monitor.h"
 #include "platform/Camera.h"
 #include "platform/SystemClock.h"
+#include "platform/sim/SimulatedMonitor.h"
 #include "sensor/LightSensor.h"
 #include "store/SampleLogger.h"
 
@@ -89,6 +91,24 @@ TEST(AppRuntime, AProbeQueuedAtQuitFindsTheCameraStillThere) {
     }
     releaser.join();
     EXPECT_TRUE(probed) << "the probe ran, on a live camera";
+}
+
+// `pellora ctl set 30` answers at once and the write waits out the slider's pause: quitting
+// within it (a logout, SIGTERM) still leaves the monitor at 30.
+TEST(AppRuntime, ABrightnessSetJustBeforeQuitReachesTheMonitor) {
+    qtApp();
+    TempDir dir;
+    SystemClock clock;
+    RecordingSystemLog systemLog;
+    std::shared_ptr<SimulatedMonitor> monitor;
+    {
+        AppRuntime runtime(AppPaths::underRoot(dir.path()), true, clock, systemLog);
+        monitor = runtime.backends().simulatedMonitor;
+        ASSERT_TRUE(monitor);
+        ASSERT_NE(monitor->vcpRegister(0x10)->current, 30);
+        runtime.brightness()->setBrightnessThrottled(30);
+    }
+    EXPECT_EQ(monitor->vcpRegister(0x10)->current, 30) << "the last value set was written";
 }
 
 }  // namespace
