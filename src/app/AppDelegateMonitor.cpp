@@ -184,16 +184,20 @@ void AppDelegate::readBrightness(std::function<void(std::optional<int>)> then) {
     if (readsInFlight_++ == 0) {
         readsWaitingSince_ = s_.clock.monotonic();
     }
-    s_.brightness->getBrightness(
-        whileAlive(this, [then = std::move(then)](const auto& self, std::optional<int> value) {
+    // An answer from the monitor before a change says nothing of the one there now.
+    const std::uint64_t request = scopeRequest_;
+    s_.brightness->getBrightness(whileAlive(
+        this, [then = std::move(then), request](const auto& self, std::optional<int> value) {
             // The next one waiting was asked no earlier than this answer.
             if (--self->readsInFlight_ > 0) {
                 self->readsWaitingSince_ = self->s_.clock.monotonic();
             }
-            if (value) {
-                self->noteKnownBrightness(*value);
+            if (self->scopeRequest_ == request) {
+                if (value) {
+                    self->noteKnownBrightness(*value);
+                }
+                self->noteBrightnessRead(value.has_value());
             }
-            self->noteBrightnessRead(value.has_value());
             then(value);
         }));
 }

@@ -386,5 +386,25 @@ TEST_F(MonitorChangeTest, StepsAskedOfAHungBusAreNotAppliedWhenItComesBack) {
     }
 }
 
+// A read of A still on the bus when the cable moves to B fails, since A is gone: that says
+// nothing of B, which was never asked. Without the camera no cycle reads B soon after, so a
+// warning raised by A's read would stay up.
+TEST_F(MonitorChangeTest, AReadOfTheOldMonitorFailingAfterASwapDoesNotWarnAboutTheNew) {
+    restart({.cameraStatus = CameraAuthorization::denied});
+    d().launch(5);
+    d().advance(11);  // what was read is no longer fresh: a step reads first
+    d().brightnessQueue->held = true;
+    d().app->remoteStepBrightness(5, [](RemoteOutcome) {});
+    d().unplug(SimulatedDesk::monitorA);
+    d().advance(0.5);
+    d().plug(SimulatedDesk::monitorB, d().otherMonitor);
+    d().advance(0.1);
+    ASSERT_TRUE(d().app->scope());
+    d().brightnessQueue->held = false;
+    d().advance(600);
+    EXPECT_EQ(d().otherMonitor->stats().getRequests, 0) << "B was not asked anything";
+    EXPECT_TRUE(d().hidden(Id::monitorAccess)) << d().title(Id::monitorAccess);
+}
+
 }  // namespace
 }  // namespace pellora::test
