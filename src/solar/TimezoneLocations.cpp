@@ -4,6 +4,8 @@
 #include <QTimeZone>
 #include <algorithm>
 #include <cmath>
+#include <ctime>
+#include <string_view>
 
 #include "platform/Clock.h"
 
@@ -82,12 +84,30 @@ Coordinate guess(std::string_view identifier, int utcOffsetSeconds) {
 }
 
 ZoneReading systemZone(double now) {
-    const QByteArray identifier = QTimeZone::systemTimeZoneId();
+    QByteArray identifier = QTimeZone::systemTimeZoneId();
+    // TZ may name the zone's file by its path ("/usr/share/zoneinfo/Europe/Paris"), which
+    // the C library takes and QTimeZone does not.
+    constexpr std::string_view folder = "/zoneinfo/";
+    if (const auto at = identifier.indexOf(folder.data()); identifier.startsWith('/') && at >= 0) {
+        identifier = identifier.mid(at + qsizetype(folder.size()));
+    }
     const QTimeZone zone(identifier);
     const double instant = std::isfinite(now) ? now : 0.0;
-    const QDateTime moment = QDateTime::fromMSecsSinceEpoch(
-        static_cast<qint64>(std::llround(instant * 1000.0)), QTimeZone::utc());
-    return ZoneReading{identifier.toStdString(), zone.isValid() ? zone.offsetFromUtc(moment) : 0};
+    int offset = 0;
+    if (zone.isValid()) {
+        const QDateTime moment = QDateTime::fromMSecsSinceEpoch(
+            static_cast<qint64>(std::llround(instant * 1000.0)), QTimeZone::utc());
+        offset = zone.offsetFromUtc(moment);
+    } else {
+        // A zone QTimeZone refuses (a rule with no dates for its summer time, say) is still
+        // the one the C library keeps local time in.
+        const auto t = static_cast<std::time_t>(instant);
+        std::tm local{};
+        if (localtime_r(&t, &local)) {
+            offset = static_cast<int>(local.tm_gmtoff);
+        }
+    }
+    return ZoneReading{identifier.toStdString(), offset};
 }
 
 Coordinate guessFromCurrent(const Clock& clock) {

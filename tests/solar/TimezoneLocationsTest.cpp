@@ -35,5 +35,25 @@ TEST(TimezoneLocations, GuessByIdentifierElseOffsetAndTheSystemZoneReadAtTheMome
     }
 }
 
+// TZ may name the zone's file by its path, or be a rule with no dates for the summer time,
+// both of which the C library takes: the guess is then still Paris, or still an hour east.
+TEST(TimezoneLocations, TheSystemZoneGivenAsAFileOrABareRule) {
+    if (!std::filesystem::exists("/usr/share/zoneinfo/Europe/Paris")) {
+        GTEST_SKIP() << "no time-zone data";
+    }
+    const double january = 1705320000;  // 2024-01-15 12:00 UTC
+    for (const char* path :
+         {"/usr/share/zoneinfo/Europe/Paris", ":/usr/share/zoneinfo/Europe/Paris"}) {
+        ScopedLocalZone local(path);
+        EXPECT_EQ(TimezoneLocations::systemZone(january).utcOffsetSeconds, 3600) << path;
+        EXPECT_EQ(TimezoneLocations::guessFromCurrent(VirtualClock(january)),
+                  (Coordinate{48.8566, 2.3522}))
+            << path;
+    }
+    ScopedLocalZone local("CET-1CEST");
+    EXPECT_EQ(TimezoneLocations::systemZone(january).utcOffsetSeconds, 3600);
+    EXPECT_EQ(TimezoneLocations::guessFromCurrent(VirtualClock(january)), (Coordinate{40, 15}));
+}
+
 }  // namespace
 }  // namespace pellora::test
