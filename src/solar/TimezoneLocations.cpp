@@ -101,7 +101,7 @@ ZoneReading systemZone(double now) {
     } else {
         // A zone QTimeZone refuses (a rule with no dates for its summer time, say) is still
         // the one the C library keeps local time in.
-        const auto t = static_cast<std::time_t>(instant);
+        const auto t = static_cast<std::time_t>(std::clamp(instant, -1e12, 1e12));
         std::tm local{};
         if (localtime_r(&t, &local)) {
             offset = static_cast<int>(local.tm_gmtoff);
