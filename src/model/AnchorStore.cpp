@@ -52,9 +52,48 @@ void AnchorStore::load(bool notify) {
         note("stored anchors under " + key_ + " do not decode; starting empty");
     }
     dropFaded(clock_.now());
+    if (anchors_.size() > maxLoadedAnchors) {
+        // No store of ours writes such a list; every prediction would pay for its length.
+        note("stored anchors under " + key_ + " number " + std::to_string(anchors_.size()) +
+             ", more than the " + std::to_string(maxAnchors) + " kept; using the strongest");
+        keepStrongest();
+    }
     if (notify) {
         changed();
     }
+}
+
+void AnchorStore::keepStrongest() {
+    // Pruning drops the weakest of a period at a time, so what it keeps of each period is
+    // among that period's strongest `maxAnchors`: only those go through it, which keeps a
+    // list of thousands from costing the square of its length.
+    const double now = clock_.now();
+    std::vector<std::pair<double, std::size_t>> ranked;
+    ranked.reserve(anchors_.size());
+    for (std::size_t i = 0; i < anchors_.size(); ++i) {
+        const double w = anchors_[i].decayedWeight(now, halfLifeDays);
+        ranked.emplace_back(std::isnan(w) ? -std::numeric_limits<double>::infinity() : w, i);
+    }
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const auto& x, const auto& y) { return x.first > y.first; });
+    std::vector<bool> kept(anchors_.size(), false);
+    int days = 0;
+    int nights = 0;
+    for (const auto& [weight, i] : ranked) {
+        int& count = anchors_[i].period() == DayPeriod::day ? days : nights;
+        if (count < maxAnchors) {
+            ++count;
+            kept[i] = true;
+        }
+    }
+    std::vector<Anchor> strongest;
+    for (std::size_t i = 0; i < anchors_.size(); ++i) {
+        if (kept[i]) {
+            strongest.push_back(anchors_[i]);
+        }
+    }
+    anchors_ = std::move(strongest);
+    prune(std::nullopt);
 }
 
 void AnchorStore::dropFaded(double now) {

@@ -26,6 +26,10 @@ class DebugLog;
 class AnchorStore : public std::enable_shared_from_this<AnchorStore> {
   public:
     static constexpr int maxAnchors = 10;
+    // A list from elsewhere may hold a few more, and loads as it is; one longer than this
+    // (damage, or a hostile file in the synced folder) loads as the `maxAnchors` that pruning
+    // would keep, since predicting in the morning fade costs the square of the list's length.
+    static constexpr std::size_t maxLoadedAnchors = 64;
     static constexpr double mergeLumaDist = 20.0;
     static constexpr double mergeAlpha = 0.5;
     static constexpr double halfLifeDays = 30.0;
@@ -127,6 +131,9 @@ class AnchorStore : public std::enable_shared_from_this<AnchorStore> {
     // Keeps `maxAnchors`: always `newcomer`, the anchor just added, and of the others the
     // weakest goes from the period that holds more.
     void prune(std::optional<std::size_t> newcomer);
+    // What `prune` would keep of a list longer than `maxAnchors` (one no store of ours
+    // writes), found without its cost per anchor dropped.
+    void keepStrongest();
     void persist();
     void changed();
     void note(const std::string& message) const;

@@ -128,6 +128,45 @@ TEST(AnchorStore, AnEleventhAnchorSortsByDecayedWeightAndDropsTheWeakest) {
               (std::vector<double>{60, 120, 80, 40, 100, 0, 160, 140, 200, 251}));
 }
 
+// A list no store of ours writes (another machine's file, damaged or hostile) may hold
+// thousands of anchors in a settings file of well under a megabyte. Heeding the morning
+// choices, every prediction then costs the square of their number on the main thread (3000
+// of them took seconds a snapshot). A few more than ten still load as they are; thousands
+// load as the ten pruning would keep.
+TEST(AnchorStore, AListOfThousandsFromAnotherMachineLoadsAsTheTenPruningWouldKeep) {
+    Anchors twelve;
+    for (int i = 0; i < 12; ++i) {
+        twelve.push_back({20.0 * i, 50, 12, kStart, 1.0});
+    }
+    Fixture few;
+    few.env.remoteSet(kKey, Bytes{*AnchorStore::encode(twelve)});
+    EXPECT_EQ(few.store->anchors(), twelve);
+
+    Anchors theirs;
+    for (int i = 0; i < 3000; ++i) {
+        // Morning-fade day anchors; every 50th a little stronger than the rest.
+        theirs.push_back({255.0 * i / 3000, 50, 7.5, kStart, i % 50 == 49 ? 5.0 : 1.0});
+    }
+    const Anchors nights{{30, 20, 23, kStart, 2.0}, {90, 40, 1, kStart, 3.0}};
+    theirs.insert(theirs.end(), nights.begin(), nights.end());
+    Fixture f;
+    f.env.remoteSet(kKey, Bytes{*AnchorStore::encode(theirs)});
+    const Anchors& loaded = f.store->anchors();
+    ASSERT_EQ(loaded.size(), std::size_t(AnchorStore::maxAnchors));
+    // The fewer period keeps all of its own; the fuller one its strongest.
+    for (const Anchor& night : nights) {
+        EXPECT_EQ(std::ranges::count(loaded, night), 1) << night.luma;
+    }
+    for (const Anchor& a : loaded) {
+        EXPECT_TRUE(a.hour != 7.5 || a.weight == 5.0) << a.luma;
+    }
+    // Loading writes nothing back; the next choice stores the ten and itself only.
+    EXPECT_EQ(f.stored().size(), theirs.size());
+    f.store->observe(250, 90, 12, 1.0);
+    EXPECT_EQ(f.stored().size(), std::size_t(AnchorStore::maxAnchors));
+    EXPECT_TRUE(f.store->predict(100, 7.5, AnchorStore::MorningFade::heedingChoices));
+}
+
 TEST(AnchorStore, AnAnchorOfWeightOneFadesAfterAbout82DaysAtTheNextLoadOrObservation) {
     const double limitDays = 30.0 * std::log2(1 / 0.15);
     ASSERT_NEAR(limitDays, 82.1, 0.05);
