@@ -95,9 +95,19 @@ PeerChanges PeerSettingsFiles::scan() {
             seen.failedSignature = signature;
             continue;
         }
+        // Named one by one up to a few: a file of thousands would fill the whole debug log.
+        std::size_t named = 0;
         for (const auto& [key, raw] : decoded->unreadable) {
+            if (named++ == maxKeysNamed) {
+                break;
+            }
             log_("synced settings file " + path.string() + ": key \"" + key +
                  "\" holds a value this version cannot read; ignoring it");
+        }
+        if (decoded->unreadable.size() > maxKeysNamed) {
+            log_("synced settings file " + path.string() + ": and " +
+                 std::to_string(decoded->unreadable.size() - maxKeysNamed) +
+                 " more keys hold values this version cannot read; ignoring them");
         }
         seen.signature = signature;
         seen.failedSignature.clear();

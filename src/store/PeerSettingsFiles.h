@@ -19,6 +19,8 @@ class PeerSettingsFiles {
 
     // More machines than this are taken as damage: the rest are not read.
     static constexpr std::size_t maxPeers = 64;
+    // Keys of a file that this version cannot read named in the log; the rest are counted.
+    static constexpr std::size_t maxKeysNamed = 10;
 
     PeerSettingsFiles(std::filesystem::path dir, std::string machine, Logger log);
 

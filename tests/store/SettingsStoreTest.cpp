@@ -446,6 +446,27 @@ TEST(SettingsStorePeers, BeyondTheLimitTheMachinesAlreadyReadStay) {
     }
 }
 
+// Another machine's file of a few tens of kilobytes may hold thousands of keys this version
+// cannot read. Each new version of it used to log a line per key: the debug log's whole window
+// of 4000 lines, and everything the user had there to go by, gave way to them.
+TEST(SettingsStorePeers, ThousandsOfUnreadableKeysInAPeersFileLeaveTheDebugLogAlone) {
+    TestEnvironment env;
+    env.log->log("what the user was looking into", "app");
+    std::string values = R"("good":{"type":"string","value":"read","modified":1},)";
+    for (int i = 0; i < 5000; ++i) {
+        values += "\"k" + std::to_string(i) + "\":5,";
+    }
+    values.pop_back();
+    writeFile(env.paths.syncDir / "laptop.json", settingsFile(values));
+    env.settings->cloudFolderChanged();
+    env.clock.advance(1.0);
+    EXPECT_EQ(env.settings->string("good"), "read");
+    EXPECT_EQ(env.linesWith("what the user was looking into").size(), 1u);
+    const auto about = env.linesWith("laptop.json");
+    EXPECT_LE(about.size(), 20u);
+    EXPECT_EQ(env.linesWith("and 4990 more keys").size(), 1u) << "the rest are counted";
+}
+
 TEST(SettingsStoreWatcher, ChangeByAnotherProcessIsAnnouncedOnTheEventLoop) {
     QCoreApplication& app = test::qtApp();
     TempDir dir;
