@@ -20,6 +20,26 @@ namespace {
 
 // A damaged debug.log bigger than this is not worth reading back: the window is ~4000 lines.
 constexpr std::size_t kMaxReloadBytes = 32u << 20;
+// A message quoting hostile bytes (a key from a synced file) may be megabytes long; the
+// window, the file and its reload are sized for lines, not files.
+constexpr std::size_t kMaxMessage = 4096;
+// A whole line: the stamp and tag before a message of at most kMaxMessage bytes, and the note
+// of what was cut.
+constexpr std::size_t kMaxLine = kMaxMessage + 256;
+
+// The first `limit` bytes of `text`, not ending inside a UTF-8 sequence, and how many more
+// there were; `text` itself when it is no longer.
+std::string cut(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) {
+        return std::string(text);
+    }
+    std::size_t keep = limit;
+    while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80) {
+        --keep;  // not inside a UTF-8 sequence
+    }
+    return std::string(text.substr(0, keep)) + "... (" + std::to_string(text.size() - keep) +
+           " more bytes)";
+}
 
 }  // namespace
 
@@ -111,13 +131,16 @@ DebugLog::Reloaded DebugLog::reloadWindow(std::string_view bytes) {
     Reloaded reloaded;
     for (std::string_view piece : pieces) {
         const QByteArrayView view(piece.data(), qsizetype(piece.size()));
-        if (view.isValidUtf8()) {
-            reloaded.lines.emplace_back(piece);
-        } else {
-            const QByteArray mended = QString::fromUtf8(view).toUtf8();
-            reloaded.lines.emplace_back(mended.constData(), std::size_t(mended.size()));
+        QByteArray mended;
+        if (!view.isValidUtf8()) {
+            mended = QString::fromUtf8(view).toUtf8();
+            piece = std::string_view(mended.constData(), std::size_t(mended.size()));
             ++reloaded.linesMended;
         }
+        // Longer than any line logged now (junk a crash left, an older version's): cut as a
+        // long message is.
+        reloaded.linesCut += piece.size() > kMaxLine;
+        reloaded.lines.push_back(cut(piece, kMaxLine));
     }
     return reloaded;
 }
@@ -166,18 +189,10 @@ std::string DebugLog::composeLine(double wallTime, std::string_view tag, std::st
 }
 
 void DebugLog::log(std::string_view message, std::string_view tag) {
-    // A message quoting hostile bytes (a key from a synced file) may be megabytes long; the
-    // window, the file and its reload are sized for lines, not files.
-    constexpr std::size_t kMaxMessage = 4096;
-    std::string cut;
+    std::string shortened;
     if (message.size() > kMaxMessage) {
-        std::size_t keep = kMaxMessage;
-        while (keep > 0 && (static_cast<unsigned char>(message[keep]) & 0xC0) == 0x80) {
-            --keep;  // not inside a UTF-8 sequence
-        }
-        cut = std::string(message.substr(0, keep)) + "... (" +
-              std::to_string(message.size() - keep) + " more bytes)";
-        message = cut;
+        shortened = cut(message, kMaxMessage);
+        message = shortened;
     }
     std::string line = composeLine(clock_.now(), tag, message);
     systemLog_.write(line);

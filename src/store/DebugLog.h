@@ -56,10 +56,12 @@ class DebugLog final : public LogSink {
     // Internet date-time in UTC with milliseconds, e.g. 2024-06-21T09:24:41.123Z.
     static std::string isoTimestamp(double wallTime);
     // The window a previous run's file gives: its last 4000 pieces between line feeds, with
-    // every byte that is not part of UTF-8 text replaced by U+FFFD.
+    // every byte that is not part of UTF-8 text replaced by U+FFFD, and each piece longer
+    // than any line logged now cut as a long message is.
     struct Reloaded {
         std::deque<std::string> lines;
         std::size_t linesMended = 0;  // lines in which bytes were replaced
+        std::size_t linesCut = 0;     // lines cut short
     };
     static Reloaded reloadWindow(std::string_view bytes);
 

@@ -123,6 +123,23 @@ TEST_F(DebugLogTest, APreviousRunIsReloadedFirstAndBytesThatAreNotUtf8AreMendedA
     EXPECT_EQ(systemLog.lines().back(), note);
 }
 
+// A previous run's file may hold a line longer than any this version logs (junk a crash left,
+// or an older version's): it comes back cut as a message is, or every rewrite of the file,
+// and of debug.json while it is among the newest lines, would carry all of it.
+TEST_F(DebugLogTest, AnOverlongLineOfAPreviousRunComesBackCut) {
+    writeFile(dir / "debug.log", "old 1\n" + std::string(8u << 20, 'x') + "\nold 3\n");
+    auto log = open();
+    log->log("new", "app");
+    clock.runPending();
+    const auto window = log->recent(5);
+    ASSERT_EQ(window.size(), 5u);
+    EXPECT_EQ(window[0], "old 1");
+    EXPECT_LT(window[1].size(), 8192u);
+    EXPECT_TRUE(window[1].ends_with(" more bytes)")) << window[1].substr(0, 40);
+    EXPECT_EQ(window[2], "old 3");
+    EXPECT_LT(std::filesystem::file_size(dir / "debug.log"), 65536u);
+}
+
 TEST_F(DebugLogTest, UnwritableFolderDropsWritesUntilItIsBack) {
     std::filesystem::path blocked = dir / "blocked";
     writeFile(blocked, "a file where the folder should be");
