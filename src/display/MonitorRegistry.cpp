@@ -93,7 +93,14 @@ std::optional<std::string> MonitorRegistry::localizedName(const Monitor& monitor
 
 std::string MonitorRegistry::friendlyName(const Monitor& monitor) {
     if (auto stored = settings_.string(monitor.keyPrefix() + "name"); stored && !stored->empty()) {
-        return *stored;
+        if (stored->size() <= maxNameBytes) {
+            return *stored;
+        }
+        std::size_t keep = maxNameBytes;
+        while (keep > 0 && (static_cast<unsigned char>((*stored)[keep]) & 0xC0) == 0x80) {
+            --keep;  // not inside a UTF-8 sequence
+        }
+        return stored->substr(0, keep) + "…";
     }
     if (auto name = localizedName(monitor)) {
         return *name;

@@ -41,6 +41,9 @@ class MonitorRegistry : public std::enable_shared_from_this<MonitorRegistry> {
     // The display's own name (its EDID name) for the screen showing `monitor`.
     std::optional<std::string> localizedName(const Monitor& monitor);
     // The user's name, else the display's own, else "Monitor " + the vendor's 8 hex digits.
+    // A name longer than this (bytes), which a synced file may hold, is shown cut: it goes
+    // into the menu, the window and `pellora ctl status`.
+    static constexpr std::size_t maxNameBytes = 128;
     std::string friendlyName(const Monitor& monitor);
     // Stores the name trimmed of white space; an empty name removes the stored one.
     void setFriendlyName(const std::string& name, const Monitor& monitor);

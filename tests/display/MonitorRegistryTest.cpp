@@ -111,6 +111,11 @@ TEST_F(RegistryTest, FriendlyNameFallsBackFromStoredToDisplayNameToVendorDigits)
     EXPECT_EQ(env.settings->string("monitor.000010AC-0000A0C5-00000001.name"), "Desk left");
     registry->setFriendlyName("   \t\n ", of(kA));
     EXPECT_EQ(env.settings->string("monitor.000010AC-0000A0C5-00000001.name"), std::nullopt);
+
+    // A synced file's name of megabytes reaches the menu cut, never inside a character.
+    env.remoteSet("monitor.000010AC-0000A0C5-00000001.name",
+                  std::string(127, 'x') + "é" + std::string(1 << 20, 'y'));
+    EXPECT_EQ(registry->friendlyName(of(kA)), std::string(127, 'x') + "…");
 }
 
 }  // namespace
