@@ -229,6 +229,42 @@ TEST_F(RemoteControlTest, AStepFromAnUnknownBrightnessReadsItFirst) {
     }
 }
 
+// `pellora ctl pause 3600` for a film, then the brightness key once: the key's choice holds
+// adapting off for its own 5 minutes, and must not cut the hour asked for down to them.
+TEST_F(RemoteControlTest, ABrightnessChosenDuringALongPauseKeepsThePause) {
+    start();
+    EXPECT_EQ(call("Pause", {3600.0}).toStdString(), "");
+    const double until = d().env.clock.now() + 3600;
+    EXPECT_EQ(call("StepBrightness", {5}).toStdString(), "");
+    EXPECT_EQ(call("SetBrightness", {30}).toStdString(), "");
+    d().advance(0.2);
+    EXPECT_EQ(d().monitorBrightness(), 30);
+    EXPECT_NEAR(pausedUntil(), until, 1);
+    d().advance(400);
+    EXPECT_TRUE(d().app->paused()) << "adapting would write again 5 minutes into the hour";
+}
+
+// DDC/CI off in the monitor's menu: a set cannot reach it, and must not answer done, nor
+// show as the monitor's brightness what it never took.
+TEST_F(RemoteControlTest, ASetToAMonitorThatDoesNotAnswerIsRefused) {
+    start({.cameraStatus = CameraAuthorization::notDetermined});
+    d().monitor->setFault(SimulatedMonitorFault::noReply, 1000);
+    EXPECT_EQ(call("StepBrightness", {-10}).toStdString(), "org.pellora.Pellora1.Error.NoMonitor");
+    d().advance(0.2);
+    ASSERT_FALSE(properties().value("MonitorAccess").toString().isEmpty());
+    EXPECT_EQ(call("SetBrightness", {40}).toStdString(), "org.pellora.Pellora1.Error.NoMonitor");
+    EXPECT_EQ(call("StepBrightness", {5}).toStdString(), "org.pellora.Pellora1.Error.NoMonitor");
+    d().advance(0.2);
+    EXPECT_EQ(properties().value("Brightness").toInt(), -1);
+    EXPECT_EQ(d().count("pending anchor"), 0u);
+    // DDC/CI turned back on: the next set goes through.
+    d().monitor->setFault(SimulatedMonitorFault::none, 0);
+    EXPECT_EQ(call("SetBrightness", {40}).toStdString(), "");
+    d().advance(0.2);
+    EXPECT_EQ(d().monitorBrightness(), 40);
+    EXPECT_EQ(properties().value("MonitorAccess").toString().toStdString(), "");
+}
+
 TEST_F(RemoteControlTest, PropertiesShowTheStateAndASnapshotAnnouncesWhatChanged) {
     start();
     // Monitor, brightness, samples and the pause are read end to end by `pellora ctl status`.
