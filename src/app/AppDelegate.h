@@ -83,6 +83,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     void setManualOverride(double seconds);
     // Adapting holds off until `wallTime`; distantPast ends a pause.
     void pauseUntil(double wallTime);
+    // As pauseUntil, but a longer pause already on (one a script asked for) stands.
+    void holdOffUntil(double wallTime);
     bool paused() const;
     // This machine's "Follow the room closely": readings every 10 minutes while the user is
     // at the desk, smoothed by a filter that forgets stale light. Takes effect at once.

@@ -54,8 +54,14 @@ void AppDelegate::maybeApply() {
 }
 
 void AppDelegate::setManualOverride(double seconds) {
-    pauseUntil(s_.clock.now() + seconds);
+    holdOffUntil(s_.clock.now() + seconds);
     publishRemoteState();
+}
+
+void AppDelegate::holdOffUntil(double wallTime) {
+    if (pauseLeft() < wallTime - s_.clock.now()) {
+        pauseUntil(wallTime);
+    }
 }
 
 void AppDelegate::pauseUntil(double wallTime) {

@@ -19,7 +19,7 @@ namespace pellora {
 void AppDelegate::userDidAdjustBrightness(int brightness) {
     double now = s_.clock.now();
     lastAppliedBrightness_ = brightness;
-    pauseUntil(now + ApplyPolicy::manualOverridePause);
+    holdOffUntil(now + ApplyPolicy::manualOverridePause);
     pendingAnchor_ = PendingAnchor{brightness, smoothedLuma_, localtime::fractionalHour(now), now,
                                    scope_ ? std::optional(scope_->monitor()) : std::nullopt};
     pendingSinceMonotonic_ = s_.clock.monotonic();

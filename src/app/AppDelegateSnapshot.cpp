@@ -330,7 +330,7 @@ void AppDelegate::recordSample(double luma, std::function<void()> judged) {
             // written yet there is no change to respect: the first write goes ahead.)
             if (judgement.userSet && reference && self->mode_ == Mode::adapting) {
                 self->lastAppliedBrightness_ = b;
-                self->pauseUntil(readAt + ApplyPolicy::manualOverridePause);
+                self->holdOffUntil(readAt + ApplyPolicy::manualOverridePause);
             }
             self->finishSample(kept, luma, hour, readAt, b, judgement.userSet);
             judged();
