@@ -86,6 +86,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     // As pauseUntil, but a longer pause already on (one a script asked for) stands.
     void holdOffUntil(double wallTime);
     bool paused() const;
+    // Whether the monitor answers as far as is known: no problem row is up for it.
+    bool monitorAnswering() const;
     // This machine's "Follow the room closely": readings every 10 minutes while the user is
     // at the desk, smoothed by a filter that forgets stale light. Takes effect at once.
     void setFollowRoomClosely(bool on);

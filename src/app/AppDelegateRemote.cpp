@@ -113,17 +113,46 @@ void AppDelegate::remoteSnapshotNow(RemoteReply reply) {
     reply(refused);
 }
 
+bool AppDelegate::monitorAnswering() const {
+    return menu_.row(MenuItemId::monitorAccess).hidden;
+}
+
 void AppDelegate::remoteSetBrightness(long long brightness, RemoteReply reply) {
     RemoteOutcome refused = RemotePolicy::brightness(brightness);
     if (!refused && !scope_) {
         refused = RemotePolicy::noMonitor();
     }
-    log(requestLine("SetBrightness " + std::to_string(brightness), refused), "app");
-    if (!refused) {
-        userChoseBrightness(static_cast<int>(brightness));
-        publishRemoteState();
+    const std::string request = "SetBrightness " + std::to_string(brightness);
+    if (refused) {
+        log(requestLine(request, refused), "app");
+        reply(refused);
+        return;
     }
-    reply(refused);
+    auto set = whileAlive(this, [brightness, request, reply](const auto& self, bool answers) {
+        RemoteOutcome refused;
+        if (!self->scope_) {
+            refused = RemotePolicy::noMonitor();
+        } else if (!answers) {
+            refused = RemotePolicy::notAnswering();
+        }
+        self->log(requestLine(request, refused), "app");
+        if (!refused) {
+            self->userChoseBrightness(static_cast<int>(brightness));
+            self->publishRemoteState();
+        }
+        reply(refused);
+    });
+    if (monitorAnswering()) {
+        set(true);
+        return;
+    }
+    // Writes are never answered: while the monitor row says it does not answer, a set would
+    // go nowhere and still read as done. Ask it first; it may have come back.
+    const double askedAt = s_.clock.monotonic();
+    readBrightness(whileAlive(this, [set, askedAt](const auto& self, std::optional<int> value) {
+        set(value.has_value() &&
+            self->s_.clock.monotonic() - askedAt <= SnapshotPolicy::staleReadSeconds);
+    }));
 }
 
 void AppDelegate::remoteStepBrightness(long long delta, RemoteReply reply) {
@@ -155,7 +184,7 @@ void AppDelegate::remoteStepBrightness(long long delta, RemoteReply reply) {
     // A burst of steps goes from the value the last one set, which the monitor may not have
     // been written yet; a step after a while from what the monitor says now (its own buttons
     // may have moved it), or, should it not answer, from what was known.
-    if (knownBrightness_ &&
+    if (knownBrightness_ && monitorAnswering() &&
         SnapshotPolicy::secondsSince(knownBrightnessWall_, knownBrightnessAt_, s_.clock.now(),
                                      s_.clock.monotonic()) < RemotePolicy::stepFromKnownSeconds) {
         step(knownBrightness_);
