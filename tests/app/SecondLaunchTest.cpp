@@ -206,6 +206,58 @@ TEST(SecondLaunch, WhenNothingAnswersItSaysPelloraIsRunningAndExits) {
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "data" / "Pellora" / "debug.log"));
 }
 
+// An autostart that fired before the display was up runs off screen, with nothing to bring
+// forward: starting Pellora again from the desktop, as its log line says to, must give a
+// Pellora that shows itself, not "brought it forward" and nothing on screen.
+TEST(SecondLaunch, AnOffScreenRunGivesWayToALaunchThatCanShowItself) {
+    qtApp();
+    PrivateDBus bus;
+    ASSERT_TRUE(bus.ok());
+    TempDir dir;
+    const auto log = dir.path() / "data" / "Pellora" / "debug.log";
+    const QString name =
+        DBusSingleInstance::nameForLock(kName, dir.path() / "runtime" / "instance.lock");
+    QDBusConnection watch = bus.connect("watch");
+    const std::string address = bus.address().toStdString();
+    pid_t first = launchProgram(PELLORA_BINARY, {"--simulate", "--data-dir", dir.path().string()},
+                                dir.path(), dir.path() / "first.err", [&] {
+                                    ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+                                    ::unsetenv("QT_QPA_PLATFORM");
+                                    ::unsetenv("DISPLAY");
+                                    ::unsetenv("WAYLAND_DISPLAY");
+                                });
+    ASSERT_GT(first, 0);
+    const bool up = within(20, [&] {
+        return has(readAll(log), "running off screen") &&
+               watch.interface()->isServiceRegistered(name).value();
+    });
+    pid_t second = -1;
+    if (up) {
+        // The launcher's entry, from within the session.
+        second = launchSimulated(dir.path(), bus.address(), dir.path() / "second.err");
+        EXPECT_EQ(exitStatusWithin(first, 15), 0) << "the off-screen run is still there";
+        first = -1;
+        EXPECT_FALSE(has(readAll(dir.path() / "second.err"), "brought it forward"))
+            << readAll(dir.path() / "second.err");
+        EXPECT_TRUE(within(10, [&] {
+            const std::string text = readAll(log);
+            return text.find("Launching. Bundle") != text.rfind("Launching. Bundle") &&
+                   watch.interface()->isServiceRegistered(name).value();
+        })) << readAll(dir.path() / "second.err");
+        if (::waitpid(second, nullptr, WNOHANG) != 0) {
+            ADD_FAILURE() << "the second launch ended";
+            second = -1;
+        }
+    }
+    for (pid_t child : {first, second}) {
+        if (child > 0) {
+            ::kill(child, SIGTERM);
+            EXPECT_EQ(exitStatusWithin(child, 20), 0);
+        }
+    }
+    ASSERT_TRUE(up) << readAll(dir.path() / "first.err");
+}
+
 // A Pellora that holds its name and never answers: ctl gives up at its bound.
 TEST(PelloraCtl, GivesUpOnASilentPelloraWithinTwoSeconds) {
     qtApp();
