@@ -146,6 +146,18 @@ AppServices Program::services() {
 // A later launch (from the application launcher, say) brings the window forward.
 void Program::serveSecondLaunches() {
     remote_.serve(*controller_);
+    if (offScreen_) {
+        // Nothing of this run can be seen: a launch from within the session runs instead.
+        single_->giveWay();
+        single_->serve([&log = runtime_.log()] {
+            log.log(
+                "Activated by a second launch while off screen; ending, so that it runs "
+                "instead",
+                "app");
+            QCoreApplication::quit();
+        });
+        return;
+    }
     single_->serve([&log = runtime_.log(), weak = std::weak_ptr(controller_)] {
         log.log("Activated by a second launch; opening the preferences window", "app");
         if (auto self = weak.lock()) {

@@ -84,8 +84,12 @@ void DBusSingleInstance::serve(std::function<void()> onActivate) {
 }
 
 bool DBusSingleInstance::activateRunning(double timeoutSeconds) {
+    return ask(timeoutSeconds) == Answer::broughtForward;
+}
+
+DBusSingleInstance::Answer DBusSingleInstance::ask(double timeoutSeconds) {
     if (!bus_.isConnected()) {
-        return false;
+        return Answer::none;
     }
     auto call = QDBusMessage::createMethodCall(busName_, QString::fromLatin1(kPath),
                                                QString::fromLatin1(kInterface), "Activate");
@@ -95,7 +99,10 @@ bool DBusSingleInstance::activateRunning(double timeoutSeconds) {
     // Turns the event loop while waiting, so that the one answering may even be this
     // process (the tests); nothing else is running yet in a launch that is about to exit.
     const QDBusMessage reply = bus_.call(call, QDBus::BlockWithGui, timeoutMs);
-    return reply.type() == QDBusMessage::ReplyMessage;
+    if (reply.type() == QDBusMessage::ReplyMessage) {
+        return Answer::broughtForward;
+    }
+    return reply.errorName() == QLatin1String(kGivingWay) ? Answer::givingWay : Answer::none;
 }
 
 QString DBusSingleInstance::nameForLock(const QString& applicationId,
@@ -129,6 +136,19 @@ void DBusSingleInstance::ActivateAction(const QString& /*name*/, const QVariantL
 }
 
 void DBusSingleInstance::activated() {
+    if (givesWay_ && calledFromDBus()) {
+        sendErrorReply(QString::fromLatin1(kGivingWay),
+                       "This Pellora runs off screen and ends, so that the new launch runs");
+        // Let go at once, behind the answer: the launch takes the name as soon as it has
+        // the lock, which this process holds until its very end.
+        if (owned_) {
+            auto release =
+                QDBusMessage::createMethodCall(kBusService, kBusPath, kBusService, "ReleaseName");
+            release << busName_;
+            bus_.call(release, QDBus::Block, kRequestTimeoutMs);
+            owned_ = false;
+        }
+    }
     if (onActivate_) {
         // A copy: the handler may serve again and replace itself.
         auto handler = onActivate_;

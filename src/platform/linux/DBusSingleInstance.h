@@ -45,6 +45,18 @@ class DBusSingleInstance final : public QObject,
     void serve(std::function<void()> onActivate) override;
     bool activateRunning(double timeoutSeconds) override;
 
+    // What the running one made of a later launch's call.
+    enum class Answer {
+        none,            // nothing answered in time
+        broughtForward,  // it shows itself
+        givingWay,       // it cannot show itself, and ends so that the launch may run instead
+    };
+    Answer ask(double timeoutSeconds);
+    // This run cannot show itself (it runs off screen): a later launch is answered that it
+    // gives way, and the name is let go before `onActivate` runs, which is to end the run.
+    void giveWay() { givesWay_ = true; }
+    static constexpr const char* kGivingWay = "org.pellora.Pellora.Error.GivingWay";
+
     // Whether the bus granted the name (known some time after `serve`).
     bool ownsName() const { return owned_; }
     // Whether the object is on the bus (from `serve` on), with any interfaces added to it
@@ -77,6 +89,7 @@ class DBusSingleInstance final : public QObject,
     std::function<void()> onActivate_;
     bool exported_ = false;
     bool owned_ = false;
+    bool givesWay_ = false;
 };
 
 }  // namespace pellora
