@@ -54,6 +54,18 @@ TEST(ControlCommandTest, ArgumentsAreCheckedBeforeAnythingIsAsked) {
               "set wants a whole number from 0 to 100, not \"abc\"");
 }
 
+// A long word typed in another script is quoted back cut short between characters, never
+// inside one: the terminal would show a broken character.
+TEST(ControlCommandTest, ALongWordIsQuotedBackCutBetweenCharacters) {
+    std::string word = "a";
+    for (int i = 0; i < 30; ++i) {
+        word += "ж";
+    }
+    const std::string said = std::get<std::string>(ControlCommand::parse({"mode", word}));
+    // 40 bytes hold "a", 19 "ж" and half of the 20th, which is not shown.
+    EXPECT_EQ(said, "mode is learning or adapting, not \"" + word.substr(0, 39) + "…\"");
+}
+
 // Answers as a running Pellora would, and keeps what it was asked.
 struct FakeClient final : RemoteClient {
     using Failure = std::optional<RemoteFailure>;

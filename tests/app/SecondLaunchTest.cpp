@@ -258,6 +258,34 @@ TEST(SecondLaunch, AnOffScreenRunGivesWayToALaunchThatCanShowItself) {
     ASSERT_TRUE(up) << readAll(dir.path() / "first.err");
 }
 
+// Off screen there is no window to open: `pellora ctl prefs` must not answer done.
+TEST(PelloraCtl, AnOffScreenRunSaysItHasNoWindowToOpen) {
+    qtApp();
+    PrivateDBus bus;
+    ASSERT_TRUE(bus.ok());
+    TempDir dir;
+    const auto log = dir.path() / "data" / "Pellora" / "debug.log";
+    const std::string address = bus.address().toStdString();
+    pid_t first = launchProgram(PELLORA_BINARY, {"--simulate", "--data-dir", dir.path().string()},
+                                dir.path(), dir.path() / "first.err", [&] {
+                                    ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+                                    ::unsetenv("QT_QPA_PLATFORM");
+                                    ::unsetenv("DISPLAY");
+                                    ::unsetenv("WAYLAND_DISPLAY");
+                                });
+    ASSERT_GT(first, 0);
+    const bool up = within(20, [&] { return has(readAll(log), "Sample logged"); });
+    if (up) {
+        Ctl prefs = ctl(bus, {"--data-dir", dir.path().string(), "prefs"});
+        EXPECT_EQ(prefs.status, 3);
+        EXPECT_TRUE(has(prefs.err, "off screen")) << prefs.err;
+        EXPECT_EQ(ctl(bus, {"--data-dir", dir.path().string(), "status"}).status, 0);
+    }
+    ::kill(first, SIGTERM);
+    EXPECT_EQ(exitStatusWithin(first, 20), 0);
+    ASSERT_TRUE(up) << readAll(dir.path() / "first.err");
+}
+
 // A Pellora that holds its name and never answers: ctl gives up at its bound.
 TEST(PelloraCtl, GivesUpOnASilentPelloraWithinTwoSeconds) {
     qtApp();
