@@ -37,9 +37,13 @@ std::optional<double> decimalNumber(const std::string& text) {
     return value;
 }
 
-// The argument, quoted for a message, cut short when long.
+// The argument, quoted for a message, cut short when long, between characters.
 std::string shown(const std::string& text) {
-    return "\"" + (text.size() > 40 ? text.substr(0, 40) + "…" : text) + "\"";
+    std::size_t n = std::min<std::size_t>(text.size(), 40);
+    while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) {
+        --n;
+    }
+    return "\"" + text.substr(0, n) + (n < text.size() ? "…\"" : "\"");
 }
 
 std::string localTime(double seconds) {
