@@ -386,6 +386,36 @@ TEST_F(MonitorChangeTest, StepsAskedOfAHungBusAreNotAppliedWhenItComesBack) {
     }
 }
 
+// The bus busy for a few seconds (another program holds it, a capabilities read is on it):
+// each `pellora ctl up 5` said "did not answer within 2 s" and exited 1, so the monitor must
+// not step by all of them once the bus is free, and the user, told nothing happened, presses
+// again.
+TEST_F(MonitorChangeTest, StepsAnsweredAfterTheScriptGaveUpAreNotApplied) {
+    d().launch(5);
+    d().advance(11);  // what was read is no longer fresh: a step reads first
+    d().brightnessQueue->held = true;
+    std::vector<RemoteOutcome> answers;
+    for (int i = 0; i < 3; ++i) {
+        d().app->remoteStepBrightness(5,
+                                      [&](RemoteOutcome outcome) { answers.push_back(outcome); });
+        d().advance(1);
+    }
+    d().advance(2);
+    d().brightnessQueue->held = false;
+    d().advance(1);
+    EXPECT_EQ(d().monitorBrightness(), 50);
+    ASSERT_EQ(answers.size(), 3u);
+    for (const auto& outcome : answers) {
+        EXPECT_TRUE(outcome) << "answered done long after the script gave up";
+    }
+    // With the bus free again a step goes through at once.
+    d().app->remoteStepBrightness(5, [&](RemoteOutcome outcome) { answers.push_back(outcome); });
+    d().advance(0.5);
+    ASSERT_EQ(answers.size(), 4u);
+    EXPECT_FALSE(answers.back());
+    EXPECT_EQ(d().monitorBrightness(), 55);
+}
+
 // A read of A still on the bus when the cable moves to B fails, since A is gone: that says
 // nothing of B, which was never asked. Without the camera no cycle reads B soon after, so a
 // warning raised by A's read would stay up.
