@@ -151,7 +151,7 @@ void AppDelegate::remoteSetBrightness(long long brightness, RemoteReply reply) {
     const double askedAt = s_.clock.monotonic();
     readBrightness(whileAlive(this, [set, askedAt](const auto& self, std::optional<int> value) {
         set(value.has_value() &&
-            self->s_.clock.monotonic() - askedAt <= SnapshotPolicy::staleReadSeconds);
+            self->s_.clock.monotonic() - askedAt <= RemotePolicy::answerWithinSeconds);
     }));
 }
 
@@ -166,13 +166,16 @@ void AppDelegate::remoteStepBrightness(long long delta, RemoteReply reply) {
         reply(refused);
         return;
     }
-    auto step =
-        whileAlive(this, [delta, request, reply](const auto& self, std::optional<int> from) {
+    const double askedAt = s_.clock.monotonic();
+    auto step = whileAlive(
+        this, [delta, request, reply, askedAt](const auto& self, std::optional<int> from) {
             RemoteOutcome refused;
             if (!self->scope_) {
                 refused = RemotePolicy::noMonitor();
             } else if (!from) {
                 refused = RemotePolicy::notAnswering();
+            } else if (self->s_.clock.monotonic() - askedAt > RemotePolicy::answerWithinSeconds) {
+                refused = RemotePolicy::tooLate();
             }
             self->log(requestLine(request, refused), "app");
             if (!refused) {
@@ -192,7 +195,6 @@ void AppDelegate::remoteStepBrightness(long long delta, RemoteReply reply) {
     }
     // Behind a bus that hangs the read would answer long after the script gave up, and every
     // step asked meanwhile would then land at once.
-    const double askedAt = s_.clock.monotonic();
     if (readsInFlight_ > 0 && askedAt - readsWaitingSince_ > SnapshotPolicy::staleReadSeconds) {
         step(std::nullopt);
         return;

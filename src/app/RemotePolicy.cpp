@@ -99,6 +99,11 @@ RemoteRefusal RemotePolicy::notAnswering() {
             "The monitor does not answer over DDC/CI, so its brightness is not known"};
 }
 
+RemoteRefusal RemotePolicy::tooLate() {
+    return {Kind::noMonitor,
+            "The monitor's bus was busy and did not answer in time; nothing was changed"};
+}
+
 int RemotePolicy::stepped(int brightness, long long delta) {
     return static_cast<int>(std::clamp<long long>(brightness + delta, 0, 100));
 }

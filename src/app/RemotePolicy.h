@@ -18,6 +18,9 @@ struct RemotePolicy {
     // A step within this many seconds of the brightness last read or set goes from that
     // value; a later one reads the monitor first.
     static constexpr double stepFromKnownSeconds = 10.0;
+    // `pellora ctl` gives up after 2 s and says nothing answered: a step or set whose read
+    // of the monitor comes back later is not carried out.
+    static constexpr double answerWithinSeconds = 1.5;
 
     // Nothing when the request may go ahead.
     static std::optional<RemoteRefusal> brightness(long long value);
@@ -34,6 +37,7 @@ struct RemotePolicy {
 
     static RemoteRefusal noMonitor();
     static RemoteRefusal notAnswering();
+    static RemoteRefusal tooLate();
     // `brightness` moved by `delta` (already checked), kept within 0...100.
     static int stepped(int brightness, long long delta);
 };
