@@ -44,11 +44,20 @@ void AnchorStore::subscribe() {
 
 void AnchorStore::load(bool notify) {
     anchors_.clear();
-    // Read as bytes, so a synced value of another type leaves the local copy in charge.
-    auto bytes = settings_.data(key_);
-    if (auto decoded = bytes ? decode(*bytes) : std::nullopt) {
-        anchors_ = std::move(*decoded);
-    } else if (bytes || settings_.value(key_)) {
+    // Read as bytes, so a synced value of another type leaves the local copy in charge, and
+    // so does a synced copy that is damaged: the next choice would write over the good one.
+    const auto copies = settings_.dataCopies(key_);
+    bool loaded = false;
+    for (std::size_t i = 0; i < copies.size() && !loaded; ++i) {
+        if (auto decoded = decode(copies[i])) {
+            anchors_ = std::move(*decoded);
+            loaded = true;
+            if (i > 0) {
+                note("synced anchors under " + key_ + " do not decode; using this machine's own");
+            }
+        }
+    }
+    if (!loaded && (!copies.empty() || settings_.value(key_))) {
         note("stored anchors under " + key_ + " do not decode; starting empty");
     }
     dropFaded(clock_.now());

@@ -23,10 +23,12 @@ CurveStore::CurveStore(const std::string& monitorID, SettingsStore& settings)
 }
 
 void CurveStore::load(bool notify) {
-    std::optional<std::string> bytes = settings_.data(key_);
+    // A damaged synced copy leaves this machine's own in charge.
     std::optional<std::vector<CurvePoint>> decoded;
-    if (bytes) {
-        decoded = decode(*bytes);
+    for (const auto& bytes : settings_.dataCopies(key_)) {
+        if ((decoded = decode(bytes))) {
+            break;
+        }
     }
     points_ = decoded ? std::move(*decoded) : std::vector<CurvePoint>{};
     // A copy, so the callback may replace itself.

@@ -180,14 +180,23 @@ std::optional<SettingValue> SettingsStore::value(const std::string& key) const {
 }
 
 std::optional<std::string> SettingsStore::data(const std::string& key) const {
+    auto copies = dataCopies(key);
+    if (copies.empty()) {
+        return std::nullopt;
+    }
+    return std::move(copies.front());
+}
+
+std::vector<std::string> SettingsStore::dataCopies(const std::string& key) const {
     PELLORA_ASSERT_ON(main_);
+    std::vector<std::string> copies;
     if (auto v = cloud_.value(key); v && std::holds_alternative<Bytes>(*v)) {
-        return std::get<Bytes>(*v).data;
+        copies.push_back(std::get<Bytes>(*v).data);
     }
     if (auto v = localValue(key); v && std::holds_alternative<Bytes>(*v)) {
-        return std::get<Bytes>(*v).data;
+        copies.push_back(std::get<Bytes>(*v).data);
     }
-    return std::nullopt;
+    return copies;
 }
 
 std::optional<std::string> SettingsStore::string(const std::string& key) const {

@@ -53,6 +53,9 @@ class SettingsStore : public std::enable_shared_from_this<SettingsStore> {
     // The value as stored, of whatever type: the synced copy's, else the local one's.
     std::optional<SettingValue> value(const std::string& key) const;
     std::optional<std::string> data(const std::string& key) const;
+    // The bytes of each copy that holds bytes, the synced copy's first: a reader whose
+    // synced copy is damaged may still have this machine's own.
+    std::vector<std::string> dataCopies(const std::string& key) const;
     std::optional<std::string> string(const std::string& key) const;
     bool boolean(const std::string& key) const;
     std::optional<double> doubleValue(const std::string& key) const;

@@ -193,6 +193,10 @@ TEST(AnchorStore, TheStoredFormReadsBackExactlyAndAnythingElseLoadsEmptyUntilThe
     Fixture good({{100, 50, 12, 0, 2.0}});  // a synced value of another type leaves the local
     good.env.remoteSet(kKey, std::string("not bytes"));
     EXPECT_EQ(good.store->anchors(), aged({{100, 50, 12, 0, 2.0}}));
+    good.env.remoteSet(kKey, Bytes{R"([{"l":1}])"});  // and so do damaged synced bytes
+    EXPECT_EQ(good.store->anchors(), aged({{100, 50, 12, 0, 2.0}}));
+    good.store->observe(20, 30, 12, 1.0);
+    EXPECT_EQ(good.stored().size(), 2u) << "the good list was written over";
     // Unreadable data loads as nothing and stays until the next write.
     for (const char* text : {"", R"([{"l":1}])"}) {
         Fixture f;
