@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <clocale>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -33,6 +34,9 @@ void ControlClient::run(int argc, char** argv) {
         ::_exit(ControlCommand::notRunning);
     }).detach();
     QCoreApplication app(argc, argv);
+    // Qt takes the user's locale for the C library too; our texts, logs and what scripts read
+    // write numbers with a point whatever the language (Qt's own widgets use QLocale).
+    std::setlocale(LC_NUMERIC, "C");
     const bool simulated = !command.dataDir.empty();
     const auto paths =
         simulated ? AppPaths::underRoot(command.dataDir) : AppPaths::fromEnvironment();

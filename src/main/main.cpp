@@ -1,6 +1,7 @@
 // Pellora's entry: the scripting client, or one run of the program under a Qt application.
 
 #include <QApplication>
+#include <clocale>
 #include <csignal>
 #include <cstdlib>
 #include <memory>
@@ -47,6 +48,9 @@ int main(int argc, char** argv) {
         ::setenv("QT_QPA_PLATFORM", platform->c_str(), 1);
     }
     QApplication app(argc, argv);
+    // Qt takes the user's locale for the C library too; our texts, logs and what scripts read
+    // write numbers with a point whatever the language (Qt's own widgets use QLocale).
+    std::setlocale(LC_NUMERIC, "C");
     // A tray program: closing an alert must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
     QCoreApplication::setApplicationName("Pellora");

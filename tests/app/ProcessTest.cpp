@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <nlohmann/json.hpp>
+#include <regex>
 
 #include "ProgramRun.h"
 #include "TempDir.h"
@@ -46,8 +47,14 @@ std::vector<std::string> simulate(const TempDir& dir, const char* scale) {
 
 TEST(ProcessTest, SimulatedDeskRunsTheWholeLoopAndQuitsCleanly) {
     TempDir dir;
+    // In a language whose numbers have a decimal comma, which the log must not take up.
+    const std::string locale = commaLocaleDir();
+    ASSERT_FALSE(locale.empty()) << "localedef could not make de_DE.UTF-8 (scripts/setup-deps)";
     // An hour of the desk passes in a fifth of a second.
-    pid_t child = start(dir, simulate(dir, "18000"));
+    pid_t child = start(dir, simulate(dir, "18000"), [&] {
+        ::setenv("LOCPATH", locale.c_str(), 1);
+        ::setenv("LC_ALL", "de_DE.UTF-8", 1);
+    });
     ASSERT_GT(child, 0);
     auto data = dir.path() / "data" / "Pellora";
     auto log = data / "debug.log";
@@ -66,6 +73,7 @@ TEST(ProcessTest, SimulatedDeskRunsTheWholeLoopAndQuitsCleanly) {
     EXPECT_EQ(occurrences(text, "Initial camera authorization status: authorized"), 1u);
     EXPECT_EQ(occurrences(text, "Quitting on SIGTERM"), 1u);
     EXPECT_GE(occurrences(text, "Sample logged"), 3u);
+    EXPECT_TRUE(std::regex_search(text, std::regex(R"(Snapshot OK: luma=\d+\.\d\n)"))) << text;
     auto samples = SampleLogger::decodeLines(
         readAll(data / "monitors" / "000040AC-00000001-00000001" / "samples.jsonl"));
     // Every logged sample is in the file, written before the program ended.

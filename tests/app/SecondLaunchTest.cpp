@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <nlohmann/json.hpp>
+#include <regex>
 
 #include "PrivateDBus.h"
 #include "ProgramRun.h"
@@ -99,14 +100,18 @@ struct Ctl {
     std::string out, err;
 };
 
-// `pellora ctl` with `arguments`, on `bus`.
+// `pellora ctl` with `arguments`, on `bus`, in a language whose numbers have a decimal comma
+// (which what it prints for scripts must not take up).
 Ctl ctl(const PrivateDBus& bus, std::vector<std::string> arguments) {
     const std::string address = bus.address().toStdString();
+    const std::string locale = commaLocaleDir();
     arguments.insert(arguments.begin(), "ctl");
     TempDir dir;  // its own: the running Pellora's output goes to the test's
     pid_t child = launchProgram(PELLORA_BINARY, arguments, dir.path(), dir / "err", [&] {
         ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
         ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+        ::setenv("LOCPATH", locale.c_str(), 1);
+        ::setenv("LC_ALL", "de_DE.UTF-8", 1);
     });
     const int status = exitStatusWithin(child, 10);
     return {status, readFile(dir / "out"), readFile(dir / "err")};
@@ -151,6 +156,9 @@ TEST(SecondLaunch, AsksTheRunningOneForItsWindowAndCtlScriptsIt) {
         EXPECT_TRUE(has(status.out, "Monitor: Simulated Monitor (000040AC-00000001-00000001)\n"))
             << status.out;
         EXPECT_TRUE(has(status.out, "Mode: learning\nSamples: 1\n")) << status.out;
+        EXPECT_TRUE(std::regex_search(status.out, std::regex(R"(\nLuma: \d+\.\d\n)")))
+            << status.out;
+        EXPECT_FALSE(commaLocaleDir().empty()) << "no de_DE.UTF-8 (scripts/setup-deps)";
         EXPECT_EQ(at({"set", "30"}).status, 0);
         EXPECT_EQ(at({"down", "5"}).status, 0);
         auto json = nlohmann::json::parse(at({"status", "--json"}).out, nullptr, false);

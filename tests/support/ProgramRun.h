@@ -7,6 +7,7 @@
 #include <QString>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -44,6 +45,20 @@ inline int exitStatusWithin(pid_t child, double seconds) {
         return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// A folder holding a German locale, whose numbers have a decimal comma, for a child's LOCPATH
+// (with LC_ALL=de_DE.UTF-8): a program's own texts and logs must not take it up. Made once,
+// with localedef and the locales package; empty if it could not be.
+inline const std::string& commaLocaleDir() {
+    static TempDir dir;
+    static const std::string made =
+        std::system(("localedef -i de_DE -f UTF-8 '" + (dir.path() / "de_DE.UTF-8").string() +
+                     "' >/dev/null 2>&1")
+                        .c_str()) == 0
+            ? dir.path().string()
+            : "";
+    return made;
 }
 
 // Runs `program` with `arguments`, its stdout into dir/out and its stderr into `errors`, off
