@@ -1,10 +1,12 @@
 #include "platform/AppPaths.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <system_error>
+#include <vector>
 
 namespace pellora {
 
@@ -14,6 +16,15 @@ std::filesystem::path homeDir() {
     const char* home = std::getenv("HOME");
     if (home && *home) {
         return home;
+    }
+    // A bare environment (env -i, some service managers): the home the user database names,
+    // not a shared folder that is emptied at boot and open to whoever makes it first.
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_dir && *found->pw_dir == '/') {
+        return found->pw_dir;
     }
     return "/tmp";
 }
@@ -46,9 +57,10 @@ AppPaths AppPaths::fromEnvironment() {
     paths.configDir = xdgDir("XDG_CONFIG_HOME", ".config") / "Pellora";
     paths.syncDir = paths.configDir / "sync";
     paths.autostartDir = xdgDir("XDG_CONFIG_HOME", ".config") / "autostart";
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    paths.runtimeDir =
-        runtime && *runtime == '/' ? std::filesystem::path(runtime) / "pellora" : paths.configDir;
+    // Beside the files it guards, not in XDG_RUNTIME_DIR: a launch from a shell that lacks the
+    // session's runtime folder (su -, cron), or names one it cannot write in, writes these same
+    // files and must meet the same lock.
+    paths.runtimeDir = paths.configDir;
     return paths;
 }
 

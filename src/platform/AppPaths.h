@@ -18,8 +18,8 @@ struct AppPaths {
     // Where the desktop looks for programs to start at login.
     std::filesystem::path autostartDir;
 
-    // $XDG_DATA_HOME/Pellora and $XDG_CONFIG_HOME/Pellora, with the XDG fallbacks under $HOME;
-    // $XDG_RUNTIME_DIR/pellora, else the settings folder (private to the user as well);
+    // $XDG_DATA_HOME/Pellora and $XDG_CONFIG_HOME/Pellora, with the XDG fallbacks under $HOME
+    // (the user database's home when HOME is unset); the lock in the settings folder;
     // $XDG_CONFIG_HOME/autostart.
     static AppPaths fromEnvironment();
     // Everything under one folder (for --data-dir and tests).

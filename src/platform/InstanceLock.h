@@ -8,7 +8,7 @@
 namespace pellora {
 
 // Keeps a second Pellora of the same user from running over the same files: an advisory
-// lock (flock) on a file in the runtime folder, held as long as this object lives. The
+// lock (flock) on a file beside the files it guards, held as long as this object lives. The
 // holder's process id is written into the file for the second one to name.
 class InstanceLock {
   public:
