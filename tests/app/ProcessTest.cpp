@@ -105,25 +105,29 @@ TEST(ProcessTest, QuitsPromptlyWhileTheSamplesLogIsBusy) {
     EXPECT_GE(occurrences(text, "Sample logged"), 3u);
 }
 
-// With no display to reach, as when an autostart fires before the session's display is up:
-// the version and the help need none, and a run says so in one line and goes on off screen.
+// With no display to reach, as when an autostart fires before the session's display is up or
+// a user manager keeps the Wayland display of a session that has ended: the version and the
+// help need none, and a run says so in one line and goes on off screen.
 TEST(ProcessTest, WithoutADisplayItRunsOffScreenAndSaysSo) {
     const struct {
         const char* name;
         const char* display;  // nothing: unset
+        const char* wayland;  // nothing: unset
         const char* why;
         const char *option, *says;  // an option that needs no display, and what it prints
     } cases[] = {
-        {"no session", nullptr, "neither DISPLAY nor WAYLAND_DISPLAY is set", "--version",
+        {"no session", nullptr, nullptr, "neither DISPLAY nor WAYLAND_DISPLAY is set", "--version",
          "Pellora "},
-        {"a display that does not answer", ":4095", "the display :4095 does not answer", "--help",
-         "Keeps an external monitor's"},
+        {"a display that does not answer", ":4095", nullptr, "the display :4095 does not answer",
+         "--help", "Keeps an external monitor's"},
+        {"a Wayland display that does not answer", nullptr, "pellora-no-such-wayland",
+         "the Wayland display pellora-no-such-wayland does not answer", "--version", "Pellora "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const auto display = [&] {
             ::unsetenv("QT_QPA_PLATFORM");
-            ::unsetenv("WAYLAND_DISPLAY");
+            c.wayland ? ::setenv("WAYLAND_DISPLAY", c.wayland, 1) : ::unsetenv("WAYLAND_DISPLAY");
             c.display ? ::setenv("DISPLAY", c.display, 1) : ::unsetenv("DISPLAY");
         };
         TempDir dir;
