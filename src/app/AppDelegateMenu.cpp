@@ -44,7 +44,7 @@ void AppDelegate::setupStatusItem() {
     bindAction(Id::monitorAccess, &AppDelegate::retryMonitorAccess);
     // Known at start and for the whole run: the file is never replaced while it cannot be read.
     if (const auto& problem = s_.settings.fileProblem()) {
-        menu_.setTitle(Id::settingsFile, MenuTexts::settingsFileRow(problem->text));
+        menu_.setTitle(Id::settingsFile, MenuTexts::settingsFileRow(problem->text, problem->fix));
         menu_.setEnabled(Id::settingsFile, true);
         menu_.setHidden(Id::settingsFile, false);
         menu_.setAction(

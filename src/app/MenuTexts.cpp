@@ -75,9 +75,8 @@ std::optional<std::string> MenuTexts::monitorAccessRow(
     return std::nullopt;
 }
 
-std::string MenuTexts::settingsFileRow(const std::string& problem) {
-    return "\u26A0\uFE0E Settings not saved — " + problem +
-           ". Give yourself read and write access to it, then restart Pellora. Click to show it.";
+std::string MenuTexts::settingsFileRow(const std::string& problem, const std::string& fix) {
+    return "\u26A0\uFE0E Settings not saved — " + problem + ". " + fix + ". Click to show it.";
 }
 
 const char* MenuTexts::glyph(bool hasScope, CameraHealth health, bool monitorProblem) {

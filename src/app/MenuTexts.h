@@ -39,8 +39,9 @@ struct MenuTexts {
     static std::optional<std::string> monitorAccessRow(
         const std::optional<std::string>& channelProblem, int failedReadsInRow, bool everAnswered);
 
-    // The row that says changes are not being saved, from the settings store's reason.
-    static std::string settingsFileRow(const std::string& problem);
+    // The row that says changes are not being saved, from the settings store's reason and
+    // what the user can do about it.
+    static std::string settingsFileRow(const std::string& problem, const std::string& fix);
 
     // The glyph a refresh shows: idle without a monitor, a warning while a warning row is
     // up, else the sun.

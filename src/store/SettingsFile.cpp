@@ -1,5 +1,6 @@
 #include "store/SettingsFile.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,11 +8,27 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
 
 namespace pellora {
+
+namespace {
+
+std::string userName(uid_t uid) {
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_name && *found->pw_name) {
+        return found->pw_name;
+    }
+    return std::to_string(uid);
+}
+
+}  // namespace
 
 SettingsFile::SettingsFile(std::filesystem::path path, bool withHistory, std::string what,
                            Logger log)
@@ -60,12 +77,20 @@ SettingsFileCodec::Decoded SettingsFile::load() {
         return {};
     }
     if (read.status == FileRead::Status::denied) {
-        // Replacing it would lose what it holds; the user can give access back.
+        // Replacing it would lose what it holds; the user can give access back, or, to a file
+        // a run as root left (sudo -E, or a sudo that keeps HOME), take it back.
         problem_ = Problem{
-            place.file, what_ + " " + place.file.string() + " cannot be read (" + read.error + ")"};
-        log_(problem_->text +
-             "; using defaults and leaving it as it is: changes are not saved to it " +
-             "until it can be read (chmod u+rw " + place.file.string() + ", then restart Pellora)");
+            place.file, what_ + " " + place.file.string() + " cannot be read (" + read.error + ")",
+            "Give yourself read and write access to it, then restart Pellora"};
+        std::string command = "chmod u+rw " + place.file.string();
+        struct stat owner {};
+        if (::stat(place.file.c_str(), &owner) == 0 && owner.st_uid != ::geteuid()) {
+            command = "sudo chown " + userName(::geteuid()) + " " + place.file.string();
+            problem_->text += ": it belongs to " + userName(owner.st_uid);
+            problem_->fix = "Take it back with " + command + ", then restart Pellora";
+        }
+        log_(problem_->text + "; using defaults and leaving it as it is: changes are not saved " +
+             "to it until it can be read (" + command + ", then restart Pellora)");
         return {};
     }
     std::optional<SettingsFileCodec::Decoded> decoded;

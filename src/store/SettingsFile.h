@@ -36,6 +36,7 @@ class SettingsFile {
     struct Problem {
         std::filesystem::path file;
         std::string text;  // names the file and the reason
+        std::string fix;   // what the user can do about it, as one sentence without its stop
     };
     const std::optional<Problem>& problem() const { return problem_; }
 

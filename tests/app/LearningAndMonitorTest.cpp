@@ -332,6 +332,41 @@ TEST_F(MenuAndDumpTest, ASettingsFileThatCannotBeReadIsLeftAsItIsAndShownInTheMe
     EXPECT_EQ(d().desktop.revealed, std::vector<std::filesystem::path>{file});
 }
 
+// `sudo pellora` keeps the user's HOME on many systems and leaves settings.json owned by root:
+// no access the user can give himself opens it again, so the fix named is to take it back.
+TEST_F(MenuAndDumpTest, ASettingsFileLeftToRootByASudoRunNamesTheFixThatWorks) {
+    const auto file = d().env.paths.configDir / "settings.json";
+    writeFile(file, "{}");
+    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+    std::filesystem::create_directories(d().env.paths.syncDir);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(d().env.dir.path())) {
+        if (entry.path() != file) {
+            [[maybe_unused]] int ignored =
+                ::chown(entry.path().c_str(), AsOrdinaryUser::nobody, AsOrdinaryUser::nobody);
+        }
+    }
+    ASSERT_EQ(::chown(file.c_str(), 0, 0), 0);
+    AsOrdinaryUser::openWayTo(file, d().env.dir.path());
+    {
+        AsOrdinaryUser user;
+        ASSERT_TRUE(user.ok());
+        // What the row's advice comes to: the user cannot give himself access to it.
+        EXPECT_NE(::chmod(file.c_str(), 0600), 0);
+        d().env.reopenSettings();
+    }
+    EXPECT_EQ(d().count("chmod u+rw"), 0u) << "a chmod the user is not allowed";
+    EXPECT_EQ(d().count("settings.json cannot be read (open: Permission denied): it belongs to "
+                        "root; using defaults and leaving it as it is: changes are not saved to "
+                        "it until it can be read (sudo chown nobody " +
+                        file.string() + ", then restart Pellora)"),
+              1u);
+    d().launch();
+    const std::string row = d().title(Id::settingsFile);
+    EXPECT_EQ(row.find("Give yourself read and write access"), std::string::npos) << row;
+    EXPECT_NE(row.find("belongs to root"), std::string::npos) << row;
+    EXPECT_NE(row.find("sudo chown"), std::string::npos) << row;
+}
+
 // `pellora ctl up 10` bound to a key, pressed just after the desk's cable moved from A (at 50)
 // to B (at 70): B goes from its own brightness, and none is reported while none is connected.
 TEST_F(MonitorChangeTest, AStepRightAfterASwapGoesFromTheNewMonitorsBrightness) {
