@@ -4,11 +4,15 @@
 #include <linux/videodev2.h>
 #include <poll.h>
 
+#include <clocale>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <variant>
 
+#include "TempDir.h"
 #include "VirtualClock.h"
 #include "platform/SerialQueue.h"
 #include "platform/SystemClock.h"
@@ -142,6 +146,31 @@ struct V4l2CameraTest : ::testing::Test {
         return seen.size();
     }
 };
+
+// In Turkish the C library lowers "I" to dotless "ı", not "i" (in UTF-8 it leaves the byte as
+// it is): the bus prefix is ASCII and must be read so in every language.
+TEST(V4l2CameraNames, TheBusIsNamedTheSameInTurkish) {
+    TempDir dir;
+    ASSERT_EQ(std::system(("localedef -i tr_TR -f UTF-8 '" + (dir / "tr_TR.UTF-8").string() +
+                           "' >/dev/null 2>&1")
+                              .c_str()),
+              0)
+        << "localedef could not make tr_TR.UTF-8";
+    const char* oldPath = std::getenv("LOCPATH");
+    const std::string savedPath = oldPath ? oldPath : "";
+    const std::string savedType = std::setlocale(LC_CTYPE, nullptr);
+    ::setenv("LOCPATH", dir.path().c_str(), 1);
+    ASSERT_NE(std::setlocale(LC_CTYPE, "tr_TR.UTF-8"), nullptr);
+    const auto cameras = V4l2Camera::identify({
+        {"/dev/video5", "Capture Card", "PCI:0000:03:00.0", "saa7134"},
+        {"/dev/video0", "Integrated Camera", "USB-0000:00:14.0-8", "uvcvideo"},
+    });
+    std::setlocale(LC_CTYPE, savedType.c_str());
+    oldPath ? ::setenv("LOCPATH", savedPath.c_str(), 1) : ::unsetenv("LOCPATH");
+    ASSERT_EQ(cameras.size(), 2u);
+    EXPECT_EQ(cameras[0].deviceTypeRaw, "v4l2-pci");
+    EXPECT_EQ(cameras[1].deviceTypeRaw, "v4l2-usb");
+}
 
 TEST(V4l2CameraNames, IdsJoinBusAndNameTypesNameTheBus) {
     auto cameras = V4l2Camera::identify({

@@ -23,14 +23,19 @@ constexpr int kMaxReadFailures = 8;
 // than spinning until the reading times out (PipeWire's V4L2 layer has one per frame).
 constexpr int kMaxEmptyWakeups = 1000;
 
+// ASCII only: the C library's tolower follows the user's language, and in Turkish "I" is not
+// the capital of "i".
+char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 bool startsWithNoCase(const std::string& text, const char* prefix) {
     std::size_t n = std::strlen(prefix);
     if (text.size() < n) {
         return false;
     }
     for (std::size_t i = 0; i < n; ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i]))) {
+        if (asciiLower(text[i]) != asciiLower(prefix[i])) {
             return false;
         }
     }
