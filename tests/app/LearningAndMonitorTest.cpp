@@ -332,8 +332,8 @@ TEST_F(MenuAndDumpTest, ASettingsFileThatCannotBeReadIsLeftAsItIsAndShownInTheMe
     EXPECT_EQ(d().desktop.revealed, std::vector<std::filesystem::path>{file});
 }
 
-// `sudo pellora` keeps the user's HOME on many systems and leaves settings.json owned by root:
-// no access the user can give himself opens it again, so the fix named is to take it back.
+// `sudo -E pellora` (or a sudo that keeps HOME) leaves settings.json owned by root: no access
+// the user can give himself opens it again, so the fix named is to take it back.
 TEST_F(MenuAndDumpTest, ASettingsFileLeftToRootByASudoRunNamesTheFixThatWorks) {
     const auto file = d().env.paths.configDir / "settings.json";
     writeFile(file, "{}");
