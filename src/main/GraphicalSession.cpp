@@ -1,5 +1,13 @@
 #include "main/GraphicalSession.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/UniqueFd.h"
+
 namespace pellora {
 
 namespace {
@@ -12,21 +20,44 @@ bool set(const char* variable) {
 
 std::optional<std::string> GraphicalSession::platformFor(const char* qpaPlatform,
                                                          const char* display,
-                                                         const char* waylandDisplay) {
-    if (set(qpaPlatform)) {
+                                                         const char* waylandDisplay,
+                                                         bool waylandAnswers) {
+    if (set(qpaPlatform) || (set(waylandDisplay) && waylandAnswers)) {
         return std::nullopt;
     }
     // A display that does not answer (yet) is no reason to end: off screen instead. Qt aborts
-    // when every platform it tries fails, a compositor's socket left in a user manager's
-    // environment by an ended session as much as an X server that is not up.
-    std::string platforms;
-    if (set(waylandDisplay)) {
-        platforms += "wayland;";
+    // when the platform it picks fails, a compositor's socket that a user manager kept from an
+    // ended session as much as an X server that is not up.
+    return set(display) ? "xcb;offscreen" : "offscreen";
+}
+
+bool GraphicalSession::waylandAnswers(const char* waylandDisplay, const char* runtimeDir) {
+    if (!set(waylandDisplay)) {
+        return false;
     }
-    if (set(display)) {
-        platforms += "xcb;";
+    std::string path = waylandDisplay;
+    if (path.front() != '/') {
+        if (!set(runtimeDir)) {
+            return false;  // where Qt would look for it too
+        }
+        path = std::string(runtimeDir) + "/" + path;
     }
-    return platforms + "offscreen";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        return true;  // not ours to judge: Qt decides
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!socket) {
+        return true;
+    }
+    // A socket nobody listens on any more refuses at once; one that is listening takes the
+    // connection, or says it is busy.
+    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        return true;
+    }
+    return errno == EAGAIN || errno == EINPROGRESS;
 }
 
 std::optional<std::string> GraphicalSession::offScreenLine(const char* qpaPlatform,

@@ -43,8 +43,10 @@ int main(int argc, char** argv) {
     const std::string qpaPlatform = environment("QT_QPA_PLATFORM");
     const std::string display = environment("DISPLAY");
     const std::string waylandDisplay = environment("WAYLAND_DISPLAY");
-    if (auto platform = pellora::GraphicalSession::platformFor(qpaPlatform.c_str(), display.c_str(),
-                                                               waylandDisplay.c_str())) {
+    const bool waylandAnswers = pellora::GraphicalSession::waylandAnswers(
+        waylandDisplay.c_str(), environment("XDG_RUNTIME_DIR").c_str());
+    if (auto platform = pellora::GraphicalSession::platformFor(
+            qpaPlatform.c_str(), display.c_str(), waylandDisplay.c_str(), waylandAnswers)) {
         ::setenv("QT_QPA_PLATFORM", platform->c_str(), 1);
     }
     QApplication app(argc, argv);
