@@ -59,8 +59,9 @@ AppPaths AppPaths::fromEnvironment() {
     paths.autostartDir = xdgDir("XDG_CONFIG_HOME", ".config") / "autostart";
     // Beside the files it guards, not in XDG_RUNTIME_DIR: a launch from a shell that lacks the
     // session's runtime folder (su -, cron), or names one it cannot write in, writes these same
-    // files and must meet the same lock.
-    paths.runtimeDir = paths.configDir;
+    // files and must meet the same lock. One per machine, so that a home shared between
+    // machines (NFS) still lets each desk run its own.
+    paths.runtimeDir = paths.configDir / ("run-" + machineName());
     return paths;
 }
 

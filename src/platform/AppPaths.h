@@ -19,8 +19,8 @@ struct AppPaths {
     std::filesystem::path autostartDir;
 
     // $XDG_DATA_HOME/Pellora and $XDG_CONFIG_HOME/Pellora, with the XDG fallbacks under $HOME
-    // (the user database's home when HOME is unset); the lock in the settings folder;
-    // $XDG_CONFIG_HOME/autostart.
+    // (the user database's home when HOME is unset); the lock in the settings folder, one per
+    // machine; $XDG_CONFIG_HOME/autostart.
     static AppPaths fromEnvironment();
     // Everything under one folder (for --data-dir and tests).
     static AppPaths underRoot(const std::filesystem::path& root);
