@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/AppServices.h"
+#include "app/ApplyPolicy.h"
 #include "app/CameraHealth.h"
 #include "app/LightTrend.h"
 #include "app/Mode.h"
@@ -161,6 +162,10 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
 
     // Applying brightness.
     void maybeApply();
+    // What adapting would write now, and the brightness row that says so (scope required).
+    ApplyPolicy::Decision applyDecision() const;
+    // The light written for: the smoothed reading, led while the room keeps moving one way.
+    double headingLuma() const;
 
     // Learning.
     void schedulePendingCommit();

@@ -14,25 +14,32 @@
 
 namespace pellora {
 
-void AppDelegate::maybeApply() {
-    if (!scope_) {
-        return;
-    }
-    double now = s_.clock.now();
+ApplyPolicy::Decision AppDelegate::applyDecision() const {
     ApplyPolicy::Inputs in;
     in.adapting = mode_ == Mode::adapting;
     in.now = s_.clock.monotonic();
     in.manualOverrideUntil = in.now + pauseLeft();
     in.lastApplied = lastAppliedBrightness_;
     // Samples and anchors keep the light measured; only what is written leads it.
-    double lead = trend_.lead(closeSpacing_);
-    double heading = lead != 0 ? std::clamp(smoothedLuma_ + lead, 0.0, 255.0) : smoothedLuma_;
-    in.smoothedLuma = heading;
+    in.smoothedLuma = headingLuma();
     if (in.adapting && !paused()) {
-        in.predicted = scope_->anchors().predict(heading, localtime::fractionalHour(now),
-                                                 StoredChoices::morningFade(s_.settings));
+        in.predicted =
+            scope_->anchors().predict(in.smoothedLuma, localtime::fractionalHour(s_.clock.now()),
+                                      StoredChoices::morningFade(s_.settings));
     }
-    auto decision = ApplyPolicy::decide(in);
+    return ApplyPolicy::decide(in);
+}
+
+double AppDelegate::headingLuma() const {
+    double lead = trend_.lead(closeSpacing_);
+    return lead != 0 ? std::clamp(smoothedLuma_ + lead, 0.0, 255.0) : smoothedLuma_;
+}
+
+void AppDelegate::maybeApply() {
+    if (!scope_) {
+        return;
+    }
+    auto decision = applyDecision();
     menu_.setTitle(MenuItemId::brightness, decision.brightnessRow);
     if (decision.glyph) {
         menu_.setGlyph(*decision.glyph);
@@ -42,8 +49,9 @@ void AppDelegate::maybeApply() {
     }
     lastAppliedBrightness_ = *decision.write;
     char luma[64];
-    std::snprintf(luma, sizeof luma, lead != 0 ? "%.0f (heading for %.0f)" : "%.0f", smoothedLuma_,
-                  heading);
+    const double heading = headingLuma();
+    std::snprintf(luma, sizeof luma, heading != smoothedLuma_ ? "%.0f (heading for %.0f)" : "%.0f",
+                  smoothedLuma_, heading);
     log("maybeApply (adapting) writing brightness=" + std::to_string(*decision.write) +
             " at luma=" + luma,
         "apply");

@@ -51,6 +51,18 @@ void AppDelegate::setupStatusItem() {
             Id::settingsFile,
             whileAlive(this, [file = problem->file](const auto& self) { self->reveal(file); }));
     }
+    // A pause's row is written at a reading; it counts down, or says the pause is over, as the
+    // rows are about to show.
+    menu_.setOnWillShow(whileAlive(this, [](const auto& self) {
+        if (self->scope_ &&
+            self->menu_.row(MenuItemId::brightness).title.rfind("Paused — ", 0) == 0) {
+            self->menu_.setTitle(MenuItemId::brightness, self->applyDecision().brightnessRow);
+        }
+        // The entry may change behind our back (a settings panel, a hand edit).
+        if (self->startAtLogin_) {
+            self->startAtLogin_->refresh();
+        }
+    }));
     if (!s_.loginItem) {
         menu_.setHidden(Id::startAtLogin, true);
         return;
@@ -58,13 +70,6 @@ void AppDelegate::setupStatusItem() {
     startAtLogin_ =
         StartAtLogin::create(menu_, *s_.loginItem, s_.alerts, s_.log,
                              {s_.environment.executablePath, s_.environment.fromBuildTree});
-    // The entry may change behind our back (a settings panel, a hand edit): it is looked at
-    // each time the rows are about to show.
-    menu_.setOnWillShow([weak = std::weak_ptr(startAtLogin_)] {
-        if (auto row = weak.lock()) {
-            row->refresh();
-        }
-    });
     startAtLogin_->refresh();
 }
 

@@ -155,8 +155,14 @@ TEST_F(LearningTest, InAdaptingTheOwnWriteIsNotTheUsersAndTheUsersChangeStands) 
     d().env.clock.setWall(d().env.clock.now() - 3600);  // and the clock is set back an hour
     d().advance(200);
     EXPECT_EQ(d().count("anchor committed: luma=166 brightness=95"), 1u);
-    // Past the pause, in the same light, the curve now holding their choice keeps it.
+    d().menu.willShow();  // opened, the row counts down
+    EXPECT_EQ(d().title(Id::brightness).rfind("Paused — resumes in 9", 0), 0u)
+        << d().title(Id::brightness);
+    // Past the pause, in the same light, the curve now holding their choice keeps it; the
+    // menu says the pause is over before the next reading does.
     d().advance(200);
+    d().menu.willShow();
+    EXPECT_EQ(d().title(Id::brightness).rfind("Brightness → ", 0), 0u) << "still paused";
     d().snapshot(4);
     EXPECT_EQ(d().monitorBrightness(), 95);
     EXPECT_EQ(d().title(Id::brightness).rfind("Brightness → ", 0), 0u) << "still paused";
