@@ -37,13 +37,9 @@ std::optional<double> decimalNumber(const std::string& text) {
     return value;
 }
 
-// The argument, quoted for a message, cut short when long, between characters.
+// The argument, quoted for a message as a script's texts are.
 std::string shown(const std::string& text) {
-    std::size_t n = std::min<std::size_t>(text.size(), 40);
-    while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) {
-        --n;
-    }
-    return "\"" + text.substr(0, n) + (n < text.size() ? "…\"" : "\"");
+    return RemotePolicy::quoted(text);
 }
 
 std::string localTime(double seconds) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/MenuTexts.h"
+#include "platform/Utf8Prefix.h"
 
 namespace pellora {
 
@@ -12,16 +13,12 @@ namespace {
 
 using Kind = RemoteRefusal::Kind;
 
-// A caller's text, fit to quote back: cut to 40 bytes on a character boundary, quoted.
-std::string quoted(std::string_view text) {
-    std::size_t n = std::min<std::size_t>(text.size(), 40);
-    while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) {
-        --n;
-    }
-    return "\"" + std::string(text.substr(0, n)) + (n < text.size() ? "…\"" : "\"");
-}
-
 }  // namespace
+
+std::string RemotePolicy::quoted(std::string_view text) {
+    const std::string_view kept = utf8Prefix(text, 40);
+    return "\"" + std::string(kept) + (kept.size() < text.size() ? "…\"" : "\"");
+}
 
 std::optional<RemoteRefusal> RemotePolicy::brightness(long long value) {
     if (value < 0 || value > 100) {

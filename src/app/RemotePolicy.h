@@ -23,6 +23,9 @@ struct RemotePolicy {
     static constexpr double answerWithinSeconds = 1.5;
 
     // Nothing when the request may go ahead.
+    // A caller's text, fit to quote back: cut to 40 bytes between characters, in quotes.
+    static std::string quoted(std::string_view text);
+
     static std::optional<RemoteRefusal> brightness(long long value);
     static std::optional<RemoteRefusal> step(long long delta);
     static std::optional<RemoteRefusal> pause(double seconds);

@@ -1,5 +1,6 @@
 #include "display/MonitorRegistry.h"
 
+#include "platform/Utf8Prefix.h"
 #include "platform/WhileAlive.h"
 #include "store/SettingsStore.h"
 
@@ -93,14 +94,8 @@ std::optional<std::string> MonitorRegistry::localizedName(const Monitor& monitor
 
 std::string MonitorRegistry::friendlyName(const Monitor& monitor) {
     if (auto stored = settings_.string(monitor.keyPrefix() + "name"); stored && !stored->empty()) {
-        if (stored->size() <= maxNameBytes) {
-            return *stored;
-        }
-        std::size_t keep = maxNameBytes;
-        while (keep > 0 && (static_cast<unsigned char>((*stored)[keep]) & 0xC0) == 0x80) {
-            --keep;  // not inside a UTF-8 sequence
-        }
-        return stored->substr(0, keep) + "…";
+        const std::string_view kept = utf8Prefix(*stored, maxNameBytes);
+        return kept.size() == stored->size() ? *stored : std::string(kept) + "…";
     }
     if (auto name = localizedName(monitor)) {
         return *name;

@@ -13,6 +13,7 @@
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
 #include "platform/ProcessWide.h"
+#include "platform/Utf8Prefix.h"
 
 namespace pellora {
 
@@ -30,15 +31,11 @@ constexpr std::size_t kMaxLine = kMaxMessage + 256;
 // The first `limit` bytes of `text`, not ending inside a UTF-8 sequence, and how many more
 // there were; `text` itself when it is no longer.
 std::string cut(std::string_view text, std::size_t limit) {
-    if (text.size() <= limit) {
+    const std::string_view kept = utf8Prefix(text, limit);
+    if (kept.size() == text.size()) {
         return std::string(text);
     }
-    std::size_t keep = limit;
-    while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80) {
-        --keep;  // not inside a UTF-8 sequence
-    }
-    return std::string(text.substr(0, keep)) + "... (" + std::to_string(text.size() - keep) +
-           " more bytes)";
+    return std::string(kept) + "... (" + std::to_string(text.size() - kept.size()) + " more bytes)";
 }
 
 }  // namespace
