@@ -251,9 +251,13 @@ void AppDelegate::remoteSetMode(const std::string& mode, RemoteReply reply) {
 }
 
 void AppDelegate::remoteOpenPreferences(RemoteReply reply) {
-    log(requestLine("OpenPreferences", std::nullopt), "app");
+    RemoteOutcome refused;
+    if (!s_.makePreferences) {
+        refused = RemotePolicy::noWindow();
+    }
+    log(requestLine("OpenPreferences", refused), "app");
     openPreferences();
-    reply(std::nullopt);
+    reply(refused);
 }
 
 }  // namespace pellora

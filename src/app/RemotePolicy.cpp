@@ -101,6 +101,12 @@ RemoteRefusal RemotePolicy::tooLate() {
             "The monitor's bus was busy and did not answer in time; nothing was changed"};
 }
 
+RemoteRefusal RemotePolicy::noWindow() {
+    return {Kind::notYetAvailable,
+            "Pellora runs off screen (there was no display when it started), so it has no "
+            "window to open; start Pellora again from within the desktop session"};
+}
+
 int RemotePolicy::stepped(int brightness, long long delta) {
     return static_cast<int>(std::clamp<long long>(brightness + delta, 0, 100));
 }

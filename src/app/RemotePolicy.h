@@ -41,6 +41,8 @@ struct RemotePolicy {
     static RemoteRefusal noMonitor();
     static RemoteRefusal notAnswering();
     static RemoteRefusal tooLate();
+    // Off screen (no display when Pellora started) there is no window to open.
+    static RemoteRefusal noWindow();
     // `brightness` moved by `delta` (already checked), kept within 0...100.
     static int stepped(int brightness, long long delta);
 };

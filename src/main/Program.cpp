@@ -30,34 +30,6 @@ namespace {
 // A panel started with the session may register its tray a little after we do.
 constexpr double kTrayRecheckSeconds = 3.0;
 
-// Off screen there is no window to open: a script is told so; the rest is the controller's.
-class OffScreenCommands final : public RemoteCommands {
-  public:
-    explicit OffScreenCommands(RemoteCommands& to) : to_(to) {}
-    void remoteSnapshotNow(RemoteReply reply) override { to_.remoteSnapshotNow(std::move(reply)); }
-    void remoteSetBrightness(long long brightness, RemoteReply reply) override {
-        to_.remoteSetBrightness(brightness, std::move(reply));
-    }
-    void remoteStepBrightness(long long delta, RemoteReply reply) override {
-        to_.remoteStepBrightness(delta, std::move(reply));
-    }
-    void remotePause(double seconds, RemoteReply reply) override {
-        to_.remotePause(seconds, std::move(reply));
-    }
-    void remoteSetMode(const std::string& mode, RemoteReply reply) override {
-        to_.remoteSetMode(mode, std::move(reply));
-    }
-    void remoteOpenPreferences(RemoteReply reply) override {
-        reply(RemoteRefusal{RemoteRefusal::Kind::notYetAvailable,
-                            "Pellora runs off screen (there was no display when it started), so "
-                            "it has no window to open; start Pellora again from within the "
-                            "desktop session"});
-    }
-
-  private:
-    RemoteCommands& to_;
-};
-
 }  // namespace
 
 Program::Program(const ProgramOptions& options, const InstanceGate& gate, SystemLog& systemLog,
@@ -145,8 +117,9 @@ AppServices Program::services() {
         .monitorChannelProblem = backends.monitorChannelProblem,
         .quit = [] { QCoreApplication::quit(); },
         .environment = environment_,
+        // Off screen there is no window to open.
         .makePreferences =
-            [this](PreferencesHooks hooks) {
+            offScreen_ ? PreferencesFactory{} : [this](PreferencesHooks hooks) {
                 PreferencesWindowController::Services window{
                     .controller = runtime_.brightness(),
                     .registry = runtime_.registry(),
@@ -173,12 +146,7 @@ AppServices Program::services() {
 
 // A later launch (from the application launcher, say) brings the window forward.
 void Program::serveSecondLaunches() {
-    if (offScreen_) {
-        offScreenCommands_ = std::make_unique<OffScreenCommands>(*controller_);
-        remote_.serve(*offScreenCommands_);
-    } else {
-        remote_.serve(*controller_);
-    }
+    remote_.serve(*controller_);
     if (offScreen_) {
         // Nothing of this run can be seen: a launch from within the session runs instead.
         single_->giveWay();

@@ -10,7 +10,6 @@
 #include "main/ProgramOptions.h"
 #include "platform/QtMainQueue.h"
 #include "platform/QuitSignals.h"
-#include "platform/RemoteCommands.h"
 #include "platform/SystemClock.h"
 #include "platform/WorkItem.h"
 #include "platform/linux/DBusRemoteControl.h"
@@ -77,8 +76,6 @@ class Program {
     std::shared_ptr<DBusSingleInstance> single_;
     DBusRemoteControl remote_;
     std::shared_ptr<AppDelegate> controller_;
-    // What scripts reach off screen, before the controller.
-    std::unique_ptr<RemoteCommands> offScreenCommands_;
     WorkItemPtr trayCheck_;
     std::unique_ptr<QuitSignals> quitSignals_;
 };
