@@ -26,24 +26,42 @@ InstanceGate InstanceGate::enter(const ProgramOptions& options, const Clock& clo
                                  SystemLog& systemLog) {
     const auto lockFile = ProgramIdentity::lockFile(options.paths);
     InstanceGate gate(InstanceLock::acquire(lockFile));
+    const auto running = DBusSingleInstance::create(
+        ProgramIdentity::busName(options.paths, options.simulated), nullptr);
+    std::string pid = gate.lock_.detail();
     if (!gate.secondLaunch()) {
-        return gate;
+        // A Pellora that keeps its lock elsewhere (a version from before the lock moved, still
+        // running across an upgrade) still owns the desktop-wide name: the files are the same.
+        // A simulated run's name is its lock's own, so only this desktop's needs asking.
+        const auto owner = options.simulated
+                               ? std::nullopt
+                               : running->ownerPid(DBusSingleInstance::kMaxWaitSeconds);
+        if (!owner || static_cast<pid_t>(*owner) == ::getpid()) {
+            return gate;
+        }
+        gate.ownedElsewhere_ = true;
+        pid = std::to_string(*owner);
     }
-    const std::string pid = gate.lock_.detail();
     const std::string holder = pid.empty() ? "" : " (pid " + pid + ")";
-    const auto answer = DBusSingleInstance::create(
-                            ProgramIdentity::busName(options.paths, options.simulated), nullptr)
-                            ->ask(DBusSingleInstance::kMaxWaitSeconds);
+    const auto answer = running->ask(DBusSingleInstance::kMaxWaitSeconds);
     if (answer == DBusSingleInstance::Answer::givingWay) {
-        // It ends for this launch: once its lock is free, this one is the one.
+        // It ends for this launch: once its lock (or name) is free, this one is the one.
         const auto until = std::chrono::steady_clock::now() + kGiveWay;
+        const std::string ended =
+            "Pellora" + holder + " was running off screen; it ended for this launch";
         while (std::chrono::steady_clock::now() < until) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (gate.ownedElsewhere_) {
+                if (!running->ownerPid(DBusSingleInstance::kMaxWaitSeconds)) {
+                    systemLog.write(DebugLog::composeLine(clock.now(), "app", ended));
+                    gate.ownedElsewhere_ = false;
+                    return gate;
+                }
+                continue;
+            }
             InstanceLock lock = InstanceLock::acquire(lockFile);
             if (lock.outcome() != InstanceLock::Outcome::heldElsewhere) {
-                systemLog.write(DebugLog::composeLine(
-                    clock.now(), "app",
-                    "Pellora" + holder + " was running off screen; it ended for this launch"));
+                systemLog.write(DebugLog::composeLine(clock.now(), "app", ended));
                 return InstanceGate(std::move(lock));
             }
         }

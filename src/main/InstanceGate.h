@@ -23,7 +23,9 @@ class InstanceGate {
                               SystemLog& systemLog);
 
     // Another Pellora runs; this launch is to end, with status 0.
-    bool secondLaunch() const { return lock_.outcome() == InstanceLock::Outcome::heldElsewhere; }
+    bool secondLaunch() const {
+        return ownedElsewhere_ || lock_.outcome() == InstanceLock::Outcome::heldElsewhere;
+    }
     // Why no lock could be taken at all (the run goes on, unguarded); nothing when it was.
     std::optional<std::string> lockProblem() const;
 
@@ -31,6 +33,8 @@ class InstanceGate {
     explicit InstanceGate(InstanceLock lock) : lock_(std::move(lock)) {}
 
     InstanceLock lock_;
+    // Another run owns the bus name though this one has the lock.
+    bool ownedElsewhere_ = false;
 };
 
 }  // namespace pellora

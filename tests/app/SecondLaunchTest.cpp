@@ -214,6 +214,45 @@ TEST(SecondLaunch, WhenNothingAnswersItSaysPelloraIsRunningAndExits) {
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "data" / "Pellora" / "debug.log"));
 }
 
+// A Pellora that keeps its lock in another place (a version from before the lock moved, still
+// running across an upgrade) owns the desktop's name: a launch of this version meets it there.
+TEST(SecondLaunch, ARunWhoseLockIsElsewhereIsMetByItsName) {
+    qtApp();
+    PrivateDBus bus;
+    ASSERT_TRUE(bus.ok());
+    TempDir dir;
+    int activations = 0;
+    auto running = DBusSingleInstance::create(kName, nullptr, bus.connect("running"));
+    running->serve([&activations] { ++activations; });
+    ASSERT_TRUE(runEventsUntil([&] { return running->ownsName(); }, 5000));
+
+    const std::string address = bus.address().toStdString();
+    const std::string home = dir.path().string();
+    pid_t second = launchProgram(PELLORA_BINARY, {}, dir.path(), dir.path() / "second.err", [&] {
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+        ::setenv("HOME", home.c_str(), 1);
+        for (const char* variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
+            ::unsetenv(variable);
+        }
+    });
+    int status = -1;
+    bool ended = false;
+    runEventsUntil([&] { return ended = ended || ::waitpid(second, &status, WNOHANG) == second; },
+                   5000);
+    if (!ended) {
+        ::kill(second, SIGTERM);
+        exitStatusWithin(second, 20);
+    }
+    EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "both run, over the same files";
+    EXPECT_EQ(activations, 1);
+    EXPECT_TRUE(has(readAll(dir.path() / "second.err"),
+                    "Pellora is already running (pid " + std::to_string(::getpid()) +
+                        "); brought it forward, this launch exits"))
+        << readAll(dir.path() / "second.err");
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / ".local/share/Pellora/debug.log"));
+}
+
 // An autostart that fired before the display was up runs off screen, with nothing to bring
 // forward or open: starting Pellora again from the desktop, as its log line says to, must give
 // a Pellora that shows itself, not "brought it forward" and nothing on screen.

@@ -4,6 +4,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusReply>
 #include <algorithm>
 #include <system_error>
 
@@ -103,6 +104,22 @@ DBusSingleInstance::Answer DBusSingleInstance::ask(double timeoutSeconds) {
         return Answer::broughtForward;
     }
     return reply.errorName() == QLatin1String(kGivingWay) ? Answer::givingWay : Answer::none;
+}
+
+std::optional<quint32> DBusSingleInstance::ownerPid(double timeoutSeconds) {
+    if (!bus_.isConnected()) {
+        return std::nullopt;
+    }
+    auto call = QDBusMessage::createMethodCall(kBusService, kBusPath, kBusService,
+                                               "GetConnectionUnixProcessID");
+    call << busName_;
+    const int timeoutMs =
+        static_cast<int>(std::clamp(timeoutSeconds, 0.001, kMaxWaitSeconds) * 1000.0);
+    const QDBusReply<quint32> reply = bus_.call(call, QDBus::Block, timeoutMs);
+    if (!reply.isValid()) {
+        return std::nullopt;
+    }
+    return reply.value();
 }
 
 QString DBusSingleInstance::nameForLock(const QString& applicationId,

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "platform/SingleInstance.h"
 
@@ -52,6 +53,8 @@ class DBusSingleInstance final : public QObject,
         givingWay,       // it cannot show itself, and ends so that the launch may run instead
     };
     Answer ask(double timeoutSeconds);
+    // The process that owns the name now, if any does.
+    std::optional<quint32> ownerPid(double timeoutSeconds);
     // This run cannot show itself (it runs off screen): a later launch is answered that it
     // gives way, and the name is let go before `onActivate` runs, which is to end the run.
     void giveWay() { givesWay_ = true; }
