@@ -15,6 +15,9 @@ std::tm broken(double wallTime) {
         return parts;
     }
     std::time_t t = static_cast<std::time_t>(std::floor(wallTime));
+    // localtime_r reads the zone once per process: a zone changed while we run (a trip, the
+    // settings panel rewriting /etc/localtime) is seen only after tzset looks again.
+    ::tzset();
     if (!localtime_r(&t, &parts)) {
         return std::tm{};
     }

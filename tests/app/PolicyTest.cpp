@@ -164,5 +164,14 @@ TEST(LocalTimeTest, FractionalHourIgnoresSeconds) {
     EXPECT_EQ(localtime::hoursMinutesSeconds(1718981159.0), "14:45:59");
 }
 
+// A laptop taken to Tokyo whose session zone is changed while the program runs.
+TEST(LocalTimeTest, FollowsAZoneChangedWhileRunning) {
+    test::ScopedLocalZone zone("Europe/Berlin");
+    EXPECT_EQ(localtime::hoursMinutes(1718981159.0), "16:45");
+    ::setenv("TZ", "Asia/Tokyo", 1);  // nothing else tells the C library
+    EXPECT_EQ(localtime::hoursMinutes(1718981159.0), "23:45");
+    EXPECT_EQ(localtime::hourOfDay(1718981159.0), 23);
+}
+
 }  // namespace
 }  // namespace pellora
