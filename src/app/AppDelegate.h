@@ -116,7 +116,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     std::optional<int> lastAppliedBrightness() const { return lastAppliedBrightness_; }
     double manualOverrideUntil() const { return manualOverrideUntil_; }
     const std::optional<PendingAnchor>& pendingAnchor() const { return pendingAnchor_; }
-    double nextSnapshotAt() const { return nextSnapshotAt_; }
+    // On the wall clock as it reads now: the timer counts on the clock that never jumps.
+    double nextSnapshotAt() const;
     double lastSampleAt() const { return lastSampleAt_; }
     bool cameraGranted() const { return cameraGranted_; }
     bool screenLocked() const { return screenLocked_; }
@@ -152,6 +153,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     bool atDeskAsLastSeen() const { return !screenLocked_ && presentAtDesk_.value_or(true); }
     // Whether the close cadence reads at the user's next check: there, and within budget.
     bool closeReadingDue();
+    // Seconds until the usual cadence would take the next reading while following closely.
+    double usualLeft() const;
     bool withinReadingBudget();
     void handleReading(std::optional<double> luma);
     void handleFailedReading();
@@ -196,6 +199,7 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     void bindAction(MenuItemId id, void (AppDelegate::*action)());
     void refreshMenu();
     void refreshMonitorAccess();
+    void refreshSamplesRow();
     void reveal(const std::filesystem::path& file);
 
     // The camera and the screen lock.
@@ -240,13 +244,17 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     double wakeSnapshotWall_ = 0;
     const char* wakeSnapshotOccasion_ = "";
     double lastSampleAt_ = distantPast;
-    double nextSnapshotAt_ = distantFuture;
+    // When the next snapshot comes due, on the clock that never jumps, so a wall clock set
+    // since (by NTP after boot, by hand) moves the time shown with it.
+    double nextSnapshotDue_ = distantFuture;
     WorkItemPtr snapshotWork_;
     // Counts replacements of the snapshot item, so a check answered late knows it is stale.
     std::uint64_t snapshotGeneration_ = 0;
     // Following the room closely: when the usual cadence would take the next reading, and
     // whether the user was at the desk when last asked.
+    // Due once either clock says so: the wall clock sees a sleep, the other a clock set back.
     double usualDueAt_ = distantFuture;
+    double usualDueMonotonic_ = distantFuture;
     // The last check of the close cadence and the delay it was posted with (monotonic).
     std::optional<double> lastCloseCheckAt_;
     double closeCheckDelay_ = 0;

@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 
+#include <cmath>
 #include <nlohmann/json.hpp>
 
 #include "app/StoredChoices.h"
@@ -34,10 +35,12 @@ nlohmann::json AppDelegate::debugState() const {
     if (lastAppliedBrightness_) {
         state["lastAppliedBrightness"] = *lastAppliedBrightness_;
     }
-    if (nextSnapshotAt_ == distantFuture) {
+    if (nextSnapshotDue_ == distantFuture) {
         state["nextSnapshotAt"] = -1;
     } else {
-        state["nextSnapshotAt"] = nextSnapshotAt_;
+        // Whole seconds: the two clocks' difference wobbles in its last bits, and a state that
+        // differs at every look would be handed to the writer at every turn of the event loop.
+        state["nextSnapshotAt"] = std::round(nextSnapshotAt());
     }
     auto location = StoredChoices::location(s_.settings).value;
     state["location"] = {{"lat", location.lat}, {"lon", location.lon}};

@@ -58,6 +58,10 @@ void AppDelegate::setupStatusItem() {
             self->menu_.row(MenuItemId::brightness).title.rfind("Paused — ", 0) == 0) {
             self->menu_.setTitle(MenuItemId::brightness, self->applyDecision().brightnessRow);
         }
+        // The next snapshot's time, on the wall clock as it reads now: it may have been set.
+        if (self->scope_) {
+            self->refreshSamplesRow();
+        }
         // The entry may change behind our back (a settings panel, a hand edit).
         if (self->startAtLogin_) {
             self->startAtLogin_->refresh();
@@ -88,20 +92,25 @@ void AppDelegate::refreshMenu() {
     }
     menu_.setTitle(Id::monitor, "Monitor: " + s_.registry->friendlyName(scope_->monitor()));
     menu_.setTitle(Id::mode, MenuTexts::modeRow(mode_));
+    refreshSamplesRow();
     long long count = sampleCount_.value_or(0);
+    auto toggle = MenuTexts::toggleRow(mode_, count);
+    menu_.setTitle(Id::toggleMode, toggle.title);
+    menu_.setEnabled(Id::toggleMode, toggle.enabled);
+    refreshMonitorAccess();
+}
+
+void AppDelegate::refreshSamplesRow() {
     std::optional<double> next;
-    if (nextSnapshotAt_ != distantFuture) {
-        next = nextSnapshotAt_;
+    if (nextSnapshotDue_ != distantFuture) {
+        next = nextSnapshotAt();
     }
     double interval =
         SnapshotPolicy::interval(s_.clock.now(), StoredChoices::location(s_.settings).value);
     auto cadence = SnapshotPolicy::cadenceLabel(interval, followRoomClosely(), closeReadingDue(),
                                                 closeSpacing_);
-    menu_.setTitle(Id::samples, MenuTexts::samplesRow(count, next, cadence));
-    auto toggle = MenuTexts::toggleRow(mode_, count);
-    menu_.setTitle(Id::toggleMode, toggle.title);
-    menu_.setEnabled(Id::toggleMode, toggle.enabled);
-    refreshMonitorAccess();
+    menu_.setTitle(MenuItemId::samples,
+                   MenuTexts::samplesRow(sampleCount_.value_or(0), next, cadence));
 }
 
 // Also sets the glyph a refresh shows, so a warning stays up while either warning row does.

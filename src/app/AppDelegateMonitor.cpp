@@ -21,7 +21,7 @@ namespace pellora {
 void AppDelegate::scopeChanged(const std::optional<Monitor>& monitor) {
     cancelSnapshotWork();
     snapshotWork_.reset();
-    nextSnapshotAt_ = distantFuture;
+    nextSnapshotDue_ = distantFuture;
     // Work in flight for the old monitor finds it gone from here on.
     scope_.reset();
     forgetRetraining();

@@ -37,7 +37,7 @@ RemoteState AppDelegate::remoteState() const {
     }
     state.luma = smoothedLuma_;
     state.brightness = knownBrightness_.value_or(-1);
-    state.nextSnapshot = nextSnapshotAt_ == distantFuture ? -1 : nextSnapshotAt_;
+    state.nextSnapshot = nextSnapshotDue_ == distantFuture ? -1 : nextSnapshotAt();
     state.cameraHealth = cameraHealthText(cameraHealth_);
     const MenuRow& access = menu_.row(MenuItemId::monitorAccess);
     state.monitorAccess = access.hidden ? "" : access.title;

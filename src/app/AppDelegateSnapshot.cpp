@@ -52,7 +52,7 @@ void AppDelegate::snapshotNow() {
 void AppDelegate::scheduleNextSnapshot() {
     cancelSnapshotWork();
     if (!scope_) {
-        nextSnapshotAt_ = distantFuture;
+        nextSnapshotDue_ = distantFuture;
         refreshMenu();
         return;
     }
@@ -70,6 +70,7 @@ void AppDelegate::scheduleNextSnapshot() {
         return;
     }
     usualDueAt_ = s_.clock.now() + interval;
+    usualDueMonotonic_ = s_.clock.monotonic() + interval;
     closeSpacing_ =
         std::min(interval, readingBudget_.spacingAtDesk(s_.clock.now(), s_.clock.monotonic(),
                                                         SnapshotPolicy::closeInterval));
@@ -96,7 +97,7 @@ void AppDelegate::watchButtons() {
     // could not replace (its check drops it, and the next look measures the change).
     double now = s_.clock.now();
     if (mode_ != Mode::adapting || screenLocked_ || !lastAppliedBrightness_ || pendingAnchor_ ||
-        nextSnapshotAt_ - now < SnapshotPolicy::buttonWatchInterval ||
+        nextSnapshotDue_ - s_.clock.monotonic() < SnapshotPolicy::buttonWatchInterval ||
         now - lastSampleAt_ < SnapshotPolicy::writeSettleSeconds || !withinReadingBudget() ||
         readsInFlight_ > 0) {
         return;
@@ -137,7 +138,7 @@ void AppDelegate::cancelSnapshotWork() {
 // Every snapshot that comes due goes through this one item, so at most one is ever pending.
 void AppDelegate::scheduleSnapshot(double delay) {
     cancelSnapshotWork();
-    nextSnapshotAt_ = s_.clock.now() + delay;
+    nextSnapshotDue_ = s_.clock.monotonic() + delay;
     snapshotWork_ = s_.main.postAfter(delay, whileAlive(this, [](const auto& self) {
                                           self->takeSnapshot();
                                           self->scheduleNextSnapshot();
@@ -148,9 +149,8 @@ void AppDelegate::scheduleSnapshot(double delay) {
 void AppDelegate::scheduleCloseCheck(double delay) {
     cancelSnapshotWork();
     closeCheckDelay_ = delay;
-    double now = s_.clock.now();
     // The reading expected: at this check while the user is there, else at the usual time.
-    nextSnapshotAt_ = closeReadingDue() ? now + delay : usualDueAt_;
+    nextSnapshotDue_ = s_.clock.monotonic() + (closeReadingDue() ? delay : usualLeft());
     snapshotWork_ = s_.main.postAfter(
         delay, whileAlive(this, [generation = snapshotGeneration_](const auto& self) {
             self->closeCheck(generation);
@@ -174,7 +174,8 @@ void AppDelegate::closeCheck(std::uint64_t generation) {
                     std::min(monotonic - *self->lastCloseCheckAt_, self->closeCheckDelay_));
             }
             self->lastCloseCheckAt_ = monotonic;
-            auto step = SnapshotPolicy::closeStep(self->s_.clock.now(), self->usualDueAt_, present,
+            const double now = self->s_.clock.now();
+            auto step = SnapshotPolicy::closeStep(now, now + self->usualLeft(), present,
                                                   self->withinReadingBudget());
             if (step.readNow) {
                 self->takeSnapshot();
@@ -183,6 +184,17 @@ void AppDelegate::closeCheck(std::uint64_t generation) {
                 self->scheduleCloseCheck(step.checkAgainIn);
             }
         }));
+}
+
+double AppDelegate::nextSnapshotAt() const {
+    if (nextSnapshotDue_ == distantFuture) {
+        return distantFuture;
+    }
+    return s_.clock.now() + (nextSnapshotDue_ - s_.clock.monotonic());
+}
+
+double AppDelegate::usualLeft() const {
+    return std::min(usualDueAt_ - s_.clock.now(), usualDueMonotonic_ - s_.clock.monotonic());
 }
 
 bool AppDelegate::withinReadingBudget() {
@@ -204,7 +216,7 @@ void AppDelegate::setFollowRoomClosely(bool on) {
     s_.settings.setForThisMachine(StoredChoices::followRoomCloselyKey, on);
     log(std::string("Follow the room closely: ") + (on ? "on" : "off"), "snapshot");
     // The new cadence counts from now; without a chain running there is nothing to move.
-    if (scope_ && nextSnapshotAt_ != distantFuture) {
+    if (scope_ && nextSnapshotDue_ != distantFuture) {
         scheduleNextSnapshot();
     }
     refreshMenu();

@@ -43,6 +43,17 @@ TEST_F(SnapshotCycleTest, ScheduleFollowsTheSunAndTheStoredPlace) {
     EXPECT_DOUBLE_EQ(d().app->nextSnapshotAt(), d().options.startWall + 2 + 3600);
 }
 
+// A clock that ran in local time, put right by NTP just after login: the menu tells the next
+// snapshot on the clock as it reads now, not half an hour off until that snapshot comes.
+TEST_F(SnapshotCycleTest, TheNextSnapshotShownFollowsAClockSetRight) {
+    d().launch(5);
+    ASSERT_EQ(d().title(Id::samples), "Samples: 1 · next 09:20 (20m)");
+    d().env.clock.setWall(d().env.clock.now() - 1800);
+    d().app->menu().willShow();
+    EXPECT_EQ(d().title(Id::samples), "Samples: 1 · next 08:50 (20m)");
+    EXPECT_NEAR(d().app->remoteState().nextSnapshot - d().env.clock.now(), 1197, 1);
+}
+
 TEST_F(SnapshotCycleTest, FailedReadingsTellTheCameraHealth) {
     d().launch();
     d().camera.setFault(SimulatedCameraFault::noFrames);
@@ -265,6 +276,16 @@ TEST_F(FollowRoomTest, EveryTenMinutesAtTheDeskTheUsualCadenceAway) {
     d().advance(2 * 3600);
     EXPECT_EQ(readings(), 9);
     EXPECT_EQ(d().count("takeSnapshot skipped (screen locked)") - skipped, 2u);
+}
+
+// Away while NTP sets the clock back two hours: the usual reading comes an hour after the
+// last one all the same, not three.
+TEST_F(FollowRoomTest, AClockSetBackHoldsNoUsualReadingBack) {
+    d().launch(5);
+    d().session->setIdleSeconds(400);
+    d().env.clock.setWall(d().env.clock.now() - 2 * 3600);
+    d().advance(3600);
+    EXPECT_EQ(readings(), 2);
 }
 
 // Readings ten minutes apart stand almost alone, one seconds after another is smoothed
