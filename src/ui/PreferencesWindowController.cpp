@@ -229,7 +229,7 @@ void PreferencesWindowController::wire() {
             return;
         }
         scope->anchors().moveEditable(static_cast<int>(index), point.luma, point.brightness,
-                                      self->fractionalHourNow());
+                                      self->curveHour_);
         self->previewBrightness(point.brightness);
         self->reloadCurveEditor();
         self->updateStatus();
@@ -251,7 +251,7 @@ void PreferencesWindowController::wire() {
         if (!scope) {
             return;
         }
-        scope->anchors().removeEditable(static_cast<int>(index), self->fractionalHourNow());
+        scope->anchors().removeEditable(static_cast<int>(index), self->curveHour_);
         self->reloadCurveEditor();
         self->updateStatus();
     };
@@ -523,6 +523,7 @@ void PreferencesWindowController::reloadCurveEditor() {
     bool night = AnchorStore::nightWeight(now) >= 0.5;
     const AnchorStore& anchors = current->anchors();
     curveMonitor_ = current->monitor();
+    curveHour_ = now;
     curveView_->setAnchors(points(anchors.editable(now)));
     // The period other than the one edited; in the fades' later hours the curve may already
     // count more of it than of the edited one.

@@ -162,6 +162,9 @@ class PreferencesWindowController final
     // begun for one monitor is never applied to the next.
     std::optional<Monitor> namedMonitor_;
     std::optional<Monitor> curveMonitor_;
+    // The hour whose period's anchors the curve editor shows: an edit ending after 7:00 or
+    // 22:00 is still of the points it began on.
+    double curveHour_ = 0;
     // The scope whose samples are being read, and whether a refresh came meanwhile.
     std::weak_ptr<MonitorScope> samplesLoading_;
     bool samplesStale_ = false;

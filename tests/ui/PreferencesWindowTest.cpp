@@ -454,6 +454,30 @@ TEST_F(PreferencesWindowTest, TheOtherPeriodsAnchorsAreShownInTheEveningFade) {
     EXPECT_DOUBLE_EQ(curve.otherAnchors()[0].brightness, 10.0);
 }
 
+// At 22:00 the night's anchors become the ones edited, but a drag holds the editor on the
+// day's until it ends: the day's point dragged across the hour is the one that moves.
+TEST_F(PreferencesWindowTest, ADragAcrossTheStartOfTheNightMovesTheDaysPoint) {
+    start({.startWall = 1718960400.0 + 13 * 3600 - 2.0});  // 21:59:58
+    anchors().observe(60.0, 30.0, 12.0, 1.0);
+    anchors().observe(200.0, 80.0, 12.0, 1.0);
+    anchors().observe(60.0, 10.0, 23.0, 1.0);
+    CurveEditorView& curve = open().curveView();
+    const QPoint from = curve.viewPoint(curve.anchors()[0]).toPoint(), to = from + QPoint(30, 0);
+    QTest::mousePress(&curve, Qt::LeftButton, {}, from);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), curve.mapToGlobal(QPointF(to)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&curve, &move);
+    desk->advance(3.0);
+    QTest::mouseRelease(&curve, Qt::LeftButton, {}, to);
+    const auto night = anchors().editable(23.0);
+    ASSERT_EQ(night.size(), 1u);
+    EXPECT_DOUBLE_EQ(night[0].luma, 60.0);
+    EXPECT_DOUBLE_EQ(night[0].brightness, 10.0);
+    const auto day = anchors().editable(12.0);
+    ASSERT_EQ(day.size(), 2u);
+    EXPECT_NEAR(day[0].luma, curve.curvePoint(to).luma, 0.5);
+}
+
 // The purple dot is the brightness the curve gives the room's light now: edited, cleared or
 // gone with its monitor, the curve takes the dot with it.
 TEST_F(PreferencesWindowTest, TheLiveDotFollowsTheCurveAsItIsEdited) {
