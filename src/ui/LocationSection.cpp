@@ -64,17 +64,20 @@ void LocationSection::addTo(QVBoxLayout& column) {
     lonField_ = coordinateField();
     autoButton_ = new QPushButton("Auto-detect from timezone");
     autoButton_->setFont(uifonts::system(11));
-    layout->addWidget(new ToneLabel("Latitude", ToneLabel::Tone::primary, 12), 0, Qt::AlignVCenter);
-    layout->addWidget(latField_, 0, Qt::AlignVCenter);
-    layout->addWidget(new ToneLabel("Longitude", ToneLabel::Tone::primary, 12), 0,
-                      Qt::AlignVCenter);
-    layout->addWidget(lonField_, 0, Qt::AlignVCenter);
+    // Each label names its field to a screen reader.
+    for (auto [name, field] : {std::pair{"Latitude", latField_}, {"Longitude", lonField_}}) {
+        auto* label = new ToneLabel(name, ToneLabel::Tone::primary, 12);
+        label->setBuddy(field);
+        layout->addWidget(label, 0, Qt::AlignVCenter);
+        layout->addWidget(field, 0, Qt::AlignVCenter);
+    }
     layout->addWidget(autoButton_, 0, Qt::AlignVCenter);
     layout->addStretch(1);
     column.addWidget(row);
 
     map_ = new MapPickerView(animation_.queue, animation_.clock);
     map_->setFixedHeight(200);
+    map_->setAccessibleName("Location map");
     column.addWidget(map_);
     column.addWidget(
         new ToneLabel("Click anywhere on the map to pick a location (timezone is inferred)",

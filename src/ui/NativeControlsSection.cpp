@@ -57,6 +57,7 @@ void NativeControlsSection::addTo(QVBoxLayout& column) {
         label->setFixedWidth(rowLabelWidth);
         row.popup = new QComboBox;
         row.popup->setFont(uifonts::system(12));
+        label->setBuddy(row.popup);
         layout->addWidget(label, 0, Qt::AlignVCenter);
         layout->addWidget(row.popup, 0, Qt::AlignVCenter);
         layout->addStretch(1);

@@ -137,6 +137,8 @@ void PreferencesWindowController::buildUI(QWidget* menuPanel) {
     monitorNameField_->setFont(uifonts::system(13, QFont::DemiBold));
     monitorNameField_->setPlaceholderText("Monitor name");
     monitorNameField_->setFixedWidth(240);
+    // A screen reader says what a field or chart is from its label or this name.
+    monitorNameField_->setAccessibleName("Monitor name");
     monitorIdLabel_ = new ToneLabel("", ToneLabel::Tone::tertiary, 10);
     monitorIdLabel_->setFont(uifonts::monospaced(10));
     column->addWidget(row({monitorNameField_, monitorIdLabel_}, 12));
@@ -147,11 +149,13 @@ void PreferencesWindowController::buildUI(QWidget* menuPanel) {
     column->addWidget(header("Luma timeline — last 12 hours (per monitor)"));
     timeline_ = new TimelineView(s_.clock);
     timeline_->setFixedHeight(140);
+    timeline_->setAccessibleName("Luma timeline");
     column->addWidget(timeline_);
 
     column->addWidget(header(QString::fromStdString(s_.texts.curveEditorHeader)));
     curveView_ = new CurveEditorView;
     curveView_->setFixedHeight(240);
+    curveView_->setAccessibleName("Adaptive curve");
     column->addWidget(curveView_);
     seedButton_ = smallButton("Seed from history");
     clearButton_ = smallButton("Clear anchors");
@@ -165,6 +169,7 @@ void PreferencesWindowController::buildUI(QWidget* menuPanel) {
     for (const VCPChoice& choice : brightnessVCPChoices) {
         brightnessVCPPopup_->addItem(choice.title, QVariant::fromValue<uint>(choice.code));
     }
+    via->setBuddy(brightnessVCPPopup_);
     auto* hint =
         new ToneLabel("the code that actually dims this panel", ToneLabel::Tone::tertiary, 10);
     column->addWidget(row({via, brightnessVCPPopup_, hint}, 8));
@@ -179,6 +184,7 @@ void PreferencesWindowController::buildUI(QWidget* menuPanel) {
     brightnessSlider_->setRange(0, 100);
     brightnessSlider_->setValue(70);
     brightnessSlider_->setTracking(true);
+    sliderLabel->setBuddy(brightnessSlider_);
     brightnessReadout_ = new QLabel(placeholderReadout);
     brightnessReadout_->setFont(uifonts::monospaced(11));
     brightnessReadout_->setFixedWidth(44);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -476,6 +477,36 @@ TEST_F(PreferencesWindowTest, ADragAcrossTheStartOfTheNightMovesTheDaysPoint) {
     const auto day = anchors().editable(12.0);
     ASSERT_EQ(day.size(), 2u);
     EXPECT_NEAR(day[0].luma, curve.curvePoint(to).luma, 0.5);
+}
+
+// A screen reader names each control by its accessible name or the label that names it; a
+// popup's own name on Linux is only the value it shows.
+TEST_F(PreferencesWindowTest, EveryControlAndChartHasANameToAnnounce) {
+    start();
+    desk->monitor->setCapabilities("(prot(monitor)type(lcd)model(U2720Q)vcp(10 14(05) 60(0F)))");
+    auto& w = open();
+    desk->advance(7.0);
+    const auto named = [](QWidget* widget) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(widget);
+        const bool labelled = !a->relations(QAccessible::Label).isEmpty();
+        return labelled ||
+               (!qobject_cast<QComboBox*>(widget) && !a->text(QAccessible::Name).isEmpty());
+    };
+    std::vector<QWidget*> controls{&w.timeline(), &w.curveView()};
+    for (QWidget* next = w.window().nextInFocusChain(); next != &w.window();
+         next = next->nextInFocusChain()) {
+        if ((next->focusPolicy() & Qt::TabFocus) && next->isVisibleTo(&w.window()) &&
+            !qobject_cast<QScrollArea*>(next)) {
+            controls.push_back(next);
+        }
+    }
+    ASSERT_GE(controls.size(), 15u);
+    for (QWidget* control : controls) {
+        EXPECT_TRUE(named(control)) << control->metaObject()->className() << " "
+                                    << QAccessible::queryAccessibleInterface(control)
+                                           ->text(QAccessible::Value)
+                                           .toStdString();
+    }
 }
 
 // The purple dot is the brightness the curve gives the room's light now: edited, cleared or
