@@ -6,13 +6,14 @@
 #include <QLabel>
 #include <QPointer>
 #include <QShortcut>
+#include <QTextLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/StatusMenu.h"
 #include "ui/ChartStyle.h"
-#include "ui/TrayMenuView.h"
+#include "ui/OneLine.h"
 
 namespace pellora {
 
@@ -22,6 +23,23 @@ namespace {
 QColor faintText(const QPalette& palette, double alpha) {
     return ChartStyle::blend(palette.color(QPalette::Window), palette.color(QPalette::WindowText),
                              alpha);
+}
+
+// The text in lines of at most `width` pixels, broken between words where it can: a button
+// does not wrap its text itself.
+QString wrapped(const QString& text, const QFont& font, int width) {
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    QStringList lines;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        lines << text.mid(line.textStart(), line.textLength()).trimmed();
+    }
+    layout.endLayout();
+    return lines.join(QLatin1Char('\n'));
 }
 
 }  // namespace
@@ -49,6 +67,7 @@ MenuPanelView::MenuPanelView(StatusMenu& menu, QWidget* parent) : QWidget(parent
         // Names from a monitor or another machine are shown as they are, never as markup.
         shown.label = new QLabel(this);
         shown.label->setTextFormat(Qt::PlainText);
+        shown.label->setWordWrap(true);
         // Level with the buttons' text.
         shown.label->setContentsMargins(8, 3, 8, 3);
         layout->addWidget(shown.label);
@@ -117,7 +136,9 @@ void MenuPanelView::showRow(MenuItemId id) {
     const QString text = QString::fromStdString(row.title);
     shown->label->setText(text);
     shown->label->setVisible(!row.hidden && !command);
-    shown->button->setText(TrayMenuView::menuText(row.title));
+    // A warning names its fix at length: in lines, or it would widen the window past its width.
+    shown->button->setText(wrapped(oneLine(row.title), shown->button->font(), maxLineWidth)
+                               .replace(QLatin1Char('&'), QStringLiteral("&&")));
     shown->button->setEnabled(row.enabled);
     shown->button->setVisible(!row.hidden && command);
 }

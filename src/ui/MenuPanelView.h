@@ -19,6 +19,9 @@ class StatusMenu;
 class MenuPanelView final : public QWidget {
     Q_OBJECT
   public:
+    // The widest a row's text is laid out: the window's column holds it beside its scroll bar.
+    static constexpr int maxLineWidth = 460;
+
     // `menu` outlives the view.
     explicit MenuPanelView(StatusMenu& menu, QWidget* parent = nullptr);
     ~MenuPanelView() override;

@@ -12,6 +12,7 @@
 #include <QScrollArea>
 #include <QSlider>
 #include <QTest>
+#include <QToolButton>
 #include <QWheelEvent>
 #include <algorithm>
 
@@ -25,6 +26,7 @@
 #include "ui/CurveEditorView.h"
 #include "ui/LocationSection.h"
 #include "ui/MapPickerView.h"
+#include "ui/MenuPanelView.h"
 #include "ui/NativeControlsSection.h"
 #include "ui/PreferencesWindowController.h"
 #include "ui/TimelineView.h"
@@ -507,6 +509,24 @@ TEST_F(PreferencesWindowTest, EveryControlAndChartHasANameToAnnounce) {
                                            ->text(QAccessible::Value)
                                            .toStdString();
     }
+}
+
+// Without a tray the menu's rows head the window. A camera warning names its fix at length:
+// it is broken into lines there, not laid out as one line that widens the window's column
+// past the window and sends the charts under a sideways scroll.
+TEST_F(PreferencesWindowTest, WithoutATrayAWarningRowWrapsWithinTheWindow) {
+    start({.preferences = deskPreferencesWithoutTray});
+    desk->camera.setPresent(false);
+    desk->snapshot(10.0);
+    auto& w = open();
+    const std::string& warning = desk->title(MenuItemId::camera);
+    ASSERT_TRUE(warning.starts_with("\u26A0\uFE0E No camera detected")) << warning;
+    auto* scroll = w.window().findChild<QScrollArea*>();
+    scroll->resize(PreferencesWindowController::windowWidth, 600);
+    EXPECT_LE(scroll->widget()->minimumSizeHint().width(), scroll->viewport()->width());
+    auto* row = w.window().findChild<MenuPanelView*>();
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->button(MenuItemId::camera)->text().replace('\n', ' ').toStdString(), warning);
 }
 
 // The purple dot is the brightness the curve gives the room's light now: edited, cleared or
