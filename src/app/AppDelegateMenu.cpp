@@ -91,6 +91,11 @@ void AppDelegate::refreshMenu() {
         return;
     }
     menu_.setTitle(Id::monitor, "Monitor: " + s_.registry->friendlyName(scope_->monitor()));
+    // The idle row, left from before this monitor came: a reading that never comes (no camera,
+    // access refused) would leave it saying the desktop manages the display.
+    if (menu_.row(Id::brightness).title == s_.texts.builtInBrightness) {
+        menu_.setTitle(Id::brightness, applyDecision().brightnessRow);
+    }
     menu_.setTitle(Id::mode, MenuTexts::modeRow(mode_));
     refreshSamplesRow();
     long long count = sampleCount_.value_or(0);

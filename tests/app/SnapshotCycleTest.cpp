@@ -59,6 +59,8 @@ TEST_F(SnapshotCycleTest, FailedReadingsTellTheCameraHealth) {
     d().camera.setFault(SimulatedCameraFault::noFrames);
     d().advance(10);
     EXPECT_EQ(d().title(Id::lastSample), "Last snapshot: failed");
+    // The monitor is managed even with no reading yet: its row is not the idle one.
+    EXPECT_EQ(d().title(Id::brightness), "Brightness: (learning)");
     EXPECT_THAT(d().title(Id::camera),
                 StartsWith("\u26A0\uFE0E Camera \"Simulated Camera\" is connected"));
     EXPECT_EQ(d().app->menu().glyph(), StatusMenu::warningGlyph);
