@@ -37,7 +37,8 @@ void strokeCircle(QPainter& painter, QPointF centre, double diameter, const QCol
 }  // namespace
 
 CurveEditorView::CurveEditorView(QWidget* parent) : QWidget(parent) {
-    setFocusPolicy(Qt::ClickFocus);
+    // Tab reaches it too: the arrows pick and move a point without the mouse.
+    setFocusPolicy(Qt::StrongFocus);
     // Hover over an anchor shows a hand, so the view has to see moves without a button.
     setMouseTracking(true);
 }
@@ -198,16 +199,42 @@ void CurveEditorView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void CurveEditorView::keyPressEvent(QKeyEvent* event) {
-    const bool removeKey = event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace;
-    if (!removeKey || dragIndex_ || !validIndex(selected_)) {
+    const int key = event->key();
+    const bool removeKey = key == Qt::Key_Delete || key == Qt::Key_Backspace;
+    const bool pickKey = key == Qt::Key_Left || key == Qt::Key_Right;
+    const bool moveKey = key == Qt::Key_Up || key == Qt::Key_Down;
+    if (dragIndex_ || anchors_.empty() || (!pickKey && !validIndex(selected_)) ||
+        !(removeKey || pickKey || moveKey)) {
         QWidget::keyPressEvent(event);
         return;
     }
-    const std::int64_t index = *selected_;
-    select(std::nullopt);
     event->accept();
-    if (auto remove = onRemoveAnchor) {
-        remove(index);
+    const auto last = static_cast<std::int64_t>(anchors_.size()) - 1;
+    if (pickKey) {
+        // From none, the first point the arrow's way; past either end, the last one there.
+        const std::int64_t step = key == Qt::Key_Right ? 1 : -1;
+        const std::int64_t from = selected_ ? *selected_ : (step > 0 ? -1 : last + 1);
+        select(std::clamp<std::int64_t>(from + step, 0, last));
+        return;
+    }
+    const std::int64_t index = *selected_;
+    if (removeKey) {
+        select(std::nullopt);
+        if (auto remove = onRemoveAnchor) {
+            remove(index);
+        }
+        return;
+    }
+    // A step of 1, or 10 with Shift, committed as a drag released there would be.
+    CurvePoint point = anchors_[static_cast<std::size_t>(index)];
+    const double step =
+        (event->modifiers() & Qt::ShiftModifier ? 10.0 : 1.0) * (key == Qt::Key_Up ? 1 : -1);
+    point.brightness = std::clamp(std::round(point.brightness) + step, 0.0, 100.0);
+    anchors_[static_cast<std::size_t>(index)] = point;
+    selectedPoint_ = point;
+    update();
+    if (auto commit = onCommitAnchor) {
+        commit(index, point);
     }
 }
 
@@ -222,6 +249,12 @@ void CurveEditorView::paintEvent(QPaintEvent*) {
 
     QPainter painter(this);
     style.drawPlate(painter, bounds, dimmed_);
+    if (hasFocus()) {
+        // Where the arrow keys act.
+        painter.setPen(QPen(style.highlight, 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(bounds.adjusted(0.75, 0.75, -0.75, -0.75), 8, 8);
+    }
 
     QPainterPath grid;
     for (double f : {0.0, 0.25, 0.5, 0.75, 1.0}) {

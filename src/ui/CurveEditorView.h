@@ -18,7 +18,8 @@ namespace pellora {
 // the anchor store and reloads the view. A drag moves the point in the view's own list so
 // that it follows the pointer. A click on empty space adds, a drag moves, Alt-click removes;
 // Delete or Backspace removes the selected (last pressed) anchor, for desktops whose window
-// manager takes Alt-press for itself. Main thread only.
+// manager takes Alt-press for itself. From the keyboard, Left and Right select the previous
+// and next anchor and Up and Down move it. Main thread only.
 class CurveEditorView final : public QWidget {
   public:
     explicit CurveEditorView(QWidget* parent = nullptr);

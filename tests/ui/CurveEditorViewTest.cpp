@@ -113,6 +113,22 @@ TEST_F(CurveEditor, DeleteRemovesTheSelectedAnchorWhileItStillStandsThere) {
     }
 }
 
+// Without a mouse: Tab reaches the view, Left and Right pick a point (from none, the last or
+// the first), Up and Down move it as a drag released there would, Delete removes it.
+TEST_F(CurveEditor, TheKeyboardPicksMovesAndRemovesAnchors) {
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    EXPECT_TRUE(view.focusPolicy() & Qt::TabFocus);
+    view.setAnchors({{10, 10}, kMiddle, {200, 100}});
+    view.setFocus();
+    for (Qt::Key key : {Qt::Key_Left, Qt::Key_Right, Qt::Key_Left, Qt::Key_Up}) {
+        QTest::keyClick(&view, key);
+    }
+    QTest::keyClick(&view, Qt::Key_Down, Qt::ShiftModifier);
+    QTest::keyClick(&view, Qt::Key_Delete);
+    EXPECT_EQ(calls.join(" ; "), "commit 1 127.5,51 ; commit 1 127.5,41 ; remove 1");
+}
+
 TEST_F(CurveEditor, AnchorsShrinkingUnderADragEndItQuietly) {
     view.setAnchors({{10, 10}, kMiddle});
     gesture(kMiddleAt, Qt::NoModifier, QPoint(300, 100), [&] { view.setAnchors({{10, 10}}); });
