@@ -11,9 +11,28 @@ namespace pellora {
 
 namespace {
 
+// The box wraps its text only between words: a word wider than the box can grow (a long
+// link, a path) would be cut at its edge. Such a word gets a place to break (a zero-width
+// space) every few characters, never inside a character or before a mark.
+QString breakable(const QString& text) {
+    constexpr int kLongestRun = 24;
+    QString out;
+    out.reserve(text.size() + text.size() / kLongestRun);
+    int run = 0;
+    for (const QChar c : text) {
+        run = c.isSpace() ? 0 : run + 1;
+        if (run > kLongestRun && !c.isLowSurrogate() && !c.isMark()) {
+            out += QChar(0x200B);
+            run = 1;
+        }
+        out += c;
+    }
+    return out;
+}
+
 // Texts may carry names from outside (a device's, a file's): never read as markup.
 void setDetails(QMessageBox& box, const std::string& informative) {
-    box.setInformativeText(QString::fromStdString(informative));
+    box.setInformativeText(breakable(QString::fromStdString(informative)));
     // Every such label: one emptied before is only deleted later.
     for (auto* label : box.findChildren<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
         label->setTextFormat(Qt::PlainText);
@@ -39,7 +58,7 @@ void MessageBoxAlerts::present(const std::string& message, const std::string& in
     if (QMessageBox* box = shown(message)) {
         // What it is told now: a re-check that found the camera granted must not leave the box
         // saying access is refused.
-        if (box->informativeText() != QString::fromStdString(informative)) {
+        if (box->informativeText() != breakable(QString::fromStdString(informative))) {
             setDetails(*box, informative);
         }
         box->show();

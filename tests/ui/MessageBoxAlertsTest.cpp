@@ -78,6 +78,20 @@ TEST(MessageBoxAlerts, AMessageToldAgainWhileUpShowsTheNewDetails) {
     EXPECT_EQ(box->informativeText().toStdString(), "<b>Still</b> refused.");
 }
 
+// A feed's link or a file's path may be a word wider than the box can grow: it is wrapped
+// like the rest of the text, not cut off at the box's edge.
+TEST(MessageBoxAlerts, AWordWiderThanTheBoxIsWrappedNotCut) {
+    widgetsApp();
+    MessageBoxAlerts alerts("Pellora");
+    const std::string details = "Faster start.\n\nhttps://example.org/" + std::string(300, 'x');
+    alerts.present("Pellora 9 is available", details, {"Download…", "Later"}, {});
+    QMessageBox* box = alerts.shown("Pellora 9 is available");
+    ASSERT_TRUE(box != nullptr && QTest::qWaitForWindowExposed(box));
+    auto* label = box->findChild<QLabel*>("qt_msgbox_informativelabel");
+    EXPECT_LE(label->minimumSizeHint().width(), label->width());
+    EXPECT_EQ(label->text().remove(QChar(0x200B)).toStdString(), details);
+}
+
 // The program's own icon, at every size the package installs, on the alerts as on the
 // windows; the generic one only where the program has none.
 TEST(MessageBoxAlerts, ShowTheApplicationsIcon) {
