@@ -649,7 +649,7 @@ void PreferencesWindowController::adoptModel() {
             if (!scope || scope != self->scope()) {
                 return;
             }
-            scope->anchors().clear();
+            // Replaces the anchors only when the log holds choices to build them from.
             scope->anchors().seedFromSamples(samples);
             self->reloadCurveEditor();
             self->updateStatus();

@@ -297,6 +297,20 @@ TEST_F(PreferencesWindowTest, CurveEditsDragsClearAndSeedGoToTheMonitorsAnchors)
     EXPECT_EQ(curve.anchors().size(), anchors().editable(9.0).size());
 }
 
+// The learnt curve may come from another machine, whose log stays there: with none of the
+// user's own choices logged here, "Seed from history" has nothing to build from and leaves
+// the curve as it is.
+TEST_F(PreferencesWindowTest, SeedingWithoutLoggedChoicesKeepsTheCurve) {
+    start({.cameraStatus = CameraAuthorization::denied});
+    anchors().observe(60.0, 30.0, 9.0, 1.0);
+    auto& w = open();
+    ASSERT_TRUE(desk->samples().empty());
+    QTest::mouseClick(&w.seedButton(), Qt::LeftButton);
+    desk->advance(0.1);
+    EXPECT_EQ(anchors().anchors().size(), 1u);
+    EXPECT_EQ(w.curveView().anchors().size(), 1u);
+}
+
 // The refresh runs while the window is open: it reads the login item again, keeps a name
 // being typed, never queues behind an unfinished read, and shows what was appended meanwhile.
 TEST_F(PreferencesWindowTest, RefreshRunsWhileOpenWithTheStartAtLoginBoxAndAnUnfinishedName) {
