@@ -380,6 +380,15 @@ void MapPickerView::keyPressEvent(QKeyEvent* event) {
             takeOver();
             panBy({0, -stepY});
             break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space:
+            // The place under the cross in the middle, which the arrows moved there.
+            if (onPick) {
+                const auto pick = onPick;
+                pick(coordinateAt(centre));
+            }
+            break;
         default:
             QWidget::keyPressEvent(event);
             return;
@@ -530,9 +539,19 @@ void MapPickerView::paintEvent(QPaintEvent* /*event*/) {
         painter.drawEllipse(*pin, 5.0, 5.0);
     }
 
-    // The edge hides the clip's stair steps at the corners.
+    if (hasFocus()) {
+        // The keys' place: Return picks what is under the cross.
+        const QPointF middle(width() / 2.0, height() / 2.0);
+        painter.setPen(QPen(ChartStyle::withAlpha(text, 0.7), 1.0));
+        painter.drawLine(middle - QPointF(8, 0), middle + QPointF(8, 0));
+        painter.drawLine(middle - QPointF(0, 8), middle + QPointF(0, 8));
+    }
+
+    // The edge hides the clip's stair steps at the corners; in the highlight while the keys
+    // act on the map.
     painter.setClipping(false);
-    painter.setPen(QPen(ChartStyle::withAlpha(text, dark ? 0.25 : 0.18), 1.0));
+    painter.setPen(hasFocus() ? QPen(palette.color(QPalette::Highlight), 1.5)
+                              : QPen(ChartStyle::withAlpha(text, dark ? 0.25 : 0.18), 1.0));
     painter.setBrush(Qt::NoBrush);
     painter.drawRoundedRect(bounds.adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius, cornerRadius);
 }

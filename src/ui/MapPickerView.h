@@ -26,8 +26,9 @@ struct MapRegion {
 };
 
 // An offline world map (Web Mercator, wrapping east–west) on which one click picks a place.
-// Dragging pans, the wheel and the +/- keys zoom. A press released 4 points or more from
-// where it began was a pan and picks nothing.
+// Dragging pans, the wheel and the +/- keys zoom, the arrows pan and Return or Space picks
+// the place in the middle. A press released 4 points or more from where it began was a pan
+// and picks nothing.
 class MapPickerView final : public QWidget {
   public:
     static constexpr double clickThreshold = 4.0;

@@ -132,6 +132,13 @@ TEST_F(MapView, AClickPicksThePlaceUnderThePointer) {
     EXPECT_GT(fiji->x(), 264);
     EXPECT_NEAR(view.coordinateAt(*fiji).lon, -178.0, 1e-6);
     EXPECT_FALSE(view.pointFor({91, 0}) || view.pointFor({NAN, 0}));
+    // Without a mouse: the arrows bring a place to the middle, Return or Space picks it.
+    view.setRegion(kNewYork, 60, 80, false);
+    QTest::keyClick(&view, Qt::Key_Return);
+    QTest::keyClick(&view, Qt::Key_Space);
+    ASSERT_EQ(picks.size(), 2u);
+    expectNear(picks[0], kNewYork);
+    expectNear(picks[1], kNewYork);
 }
 
 TEST_F(MapView, TravelBelowTheThresholdPicksAtOrAboveItPans) {
