@@ -57,6 +57,9 @@ void AppDelegate::maybeApply() {
         "apply");
     s_.brightness->setBrightness(*decision.write);
     noteKnownBrightness(*decision.write);
+    if (prefs_) {
+        prefs_->showAppliedBrightness(*decision.write);
+    }
     s_.indicator.show(*decision.write, decision.delta);
     publishRemoteState();
 }

@@ -38,6 +38,8 @@ class PreferencesPresenter {
     virtual void refreshCapabilities() = 0;
     // The live room-light reading, for the curve editor's marker.
     virtual void setLiveLuma(double luma) = 0;
+    // Adapting wrote this brightness: the manual slider shows it.
+    virtual void showAppliedBrightness(int brightness) = 0;
     // Brings the window to the front and starts its refresh timer.
     virtual void present() = 0;
 };

@@ -433,6 +433,15 @@ void PreferencesWindowController::setLiveLuma(double luma) {
     showLivePrediction();
 }
 
+// A nudge of the slider starts from what the monitor shows; one under the hand stays there.
+void PreferencesWindowController::showAppliedBrightness(int brightness) {
+    if (brightnessSlider_->isSliderDown()) {
+        return;
+    }
+    setSliderQuietly(brightness);
+    brightnessReadout_->setText(QString::number(brightness));
+}
+
 // The dot sits on the curve shown: every reload of the curve moves it too.
 void PreferencesWindowController::showLivePrediction() {
     auto current = scope();

@@ -81,6 +81,7 @@ class PreferencesWindowController final
     void refreshSamples() override;
     void refreshCapabilities() override;
     void setLiveLuma(double luma) override;
+    void showAppliedBrightness(int brightness) override;
     void present() override;
     // (Re)starts the 5-second refresh; closing the window stops it.
     void startTimer();

@@ -635,6 +635,22 @@ TEST_F(PreferencesWindowTest, AnEditsPreviewIsNotTakenForTheMonitorsButtons) {
     EXPECT_EQ(anchors().anchors().size(), before + 1);
 }
 
+// The slider is the monitor's brightness: one adapting wrote while the window was open shows
+// there, so that a nudge of the slider starts from it, not from the value the window opened on.
+TEST_F(PreferencesWindowTest, TheSliderFollowsTheBrightnessAdaptingWrites) {
+    start();
+    desk->app->toggleMode();
+    desk->advance(200.0);
+    desk->snapshot(5.0);
+    ASSERT_EQ(desk->app->mode(), Mode::adapting);
+    auto& w = open();
+    anchors().observe(desk->app->smoothedLuma(), 12.0, 9.1, 20.0);
+    desk->snapshot(6.0);
+    ASSERT_EQ(desk->monitorBrightness(), 12);
+    EXPECT_EQ(w.brightnessSlider().value(), 12);
+    EXPECT_EQ(w.brightnessReadout().text(), "12");
+}
+
 // Real time as the program has it: timed on a clock of its own, run on the main queue.
 class RealTimeOnMain final : public Queue {
   public:
