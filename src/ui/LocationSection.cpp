@@ -157,6 +157,11 @@ void LocationSection::autoDetectLocation() {
 }
 
 void LocationSection::applyLocation(double lat, double lon) {
+    // 190 is the meridian of -170: the map draws it there, and the schedule, which takes no
+    // longitude past ±180, would otherwise use the default place's.
+    if (std::isfinite(lon) && std::abs(lon) > 180.0) {
+        lon = std::remainder(lon, 360.0);
+    }
     showInFields(lat, lon);
     settings_.set(latitudeKey, lat);
     settings_.set(longitudeKey, lon);

@@ -215,6 +215,10 @@ TEST_F(PreferencesWindowTest, LocationComesFromTheFieldsOrTheMapAndTheLineTellsT
     // A latitude the schedule cannot use: it samples at the default one, and says so.
     location.applyLocation(95.0, 15.0);
     EXPECT_EQ(location.solarLabel().text(), usable);
+    // A longitude past ±180 is the same meridian as its wrap, on the map and in the schedule.
+    location.applyLocation(40.7128, 15.0 + 360.0);
+    EXPECT_EQ(location.longitudeField().text(), "15.0000");
+    EXPECT_EQ(location.solarLabel().text(), usable);
 
     // Following the room closely is one click for this machine, and the line says so.
     QCheckBox& box = w.followRoomCheckbox();
