@@ -467,6 +467,10 @@ void PreferencesWindowController::present() {
             window_->resize(windowWidth, height);
         }
     }
+    // Raising and activating leave a minimized window minimized on many desktops.
+    if (window_->isMinimized()) {
+        window_->setWindowState((window_->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    }
     window_->show();
     window_->raise();
     window_->activateWindow();

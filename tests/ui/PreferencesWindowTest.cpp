@@ -655,6 +655,19 @@ TEST_F(PreferencesWindowTest, TheSliderFollowsTheBrightnessAdaptingWrites) {
     EXPECT_EQ(w.brightnessReadout().text(), "12");
 }
 
+// "Preferences…" on a window the user minimized brings it back, not only to the front of
+// the taskbar.
+TEST_F(PreferencesWindowTest, OpeningAMinimizedWindowRestoresIt) {
+    start();
+    auto& w = open();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w.window()));
+    w.window().showMinimized();
+    ASSERT_TRUE(w.window().isMinimized());
+    open();
+    EXPECT_FALSE(w.window().isMinimized());
+    EXPECT_TRUE(w.window().isVisible());
+}
+
 // Real time as the program has it: timed on a clock of its own, run on the main queue.
 class RealTimeOnMain final : public Queue {
   public:
