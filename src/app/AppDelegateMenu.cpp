@@ -58,9 +58,12 @@ void AppDelegate::setupStatusItem() {
             self->menu_.row(MenuItemId::brightness).title.rfind("Paused — ", 0) == 0) {
             self->menu_.setTitle(MenuItemId::brightness, self->applyDecision().brightnessRow);
         }
-        // The next snapshot's time, on the wall clock as it reads now: it may have been set.
+        // The next snapshot's time, on the wall clock as it reads now (it may have been set),
+        // and a name given in the window, or on another machine, without waiting for a reading.
         if (self->scope_) {
             self->refreshSamplesRow();
+            self->menu_.setTitle(MenuItemId::monitor, "Monitor: " + self->s_.registry->friendlyName(
+                                                                        self->scope_->monitor()));
         }
         // The entry may change behind our back (a settings panel, a hand edit).
         if (self->startAtLogin_) {

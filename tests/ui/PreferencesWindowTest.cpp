@@ -351,6 +351,9 @@ TEST_F(PreferencesWindowTest, RefreshRunsWhileOpenWithTheStartAtLoginBoxAndAnUnf
     EXPECT_EQ(name.text(), "DELL U2720Q left");
     QTest::keyClick(&name, Qt::Key_Return);
     EXPECT_EQ(desk->registry->friendlyName(desk->app->scope()->monitor()), "DELL U2720Q left");
+    // The menu names the monitor as the window does, without waiting for the next reading.
+    desk->advance(PreferencesWindowController::refreshInterval);
+    EXPECT_EQ(desk->title(MenuItemId::monitor), "Monitor: DELL U2720Q left");
 
     w.refreshSamples();
     const std::size_t reading = desk->env.clock.pendingCount();
