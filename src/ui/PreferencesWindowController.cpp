@@ -512,6 +512,8 @@ void PreferencesWindowController::setInteractiveViewsEnabled(bool enabled) {
     brightnessSlider_->setEnabled(enabled);
     brightnessVCPPopup_->setEnabled(enabled);
     monitorNameField_->setEnabled(enabled);
+    seedButton_->setEnabled(enabled);
+    clearButton_->setEnabled(enabled);
     curveView_->setDimmed(!enabled);
     timeline_->setDimmed(!enabled);
 }
@@ -657,7 +659,7 @@ void PreferencesWindowController::adoptModel() {
     std::weak_ptr<MonitorScope> kept = current;
     current->logger().loadAll(
         s_.main, whileAlive(weak, [kept](const auto& self, std::vector<Sample> samples) {
-            self->seedButton_->setEnabled(true);
+            self->seedButton_->setEnabled(self->scope() != nullptr);
             auto scope = kept.lock();
             if (!scope || scope != self->scope()) {
                 return;

@@ -64,11 +64,14 @@ TEST_F(PreferencesWindowTest, WithoutMonitorTheWindowIsIdleAndComesBackWhenOneAr
     EXPECT_TRUE(w.noMonitorLabel().isVisibleTo(&w.window()));
     EXPECT_FALSE(w.brightnessSlider().isEnabled());
     EXPECT_TRUE(w.curveView().isDimmed());
+    // No curve to seed or clear: the buttons say so rather than do nothing.
+    EXPECT_FALSE(w.seedButton().isEnabled() || w.clearButton().isEnabled());
 
     desk->plug(SimulatedDesk::monitorA, desk->monitor);
     desk->advance(1.0);
     EXPECT_FALSE(w.noMonitorLabel().isVisibleTo(&w.window()));
     EXPECT_TRUE(w.brightnessSlider().isEnabled());
+    EXPECT_TRUE(w.seedButton().isEnabled() && w.clearButton().isEnabled());
     EXPECT_EQ(w.monitorNameField().text(), "DELL U2720Q");
     EXPECT_EQ(w.statusLabel().text(),
               "Learning from your adjustments · default map until anchored · now: day");
