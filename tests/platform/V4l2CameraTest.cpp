@@ -189,6 +189,29 @@ TEST(V4l2CameraNames, IdsJoinBusAndNameTypesNameTheBus) {
     EXPECT_EQ(V4l2Camera::fourccText(0x01020304), "????");
 }
 
+// A laptop's infrared face-login node, or one offering no format we read, may come first in
+// node order: the colour camera beside them is the one used.
+TEST_F(V4l2CameraTest, ColourCamerasComeBeforeInfraredAndUnreadableNodes) {
+    rig.devices = {{"/dev/video0", "H.264 Cam", "usb-1", "uvcvideo"},
+                   {"/dev/video2", "Integrated IR Camera", "usb-2", "uvcvideo"},
+                   {"/dev/video4", "Integrated Camera", "usb-2", "uvcvideo"}};
+    V4l2CameraBackend backend = rig.backend();
+    backend.preferredMode = [](const std::filesystem::path& node) -> std::optional<V4l2Mode> {
+        if (node == "/dev/video0") {
+            return std::nullopt;
+        }
+        return V4l2Mode{node == "/dev/video2" ? V4L2_PIX_FMT_GREY : V4L2_PIX_FMT_YUYV, 640, 360};
+    };
+    auto camera = V4l2Camera::create(backend);
+    std::vector<std::string> names;
+    for (const auto& device : camera->devices()) {
+        names.push_back(device.localizedName);
+    }
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"Integrated Camera", "H.264 Cam", "Integrated IR Camera"}));
+    EXPECT_EQ(camera->defaultDevice()->localizedName, "Integrated Camera");
+}
+
 TEST_F(V4l2CameraTest, AddingAnInputChecksTheNodeButLeavesTheCameraOff) {
     auto camera = V4l2Camera::create(rig.backend());
     const CameraDevice desk = camera->devices().at(0), stranger{"v4l2:usb-1:Other", "Other", ""};

@@ -129,7 +129,18 @@ std::vector<CameraDevice> V4l2Camera::identify(const std::vector<V4l2DeviceInfo>
 }
 
 std::vector<CameraDevice> V4l2Camera::devices() {
-    return identify(backend_.listDevices());
+    std::vector<V4l2DeviceInfo> found = backend_.listDevices();
+    std::vector<CameraDevice> cameras = identify(found);
+    // A laptop's infrared face-login camera is a node of its own that offers grey only and
+    // films its emitter's light, not the room's; a node with no format we read gives nothing.
+    // Either may come first in node order, so every colour camera goes ahead of them.
+    std::vector<CameraDevice> colour, other;
+    for (std::size_t i = 0; i < cameras.size(); ++i) {
+        std::optional<V4l2Mode> mode = backend_.preferredMode(found[i].node);
+        (mode && mode->fourcc != V4L2_PIX_FMT_GREY ? colour : other).push_back(cameras[i]);
+    }
+    colour.insert(colour.end(), other.begin(), other.end());
+    return colour;
 }
 
 std::optional<CameraDevice> V4l2Camera::defaultDevice() {

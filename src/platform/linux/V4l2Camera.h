@@ -47,8 +47,9 @@ class V4l2Camera final : public Camera, public std::enable_shared_from_this<V4l2
     V4l2Camera(const V4l2Camera&) = delete;
     V4l2Camera& operator=(const V4l2Camera&) = delete;
 
+    // Colour cameras first, in node order; grey-only (infrared) and unreadable nodes after.
     std::vector<CameraDevice> devices() override;
-    // Linux has no system-wide default camera: the first capture device stands in.
+    // Linux has no system-wide default camera: the first of `devices` stands in.
     std::optional<CameraDevice> defaultDevice() override;
     std::optional<CameraDevice> inputDevice() override;
     void removeInput() override;
