@@ -277,6 +277,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     std::uint64_t retrainRequest_ = 0;
     CameraHealth cameraHealth_ = CameraHealth::ok;
     std::optional<bool> cameraFound_;
+    // The camera was busy in another program at the latest readings, and the log said so.
+    bool cameraBusyTold_ = false;
 
     // Readable samples in the current monitor's log; nothing until counted.
     std::optional<long long> sampleCount_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 #include "app/AppDelegate.h"
 #include "app/ApplyPolicy.h"
@@ -237,6 +238,7 @@ void AppDelegate::handleReading(std::optional<double> luma) {
         return;
     }
     cameraFound_ = true;
+    cameraBusyTold_ = false;
     setCameraHealth(CameraHealth::ok);
     log(format("Snapshot OK: luma=%.1f", *luma), "snapshot");
     double monotonic = s_.clock.monotonic();
@@ -266,6 +268,20 @@ void AppDelegate::handleReading(std::optional<double> luma) {
 }
 
 void AppDelegate::handleFailedReading() {
+    if (s_.sensor->lastReadingFoundCameraBusy()) {
+        // A call holds the camera: nothing is wrong with it, and the cadence tries again.
+        menu_.setTitle(MenuItemId::lastSample,
+                       "Last snapshot: skipped — the camera is in use by another app");
+        if (!std::exchange(cameraBusyTold_, true)) {
+            log("Camera \"" + s_.sensor->selectedDeviceName() +
+                    "\" is in use by another program (a video call?): left alone, the next "
+                    "reading tries again",
+                "snapshot");
+        }
+        refreshMenu();
+        return;
+    }
+    cameraBusyTold_ = false;
     menu_.setTitle(MenuItemId::lastSample, "Last snapshot: failed");
     bool authorized = s_.cameraAccess.lastKnownStatus() == CameraAuthorization::authorized;
     probeCamera(whileAlive(this, [authorized](const auto& self, bool found) {

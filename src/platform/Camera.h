@@ -68,6 +68,9 @@ class Camera {
 
     // Blocks until the camera runs (or fails to); returns whether it runs.
     virtual bool start() = 0;
+    // Whether the last start failed because another program streams from the camera (a video
+    // call): nothing is wrong with it, and it is best left alone until the next reading.
+    virtual bool busyElsewhere() = 0;
     virtual bool isRunning() = 0;
     virtual void stop() = 0;
 };

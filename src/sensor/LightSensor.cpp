@@ -161,6 +161,7 @@ void LightSensor::request(double timeout, Completion completion) {
     }
     pending_ = std::move(completion);
     frameCount_ = 0;
+    cameraBusy_ = false;
     configureSession();
     if (!camera_.inputDevice()) {
         log("sampleOnce aborted — no camera device connected");
@@ -168,7 +169,13 @@ void LightSensor::request(double timeout, Completion completion) {
         return;
     }
     log("Starting session…");
-    camera_.start();
+    if (!camera_.start() && camera_.busyElsewhere()) {
+        // Waiting out the timeout would not free it; the call goes on undisturbed.
+        log("Camera in use by another program — left alone until the next reading");
+        cameraBusy_ = true;
+        finish(std::nullopt);
+        return;
+    }
     sessionStartedAt_ = clock_.monotonic();
     log(std::string("session.isRunning=") + (camera_.isRunning() ? "true" : "false"));
     // A timeout that is not a finite positive number would keep the camera on for good.
@@ -226,6 +233,8 @@ void LightSensor::finishNow(std::optional<double> result) {
     endRun();
     log("Session stopped. result=" + (result ? shortestDecimal(*result) : "nil") +
         " frames=" + std::to_string(frameCount_));
+    main_.post(
+        whileAlive(this, [busy = cameraBusy_](const auto& self) { self->mainCameraBusy_ = busy; }));
     main_.post([completion = std::move(completion), result] { completion(result); });
 }
 
@@ -255,6 +264,11 @@ const std::string& LightSensor::selectedDeviceName() const {
 const std::string& LightSensor::selectedDeviceTypeRaw() const {
     PELLORA_ASSERT_ON(main_);
     return mainDeviceTypeRaw_;
+}
+
+bool LightSensor::lastReadingFoundCameraBusy() const {
+    PELLORA_ASSERT_ON(main_);
+    return mainCameraBusy_;
 }
 
 std::optional<double> LightSensor::meanLuma(std::span<const std::uint8_t> plane, int width,

@@ -54,6 +54,9 @@ class LightSensor : public std::enable_shared_from_this<LightSensor> {
     // a completion always sees the name of the camera that produced (or failed) its reading.
     const std::string& selectedDeviceName() const;
     const std::string& selectedDeviceTypeRaw() const;
+    // Whether the latest reading that answered found the camera busy in another program (a
+    // video call) and left it alone. Main thread only; set ahead of that reading's completion.
+    bool lastReadingFoundCameraBusy() const;
 
     // Mean of every fourth byte of every fourth row; nothing for an empty plane or one that
     // does not fit in `plane` (row padding past `width` is never read).
@@ -88,10 +91,12 @@ class LightSensor : public std::enable_shared_from_this<LightSensor> {
     std::string selectedDeviceName_;
     std::string selectedDeviceTypeRaw_;
     bool outputAttached_ = false;
+    bool cameraBusy_ = false;
 
     // On `main_` only: the copies the rest of the program reads.
     std::string mainDeviceName_;
     std::string mainDeviceTypeRaw_;
+    bool mainCameraBusy_ = false;
 };
 
 }  // namespace pellora

@@ -88,6 +88,23 @@ TEST_F(SnapshotCycleTest, FailedReadingsTellTheCameraHealth) {
     EXPECT_EQ(d().app->menu().glyph(), StatusMenu::sunGlyph);
 }
 
+// A video call holds the camera: the reading is skipped without calling the camera broken,
+// the user is told once, and the first reading after the call measures again.
+TEST_F(SnapshotCycleTest, ACameraInUseByACallIsLeftAloneAndNotCalledBroken) {
+    d().launch(5);
+    d().camera.setFault(SimulatedCameraFault::inUse);
+    d().snapshot(10);
+    d().snapshot(10);
+    EXPECT_TRUE(d().hidden(Id::camera));
+    EXPECT_EQ(d().app->menu().glyph(), StatusMenu::sunGlyph);
+    EXPECT_EQ(d().title(Id::lastSample),
+              "Last snapshot: skipped — the camera is in use by another app");
+    EXPECT_EQ(d().count("\"Simulated Camera\" is in use by another program"), 1u);
+    d().camera.setFault(SimulatedCameraFault::none);
+    d().snapshot(10);
+    EXPECT_THAT(d().title(Id::lastSample), StartsWith("Last snapshot: 09:"));
+}
+
 // The monitor may come back from suspend at another brightness: the wake measures, as an
 // unlock does, and a wake with an unlock soon after measures once. Locked, nothing is read.
 TEST_F(SnapshotCycleTest, AWakeFromSuspendMeasuresOnceWithItsUnlock) {

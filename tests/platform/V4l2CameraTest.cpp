@@ -241,9 +241,11 @@ TEST_F(V4l2CameraTest, RunsOnlyBetweenStartAndStopHandingOverOneFrameAtATime) {
     rig.openResult = OpenError::busy;
     EXPECT_FALSE(camera->start());
     EXPECT_EQ(camera->lastError(), "open /dev/video0: Device or resource busy");
+    EXPECT_TRUE(camera->busyElsewhere());  // a video call has it
     rig.openResult = OpenError::none;
     rig.devices[0].node = "/dev/video3";  // renumbered since the input was added
     ASSERT_TRUE(camera->start());
+    EXPECT_FALSE(camera->busyElsewhere());
     EXPECT_EQ(rig.openings(), std::make_tuple(1, 0, std::filesystem::path("/dev/video3")));
     for (std::uint8_t y : {235, 110, 120}) {
         rig.push(yuyvFrame(y));

@@ -129,6 +129,7 @@ TEST_F(LightSensorTest, EveryFailureAnswersNothingLeavesTheCameraOffAndClearsWit
         {F::noLumaPlane, 1, "No Y-plane base address"},
         {F::noFrames, 1, "Timeout 3.5s — no frame accepted"},
         {F::startFails, 0, "session.isRunning=false"},
+        {F::inUse, 0, "Camera in use by another program — left alone until the next reading"},
         {F::inputFails, 0, "Camera input failed: Cannot open the device: it is busy (simulated)"},
         {F::cannotAdd, 0, "Can't add input for Simulated Camera"},
         // The camera goes away between its set-up and the reading.

@@ -246,6 +246,7 @@ bool V4l2Camera::start() {
         return true;
     }
     lastError_.clear();
+    busy_ = false;
     if (!input_) {
         lastError_ = "no camera attached";
         return false;
@@ -258,8 +259,10 @@ bool V4l2Camera::start() {
     }
     input_->node = *node;
     std::unique_ptr<V4l2FrameSource> source = backend_.makeSource();
-    if (source->open(*node) != V4l2FrameSource::OpenError::none) {
+    if (V4l2FrameSource::OpenError error = source->open(*node);
+        error != V4l2FrameSource::OpenError::none) {
         lastError_ = source->lastError();
+        busy_ = error == V4l2FrameSource::OpenError::busy;
         return false;
     }
     UniqueFd cancelFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
@@ -282,6 +285,11 @@ bool V4l2Camera::start() {
     // The thread is joined by stopLocked, at the latest in the destructor.
     thread_ = std::thread([this, run] { captureLoop(run); });
     return true;
+}
+
+bool V4l2Camera::busyElsewhere() {
+    std::lock_guard lock(control_);
+    return busy_;
 }
 
 bool V4l2Camera::isRunning() {

@@ -58,6 +58,7 @@ class V4l2Camera final : public Camera, public std::enable_shared_from_this<V4l2
     std::string preset() override;
     void setFrameHandler(Queue& queue, FrameHandler handler) override;
     bool start() override;
+    bool busyElsewhere() override;
     bool isRunning() override;
     void stop() override;
 
@@ -103,6 +104,7 @@ class V4l2Camera final : public Camera, public std::enable_shared_from_this<V4l2
     std::thread thread_;
     UniqueFd cancelFd_;
     bool running_ = false;
+    bool busy_ = false;  // the last start met another program streaming
     std::uint64_t runs_ = 0;
 
     // The handler side, shared by the control calls, the capture thread and the deliveries.

@@ -194,7 +194,8 @@ bool SimulatedCamera::start() {
     if (running_) {
         return true;
     }
-    if (fault_ == SimulatedCameraFault::startFails || !input_) {
+    busy_ = fault_ == SimulatedCameraFault::inUse && input_;
+    if (fault_ == SimulatedCameraFault::startFails || busy_ || !input_) {
         return false;
     }
     running_ = true;
@@ -209,6 +210,11 @@ bool SimulatedCamera::start() {
     }
     scheduleNextFrameLocked();
     return true;
+}
+
+bool SimulatedCamera::busyElsewhere() {
+    std::lock_guard lock(mutex_);
+    return busy_;
 }
 
 bool SimulatedCamera::isRunning() {

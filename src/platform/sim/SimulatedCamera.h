@@ -39,6 +39,7 @@ enum class SimulatedCameraFault {
     noImage,      // delivers samples without an image
     noLumaPlane,  // images without a luma plane
     startFails,   // the camera never runs
+    inUse,        // another program streams from it (a video call): it cannot start
     inputFails,   // the device cannot be opened
     cannotAdd,    // the device opens but cannot be attached
 };
@@ -78,6 +79,7 @@ class SimulatedCamera final : public Camera {
     std::string preset() override;
     void setFrameHandler(Queue& queue, FrameHandler handler) override;
     bool start() override;
+    bool busyElsewhere() override;
     bool isRunning() override;
     void stop() override;
 
@@ -131,6 +133,7 @@ class SimulatedCamera final : public Camera {
     Queue* sinkQueue_ = nullptr;
     FrameHandler handler_;
     bool running_ = false;
+    bool busy_ = false;
     double startedAt_ = 0;
     std::uint64_t run_ = 0;
     std::uint64_t frameIndex_ = 0;  // frames of this run
