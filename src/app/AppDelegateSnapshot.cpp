@@ -268,7 +268,8 @@ void AppDelegate::handleReading(std::optional<double> luma) {
 }
 
 void AppDelegate::handleFailedReading() {
-    if (s_.sensor->lastReadingFoundCameraBusy()) {
+    const LightSensor::Trouble trouble = s_.sensor->lastReadingTrouble();
+    if (trouble == LightSensor::Trouble::cameraBusy) {
         // A call holds the camera: nothing is wrong with it, and the cadence tries again.
         menu_.setTitle(MenuItemId::lastSample,
                        "Last snapshot: skipped — the camera is in use by another app");
@@ -282,6 +283,17 @@ void AppDelegate::handleFailedReading() {
         return;
     }
     cameraBusyTold_ = false;
+    if (trouble == LightSensor::Trouble::onlyBlack) {
+        // The user's own choice, most likely; the camera itself is fine.
+        menu_.setTitle(MenuItemId::lastSample,
+                       "Last snapshot: failed — the camera sees only black (its privacy shutter "
+                       "closed, or the lens covered?)");
+        log("Snapshot FAILED: every frame from \"" + s_.sensor->selectedDeviceName() +
+                "\" was black (privacy shutter or covered lens?)",
+            "snapshot");
+        refreshMenu();
+        return;
+    }
     menu_.setTitle(MenuItemId::lastSample, "Last snapshot: failed");
     bool authorized = s_.cameraAccess.lastKnownStatus() == CameraAuthorization::authorized;
     probeCamera(whileAlive(this, [authorized](const auto& self, bool found) {

@@ -161,7 +161,7 @@ void LightSensor::request(double timeout, Completion completion) {
     }
     pending_ = std::move(completion);
     frameCount_ = 0;
-    cameraBusy_ = false;
+    trouble_ = Trouble::none;
     configureSession();
     if (!camera_.inputDevice()) {
         log("sampleOnce aborted — no camera device connected");
@@ -172,7 +172,7 @@ void LightSensor::request(double timeout, Completion completion) {
     if (!camera_.start() && camera_.busyElsewhere()) {
         // Waiting out the timeout would not free it; the call goes on undisturbed.
         log("Camera in use by another program — left alone until the next reading");
-        cameraBusy_ = true;
+        trouble_ = Trouble::cameraBusy;
         finish(std::nullopt);
         return;
     }
@@ -212,6 +212,16 @@ void LightSensor::handleFrame(const CameraFrame& frame) {
     if (!luma) {
         return;
     }
+    if (*luma == 0) {
+        // No room is that dark with its monitor on: the picture is not there yet (some cameras
+        // start with green or black frames) or a privacy shutter is closed.
+        if (trouble_ != Trouble::onlyBlack) {
+            log(format("Frame %d is all black — waiting for a picture", frameCount_));
+            trouble_ = Trouble::onlyBlack;
+        }
+        return;
+    }
+    trouble_ = Trouble::none;
     log(format("Frame %d accepted after %.2fs: luma=%.1f (%dx%d)", frameCount_, elapsed, *luma,
                frame.width, frame.height));
     finish(*luma);
@@ -234,7 +244,7 @@ void LightSensor::finishNow(std::optional<double> result) {
     log("Session stopped. result=" + (result ? shortestDecimal(*result) : "nil") +
         " frames=" + std::to_string(frameCount_));
     main_.post(
-        whileAlive(this, [busy = cameraBusy_](const auto& self) { self->mainCameraBusy_ = busy; }));
+        whileAlive(this, [trouble = trouble_](const auto& self) { self->mainTrouble_ = trouble; }));
     main_.post([completion = std::move(completion), result] { completion(result); });
 }
 
@@ -266,9 +276,9 @@ const std::string& LightSensor::selectedDeviceTypeRaw() const {
     return mainDeviceTypeRaw_;
 }
 
-bool LightSensor::lastReadingFoundCameraBusy() const {
+LightSensor::Trouble LightSensor::lastReadingTrouble() const {
     PELLORA_ASSERT_ON(main_);
-    return mainCameraBusy_;
+    return mainTrouble_;
 }
 
 std::optional<double> LightSensor::meanLuma(std::span<const std::uint8_t> plane, int width,

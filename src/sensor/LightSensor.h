@@ -27,6 +27,13 @@ class LightSensor : public std::enable_shared_from_this<LightSensor> {
   public:
     using Completion = std::function<void(std::optional<double> luma)>;
 
+    // Why a reading that answered nothing found nothing, where it knows more than "no frame".
+    enum class Trouble {
+        none,
+        cameraBusy,  // another program (a video call) streams from the camera; left alone
+        onlyBlack,   // every frame was black: a closed privacy shutter, a covered lens
+    };
+
     static constexpr double warmupSec = 0.7;
 
     // Configures the camera on `queue` without waiting for it; the camera's name reaches the
@@ -54,9 +61,8 @@ class LightSensor : public std::enable_shared_from_this<LightSensor> {
     // a completion always sees the name of the camera that produced (or failed) its reading.
     const std::string& selectedDeviceName() const;
     const std::string& selectedDeviceTypeRaw() const;
-    // Whether the latest reading that answered found the camera busy in another program (a
-    // video call) and left it alone. Main thread only; set ahead of that reading's completion.
-    bool lastReadingFoundCameraBusy() const;
+    // The latest answered reading's trouble. Main thread only; set ahead of its completion.
+    Trouble lastReadingTrouble() const;
 
     // Mean of every fourth byte of every fourth row; nothing for an empty plane or one that
     // does not fit in `plane` (row padding past `width` is never read).
@@ -91,12 +97,12 @@ class LightSensor : public std::enable_shared_from_this<LightSensor> {
     std::string selectedDeviceName_;
     std::string selectedDeviceTypeRaw_;
     bool outputAttached_ = false;
-    bool cameraBusy_ = false;
+    Trouble trouble_ = Trouble::none;
 
     // On `main_` only: the copies the rest of the program reads.
     std::string mainDeviceName_;
     std::string mainDeviceTypeRaw_;
-    bool mainCameraBusy_ = false;
+    Trouble mainTrouble_ = Trouble::none;
 };
 
 }  // namespace pellora

@@ -105,6 +105,18 @@ TEST_F(SnapshotCycleTest, ACameraInUseByACallIsLeftAloneAndNotCalledBroken) {
     EXPECT_THAT(d().title(Id::lastSample), StartsWith("Last snapshot: 09:"));
 }
 
+// A closed privacy shutter is no dark room: nothing is logged or written, and the menu says why.
+TEST_F(SnapshotCycleTest, AClosedPrivacyShutterIsNoDarkRoom) {
+    d().launch(5);
+    d().camera.setScriptedPlane(8, 8, 8, std::vector<std::uint8_t>(64, 0));
+    d().snapshot(10);
+    EXPECT_EQ(d().title(Id::lastSample),
+              "Last snapshot: failed — the camera sees only black (its privacy shutter closed, "
+              "or the lens covered?)");
+    EXPECT_EQ(d().samples().size(), 1u);  // the launch's
+    EXPECT_TRUE(d().hidden(Id::camera));
+}
+
 // The monitor may come back from suspend at another brightness: the wake measures, as an
 // unlock does, and a wake with an unlock soon after measures once. Locked, nothing is read.
 TEST_F(SnapshotCycleTest, AWakeFromSuspendMeasuresOnceWithItsUnlock) {

@@ -159,6 +159,23 @@ TEST_F(LightSensorTest, EveryFailureAnswersNothingLeavesTheCameraOffAndClearsWit
     }
 }
 
+// A closed privacy shutter, or a picture not there yet (the green or black frames some cameras
+// start with), is no reading of a dark room: its frames are passed over.
+TEST_F(LightSensorTest, AllBlackFramesAreNoReadingOfADarkRoom) {
+    camera.setScriptedPlane(8, 8, 8, std::vector<std::uint8_t>(64, 0));
+    auto reading = request();
+    env.clock.advance(4);
+    EXPECT_TRUE(reading->order == 1 && !reading->luma);
+    EXPECT_EQ(sensor->lastReadingTrouble(), LightSensor::Trouble::onlyBlack);
+    std::vector<std::uint8_t> dim(64, 0);
+    dim[0] = 4;  // one of the four bytes read
+    camera.setScriptedPlane(8, 8, 8, dim);
+    reading = request();
+    env.clock.advance(4);
+    EXPECT_EQ(reading->luma, 1.0);
+    EXPECT_EQ(sensor->lastReadingTrouble(), LightSensor::Trouble::none);
+}
+
 TEST_F(LightSensorTest, ADroppedSensorStopsTheCameraAndItsQueuedWorkDoesNothing) {
     auto queued = request();
     std::weak_ptr<LightSensor> weak = sensor;
