@@ -159,7 +159,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     bool withinReadingBudget();
     void handleReading(std::optional<double> luma);
     void handleFailedReading();
-    // `judged` runs once the read is judged (or failed), unless the monitor changed meanwhile.
+    // `judged` runs once the read is judged or came late; not when it failed, nor when the
+    // monitor changed meanwhile.
     void recordSample(double luma, std::function<void()> judged);
     void finishSample(std::weak_ptr<MonitorScope> kept, double luma, int hour, double readAt,
                       int brightness, bool userSet);

@@ -328,8 +328,10 @@ void AppDelegate::recordSample(double luma, std::function<void()> judged) {
                                      judged = std::move(judged)](const auto& self,
                                                                  std::optional<int> brightness) {
         if (!brightness) {
+            // Nor is anything written: a monitor that did not answer (asleep, or switched
+            // away by a KVM) would miss it, and we would then hold a value it does not show,
+            // taking what it shows on waking for the user's own choice.
             self->log("DDC brightness read returned nil — sample NOT logged", "sample");
-            judged();
             return;
         }
         if (self->s_.clock.monotonic() - askedAt > SnapshotPolicy::staleReadSeconds) {

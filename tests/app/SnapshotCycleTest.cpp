@@ -187,6 +187,23 @@ TEST_F(SnapshotCycleTest, AdaptingWritesOnlyWhenTheTargetMovesByThree) {
     EXPECT_EQ(d().reads(), 3);
 }
 
+// A monitor asleep (DPMS off) while the user is away answers nothing. Nothing is written blind
+// into it, so the value it still shows when it wakes is not taken for a choice of the user's.
+TEST_F(SnapshotCycleTest, AMonitorAsleepIsNotWrittenBlindAndItsWakeIsNoChoice) {
+    d().env.settings->set(d().keyPrefix() + "mode", std::string("adapting"));
+    d().camera.setScriptedLuma({100, 20, 20});
+    d().launch(5);
+    ASSERT_EQ(d().monitorBrightness(), 71);
+    d().monitor->setFault(SimulatedMonitorFault::writeNak);  // asleep: every exchange refused
+    d().snapshot(5);
+    EXPECT_EQ(d().count("maybeApply (adapting) writing"), 1u);
+    d().monitor->setFault(SimulatedMonitorFault::none);  // awake again, still at 71
+    d().snapshot(5);
+    EXPECT_FALSE(d().samples().back().userSet);
+    EXPECT_EQ(d().count("maybeApply (adapting) writing"), 2u);
+    EXPECT_LT(d().monitorBrightness(), 71);
+}
+
 // A bus that hangs for hours (a stuck driver, a wedged hub) collects no reads to answer all at
 // once when it is back, each logged with the light of hours before.
 TEST_F(SnapshotCycleTest, AHungBusCollectsNoReadsToReplayLater) {
