@@ -66,11 +66,17 @@ std::optional<std::string> MenuTexts::monitorAccessRow(
         return "\u26A0\uFE0E Monitor control unavailable — " + *channelProblem +
                ". Click to retry.";
     }
-    // One failed read among good ones is a glitch; the next cycle tries again.
-    if (failedReadsInRow >= 2 || !everAnswered) {
+    if (!everAnswered) {
         return std::string(
             "\u26A0\uFE0E Monitor not answering over DDC/CI — turn DDC/CI on in the monitor's "
             "menu, or try another cable, port or dock. Click to retry.");
+    }
+    // One failed read among good ones is a glitch; after more, a monitor that answered before
+    // is asleep or elsewhere, not set up wrong.
+    if (failedReadsInRow >= 2) {
+        return std::string(
+            "\u26A0\uFE0E Monitor stopped answering over DDC/CI — asleep, switched to another "
+            "input, or moved away by a KVM switch? The next reading tries again. Click to retry.");
     }
     return std::nullopt;
 }

@@ -155,6 +155,11 @@ TEST(MenuTextsTest, RowsFromState) {
     EXPECT_TRUE(MenuTexts::monitorAccessRow(std::nullopt, 2, true));
     EXPECT_TRUE(MenuTexts::monitorAccessRow(std::nullopt, 1, false));
     EXPECT_FALSE(MenuTexts::monitorAccessRow("denied", 0, false));
+    // A monitor that answered before and stops is asleep or elsewhere, not set up wrong.
+    EXPECT_NE(MenuTexts::monitorAccessRow(std::nullopt, 2, true).value_or("").find("asleep"),
+              std::string::npos);
+    EXPECT_NE(MenuTexts::monitorAccessRow(std::nullopt, 1, false).value_or("").find("turn DDC/CI"),
+              std::string::npos);
     EXPECT_STREQ(MenuTexts::glyph(false, CameraHealth::noDevice, true), StatusMenu::idleGlyph);
 }
 
