@@ -117,9 +117,19 @@ void LightSensor::select(const std::string& name, const std::string& typeRaw) {
     }));
 }
 
+std::optional<CameraDevice> LightSensor::chooseDevice() {
+    std::vector<CameraDevice> devices = camera_.devices();
+    for (const auto& device : devices) {
+        if (!sawOnlyBlack_.contains(device.uniqueID)) {
+            return device;
+        }
+    }
+    return devices.empty() ? camera_.defaultDevice() : std::optional(devices.front());
+}
+
 void LightSensor::configureSession() {
     PELLORA_ASSERT_ON(queue_);
-    std::optional<CameraDevice> device = discoverDevice(camera_);
+    std::optional<CameraDevice> device = chooseDevice();
     std::optional<CameraDevice> attached = camera_.inputDevice();
     if (attached && device && attached->uniqueID == device->uniqueID) {
         return;
@@ -222,6 +232,9 @@ void LightSensor::handleFrame(const CameraFrame& frame) {
         return;
     }
     trouble_ = Trouble::none;
+    if (auto device = camera_.inputDevice()) {
+        sawOnlyBlack_.erase(device->uniqueID);
+    }
     log(format("Frame %d accepted after %.2fs: luma=%.1f (%dx%d)", frameCount_, elapsed, *luma,
                frame.width, frame.height));
     finish(*luma);
@@ -241,6 +254,9 @@ void LightSensor::finishNow(std::optional<double> result) {
     Completion completion = std::move(*pending_);
     pending_.reset();
     endRun();
+    if (auto device = camera_.inputDevice(); device && trouble_ == Trouble::onlyBlack) {
+        sawOnlyBlack_.insert(device->uniqueID);  // another camera, if there is one, goes next
+    }
     log("Session stopped. result=" + (result ? shortestDecimal(*result) : "nil") +
         " frames=" + std::to_string(frameCount_));
     main_.post(

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 
@@ -47,8 +48,8 @@ class LightSensor : public std::enable_shared_from_this<LightSensor> {
     LightSensor(const LightSensor&) = delete;
     LightSensor& operator=(const LightSensor&) = delete;
 
-    // The camera a reading would use: the first of the preferred kind, else the default.
-    // Needs no sensor; callable from any thread.
+    // The first camera of the preferred kind, else the default: the one a reading uses unless
+    // it has shown only black. Needs no sensor; callable from any thread.
     static std::optional<CameraDevice> discoverDevice(Camera& camera);
 
     // Asks for one reading and returns at once. `completion` runs exactly once, on the main
@@ -74,6 +75,8 @@ class LightSensor : public std::enable_shared_from_this<LightSensor> {
 
     void log(const std::string& message);
     void select(const std::string& name, const std::string& typeRaw);
+    // The camera to use: the first that has not shown only black, else the first of all.
+    std::optional<CameraDevice> chooseDevice();
     void configureSession();
     void request(double timeout, Completion completion);
     void handleFrame(const CameraFrame& frame);
@@ -98,6 +101,8 @@ class LightSensor : public std::enable_shared_from_this<LightSensor> {
     std::string selectedDeviceTypeRaw_;
     bool outputAttached_ = false;
     Trouble trouble_ = Trouble::none;
+    // Cameras whose last reading saw only black (a laptop's behind its shut lid).
+    std::set<std::string> sawOnlyBlack_;
 
     // On `main_` only: the copies the rest of the program reads.
     std::string mainDeviceName_;

@@ -174,6 +174,21 @@ TEST_F(LightSensorTest, AllBlackFramesAreNoReadingOfADarkRoom) {
     env.clock.advance(4);
     EXPECT_EQ(reading->luma, 1.0);
     EXPECT_EQ(sensor->lastReadingTrouble(), LightSensor::Trouble::none);
+
+    // A laptop run with its lid shut: its own camera sees black, a USB one on the monitor sees
+    // the room. The next reading turns to the other camera, and stays with it.
+    camera.setDevices({SimulatedCameraOptions{}.device, {"usb-cam", "USB Camera", "usb"}});
+    camera.setScriptedPlane(8, 8, 8, std::vector<std::uint8_t>(64, 0));
+    reading = request();
+    env.clock.advance(4);
+    EXPECT_EQ(reading->device, "Simulated Camera");
+    camera.setScriptedPlane(8, 8, 8, dim);
+    for (int i = 0; i < 2; ++i) {
+        reading = request();
+        env.clock.advance(4);
+        EXPECT_EQ(std::pair(reading->luma, reading->device),
+                  std::pair(std::optional(1.0), std::string("USB Camera")));
+    }
 }
 
 TEST_F(LightSensorTest, ADroppedSensorStopsTheCameraAndItsQueuedWorkDoesNothing) {
