@@ -93,7 +93,9 @@ TEST_F(LaptopTestbed, HdmiMonitorIsFoundByItsEdidOnceThenRememberedOrFollowedByI
     EXPECT_FALSE(i2c.open());
     EXPECT_EQ(i2c.status().text,
               "No DDC bus found for card0-HDMI-A-1 (no ddc link, no DP-AUX adapter, and no I2C "
-              "bus answering with its EDID)");
+              "bus answering with its EDID): a DisplayLink or other USB display adapter, and "
+              "some docks, carry no DDC/CI; plug the monitor into the computer's own video port "
+              "for Pellora to set its brightness");
 
     freshKernel();
     plugMonitorIntoHdmi();

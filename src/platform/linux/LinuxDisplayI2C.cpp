@@ -211,9 +211,12 @@ std::unique_ptr<DisplayI2CChannel> LinuxDisplayI2C::openLocked() {
             // Every bus that could have carried the display's EDID refused us.
             return fail(Reason::permissionDenied, permissionText(edidSearchDeniedNode_));
         }
-        return fail(Reason::noBus, "No DDC bus found for " + external->id +
-                                       " (no ddc link, no DP-AUX adapter, and no I2C bus "
-                                       "answering with its EDID)");
+        return fail(Reason::noBus,
+                    "No DDC bus found for " + external->id +
+                        " (no ddc link, no DP-AUX adapter, and no I2C bus answering with its "
+                        "EDID): a DisplayLink or other USB display adapter, and some docks, carry "
+                        "no DDC/CI; plug the monitor into the computer's own video port for "
+                        "Pellora to set its brightness");
     }
 
     const std::filesystem::path node = nodeFor(found->bus);
