@@ -245,6 +245,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     std::optional<double> wakeSnapshotAt_;
     double wakeSnapshotWall_ = 0;
     const char* wakeSnapshotOccasion_ = "";
+    // Tries left for the wake's brightness read, should the monitor not answer it yet.
+    int wakeReadRetries_ = 0;
     double lastSampleAt_ = distantPast;
     // When the next snapshot comes due, on the clock that never jumps, so a wall clock set
     // since (by NTP after boot, by hand) moves the time shown with it.

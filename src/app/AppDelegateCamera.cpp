@@ -285,6 +285,7 @@ void AppDelegate::snapshotOnWake(const char* occasion) {
     wakeSnapshotAt_ = now;
     wakeSnapshotWall_ = wall;
     wakeSnapshotOccasion_ = occasion;
+    wakeReadRetries_ = SnapshotPolicy::wakeReadRetries;
     takeSnapshot();
     scheduleNextSnapshot();
 }

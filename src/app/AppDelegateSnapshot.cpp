@@ -331,9 +331,27 @@ void AppDelegate::recordSample(double luma, std::function<void()> judged) {
             // Nor is anything written: a monitor that did not answer (asleep, or switched
             // away by a KVM) would miss it, and we would then hold a value it does not show,
             // taking what it shows on waking for the user's own choice.
+            if (self->wakeReadRetries_ > 0 && self->currentScope(kept)) {
+                --self->wakeReadRetries_;
+                self->log(
+                    "DDC brightness read returned nil — the monitor may still be waking; "
+                    "asking again shortly",
+                    "sample");
+                self->s_.main.postAfter(
+                    SnapshotPolicy::wakeReadRetryDelay,
+                    whileAlive(self.get(), [kept, luma, judged](const auto& self) {
+                        if (self->currentScope(kept)) {
+                            self->recordSample(luma, judged);
+                        } else {
+                            self->log("Scope changed mid-read — sample NOT logged", "sample");
+                        }
+                    }));
+                return;
+            }
             self->log("DDC brightness read returned nil — sample NOT logged", "sample");
             return;
         }
+        self->wakeReadRetries_ = 0;
         if (self->s_.clock.monotonic() - askedAt > SnapshotPolicy::staleReadSeconds) {
             // The light measured then and the brightness of now are no pair.
             self->log("DDC brightness read answered late — sample NOT logged", "sample");

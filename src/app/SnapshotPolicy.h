@@ -20,6 +20,10 @@ struct SnapshotPolicy {
     static constexpr double sensorTimeout = 3.5;
     static constexpr double firstDelay = 2.0;
     static constexpr double afterMonitorChangeDelay = 1.0;
+    // A monitor waking with the machine (or the screen) may refuse DDC/CI for its first
+    // seconds: the wake's brightness read is tried again this often, this many seconds apart.
+    static constexpr int wakeReadRetries = 3;
+    static constexpr double wakeReadRetryDelay = 3.0;
 
     // The line logged when a due snapshot is skipped, or nothing when it runs.
     static std::optional<std::string> skipReason(bool hasScope, bool cameraGranted,

@@ -204,6 +204,20 @@ TEST_F(SnapshotCycleTest, AMonitorAsleepIsNotWrittenBlindAndItsWakeIsNoChoice) {
     EXPECT_LT(d().monitorBrightness(), 71);
 }
 
+// A monitor still waking when the wake's reading comes refuses its first exchanges: it is
+// asked again a few seconds on, so the wake still sets what the room needs.
+TEST_F(SnapshotCycleTest, AMonitorStillWakingIsAskedAgainAfterTheWake) {
+    d().env.settings->set(d().keyPrefix() + "mode", std::string("adapting"));
+    d().camera.setScriptedLuma({100, 20});
+    d().launch(5);
+    ASSERT_EQ(d().monitorBrightness(), 71);
+    d().monitor->setFault(SimulatedMonitorFault::writeNak, 2);  // a get and its retry
+    d().session->resume();
+    d().advance(15);
+    EXPECT_EQ(d().samples().size(), 2u);
+    EXPECT_LT(d().monitorBrightness(), 71);
+}
+
 // A bus that hangs for hours (a stuck driver, a wedged hub) collects no reads to answer all at
 // once when it is back, each logged with the light of hours before.
 TEST_F(SnapshotCycleTest, AHungBusCollectsNoReadsToReplayLater) {
