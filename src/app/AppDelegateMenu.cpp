@@ -62,8 +62,7 @@ void AppDelegate::setupStatusItem() {
         // and a name given in the window, or on another machine, without waiting for a reading.
         if (self->scope_) {
             self->refreshSamplesRow();
-            self->menu_.setTitle(MenuItemId::monitor, "Monitor: " + self->s_.registry->friendlyName(
-                                                                        self->scope_->monitor()));
+            self->menu_.setTitle(MenuItemId::monitor, self->monitorRow());
         }
         // The entry may change behind our back (a settings panel, a hand edit).
         if (self->startAtLogin_) {
@@ -93,7 +92,7 @@ void AppDelegate::refreshMenu() {
         refreshMonitorAccess();
         return;
     }
-    menu_.setTitle(Id::monitor, "Monitor: " + s_.registry->friendlyName(scope_->monitor()));
+    menu_.setTitle(Id::monitor, monitorRow());
     // The idle row, left from before this monitor came: a reading that never comes (no camera,
     // access refused) would leave it saying the desktop manages the display.
     if (menu_.row(Id::brightness).title == s_.texts.builtInBrightness) {
@@ -106,6 +105,20 @@ void AppDelegate::refreshMenu() {
     menu_.setTitle(Id::toggleMode, toggle.title);
     menu_.setEnabled(Id::toggleMode, toggle.enabled);
     refreshMonitorAccess();
+}
+
+std::string AppDelegate::monitorRow() const {
+    std::string row = "Monitor: " + s_.registry->friendlyName(scope_->monitor());
+    // Only the first external monitor is driven: with more, the row says which one it is.
+    const std::size_t externals = s_.registry->allExternal().size();
+    if (auto output = s_.registry->outputName(scope_->monitor()); output && externals > 1) {
+        row += " (on " + *output + "; " +
+               (externals == 2 ? std::string("the other external monitor is left as it is")
+                               : "the other " + std::to_string(externals - 1) +
+                                     " external monitors are left as they are") +
+               ")";
+    }
+    return row;
 }
 
 void AppDelegate::refreshSamplesRow() {

@@ -83,6 +83,15 @@ void MonitorRegistry::refresh() {
     }
 }
 
+std::optional<std::string> MonitorRegistry::outputName(const Monitor& monitor) {
+    for (const auto& display : displaysSeen_) {
+        if (!display.builtIn && sameIdentity(display, monitor)) {
+            return display.id;
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> MonitorRegistry::localizedName(const Monitor& monitor) {
     for (const auto& display : displaysSeen_) {
         if (sameIdentity(display, monitor) && display.name && !display.name->empty()) {

@@ -38,6 +38,8 @@ class MonitorRegistry : public std::enable_shared_from_this<MonitorRegistry> {
     // As the latest refresh found them: the display list is read only when it has news.
     std::vector<Monitor> allExternal();
 
+    // The platform's name for the output `monitor` is on (e.g. "card0-DP-1").
+    std::optional<std::string> outputName(const Monitor& monitor);
     // The display's own name (its EDID name) for the screen showing `monitor`.
     std::optional<std::string> localizedName(const Monitor& monitor);
     // The user's name, else the display's own, else "Monitor " + the vendor's 8 hex digits.

@@ -22,7 +22,9 @@ TEST_F(ControllerTest, LaunchListsTheMonitorsAndTakesTheFirstSnapshotAfterTwoSec
     EXPECT_EQ(
         d().count("  [1] LG 27UL850 (00001E6D-00005B7F-00000002) — brightness VCP 0x10 — known"),
         1u);
-    EXPECT_EQ(d().title(Id::monitor), "Monitor: DELL U2720Q");
+    // Which of the two is driven, and that the other is not.
+    EXPECT_EQ(d().title(Id::monitor),
+              "Monitor: DELL U2720Q (on card0-DP-1; the other external monitor is left as it is)");
     EXPECT_TRUE(d().hidden(Id::camera));
     d().advance(1.9);
     EXPECT_EQ(d().count("takeSnapshot requesting frame…"), 0u);
