@@ -149,7 +149,6 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     // Following the room closely: a look at the monitor's brightness every minute while the
     // user is there, so a change made with its buttons is measured when it is made.
     void scheduleButtonWatch();
-    bool buttonsWatchable() const;
     void watchButtons();
     bool atDeskAsLastSeen() const { return !screenLocked_ && presentAtDesk_.value_or(true); }
     // Whether the close cadence reads at the user's next check: there, and within budget.

@@ -76,15 +76,9 @@ void AppDelegate::scheduleNextSnapshot() {
         std::min(interval, readingBudget_.spacingAtDesk(s_.clock.now(), s_.clock.monotonic(),
                                                         SnapshotPolicy::closeInterval));
     scheduleCloseCheck(closeSpacing_);
-    if (!buttonWatchWork_ && buttonsWatchable()) {
+    if (!buttonWatchWork_) {
         scheduleButtonWatch();
     }
-}
-
-// Learning, or locked, the watch would wake the program every minute for nothing; the next
-// reading after adapting is switched on, or after the unlock, starts it again.
-bool AppDelegate::buttonsWatchable() const {
-    return followRoomClosely() && scope_ && mode_ == Mode::adapting && !screenLocked_;
 }
 
 void AppDelegate::scheduleButtonWatch() {
@@ -95,7 +89,7 @@ void AppDelegate::scheduleButtonWatch() {
 
 void AppDelegate::watchButtons() {
     buttonWatchWork_.reset();
-    if (!buttonsWatchable()) {
+    if (!followRoomClosely() || !scope_) {
         return;  // the next chain of readings starts it again
     }
     scheduleButtonWatch();
@@ -103,7 +97,7 @@ void AppDelegate::watchButtons() {
     // a slow monitor may not show yet, and a choice still pending, which a change seen now
     // could not replace (its check drops it, and the next look measures the change).
     double now = s_.clock.now();
-    if (!lastAppliedBrightness_ || pendingAnchor_ ||
+    if (mode_ != Mode::adapting || screenLocked_ || !lastAppliedBrightness_ || pendingAnchor_ ||
         nextSnapshotDue_ - s_.clock.monotonic() < SnapshotPolicy::buttonWatchInterval ||
         now - lastSampleAt_ < SnapshotPolicy::writeSettleSeconds || !withinReadingBudget() ||
         readsInFlight_ > 0) {

@@ -485,55 +485,6 @@ TEST_F(FollowRoomTest, AButtonChangeAtTheDeskIsMeasuredWithinTheMinute) {
     }
 }
 
-// Counts the button watch's items that come due: each wakes the main thread.
-class WatchWakeups final : public Queue {
-  public:
-    explicit WatchWakeups(Queue& inner) : inner_(inner) {}
-    int woke = 0;
-
-    const std::string& label() const override { return inner_.label(); }
-    void post(Task task) override { inner_.post(std::move(task)); }
-    WorkItemPtr postAfter(double seconds, Task task) override {
-        if (seconds != SnapshotPolicy::buttonWatchInterval) {
-            return inner_.postAfter(seconds, std::move(task));
-        }
-        return inner_.postAfter(seconds, [this, task = std::move(task)] {
-            ++woke;
-            task();
-        });
-    }
-    void sync(Task task) override { inner_.sync(std::move(task)); }
-    bool isCurrent() const override { return inner_.isCurrent(); }
-
-  private:
-    Queue& inner_;
-};
-
-// The watch reads the monitor only in adapting mode with the screen unlocked: learning, or
-// locked all night, it does not wake the program every minute for nothing.
-TEST_F(FollowRoomTest, TheButtonWatchSleepsWhileItHasNothingToWatch) {
-    WatchWakeups* watch = nullptr;
-    restart({.startWall = 1718985600.0, .wrapMain = [&watch](Queue& main) {
-                 auto w = std::make_unique<WatchWakeups>(main);
-                 watch = w.get();
-                 return w;
-             }});
-    d().env.settings->setForThisMachine("followRoomClosely", true);
-    d().launch(5);
-    d().advance(3600);
-    EXPECT_LE(watch->woke, 6);  // learning: at most one look per reading
-    d().app->toggleMode();
-    d().advance(600);
-    ASSERT_EQ(d().app->mode(), Mode::adapting);
-    d().session->setLocked(true);
-    const int locked = watch->woke;
-    d().advance(8 * 3600);
-    EXPECT_LE(watch->woke - locked, 1);
-    d().session->setLocked(false);
-    d().advance(300);
-    EXPECT_GE(watch->woke - locked, 4);  // watching again once unlocked
-}
-
 // A long day at the desk spreads the week's budget: a week on, with part of that day still in
 // the window, the desk is read less often than every ten minutes, and the menu says so.
 TEST_F(FollowRoomTest, TheBudgetIsSpreadOverTheWeeksTimeAtTheDesk) {
