@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "app/AppDelegate.h"
 #include "app/ApplyPolicy.h"
@@ -11,6 +12,7 @@
 #include "display/BrightnessController.h"
 #include "display/MonitorScope.h"
 #include "platform/Clock.h"
+#include "platform/WhileAlive.h"
 
 namespace pellora {
 
@@ -47,7 +49,8 @@ void AppDelegate::maybeApply() {
     if (!decision.write) {
         return;
     }
-    lastAppliedBrightness_ = *decision.write;
+    const int target = *decision.write;
+    const std::optional<int> before = std::exchange(lastAppliedBrightness_, target);
     char luma[64];
     const double heading = headingLuma();
     std::snprintf(luma, sizeof luma, heading != smoothedLuma_ ? "%.0f (heading for %.0f)" : "%.0f",
@@ -55,13 +58,31 @@ void AppDelegate::maybeApply() {
     log("maybeApply (adapting) writing brightness=" + std::to_string(*decision.write) +
             " at luma=" + luma,
         "apply");
-    s_.brightness->setBrightness(*decision.write);
-    noteKnownBrightness(*decision.write);
-    if (prefs_) {
-        prefs_->showAppliedBrightness(*decision.write);
-    }
-    s_.indicator.show(*decision.write, decision.delta);
-    publishRemoteState();
+    // Shown, and held as the monitor's, only once the monitor has taken it: else the next
+    // reading would find the monitor where it was and take that for the user's choice.
+    auto settled = [target, before, delta = decision.delta, request = scopeRequest_](
+                       const auto& self, bool written) {
+        if (self->scopeRequest_ != request) {
+            return;  // written to the monitor that went
+        }
+        if (!written) {
+            self->log("brightness write of " + std::to_string(target) +
+                          " not acknowledged by the monitor",
+                      "apply");
+            // Unless the user chose since, the monitor still shows what it held.
+            if (self->lastAppliedBrightness_ == target) {
+                self->lastAppliedBrightness_ = before;
+            }
+            return;
+        }
+        self->noteKnownBrightness(target);
+        if (self->prefs_) {
+            self->prefs_->showAppliedBrightness(target);
+        }
+        self->s_.indicator.show(target, delta);
+        self->publishRemoteState();
+    };
+    s_.brightness->setBrightness(target, whileAlive(this, settled));
 }
 
 void AppDelegate::setManualOverride(double seconds) {

@@ -38,8 +38,8 @@ class BrightnessController : public std::enable_shared_from_this<BrightnessContr
 
     // The current value of the brightness code, or nothing when the read failed.
     void getBrightness(std::function<void(std::optional<int>)> completion);
-    // Clamped to 0...100.
-    void setBrightness(int value);
+    // Clamped to 0...100. `written`, on the main queue: whether the monitor acknowledged it.
+    void setBrightness(int value, std::function<void(bool)> written = {});
     // Of a burst of calls under 0.15 s apart only the last is written, 0.15 s after it.
     void setBrightnessThrottled(int value);
     // Sends now the throttled value still waiting out its pause, if any: the program is

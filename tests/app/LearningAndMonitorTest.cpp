@@ -168,6 +168,25 @@ TEST_F(LearningTest, InAdaptingTheOwnWriteIsNotTheUsersAndTheUsersChangeStands) 
     EXPECT_EQ(d().title(Id::brightness).rfind("Brightness → ", 0), 0u) << "still paused";
 }
 
+// A write the monitor does not take (a busy or dozing monitor refuses it) is not shown as made,
+// and the monitor still where it was at the next reading is no choice of the user's.
+TEST_F(LearningTest, AWriteTheMonitorRefusedIsNeitherShownNorTakenForTheUsers) {
+    d().env.settings->set(d().keyPrefix() + "mode", std::string("adapting"));
+    d().camera.setScriptedLuma({100, 200, 200});  // smoothed 121 → 71, 140.75 → 80, 155.56 → 88
+    d().launch(204);
+    ASSERT_EQ(d().monitorBrightness(), 71);
+    d().monitor->setFault(SimulatedMonitorFault::writeNak);
+    d().snapshot(4);
+    d().monitor->setFault(SimulatedMonitorFault::none);
+    EXPECT_EQ(d().monitorBrightness(), 71);
+    EXPECT_EQ(d().indicator.shown, (std::vector<std::pair<int, int>>{{71, 0}}));
+    d().snapshot(4);
+    EXPECT_FALSE(d().app->pendingAnchor().has_value());
+    EXPECT_FALSE(d().app->paused());
+    EXPECT_EQ(d().monitorBrightness(), 88);
+    EXPECT_EQ(d().indicator.shown.back(), std::make_pair(88, 17));
+}
+
 // The toggle stores the mode and, adapting, retrains at once; retrainings never stack up on the
 // samples log's queue, and one asked for meanwhile runs after, on the newer log.
 TEST_F(LearningTest, OneRetrainingAtATimeAndTheOneAskedMeanwhileFollows) {
