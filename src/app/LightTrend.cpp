@@ -6,6 +6,12 @@
 namespace pellora {
 
 void LightTrend::add(double luma, double secondsSinceLast) {
+    if (std::isfinite(luma) && last_ && secondsSinceLast > 0 && secondsSinceLast < minStep) {
+        // Seconds apart, two readings differ by the camera's noise, not the room's change:
+        // a rate from them would lead by that noise blown up, and the next reading undo it.
+        last_ = luma;
+        return;
+    }
     leads_ = false;
     if (!std::isfinite(luma)) {
         return;

@@ -95,8 +95,10 @@ TEST(LightTrendTest, LeadsOnlyWhileTheRateHasGuessedBetterThanHolding) {
         {"a gap forgets the rate", {{100, first}, {110, 600}, {120, 600}, {150, 1801}}},
         {"but not how it did", {{100, first}, {110, 600}, {120, 600}, {150, 1801}, {155, 300}}},
         {"no number", {{100, first}, {110, 600}, {120, 600}, {NAN, 600}}},
+        // A reading asked for seconds after the last differs from it by the camera's noise.
+        {"seconds after: the rate stands", {{100, first}, {110, 600}, {120, 600}, {123, 5}}},
     };
-    const double leads[] = {0, 5, -5, 0, 40, 0, 5, 0};
+    const double leads[] = {0, 5, -5, 0, 40, 0, 5, 0, 5};
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         LightTrend trend;
         for (auto [luma, since] : rows[i].second) {

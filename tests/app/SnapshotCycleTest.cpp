@@ -382,11 +382,13 @@ TEST_F(FollowRoomTest, TheFilterForgetsStaleLightUntilTurnedOff) {
 // keeps moving one way; samples keep the light measured.
 TEST_F(FollowRoomTest, AdaptingWritesAheadOfASteadyRise) {
     d().env.settings->set(d().keyPrefix() + "mode", std::string("adapting"));
-    d().camera.setScriptedLuma({100, 116, 132});
+    d().camera.setScriptedLuma({100, 116, 132, 135});
     d().launch(5);
     d().advance(1200);
     EXPECT_NEAR(d().app->smoothedLuma(), 132, 0.1);
     EXPECT_EQ(d().monitorBrightness(), 80);  // the default map at 140, not at 132 (76)
+    d().snapshot(5);  // seconds later the camera's noise is no rate to lead by
+    EXPECT_EQ(d().monitorBrightness(), 80);
 }
 
 // A morning choice outweighs the night curve at 7:30 only while the room is followed closely
