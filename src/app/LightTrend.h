@@ -15,7 +15,7 @@ class LightTrend {
   public:
     static constexpr double maxLead = 40;   // luma either way
     static constexpr double maxGap = 1800;  // seconds: an older reading tells no rate
-    static constexpr double minStep = 300;  // seconds: a closer one tells none either
+    static constexpr double minStep = 60;   // seconds: a closer one tells none either
     static constexpr double errorCap = 60;  // luma: one wild reading weighs no more
     static constexpr double errorWeight = 0.2;
 
