@@ -168,14 +168,14 @@ TEST_F(LearningTest, InAdaptingTheOwnWriteIsNotTheUsersAndTheUsersChangeStands) 
     EXPECT_EQ(d().title(Id::brightness).rfind("Brightness → ", 0), 0u) << "still paused";
 }
 
-// A write the monitor does not take (a busy or dozing monitor refuses it) is not shown as made,
-// and the monitor still where it was at the next reading is no choice of the user's.
+// A write the monitor does not take (one that answers reads but refuses a change) is not shown as
+// made, and the monitor still where it was at the next reading is no choice of the user's.
 TEST_F(LearningTest, AWriteTheMonitorRefusedIsNeitherShownNorTakenForTheUsers) {
     d().env.settings->set(d().keyPrefix() + "mode", std::string("adapting"));
     d().camera.setScriptedLuma({100, 200, 200});  // smoothed 121 → 71, 140.75 → 80, 155.56 → 88
     d().launch(204);
     ASSERT_EQ(d().monitorBrightness(), 71);
-    d().monitor->setFault(SimulatedMonitorFault::writeNak);
+    d().monitor->setFault(SimulatedMonitorFault::setNak);
     d().snapshot(4);
     d().monitor->setFault(SimulatedMonitorFault::none);
     EXPECT_EQ(d().monitorBrightness(), 71);

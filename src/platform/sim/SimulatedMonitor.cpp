@@ -64,7 +64,9 @@ int SimulatedMonitor::onWrite(std::uint8_t device, std::span<const std::uint8_t>
         return ENXIO;
     }
     ++stats_.writes;
-    if (faultActiveLocked(SimulatedMonitorFault::writeNak)) {
+    const bool isSet = bytes.size() > 2 && bytes[2] == kSet;
+    if (faultActiveLocked(SimulatedMonitorFault::writeNak) ||
+        (isSet && faultActiveLocked(SimulatedMonitorFault::setNak))) {
         spendFaultLocked();
         return ENXIO;
     }

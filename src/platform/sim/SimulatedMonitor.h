@@ -19,6 +19,7 @@ enum class SimulatedMonitorFault {
     floatingBus,  // reads succeed with 0xFF bytes, like an address nobody drives
     garbage,      // reads give noise
     writeNak,     // writes are not acknowledged (ENXIO)
+    setNak,       // only Set VCP writes are (a monitor that answers reads but refuses changes)
 };
 
 enum class MonitorButton { brightnessUp, brightnessDown, contrastUp, contrastDown };
