@@ -22,6 +22,12 @@ constexpr quint32 kPrimaryOwner = 1;
 constexpr quint32 kAlreadyOwner = 4;
 constexpr int kRequestTimeoutMs = 5000;
 
+// A launch's wait for the bus, in the milliseconds Qt takes: never none, never past the bound.
+int waitMs(double seconds) {
+    return static_cast<int>(std::clamp(seconds, 0.001, DBusSingleInstance::kMaxWaitSeconds) *
+                            1000.0);
+}
+
 }  // namespace
 
 std::shared_ptr<DBusSingleInstance> DBusSingleInstance::create(QString busName, LogSink* log,
@@ -95,11 +101,9 @@ DBusSingleInstance::Answer DBusSingleInstance::ask(double timeoutSeconds) {
     auto call = QDBusMessage::createMethodCall(busName_, QString::fromLatin1(kPath),
                                                QString::fromLatin1(kInterface), "Activate");
     call << QVariantMap{};
-    const int timeoutMs =
-        static_cast<int>(std::clamp(timeoutSeconds, 0.001, kMaxWaitSeconds) * 1000.0);
     // Turns the event loop while waiting, so that the one answering may even be this
     // process (the tests); nothing else is running yet in a launch that is about to exit.
-    const QDBusMessage reply = bus_.call(call, QDBus::BlockWithGui, timeoutMs);
+    const QDBusMessage reply = bus_.call(call, QDBus::BlockWithGui, waitMs(timeoutSeconds));
     if (reply.type() == QDBusMessage::ReplyMessage) {
         return Answer::broughtForward;
     }
@@ -113,9 +117,7 @@ std::optional<quint32> DBusSingleInstance::ownerPid(double timeoutSeconds) {
     auto call = QDBusMessage::createMethodCall(kBusService, kBusPath, kBusService,
                                                "GetConnectionUnixProcessID");
     call << busName_;
-    const int timeoutMs =
-        static_cast<int>(std::clamp(timeoutSeconds, 0.001, kMaxWaitSeconds) * 1000.0);
-    const QDBusReply<quint32> reply = bus_.call(call, QDBus::Block, timeoutMs);
+    const QDBusReply<quint32> reply = bus_.call(call, QDBus::Block, waitMs(timeoutSeconds));
     if (!reply.isValid()) {
         return std::nullopt;
     }
