@@ -77,17 +77,19 @@ void BrightnessController::getBrightness(std::function<void(std::optional<int>)>
 void BrightnessController::setBrightness(int value, std::function<void(bool)> written) {
     PELLORA_ASSERT_ON(main_);
     int clamped = std::clamp(value, 0, 100);
-    if (!written) {
-        submit([clamped](DDCService& ddc) { (void)ddc.setVCP(ddc.brightnessCode(), clamped); }, {});
-        return;
-    }
     Queue* main = &main_;
     submit(
         [main, clamped, written](DDCService& ddc) {
-            bool done = ddc.setVCP(ddc.brightnessCode(), clamped);
-            main->post([written, done] { written(done); });
+            const bool done = ddc.setVCP(ddc.brightnessCode(), clamped);
+            if (written) {
+                main->post([written, done] { written(done); });
+            }
         },
-        [main, written] { main->post([written] { written(false); }); });
+        [main, written] {
+            if (written) {
+                main->post([written] { written(false); });
+            }
+        });
 }
 
 void BrightnessController::setBrightnessThrottled(int value) {
