@@ -264,7 +264,9 @@ void AppDelegate::handleReading(std::optional<double> luma) {
 void AppDelegate::handleFailedReading() {
     const LightSensor::Trouble trouble = s_.sensor->lastReadingTrouble();
     if (trouble == LightSensor::Trouble::cameraBusy) {
-        // A call holds the camera: nothing is wrong with it, and the cadence tries again.
+        // A call holds the camera: nothing is wrong with it, and the cadence tries again. The
+        // camera never came on, so a day of calls leaves the budget whole.
+        readingBudget_.forgetLastReading();
         menu_.setTitle(MenuItemId::lastSample,
                        "Last snapshot: skipped — the camera is in use by another app");
         if (!std::exchange(cameraBusyTold_, true)) {

@@ -16,6 +16,12 @@ void ReadingBudget::recordReading(double now, double monotonic, bool atDesk) {
     }
 }
 
+void ReadingBudget::forgetLastReading() {
+    if (!readings_.empty()) {
+        readings_.pop_back();
+    }
+}
+
 bool ReadingBudget::allowsAnother(double now, double monotonic) {
     return readingsInWindow(now, monotonic) < limit_;
 }

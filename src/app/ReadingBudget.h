@@ -18,6 +18,8 @@ class ReadingBudget {
     // `now` on the wall clock, `monotonic` on the clock that never jumps; `atDesk` when
     // taken while the user was there.
     void recordReading(double now, double monotonic, bool atDesk = true);
+    // The last reading recorded never switched the camera on (another program held it).
+    void forgetLastReading();
     // The user was at the desk for `seconds` up to now.
     void recordPresence(double now, double monotonic, double seconds);
     // The spacing of readings at the desk that spreads what the week's budget leaves, after

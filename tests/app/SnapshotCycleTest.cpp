@@ -503,10 +503,16 @@ TEST_F(FollowRoomTest, TheBudgetIsSpreadOverTheWeeksTimeAtTheDesk) {
     EXPECT_NEAR(nextIn(), 4 * 3600 / 14.0, 100);
 }
 
-// Readings by hand count too; the week's budget spent, the desk gets the usual cadence back.
+// Readings by hand count too, those a video call refused do not; the week's budget spent, the
+// desk gets the usual cadence back.
 TEST_F(FollowRoomTest, ASpentBudgetGivesWayToTheUsualCadence) {
     follow(2);
     d().launch(5);
+    d().camera.setFault(SimulatedCameraFault::inUse);
+    for (int i = 0; i < 14; ++i) {
+        d().snapshot(1);
+    }
+    d().camera.setFault(SimulatedCameraFault::none);
     EXPECT_EQ(cadence(), "(10m)");
     while (readings() < 14) {
         d().snapshot(1);
