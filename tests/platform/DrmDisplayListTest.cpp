@@ -112,12 +112,21 @@ TEST(DrmDisplayList, HostileConnectorNamesAndFifoAttributesAreRefusedWithoutCras
 // bus 7 this one.
 TEST(I2cBusLocator, DdcLinkThenDpAuxAdapterThenEdidMatch) {
     TempDir dir;
-    const auto connector = dir / "drm" / "card1-DP-1", i2c = dir / "i2c-dev";
+    // As sysfs lays them out: class folders of links into the devices' tree.
+    const auto gpu = dir / "devices" / "gpu", connector = dir / "drm" / "card1-DP-1";
+    const auto i2c = dir / "i2c-dev";
     Bytes edid = makeEdid("DEL", 0xA0C5, 77, "DELL");
-    writeFile(connector / "edid", std::string(edid.begin(), edid.end()));
+    writeFile(gpu / "drm" / "card1" / "card1-DP-1" / "edid", std::string(edid.begin(), edid.end()));
     std::error_code error;  // a set-up step that fails shows in what is found
-    for (int n : {0, 3, 7, 12}) {
-        std::filesystem::create_directories(i2c / ("i2c-" + std::to_string(n)), error);
+    std::filesystem::create_directories(connector.parent_path(), error);
+    std::filesystem::create_symlink(gpu / "drm" / "card1" / "card1-DP-1", connector, error);
+    // Bus 5 is the chipset's SMBus, no bus of the card's, whatever answers there.
+    for (int n : {0, 3, 5, 7, 12}) {
+        const std::string name = "i2c-" + std::to_string(n);
+        const auto adapter = (n == 5 ? dir / "devices" / "smbus" : gpu) / name;
+        std::filesystem::create_directories(adapter / "i2c-dev" / name, error);
+        std::filesystem::create_directories(i2c, error);
+        std::filesystem::create_symlink(adapter / "i2c-dev" / name, i2c / name, error);
     }
     std::vector<int> asked;  // buses whose EDID was read
     auto found = [&]() -> std::optional<std::pair<int, std::string>> {
@@ -126,7 +135,7 @@ TEST(I2cBusLocator, DdcLinkThenDpAuxAdapterThenEdidMatch) {
                        if (bus == 3) {
                            return makeEdid("DEL", 0xA0C5, 78, "DELL");  // a sibling monitor
                        }
-                       return bus == 7 ? std::optional(edid) : std::nullopt;
+                       return bus == 5 || bus == 7 ? std::optional(edid) : std::nullopt;
                    }).busFor(connector);
         return bus ? std::optional(std::pair(bus->bus, bus->how)) : std::nullopt;
     };
@@ -139,7 +148,7 @@ TEST(I2cBusLocator, DdcLinkThenDpAuxAdapterThenEdidMatch) {
     std::filesystem::create_symlink("../../i2c-dev/i2c-3", connector / "ddc", error);
     EXPECT_EQ(found(), std::pair(3, std::string("ddc link")));
 
-    std::filesystem::remove_all(connector, error);  // no EDID: nothing is read, nothing found
+    std::filesystem::remove(connector, error);  // no EDID: nothing is read, nothing found
     writeFile(connector / "status", "connected\n");
     asked.clear();
     EXPECT_EQ(found(), std::nullopt);

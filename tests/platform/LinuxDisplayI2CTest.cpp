@@ -78,10 +78,15 @@ TEST_F(LaptopTestbed, HdmiMonitorIsFoundByItsEdidOnceThenRememberedOrFollowedByI
     plugMonitorIntoHdmi();
     bed->addI2cBus(2, "i915 gmbus dpc", kGpu, std::make_shared<SimulatedMonitor>(env.clock));
     bed->addI2cBus(4, "i915 gmbus dpb", kGpu, monitor);
+    // Not the card's: the chipset's SMBus (memory SPD at 0x50) and a touchpad's bus.
+    bed->addI2cBus(0, "SMBus I801 adapter", "/sys/devices/pci0000:00/0000:00:1f.4", monitor);
+    bed->addI2cBus(1, "Synopsys DesignWare I2C adapter",
+                   "/sys/devices/pci0000:00/0000:00:15.0/i2c_designware.0", nullptr);
     LinuxDisplayI2C i2c(*env.log, env.clock);
     DDCService ddc(i2c, env.clock, *env.log, env.systemLog);
     EXPECT_EQ(i2c.status().text, "Using /dev/i2c-4 for card0-HDMI-A-1 (EDID match)");
     EXPECT_EQ(ddc.getVCP(0x10), (VCPValue{50, 100}));
+    EXPECT_EQ(bed->traffic(0).opens + bed->traffic(1).opens, 0);
     // Bus 2: an unanswered offset write; bus 4: offset write and read, not repeated.
     auto edidReads = [&](int bus) { return bed->traffic(bus).transfersByAddress[0x50]; };
     EXPECT_EQ(std::make_pair(edidReads(2), edidReads(4)), std::make_pair(1, 2));

@@ -11,7 +11,7 @@ namespace pellora {
 
 // Finds the I2C bus that carries a DRM connector's DDC lines: the connector's "ddc" link,
 // else the DP-AUX adapter registered beneath it ("i2c-N"), else the bus whose EDID at
-// address 0x50 matches the connector's.
+// address 0x50 matches the connector's, among the buses of the connector's own graphics card.
 class I2cBusLocator {
   public:
     // Reads the 128-byte EDID base block at 0x50 on bus N; nothing when it cannot.
