@@ -27,8 +27,8 @@ using Reason = LinuxDisplayI2C::Status::Reason;
 
 constexpr char kPermissionHint[] =
     "Permission denied opening /dev/i2c-5: add yourself to the i2c group (sudo usermod -aG i2c "
-    "$USER, then log out and in) or install a udev uaccess rule (e.g. KERNEL==\"i2c-[0-9]*\", "
-    "TAG+=\"uaccess\")";
+    "$USER, then log out and in) or install a udev uaccess rule for the display adapters' buses "
+    "alone (SUBSYSTEM==\"i2c-dev\", ATTRS{class}==\"0x03*\", TAG+=\"uaccess\")";
 const std::string kGpu = "/sys/devices/pci0000:00/0000:00:02.0";
 
 int openNode(const std::filesystem::path& node) {

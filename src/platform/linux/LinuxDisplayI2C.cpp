@@ -30,7 +30,8 @@ bool isDenied(int error) {
 std::string permissionText(const std::filesystem::path& node) {
     return "Permission denied opening " + node.string() +
            ": add yourself to the i2c group (sudo usermod -aG i2c $USER, then log out and in) "
-           "or install a udev uaccess rule (e.g. KERNEL==\"i2c-[0-9]*\", TAG+=\"uaccess\")";
+           "or install a udev uaccess rule for the display adapters' buses alone "
+           "(SUBSYSTEM==\"i2c-dev\", ATTRS{class}==\"0x03*\", TAG+=\"uaccess\")";
 }
 
 }  // namespace
