@@ -1,8 +1,10 @@
 #include "platform/AppPaths.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <system_error>
@@ -80,12 +82,17 @@ bool ensureDirectory(const std::filesystem::path& dir) {
     if (std::filesystem::is_directory(dir, error)) {
         return true;
     }
-    std::filesystem::create_directories(dir, error);
-    if (error) {
-        return false;
+    // Each missing folder on the way is made private too: under a umask of 0 a parent such as
+    // ~/.config would otherwise be writable by everyone, autostart entries included.
+    std::filesystem::path made;
+    for (const auto& part : dir) {
+        made /= part;
+        if (::mkdir(made.c_str(), 0700) == 0) {
+            ::chmod(made.c_str(), 0700);
+        } else if (errno != EEXIST) {
+            return false;
+        }
     }
-    std::filesystem::permissions(dir, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::replace, error);
     return std::filesystem::is_directory(dir, error);
 }
 

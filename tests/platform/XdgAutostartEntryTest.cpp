@@ -121,8 +121,14 @@ struct AutostartFolder : ::testing::Test {
 // (again, too), and answers due once the entry is gone reach nobody.
 TEST_F(AutostartFolder, OnWritesTheEntryAndOffRemovesIt) {
     EXPECT_FALSE(read().enabled);
+    const mode_t umaskBefore = ::umask(0);
     auto on = set(true);
+    ::umask(umaskBefore);
     EXPECT_TRUE(on.ok && on.enabled);
+    // The folders it had to make are the user's alone, whatever the umask.
+    for (const auto& made : {root / "config", dir}) {
+        EXPECT_EQ(std::filesystem::status(made).permissions(), std::filesystem::perms::owner_all);
+    }
     EXPECT_EQ(on.detail, "Wrote " + file.string() + ", which starts " + executable);
     EXPECT_EQ(readFile(file), *XdgAutostartEntry::entryText(executable));
     EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms(0644));

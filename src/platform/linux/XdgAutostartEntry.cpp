@@ -10,6 +10,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
 #include "platform/Queue.h"
 
@@ -310,11 +311,8 @@ LoginItem::Outcome XdgAutostartEntry::writeNow(const std::filesystem::path& dir,
     if (!text) {
         return {false, false, "The program's path cannot be written in an autostart entry"};
     }
-    std::error_code error;
-    std::filesystem::create_directories(dir, error);
-    if (error) {
-        return {false, false,
-                "Cannot make the folder " + dir.string() + " (" + error.message() + ")"};
+    if (!ensureDirectory(dir)) {
+        return {false, false, "Cannot make the folder " + dir.string() + " (" + errnoText() + ")"};
     }
     // Desktops read it as the user; nothing in it is private.
     if (auto failed = writeFileAtomically(file, *text, 0644)) {
