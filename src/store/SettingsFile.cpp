@@ -42,6 +42,10 @@ SettingsFile::Place SettingsFile::resolve() const {
     if (::lstat(path_.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
         return {path_, std::nullopt};
     }
+    if (withHistory_) {
+        // The synced folder's links may come from another machine and lead to any file here.
+        return {path_, "a symbolic link, which is not followed in the synced folder"};
+    }
     // A dotfile manager (GNU Stow, chezmoi, home-manager) keeps the file elsewhere and links
     // it here: the file is wherever the links lead, if that is a file of this user's.
     char real[PATH_MAX];

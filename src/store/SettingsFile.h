@@ -12,8 +12,9 @@ namespace pellora {
 // One settings file on disk, read once and then rewritten whole. A file that cannot be read
 // is left in place and set aside (numbered, the newest few kept) just before the first
 // write replaces it; entries that cannot be read are written back as they were. A symbolic
-// link to a regular file of this user is followed: that file is read and rewritten in its
-// own folder, and the link stays. A file this user may not read is never replaced.
+// link to a regular file of this user is followed, except in the synced folder: that file is
+// read and rewritten in its own folder, and the link stays. A file this user may not read is never
+// replaced.
 class SettingsFile {
   public:
     using Logger = std::function<void(const std::string&)>;

@@ -368,6 +368,19 @@ TEST(SettingsStoreLinks, ALinkToThisUsersFileIsFollowedAndAnythingElseIsSetAside
             EXPECT_EQ(readFile(target), kept) << "the file the link leads to is not touched";
         }
     }
+    // A link in the synced folder may have come from another machine: never followed.
+    TestEnvironment env;
+    TempDir home;
+    writeFile(home / "authorized_keys", "ssh-ed25519 AAAA");
+    const auto own = env.paths.syncDir / "this-machine.json";
+    std::filesystem::create_directories(env.paths.syncDir);
+    std::filesystem::remove(own);
+    std::filesystem::create_symlink(home / "authorized_keys", own);
+    env.reopenSettings();
+    env.settings->set("new", std::int64_t{1});
+    env.settings->flush();
+    EXPECT_EQ(readFile(home / "authorized_keys"), "ssh-ed25519 AAAA");
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(own)));
 }
 
 // A write killed half-way leaves a temporary file; the next start removes this machine's
