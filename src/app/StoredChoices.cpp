@@ -1,6 +1,9 @@
 #include "app/StoredChoices.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <iterator>
 
 #include "store/SettingsStore.h"
 
@@ -16,6 +19,15 @@ std::optional<double> number(const SettingValue& v) {
         return *d;
     }
     return std::nullopt;
+}
+
+// Codes whose write does something at once rather than set a level: degauss, the factory
+// resets, auto setup, the input source, saving settings and the power mode. Every brightness
+// write would do it again.
+bool isActionCode(std::uint8_t code) {
+    constexpr std::uint8_t actions[] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x08,
+                                        0x0A, 0x1E, 0x1F, 0x60, 0xB0, 0xD6};
+    return std::find(std::begin(actions), std::end(actions), code) != std::end(actions);
 }
 
 }  // namespace
@@ -43,7 +55,16 @@ StoredChoices::Read<std::uint8_t> StoredChoices::brightnessCode(const SettingsSt
     }
     auto n = number(*stored);
     if (n && *n >= 0 && *n <= 255 && std::floor(*n) == *n) {
-        return {static_cast<std::uint8_t>(*n), std::nullopt};
+        const auto code = static_cast<std::uint8_t>(*n);
+        if (!isActionCode(code)) {
+            return {code, std::nullopt};
+        }
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "brightnessVCP 0x%02X is a monitor action (a reset, the input, the "
+                      "power), not a level; using 0x10",
+                      code);
+        return {defaultBrightnessCode, "Stored " + keyPrefix + text};
     }
     return {defaultBrightnessCode,
             "Stored " + keyPrefix + "brightnessVCP is not a VCP code (0 to 255); using 0x10"};

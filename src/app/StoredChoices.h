@@ -25,7 +25,7 @@ struct StoredChoices {
 
     // "<prefix>mode": "adapting" or "learning"; anything else is learning.
     static Read<Mode> mode(const SettingsStore& settings, const std::string& keyPrefix);
-    // "<prefix>brightnessVCP": a whole number 0 to 255, else 0x10.
+    // "<prefix>brightnessVCP": a whole number 0 to 255 that names no action, else 0x10.
     static Read<std::uint8_t> brightnessCode(const SettingsStore& settings,
                                              const std::string& keyPrefix);
     // "userLat" and "userLon", each replaced by its default when absent or unusable.

@@ -112,6 +112,20 @@ TEST_F(ControllerTest, StoredModeAndBadStoredValues) {
     EXPECT_EQ(d().monitor->vcpRegister(0x13)->current, 71);  // smoothed 121 → default map
     EXPECT_EQ(d().monitorBrightness(), 50);
 
+    // A synced code whose write acts at once (here the factory reset) is never the level.
+    restart();
+    d().env.settings->set(d().keyPrefix() + "mode", std::string("adapting"));
+    d().env.remoteSet(d().keyPrefix() + "brightnessVCP", std::int64_t(0x04));
+    d().monitor->defineRegister(0x04, 0, 1);
+    d().launch();
+    d().camera.setScriptedLuma({100});
+    d().advance(4);
+    EXPECT_EQ(d().monitor->vcpRegister(0x04)->current, 0);
+    EXPECT_EQ(d().monitorBrightness(), 71);
+    EXPECT_EQ(d().count("brightnessVCP 0x04 is a monitor action (a reset, the input, the power), "
+                        "not a level; using 0x10"),
+              1u);
+
     // Restart over other stored texts and types: defaults, one line each.
     restart();
     d().env.settings->set(d().keyPrefix() + "mode", std::string("Adapting"));
