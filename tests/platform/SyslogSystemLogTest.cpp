@@ -68,6 +68,9 @@ TEST(SyslogSystemLog, APausedTerminalHoldsUpNoOneAndLinesGoWhole) {
         writer.join();
         log.write("resumed");
         EXPECT_NE(drain(master.get()).find("resumed\r\n"), std::string::npos);
+        // A monitor's capabilities, a camera's name: no escape sequence of theirs gets through.
+        log.write("caps: \x1b]0;owned\x07(vcp(10)) \u009b2J \u00e9\tend");
+        EXPECT_EQ(drain(master.get()), "caps: ?]0;owned?(vcp(10)) ?2J \u00e9\tend\r\n");
     }
     ::dup2(saved.get(), STDERR_FILENO);
 }

@@ -30,6 +30,26 @@ std::string header() {
     return text;
 }
 
+// The line as a terminal may be sent it: lines quote bytes of monitors, cameras and synced
+// files, whose control characters (escape sequences among them) would drive the terminal.
+// Line feeds and tabs stay; C0 and C1 controls and DEL become "?".
+std::string forTerminal(const std::string& line) {
+    std::string out;
+    out.reserve(line.size() + 1);
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const auto c = static_cast<unsigned char>(line[i]);
+        const bool c1 = c == 0xC2 && i + 1 < line.size() &&
+                        static_cast<unsigned char>(line[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(line[i + 1]) <= 0x9F;
+        if (c1) {
+            ++i;
+        }
+        out += c1 || (c < 0x20 && c != '\n' && c != '\t') || c == 0x7F ? '?' : line[i];
+    }
+    out += '\n';
+    return out;
+}
+
 }  // namespace
 
 SyslogSystemLog::SyslogSystemLog(std::string socketPath) : socketPath_(std::move(socketPath)) {
@@ -100,7 +120,7 @@ void SyslogSystemLog::write(const std::string& line) {
     }
     if (terminal_) {
         // One write, so that lines logged at once from two threads do not interleave.
-        const std::string whole = line + '\n';
+        const std::string whole = forTerminal(line);
         while (::write(terminal_.get(), whole.data(), whole.size()) < 0 && errno == EINTR) {
         }
     }
