@@ -65,6 +65,11 @@ ControlCommand::Result failed(const RemoteFailure& failure) {
     switch (failure.kind) {
         case Kind::notRunning:
             return {ControlCommand::notRunning, "", "Pellora is not running\n"};
+        case Kind::noBus:
+            return {ControlCommand::notRunning, "",
+                    "pellora ctl: no session bus here to look for Pellora on "
+                    "(DBUS_SESSION_BUS_ADDRESS is unset or does not answer); run it as the "
+                    "desktop's user, within the session or naming its bus\n"};
         case Kind::noAnswer:
             return {ControlCommand::notRunning, "", "Pellora did not answer within 2 s\n"};
         case Kind::refused:

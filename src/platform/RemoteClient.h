@@ -12,7 +12,8 @@ namespace pellora {
 // Why a request to the running Pellora got no answer, or no good one.
 struct RemoteFailure {
     enum class Kind {
-        notRunning,  // no Pellora (or no bus) to ask
+        notRunning,  // no Pellora to ask
+        noBus,       // no session bus to look for one on (a sleep hook run as root, say)
         noAnswer,    // it did not answer in time
         refused,     // it answered with a refusal (`refusal` says which)
         failed,      // anything else the bus said

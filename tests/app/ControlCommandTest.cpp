@@ -150,6 +150,10 @@ TEST(ControlCommandTest, EachCommandAsksOnceAndFailuresSetTheExitStatus) {
     } failures[] = {
         {Kind::notRunning, other, "no owner", 1, "Pellora is not running\n"},
         {Kind::noAnswer, other, "timeout", 1, "Pellora did not answer within 2 s\n"},
+        {Kind::noBus, other, "no session bus", 1,
+         "pellora ctl: no session bus here to look for Pellora on (DBUS_SESSION_BUS_ADDRESS is "
+         "unset or does not answer); run it as the desktop's user, within the session or naming "
+         "its bus\n"},
         {Kind::refused, Refusal::noMonitor, "No external monitor is connected", 3,
          "pellora ctl: No external monitor is connected\n"},
         {Kind::refused, other, "Brightness goes from 0 to 100, not 101", 2,

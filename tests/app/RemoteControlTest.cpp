@@ -191,6 +191,10 @@ TEST(RemoteClient, AnAnswerOfAnotherTypeReadsAsUnknown) {
     const std::string text = ControlCommand::statusText(std::get<RemoteState>(answer));
     EXPECT_NE(text.find("Brightness: unknown\nMode: none\nSamples: 0\n"), std::string::npos)
         << text;
+    // Where there is no bus at all (a sleep hook run as root), that is what is said.
+    DBusRemoteClient nowhere(name, QDBusConnection::connectToBus("unix:path=/nonexistent", "no"),
+                             1);
+    EXPECT_EQ(nowhere.setBrightness(40).value_or(RemoteFailure{}).kind, RemoteFailure::Kind::noBus);
 }
 
 TEST_F(RemoteControlTest, WithoutAMonitorEachMonitorCallSaysSo) {

@@ -75,14 +75,14 @@ std::optional<RemoteFailure> DBusRemoteClient::failureOf(const QDBusMessage& rep
 std::optional<RemoteFailure> DBusRemoteClient::invoke(const QString& method,
                                                       const QVariantList& arguments) {
     if (!bus_.isConnected()) {
-        return failure(Kind::notRunning, "no session bus");
+        return failure(Kind::noBus, "no session bus");
     }
     return failureOf(call(QString::fromLatin1(DBusRemoteControl::kInterface), method, arguments));
 }
 
 std::variant<RemoteState, RemoteFailure> DBusRemoteClient::state() {
     if (!bus_.isConnected()) {
-        return failure(Kind::notRunning, "no session bus");
+        return failure(Kind::noBus, "no session bus");
     }
     const QDBusMessage reply = call("org.freedesktop.DBus.Properties", "GetAll",
                                     {QString::fromLatin1(DBusRemoteControl::kInterface)});
