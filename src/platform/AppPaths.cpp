@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QByteArray>
+#include <QMessageAuthenticationCode>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -115,6 +117,13 @@ std::string machineName() {
         }
     }
     return "this-machine";
+}
+
+std::string syncedMachineName() {
+    const QByteArray mac = QMessageAuthenticationCode::hash(
+        QByteArrayLiteral("org.pellora.Pellora synced settings"),
+        QByteArray::fromStdString(machineName()), QCryptographicHash::Sha256);
+    return mac.toHex().left(32).toStdString();
 }
 
 }  // namespace pellora

@@ -29,8 +29,12 @@ struct AppPaths {
 // Creates `dir` and its missing parents, private to the user. False when it cannot be made.
 bool ensureDirectory(const std::filesystem::path& dir);
 
-// A stable name for this machine, used to keep each machine's share of the synced settings
-// in a file of its own: /etc/machine-id, else the host name.
+// A stable name for this machine, for what stays on it (the instance lock's folder):
+// /etc/machine-id, else the host name.
 std::string machineName();
+
+// This machine's name in the synced folder, which other machines and often a cloud service
+// see: a keyed hash of `machineName()`, since the machine id is to be kept private.
+std::string syncedMachineName();
 
 }  // namespace pellora

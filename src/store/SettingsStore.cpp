@@ -125,12 +125,20 @@ SettingsStore::~SettingsStore() {
 
 std::shared_ptr<SettingsStore> SettingsStore::open(const AppPaths& paths, const Clock& clock,
                                                    Queue& mainQueue, Queue& settingsQueue,
-                                                   DebugLog* log, std::string machine) {
+                                                   DebugLog* log, std::string machine,
+                                                   const std::string& former) {
     auto logger = [log](const std::string& message) {
         if (log) {
             log->log(message, "settings");
         }
     };
+    std::error_code error;
+    const auto own = paths.syncDir / (machine + ".json");
+    const auto old = paths.syncDir / (former + ".json");
+    if (former != machine && !std::filesystem::exists(std::filesystem::symlink_status(own)) &&
+        std::filesystem::is_regular_file(std::filesystem::symlink_status(old))) {
+        std::filesystem::rename(old, own, error);
+    }
     auto files = std::make_shared<Files>(Files{
         SettingsFile(paths.configDir / "settings.json", false, "settings file", logger),
         SettingsFile(paths.syncDir / (machine + ".json"), true, "synced settings file", logger),

@@ -36,10 +36,13 @@ class SettingsStore : public std::enable_shared_from_this<SettingsStore> {
 
     // Reads `paths.configDir`/settings.json and the synced folder `paths.syncDir` (on the
     // caller's thread: this is start-up). All use is then on `mainQueue`; `settingsQueue`
-    // must outlive the store. `log` may be null.
+    // must outlive the store. `log` may be null. This machine's file there, `machine`.json,
+    // is first renamed from `former`.json, its name in older versions, when only that is there.
     static std::shared_ptr<SettingsStore> open(const AppPaths& paths, const Clock& clock,
                                                Queue& mainQueue, Queue& settingsQueue,
-                                               DebugLog* log, std::string machine = machineName());
+                                               DebugLog* log,
+                                               std::string machine = syncedMachineName(),
+                                               const std::string& former = machineName());
     // Writes what is still pending and waits for it.
     ~SettingsStore();
 

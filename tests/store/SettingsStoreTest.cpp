@@ -383,6 +383,24 @@ TEST(SettingsStoreLinks, ALinkToThisUsersFileIsFollowedAndAnythingElseIsSetAside
     EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(own)));
 }
 
+// The synced folder is seen by other machines and often a cloud: this machine's file there
+// names no machine id, and the file an older version named by it is taken over.
+TEST(SettingsStoreSync, TheSyncedFileNamesNoMachineIdAndTakesOverTheOldOne) {
+    const std::string name = syncedMachineName();
+    EXPECT_TRUE(name == syncedMachineName() && name.size() == 32);
+    EXPECT_EQ(name.find(machineName()), std::string::npos);
+    TestEnvironment env;
+    env.settings.reset();
+    std::filesystem::remove(env.paths.syncDir / "this-machine.json");
+    OtherMachine old(env.paths.syncDir, "machine-id", env.clock, [](const std::string&) {});
+    old.set("userLat", 51.5);
+    old.synchronize();
+    env.settings = SettingsStore::open(env.paths, env.clock, *env.main, *env.settingsQueue,
+                                       env.log.get(), "this-machine", "machine-id");
+    EXPECT_EQ(env.settings->value("userLat"), std::optional(SettingValue(51.5)));
+    EXPECT_FALSE(std::filesystem::exists(env.paths.syncDir / "machine-id.json"));
+}
+
 // A write killed half-way leaves a temporary file; the next start removes this machine's
 // stale ones, and no machine reads one, or a sync tool's hidden one, as a machine's file.
 TEST(SettingsStoreDamage, StaleTemporaryFilesAreSweptAndNeverReadAsAMachine) {
