@@ -1,5 +1,6 @@
 #include "store/SettingsStore.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 
@@ -15,6 +16,8 @@ namespace pellora {
 namespace {
 
 constexpr double kCheckDelaySeconds = 0.25;
+constexpr double kFirstRetrySeconds = 60;
+constexpr double kLastRetrySeconds = 3600;
 constexpr double kTwoTo63 = 9223372036854775808.0;
 
 // How a text reads as a truth value: "true", "yes" or a number other than zero.
@@ -109,6 +112,9 @@ SettingsStore::SettingsStore(Queue& mainQueue, Queue& settingsQueue, DebugLog* l
 SettingsStore::~SettingsStore() {
     if (pendingCheck_) {
         pendingCheck_->cancel();
+    }
+    if (pendingRetry_) {
+        pendingRetry_->cancel();
     }
     if (localDirty_ || cloudDirty_ || localRetry_ || cloudRetry_) {
         sendSnapshot();
@@ -357,11 +363,32 @@ void SettingsStore::sendSnapshot() {
 
 void SettingsStore::written(PeerChanges changes, bool localFailed, bool ownFailed) {
     --writesInFlight_;
-    // Not at once, which would spin on a lasting failure: with the next change, or at the end.
+    // Not at once, which would spin on a lasting failure: with the next change, a while
+    // later (space may come back, and a power cut would lose what only memory holds), or at
+    // the end.
     localRetry_ = localRetry_ || localFailed;
     cloudRetry_ = cloudRetry_ || ownFailed;
+    if (localFailed || ownFailed) {
+        scheduleRetry();
+    } else {
+        retryDelay_ = 0;
+    }
     applyPeers(std::move(changes));
     changed();
+}
+
+void SettingsStore::scheduleRetry() {
+    if (pendingRetry_ && !pendingRetry_->isCancelled()) {
+        return;
+    }
+    retryDelay_ = std::clamp(retryDelay_ * 2, kFirstRetrySeconds, kLastRetrySeconds);
+    pendingRetry_ = main_.postAfter(
+        retryDelay_, whileAlive(this, [](const auto& self) {
+            self->pendingRetry_.reset();
+            if (self->writesInFlight_ == 0 && (self->localRetry_ || self->cloudRetry_)) {
+                self->sendSnapshot();
+            }
+        }));
 }
 
 void SettingsStore::applyPeers(PeerChanges changes) {

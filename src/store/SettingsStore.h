@@ -112,6 +112,7 @@ class SettingsStore : public std::enable_shared_from_this<SettingsStore> {
     void changed();
     void sendSnapshot();
     void written(PeerChanges changes, bool localFailed, bool ownFailed);
+    void scheduleRetry();
     void applyPeers(PeerChanges changes);
     const SettingValue* localValue(const std::string& key) const;
     void checkCloud();
@@ -132,6 +133,9 @@ class SettingsStore : public std::enable_shared_from_this<SettingsStore> {
     bool cloudRetry_ = false;
     int writesInFlight_ = 0;
     WorkItemPtr pendingCheck_;
+    // A failed write is tried again after this long even without a change, doubling to a limit.
+    WorkItemPtr pendingRetry_;
+    double retryDelay_ = 0;
     std::vector<std::weak_ptr<std::function<void()>>> subscribers_;
     std::unique_ptr<DirectoryWatcher> watcher_;
     std::optional<SettingsFile::Problem> fileProblem_;

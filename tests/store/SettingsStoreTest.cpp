@@ -451,6 +451,24 @@ TEST(SettingsStoreDamage, AFifoForTheFileOrAFileForTheFolderHangsNothingAndLoses
 
 // A peer stamped at the latest time a file may hold: this machine's later write stays
 // readable after a restart, and wins.
+// A write that failed (a full disk, a folder in the way) is tried again a while later, more
+// rarely while it keeps failing, so a change made then is on disk once it can be, with no
+// further change and no quit to carry it.
+TEST(SettingsStoreDamage, AFailedWriteIsTriedAgainLaterWithoutAnotherChange) {
+    TestEnvironment env;
+    writeFile(env.paths.configDir, "blocker");
+    env.settings->set("first", std::int64_t{1});
+    env.clock.advance(2 * 3600);
+    const std::size_t tries = env.linesWith("cannot be created").size();
+    EXPECT_GT(tries, 2u);
+    EXPECT_LT(tries, 20u) << "not once a second for two hours";
+    std::filesystem::remove(env.paths.configDir);
+    env.clock.advance(3600);
+    auto decoded = SettingsFileCodec::decode(readFile(localFile(env)));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->entries.count("first"), 1u);
+}
+
 TEST(SettingsStoreTwoMachines, AWriteOverAPeerAtTheLatestTimeSurvivesARestart) {
     TestEnvironment env;
     writeFile(env.paths.syncDir / "laptop.json",
