@@ -87,10 +87,20 @@ SettingsFileCodec::Decoded SettingsFile::load() {
             place.file, what_ + " " + place.file.string() + " cannot be read (" + read.error + ")",
             "Give yourself read and write access to it, then restart Pellora"};
         std::string command = "chmod u+rw " + place.file.string();
+        // A folder a sudo run made is root's too, and keeps the file out of reach: the owner
+        // to name is that of the nearest of them this user may look at.
+        std::filesystem::path owned = place.file;
         struct stat owner {};
-        if (::stat(place.file.c_str(), &owner) == 0 && owner.st_uid != ::geteuid()) {
-            command = "sudo chown " + userName(::geteuid()) + " " + place.file.string();
-            problem_->text += ": it belongs to " + userName(owner.st_uid);
+        while (::stat(owned.c_str(), &owner) != 0 && owned.has_relative_path()) {
+            owned = owned.parent_path();
+        }
+        if (owner.st_uid != ::geteuid() && owned.has_relative_path()) {
+            const bool folder = owned != place.file;
+            command = std::string("sudo chown ") + (folder ? "-R " : "") + userName(::geteuid()) +
+                      " " + owned.string();
+            problem_->text += (folder ? ": its folder " + owned.string() + " belongs to "
+                                      : std::string(": it belongs to ")) +
+                              userName(owner.st_uid);
             problem_->fix = "Take it back with " + command + ", then restart Pellora";
         }
         log_(problem_->text + "; using defaults and leaving it as it is: changes are not saved " +

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "AsOrdinaryUser.h"
 #include "OtherMachine.h"
 #include "QtTestApp.h"
 #include "TestEnvironment.h"
@@ -467,6 +468,25 @@ TEST(SettingsStoreDamage, AFailedWriteIsTriedAgainLaterWithoutAnotherChange) {
     auto decoded = SettingsFileCodec::decode(readFile(localFile(env)));
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->entries.count("first"), 1u);
+}
+
+// A `sudo -E pellora` that made the settings folder leaves it to root, and no chmod of the
+// file inside can open it again: the fix named is to take the folder back.
+TEST(SettingsStoreDamage, ASettingsFolderLeftToRootNamesTheFolderToTakeBack) {
+    TestEnvironment env;
+    writeFile(localFile(env), settingsFile(""));
+    ASSERT_EQ(::chmod(env.paths.configDir.c_str(), 0700), 0);
+    AsOrdinaryUser::openWayTo(env.paths.configDir, env.dir.path());
+    AsOrdinaryUser user;
+    ASSERT_TRUE(user.ok());
+    env.reopenSettings();
+    ASSERT_TRUE(env.settings->fileProblem());
+    EXPECT_NE(env.settings->fileProblem()->text.find("its folder " + env.paths.configDir.string() +
+                                                     " belongs to root"),
+              std::string::npos);
+    EXPECT_EQ(env.settings->fileProblem()->fix, "Take it back with sudo chown -R nobody " +
+                                                    env.paths.configDir.string() +
+                                                    ", then restart Pellora");
 }
 
 TEST(SettingsStoreTwoMachines, AWriteOverAPeerAtTheLatestTimeSurvivesARestart) {
