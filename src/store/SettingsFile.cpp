@@ -28,6 +28,21 @@ std::string userName(uid_t uid) {
     return std::to_string(uid);
 }
 
+// `path` as one word of a shell command the user may paste: a home or XDG folder may hold
+// spaces, quotes or other characters a shell would take apart.
+std::string shellWord(const std::filesystem::path& path) {
+    const std::string text = path.string();
+    if (!text.empty() && text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTU"
+                                                "VWXYZ0123456789/._-+,:@%") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
 }  // namespace
 
 SettingsFile::SettingsFile(std::filesystem::path path, bool withHistory, std::string what,
@@ -86,7 +101,7 @@ SettingsFileCodec::Decoded SettingsFile::load() {
         problem_ = Problem{
             place.file, what_ + " " + place.file.string() + " cannot be read (" + read.error + ")",
             "Give yourself read and write access to it, then restart Pellora"};
-        std::string command = "chmod u+rw " + place.file.string();
+        std::string command = "chmod u+rw " + shellWord(place.file);
         // A folder a sudo run made is root's too, and keeps the file out of reach: the owner
         // to name is that of the nearest of them this user may look at.
         std::filesystem::path owned = place.file;
@@ -97,7 +112,7 @@ SettingsFileCodec::Decoded SettingsFile::load() {
         if (owner.st_uid != ::geteuid() && owned.has_relative_path()) {
             const bool folder = owned != place.file;
             command = std::string("sudo chown ") + (folder ? "-R " : "") + userName(::geteuid()) +
-                      " " + owned.string();
+                      " " + shellWord(owned);
             problem_->text += (folder ? ": its folder " + owned.string() + " belongs to "
                                       : std::string(": it belongs to ")) +
                               userName(owner.st_uid);

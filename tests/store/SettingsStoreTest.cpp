@@ -471,9 +471,12 @@ TEST(SettingsStoreDamage, AFailedWriteIsTriedAgainLaterWithoutAnotherChange) {
 }
 
 // A `sudo -E pellora` that made the settings folder leaves it to root, and no chmod of the
-// file inside can open it again: the fix named is to take the folder back.
+// file inside can open it again: the fix named is to take the folder back, in a command that
+// still works pasted into a shell when the folder's name holds a space or a quote.
 TEST(SettingsStoreDamage, ASettingsFolderLeftToRootNamesTheFolderToTakeBack) {
     TestEnvironment env;
+    env.paths.configDir = env.dir.path() / "Jo's config" / "Pellora";
+    env.paths.syncDir = env.paths.configDir / "sync";
     writeFile(localFile(env), settingsFile(""));
     ASSERT_EQ(::chmod(env.paths.configDir.c_str(), 0700), 0);
     AsOrdinaryUser::openWayTo(env.paths.configDir, env.dir.path());
@@ -484,9 +487,10 @@ TEST(SettingsStoreDamage, ASettingsFolderLeftToRootNamesTheFolderToTakeBack) {
     EXPECT_NE(env.settings->fileProblem()->text.find("its folder " + env.paths.configDir.string() +
                                                      " belongs to root"),
               std::string::npos);
-    EXPECT_EQ(env.settings->fileProblem()->fix, "Take it back with sudo chown -R nobody " +
-                                                    env.paths.configDir.string() +
-                                                    ", then restart Pellora");
+    EXPECT_EQ(env.settings->fileProblem()->fix, "Take it back with sudo chown -R nobody '" +
+                                                    env.dir.path().string() +
+                                                    "/Jo'\\''s config/Pellora', then restart "
+                                                    "Pellora");
 }
 
 TEST(SettingsStoreTwoMachines, AWriteOverAPeerAtTheLatestTimeSurvivesARestart) {
