@@ -201,6 +201,7 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     void refreshMenu();
     void refreshMonitorAccess();
     void refreshSamplesRow();
+    void refreshSettingsFileRow();
     // The monitor row: its name, and which output it is on when there are several.
     std::string monitorRow() const;
     void reveal(const std::filesystem::path& file);

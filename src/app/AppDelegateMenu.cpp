@@ -42,15 +42,7 @@ void AppDelegate::setupStatusItem() {
         }
     });
     bindAction(Id::monitorAccess, &AppDelegate::retryMonitorAccess);
-    // Known at start and for the whole run: the file is never replaced while it cannot be read.
-    if (const auto& problem = s_.settings.fileProblem()) {
-        menu_.setTitle(Id::settingsFile, MenuTexts::settingsFileRow(problem->text, problem->fix));
-        menu_.setEnabled(Id::settingsFile, true);
-        menu_.setHidden(Id::settingsFile, false);
-        menu_.setAction(
-            Id::settingsFile,
-            whileAlive(this, [file = problem->file](const auto& self) { self->reveal(file); }));
-    }
+    refreshSettingsFileRow();
     // A pause's row is written at a reading; it counts down, or says the pause is over, as the
     // rows are about to show.
     menu_.setOnWillShow(whileAlive(this, [](const auto& self) {
@@ -64,6 +56,8 @@ void AppDelegate::setupStatusItem() {
             self->refreshSamplesRow();
             self->menu_.setTitle(MenuItemId::monitor, self->monitorRow());
         }
+        // A write may have failed (a full disk) or gone through again since.
+        self->refreshSettingsFileRow();
         // The entry may change behind our back (a settings panel, a hand edit).
         if (self->startAtLogin_) {
             self->startAtLogin_->refresh();
@@ -79,8 +73,23 @@ void AppDelegate::setupStatusItem() {
     startAtLogin_->refresh();
 }
 
+void AppDelegate::refreshSettingsFileRow() {
+    using Id = MenuItemId;
+    const auto& problem = s_.settings.fileProblem();
+    menu_.setTitle(Id::settingsFile,
+                   problem ? MenuTexts::settingsFileRow(problem->text, problem->fix) : "");
+    menu_.setEnabled(Id::settingsFile, problem.has_value());
+    menu_.setHidden(Id::settingsFile, !problem);
+    if (problem) {
+        menu_.setAction(
+            Id::settingsFile,
+            whileAlive(this, [file = problem->file](const auto& self) { self->reveal(file); }));
+    }
+}
+
 void AppDelegate::refreshMenu() {
     using Id = MenuItemId;
+    refreshSettingsFileRow();
     if (!scope_) {
         menu_.setTitle(Id::monitor, "No external monitor — idle");
         menu_.setTitle(Id::luma, "Luma: —");

@@ -156,26 +156,33 @@ bool SettingsFile::write(const SettingsEntries& entries, const RawEntries& kept)
         place.file = path_;
     }
     const std::filesystem::path dir = place.file.parent_path();
-    if (!ensureDirectory(dir)) {
-        log_(what_ + " folder " + dir.string() +
-             " cannot be created; the change is kept in memory and written with the next one");
+    auto failed = [&](const std::string& text, const std::string& fix) {
+        log_(text + "; the change is kept in memory and tried again in a while");
+        std::error_code error;
+        writeProblem_ = Problem{std::filesystem::exists(place.file, error) ? place.file : dir, text,
+                                fix + "; Pellora saves them as soon as it can"};
         return false;
+    };
+    if (!ensureDirectory(dir)) {
+        return failed("folder " + dir.string() + " for the " + what_ + " cannot be created",
+                      "Move away what is in its place, or give yourself write access to the "
+                      "folder that holds it");
     }
     if (setAside_) {
         // A damaged file a link leads to is kept beside it, and the link stays.
         if (auto error = setAsideDamaged(place.file)) {
-            log_(what_ + " " + place.file.string() + " cannot be set aside (" + *error +
-                 "); the change is kept in memory and written with the next one");
-            return false;
+            return failed(
+                what_ + " " + place.file.string() + " cannot be set aside (" + *error + ")",
+                "Give yourself write access to its folder");
         }
         setAside_ = false;
     }
     if (auto error = writeFileAtomically(place.file,
                                          SettingsFileCodec::encode(entries, withHistory_, kept))) {
-        log_(what_ + " " + place.file.string() + " cannot be written (" + *error +
-             "); will try again with the next change");
-        return false;
+        return failed(what_ + " " + place.file.string() + " cannot be written (" + *error + ")",
+                      "Free some disk space, or give yourself write access to its folder");
     }
+    writeProblem_.reset();
     return true;
 }
 

@@ -40,6 +40,9 @@ class SettingsFile {
         std::string fix;   // what the user can do about it, as one sentence without its stop
     };
     const std::optional<Problem>& problem() const { return problem_; }
+    // Why the last write failed (a full disk, a read-only or foreign folder); nothing once one
+    // has gone through.
+    const std::optional<Problem>& writeProblem() const { return writeProblem_; }
 
   private:
     // Where the settings are: the file at `path_`, or the one a link there leads to.
@@ -56,6 +59,7 @@ class SettingsFile {
     Logger log_;
     bool setAside_ = false;
     std::optional<Problem> problem_;
+    std::optional<Problem> writeProblem_;
 };
 
 }  // namespace pellora

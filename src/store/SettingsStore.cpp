@@ -354,15 +354,20 @@ void SettingsStore::sendSnapshot() {
             files->ownFailed = !files->own.write(snapshot->own->entries, snapshot->own->unreadable);
             files->writes += !files->ownFailed;
         }
-        main->post(whileAlive(weak, [changes = files->peers.scan(), local = files->localFailed,
-                                     own = files->ownFailed](const auto& self) mutable {
-            self->written(std::move(changes), local, own);
-        }));
+        auto problem =
+            files->local.writeProblem() ? files->local.writeProblem() : files->own.writeProblem();
+        main->post(whileAlive(
+            weak, [changes = files->peers.scan(), local = files->localFailed,
+                   own = files->ownFailed, problem = std::move(problem)](const auto& self) mutable {
+                self->written(std::move(changes), local, own, std::move(problem));
+            }));
     });
 }
 
-void SettingsStore::written(PeerChanges changes, bool localFailed, bool ownFailed) {
+void SettingsStore::written(PeerChanges changes, bool localFailed, bool ownFailed,
+                            std::optional<SettingsFile::Problem> writeProblem) {
     --writesInFlight_;
+    writeProblem_ = std::move(writeProblem);
     // Not at once, which would spin on a lasting failure: with the next change, a while
     // later (space may come back, and a power cut would lose what only memory holds), or at
     // the end.

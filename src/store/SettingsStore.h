@@ -83,7 +83,10 @@ class SettingsStore : public std::enable_shared_from_this<SettingsStore> {
     void setForThisMachine(const std::string& key, bool value);
     // Why changes are not being saved to one of this machine's settings files (it may not be
     // read, and so is never replaced); nothing when all is well.
-    const std::optional<SettingsFile::Problem>& fileProblem() const { return fileProblem_; }
+    // A write that failed counts too, until one goes through.
+    const std::optional<SettingsFile::Problem>& fileProblem() const {
+        return fileProblem_ ? fileProblem_ : writeProblem_;
+    }
 
     // Waits until every change made so far is in the files (for orderly exit and tests).
     void flush();
@@ -111,7 +114,8 @@ class SettingsStore : public std::enable_shared_from_this<SettingsStore> {
     void write(const std::string& key, SettingValue value);
     void changed();
     void sendSnapshot();
-    void written(PeerChanges changes, bool localFailed, bool ownFailed);
+    void written(PeerChanges changes, bool localFailed, bool ownFailed,
+                 std::optional<SettingsFile::Problem> writeProblem);
     void scheduleRetry();
     void applyPeers(PeerChanges changes);
     const SettingValue* localValue(const std::string& key) const;
@@ -139,6 +143,7 @@ class SettingsStore : public std::enable_shared_from_this<SettingsStore> {
     std::vector<std::weak_ptr<std::function<void()>>> subscribers_;
     std::unique_ptr<DirectoryWatcher> watcher_;
     std::optional<SettingsFile::Problem> fileProblem_;
+    std::optional<SettingsFile::Problem> writeProblem_;
 };
 
 }  // namespace pellora

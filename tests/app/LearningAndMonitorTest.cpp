@@ -357,6 +357,29 @@ TEST_F(MenuAndDumpTest, ASettingsFileThatCannotBeReadIsLeftAsItIsAndShownInTheMe
     EXPECT_EQ(d().desktop.revealed, std::vector<std::filesystem::path>{file});
 }
 
+// A write that fails (a full disk, a folder in the way) says so in the menu, with the fix, as
+// the menu opens; once a later try goes through, the row goes.
+TEST_F(MenuAndDumpTest, ASettingsWriteThatFailsIsShownInTheMenuUntilOneGoesThrough) {
+    d().launch();
+    const auto dir = d().env.paths.configDir;
+    std::filesystem::remove_all(dir);
+    writeFile(dir, "blocker");
+    d().env.settings->set("userLat", 52.5);
+    d().advance(1);
+    d().app->menu().willShow();
+    EXPECT_EQ(d().title(Id::settingsFile),
+              "\u26A0\uFE0E Settings not saved — folder " + dir.string() +
+                  " for the settings file cannot be created. Move away what is in its place, or "
+                  "give yourself write "
+                  "access to the folder that holds it; Pellora saves them as soon as it can. "
+                  "Click to show it.");
+    EXPECT_FALSE(d().hidden(Id::settingsFile));
+    std::filesystem::remove(dir);
+    d().advance(120);
+    d().app->menu().willShow();
+    EXPECT_TRUE(d().hidden(Id::settingsFile));
+}
+
 // `sudo -E pellora` (or a sudo that keeps HOME) leaves settings.json owned by root: no access
 // the user can give himself opens it again, so the fix named is to take it back.
 TEST_F(MenuAndDumpTest, ASettingsFileLeftToRootByASudoRunNamesTheFixThatWorks) {
