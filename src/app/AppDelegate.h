@@ -201,7 +201,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     void refreshMenu();
     void refreshMonitorAccess();
     void refreshSamplesRow();
-    void refreshSettingsFileRow();
+    // True when it shows a problem.
+    bool refreshSettingsFileRow();
     // The monitor row: its name, and which output it is on when there are several.
     std::string monitorRow() const;
     void reveal(const std::filesystem::path& file);
@@ -288,6 +289,9 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>, public Rem
     // Readable samples in the current monitor's log; nothing until counted.
     std::optional<long long> sampleCount_;
     std::uint64_t countRequest_ = 0;
+    // Why the samples log of that scope would not take its last sample.
+    std::optional<std::string> samplesProblem_;
+    std::weak_ptr<MonitorScope> samplesProblemScope_;
 
     // The monitor's brightness as last read or written, and when (on both clocks: a sleep
     // counts); nothing while unknown.

@@ -73,23 +73,29 @@ void AppDelegate::setupStatusItem() {
     startAtLogin_->refresh();
 }
 
-void AppDelegate::refreshSettingsFileRow() {
+bool AppDelegate::refreshSettingsFileRow() {
     using Id = MenuItemId;
-    const auto& problem = s_.settings.fileProblem();
-    menu_.setTitle(Id::settingsFile,
-                   problem ? MenuTexts::settingsFileRow(problem->text, problem->fix) : "");
-    menu_.setEnabled(Id::settingsFile, problem.has_value());
-    menu_.setHidden(Id::settingsFile, !problem);
-    if (problem) {
+    // The settings first; else the samples log, which may sit in a folder of its own.
+    std::optional<std::pair<std::string, std::filesystem::path>> shown;
+    if (const auto& problem = s_.settings.fileProblem()) {
+        shown.emplace(MenuTexts::settingsFileRow(problem->text, problem->fix), problem->file);
+    } else if (samplesProblem_ && scope_ && samplesProblemScope_.lock() == scope_) {
+        shown.emplace(MenuTexts::samplesFileRow(*samplesProblem_),
+                      scope_->logger().fileURL().parent_path());
+    }
+    menu_.setTitle(Id::settingsFile, shown ? shown->first : "");
+    menu_.setEnabled(Id::settingsFile, shown.has_value());
+    menu_.setHidden(Id::settingsFile, !shown);
+    if (shown) {
         menu_.setAction(
             Id::settingsFile,
-            whileAlive(this, [file = problem->file](const auto& self) { self->reveal(file); }));
+            whileAlive(this, [file = shown->second](const auto& self) { self->reveal(file); }));
     }
+    return shown.has_value();
 }
 
 void AppDelegate::refreshMenu() {
     using Id = MenuItemId;
-    refreshSettingsFileRow();
     if (!scope_) {
         menu_.setTitle(Id::monitor, "No external monitor — idle");
         menu_.setTitle(Id::luma, "Luma: —");
@@ -143,8 +149,9 @@ void AppDelegate::refreshSamplesRow() {
                    MenuTexts::samplesRow(sampleCount_.value_or(0), next, cadence));
 }
 
-// Also sets the glyph a refresh shows, so a warning stays up while either warning row does.
+// Also sets the glyph a refresh shows, so a warning stays up while any warning row does.
 void AppDelegate::refreshMonitorAccess() {
+    const bool fileProblem = refreshSettingsFileRow();
     std::optional<std::string> row;
     if (scope_) {
         std::optional<std::string> problem;
@@ -156,8 +163,8 @@ void AppDelegate::refreshMonitorAccess() {
     menu_.setTitle(MenuItemId::monitorAccess, row.value_or(""));
     menu_.setEnabled(MenuItemId::monitorAccess, row.has_value());
     menu_.setHidden(MenuItemId::monitorAccess, !row);
-    menu_.setGlyph(MenuTexts::glyph(scope_ != nullptr, cameraHealth_,
-                                    row.has_value() || s_.settings.fileProblem().has_value()));
+    menu_.setGlyph(
+        MenuTexts::glyph(scope_ != nullptr, cameraHealth_, row.has_value() || fileProblem));
     publishRemoteState();
 }
 

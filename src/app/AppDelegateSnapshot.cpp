@@ -410,10 +410,25 @@ void AppDelegate::finishSample(std::weak_ptr<MonitorScope> kept, double luma, in
     // the count has run is in the count, and its answer comes while there is none yet.
     scope->logger().log(
         Sample{readAt, luma, brightness, hour, userSet}, s_.main,
-        whileAlive(this, [kept, request = countRequest_](const auto& self, bool written) {
-            if (written && self->countRequest_ == request && self->sampleCount_ &&
-                self->currentScope(kept)) {
+        whileAlive(this, [kept, request = countRequest_](const auto& self, bool written,
+                                                         const auto& fileProblem) {
+            if (!self->currentScope(kept)) {
+                return;
+            }
+            // A full disk or a folder a sudo run left to root: the menu says so, until the
+            // file takes a sample again.
+            const bool problemChanged =
+                (written || fileProblem) && (fileProblem != self->samplesProblem_ ||
+                                             self->samplesProblemScope_.lock() != kept.lock());
+            if (written || fileProblem) {
+                self->samplesProblem_ = fileProblem;
+                self->samplesProblemScope_ = kept;
+            }
+            const bool counted = written && self->countRequest_ == request && self->sampleCount_;
+            if (counted) {
                 ++*self->sampleCount_;
+            }
+            if (counted || problemChanged) {
                 self->refreshMenu();
             }
         }));

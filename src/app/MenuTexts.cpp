@@ -85,6 +85,12 @@ std::string MenuTexts::settingsFileRow(const std::string& problem, const std::st
     return "\u26A0\uFE0E Settings not saved — " + problem + ". " + fix + ". Click to show it.";
 }
 
+std::string MenuTexts::samplesFileRow(const std::string& problem) {
+    return "\u26A0\uFE0E Samples not saved — " + problem +
+           ". Free some disk space or give yourself write access to its folder, then restart "
+           "Pellora. Click to show it.";
+}
+
 const char* MenuTexts::glyph(bool hasScope, CameraHealth health, bool monitorProblem) {
     if (!hasScope) {
         return StatusMenu::idleGlyph;

@@ -42,6 +42,8 @@ struct MenuTexts {
     // The row that says changes are not being saved, from the settings store's reason and
     // what the user can do about it.
     static std::string settingsFileRow(const std::string& problem, const std::string& fix);
+    // The samples log would not take the last sample; `problem` says why.
+    static std::string samplesFileRow(const std::string& problem);
 
     // The glyph a refresh shows: idle without a monitor, a warning while a warning row is
     // up, else the sun.

@@ -354,9 +354,14 @@ long long countReadable(const std::filesystem::path& path, const std::atomic<boo
     }
 }
 
-// One write() for the whole line, so concurrent appenders cannot interleave. True once the
-// whole line is in the file.
-bool appendLine(const std::filesystem::path& path, std::string line, DebugLog* log) {
+// One write() for the whole line, so concurrent appenders cannot interleave. Nothing once the
+// whole line is in the file, else why not (the debug log has it too).
+std::optional<std::string> appendLine(const std::filesystem::path& path, std::string line,
+                                      DebugLog* log) {
+    auto dropped = [log](std::string why) {
+        note(log, "Sample dropped: " + why);
+        return std::optional(std::move(why));
+    };
     // No O_CREAT: a log deleted while running stays deleted until its logger is made again.
     // Read access is only for looking at the last byte; without it the append still goes.
     // O_NOFOLLOW: a link in the file's place could aim the append at any file we may write.
@@ -366,14 +371,12 @@ bool appendLine(const std::filesystem::path& path, std::string line, DebugLog* l
         fd.reset(::open(path.c_str(), O_WRONLY | flags));
     }
     if (!fd) {
-        note(log, "Sample dropped: cannot open " + path.string() + ": " +
-                      (errno == ELOOP ? std::string("a symbolic link, not a file") : errnoText()));
-        return false;
+        return dropped("cannot open " + path.string() + ": " +
+                       (errno == ELOOP ? std::string("a symbolic link, not a file") : errnoText()));
     }
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        note(log, "Sample dropped: " + path.string() + " is not a regular file");
-        return false;
+        return dropped(path.string() + " is not a regular file");
     }
     // A final line cut short (a crash or a full disk mid-append) would swallow this one:
     // start on a fresh line, leaving the fragment to be skipped on its own. The lock keeps
@@ -398,17 +401,17 @@ bool appendLine(const std::filesystem::path& path, std::string line, DebugLog* l
         n = ::write(fd.get(), line.data(), line.size());
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
-        note(log, "Sample dropped: cannot write " + path.string() + ": " + errnoText());
-        return false;
+        return dropped("cannot write " + path.string() + ": " + errnoText());
     }
     if (static_cast<std::size_t>(n) != line.size()) {
         // Writing the rest separately could interleave with another appender; the next
         // append starts on a fresh line instead.
-        note(log, "Sample cut short: " + std::to_string(n) + " of " + std::to_string(line.size()) +
-                      " bytes written to " + path.string());
-        return false;
+        std::string why = std::to_string(n) + " of " + std::to_string(line.size()) +
+                          " bytes written to " + path.string();
+        note(log, "Sample cut short: " + why);
+        return why;
     }
-    return true;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -465,23 +468,26 @@ void SampleLogger::log(const Sample& sample) {
     queue_.post([sample, path = fileURL_, log = log_] { append(path, sample, log); });
 }
 
-void SampleLogger::log(const Sample& sample, Queue& deliverOn,
-                       std::function<void(bool written)> completion) {
-    queue_.post([sample, path = fileURL_, log = log_, &deliverOn,
-                 completion = std::move(completion)] {
-        deliverOn.post([completion, written = append(path, sample, log)] { completion(written); });
-    });
+void SampleLogger::log(const Sample& sample, Queue& deliverOn, Completion completion) {
+    queue_.post(
+        [sample, path = fileURL_, log = log_, &deliverOn, completion = std::move(completion)] {
+            deliverOn.post([completion, outcome = append(path, sample, log)] {
+                completion(outcome.written, outcome.fileProblem);
+            });
+        });
 }
 
-bool SampleLogger::append(const std::filesystem::path& path, const Sample& sample, DebugLog* log) {
+SampleLogger::Appended SampleLogger::append(const std::filesystem::path& path, const Sample& sample,
+                                            DebugLog* log) {
     // The task carries everything it needs, so appends queued before the logger goes away
     // still happen.
     std::optional<std::string> line = encodeLine(sample);
     if (!line) {
         note(log, "Sample dropped: non-finite time or luma");
-        return false;
+        return {false, std::nullopt};
     }
-    return appendLine(path, std::move(*line), log);
+    std::optional<std::string> problem = appendLine(path, std::move(*line), log);
+    return {!problem, std::move(problem)};
 }
 
 std::vector<Sample> SampleLogger::loadAll() const {

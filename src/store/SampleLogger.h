@@ -46,8 +46,10 @@ class SampleLogger {
     // with a non-finite time or luma is dropped; so is one whose file has gone missing.
     void log(const Sample& sample);
     // The same, then tells `completion` on `deliverOn` (which must outlive the work) whether
-    // the whole line is in the file.
-    void log(const Sample& sample, Queue& deliverOn, std::function<void(bool written)> completion);
+    // the whole line is in the file and, when the file would not take it, why.
+    using Completion =
+        std::function<void(bool written, const std::optional<std::string>& fileProblem)>;
+    void log(const Sample& sample, Queue& deliverOn, Completion completion);
 
     // Every readable sample of the file, in file order, read on the caller's thread (any
     // thread). An unreadable file gives nothing; undecodable lines and a final line without
@@ -75,7 +77,11 @@ class SampleLogger {
   private:
     struct Cache;
 
-    static bool append(const std::filesystem::path& path, const Sample& sample, DebugLog* log);
+    struct Appended {
+        bool written;
+        std::optional<std::string> fileProblem;
+    };
+    static Appended append(const std::filesystem::path& path, const Sample& sample, DebugLog* log);
 
     std::filesystem::path fileURL_;
     Queue& queue_;

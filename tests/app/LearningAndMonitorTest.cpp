@@ -320,6 +320,15 @@ TEST_F(MenuAndDumpTest, TheCountIsOfReadableSamplesAndAppendsThatLanded) {
     d().snapshot(5);
     EXPECT_EQ(d().count("Sample dropped: cannot open"), 1u);
     EXPECT_EQ(nlohmann::json::parse(d().dumpText())["monitor"]["sampleCount"], 3);
+    // The menu says so, until the file takes a sample again.
+    EXPECT_EQ(d().title(Id::settingsFile),
+              "\u26A0\uFE0E Samples not saved — cannot open " + (dir / "samples.jsonl").string() +
+                  ": No such file or directory. Free some disk space or give yourself write "
+                  "access to its folder, then restart Pellora. Click to show it.");
+    EXPECT_EQ(d().app->menu().glyph(), StatusMenu::warningGlyph);
+    writeFile(dir / "samples.jsonl", "");
+    d().snapshot(5);
+    EXPECT_TRUE(d().hidden(Id::settingsFile));
 }
 
 // A settings file this user may not read is never replaced (what it holds would be lost): the
