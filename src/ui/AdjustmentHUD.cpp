@@ -2,6 +2,7 @@
 
 #include <QCursor>
 #include <QEasingCurve>
+#include <QEvent>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QPainter>
@@ -57,9 +58,7 @@ AdjustmentHUD::AdjustmentHUD(Queue& main, const Clock& clock, OnScreenDisplay* d
         // Without a compositor an X window has no see-through pixels: the shape cuts the
         // corners off there too, and the server's own window opacity fades it where a
         // compositor runs, instead of painting it darker on black.
-        QPainterPath panel;
-        panel.addRoundedRect(QRectF(rect()), kRadius, kRadius);
-        setMask(QRegion(panel.toFillPolygon().toPolygon()));
+        cutCorners();
         setWindowOpacity(0);
     }
 
@@ -155,6 +154,22 @@ void AdjustmentHUD::placeOnScreen() {
     const QRect frame = screen->geometry();
     const QRect available = screen->availableGeometry();
     move(frame.x() + (frame.width() - kWidth) / 2, available.y() + kTopGap);
+}
+
+void AdjustmentHUD::cutCorners() {
+    QPainterPath panel;
+    panel.addRoundedRect(QRectF(rect()), kRadius, kRadius);
+    setMask(QRegion(panel.toFillPolygon().toPolygon()));
+}
+
+bool AdjustmentHUD::event(QEvent* event) {
+    if (event->type() == QEvent::ScreenChangeInternal && x11_) {
+        // Qt turns the shape into device pixels once: on a screen of another scale (a laptop
+        // beside a monitor scaled differently) the old shape would cut the panel off.
+        clearMask();
+        cutCorners();
+    }
+    return QWidget::event(event);
 }
 
 void AdjustmentHUD::dismiss() {

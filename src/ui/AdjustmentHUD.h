@@ -54,11 +54,13 @@ class AdjustmentHUD final : public QWidget, public BrightnessIndicator {
     bool desktopOsdGivenUp() const { return osdFailed_; }
 
   protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
   private:
     void showOwnWindow(int brightness, int delta);
     void placeOnScreen();
+    void cutCorners();
     void dismiss();
     void startFade(Phase phase, double seconds);
     void tick();

@@ -108,6 +108,30 @@ TEST_F(HudTest, AnOverlayThatTakesNoFocusAtTheTopCentreOfThePointersScreen) {
     }
 }
 
+// What reaches the screen, where the X server cuts the corners: on a screen scaled other
+// than the one the panel was made on (a laptop beside a monitor), all of the panel, its far
+// corner as filled as its near one.
+TEST_F(HudTest, TheWholePanelReachesEveryScreen) {
+    if (QGuiApplication::platformName() != "xcb") {
+        GTEST_SKIP() << "needs an X server";
+    }
+    AdjustmentHUD hud(*main, clock, nullptr, false);
+    for (QScreen* screen : QGuiApplication::screens()) {
+        QCursor::setPos(screen->geometry().center());
+        hud.show(70, 0);
+        clock.advance(AdjustmentHUD::kFadeInSeconds);
+        QTest::qWait(200);
+        const QPoint origin = hud.geometry().topLeft() - screen->geometry().topLeft();
+        const QImage shown = screen->grabWindow(0, origin.x(), origin.y(), 220, 74).toImage();
+        const qreal ratio = shown.devicePixelRatio();
+        const auto at = [&](int x, int y) { return shown.pixelColor(QPoint(x, y) * ratio); };
+        EXPECT_EQ(at(200, 6).name().toStdString(), at(20, 6).name().toStdString())
+            << screen->name().toStdString();
+        EXPECT_EQ(at(200, 68).name().toStdString(), at(20, 6).name().toStdString())
+            << screen->name().toStdString();
+    }
+}
+
 // A desktop display that answers when the test says.
 struct FakeOsd : OnScreenDisplay {
     std::vector<int> shown;
