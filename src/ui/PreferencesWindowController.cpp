@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCursor>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -454,9 +455,14 @@ void PreferencesWindowController::showLivePrediction() {
 void PreferencesWindowController::present() {
     if (!window_->isVisible()) {
         location_->load();
-        // A laptop's screen may be shorter than the window: it scrolls instead.
-        QScreen* screen =
-            window_->screen() != nullptr ? window_->screen() : QGuiApplication::primaryScreen();
+        // On the screen the user opened it from (the tray's or the menu's, under the pointer),
+        // not always the first one. A laptop's screen may be shorter than the window: it
+        // scrolls instead.
+        QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+        if (screen == nullptr) {
+            screen =
+                window_->screen() != nullptr ? window_->screen() : QGuiApplication::primaryScreen();
+        }
         int height = windowHeight;
         if (screen != nullptr) {
             QRect area = screen->availableGeometry();

@@ -6,9 +6,11 @@
 #include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCursor>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSlider>
 #include <QTest>
@@ -578,6 +580,18 @@ TEST_F(PreferencesWindowTest, TheLiveDotFollowsTheCurveAsItIsEdited) {
     desk->advance(1.0);
     ASSERT_FALSE(desk->app->scope());
     EXPECT_EQ(curve.livePrediction(), std::nullopt);
+}
+
+// Opened from a tray or menu on any screen, the window comes up on that screen.
+TEST_F(PreferencesWindowTest, TheWindowOpensOnTheScreenUnderThePointer) {
+    start();
+    for (QScreen* screen : QGuiApplication::screens()) {
+        QCursor::setPos(screen->geometry().center());
+        auto& w = open();
+        EXPECT_TRUE(screen->availableGeometry().contains(w.window().geometry().center()))
+            << screen->name().toStdString();
+        w.window().close();
+    }
 }
 
 // The window is taller than most screens and scrolls with the wheel, which passes over its
