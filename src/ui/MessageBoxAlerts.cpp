@@ -1,10 +1,12 @@
 #include "ui/MessageBoxAlerts.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <utility>
 
 namespace pellora {
@@ -73,7 +75,12 @@ void MessageBoxAlerts::present(const std::string& message, const std::string& in
     if (appIcon.isNull()) {
         box->setIcon(QMessageBox::Information);
     } else {
-        box->setIconPixmap(appIcon.pixmap(QSize(64, 64), box->devicePixelRatio()));
+        // Drawn for the screen Qt puts a box of no parent on, the pointer's, which need not
+        // be the first screen's scale.
+        const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+        box->setIconPixmap(appIcon.pixmap(QSize(64, 64), screen != nullptr
+                                                             ? screen->devicePixelRatio()
+                                                             : qApp->devicePixelRatio()));
     }
     // Texts may carry names from outside (a device's, a file's): never read as markup.
     box->setTextFormat(Qt::PlainText);

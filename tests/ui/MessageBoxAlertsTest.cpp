@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QCursor>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 #include "WidgetsTestApp.h"
@@ -111,6 +113,23 @@ TEST(MessageBoxAlerts, ShowTheApplicationsIcon) {
     QApplication::setWindowIcon(QIcon());
     EXPECT_EQ(shown.toImage().convertToFormat(QImage::Format_ARGB32),
               icon.pixmap(64).toImage().convertToFormat(QImage::Format_ARGB32));
+}
+
+// Each box comes up on the pointer's screen, its icon drawn for that screen's scale.
+TEST(MessageBoxAlerts, TheIconIsSharpOnEveryScreen) {
+    widgetsApp();
+    QApplication::setWindowIcon(applicationIcon());
+    MessageBoxAlerts alerts("Pellora");
+    for (QScreen* screen : QGuiApplication::screens()) {
+        QCursor::setPos(screen->geometry().center());
+        const std::string message = "On " + screen->name().toStdString();
+        alerts.present(message, "", {"OK"}, {});
+        QMessageBox* box = alerts.shown(message);
+        ASSERT_TRUE(box != nullptr && QTest::qWaitForWindowExposed(box));
+        EXPECT_GE(box->iconPixmap().devicePixelRatio(), box->screen()->devicePixelRatio())
+            << message;
+    }
+    QApplication::setWindowIcon(QIcon());
 }
 
 }  // namespace
