@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <algorithm>
 #include <cmath>
@@ -91,6 +92,8 @@ TrayMenuView::TrayMenuView(StatusMenu& menu, QString appName, QObject* parent)
     // Also when a panel opens the menu over D-Bus (com.canonical.dbusmenu's AboutToShow).
     connect(qmenu_.get(), &QMenu::aboutToShow, this, [this] { model_.willShow(); });
     showGlyph();
+    // A monitor plugged in later may be scaled more than any screen the icon was drawn for.
+    connect(qGuiApp, &QGuiApplication::screenAdded, this, &TrayMenuView::showGlyph);
     tray_->show();
     observerToken_ =
         model_.addObserver([view = QPointer<TrayMenuView>(this)](std::optional<MenuItemId> id) {

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QToolButton>
@@ -162,6 +163,23 @@ TEST_F(TrayView, GlyphIsDrawnIntoTheIconAndNamedInTheTooltip) {
     // Drawn at the sizes XEmbed trays and the GNOME and KDE panels ask for, never scaled.
     const QList<QSize> sizes = view.trayIcon().icon().availableSizes();
     EXPECT_TRUE(sizes.contains(QSize(16, 16)) && sizes.contains(QSize(22, 22)));
+}
+
+// Drawn again when a screen scaled more than the others is plugged in, so it is not a
+// blurred enlargement there; the ctest entry UiScreenPluggedIn runs it on a display of its own.
+TEST_F(TrayView, TheIconIsDrawnAgainForAScreenPluggedIn) {
+    const QString plug = qEnvironmentVariable("PELLORA_PLUG_SCREENS");
+    if (plug.isEmpty()) {
+        GTEST_SKIP() << "plugs screens into the display: run as UiScreenPluggedIn";
+    }
+    const auto sharpAtTwice = [&] {
+        return view.trayIcon().icon().availableSizes().contains(QSize(44, 44));
+    };
+    ASSERT_EQ(qGuiApp->devicePixelRatio(), 1.0);
+    ASSERT_FALSE(sharpAtTwice());
+    ASSERT_EQ(QProcess::execute("sh", {"-c", plug}), 0);
+    ASSERT_TRUE(QTest::qWaitFor([] { return qGuiApp->devicePixelRatio() == 2.0; }));
+    EXPECT_TRUE(sharpAtTwice());
 }
 
 TEST(StatusMenuObservers, EachToldInOrderAndRemovalWhileToldIsSafe) {
