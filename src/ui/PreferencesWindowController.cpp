@@ -456,8 +456,8 @@ void PreferencesWindowController::present() {
     if (!window_->isVisible()) {
         location_->load();
         // On the screen the user opened it from (the tray's or the menu's, under the pointer),
-        // not always the first one. A laptop's screen may be shorter than the window: it
-        // scrolls instead.
+        // not always the first one. A laptop's screen may be shorter than the window, a
+        // small one scaled up narrower: it scrolls instead.
         QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
         if (screen == nullptr) {
             screen =
@@ -467,7 +467,8 @@ void PreferencesWindowController::present() {
         if (screen != nullptr) {
             QRect area = screen->availableGeometry();
             height = std::min(windowHeight, area.height() - 48);
-            window_->resize(windowWidth, std::max(height, 200));
+            window_->resize(std::min(windowWidth, std::max(area.width(), 200)),
+                            std::max(height, 200));
             window_->move(area.center() - window_->rect().center());
         } else {
             window_->resize(windowWidth, height);
