@@ -141,8 +141,11 @@ std::shared_ptr<SettingsStore> SettingsStore::open(const AppPaths& paths, const 
     std::error_code error;
     const auto own = paths.syncDir / (machine + ".json");
     const auto old = paths.syncDir / (former + ".json");
-    if (former != machine && !std::filesystem::exists(std::filesystem::symlink_status(own)) &&
-        std::filesystem::is_regular_file(std::filesystem::symlink_status(old))) {
+    // A folder that cannot be looked into (a sudo run's) is told of by the files' own reads.
+    if (former != machine &&
+        std::filesystem::symlink_status(own, error).type() ==
+            std::filesystem::file_type::not_found &&
+        std::filesystem::is_regular_file(std::filesystem::symlink_status(old, error))) {
         std::filesystem::rename(old, own, error);
     }
     auto files = std::make_shared<Files>(Files{
