@@ -22,6 +22,8 @@ void AppDelegate::toggleMode() {
         retrain();
     }
     refreshMenu();
+    // Else the row goes on saying what the other mode did until the next reading, an hour off.
+    menu_.setTitle(MenuItemId::brightness, applyDecision().brightnessRow);
 }
 
 void AppDelegate::retrain() {

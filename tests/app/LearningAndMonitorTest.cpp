@@ -196,10 +196,12 @@ TEST_F(LearningTest, OneRetrainingAtATimeAndTheOneAskedMeanwhileFollows) {
     EXPECT_EQ(d().env.settings->string(d().keyPrefix() + "mode"), "adapting");
     EXPECT_FALSE(d().app->lastAppliedBrightness());
     EXPECT_EQ(d().title(Id::toggleMode), "Back to learning");
+    EXPECT_EQ(d().title(Id::brightness), "Paused — resumes in 300s");
     const std::size_t reading = d().env.clock.pendingCount();
     d().app->scope()->logger().log(Sample{d().env.clock.now(), 200.0, 90, 9, true});
     d().app->toggleMode();
     EXPECT_EQ(d().env.settings->string(d().keyPrefix() + "mode"), "learning");
+    EXPECT_EQ(d().title(Id::brightness), "Brightness: (learning)");
     d().app->toggleMode();  // adapting again, while the first is under way
     EXPECT_EQ(d().env.clock.pendingCount(), reading + 1) << "only the append was queued";
     d().advance(1);
