@@ -75,6 +75,11 @@ void AppDelegate::maybeApply() {
             }
             return;
         }
+        if (self->lastAppliedBrightness_ && *self->lastAppliedBrightness_ != target) {
+            // The user chose, or a later write went out, while this one was on its way: the
+            // monitor ends at theirs, which this must not show or record over.
+            return;
+        }
         self->noteKnownBrightness(target);
         if (self->prefs_) {
             self->prefs_->showAppliedBrightness(target);

@@ -187,6 +187,25 @@ TEST_F(LearningTest, AWriteTheMonitorRefusedIsNeitherShownNorTakenForTheUsers) {
     EXPECT_EQ(d().indicator.shown.back(), std::make_pair(88, 17));
 }
 
+// The user sets 40 while the cycle's write of 80 is on its way: its acknowledgement neither
+// pops up 80 nor leaves 80 as the brightness that scripts read and step from.
+TEST_F(LearningTest, AChoiceMadeWhileAWriteIsOnItsWayIsNotShownOver) {
+    d().env.settings->set(d().keyPrefix() + "mode", std::string("adapting"));
+    d().camera.setScriptedLuma({100, 200});  // smoothed 121 → 71, 140.75 → 80
+    d().launch(204);
+    d().brightnessQueue->held = true;  // the write waits its turn behind a slow exchange
+    d().snapshot(5);
+    d().brightnessQueue->sync([] {});  // only the cycle's read
+    d().advance(0);
+    ASSERT_EQ(d().count("maybeApply (adapting) writing"), 2u);
+    d().app->userChoseBrightness(40);
+    d().brightnessQueue->held = false;
+    d().advance(5);
+    EXPECT_EQ(d().monitorBrightness(), 40);
+    EXPECT_EQ(d().app->remoteState().brightness, 40);
+    EXPECT_EQ(d().indicator.shown, (std::vector<std::pair<int, int>>{{71, 0}}));
+}
+
 // The toggle stores the mode and, adapting, retrains at once; retrainings never stack up on the
 // samples log's queue, and one asked for meanwhile runs after, on the newer log.
 TEST_F(LearningTest, OneRetrainingAtATimeAndTheOneAskedMeanwhileFollows) {
