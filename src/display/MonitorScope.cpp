@@ -50,7 +50,8 @@ MonitorScope::MonitorScope(Token, const Monitor& monitor, SettingsStore& setting
       anchors_(AnchorStore::create(monitor.identifier(), settings, clock, log)),
       model_(std::move(model)) {
     // The log as just read for the model; reading it again would say the same.
-    if (anchors_->anchors().empty()) {
+    // Not a list the user emptied: it would come back from the history they cleared it of.
+    if (anchors_->anchors().empty() && !anchors_->storedEmpty()) {
         anchors_->seedFromSamples(samples);
     }
     if (auto bytes = settings_.data(keyPrefix() + "capabilities")) {

@@ -44,6 +44,7 @@ void AnchorStore::subscribe() {
 
 void AnchorStore::load(bool notify) {
     anchors_.clear();
+    storedEmpty_ = false;
     // Read as bytes, so a synced value of another type leaves the local copy in charge, and
     // so does a synced copy that is damaged: the next choice would write over the good one.
     const auto copies = settings_.dataCopies(key_);
@@ -52,6 +53,7 @@ void AnchorStore::load(bool notify) {
         if (auto decoded = decode(copies[i])) {
             anchors_ = std::move(*decoded);
             loaded = true;
+            storedEmpty_ = anchors_.empty();
             if (i > 0) {
                 note("synced anchors under " + key_ + " do not decode; using this machine's own");
             }

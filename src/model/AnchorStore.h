@@ -110,8 +110,10 @@ class AnchorStore : public std::enable_shared_from_this<AnchorStore> {
     // Moves the anchor at that position of `editable(hour)`; a stale position does nothing.
     void moveEditable(int position, double luma, double brightness, double hour);
     void removeEditable(int position, double hour);
-    // Forgets every anchor and removes the stored value.
+    // Forgets every anchor; the empty list is stored, so it stays empty.
     void clear();
+    // Whether the stored list was empty as loaded: the user cleared or removed every anchor.
+    bool storedEmpty() const { return storedEmpty_; }
     // Replaces the list with up to `maxAnchors` anchors averaged from the user's own
     // adjustments in `samples`; without any, nothing changes.
     void seedFromSamples(const std::vector<Sample>& samples);
@@ -160,6 +162,7 @@ class AnchorStore : public std::enable_shared_from_this<AnchorStore> {
 
     std::string key_;
     std::vector<Anchor> anchors_;
+    bool storedEmpty_ = false;
     std::function<void()> onChange_;
     SettingsStore& settings_;
     const Clock& clock_;

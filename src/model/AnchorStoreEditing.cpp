@@ -107,9 +107,10 @@ void AnchorStore::removeEditable(int position, double hour) {
 }
 
 void AnchorStore::clear() {
+    // Stored as an empty list, not removed: a store with nothing stored is seeded from the
+    // samples log when its monitor next connects, and the cleared curve would come back.
     anchors_.clear();
-    settings_.remove(key_);
-    changed();
+    persist();
 }
 
 void AnchorStore::seedFromSamples(const std::vector<Sample>& samples) {

@@ -48,6 +48,8 @@ TEST_F(ScopeFixture, TrainsFromTheLogAndSeedsAnEmptyAnchorList) {
     ASSERT_EQ(scope->anchors().anchors().size(), 2u);
     EXPECT_EQ(scope->anchors().editable(12)[0].brightness, 42);
     EXPECT_TRUE(env.settings->data(kPrefix + "anchorsV1"));  // stored, not seeded again
+    scope->anchors().clear();  // "Clear anchors": the curve stays cleared at the next connect
+    EXPECT_TRUE(load()->anchors().anchors().empty());
 
     // Anchors already learnt are kept as they are.
     const std::vector<Anchor> learnt = {{200, 90, 14, env.clock.now(), 2.0}};

@@ -390,11 +390,11 @@ TEST(AnchorEditing, ADragClampsStampsRaisesTheWeightKeepsTheHourNeverMergesAndCl
     EXPECT_EQ(f.stored(),
               (Anchors{{255, 0, 12, kStart + 3600, 3}, {255, 70, 14, kStart + 3600, 5}}));
     EXPECT_EQ(f.changes, 2);
-    f.store->clear();  // from both copies
+    f.store->clear();  // in both copies
     EXPECT_TRUE(f.store->anchors().empty());
     EXPECT_EQ(f.changes, 3);
     f.env.reopenSettings();
-    EXPECT_EQ(f.env.settings->data(kKey), std::nullopt);
+    EXPECT_EQ(f.env.settings->dataCopies(kKey), (std::vector<std::string>{"[]", "[]"}));
 }
 
 Sample user(double t, double luma, int brightness, int hour) {
