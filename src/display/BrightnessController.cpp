@@ -2,6 +2,7 @@
 #include "platform/WhileAlive.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace pellora {
@@ -34,6 +35,7 @@ void BrightnessController::replaceTransport() {
     // and whatever comes after waits for the new one.
     queue_.post(whileAlive(this, [](const auto& self) {
         self->ddc_ = self->makeTransport_();
+        self->range_.reset();
         if (self->ddc_) {
             self->ddc_->setBrightnessCode(self->brightnessCode_.load());
         }
@@ -61,13 +63,17 @@ void BrightnessController::submit(std::function<void(DDCService&)> exchange,
 void BrightnessController::getBrightness(std::function<void(std::optional<int>)> completion) {
     PELLORA_ASSERT_ON(main_);
     Queue* main = &main_;
+    // `this` in the exchanges: submit runs them only while it holds the controller.
     submit(
-        [main, completion](DDCService& ddc) {
-            auto value = ddc.getVCP(ddc.brightnessCode());
+        [this, main, completion](DDCService& ddc) {
+            const std::uint8_t code = ddc.brightnessCode();
+            auto value = ddc.getVCP(code);
             std::optional<int> current;
             // A continuous control's value lies in 0..maximum; more is a damaged reply.
-            if (value && value->current <= value->max) {
-                current = int(value->current);
+            if (value && value->current <= value->max && value->max > 0) {
+                // Monitors whose brightness runs to 255 or to 50 mean the same share of it.
+                range_ = Range{code, value->max};
+                current = int(std::lround(value->current * 100.0 / value->max));
             }
             main->post([completion, current] { completion(current); });
         },
@@ -79,8 +85,9 @@ void BrightnessController::setBrightness(int value, std::function<void(bool)> wr
     int clamped = std::clamp(value, 0, 100);
     Queue* main = &main_;
     submit(
-        [main, clamped, written](DDCService& ddc) {
-            const bool done = ddc.setVCP(ddc.brightnessCode(), clamped);
+        [this, main, clamped, written](DDCService& ddc) {
+            const std::uint8_t code = ddc.brightnessCode();
+            const bool done = ddc.setVCP(code, std::uint16_t(toRaw(clamped, code)));
             if (written) {
                 main->post([written, done] { written(done); });
             }
@@ -90,6 +97,13 @@ void BrightnessController::setBrightness(int value, std::function<void(bool)> wr
                 main->post([written] { written(false); });
             }
         });
+}
+
+int BrightnessController::toRaw(int percent, std::uint8_t code) const {
+    if (!range_ || range_->code != code) {
+        return percent;
+    }
+    return int(std::lround(percent * double(range_->max) / 100.0));
 }
 
 void BrightnessController::setBrightnessThrottled(int value) {

@@ -36,9 +36,12 @@ class BrightnessController : public std::enable_shared_from_this<BrightnessContr
     BrightnessController(const BrightnessController&) = delete;
     BrightnessController& operator=(const BrightnessController&) = delete;
 
-    // The current value of the brightness code, or nothing when the read failed.
+    // The current value of the brightness code in percent of the monitor's own maximum, or
+    // nothing when the read failed.
     void getBrightness(std::function<void(std::optional<int>)> completion);
-    // Clamped to 0...100. `written`, on the main queue: whether the monitor acknowledged it.
+    // Clamped to 0...100 percent, written as that share of the maximum the monitor last
+    // reported for the code (as is while none has been read). `written`, on the main queue:
+    // whether the monitor acknowledged it.
     void setBrightness(int value, std::function<void(bool)> written = {});
     // Of a burst of calls under 0.15 s apart only the last is written, 0.15 s after it.
     void setBrightnessThrottled(int value);
@@ -75,6 +78,13 @@ class BrightnessController : public std::enable_shared_from_this<BrightnessContr
     std::atomic<std::uint8_t> brightnessCode_{0x10};
     // Brightness queue only.
     std::shared_ptr<DDCService> ddc_;
+    // The maximum the transport's monitor last reported, and for which code.
+    struct Range {
+        std::uint8_t code = 0;
+        std::uint16_t max = 100;
+    };
+    std::optional<Range> range_;
+    int toRaw(int percent, std::uint8_t code) const;
 };
 
 }  // namespace pellora

@@ -110,6 +110,21 @@ TEST_F(BrightnessControllerTest, AWriteQueuedForOneMonitorDoesNotLandOnTheNext) 
     EXPECT_EQ(next->vcpRegister(0x10)->current, 60);
 }
 
+// A monitor whose brightness runs to 255: 200 of it is 78 %, and 50 % goes out as 128, not 50.
+// Another code's range is its own.
+TEST_F(BrightnessControllerTest, BrightnessIsAShareOfTheMonitorsOwnMaximum) {
+    monitor->defineRegister(0x10, 200, 255);
+    get();
+    controller->setBrightness(50);
+    settle();
+    controller->setBrightnessCode(0x6B);
+    controller->setBrightness(30);
+    settle();
+    EXPECT_THAT(answers, ElementsAre(78));
+    EXPECT_EQ(level(), 128);
+    EXPECT_EQ(level(0x6B), 30);
+}
+
 TEST_F(BrightnessControllerTest, QueuedWorkDoesNotKeepTheControllerAlive) {
     std::weak_ptr<BrightnessController> weak = controller;
     controller->setBrightnessThrottled(40);
