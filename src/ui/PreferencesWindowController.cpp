@@ -235,8 +235,12 @@ void PreferencesWindowController::wire() {
             self->reloadCurveEditor();
             return;
         }
-        scope->anchors().moveEditable(static_cast<int>(index), point.luma, point.brightness,
-                                      self->curveHour_);
+        const auto position = self->editedPosition(*scope, index);
+        if (!position) {
+            self->reloadCurveEditor();
+            return;
+        }
+        scope->anchors().moveEditable(*position, point.luma, point.brightness, self->curveHour_);
         self->previewBrightness(point.brightness);
         self->reloadCurveEditor();
         self->updateStatus();
@@ -258,7 +262,9 @@ void PreferencesWindowController::wire() {
         if (!scope) {
             return;
         }
-        scope->anchors().removeEditable(static_cast<int>(index), self->curveHour_);
+        if (const auto position = self->editedPosition(*scope, index)) {
+            scope->anchors().removeEditable(*position, self->curveHour_);
+        }
         self->reloadCurveEditor();
         self->updateStatus();
     };
@@ -305,6 +311,19 @@ std::shared_ptr<MonitorScope> PreferencesWindowController::scope() const {
 std::shared_ptr<MonitorScope> PreferencesWindowController::editedScope() const {
     auto current = scope();
     return current && curveMonitor_ == current->monitor() ? current : nullptr;
+}
+
+std::optional<int> PreferencesWindowController::editedPosition(MonitorScope& scope,
+                                                               std::int64_t index) const {
+    if (index < 0 || static_cast<std::size_t>(index) >= curveAnchors_.size()) {
+        return std::nullopt;
+    }
+    const auto now = scope.anchors().editable(curveHour_);
+    const auto found = std::find(now.begin(), now.end(), curveAnchors_[std::size_t(index)]);
+    if (found == now.end()) {
+        return std::nullopt;
+    }
+    return static_cast<int>(found - now.begin());
 }
 
 double PreferencesWindowController::fractionalHourNow() const {
@@ -552,7 +571,8 @@ void PreferencesWindowController::reloadCurveEditor() {
     const AnchorStore& anchors = current->anchors();
     curveMonitor_ = current->monitor();
     curveHour_ = now;
-    curveView_->setAnchors(points(anchors.editable(now)));
+    curveAnchors_ = anchors.editable(now);
+    curveView_->setAnchors(points(curveAnchors_));
     // The period other than the one edited; in the fades' later hours the curve may already
     // count more of it than of the edited one.
     const bool editingNight = dayPeriodOf(now) == DayPeriod::night;
@@ -565,6 +585,7 @@ void PreferencesWindowController::reloadCurveEditor() {
 
 void PreferencesWindowController::clearCurveEditor() {
     curveMonitor_.reset();
+    curveAnchors_.clear();
     curveView_->setAnchors({});
     curveView_->setOtherAnchors({});
     curveView_->setCurveLine({});

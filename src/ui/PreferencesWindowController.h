@@ -3,9 +3,11 @@
 #include <QObject>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "app/PreferencesPresenter.h"
 #include "display/Monitor.h"
+#include "model/Anchor.h"
 
 class QCheckBox;
 class QComboBox;
@@ -117,6 +119,9 @@ class PreferencesWindowController final
     std::shared_ptr<MonitorScope> scope() const;
     // The current scope when the curve editor shows its monitor's anchors; none otherwise.
     std::shared_ptr<MonitorScope> editedScope() const;
+    // Where the anchor the editor shows at `index` now is in `scope`'s list of the period
+    // shown; none when it has changed since it was shown.
+    std::optional<int> editedPosition(MonitorScope& scope, std::int64_t index) const;
     double fractionalHourNow() const;
     void setInteractiveViewsEnabled(bool enabled);
     void showMonitorIdentity(const MonitorScope& scope);
@@ -166,6 +171,9 @@ class PreferencesWindowController final
     // The hour whose period's anchors the curve editor shows: an edit ending after 7:00 or
     // 22:00 is still of the points it began on.
     double curveHour_ = 0;
+    // The anchors as shown: the list may change under the editor (a choice committed, a
+    // synced one) before the next reload, and a position alone would then name another.
+    std::vector<Anchor> curveAnchors_;
     // The scope whose samples are being read, and whether a refresh came meanwhile.
     std::weak_ptr<MonitorScope> samplesLoading_;
     bool samplesStale_ = false;

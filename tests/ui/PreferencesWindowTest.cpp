@@ -507,6 +507,25 @@ TEST_F(PreferencesWindowTest, ADragAcrossTheStartOfTheNightMovesTheDaysPoint) {
     EXPECT_NEAR(day[0].luma, curve.curvePoint(to).luma, 0.5);
 }
 
+// A choice committed (or synced from another machine) while a point is dragged takes the
+// first place in the list shown: the drop still moves the point dragged.
+TEST_F(PreferencesWindowTest, AnAnchorAddedDuringADragLeavesThePointDraggedTheOneMoved) {
+    start();
+    anchors().observe(100.0, 30.0, 12.0, 1.0);
+    CurveEditorView& curve = open().curveView();
+    const QPoint from = curve.viewPoint(curve.anchors()[0]).toPoint(), to = from + QPoint(0, -30);
+    QTest::mousePress(&curve, Qt::LeftButton, {}, from);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), curve.mapToGlobal(QPointF(to)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&curve, &move);
+    anchors().observe(40.0, 20.0, 12.0, 1.0);
+    QTest::mouseRelease(&curve, Qt::LeftButton, {}, to);
+    const auto day = anchors().editable(12.0);
+    ASSERT_EQ(day.size(), 2u);
+    EXPECT_DOUBLE_EQ(day[0].brightness, 20.0);
+    EXPECT_NEAR(day[1].brightness, curve.curvePoint(to).brightness, 0.5);
+}
+
 // A screen reader names each control by its accessible name or the label that names it; a
 // popup's own name on Linux is only the value it shows.
 TEST_F(PreferencesWindowTest, EveryControlAndChartHasANameToAnnounce) {
