@@ -36,6 +36,7 @@ void BrightnessController::replaceTransport() {
     queue_.post(whileAlive(this, [](const auto& self) {
         self->ddc_ = self->makeTransport_();
         self->range_.reset();
+        self->lastSeen_.reset();
         if (self->ddc_) {
             self->ddc_->setBrightnessCode(self->brightnessCode_.load());
         }
@@ -72,7 +73,7 @@ void BrightnessController::getBrightness(std::function<void(std::optional<int>)>
             // A continuous control's value lies in 0..maximum; more is a damaged reply.
             if (value && value->current <= value->max && value->max > 0) {
                 // Monitors whose brightness runs to 255 or to 50 mean the same share of it.
-                range_ = Range{code, value->max};
+                noteRange(Range{code, value->max});
                 current = int(std::lround(value->current * 100.0 / value->max));
             }
             main->post([completion, current] { completion(current); });
@@ -97,6 +98,13 @@ void BrightnessController::setBrightness(int value, std::function<void(bool)> wr
                 main->post([written] { written(false); });
             }
         });
+}
+
+void BrightnessController::noteRange(Range seen) {
+    if (!range_ || range_->code != seen.code || lastSeen_ == seen) {
+        range_ = seen;
+    }
+    lastSeen_ = seen;
 }
 
 int BrightnessController::toRaw(int percent, std::uint8_t code) const {

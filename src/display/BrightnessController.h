@@ -78,12 +78,16 @@ class BrightnessController : public std::enable_shared_from_this<BrightnessContr
     std::atomic<std::uint8_t> brightnessCode_{0x10};
     // Brightness queue only.
     std::shared_ptr<DDCService> ddc_;
-    // The maximum the transport's monitor last reported, and for which code.
+    // The maximum the transport's monitor reported, and for which code; a different one is
+    // taken once two reads in a row agree on it, so one damaged reply cannot rescale writes.
     struct Range {
         std::uint8_t code = 0;
         std::uint16_t max = 100;
+        bool operator==(const Range&) const = default;
     };
     std::optional<Range> range_;
+    std::optional<Range> lastSeen_;
+    void noteRange(Range seen);
     int toRaw(int percent, std::uint8_t code) const;
 };
 

@@ -123,6 +123,17 @@ TEST_F(BrightnessControllerTest, BrightnessIsAShareOfTheMonitorsOwnMaximum) {
     EXPECT_THAT(answers, ElementsAre(78));
     EXPECT_EQ(level(), 128);
     EXPECT_EQ(level(0x6B), 30);
+    // A lone reply telling another maximum does not rescale the writes; two in a row do.
+    controller->setBrightnessCode(0x10);
+    std::vector<int> written;
+    for (std::uint16_t max : {1000, 255, 1000, 1000}) {
+        monitor->defineRegister(0x10, 0, max);
+        get();
+        controller->setBrightness(50);
+        settle();
+        written.push_back(level());
+    }
+    EXPECT_THAT(written, ElementsAre(128, 128, 128, 500));
 }
 
 TEST_F(BrightnessControllerTest, QueuedWorkDoesNotKeepTheControllerAlive) {
