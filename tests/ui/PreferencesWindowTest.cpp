@@ -58,7 +58,31 @@ struct PreferencesWindowTest : ::testing::Test {
     SettingsStore& settings() { return *desk->env.settings; }
     std::string key(const char* name) { return desk->keyPrefix() + name; }
     AnchorStore& anchors() { return desk->app->scope()->anchors(); }
+    // In adapting mode, past the start-up, with a reading taken.
+    void startAdapting() {
+        start();
+        desk->app->toggleMode();
+        desk->advance(200.0);
+        desk->snapshot(5.0);
+        ASSERT_EQ(desk->app->mode(), Mode::adapting);
+    }
 };
+
+void clickBox(QCheckBox& box) {
+    QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(8, box.height() / 2));
+}
+
+// A move with the left button held, sent as an event: QTest's mouseMove does not carry it.
+void moveHeld(QWidget& view, QPoint to) {
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), view.mapToGlobal(QPointF(to)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&view, &move);
+}
+
+void pressAndMove(QWidget& view, QPoint from, QPoint to) {
+    QTest::mousePress(&view, Qt::LeftButton, {}, from);
+    moveHeld(view, to);
+}
 
 TEST_F(PreferencesWindowTest, WithoutMonitorTheWindowIsIdleAndComesBackWhenOneArrives) {
     start({.monitorPlugged = false});
@@ -173,8 +197,7 @@ TEST_F(PreferencesWindowTest, TheMorningCurveShownFollowsTheFollowRoomBox) {
     anchors().observe(128, 80, 7.5, 2.5);
     auto& w = open();
     EXPECT_EQ(w.curveView().curveLine().at(16).brightness, 38);
-    QCheckBox& box = w.followRoomCheckbox();
-    QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(8, box.height() / 2));
+    clickBox(w.followRoomCheckbox());
     EXPECT_EQ(w.curveView().curveLine().at(16).brightness, 59);
 }
 
@@ -227,13 +250,13 @@ TEST_F(PreferencesWindowTest, LocationComesFromTheFieldsOrTheMapAndTheLineTellsT
 
     // Following the room closely is one click for this machine, and the line says so.
     QCheckBox& box = w.followRoomCheckbox();
-    QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(8, box.height() / 2));
+    clickBox(box);
     EXPECT_TRUE(settings().machineBoolean("followRoomClosely"));
     EXPECT_DOUBLE_EQ(desk->app->nextSnapshotAt() - desk->env.clock.now(), 600);
     EXPECT_EQ(location.solarLabel().text(), usable.section(" · cadence: ", 0, 0) +
                                                 " · cadence: 10 min at the desk, else " +
                                                 usable.section(" · cadence: ", 1));
-    QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(8, box.height() / 2));
+    clickBox(box);
     EXPECT_FALSE(settings().machineBoolean("followRoomClosely"));
     EXPECT_EQ(location.solarLabel().text(), usable);
     // Changed elsewhere (another window of this program, a script): the next refresh shows it.
@@ -247,12 +270,16 @@ TEST_F(PreferencesWindowTest, LocationComesFromTheFieldsOrTheMapAndTheLineTellsT
     EXPECT_EQ(location.solarLabel().text(), usable + " (this week's readings are used up)");
 }
 
+// The purple dot is the brightness the curve gives the room's light now: edited, cleared or
+// gone with its monitor, the curve takes the dot with it.
 TEST_F(PreferencesWindowTest, CurveEditsDragsClearAndSeedGoToTheMonitorsAnchors) {
     start();
     auto& w = open();
+    w.setLiveLuma(128.0);
     CurveEditorView& curve = w.curveView();
     QTest::mouseClick(&curve, Qt::LeftButton, {}, QPoint(curve.width() / 2, curve.height() / 2));
     ASSERT_EQ(anchors().anchors().size(), 1u);
+    EXPECT_EQ(curve.livePrediction(), anchors().predict(128.0, 9.0));
     EXPECT_DOUBLE_EQ(anchors().anchors()[0].weight, 3.0);
     EXPECT_EQ(curve.anchors().size(), 1u);
     EXPECT_EQ(w.statusLabel().text(), "Adapting from 1 anchor · now: day");
@@ -264,26 +291,24 @@ TEST_F(PreferencesWindowTest, CurveEditsDragsClearAndSeedGoToTheMonitorsAnchors)
     QTest::mouseClick(&w.clearButton(), Qt::LeftButton);
     EXPECT_TRUE(anchors().anchors().empty());
     EXPECT_TRUE(curve.anchors().empty());
+    EXPECT_EQ(curve.livePrediction(), std::nullopt);
 
     // A drag survives the 5-second refresh under the hand and commits where released.
     anchors().observe(60.0, 30.0, 9.0, 1.0);
     anchors().observe(200.0, 80.0, 9.0, 1.0);
     w.refreshSamples();
     ASSERT_EQ(curve.anchors().size(), 2u);
+    w.setLiveLuma(100.0);
+    ASSERT_TRUE(curve.livePrediction());
+    EXPECT_EQ(curve.livePrediction(), anchors().predict(100.0, 9.0));
     const QPoint from = curve.viewPoint(curve.anchors()[0]).toPoint();
     const QPoint held = from + QPoint(20, -20), to = from + QPoint(40, -40);
     CurvePoint released = curve.curvePoint(to);
-    const auto moveTo = [&](QPoint at) {
-        QMouseEvent move(QEvent::MouseMove, QPointF(at), curve.mapToGlobal(at), Qt::NoButton,
-                         Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(&curve, &move);
-    };
-    QTest::mousePress(&curve, Qt::LeftButton, {}, from);
-    moveTo(held);
+    pressAndMove(curve, from, held);
     desk->advance(5.5);
     ASSERT_TRUE(curve.dragIndex());
     EXPECT_NEAR(curve.anchors()[0].luma, curve.curvePoint(held).luma, 1e-9);
-    moveTo(to);
+    moveHeld(curve, to);
     QTest::mouseRelease(&curve, Qt::LeftButton, {}, to);
     auto editable = anchors().editable(9.0);
     ASSERT_EQ(editable.size(), 2u);
@@ -304,6 +329,11 @@ TEST_F(PreferencesWindowTest, CurveEditsDragsClearAndSeedGoToTheMonitorsAnchors)
     EXPECT_TRUE(
         std::ranges::none_of(anchors().anchors(), [](auto& a) { return a.brightness == 90; }));
     EXPECT_EQ(curve.anchors().size(), anchors().editable(9.0).size());
+
+    desk->unplug(SimulatedDesk::monitorA);
+    desk->advance(1.0);
+    ASSERT_FALSE(desk->app->scope());
+    EXPECT_EQ(curve.livePrediction(), std::nullopt);
 }
 
 // The learnt curve may come from another machine, whose log stays there: with none of the
@@ -339,7 +369,7 @@ TEST_F(PreferencesWindowTest, RefreshRunsWhileOpenWithTheStartAtLoginBoxAndAnUnf
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w.window()));
     box->ensurePolished();
     w.window().findChild<QScrollArea*>()->ensureWidgetVisible(box);
-    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+    clickBox(*box);
     ASSERT_EQ(desk->loginItem->changes.size(), 1u);
     EXPECT_TRUE(desk->loginItem->changes[0].first);
     EXPECT_FALSE(box->isEnabled());
@@ -394,10 +424,7 @@ TEST_F(PreferencesWindowTest, EditsBegunForOneMonitorLeaveTheNextAlone) {
     ASSERT_EQ(curve.anchors().size(), 1u);
     const QPoint from = curve.viewPoint(curve.anchors()[0]).toPoint();
     const QPoint to = from + QPoint(60, -60);
-    QTest::mousePress(&curve, Qt::LeftButton, {}, from);
-    QMouseEvent move(QEvent::MouseMove, QPointF(to), curve.mapToGlobal(to), Qt::NoButton,
-                     Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&curve, &move);
+    pressAndMove(curve, from, to);
 
     desk->displays.unplug(SimulatedDesk::monitorA.id);
     desk->plug(SimulatedDesk::monitorB, desk->otherMonitor);
@@ -450,52 +477,19 @@ TEST_F(PreferencesWindowTest, AnInputListHeldOpenAcrossASwapShowsTheNewMonitors)
     EXPECT_EQ(input.itemData(1).toUInt(), 0x12u);
 }
 
-// Monitors with a damaged capabilities string ("model(" left open) hand over hundreds of
-// characters as their model; the status line must not stretch the window beyond its width.
-TEST_F(PreferencesWindowTest, ALongModelFromTheMonitorDoesNotWidenTheWindow) {
-    start();
-    desk->monitor->setCapabilities(
-        "(prot(monitor)type(lcd)model(U2720Q cmds(01 02 03 07 0C E3 F3 F7)vcp(02 04 05 08 10 12 "
-        "14(05 08 0B) 16 18 1A 52 60(0F 11 12) AC AE B2 B6 C6 C8 C9 D6(01 04 05) DC(00 02 03 05) "
-        "DF FD)mccs_ver(2.1)mswhql(1))");
-    auto& w = open();
-    desk->advance(7.0);
-    const QString line = w.nativeControls().statusLabel().text();
-    ASSERT_TRUE(line.startsWith("Indexed 23 VCP codes · U2720Q")) << line.toStdString();
-    auto* scroll = w.window().findChild<QScrollArea*>();
-    ASSERT_NE(scroll, nullptr);
-    EXPECT_LE(scroll->widget()->minimumSizeHint().width(),
-              PreferencesWindowController::windowWidth);
-}
-
-// From 21:00 to 22:00 the curve counts mostly the night's anchors while the day's are the
-// ones edited: the faded ones shown beside them must be the night's, not the day's again.
-TEST_F(PreferencesWindowTest, TheOtherPeriodsAnchorsAreShownInTheEveningFade) {
-    start({.startWall = 1718960400.0 + 12.5 * 3600});  // 21:30
-    anchors().observe(60.0, 30.0, 12.0, 1.0);
-    anchors().observe(200.0, 10.0, 2.0, 1.0);
-    auto& w = open();
-    CurveEditorView& curve = w.curveView();
-    ASSERT_EQ(curve.anchors().size(), 1u);
-    EXPECT_DOUBLE_EQ(curve.anchors()[0].luma, 60.0);
-    ASSERT_EQ(curve.otherAnchors().size(), 1u);
-    EXPECT_DOUBLE_EQ(curve.otherAnchors()[0].luma, 200.0);
-    EXPECT_DOUBLE_EQ(curve.otherAnchors()[0].brightness, 10.0);
-}
-
-// At 22:00 the night's anchors become the ones edited, but a drag holds the editor on the
-// day's until it ends: the day's point dragged across the hour is the one that moves.
+// Until 22:00 the day's anchors are the ones edited, the night's (which the evening fade
+// counts more and more) shown faded beside them. At 22:00 the night's become the ones edited,
+// but a drag holds the editor on the day's until it ends: the day's point is the one moved.
 TEST_F(PreferencesWindowTest, ADragAcrossTheStartOfTheNightMovesTheDaysPoint) {
     start({.startWall = 1718960400.0 + 13 * 3600 - 2.0});  // 21:59:58
     anchors().observe(60.0, 30.0, 12.0, 1.0);
     anchors().observe(200.0, 80.0, 12.0, 1.0);
     anchors().observe(60.0, 10.0, 23.0, 1.0);
     CurveEditorView& curve = open().curveView();
+    ASSERT_EQ(curve.otherAnchors().size(), 1u);
+    EXPECT_DOUBLE_EQ(curve.otherAnchors()[0].brightness, 10.0);
     const QPoint from = curve.viewPoint(curve.anchors()[0]).toPoint(), to = from + QPoint(30, 0);
-    QTest::mousePress(&curve, Qt::LeftButton, {}, from);
-    QMouseEvent move(QEvent::MouseMove, QPointF(to), curve.mapToGlobal(QPointF(to)), Qt::NoButton,
-                     Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&curve, &move);
+    pressAndMove(curve, from, to);
     desk->advance(3.0);
     QTest::mouseRelease(&curve, Qt::LeftButton, {}, to);
     const auto night = anchors().editable(23.0);
@@ -514,10 +508,7 @@ TEST_F(PreferencesWindowTest, AnAnchorAddedDuringADragLeavesThePointDraggedTheOn
     anchors().observe(100.0, 30.0, 12.0, 1.0);
     CurveEditorView& curve = open().curveView();
     const QPoint from = curve.viewPoint(curve.anchors()[0]).toPoint(), to = from + QPoint(0, -30);
-    QTest::mousePress(&curve, Qt::LeftButton, {}, from);
-    QMouseEvent move(QEvent::MouseMove, QPointF(to), curve.mapToGlobal(QPointF(to)), Qt::NoButton,
-                     Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&curve, &move);
+    pressAndMove(curve, from, to);
     anchors().observe(40.0, 20.0, 12.0, 1.0);
     QTest::mouseRelease(&curve, Qt::LeftButton, {}, to);
     const auto day = anchors().editable(12.0);
@@ -556,14 +547,22 @@ TEST_F(PreferencesWindowTest, EveryControlAndChartHasANameToAnnounce) {
     }
 }
 
-// Without a tray the menu's rows head the window. A camera warning names its fix at length:
-// it is broken into lines there, not laid out as one line that widens the window's column
-// past the window and sends the charts under a sideways scroll.
-TEST_F(PreferencesWindowTest, WithoutATrayAWarningRowWrapsWithinTheWindow) {
+// Long texts from outside are broken into lines, not laid out as one line that widens the
+// window's column past the window and sends the charts under a sideways scroll: the model of
+// a monitor whose capabilities string is damaged ("model(" left open), hundreds of characters,
+// and, without a tray, where the menu's rows head the window, a camera warning naming its fix.
+TEST_F(PreferencesWindowTest, LongTextsWrapWithinTheWindow) {
     start({.preferences = deskPreferencesWithoutTray});
+    desk->monitor->setCapabilities(
+        "(prot(monitor)type(lcd)model(U2720Q cmds(01 02 03 07 0C E3 F3 F7)vcp(02 04 05 08 10 12 "
+        "14(05 08 0B) 16 18 1A 52 60(0F 11 12) AC AE B2 B6 C6 C8 C9 D6(01 04 05) DC(00 02 03 05) "
+        "DF FD)mccs_ver(2.1)mswhql(1))");
     desk->camera.setPresent(false);
     desk->snapshot(10.0);
     auto& w = open();
+    desk->advance(7.0);
+    const QString line = w.nativeControls().statusLabel().text();
+    ASSERT_TRUE(line.startsWith("Indexed 23 VCP codes · U2720Q")) << line.toStdString();
     const std::string& warning = desk->title(MenuItemId::camera);
     ASSERT_TRUE(warning.starts_with("\u26A0\uFE0E No camera detected")) << warning;
     auto* scroll = w.window().findChild<QScrollArea*>();
@@ -572,33 +571,6 @@ TEST_F(PreferencesWindowTest, WithoutATrayAWarningRowWrapsWithinTheWindow) {
     auto* row = w.window().findChild<MenuPanelView*>();
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(row->button(MenuItemId::camera)->text().replace('\n', ' ').toStdString(), warning);
-}
-
-// The purple dot is the brightness the curve gives the room's light now: edited, cleared or
-// gone with its monitor, the curve takes the dot with it.
-TEST_F(PreferencesWindowTest, TheLiveDotFollowsTheCurveAsItIsEdited) {
-    start();
-    anchors().observe(60.0, 30.0, 9.0, 1.0);
-    anchors().observe(200.0, 80.0, 9.0, 1.0);
-    auto& w = open();
-    w.setLiveLuma(128.0);
-    CurveEditorView& curve = w.curveView();
-    ASSERT_EQ(curve.livePrediction(), anchors().predict(128.0, 9.0));
-    ASSERT_TRUE(curve.livePrediction());
-
-    QTest::mouseClick(&w.clearButton(), Qt::LeftButton);
-    ASSERT_TRUE(anchors().anchors().empty());
-    EXPECT_EQ(curve.livePrediction(), std::nullopt);
-
-    const QPoint spot = curve.viewPoint({128.0, 95.0}).toPoint();
-    QTest::mouseClick(&curve, Qt::LeftButton, {}, spot);
-    ASSERT_EQ(anchors().anchors().size(), 1u);
-    EXPECT_EQ(curve.livePrediction(), anchors().predict(128.0, 9.0));
-
-    desk->unplug(SimulatedDesk::monitorA);
-    desk->advance(1.0);
-    ASSERT_FALSE(desk->app->scope());
-    EXPECT_EQ(curve.livePrediction(), std::nullopt);
 }
 
 // Opened from a tray or menu on any screen, the window comes up on that screen, all of it
@@ -659,11 +631,7 @@ TEST_F(PreferencesWindowTest, TheWheelScrollsTheWindowPastItsControls) {
 // An edit of the curve shows its brightness on the monitor; the next reading finds the
 // monitor there, which is no choice made with the monitor's buttons at the room's light.
 TEST_F(PreferencesWindowTest, AnEditsPreviewIsNotTakenForTheMonitorsButtons) {
-    start();
-    desk->app->toggleMode();
-    desk->advance(200.0);
-    desk->snapshot(5.0);
-    ASSERT_EQ(desk->app->mode(), Mode::adapting);
+    startAdapting();
     const std::size_t changes = desk->count("external brightness change");
     auto& w = open();
     CurveEditorView& curve = w.curveView();
@@ -682,11 +650,7 @@ TEST_F(PreferencesWindowTest, AnEditsPreviewIsNotTakenForTheMonitorsButtons) {
 // The slider is the monitor's brightness: one adapting wrote while the window was open shows
 // there, so that a nudge of the slider starts from it, not from the value the window opened on.
 TEST_F(PreferencesWindowTest, TheSliderFollowsTheBrightnessAdaptingWrites) {
-    start();
-    desk->app->toggleMode();
-    desk->advance(200.0);
-    desk->snapshot(5.0);
-    ASSERT_EQ(desk->app->mode(), Mode::adapting);
+    startAdapting();
     auto& w = open();
     anchors().observe(desk->app->smoothedLuma(), 12.0, 9.1, 20.0);
     desk->snapshot(6.0);
