@@ -16,13 +16,17 @@ namespace pellora::test {
 namespace {
 
 // One box per message, blocking nothing; a click answers its button, a dismissal nothing.
-// Texts may come from outside (a feed's notes, a device's name): shown as they are.
+// Texts may come from outside (a feed's notes, a device's name): shown as they are, a word
+// wider than the box can grow (a link, a path) wrapped like the rest, not cut at its edge.
+// A message told again while up says what it is told now: a camera re-check that finds
+// access granted must not leave the box saying access is refused.
 TEST(MessageBoxAlerts, ClickAnswersItsButtonDismissalNothingAndOneBoxPerMessage) {
     widgetsApp();
     MessageBoxAlerts alerts("Pellora");
     std::vector<int> answers;
-    auto present = [&](const std::string& message) {
-        alerts.present(message, "Faster <b>start</b>.", {"Quit app", "Later"},
+    const std::string link = "Faster start.\n\nhttps://example.org/" + std::string(300, 'x');
+    auto present = [&](const std::string& message, const std::string& details) {
+        alerts.present(message, details, {"Quit app", "Later"},
                        [&](int button) { answers.push_back(button); });
         QMessageBox* box = alerts.shown(message);
         return box != nullptr && QTest::qWaitForWindowExposed(box) ? box : nullptr;
@@ -34,15 +38,22 @@ TEST(MessageBoxAlerts, ClickAnswersItsButtonDismissalNothingAndOneBoxPerMessage)
             return window->isVisible() && qobject_cast<QMessageBox*>(window);
         });
     };
-    QMessageBox* first = present("Pellora <i>9</i> is available");
+    QMessageBox* first = present("Pellora <i>9</i> is available", link);
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(present("Pellora <i>9</i> is available"), first);
-    QMessageBox* other = present("Another");
+    auto* label = first->findChild<QLabel*>("qt_msgbox_informativelabel");
+    EXPECT_LE(label->minimumSizeHint().width(), label->width());
+    EXPECT_EQ(label->text().remove(QChar(0x200B)).toStdString(), link);
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    EXPECT_EQ(present("Pellora <i>9</i> is available", "<b>Still</b> refused."), first);
+    EXPECT_EQ(first->informativeText().toStdString(), "<b>Still</b> refused.");
+    for (QLabel* shown : first->findChildren<QLabel*>("qt_msgbox_informativelabel")) {
+        EXPECT_EQ(shown->textFormat(), Qt::PlainText);
+    }
+    QMessageBox* other = present("Another", "");
     ASSERT_NE(other, nullptr);
     EXPECT_EQ(boxesUp(), 2);
     EXPECT_FALSE(first->isModal());
     EXPECT_EQ(first->textFormat(), Qt::PlainText);
-    EXPECT_EQ(first->findChild<QLabel*>("qt_msgbox_informativelabel")->textFormat(), Qt::PlainText);
     EXPECT_EQ(first->defaultButton()->text(), "Quit app");
     ASSERT_EQ(first->buttons().value(1)->text(), "Later");
     QTest::mouseClick(first->buttons().value(1), Qt::LeftButton);
@@ -50,48 +61,14 @@ TEST(MessageBoxAlerts, ClickAnswersItsButtonDismissalNothingAndOneBoxPerMessage)
 
     QTest::keyClick(other, Qt::Key_Escape);
     EXPECT_EQ(boxesUp(), 0);
+    EXPECT_EQ(alerts.shown("Another"), nullptr);
     // Gone for good: the same message comes up anew, and closing it answers nothing.
-    QMessageBox* again = present("Another");
+    QMessageBox* again = present("Another", "");
     ASSERT_NE(again, nullptr);
     again->close();
     EXPECT_EQ(boxesUp(), 0);
     EXPECT_EQ(answers, std::vector<int>{1});
-    EXPECT_NE(present("Still up when the alerts go"), nullptr);
-}
-
-// A message still up that is told again says what it is told now: a camera re-check that
-// finds access granted must not leave the box saying access is refused.
-TEST(MessageBoxAlerts, AMessageToldAgainWhileUpShowsTheNewDetails) {
-    widgetsApp();
-    MessageBoxAlerts alerts("Pellora");
-    const std::string message = "Camera permission re-checked";
-    alerts.present(message, "The simulated camera is set to refuse access.", {"OK"}, {});
-    QMessageBox* box = alerts.shown(message);
-    ASSERT_NE(box, nullptr);
-    alerts.present(message, "Pellora can open the camera.", {"OK"}, {});
-    EXPECT_EQ(alerts.shown(message), box);
-    EXPECT_EQ(box->informativeText().toStdString(), "Pellora can open the camera.");
-    alerts.present(message, "<b>Still</b> refused.", {"OK"}, {});
-    const auto labels = box->findChildren<QLabel*>("qt_msgbox_informativelabel");
-    ASSERT_FALSE(labels.isEmpty());
-    for (QLabel* label : labels) {
-        EXPECT_EQ(label->textFormat(), Qt::PlainText);
-    }
-    EXPECT_EQ(box->informativeText().toStdString(), "<b>Still</b> refused.");
-}
-
-// A feed's link or a file's path may be a word wider than the box can grow: it is wrapped
-// like the rest of the text, not cut off at the box's edge.
-TEST(MessageBoxAlerts, AWordWiderThanTheBoxIsWrappedNotCut) {
-    widgetsApp();
-    MessageBoxAlerts alerts("Pellora");
-    const std::string details = "Faster start.\n\nhttps://example.org/" + std::string(300, 'x');
-    alerts.present("Pellora 9 is available", details, {"Download…", "Later"}, {});
-    QMessageBox* box = alerts.shown("Pellora 9 is available");
-    ASSERT_TRUE(box != nullptr && QTest::qWaitForWindowExposed(box));
-    auto* label = box->findChild<QLabel*>("qt_msgbox_informativelabel");
-    EXPECT_LE(label->minimumSizeHint().width(), label->width());
-    EXPECT_EQ(label->text().remove(QChar(0x200B)).toStdString(), details);
+    EXPECT_NE(present("Still up when the alerts go", ""), nullptr);
 }
 
 // The program's own icon, at every size the package installs, on the alerts as on the
