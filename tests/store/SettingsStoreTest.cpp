@@ -450,8 +450,6 @@ TEST(SettingsStoreDamage, AFifoForTheFileOrAFileForTheFolderHangsNothingAndLoses
     EXPECT_EQ(env.settings->integer("first"), 1);
 }
 
-// A peer stamped at the latest time a file may hold: this machine's later write stays
-// readable after a restart, and wins.
 // A write that failed (a full disk, a folder in the way) is tried again a while later, more
 // rarely while it keeps failing, so a change made then is on disk once it can be, with no
 // further change and no quit to carry it.
@@ -493,6 +491,8 @@ TEST(SettingsStoreDamage, ASettingsFolderLeftToRootNamesTheFolderToTakeBack) {
                                                     "Pellora");
 }
 
+// A peer stamped at the latest time a file may hold: this machine's later write stays
+// readable after a restart, and wins.
 TEST(SettingsStoreTwoMachines, AWriteOverAPeerAtTheLatestTimeSurvivesARestart) {
     TestEnvironment env;
     writeFile(env.paths.syncDir / "laptop.json",
