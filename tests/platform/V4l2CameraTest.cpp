@@ -147,9 +147,27 @@ struct V4l2CameraTest : ::testing::Test {
     }
 };
 
-// In Turkish the C library lowers "I" to dotless "ı", not "i" (in UTF-8 it leaves the byte as
-// it is): the bus prefix is ASCII and must be read so in every language.
-TEST(V4l2CameraNames, TheBusIsNamedTheSameInTurkish) {
+TEST(V4l2CameraNames, IdsJoinBusAndNameTypesNameTheBusInEveryLanguage) {
+    const std::vector<V4l2DeviceInfo> nodes = {
+        {"/dev/video0", "Integrated Camera", "usb-0000:00:14.0-8", "uvcvideo"},
+        {"/dev/video2", "Integrated Camera", "usb-0000:00:14.0-8", "uvcvideo"},  // IR sibling
+        {"/dev/video5", "Capture Card", "PCI:0000:03:00.0", "saa7134"},
+        {"/dev/video7", "", "", "odd"},
+        {"/dev/video9", "Dock Cam", "USB-0000:00:14.0-9", "uvcvideo"},
+    };
+    const auto cameras = V4l2Camera::identify(nodes);
+    ASSERT_EQ(cameras.size(), 5u);
+    EXPECT_EQ(cameras[0], (CameraDevice{"v4l2:usb-0000:00:14.0-8:Integrated Camera",
+                                        "Integrated Camera", "v4l2-usb"}));
+    EXPECT_EQ(cameras[1].uniqueID, "v4l2:usb-0000:00:14.0-8:Integrated Camera#2");
+    EXPECT_EQ(cameras[2].deviceTypeRaw, "v4l2-pci");
+    EXPECT_EQ(cameras[3], (CameraDevice{"v4l2:/dev/video7:", "video7", "v4l2"}));
+    EXPECT_EQ(cameras[4].deviceTypeRaw, "v4l2-usb");
+    EXPECT_EQ(V4l2Camera::presetName({V4L2_PIX_FMT_GREY, 0, 0}), "GREY");
+    EXPECT_EQ(V4l2Camera::fourccText(0x01020304), "????");
+
+    // In Turkish the C library lowers "I" to dotless "ı", not "i" (in UTF-8 it leaves the
+    // byte as it is): the bus prefix is ASCII and must be read so in every language.
     TempDir dir;
     ASSERT_EQ(std::system(("localedef -i tr_TR -f UTF-8 '" + (dir / "tr_TR.UTF-8").string() +
                            "' >/dev/null 2>&1")
@@ -161,32 +179,10 @@ TEST(V4l2CameraNames, TheBusIsNamedTheSameInTurkish) {
     const std::string savedType = std::setlocale(LC_CTYPE, nullptr);
     ::setenv("LOCPATH", dir.path().c_str(), 1);
     ASSERT_NE(std::setlocale(LC_CTYPE, "tr_TR.UTF-8"), nullptr);
-    const auto cameras = V4l2Camera::identify({
-        {"/dev/video5", "Capture Card", "PCI:0000:03:00.0", "saa7134"},
-        {"/dev/video0", "Integrated Camera", "USB-0000:00:14.0-8", "uvcvideo"},
-    });
+    const auto turkish = V4l2Camera::identify(nodes);
     std::setlocale(LC_CTYPE, savedType.c_str());
     oldPath ? ::setenv("LOCPATH", savedPath.c_str(), 1) : ::unsetenv("LOCPATH");
-    ASSERT_EQ(cameras.size(), 2u);
-    EXPECT_EQ(cameras[0].deviceTypeRaw, "v4l2-pci");
-    EXPECT_EQ(cameras[1].deviceTypeRaw, "v4l2-usb");
-}
-
-TEST(V4l2CameraNames, IdsJoinBusAndNameTypesNameTheBus) {
-    auto cameras = V4l2Camera::identify({
-        {"/dev/video0", "Integrated Camera", "usb-0000:00:14.0-8", "uvcvideo"},
-        {"/dev/video2", "Integrated Camera", "usb-0000:00:14.0-8", "uvcvideo"},  // IR sibling
-        {"/dev/video5", "Capture Card", "PCI:0000:03:00.0", "saa7134"},
-        {"/dev/video7", "", "", "odd"},
-    });
-    ASSERT_EQ(cameras.size(), 4u);
-    EXPECT_EQ(cameras[0], (CameraDevice{"v4l2:usb-0000:00:14.0-8:Integrated Camera",
-                                        "Integrated Camera", "v4l2-usb"}));
-    EXPECT_EQ(cameras[1].uniqueID, "v4l2:usb-0000:00:14.0-8:Integrated Camera#2");
-    EXPECT_EQ(cameras[2].deviceTypeRaw, "v4l2-pci");
-    EXPECT_EQ(cameras[3], (CameraDevice{"v4l2:/dev/video7:", "video7", "v4l2"}));
-    EXPECT_EQ(V4l2Camera::presetName({V4L2_PIX_FMT_GREY, 0, 0}), "GREY");
-    EXPECT_EQ(V4l2Camera::fourccText(0x01020304), "????");
+    EXPECT_EQ(turkish, cameras);
 }
 
 // A laptop's infrared face-login node, or one offering no format we read, may come first in
