@@ -305,7 +305,7 @@ TEST(LinuxSessionStateX11, ServerThatGoesAwayCostsOnlyTheAnswer) {
 }
 
 // An X server that takes the connection and never speaks: the idle answer still comes, empty,
-// at the limit. No bus is needed (nor any child process, so this also runs under TSan).
+// at the limit. No bus is needed, nor any child process.
 TEST(LinuxSessionStateX11, SilentServerIsCutOffAtTheLimit) {
     // As in Pellora's main: Xlib's write to the closed listener must fail, not end the test.
     std::signal(SIGPIPE, SIG_IGN);
