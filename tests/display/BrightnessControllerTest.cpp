@@ -90,8 +90,11 @@ TEST_F(BrightnessControllerTest, BrightnessIsClampedAndThrottledWritesDebounced)
 
 // The user swaps monitors on the cable while a write for the first waits its turn (behind a
 // capabilities read, say): the write was worked out for that monitor and must not land on the
-// one that took its place. The new one is talked to once the program reconnects for it.
+// one that took its place. The new one is talked to once the program reconnects for it, on
+// its own scale, not the old one's.
 TEST_F(BrightnessControllerTest, AWriteQueuedForOneMonitorDoesNotLandOnTheNext) {
+    monitor->defineRegister(0x10, 200, 255);
+    get();
     settle();
     auto next = std::make_shared<SimulatedMonitor>(env.clock);
     next->defineRegister(0x10, 35, 100);
