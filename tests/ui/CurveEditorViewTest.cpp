@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QImage>
-#include <QMouseEvent>
 #include <QTest>
 #include <functional>
 #include <optional>
@@ -43,17 +42,14 @@ struct CurveEditor : ::testing::Test {
         view.onRemoveAnchor = [this](std::int64_t i) { calls << QString("remove %1").arg(i); };
     }
 
-    // Press, an optional move with the left button held (sent as a real move event: QTest's
-    // mouseMove does not carry the button everywhere), and release where the pointer is.
+    // Press, an optional move with the left button held, and release where the pointer is.
     void gesture(
         QPoint at, Qt::KeyboardModifiers modifiers, std::optional<QPoint> to = {},
         const std::function<void()>& afterPress = [] {}) {
         QTest::mousePress(&view, Qt::LeftButton, modifiers, at);
         afterPress();
         if (to) {
-            QMouseEvent move(QEvent::MouseMove, QPointF(*to), QPointF(view.mapToGlobal(*to)),
-                             Qt::NoButton, Qt::LeftButton, modifiers);
-            QApplication::sendEvent(&view, &move);
+            moveHeld(view, *to, modifiers);
         }
         QTest::mouseRelease(&view, Qt::LeftButton, modifiers, to.value_or(at));
     }

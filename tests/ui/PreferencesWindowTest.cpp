@@ -72,13 +72,6 @@ void clickBox(QCheckBox& box) {
     QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(8, box.height() / 2));
 }
 
-// A move with the left button held, sent as an event: QTest's mouseMove does not carry it.
-void moveHeld(QWidget& view, QPoint to) {
-    QMouseEvent move(QEvent::MouseMove, QPointF(to), view.mapToGlobal(QPointF(to)), Qt::NoButton,
-                     Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&view, &move);
-}
-
 void pressAndMove(QWidget& view, QPoint from, QPoint to) {
     QTest::mousePress(&view, Qt::LeftButton, {}, from);
     moveHeld(view, to);
@@ -631,7 +624,7 @@ TEST_F(PreferencesWindowTest, TheWheelScrollsTheWindowPastItsControls) {
 // An edit of the curve shows its brightness on the monitor; the next reading finds the
 // monitor there, which is no choice made with the monitor's buttons at the room's light.
 TEST_F(PreferencesWindowTest, AnEditsPreviewIsNotTakenForTheMonitorsButtons) {
-    startAdapting();
+    ASSERT_NO_FATAL_FAILURE(startAdapting());
     const std::size_t changes = desk->count("external brightness change");
     auto& w = open();
     CurveEditorView& curve = w.curveView();
@@ -650,7 +643,7 @@ TEST_F(PreferencesWindowTest, AnEditsPreviewIsNotTakenForTheMonitorsButtons) {
 // The slider is the monitor's brightness: one adapting wrote while the window was open shows
 // there, so that a nudge of the slider starts from it, not from the value the window opened on.
 TEST_F(PreferencesWindowTest, TheSliderFollowsTheBrightnessAdaptingWrites) {
-    startAdapting();
+    ASSERT_NO_FATAL_FAILURE(startAdapting());
     auto& w = open();
     anchors().observe(desk->app->smoothedLuma(), 12.0, 9.1, 20.0);
     desk->snapshot(6.0);

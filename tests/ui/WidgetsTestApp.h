@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QApplication>
+#include <QMouseEvent>
+#include <QWidget>
 
 namespace pellora::test {
 
@@ -19,6 +21,14 @@ inline QApplication& widgetsApp() {
         new QApplication(argc, argv);
     }
     return *qApp;
+}
+
+// A move with the left button held, sent as a real event: QTest's mouseMove does not carry the
+// button everywhere.
+inline void moveHeld(QWidget& view, QPoint to, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), view.mapToGlobal(QPointF(to)), Qt::NoButton,
+                     Qt::LeftButton, modifiers);
+    QApplication::sendEvent(&view, &move);
 }
 
 }  // namespace pellora::test
