@@ -39,7 +39,8 @@ struct DebugStateTest : ::testing::Test {
 
 // Nothing before a provider. Then the file is rewritten every 3 s with the time and the log's
 // newest lines, and with the state last captured: the provider is asked only on the main
-// thread, when it captures or dumps, never by the rewrite. Stopped, nothing is rewritten.
+// thread, when it captures or dumps, never by the rewrite. Stopped or gone, nothing is
+// rewritten.
 TEST_F(DebugStateTest, RewritesTheCapturedStateEveryPeriodOnVirtualTime) {
     debug->start();
     dumpNow();
@@ -62,6 +63,12 @@ TEST_F(DebugStateTest, RewritesTheCapturedStateEveryPeriodOnVirtualTime) {
     env.clock.advance(60);
     EXPECT_EQ(file()["dumpedAt"], "2024-06-21T09:00:16Z");
     EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0600));
+    // Nor once the dump is gone: its timer must not hold it alive.
+    debug->start();
+    env.clock.runPending();
+    debug.reset();
+    env.clock.advance(30);
+    EXPECT_EQ(file()["dumpedAt"], "2024-06-21T09:01:16Z");
 }
 
 // The provider's own "dumpedAt", "logFile" and "recentLog" give way to the dump's; the log's
@@ -86,6 +93,7 @@ TEST_F(DebugStateTest, KeysSortedAtEveryLevelAndAddedKeysReplaceTheProviders) {
 
 TEST(DebugStateRender, DumpedAtIsUtcWholeSecondsCutNotRounded) {
     for (auto [now, text] : {std::pair{1718961881.999, "2024-06-21T09:24:41Z"},
+                             {-0.5, "1969-12-31T23:59:59Z"},
                              {1e300, "1970-01-01T00:00:00Z"},
                              {std::nan(""), "1970-01-01T00:00:00Z"}}) {
         EXPECT_EQ(json::parse(*DebugState::render({}, now, "", {}))["dumpedAt"], text);
