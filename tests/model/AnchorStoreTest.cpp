@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -126,6 +127,21 @@ TEST(AnchorStore, AnEleventhAnchorSortsByDecayedWeightAndDropsTheWeakest) {
     night.store->observe(251, 50, 12, 1.0);
     EXPECT_EQ(lumas(night.stored()),
               (std::vector<double>{60, 120, 80, 40, 100, 0, 160, 140, 200, 251}));
+
+    // And where the night holds more, the night gives up its weakest (2.5, at 120), not the
+    // day its 1.0.
+    anchors.clear();
+    // Hour and weight of each stored anchor.
+    const std::pair<double, double> nightHeavy[] = {{12, 3}, {12, 1},   {12, 4}, {12, 2}, {23, 5},
+                                                    {23, 6}, {23, 2.5}, {23, 7}, {23, 8}, {23, 9}};
+    for (const auto& [hour, weight] : nightHeavy) {
+        anchors.push_back({anchors.size() * 20.0, 50, hour, 0, weight});
+    }
+    Fixture nights(anchors);
+    nights.store->observe(251, 50, 12, 1.0);
+    auto kept = lumas(nights.stored());
+    std::ranges::sort(kept);
+    EXPECT_EQ(kept, (std::vector<double>{0, 20, 40, 60, 80, 100, 140, 160, 180, 251}));
 }
 
 // A list no store of ours writes (another machine's file, damaged or hostile) may hold
