@@ -446,6 +446,9 @@ TEST(AnchorSeeding, OnlyTheUsersSamplesCountAveragedPerPeriodAndBandOf24WithAtMo
     EXPECT_EQ(lumas(night), (std::vector<double>{12, 247.5}));
     // 22:00 and 6:00 average across midnight to 2:00 (the plain mean, 14:00, is a day hour).
     EXPECT_NEAR(night.at(0).hour, 2.0, 1e-9);
+    // 22:00 and 1:00 average to 23:30, not to half an hour before 0:00.
+    f.store->seedFromSamples({user(kStart, 10, 30, 22), user(kStart, 10, 30, 1)});
+    EXPECT_NEAR(f.store->editable(23).at(0).hour, 23.5, 1e-9);
     // A damaged log's values count as the range's ends, and what they make can be stored.
     f.store->seedFromSamples({user(kStart, 1e308, 1000000, 12), user(kStart, 1e308, 50, 12)});
     EXPECT_EQ(f.stored(), (Anchors{{255, 75, 12, kStart, 2}}));
