@@ -121,16 +121,20 @@ bool has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// One running `pellora --simulate` on a bus of the test's own: a second launch brings it
-// forward and exits, then `pellora ctl` scripts it, and says so once it is gone.
-TEST(SecondLaunch, AsksTheRunningOneForItsWindowAndCtlScriptsIt) {
-    qtApp();
+// A bus and a home of the test's own, and where a Pellora run in that home logs and is named.
+struct SecondLaunch : ::testing::Test {
+    QCoreApplication& app = qtApp();
     PrivateDBus bus;
-    ASSERT_TRUE(bus.ok());
     TempDir dir;
-    const auto log = dir.path() / "data" / "Pellora" / "debug.log";
+    const std::filesystem::path log = dir.path() / "data" / "Pellora" / "debug.log";
     const QString name =
         DBusSingleInstance::nameForLock(kName, dir.path() / "runtime" / "instance.lock");
+    void SetUp() override { ASSERT_TRUE(bus.ok()); }
+};
+
+// One running `pellora --simulate` on a bus of the test's own: a second launch brings it
+// forward and exits, then `pellora ctl` scripts it, and says so once it is gone.
+TEST_F(SecondLaunch, AsksTheRunningOneForItsWindowAndCtlScriptsIt) {
     QDBusConnection watch = bus.connect("watch");
     pid_t first = launchSimulated(dir.path(), bus.address(), dir.path() / "first.err");
     ASSERT_GT(first, 0);
@@ -195,11 +199,7 @@ TEST(SecondLaunch, AsksTheRunningOneForItsWindowAndCtlScriptsIt) {
     EXPECT_EQ(gone.err, "Pellora is not running\n");
 }
 
-TEST(SecondLaunch, WhenNothingAnswersItSaysPelloraIsRunningAndExits) {
-    qtApp();
-    PrivateDBus bus;
-    ASSERT_TRUE(bus.ok());
-    TempDir dir;
+TEST_F(SecondLaunch, WhenNothingAnswersItSaysPelloraIsRunningAndExits) {
     std::filesystem::create_directories(dir.path() / "runtime");
     // This process holds the lock and answers nothing on the bus.
     auto held = InstanceLock::acquire(dir.path() / "runtime" / "instance.lock");
@@ -211,16 +211,12 @@ TEST(SecondLaunch, WhenNothingAnswersItSaysPelloraIsRunningAndExits) {
         readAll(dir.path() / "second.err"),
         "Pellora is already running (pid " + std::to_string(::getpid()) + "); this launch exits"))
         << readAll(dir.path() / "second.err");
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "data" / "Pellora" / "debug.log"));
+    EXPECT_FALSE(std::filesystem::exists(log));
 }
 
 // A Pellora that keeps its lock in another place (a version from before the lock moved, still
 // running across an upgrade) owns the desktop's name: a launch of this version meets it there.
-TEST(SecondLaunch, ARunWhoseLockIsElsewhereIsMetByItsName) {
-    qtApp();
-    PrivateDBus bus;
-    ASSERT_TRUE(bus.ok());
-    TempDir dir;
+TEST_F(SecondLaunch, ARunWhoseLockIsElsewhereIsMetByItsName) {
     int activations = 0;
     auto running = DBusSingleInstance::create(kName, nullptr, bus.connect("running"));
     running->serve([&activations] { ++activations; });
@@ -256,14 +252,7 @@ TEST(SecondLaunch, ARunWhoseLockIsElsewhereIsMetByItsName) {
 // An autostart that fired before the display was up runs off screen, with nothing to bring
 // forward or open: starting Pellora again from the desktop, as its log line says to, must give
 // a Pellora that shows itself, not "brought it forward" and nothing on screen.
-TEST(SecondLaunch, AnOffScreenRunGivesWayToALaunchThatCanShowItself) {
-    qtApp();
-    PrivateDBus bus;
-    ASSERT_TRUE(bus.ok());
-    TempDir dir;
-    const auto log = dir.path() / "data" / "Pellora" / "debug.log";
-    const QString name =
-        DBusSingleInstance::nameForLock(kName, dir.path() / "runtime" / "instance.lock");
+TEST_F(SecondLaunch, AnOffScreenRunGivesWayToALaunchThatCanShowItself) {
     QDBusConnection watch = bus.connect("watch");
     const std::string address = bus.address().toStdString();
     pid_t first = launchProgram(PELLORA_BINARY, {"--simulate", "--data-dir", dir.path().string()},
