@@ -93,8 +93,9 @@ TEST_F(SnapshotCycleTest, FailedReadingsTellTheCameraHealth) {
 TEST_F(SnapshotCycleTest, ACameraInUseByACallIsLeftAloneAndNotCalledBroken) {
     d().launch(5);
     d().camera.setFault(SimulatedCameraFault::inUse);
-    d().snapshot(10);
-    d().snapshot(10);
+    for (int i = 0; i < 3; ++i) {
+        d().snapshot(10);
+    }
     EXPECT_TRUE(d().hidden(Id::camera));
     EXPECT_EQ(d().app->menu().glyph(), StatusMenu::sunGlyph);
     EXPECT_EQ(d().title(Id::lastSample),
@@ -241,12 +242,21 @@ TEST_F(SnapshotCycleTest, AHungBusCollectsNoReadsToReplayLater) {
               0);
     EXPECT_GE(d().count("DDC brightness read still under way — sample NOT logged"), 4u);
     EXPECT_EQ(d().count("DDC brightness read answered late — sample NOT logged"), 1u);
+    // Held for seconds (another program's exchange), a read is only late: each sample comes.
+    d().brightnessQueue->held = true;
+    d().snapshot(5);
+    d().snapshot(5);
+    d().brightnessQueue->held = false;
+    d().advance(1);
+    EXPECT_EQ(std::ranges::count_if(d().samples(), [&](const Sample& s) { return s.t >= back; }),
+              2);
 }
 
 TEST_F(SnapshotCycleTest, MonitorAnsweringGarbageLogsNoSamplesAndSaysSoInTheMenu) {
     d().monitor->setFault(SimulatedMonitorFault::garbage);
     d().launch(3 * 3600);
     EXPECT_GE(d().count("DDC brightness read returned nil — sample NOT logged"), 3u);
+    EXPECT_EQ(d().count("may still be waking"), 0u) << "no wake: nothing to ask again";
     EXPECT_TRUE(d().samples().empty());
     EXPECT_THAT(d().title(Id::monitorAccess),
                 StartsWith("\u26A0\uFE0E Monitor not answering over DDC/CI"));
