@@ -309,6 +309,11 @@ TEST_F(PreferencesWindowTest, CurveEditsDragsClearAndSeedGoToTheMonitorsAnchors)
     EXPECT_NEAR(editable[0].brightness, released.brightness, 0.5);
     desk->advance(0.2);
     EXPECT_EQ(desk->monitorBrightness(), static_cast<int>(std::lround(released.brightness)));
+    // Alt and a click on a point takes it away.
+    QTest::mouseClick(&curve, Qt::LeftButton, Qt::AltModifier, to);
+    EXPECT_EQ(anchors().editable(9.0).size(), 1u);
+    EXPECT_EQ(curve.anchors().size(), 1u);
+    EXPECT_EQ(w.statusLabel().text(), "Adapting from 1 anchor · now: day");
 
     // Seeding rebuilds the anchors from a morning of the user's own choices, logged.
     for (int i = 0; i < 12; ++i) {
@@ -327,6 +332,8 @@ TEST_F(PreferencesWindowTest, CurveEditsDragsClearAndSeedGoToTheMonitorsAnchors)
     desk->advance(1.0);
     ASSERT_FALSE(desk->app->scope());
     EXPECT_EQ(curve.livePrediction(), std::nullopt);
+    EXPECT_TRUE(w.noMonitorLabel().isVisibleTo(&w.window()));
+    EXPECT_TRUE(w.monitorNameField().text().isEmpty());
 }
 
 // The learnt curve may come from another machine, whose log stays there: with none of the
