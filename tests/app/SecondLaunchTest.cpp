@@ -123,7 +123,7 @@ bool has(const std::string& text, const std::string& part) {
 
 // A bus and a home of the test's own, and where a Pellora run in that home logs and is named.
 struct SecondLaunch : ::testing::Test {
-    QCoreApplication& app = qtApp();
+    QCoreApplication& app = qtApp();  // first: the bus's connections need it
     PrivateDBus bus;
     TempDir dir;
     const std::filesystem::path log = dir.path() / "data" / "Pellora" / "debug.log";
