@@ -127,8 +127,8 @@ struct SecondLaunch : ::testing::Test {
     PrivateDBus bus;
     TempDir dir;
     const std::filesystem::path log = dir.path() / "data" / "Pellora" / "debug.log";
-    const QString name =
-        DBusSingleInstance::nameForLock(kName, dir.path() / "runtime" / "instance.lock");
+    const std::filesystem::path lockFile = dir.path() / "runtime" / "instance.lock";
+    const QString name = DBusSingleInstance::nameForLock(kName, lockFile);
     void SetUp() override { ASSERT_TRUE(bus.ok()); }
 };
 
@@ -200,9 +200,9 @@ TEST_F(SecondLaunch, AsksTheRunningOneForItsWindowAndCtlScriptsIt) {
 }
 
 TEST_F(SecondLaunch, WhenNothingAnswersItSaysPelloraIsRunningAndExits) {
-    std::filesystem::create_directories(dir.path() / "runtime");
+    std::filesystem::create_directories(lockFile.parent_path());
     // This process holds the lock and answers nothing on the bus.
-    auto held = InstanceLock::acquire(dir.path() / "runtime" / "instance.lock");
+    auto held = InstanceLock::acquire(lockFile);
     ASSERT_EQ(held.outcome(), InstanceLock::Outcome::acquired);
 
     pid_t second = launchSimulated(dir.path(), bus.address(), dir.path() / "second.err");
